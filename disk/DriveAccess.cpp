@@ -1,0 +1,290 @@
+#include "DriveAccess.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+namespace moravel {
+
+namespace {
+
+constexpr std::uint16_t kMaxHardDisks = 10;
+
+template <typename Fn>
+Fn LookUp(void* library, const char* name) {
+    // dlsym hands back an object pointer; the contract says it is this function.
+    return reinterpret_cast<Fn>(::dlsym(library, name));
+}
+
+std::string DisplayNameFor(const char* format, unsigned long number) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, number);
+    return text;
+}
+
+}  // namespace
+
+DriveAccess::DriveAccess(CoreFrontend& frontend, DriveAccessOptions options)
+    : m_frontend(frontend), m_options(std::move(options)) {}
+
+DriveAccess::~DriveAccess() {
+    Close();
+}
+
+int DriveAccess::Open() {
+    Close();
+    m_openProblems.clear();
+
+    m_hDiskTable = MemoryBlock::Allocate(kDiskTableEntries * sizeof(DriveItem));
+    if (!m_hDiskTable) {
+        ShowFailure(m_frontend, "internal error 00001");
+        return 0;
+    }
+    m_hWorkBuffer = MemoryBlock::Allocate(kWorkBufferBytes);
+    if (!m_hWorkBuffer) {
+        ShowFailure(m_frontend, "internal error 00002");
+        m_hDiskTable.Release();
+        return 0;
+    }
+
+    m_isWin9x = m_options.platform == DiskPlatform::BiosServices ? 1 : 0;
+    ResolveSources();
+    if (m_isWin9x == 0) {
+        // Device variant: every floppy given counts as a removable drive.
+        m_floppyCount = static_cast<std::uint32_t>(m_options.sources.floppies.size());
+    } else if (OpenBiosServices() == 0) {
+        return 0;
+    }
+
+    m_pWorkBuffer = m_hWorkBuffer.Data();
+    m_pDisks = new (m_hDiskTable.Data()) DriveItem[kDiskTableEntries];
+    EnumerateDisks();
+    return 1;
+}
+
+// With no disks named, the machine's own whole disks that can be opened stand in.
+void DriveAccess::ResolveSources() {
+    if (!m_options.sources.detect) {
+        return;
+    }
+    DriveSources found = DetectDriveSources();
+    std::vector<std::string> openable;
+    for (const auto& path : found.hardDisks) {
+        OpenError ignored;
+        if (m_options.opener(path, ignored) != nullptr) {
+            openable.push_back(path);
+        }
+    }
+    m_options.sources.hardDisks = std::move(openable);
+    m_options.sources.floppies = std::move(found.floppies);
+}
+
+std::string DriveAccess::BiosLibraryPath() const {
+    if (!m_options.biosLibrary.empty()) {
+        return m_options.biosLibrary;
+    }
+    std::error_code error;
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (program.parent_path() / disk32::kLibraryName).string();
+}
+
+int DriveAccess::OpenBiosServices() {
+    m_hDisk32 = ::dlopen(BiosLibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (m_hDisk32 == nullptr) {
+        ShowFailure(m_frontend, "internal error 00003");
+        return 0;
+    }
+    m_pfnReadDisk32 = LookUp<disk32::ReadDisk32Fn>(m_hDisk32, disk32::kReadDisk32);
+    if (m_pfnReadDisk32 == nullptr) {
+        ShowFailure(m_frontend, "internal error 00004");
+        return 0;
+    }
+    m_pfnWriteDisk32 = LookUp<disk32::WriteDisk32Fn>(m_hDisk32, disk32::kWriteDisk32);
+    if (m_pfnWriteDisk32 == nullptr) {
+        ShowFailure(m_frontend, "internal error 00005");
+        return 0;
+    }
+    m_pfnCheckInt13Extension32 =
+        LookUp<disk32::CheckInt13Extension32Fn>(m_hDisk32, disk32::kCheckInt13Extension32);
+    if (m_pfnCheckInt13Extension32 == nullptr) {
+        ShowFailure(m_frontend, "internal error 00006");
+        return 0;
+    }
+
+    if (auto useImages = LookUp<disk32::UseImagesFn>(m_hDisk32, disk32::kUseImages)) {
+        std::vector<const char*> hard;
+        std::vector<const char*> floppies;
+        for (const auto& path : m_options.sources.hardDisks) {
+            hard.push_back(path.c_str());
+        }
+        for (const auto& path : m_options.sources.floppies) {
+            floppies.push_back(path.c_str());
+        }
+        useImages(hard.data(), static_cast<std::uint32_t>(hard.size()), floppies.data(),
+                  static_cast<std::uint32_t>(floppies.size()));
+    }
+
+    auto driverOpen = LookUp<disk32::DriverOpenFn>(m_hDisk32, disk32::kDriverOpen);
+    auto driverControl = LookUp<disk32::DriverControlFn>(m_hDisk32, disk32::kDriverControl);
+    auto driverClose = LookUp<disk32::DriverCloseFn>(m_hDisk32, disk32::kDriverClose);
+    std::uint32_t systemError = disk32::kErrorFileNotFound;
+    if (driverOpen != nullptr && driverControl != nullptr && driverClose != nullptr) {
+        m_hVxd = driverOpen(disk32::kDriverName, &systemError);
+    }
+    if (m_hVxd == disk32::kInvalidDriverHandle) {
+        ShowFailure(m_frontend, "Unable to open DISK.VXD");
+        m_floppyCount = 0;
+        ShowFailure(m_frontend, systemError == disk32::kErrorNotSupported
+                                    ? "internal error 00007"
+                                    : "Unable to open DISK.VXD");
+        return 0;
+    }
+    // The reply of a failed request is undefined: no floppies then.
+    std::uint32_t floppies = 0;
+    if (driverControl(m_hVxd, disk32::kRequestFloppyCount, &floppies, sizeof floppies) == 0) {
+        floppies = 0;
+    }
+    m_floppyCount = floppies;
+    driverClose(m_hVxd);
+    m_hVxd = disk32::kInvalidDriverHandle;
+    return 1;
+}
+
+void DriveAccess::EnumerateDisks() {
+    EnumerateFloppies();
+    const auto firstHardDisk = static_cast<std::size_t>(m_floppyCount);
+    for (std::uint16_t n = 0; n < kMaxHardDisks && firstHardDisk + n < kDiskTableEntries; ++n) {
+        const auto drive = static_cast<std::uint16_t>(kFirstHardDisk + n);
+        if (!ProbeHardDisk(drive)) {
+            break;  // numbered without gaps: the first disk missing ends the list
+        }
+        FillDiskEntry(m_pDisks[firstHardDisk + n], drive);
+        ++m_hardDiskCount;
+    }
+}
+
+void DriveAccess::EnumerateFloppies() {
+    // The table has ten entries in all; floppies come first.
+    if (m_floppyCount > kDiskTableEntries) {
+        m_floppyCount = kDiskTableEntries;
+    }
+    // A floppy named on the command line that cannot be opened ends the floppies.
+    // Its slot stays closed until the floppy is first read.
+    if (m_isWin9x == 0) {
+        for (std::uint32_t n = 0; n < m_floppyCount; ++n) {
+            OpenError error;
+            if (m_options.opener(m_options.sources.floppies[n], error) == nullptr) {
+                m_openProblems.push_back(error);
+                m_floppyCount = n;
+                break;
+            }
+        }
+    }
+    for (std::uint32_t n = 0; n < m_floppyCount; ++n) {
+        FillDiskEntry(m_pDisks[n], static_cast<std::uint16_t>(n));
+    }
+}
+
+bool DriveAccess::ProbeHardDisk(std::uint16_t drive) {
+    const std::size_t index = drive - kFirstHardDisk;
+    const auto& paths = m_options.sources.hardDisks;
+    if (m_isWin9x == 0) {
+        m_hDrive[drive].reset();
+        if (index >= paths.size()) {
+            return false;
+        }
+        OpenError error;
+        m_hDrive[drive] = m_options.opener(paths[index], error);
+        if (m_hDrive[drive] == nullptr) {
+            m_openProblems.push_back(error);
+            return false;
+        }
+        return true;
+    }
+    std::array<std::uint8_t, 512> scratch{};
+    if (m_pfnReadDisk32(drive, 0, 0, 1, 1, scratch.data(), 0, 0) != 0) {
+        return true;
+    }
+    if (index < paths.size()) {
+        OpenError error{paths[index], "its first sector cannot be read through the BIOS services"};
+        m_options.opener(paths[index], error);
+        m_openProblems.push_back(error);
+    }
+    return false;
+}
+
+void DriveAccess::FillDiskEntry(DriveItem& entry, std::uint16_t drive) {
+    const bool floppy = drive < kFirstHardDisk;
+    entry.m_drive = drive;
+    entry.m_startCylinder = 0;
+    entry.m_startHead = 0;
+    entry.m_startSector = 1;
+    entry.m_sectorCount = 1;
+    entry.m_kind = floppy ? KindVolume : KindDisk;
+    entry.m_relativeSector = 0;
+    entry.m_partitionStart = 0;
+    entry.m_useExtensions = (!floppy && m_isWin9x != 0) ? m_pfnCheckInt13Extension32(drive) : 0;
+    entry.m_expanded = 0;
+    entry.SetDisplayName(floppy ? DisplayNameFor("Floppy Disk %lu", drive + 1UL)
+                                : DisplayNameFor("Hard Disk %lu", drive - 127UL));
+}
+
+int DriveAccess::Close() {
+    if (m_hVxd != disk32::kInvalidDriverHandle) {
+        if (auto close = LookUp<disk32::DriverCloseFn>(m_hDisk32, disk32::kDriverClose)) {
+            close(m_hVxd);
+        }
+        m_hVxd = disk32::kInvalidDriverHandle;
+    }
+    DestroyDiskTable();
+    m_pWorkBuffer = nullptr;
+    m_hDiskTable.Release();
+    m_hWorkBuffer.Release();
+    for (auto& drive : m_hDrive) {
+        drive.reset();
+    }
+    if (m_hDisk32 != nullptr) {
+        ::dlclose(m_hDisk32);
+        m_hDisk32 = nullptr;
+    }
+    m_pfnReadDisk32 = nullptr;
+    m_pfnWriteDisk32 = nullptr;
+    m_pfnCheckInt13Extension32 = nullptr;
+    m_floppyCount = 0;
+    m_hardDiskCount = 0;
+    return 1;
+}
+
+void DriveAccess::DestroyDiskTable() {
+    if (m_pDisks == nullptr) {
+        return;
+    }
+    for (std::size_t i = 0; i < kDiskTableEntries; ++i) {
+        m_pDisks[i].~DriveItem();
+    }
+    m_pDisks = nullptr;
+}
+
+bool DriveAccess::ReopenFloppy(std::uint16_t drive) {
+    m_hDrive[drive].reset();
+    const auto& floppies = m_options.sources.floppies;
+    if (drive >= floppies.size()) {
+        return false;
+    }
+    OpenError error;
+    m_hDrive[drive] = m_options.opener(floppies[drive], error);
+    return m_hDrive[drive] != nullptr;
+}
+
+std::size_t DriveAccess::ReadDevice(std::uint16_t drive, std::uint64_t offset,
+                                    std::span<std::uint8_t> buffer) {
+    if (drive >= m_hDrive.size() || m_hDrive[drive] == nullptr) {
+        return 0;
+    }
+    return m_hDrive[drive]->ReadAt(offset, buffer);
+}
+
+}  // namespace moravel

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "ChsAddress.h"
+#include "CoreFrontend.h"
+#include "Disk32Api.h"
+#include "DriveItem.h"
+#include "DriveSources.h"
+#include "MemoryBlock.h"
+#include "SectorSource.h"
+
+namespace moravel {
+
+// How disks are reached: as devices (image files or block devices read directly),
+// or through the BIOS disk-service library by BIOS drive number.
+enum class DiskPlatform { Devices, BiosServices };
+
+struct DriveAccessOptions {
+    DiskPlatform platform = DiskPlatform::Devices;
+    DriveSources sources;
+    // The BIOS disk-service library; empty: libDisk32.so beside the program.
+    std::string biosLibrary;
+    // How a path becomes an open disk; tests put failing sources behind it.
+    SourceOpener opener = OpenFileSource;
+};
+
+inline constexpr std::size_t kDiskTableEntries = 10;
+inline constexpr std::size_t kWorkBufferBytes = 2'097'152;
+inline constexpr std::uint16_t kFirstHardDisk = 0x80;
+
+// Outcome of a raw item read: one attempt, no per-sector retry.
+enum class RawRead { Ok, BiosServiceFailed, DeviceReadShort };
+
+// The one object through which the program touches disks: it opens them, holds
+// the disk table (the roots of the drive tree) and reads sectors and clusters.
+// The drive tree's operations on it live in tree/.
+class DriveAccess {
+public:
+    explicit DriveAccess(CoreFrontend& frontend, DriveAccessOptions options = {});
+    virtual ~DriveAccess();
+    DriveAccess(const DriveAccess&) = delete;
+    DriveAccess& operator=(const DriveAccess&) = delete;
+
+    // Prepares the platform and fills the disk table. 1 when the table is ready,
+    // 0 when a failure message was shown (both counts are then 0).
+    int Open();
+    int Close();
+
+    DriveItem* GetDisks() const { return m_pDisks; }
+    std::uint32_t GetFloppyCount() const { return m_floppyCount; }
+    std::int32_t GetHardDiskCount() const { return m_hardDiskCount; }
+    bool IsBiosServices() const { return m_isWin9x != 0; }
+
+    // The paths that ended a list of disks because they could not be opened or
+    // read, with the reason, for the front ends to show.
+    const std::vector<OpenError>& OpenProblems() const { return m_openProblems; }
+
+    // Reads the item's run of m_sectorCount sectors from m_partitionStart +
+    // m_relativeSector into the buffer. 1 when the run came in whole at the first
+    // attempt; otherwise the run is read again sector by sector, every sector that
+    // stays unreadable is filled with 0xE5, and the result is 0.
+    int ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer);
+
+    // Reads the listed clusters of the volume, one after another, into the buffer.
+    // Stops at the first cluster that does not read whole; 1 when none failed.
+    int ReadClusters(const std::uint32_t* clusters, const DriveItem& volume, std::uint32_t count,
+                     std::span<std::uint8_t> buffer);
+
+    // The item's own m_sectorCount sectors at m_partitionStart in one attempt: how
+    // partition tables and boot sectors are read.
+    RawRead RawReadItem(const DriveItem& item, std::span<std::uint8_t> buffer);
+
+    // Opens a floppy's device again into its slot; false when it cannot be opened.
+    bool ReopenFloppy(std::uint16_t drive);
+
+private:
+    int OpenBiosServices();
+    void EnumerateDisks();
+    void EnumerateFloppies();
+    bool ProbeHardDisk(std::uint16_t drive);
+    void FillDiskEntry(DriveItem& entry, std::uint16_t drive);
+    void DestroyDiskTable();
+    void ResolveSources();
+    std::string BiosLibraryPath() const;
+    std::size_t ReadDevice(std::uint16_t drive, std::uint64_t offset,
+                           std::span<std::uint8_t> buffer);
+    int ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run);
+    int ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run);
+    void RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
+                             std::span<std::uint8_t> run);
+
+    CoreFrontend& m_frontend;
+    DriveAccessOptions m_options;
+    std::vector<OpenError> m_openProblems;
+
+    std::intptr_t m_hVxd = disk32::kInvalidDriverHandle;
+    disk32::ReadDisk32Fn m_pfnReadDisk32 = nullptr;
+    disk32::WriteDisk32Fn m_pfnWriteDisk32 = nullptr;
+    disk32::CheckInt13Extension32Fn m_pfnCheckInt13Extension32 = nullptr;
+    void* m_hDisk32 = nullptr;
+    MemoryBlock m_hDiskTable;
+    MemoryBlock m_hWorkBuffer;
+    std::uint32_t m_isWin9x = 0;
+    std::array<std::unique_ptr<SectorSource>, 256> m_hDrive;
+    DriveItem* m_pDisks = nullptr;
+    std::uint8_t* m_pWorkBuffer = nullptr;
+    std::uint32_t m_floppyCount = 0;
+    std::int32_t m_hardDiskCount = 0;
+    ChsAddress m_chs;  // scratch address for the drive tree's reads (BIOS services only)
+};
+
+}  // namespace moravel

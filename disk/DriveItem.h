@@ -1,0 +1,111 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace moravel {
+
+// Item kind codes (m_kind). 3, 4 and 9 double as FAT kind codes (m_fatKind).
+enum : std::uint16_t {
+    KindDisk = 0,
+    KindVolume = 1,
+    KindExtended = 2,
+    KindFat16Table = 3,
+    KindFat12Table = 4,
+    KindRootDirectory = 5,
+    KindEntry = 6,
+    KindFat32Table = 9,
+    KindUnknown = 11,
+};
+
+// FAT kind codes (m_fatKind); 0 means not yet known.
+enum : std::uint16_t {
+    FatUnknown = 0,
+    Fat16 = KindFat16Table,
+    Fat12 = KindFat12Table,
+    Fat32 = KindFat32Table,
+};
+
+inline constexpr std::uint16_t kAttributeVolumeLabel = 0x08;
+inline constexpr std::uint16_t kAttributeDirectory = 0x10;
+
+struct DriveItem;
+
+// The children of an item, owned by it. Copying a list gives an empty list: a
+// copy of an item is a working copy for a read request, and a working copy never
+// owns (or frees) the children of the item it was made from.
+class ChildList {
+public:
+    ChildList() = default;
+    ChildList(const ChildList&) {}
+    ChildList& operator=(const ChildList&) {
+        m_items.clear();
+        return *this;
+    }
+    ChildList(ChildList&&) noexcept = default;
+    ChildList& operator=(ChildList&&) noexcept = default;
+    ~ChildList();
+
+    void Append(std::unique_ptr<DriveItem> item);
+    // The list by value: plain pointers to the children, in the order found on disk.
+    std::vector<DriveItem*> Pointers() const;
+    std::size_t Size() const { return m_items.size(); }
+    bool Empty() const { return m_items.empty(); }
+    DriveItem& operator[](std::size_t index) const { return *m_items[index]; }
+
+private:
+    std::vector<std::unique_ptr<DriveItem>> m_items;
+};
+
+using NameField = std::array<char, 256>;
+
+// One node of the drive tree: disk, partition, FAT copy, root directory, folder or
+// file. All sector numbers count 512-byte sectors. Fields are in record order.
+struct DriveItem {
+    std::uint16_t m_drive = 0;          // BIOS drive number: floppies 0.., hard disks 0x80..
+    std::uint16_t m_startCylinder = 0;  // CHS cylinder byte of the partition's first sector
+    std::uint16_t m_startHead = 0;
+    std::uint16_t m_startSector = 0;  // bits 0-5 sector (from 1), bits 6-7 cylinder bits 8-9
+    std::uint32_t m_sectorCount = 0;  // sectors that one read of the item fetches
+    std::uint16_t m_bytesPerSector = 0;
+    std::uint16_t m_kind = KindDisk;
+    std::uint16_t m_fatKind = FatUnknown;
+    std::uint16_t m_reservedSectors = 0;
+    std::uint32_t m_sectorsPerFat = 0;
+    NameField m_entryName{};
+    std::uint32_t m_relativeSector = 0;  // first sector of the item's data, from m_partitionStart
+    std::uint16_t m_heads = 0;
+    std::uint32_t m_firstCluster = 0;
+    std::uint16_t m_sectorsPerTrack = 0;
+    std::uint16_t m_sectorsPerCluster = 0;
+    std::uint16_t m_attributes = 0;
+    std::uint32_t m_totalSectors = 0;
+    std::uint32_t m_partitionStart = 0;  // absolute sector where the item's partition begins
+    std::uint32_t m_dataStart = 0;       // sector of cluster 2, from m_partitionStart
+    std::uint32_t m_useExtensions = 0;
+    NameField m_displayName{};
+    std::uint64_t m_fileSize = 0;
+    std::int32_t m_expanded = 0;
+    ChildList m_children;
+
+    std::string_view DisplayName() const { return NameText(m_displayName); }
+    std::string_view EntryName() const { return NameText(m_entryName); }
+    void SetDisplayName(std::string_view name) { StoreName(m_displayName, name); }
+    void SetEntryName(std::string_view name) { StoreName(m_entryName, name); }
+
+    bool IsDirectory() const { return (m_attributes & kAttributeDirectory) != 0; }
+    bool IsFile() const { return m_kind == KindEntry && !IsDirectory(); }
+
+    std::uint32_t FileSizeLow() const { return static_cast<std::uint32_t>(m_fileSize); }
+    std::uint32_t FileSizeHigh() const { return static_cast<std::uint32_t>(m_fileSize >> 32); }
+
+    // The text of a name field, up to its terminator (or its end, should it lack one).
+    static std::string_view NameText(const NameField& field);
+    // Copies the text into a 256-byte name field, cut at 255 bytes, zero-terminated.
+    static void StoreName(NameField& field, std::string_view name);
+};
+
+}  // namespace moravel

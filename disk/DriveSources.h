@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace moravel {
+
+// Which disk stands behind which BIOS drive number: hard disks 128, 129, ... and
+// floppies 0, 1, ... in list order.
+struct DriveSources {
+    std::vector<std::string> hardDisks;
+    std::vector<std::string> floppies;
+    // Neither list given: look for the machine's own disks when the disks are opened.
+    bool detect = false;
+};
+
+// The machine's whole-disk block devices in name order (sd*, hd*, vd*, nvme*n*,
+// mmcblk*; never partitions, loop, ram, zram or device-mapper devices) and the
+// floppy devices fd0, fd1, ... that exist, up to the first missing one.
+DriveSources DetectDriveSources(const std::filesystem::path& sysBlock = "/sys/block",
+                                const std::filesystem::path& dev = "/dev");
+
+// True for the names of whole-disk devices that may hold a recorder's disk.
+bool IsWholeDiskName(const std::string& name);
+
+}  // namespace moravel

@@ -1,0 +1,151 @@
+#include <algorithm>
+
+#include "DriveAccess.h"
+#include "Sector.h"
+
+namespace moravel {
+
+int ItemToChs(const DriveItem& item, ChsAddress& chs) {
+    const std::uint32_t heads = item.m_heads;
+    const std::uint32_t sectorsPerTrack = item.m_sectorsPerTrack;
+    if (heads == 0 || sectorsPerTrack == 0) {
+        return 1;  // no geometry: no cylinder/head/sector address exists
+    }
+    const std::uint32_t startCylinder =
+        ((item.m_startSector & 0xC0u) << 2) | (item.m_startCylinder & 0xFFu);
+    const std::uint32_t lba = (startCylinder * heads + item.m_startHead) * sectorsPerTrack +
+                              item.m_relativeSector + (item.m_startSector & 0x3Fu) - 1;
+    chs.m_sector = static_cast<std::uint16_t>(lba % sectorsPerTrack + 1);
+    const std::uint32_t track = lba / sectorsPerTrack;
+    const std::uint32_t cylinder = track / heads;
+    chs.m_cylinder = static_cast<std::uint16_t>(cylinder);
+    // The whole cylinder number decides: cut to 16 bits, a cylinder of 65536 or
+    // more would pass for a small one and address the wrong sector.
+    if (cylinder > 0x3FF) {
+        return 1;
+    }
+    chs.m_head = static_cast<std::uint16_t>(track % heads);
+    chs.m_cylinder = static_cast<std::uint16_t>(cylinder & 0xFF);
+    chs.m_sector = static_cast<std::uint16_t>(chs.m_sector | ((cylinder >> 2) & 0xC0));
+    return 0;
+}
+
+int DriveAccess::ReadSectors(const DriveItem& item, ChsAddress* chs,
+                             std::span<std::uint8_t> buffer) {
+    const std::uint64_t bytes = SectorsToBytes(item.m_sectorCount);
+    if (buffer.size() < bytes) {
+        return 0;
+    }
+    const auto run = buffer.first(static_cast<std::size_t>(bytes));
+    ChsAddress scratch;
+    if (chs == nullptr) {
+        chs = &scratch;
+    }
+    return m_isWin9x != 0 ? ReadSectorsFromBios(item, chs, run)
+                          : ReadSectorsFromDevice(item, chs, run);
+}
+
+int DriveAccess::ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs,
+                                       std::span<std::uint8_t> run) {
+    const std::uint64_t offset =
+        SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector);
+    std::size_t got = ReadDevice(item.m_drive, offset, run);
+    if (got == 0 && item.m_drive < kFirstHardDisk) {
+        // A floppy that gives nothing (or was never opened) is opened afresh.
+        if (!ReopenFloppy(item.m_drive)) {
+            return 0;
+        }
+        got = ReadDevice(item.m_drive, offset, run);
+    }
+    if (got == run.size()) {
+        return 1;
+    }
+    if (item.m_sectorCount == 1) {
+        return 0;
+    }
+    RetrySectorBySector(item, chs, item.m_sectorCount, run);
+    return 0;
+}
+
+int DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
+                                     std::span<std::uint8_t> run) {
+    if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
+        return 0;  // without a geometry no request can be addressed
+    }
+    DriveItem work = item;
+    std::uint32_t remaining = item.m_sectorCount;
+    int result = 1;
+    while (remaining > 0) {
+        const int overflow = ItemToChs(work, *chs);
+        std::uint32_t chunk = item.m_sectorsPerTrack - (chs->m_sector & 0x3Fu) + 1;
+        chunk = std::min(chunk, remaining);
+        const auto place =
+            run.subspan(static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount - remaining)),
+                        static_cast<std::size_t>(SectorsToBytes(chunk)));
+        const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
+        if (m_pfnReadDisk32(item.m_drive, chs->m_cylinder, chs->m_head, chs->m_sector, chunk,
+                            place.data(), item.m_partitionStart + work.m_relativeSector,
+                            useExtensions) == 0) {
+            if (item.m_sectorCount == 1) {
+                return 0;
+            }
+            // Also for a one-sector chunk of a longer run: an unreadable sector
+            // must never keep whatever the buffer held before.
+            RetrySectorBySector(work, chs, chunk, place);
+            result = 0;
+        }
+        remaining -= chunk;
+        work.m_relativeSector += chunk;
+    }
+    return result;
+}
+
+void DriveAccess::RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
+                                      std::span<std::uint8_t> run) {
+    DriveItem single = first;
+    single.m_sectorCount = 1;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        single.m_relativeSector = first.m_relativeSector + i;
+        const auto sector = run.subspan(static_cast<std::size_t>(SectorsToBytes(i)), kSectorSize);
+        if (ReadSectors(single, chs, sector) == 0) {
+            std::fill(sector.begin(), sector.end(), kUnreadableFill);
+        }
+    }
+}
+
+int DriveAccess::ReadClusters(const std::uint32_t* clusters, const DriveItem& volume,
+                              std::uint32_t count, std::span<std::uint8_t> buffer) {
+    DriveItem work = volume;
+    work.m_sectorCount = volume.m_sectorsPerCluster;
+    const auto clusterBytes = static_cast<std::size_t>(SectorsToBytes(volume.m_sectorsPerCluster));
+    if (buffer.size() / std::max<std::size_t>(clusterBytes, 1) < count) {
+        return 0;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        work.m_relativeSector =
+            volume.m_relativeSector + (clusters[i] - 2) * volume.m_sectorsPerCluster;
+        if (ReadSectors(work, &m_chs, buffer.subspan(i * clusterBytes, clusterBytes)) == 0) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+RawRead DriveAccess::RawReadItem(const DriveItem& item, std::span<std::uint8_t> buffer) {
+    const auto bytes = static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount));
+    if (m_isWin9x != 0) {
+        const bool read = buffer.size() >= bytes &&
+                          m_pfnReadDisk32(item.m_drive, item.m_startCylinder, item.m_startHead,
+                                          item.m_startSector, item.m_sectorCount, buffer.data(),
+                                          item.m_partitionStart, item.m_useExtensions) != 0;
+        return read ? RawRead::Ok : RawRead::BiosServiceFailed;
+    }
+    if (buffer.size() < bytes) {
+        return RawRead::DeviceReadShort;
+    }
+    const std::size_t got =
+        ReadDevice(item.m_drive, SectorsToBytes(item.m_partitionStart), buffer.first(bytes));
+    return got == bytes ? RawRead::Ok : RawRead::DeviceReadShort;
+}
+
+}  // namespace moravel

@@ -1,0 +1,59 @@
+#include "SectorSource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace moravel {
+
+namespace {
+
+class FileSource final : public SectorSource {
+public:
+    explicit FileSource(int fd) : m_fd(fd) {}
+    ~FileSource() override { ::close(m_fd); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const ssize_t got = ::pread(m_fd, buffer.data() + done, buffer.size() - done,
+                                        static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+std::unique_ptr<SectorSource> OpenFileSource(const std::string& path, OpenError& error) {
+    // Read-only, always: this program must never write to the recorder's disk.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = {path, std::strerror(errno)};
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        error = {path, std::strerror(EISDIR)};
+        return nullptr;
+    }
+    return std::make_unique<FileSource>(fd);
+}
+
+}  // namespace moravel

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace moravel {
+
+// An open disk: an image file or a block device, read at absolute byte offsets.
+// Never written.
+class SectorSource {
+public:
+    virtual ~SectorSource() = default;
+
+    // Reads up to buffer.size() bytes at the offset and returns how many arrived
+    // before the end of the source or the first read error (0 when none did).
+    virtual std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
+};
+
+// Why a path could not be opened, for the front ends to show.
+struct OpenError {
+    std::string path;
+    std::string reason;
+};
+
+// Opens a disk path read-only; null (and the reason in error) when it cannot.
+using SourceOpener =
+    std::function<std::unique_ptr<SectorSource>(const std::string& path, OpenError& error)>;
+
+// The opener of the real system: open(2) with O_RDONLY, reads through the page cache.
+std::unique_ptr<SectorSource> OpenFileSource(const std::string& path, OpenError& error);
+
+}  // namespace moravel

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "disk/DriveItem.h"
+
+namespace moravel {
+namespace {
+
+TEST(DriveItemTest, StartsEmptyAndUnexpanded) {
+    const DriveItem item;
+    EXPECT_EQ(item.m_drive, 0);
+    EXPECT_EQ(item.m_kind, KindDisk);
+    EXPECT_EQ(item.m_fileSize, 0u);
+    EXPECT_EQ(item.m_expanded, 0);
+    EXPECT_TRUE(item.m_children.Empty());
+    EXPECT_EQ(item.DisplayName(), "");
+    EXPECT_EQ(item.EntryName(), "");
+}
+
+TEST(DriveItemTest, NamesAreCutAt255BytesAndStayTerminated) {
+    DriveItem item;
+    item.SetDisplayName(std::string(300, 'x'));
+    EXPECT_EQ(item.DisplayName().size(), 255u);
+    EXPECT_EQ(item.m_displayName[255], '\0');
+    item.SetDisplayName("Hard Disk 1");
+    EXPECT_EQ(item.DisplayName(), "Hard Disk 1");  // nothing of the longer name remains
+    EXPECT_EQ(item.m_displayName[12], '\0');
+}
+
+TEST(DriveItemTest, ANameFieldWithoutTerminatorIsReadToItsEnd) {
+    DriveItem item;
+    item.m_entryName.fill('A');
+    EXPECT_EQ(item.EntryName().size(), 256u);
+}
+
+TEST(DriveItemTest, FileSizeHighWordIsNonzeroFromFourGiB) {
+    DriveItem item;
+    item.m_fileSize = 4'294'967'295u;
+    EXPECT_EQ(item.FileSizeHigh(), 0u);
+    item.m_fileSize = 4'295'967'296u;
+    EXPECT_EQ(item.FileSizeHigh(), 1u);
+    EXPECT_EQ(item.FileSizeLow(), 1'000'000u);
+}
+
+TEST(DriveItemTest, ChildrenKeepTheirOrderAndTheListCopiesAsPointers) {
+    DriveItem parent;
+    for (const char* name : {"FAT 1", "FAT 2", "Root Directory"}) {
+        auto child = std::make_unique<DriveItem>();
+        child->SetDisplayName(name);
+        parent.m_children.Append(std::move(child));
+    }
+    const auto first = parent.m_children.Pointers();
+    const auto second = parent.m_children.Pointers();
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first[2]->DisplayName(), "Root Directory");
+    EXPECT_EQ(&parent.m_children[1], first[1]);
+}
+
+TEST(DriveItemTest, AWorkingCopyHasTheFieldsButNoChildren) {
+    DriveItem directory;
+    directory.m_partitionStart = 63;
+    directory.m_relativeSector = 2048;
+    directory.m_sectorsPerCluster = 64;
+    directory.SetDisplayName("RECORDS");
+    directory.m_children.Append(std::make_unique<DriveItem>());
+
+    DriveItem work = directory;
+    work.m_sectorCount = 64;
+    EXPECT_EQ(work.m_partitionStart, 63u);
+    EXPECT_EQ(work.m_relativeSector, 2048u);
+    EXPECT_EQ(work.DisplayName(), "RECORDS");
+    EXPECT_TRUE(work.m_children.Empty());
+    EXPECT_EQ(directory.m_children.Size(), 1u);  // the original keeps (and owns) its child
+    EXPECT_EQ(directory.m_sectorCount, 0u);
+}
+
+// Run under the leak checker: a deep tree is freed with its root.
+TEST(DriveItemTest, ATreeIsFreedWithItsRoot) {
+    auto root = std::make_unique<DriveItem>();
+    DriveItem* level = root.get();
+    for (int depth = 0; depth < 50; ++depth) {
+        auto child = std::make_unique<DriveItem>();
+        DriveItem* next = child.get();
+        level->m_children.Append(std::move(child));
+        level->m_children.Append(std::make_unique<DriveItem>());
+        level = next;
+    }
+    EXPECT_EQ(root->m_children.Size(), 2u);
+    root.reset();
+}
+
+}  // namespace
+}  // namespace moravel

@@ -1,0 +1,186 @@
+#include "ImageBuilder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "disk/ByteOrder.h"
+
+namespace moravel::testing {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "moravel-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+ImageFile::ImageFile(std::string path, std::uint64_t bytes) : m_path(std::move(path)) {
+    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
+        throw std::runtime_error("cannot create image " + m_path);
+    }
+    ::close(fd);
+}
+
+void ImageFile::Write(std::uint64_t offset, const Bytes& bytes) const {
+    const int fd = ::open(m_path.c_str(), O_WRONLY);
+    const bool written =
+        fd >= 0 && ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+                       static_cast<ssize_t>(bytes.size());
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (!written) {
+        throw std::runtime_error("cannot write image " + m_path);
+    }
+}
+
+void ImageFile::Truncate(std::uint64_t bytes) const {
+    if (::truncate(m_path.c_str(), static_cast<off_t>(bytes)) != 0) {
+        throw std::runtime_error("cannot truncate image " + m_path);
+    }
+}
+
+Bytes ImageFile::Read(std::uint64_t offset, std::size_t bytes) const {
+    Bytes data(bytes);
+    const int fd = ::open(m_path.c_str(), O_RDONLY);
+    const ssize_t got = fd >= 0 ? ::pread(fd, data.data(), bytes, static_cast<off_t>(offset)) : -1;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    data.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return data;
+}
+
+Bytes PartitionSector(const std::vector<PartitionEntry>& entries) {
+    Bytes sector(512, 0);
+    for (std::size_t i = 0; i < entries.size() && i < 4; ++i) {
+        const std::size_t at = 446 + 16 * i;
+        sector[at + 1] = entries[i].head;
+        sector[at + 2] = entries[i].sector;
+        sector[at + 3] = entries[i].cylinder;
+        sector[at + 4] = entries[i].type;
+        WriteLe32(sector, at + 8, entries[i].lba);
+        WriteLe32(sector, at + 12, entries[i].sectors);
+    }
+    sector[510] = 0x55;
+    sector[511] = 0xAA;
+    return sector;
+}
+
+Bytes BootSectorBytes(const BootParameters& p) {
+    Bytes sector(512, 0);
+    sector[0] = 0xEB;
+    sector[1] = 0x58;
+    sector[2] = 0x90;
+    std::copy_n("MORAVEL ", 8, sector.begin() + 3);
+    WriteLe16(sector, 0x0B, p.bytesPerSector);
+    sector[0x0D] = p.sectorsPerCluster;
+    WriteLe16(sector, 0x0E, p.reservedSectors);
+    sector[0x10] = p.fatCount;
+    WriteLe16(sector, 0x11, p.fat32 ? 0 : p.rootEntries);
+    const bool small = !p.fat32 && p.totalSectors < 0x10000;
+    WriteLe16(sector, 0x13, small ? static_cast<std::uint16_t>(p.totalSectors) : 0);
+    sector[0x15] = 0xF8;
+    WriteLe16(sector, 0x16, p.fat32 ? 0 : static_cast<std::uint16_t>(p.sectorsPerFat));
+    WriteLe16(sector, 0x18, p.sectorsPerTrack);
+    WriteLe16(sector, 0x1A, p.heads);
+    WriteLe32(sector, 0x20, small ? 0 : p.totalSectors);
+    if (p.fat32) {
+        WriteLe32(sector, 0x24, p.sectorsPerFat);
+        WriteLe32(sector, 0x2C, p.rootCluster);
+    }
+    sector[510] = 0x55;
+    sector[511] = 0xAA;
+    return sector;
+}
+
+FatTable::FatTable(int bits, std::uint32_t entries)
+    : m_bits(bits),
+      m_bytes(
+          static_cast<std::size_t>((std::uint64_t{entries} * static_cast<unsigned>(bits) + 7) / 8),
+          0) {}
+
+std::uint32_t FatTable::EndMark() const {
+    return m_bits == 12 ? 0xFFF : m_bits == 16 ? 0xFFFF : 0x0FFFFFFF;
+}
+
+void FatTable::Set(std::uint32_t cluster, std::uint32_t value) {
+    if (m_bits == 16) {
+        WriteLe16(m_bytes, 2 * std::size_t{cluster}, static_cast<std::uint16_t>(value));
+    } else if (m_bits == 32) {
+        WriteLe32(m_bytes, 4 * std::size_t{cluster}, value);
+    } else {
+        const std::size_t at = 3 * std::size_t{cluster} / 2;
+        std::uint16_t pair = ReadLe16(m_bytes, at);
+        if (cluster % 2 == 0) {
+            pair = static_cast<std::uint16_t>((pair & 0xF000) | (value & 0xFFF));
+        } else {
+            pair = static_cast<std::uint16_t>((pair & 0x000F) | ((value & 0xFFF) << 4));
+        }
+        WriteLe16(m_bytes, at, pair);
+    }
+}
+
+void FatTable::Chain(const std::vector<std::uint32_t>& clusters) {
+    for (std::size_t i = 0; i < clusters.size(); ++i) {
+        Set(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : EndMark());
+    }
+}
+
+Bytes ShortEntry(const std::string& name11, std::uint8_t attributes, std::uint32_t firstCluster,
+                 std::uint32_t size) {
+    Bytes entry(32, 0);
+    for (std::size_t i = 0; i < 11; ++i) {
+        entry[i] = i < name11.size() ? static_cast<std::uint8_t>(name11[i]) : ' ';
+    }
+    entry[11] = attributes;
+    WriteLe16(entry, 20, static_cast<std::uint16_t>(firstCluster >> 16));
+    WriteLe16(entry, 26, static_cast<std::uint16_t>(firstCluster));
+    WriteLe32(entry, 28, size);
+    return entry;
+}
+
+std::vector<Bytes> LongNameEntries(const std::string& name) {
+    static constexpr std::size_t kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    const std::size_t parts = (name.size() + 12) / 13;
+    std::vector<Bytes> entries;
+    for (std::size_t part = parts; part >= 1; --part) {
+        Bytes entry(32, 0);
+        entry[0] = static_cast<std::uint8_t>(part | (part == parts ? 0x40 : 0));
+        entry[11] = 0x0F;
+        for (std::size_t i = 0; i < 13; ++i) {
+            const std::size_t at = (part - 1) * 13 + i;
+            std::uint16_t ch = 0xFFFF;
+            if (at < name.size()) {
+                ch = static_cast<unsigned char>(name[at]);
+            } else if (at == name.size()) {
+                ch = 0;
+            }
+            WriteLe16(entry, kOffsets[i], ch);
+        }
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+Bytes DirectorySectors(const std::vector<Bytes>& entries) {
+    Bytes sectors;
+    for (const auto& entry : entries) {
+        sectors.insert(sectors.end(), entry.begin(), entry.end());
+    }
+    sectors.resize((sectors.size() + 511) / 512 * 512 + (sectors.empty() ? 512 : 0), 0);
+    return sectors;
+}
+
+}  // namespace moravel::testing

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+// Test-only builders for the on-disk structures the program reads: partition
+// tables, FAT boot sectors, FATs and directory entries (long names too), in
+// memory and as sparse image files.
+namespace moravel::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A directory under /tmp that is removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// A sparse image file: created at its full size, holes read as zeros.
+class ImageFile {
+public:
+    ImageFile(std::string path, std::uint64_t bytes);
+    const std::string& Path() const { return m_path; }
+    void Write(std::uint64_t offset, const Bytes& bytes) const;
+    void WriteSector(std::uint64_t sector, const Bytes& bytes) const { Write(sector * 512, bytes); }
+    // Cuts the file to the given length (a disk whose end is missing).
+    void Truncate(std::uint64_t bytes) const;
+    Bytes Read(std::uint64_t offset, std::size_t bytes) const;
+
+private:
+    std::string m_path;
+};
+
+struct PartitionEntry {
+    std::uint8_t type = 0;
+    std::uint32_t lba = 0;
+    std::uint32_t sectors = 0;
+    std::uint8_t head = 0;
+    std::uint8_t sector = 1;  // bits 0-5 sector, bits 6-7 cylinder bits 8-9
+    std::uint8_t cylinder = 0;
+};
+
+// A master or extended boot record: up to four entries at offset 446, 0x55 0xAA.
+Bytes PartitionSector(const std::vector<PartitionEntry>& entries);
+
+struct BootParameters {
+    std::uint16_t bytesPerSector = 512;
+    std::uint8_t sectorsPerCluster = 1;
+    std::uint16_t reservedSectors = 1;
+    std::uint8_t fatCount = 2;
+    std::uint16_t rootEntries = 224;
+    std::uint32_t totalSectors = 2880;  // goes to the 16-bit field when it fits (not FAT32)
+    std::uint32_t sectorsPerFat = 9;
+    std::uint16_t sectorsPerTrack = 18;
+    std::uint16_t heads = 2;
+    std::uint32_t rootCluster = 2;
+    bool fat32 = false;
+};
+
+Bytes BootSectorBytes(const BootParameters& parameters);
+
+// An allocation table of one FAT kind (12, 16 or 32), entries set one by one.
+class FatTable {
+public:
+    FatTable(int bits, std::uint32_t entries);
+    void Set(std::uint32_t cluster, std::uint32_t value);
+    // Links the clusters into a chain in the given order, ending with an end mark.
+    void Chain(const std::vector<std::uint32_t>& clusters);
+    std::uint32_t EndMark() const;
+    const Bytes& Data() const { return m_bytes; }
+
+private:
+    int m_bits;
+    Bytes m_bytes;
+};
+
+// One 32-byte short entry; name11 is the 8+3 name as stored, blank-padded.
+Bytes ShortEntry(const std::string& name11, std::uint8_t attributes, std::uint32_t firstCluster,
+                 std::uint32_t size);
+
+// The long-name entries for a name, in storage order (the one with bit 0x40 first),
+// characters stored as UCS-2 with a terminator and 0xFFFF padding.
+std::vector<Bytes> LongNameEntries(const std::string& name);
+
+// Concatenates entries into one directory buffer, padded with zeros to a multiple of 512.
+Bytes DirectorySectors(const std::vector<Bytes>& entries);
+
+}  // namespace moravel::testing

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "disk/SectorSource.h"
+
+namespace moravel::testing {
+
+// What the sources made by a TestOpener saw: every open and every read.
+struct SourceLog {
+    struct Read {
+        std::string path;
+        std::uint64_t offset;
+        std::size_t bytes;
+    };
+    std::vector<std::string> opens;
+    std::vector<Read> reads;
+};
+
+// Opens paths as the program does, but each source records its reads in the log
+// and fails every read that touches one of the path's bad sectors: such a read
+// returns only the bytes before the first bad sector, as a disk with a media
+// error does.
+class TestOpener {
+public:
+    void MarkBad(const std::string& path, std::uint64_t sector) { m_bad[path].insert(sector); }
+    SourceLog& Log() { return *m_log; }
+    SourceOpener Opener();
+
+private:
+    std::map<std::string, std::set<std::uint64_t>> m_bad;
+    std::shared_ptr<SourceLog> m_log = std::make_shared<SourceLog>();
+};
+
+}  // namespace moravel::testing

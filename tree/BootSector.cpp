@@ -1,0 +1,44 @@
+#include "BootSector.h"
+
+#include "disk/DriveItem.h"
+
+namespace moravel {
+
+std::uint32_t BootSector::TotalSectors() const {
+    return totalSectors16 != 0 ? totalSectors16 : totalSectors32;
+}
+
+std::uint32_t BootSector::SectorsPerFat(std::uint16_t fatKind) const {
+    return fatKind == Fat32 ? sectorsPerFat32 : sectorsPerFat16;
+}
+
+BootSector DecodeBootSector(ByteSpan sector) {
+    BootSector boot;
+    boot.bytesPerSector = ReadLe16(sector, 0x0B);
+    boot.sectorsPerCluster = ReadU8(sector, 0x0D);
+    boot.reservedSectors = ReadLe16(sector, 0x0E);
+    boot.fatCount = ReadU8(sector, 0x10);
+    boot.rootEntries = ReadLe16(sector, 0x11);
+    boot.totalSectors16 = ReadLe16(sector, 0x13);
+    boot.sectorsPerFat16 = ReadLe16(sector, 0x16);
+    boot.sectorsPerTrack = ReadLe16(sector, 0x18);
+    boot.heads = ReadLe16(sector, 0x1A);
+    boot.totalSectors32 = ReadLe32(sector, 0x20);
+    boot.sectorsPerFat32 = ReadLe32(sector, 0x24);
+    boot.rootCluster = ReadLe32(sector, 0x2C);
+    return boot;
+}
+
+std::optional<std::uint16_t> DecideFatKind(const BootSector& boot,
+                                           std::uint16_t fatKindFromPartition) {
+    if (!boot.Decodable()) {
+        return std::nullopt;
+    }
+    if (fatKindFromPartition == Fat32) {
+        return Fat32;
+    }
+    const std::uint32_t clusters = boot.TotalSectors() / boot.sectorsPerCluster;
+    return clusters < 0x1000 ? Fat12 : Fat16;
+}
+
+}  // namespace moravel

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "disk/ByteOrder.h"
+
+namespace moravel {
+
+// The fields of a FAT volume's boot sector that the program uses. Nothing else of
+// the sector is read: neither the hidden-sectors field nor the 0x55 0xAA mark.
+struct BootSector {
+    std::uint16_t bytesPerSector = 0;
+    std::uint8_t sectorsPerCluster = 0;
+    std::uint16_t reservedSectors = 0;
+    std::uint8_t fatCount = 0;
+    std::uint16_t rootEntries = 0;
+    std::uint16_t totalSectors16 = 0;
+    std::uint16_t sectorsPerFat16 = 0;
+    std::uint16_t sectorsPerTrack = 0;
+    std::uint16_t heads = 0;
+    std::uint32_t totalSectors32 = 0;
+    std::uint32_t sectorsPerFat32 = 0;
+    std::uint32_t rootCluster = 0;
+
+    // The 16-bit count when it is nonzero, else the 32-bit one.
+    std::uint32_t TotalSectors() const;
+    std::uint32_t SectorsPerFat(std::uint16_t fatKind) const;
+    // A sector of 0 bytes or a cluster of 0 sectors cannot be decoded (an
+    // unformatted partition, say): no FAT kind, no children.
+    bool Decodable() const { return bytesPerSector != 0 && sectorsPerCluster != 0; }
+};
+
+// Decodes the first 512 bytes of a volume.
+BootSector DecodeBootSector(ByteSpan sector);
+
+// FAT12 below 4096 clusters, else FAT16; FAT32 only when the partition type said
+// so (fatKindFromPartition 9), whatever the count. Nothing for an undecodable sector.
+std::optional<std::uint16_t> DecideFatKind(const BootSector& boot,
+                                           std::uint16_t fatKindFromPartition);
+
+}  // namespace moravel
