@@ -17,6 +17,15 @@ public:
     // A modal message box; returns the button the user pressed.
     virtual MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
                                       MessageButtons buttons, MessageIcon icon) = 0;
+
+    // Queues the scan-progress notice for the main window; its handler reads the
+    // percentage that the scan stored before posting.
+    virtual void PostScanProgress() = 0;
+
+    // Takes every waiting message off the queue and dispatches it, then returns:
+    // long work calls this after each unit so the window stays alive. Any handler
+    // may run in here, a new scan included.
+    virtual void PumpMessages() = 0;
 };
 
 // The caption of the core's message boxes: the program file's name without its

@@ -239,6 +239,7 @@ int DriveAccess::Close() {
         }
         m_hVxd = disk32::kInvalidDriverHandle;
     }
+    m_extendedScans.clear();
     DestroyDiskTable();
     m_pWorkBuffer = nullptr;
     m_hDiskTable.Release();

@@ -2,11 +2,13 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "ByteOrder.h"
 #include "ChsAddress.h"
 #include "CoreFrontend.h"
 #include "Disk32Api.h"
@@ -36,6 +38,15 @@ inline constexpr std::uint16_t kFirstHardDisk = 0x80;
 
 // Outcome of a raw item read: one attempt, no per-sector retry.
 enum class RawRead { Ok, BiosServiceFailed, DeviceReadShort };
+
+struct FatImage;
+
+// The running values of the partition scan: the start of the primary extended
+// partition, and the offset (from it) of the extended boot record being resolved.
+struct ExtendedScan {
+    std::uint32_t extendedBase = 0;
+    std::uint32_t linkOffset = 0;
+};
 
 // The one object through which the program touches disks: it opens them, holds
 // the disk table (the roots of the drive tree) and reads sectors and clusters.
@@ -79,7 +90,34 @@ public:
     // Opens a floppy's device again into its slot; false when it cannot be opened.
     bool ReopenFloppy(std::uint16_t drive);
 
+    // The drive tree's operations; they live in tree/.
+
+    // The item's children, read from the disk on the first call (which shows its
+    // own failure messages) and returned as stored on every later one. While a
+    // cluster-chain directory is scanned, progress holds the percentage done and
+    // the front end's message queue is pumped after every entry.
+    std::vector<DriveItem*> ExpandItem(DriveItem& item, std::int32_t& progress);
+
+    // Fills fat (m_sectorsPerFat sectors) with the volume's first FAT copy, or the
+    // second one when the first does not read whole. 0 when neither does.
+    int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat);
+
+    // The number of clusters in a chain; 0 for an empty one.
+    std::uint32_t CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+                                  const FatImage& fat) const;
+    // Stores the first count clusters of a chain; returns the cluster after them.
+    std::uint32_t StoreFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+                                  std::uint32_t* chain, std::uint32_t count,
+                                  const FatImage& fat) const;
+
 private:
+    void ExpandPartitionTable(DriveItem& item);
+    void ExpandVolume(DriveItem& item);
+    void ExpandFixedRoot(DriveItem& item);
+    void ExpandChainDirectory(DriveItem& item, std::int32_t& progress);
+    std::unique_ptr<DriveItem> MakeEntryItem(const DriveItem& directory, ByteSpan entries,
+                                             std::size_t index);
+
     int OpenBiosServices();
     void EnumerateDisks();
     void EnumerateFloppies();
@@ -98,6 +136,9 @@ private:
     CoreFrontend& m_frontend;
     DriveAccessOptions m_options;
     std::vector<OpenError> m_openProblems;
+    // The partition scan's running values as they stood when each extended
+    // partition was found, so that its record resolves the same way later.
+    std::map<const DriveItem*, ExtendedScan> m_extendedScans;
 
     std::intptr_t m_hVxd = disk32::kInvalidDriverHandle;
     disk32::ReadDisk32Fn m_pfnReadDisk32 = nullptr;

@@ -151,7 +151,7 @@ Bytes ShortEntry(const std::string& name11, std::uint8_t attributes, std::uint32
     return entry;
 }
 
-std::vector<Bytes> LongNameEntries(const std::string& name) {
+std::vector<Bytes> LongNameEntries(const std::string& name, std::uint8_t checksum) {
     static constexpr std::size_t kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
     const std::size_t parts = (name.size() + 12) / 13;
     std::vector<Bytes> entries;
@@ -159,6 +159,7 @@ std::vector<Bytes> LongNameEntries(const std::string& name) {
         Bytes entry(32, 0);
         entry[0] = static_cast<std::uint8_t>(part | (part == parts ? 0x40 : 0));
         entry[11] = 0x0F;
+        entry[13] = checksum;
         for (std::size_t i = 0; i < 13; ++i) {
             const std::size_t at = (part - 1) * 13 + i;
             std::uint16_t ch = 0xFFFF;

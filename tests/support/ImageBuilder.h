@@ -91,7 +91,7 @@ Bytes ShortEntry(const std::string& name11, std::uint8_t attributes, std::uint32
 
 // The long-name entries for a name, in storage order (the one with bit 0x40 first),
 // characters stored as UCS-2 with a terminator and 0xFFFF padding.
-std::vector<Bytes> LongNameEntries(const std::string& name);
+std::vector<Bytes> LongNameEntries(const std::string& name, std::uint8_t checksum = 0);
 
 // Concatenates entries into one directory buffer, padded with zeros to a multiple of 512.
 Bytes DirectorySectors(const std::vector<Bytes>& entries);

@@ -13,6 +13,21 @@ MessageAnswer HeadlessFrontend::ShowMessage(const std::string& text, const std::
     return answer;
 }
 
+void HeadlessFrontend::PostScanProgress() {
+    ++m_posts;
+    ++m_pendingPosts;
+}
+
+void HeadlessFrontend::PumpMessages() {
+    ++m_pumps;
+    while (m_pendingPosts > 0) {
+        --m_pendingPosts;
+        if (m_onScanProgress) {
+            m_onScanProgress();
+        }
+    }
+}
+
 std::vector<std::string> HeadlessFrontend::MessageTexts() const {
     std::vector<std::string> texts;
     for (const auto& message : m_messages) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,14 @@ public:
     MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
                               MessageButtons buttons, MessageIcon icon) override;
 
+    void PostScanProgress() override;
+    void PumpMessages() override;
+
     void QueueAnswer(MessageAnswer answer) { m_answers.push_back(answer); }
+    // Runs as the handler of every scan-progress notice, during the pump step.
+    void OnScanProgress(std::function<void()> handler) { m_onScanProgress = std::move(handler); }
+    int ScanProgressPosts() const { return m_posts; }
+    int PumpSteps() const { return m_pumps; }
     const std::vector<Message>& Messages() const { return m_messages; }
     // The texts of the messages shown so far, in order.
     std::vector<std::string> MessageTexts() const;
@@ -30,6 +38,10 @@ public:
 private:
     std::vector<Message> m_messages;
     std::deque<MessageAnswer> m_answers;
+    std::function<void()> m_onScanProgress;
+    int m_pendingPosts = 0;
+    int m_posts = 0;
+    int m_pumps = 0;
 };
 
 }  // namespace moravel

@@ -1,0 +1,222 @@
+#include "Directory.h"
+
+#include <algorithm>
+
+#include "FatChain.h"
+#include "disk/DriveAccess.h"
+#include "disk/Sector.h"
+
+namespace moravel {
+
+namespace {
+
+constexpr std::uint8_t kEndOfDirectory = 0x00;
+constexpr std::uint8_t kDeleted = 0xE5;
+constexpr std::uint8_t kLeftOut = 0x05;
+constexpr std::uint8_t kLastLongNamePart = 0x40;
+constexpr std::size_t kMaxNameLength = 255;
+// Where the low bytes of a long-name entry's 13 UCS-2 characters lie.
+constexpr std::size_t kLongNameCharacters[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+
+ByteSpan EntryAt(ByteSpan directory, std::size_t index) {
+    return directory.subspan(index * kDirectoryEntrySize, kDirectoryEntrySize);
+}
+
+}  // namespace
+
+bool IsLongNameEntry(ByteSpan entry) {
+    return (entry[11] & 0x0F) == 0x0F;
+}
+
+EntryVerdict FilterEntry(ByteSpan entry, bool chainDirectory) {
+    const std::uint8_t first = entry[0];
+    const std::uint8_t attributes = entry[11];
+    if (IsLongNameEntry(entry) || first == kDeleted || first == kLeftOut) {
+        return EntryVerdict::Skip;
+    }
+    if (chainDirectory) {
+        if ((attributes & kAttributeDirectory) != 0 && first == '.') {
+            return EntryVerdict::Skip;
+        }
+    } else if ((attributes & kAttributeVolumeLabel) != 0) {
+        return EntryVerdict::Skip;
+    }
+    return first == kEndOfDirectory ? EntryVerdict::End : EntryVerdict::Keep;
+}
+
+std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t index) {
+    std::string name;
+    bool ended = false;  // a 0 character ends the name; what follows it is not part of it
+    for (std::size_t i = index; i-- > 0;) {
+        const ByteSpan entry = EntryAt(directory, i);
+        // Only live long-name entries belong to the name; a deleted one (0xE5)
+        // or any other entry before the 0x40 entry leaves an orphan: no name.
+        if (!IsLongNameEntry(entry) || entry[0] == kDeleted) {
+            return std::nullopt;
+        }
+        for (const std::size_t at : kLongNameCharacters) {
+            if (ended || name.size() == kMaxNameLength) {
+                break;
+            }
+            if (entry[at] == 0) {
+                ended = true;
+                break;
+            }
+            name.push_back(static_cast<char>(entry[at]));
+        }
+        if ((entry[0] & kLastLongNamePart) != 0) {
+            if (name.empty()) {
+                return std::nullopt;
+            }
+            return name;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string ShortName(ByteSpan entry) {
+    std::string name(entry.begin(), entry.begin() + 8);
+    name.push_back('.');
+    name.append(entry.begin() + 8, entry.begin() + 11);
+    return name;
+}
+
+std::string FormEntryName(ByteSpan directory, std::size_t index) {
+    if (auto longName = AssembleLongName(directory, index)) {
+        return *longName;
+    }
+    return ShortName(EntryAt(directory, index));
+}
+
+std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind) {
+    const std::uint32_t low = ReadLe16(entry, 26);
+    return fatKind == Fat32 ? (std::uint32_t{ReadLe16(entry, 20)} << 16) | low : low;
+}
+
+std::uint64_t FileSizeFromChain(std::uint32_t directorySize, std::uint64_t allocatedBytes) {
+    constexpr std::uint64_t kUnit = std::uint64_t{1} << 32;
+    if (allocatedBytes < directorySize) {
+        return directorySize;
+    }
+    return directorySize + (allocatedBytes - directorySize) / kUnit * kUnit;
+}
+
+std::unique_ptr<DriveItem> DriveAccess::MakeEntryItem(const DriveItem& directory, ByteSpan entries,
+                                                      std::size_t index) {
+    const ByteSpan entry = EntryAt(entries, index);
+    auto child = std::make_unique<DriveItem>();
+    child->m_drive = directory.m_drive;
+    child->m_startCylinder = directory.m_startCylinder;
+    child->m_startHead = directory.m_startHead;
+    child->m_startSector = directory.m_startSector;
+    child->m_useExtensions = directory.m_useExtensions;
+    child->m_heads = directory.m_heads;
+    child->m_sectorsPerTrack = directory.m_sectorsPerTrack;
+    child->m_sectorsPerCluster = directory.m_sectorsPerCluster;
+    child->m_bytesPerSector = directory.m_bytesPerSector;
+    child->m_reservedSectors = directory.m_reservedSectors;
+    child->m_dataStart = directory.m_dataStart;
+    child->m_sectorsPerFat = directory.m_sectorsPerFat;
+    child->m_fatKind = directory.m_fatKind;
+    child->m_totalSectors = directory.m_totalSectors;
+    child->m_partitionStart = directory.m_partitionStart;
+    child->m_kind = KindEntry;
+    child->m_sectorCount = 0;
+    child->m_relativeSector = directory.m_relativeSector + directory.m_sectorCount;
+    child->m_firstCluster = EntryFirstCluster(entry, directory.m_fatKind);
+    child->m_attributes = entry[11];
+    const std::string name = FormEntryName(entries, index);
+    child->SetDisplayName(name);
+    child->SetEntryName(name);
+    child->m_fileSize = child->IsDirectory() ? 0 : EntrySize(entry);
+    return child;
+}
+
+void DriveAccess::ExpandFixedRoot(DriveItem& item) {
+    MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
+    if (!buffer) {
+        ShowFailure(m_frontend, "internal error 00017");
+        return;
+    }
+    // Unreadable sectors come back as 0xE5, that is as deleted entries, so the
+    // scan goes on over what could be read.
+    if (ReadSectors(item, &m_chs, buffer.Bytes()) == 0) {
+        ShowFailure(m_frontend, "internal error 00018");
+    }
+    const std::size_t entries = buffer.Size() / kDirectoryEntrySize;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const EntryVerdict verdict = FilterEntry(EntryAt(buffer.Bytes(), i), false);
+        if (verdict == EntryVerdict::End) {
+            break;
+        }
+        if (verdict == EntryVerdict::Keep) {
+            item.m_children.Append(MakeEntryItem(item, buffer.Bytes(), i));
+        }
+    }
+}
+
+void DriveAccess::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
+    // One FAT image serves the directory's own chain and every file's size.
+    MemoryBlock fatBuffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorsPerFat));
+    if (!fatBuffer) {
+        ShowFailure(m_frontend, "internal error 00019");
+        return;
+    }
+    if (LoadFat(item, fatBuffer.Bytes()) == 0) {
+        ShowFailure(m_frontend, "internal error 00020");
+        return;
+    }
+    const FatImage fat{fatBuffer.Bytes(), LastClusterOf(item)};
+    const std::uint32_t clusters = CountFatEntries(item.m_firstCluster, item.m_fatKind, fat);
+    if (clusters == 0) {
+        return;
+    }
+    MemoryBlock chainBuffer = MemoryBlock::Allocate(std::size_t{clusters} * sizeof(std::uint32_t));
+    if (!chainBuffer) {
+        ShowFailure(m_frontend, "internal error 00021");
+        return;
+    }
+    auto* chain = reinterpret_cast<std::uint32_t*>(chainBuffer.Data());
+    StoreFatEntries(item.m_firstCluster, item.m_fatKind, chain, clusters, fat);
+
+    const std::uint64_t directoryBytes =
+        SectorsToBytes(std::uint64_t{clusters} * item.m_sectorsPerCluster);
+    MemoryBlock directory = MemoryBlock::Allocate(static_cast<std::size_t>(directoryBytes));
+    if (!directory) {
+        ShowFailure(m_frontend, "internal error 00022");
+        return;
+    }
+    if (ReadClusters(chain, item, clusters, directory.Bytes()) == 0) {
+        ShowFailure(m_frontend, "Failed to access the sub directory");
+        return;
+    }
+    chainBuffer.Release();
+
+    const std::uint64_t entries = directoryBytes / kDirectoryEntrySize;
+    const std::uint64_t clusterBytes =
+        std::uint64_t{item.m_sectorsPerCluster} * item.m_bytesPerSector;
+    for (std::uint64_t i = 0; i < entries; ++i) {
+        progress = static_cast<std::int32_t>(i * 100 / entries);
+        m_frontend.PostScanProgress();
+        m_frontend.PumpMessages();
+
+        const auto index = static_cast<std::size_t>(i);
+        const EntryVerdict verdict = FilterEntry(EntryAt(directory.Bytes(), index), true);
+        if (verdict == EntryVerdict::End) {
+            break;
+        }
+        if (verdict == EntryVerdict::Skip) {
+            continue;
+        }
+        auto child = MakeEntryItem(item, directory.Bytes(), index);
+        if (!child->IsDirectory()) {
+            const std::uint32_t fileClusters =
+                CountFatEntries(child->m_firstCluster, child->m_fatKind, fat);
+            child->m_fileSize = FileSizeFromChain(EntrySize(EntryAt(directory.Bytes(), index)),
+                                                  fileClusters * clusterBytes);
+        }
+        item.m_children.Append(std::move(child));
+    }
+}
+
+}  // namespace moravel

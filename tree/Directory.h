@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "disk/ByteOrder.h"
+
+namespace moravel {
+
+inline constexpr std::size_t kDirectoryEntrySize = 32;
+
+enum class EntryVerdict { Keep, Skip, End };
+
+// What a directory scan does with the entry: long-name entries, deleted entries
+// (0xE5) and entries marked 0x05 are skipped; the fixed root also skips volume
+// labels, a cluster-chain directory its dot entries instead (and keeps the
+// label); a first byte 0x00 ends the directory.
+EntryVerdict FilterEntry(ByteSpan entry, bool chainDirectory);
+
+bool IsLongNameEntry(ByteSpan entry);
+
+// The name of entry index of the directory buffer: its long name when live
+// long-name entries stand right before it, back to the one marked 0x40 (low bytes
+// of the characters, cut at 255), else the short name as stored: 8 name bytes, a
+// dot and 3 extension bytes, padding kept.
+std::string FormEntryName(ByteSpan directory, std::size_t index);
+
+// The long name gathered before entry index, if there is a whole one.
+std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t index);
+
+std::string ShortName(ByteSpan entry);
+
+// The first cluster of an entry: the high word counts on FAT32 only.
+std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind);
+
+inline std::uint32_t EntrySize(ByteSpan entry) {
+    return ReadLe32(entry, 28);
+}
+
+// A file's true size from its directory size (the size modulo 2^32) and the bytes
+// its chain allocates: the largest value that equals the directory size modulo
+// 2^32 and does not exceed the allocation (the directory size itself when the
+// allocation is smaller).
+std::uint64_t FileSizeFromChain(std::uint32_t directorySize, std::uint64_t allocatedBytes);
+
+}  // namespace moravel

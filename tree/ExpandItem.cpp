@@ -1,0 +1,35 @@
+#include "disk/DriveAccess.h"
+
+namespace moravel {
+
+std::vector<DriveItem*> DriveAccess::ExpandItem(DriveItem& item, std::int32_t& progress) {
+    progress = 0;
+    if (item.m_expanded == 1) {
+        return item.m_children.Pointers();
+    }
+    // Set before any read: a failed expansion is not tried again, and a request
+    // for this item from inside its own scan gets the children found so far.
+    item.m_expanded = 1;
+    switch (item.m_kind) {
+        case KindDisk:
+        case KindExtended:
+            ExpandPartitionTable(item);
+            break;
+        case KindVolume:
+            ExpandVolume(item);
+            break;
+        case KindRootDirectory:
+            ExpandFixedRoot(item);
+            break;
+        case KindEntry:
+            if (item.IsDirectory()) {
+                ExpandChainDirectory(item, progress);
+            }
+            break;
+        default:
+            break;  // FAT copies and unknown partitions have no children
+    }
+    return item.m_children.Pointers();
+}
+
+}  // namespace moravel

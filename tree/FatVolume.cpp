@@ -1,0 +1,107 @@
+#include <cstdio>
+
+#include "BootSector.h"
+#include "FatChain.h"
+#include "disk/DriveAccess.h"
+#include "disk/Sector.h"
+
+namespace moravel {
+
+namespace {
+
+// Copies what every item inside a volume carries from the volume item itself.
+std::unique_ptr<DriveItem> VolumePart(const DriveItem& volume, const BootSector& boot) {
+    auto part = std::make_unique<DriveItem>();
+    part->m_drive = volume.m_drive;
+    part->m_startCylinder = volume.m_startCylinder;
+    part->m_startHead = volume.m_startHead;
+    part->m_startSector = volume.m_startSector;
+    part->m_useExtensions = volume.m_useExtensions;
+    part->m_partitionStart = volume.m_partitionStart;
+    part->m_heads = boot.heads;
+    part->m_sectorsPerTrack = boot.sectorsPerTrack;
+    part->m_sectorsPerCluster = boot.sectorsPerCluster;
+    part->m_bytesPerSector = boot.bytesPerSector;
+    part->m_totalSectors = boot.TotalSectors();
+    return part;
+}
+
+}  // namespace
+
+void DriveAccess::ExpandVolume(DriveItem& item) {
+    MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
+    if (!buffer) {
+        ShowFailure(m_frontend, "internal error 00015");
+        return;
+    }
+    // A floppy may have been changed since it was last read: open it afresh.
+    if (m_isWin9x == 0 && item.m_drive < kFirstHardDisk && !ReopenFloppy(item.m_drive)) {
+        ShowFailure(m_frontend, "Drive is inaccessible!");
+        return;
+    }
+    if (buffer.Size() < kSectorSize || RawReadItem(item, buffer.Bytes()) != RawRead::Ok) {
+        return;
+    }
+    const BootSector boot = DecodeBootSector(buffer.Bytes());
+    const auto fatKind = DecideFatKind(boot, item.m_fatKind);
+    if (!fatKind) {
+        return;  // an unformatted partition, say: nothing to show
+    }
+    const std::uint32_t sectorsPerFat = boot.SectorsPerFat(*fatKind);
+
+    for (std::uint32_t i = 0; i < boot.fatCount; ++i) {
+        auto fat = VolumePart(item, boot);
+        char name[16];
+        std::snprintf(name, sizeof name, "FAT %u", i + 1);
+        fat->SetDisplayName(name);
+        fat->m_sectorCount = sectorsPerFat;
+        fat->m_kind = *fatKind;
+        fat->m_fatKind = *fatKind;
+        fat->m_relativeSector = sectorsPerFat * i + boot.reservedSectors;
+        item.m_children.Append(std::move(fat));
+    }
+
+    auto root = VolumePart(item, boot);
+    root->SetDisplayName("Root Directory");
+    root->m_reservedSectors = boot.reservedSectors;
+    root->m_sectorsPerFat = sectorsPerFat;
+    root->m_fatKind = *fatKind;
+    root->m_relativeSector = sectorsPerFat * boot.fatCount + boot.reservedSectors;
+    if (*fatKind == Fat32) {
+        root->m_kind = KindEntry;
+        root->m_sectorCount = 0;
+        root->m_attributes = kAttributeDirectory;
+        root->m_firstCluster = boot.rootCluster;
+        root->m_dataStart = root->m_relativeSector;
+    } else {
+        root->m_kind = KindRootDirectory;
+        root->m_sectorCount = std::uint32_t{boot.rootEntries} * 32 / kSectorSize;
+        root->m_dataStart = root->m_relativeSector + root->m_sectorCount;
+    }
+    item.m_children.Append(std::move(root));
+}
+
+int DriveAccess::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat) {
+    DriveItem work = item;
+    work.m_sectorCount = item.m_sectorsPerFat;
+    work.m_relativeSector = item.m_reservedSectors;
+    if (ReadSectors(work, &m_chs, fat) != 0) {
+        return 1;
+    }
+    // The first copy is damaged: the second one follows it directly.
+    work.m_relativeSector += item.m_sectorsPerFat;
+    return ReadSectors(work, &m_chs, fat);
+}
+
+std::uint32_t DriveAccess::CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+                                           const FatImage& fat) const {
+    return CountChain(firstCluster, fatKind, fat);
+}
+
+std::uint32_t DriveAccess::StoreFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+                                           std::uint32_t* chain, std::uint32_t count,
+                                           const FatImage& fat) const {
+    return StoreChain(firstCluster, fatKind, {chain, count}, fat);
+}
+
+}  // namespace moravel

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "disk/ByteOrder.h"
+#include "disk/DriveAccess.h"
+
+namespace moravel {
+
+// One entry of the table at offset 446 of a master or extended boot record.
+struct PartitionEntry {
+    std::uint8_t startHead = 0;
+    std::uint8_t startSector = 0;  // bits 0-5 sector, bits 6-7 cylinder bits 8-9
+    std::uint8_t startCylinder = 0;
+    std::uint8_t type = 0;
+    std::uint32_t startLba = 0;
+};
+
+// The entries of a boot record's table in order, up to the first empty one (type
+// 0), which ends the table. The 0x55 0xAA mark is not looked at.
+std::vector<PartitionEntry> DecodePartitionTable(ByteSpan sector);
+
+struct PartitionType {
+    std::string_view displayName;
+    std::uint16_t kind;
+    std::uint16_t fatKind;
+};
+
+// Name, item kind and FAT kind for a partition type byte (never 0).
+PartitionType ClassifyPartition(std::uint8_t type);
+
+inline bool IsExtendedType(std::uint8_t type) {
+    return type == 0x05 || type == 0x0F;
+}
+
+// The values the most recent scan left behind.
+ExtendedScan CurrentExtendedScan();
+
+}  // namespace moravel
