@@ -88,6 +88,7 @@ void FatVolumeBuilder::AddRawEntry(Directory parent, const Bytes& entry) {
 }
 
 void FatVolumeBuilder::AddVolumeLabel(const std::string& label11) {
+    m_label = label11;
     AddRawEntry(Root(), ShortEntry(label11, 0x08, 0, 0));
 }
 
@@ -225,7 +226,13 @@ void FatVolumeBuilder::Write(const ImageFile& image, std::uint64_t partitionStar
     boot.heads = m_layout.heads;
     boot.rootCluster = fat32 ? m_nodes[0].clusters.front() : 0;
     boot.fat32 = fat32;
+    boot.label = m_label;
     image.Write(base, BootSectorBytes(boot));
+    if (fat32) {
+        image.Write(base + 512, FsInfoSector());
+        image.Write(base + 6 * 512, BootSectorBytes(boot));
+        image.Write(base + 7 * 512, FsInfoSector());
+    }
 
     m_fat.emplace(m_layout.fatBits,
                   m_sectorsPerFat * 512 * 8 / static_cast<unsigned>(m_layout.fatBits));

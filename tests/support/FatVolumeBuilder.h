@@ -94,6 +94,7 @@ private:
     std::uint32_t m_clusterCount = 0;
     std::vector<Node> m_nodes;
     std::optional<FatTable> m_fat;
+    std::string m_label = "NO NAME    ";
 };
 
 // The checksum of an 11-byte short name that long-name entries carry.

@@ -96,12 +96,38 @@ Bytes BootSectorBytes(const BootParameters& p) {
     WriteLe16(sector, 0x18, p.sectorsPerTrack);
     WriteLe16(sector, 0x1A, p.heads);
     WriteLe32(sector, 0x20, small ? 0 : p.totalSectors);
+    // The extended parameter block: drive, signature, serial, label, type.
+    std::size_t extended = 0x24;
+    std::string type = p.totalSectors / std::max<unsigned>(p.sectorsPerCluster, 1) < 4085
+                           ? "FAT12   "
+                           : "FAT16   ";
     if (p.fat32) {
         WriteLe32(sector, 0x24, p.sectorsPerFat);
         WriteLe32(sector, 0x2C, p.rootCluster);
+        WriteLe16(sector, 0x30, 1);  // information sector
+        WriteLe16(sector, 0x32, 6);  // backup boot sector
+        extended = 0x40;
+        type = "FAT32   ";
     }
+    sector[extended] = 0x80;
+    sector[extended + 2] = 0x29;
+    WriteLe32(sector, extended + 3, 0x20041705);
+    for (std::size_t i = 0; i < 11; ++i) {
+        sector[extended + 7 + i] = static_cast<std::uint8_t>(i < p.label.size() ? p.label[i] : ' ');
+    }
+    std::copy_n(type.begin(), 8, sector.begin() + static_cast<long>(extended + 18));
     sector[510] = 0x55;
     sector[511] = 0xAA;
+    return sector;
+}
+
+Bytes FsInfoSector() {
+    Bytes sector(512, 0);
+    WriteLe32(sector, 0, 0x41615252);
+    WriteLe32(sector, 484, 0x61417272);
+    WriteLe32(sector, 488, 0xFFFFFFFF);
+    WriteLe32(sector, 492, 0xFFFFFFFF);
+    WriteLe32(sector, 508, 0xAA550000);
     return sector;
 }
 

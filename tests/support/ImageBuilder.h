@@ -66,9 +66,13 @@ struct BootParameters {
     std::uint16_t heads = 2;
     std::uint32_t rootCluster = 2;
     bool fat32 = false;
+    std::string label = "NO NAME    ";  // 11 bytes, as in the root directory's label entry
 };
 
 Bytes BootSectorBytes(const BootParameters& parameters);
+
+// The FAT32 information sector (free counts unknown).
+Bytes FsInfoSector();
 
 // An allocation table of one FAT kind (12, 16 or 32), entries set one by one.
 class FatTable {

@@ -29,7 +29,7 @@ struct SourceLog {
 class TestOpener {
 public:
     void MarkBad(const std::string& path, std::uint64_t sector) { m_bad[path].insert(sector); }
-    SourceLog& Log() { return *m_log; }
+    SourceLog& Log() const { return *m_log; }
     SourceOpener Opener();
 
 private:

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "disk/DriveItem.h"
+#include "support/ImageBuilder.h"
+#include "tree/Directory.h"
+
+namespace moravel {
+namespace {
+
+using testing::Bytes;
+using testing::DirectorySectors;
+using testing::LongNameEntries;
+using testing::ShortEntry;
+
+// A directory buffer from entries given in storage order.
+Bytes Directory(std::vector<Bytes> entries) {
+    return DirectorySectors(entries);
+}
+
+std::vector<Bytes> WithLongName(const std::string& name, const Bytes& shortEntry) {
+    auto entries = LongNameEntries(name);
+    entries.push_back(shortEntry);
+    return entries;
+}
+
+TEST(EntryNameTest, ShortNamesKeepTheirPaddingAndTheDot) {
+    const Bytes video = ShortEntry("VIDEO   MPG", 0x20, 3, 100);
+    EXPECT_EQ(ShortName(video), "VIDEO   .MPG");
+    EXPECT_EQ(ShortName(ShortEntry("README  TXT", 0x20, 3, 1)), "README  .TXT");
+    EXPECT_EQ(ShortName(ShortEntry("RECORDS    ", 0x10, 3, 0)), "RECORDS .   ");
+    const Bytes directory = Directory({ShortEntry("A       TXT", 0x20, 0, 0), video});
+    EXPECT_EQ(FormEntryName(directory, 1), "VIDEO   .MPG");
+}
+
+TEST(EntryNameTest, LongNamesOfOneAndTwoEntries) {
+    const std::string thirteen = "Evening News.";
+    ASSERT_EQ(thirteen.size(), 13u);
+    Bytes directory = Directory(WithLongName(thirteen, ShortEntry("EVENIN~1   ", 0x20, 5, 9)));
+    EXPECT_EQ(FormEntryName(directory, 1), thirteen);
+
+    const std::string twentySix = "Evening News 2004-05-17.ts";
+    ASSERT_EQ(twentySix.size(), 26u);
+    directory = Directory(WithLongName(twentySix, ShortEntry("EVENIN~1TS ", 0x20, 5, 9)));
+    EXPECT_EQ(FormEntryName(directory, 2), twentySix);
+}
+
+TEST(EntryNameTest, TheEntryMarked0x40HoldsTheEndOfTheName) {
+    // Storage order: 0x42 with characters 14..23 then the terminator and 0xFFFF
+    // padding, then 0x01 with characters 1..13.
+    const std::string name = "Recording of 2004-05-17";
+    ASSERT_EQ(name.size(), 23u);
+    const auto entries = LongNameEntries(name);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0][0], 0x42);
+    EXPECT_EQ(entries[1][0], 0x01);
+    const Bytes directory = Directory(WithLongName(name, ShortEntry("RECORD~1   ", 0x20, 7, 1)));
+    EXPECT_EQ(AssembleLongName(directory, 2), name);
+}
+
+TEST(EntryNameTest, HighBytesAreDroppedFromTheCharacters) {
+    Bytes entry = LongNameEntries("Caf?")[0];
+    entry[7] = 0xE9;  // character 4: U+00E9
+    entry[8] = 0x00;
+    Bytes euro = LongNameEntries("X")[0];
+    euro[1] = 0xAC;  // U+20AC keeps only its low byte
+    euro[2] = 0x20;
+    EXPECT_EQ(FormEntryName(Directory({entry, ShortEntry("CAFE    ", 0x20, 3, 1)}), 1), "Caf\xE9");
+    EXPECT_EQ(FormEntryName(Directory({euro, ShortEntry("X       ", 0x20, 3, 1)}), 1), "\xAC");
+}
+
+TEST(EntryNameTest, TheFirstEntryOfTheBufferHasItsShortName) {
+    const Bytes directory = Directory({ShortEntry("FIRST   TS ", 0x20, 3, 1)});
+    EXPECT_EQ(FormEntryName(directory, 0), "FIRST   .TS ");
+}
+
+TEST(EntryNameTest, AWalkThatReachesTheBufferStartBeforeTheEndMarkGivesTheShortName) {
+    auto entries = LongNameEntries("A name of two entries");
+    entries.erase(entries.begin());  // the 0x40 entry is missing: an orphan
+    entries.push_back(ShortEntry("ANAMEO~1   ", 0x20, 3, 1));
+    EXPECT_EQ(FormEntryName(Directory(entries), 1), "ANAMEO~1.   ");
+}
+
+TEST(EntryNameTest, DeletedLongNameEntriesAreNotTakenAsTheName) {
+    // A deleted file's name entries, then a live file without a long name.
+    auto entries = LongNameEntries("Deleted recording.ts");
+    for (auto& entry : entries) {
+        entry[0] = 0xE5;
+    }
+    entries.push_back(ShortEntry("LIVE    TS ", 0x20, 3, 1));
+    EXPECT_EQ(FormEntryName(Directory(entries), entries.size() - 1), "LIVE    .TS ");
+
+    // One deleted entry inside an otherwise live run breaks it as well.
+    auto broken = LongNameEntries("Recording of 2004-05-17");
+    broken[1][0] = 0xE5;
+    broken.push_back(ShortEntry("RECORD~1   ", 0x20, 3, 1));
+    EXPECT_EQ(FormEntryName(Directory(broken), 2), "RECORD~1.   ");
+}
+
+TEST(EntryNameTest, AnOrphanAfterAnotherEntryGivesTheShortName) {
+    auto entries = LongNameEntries("Twenty-six characters long");
+    entries.erase(entries.begin());
+    entries.insert(entries.begin(), ShortEntry("OTHER   TS ", 0x20, 4, 1));
+    entries.push_back(ShortEntry("TWENTY~1   ", 0x20, 3, 1));
+    EXPECT_EQ(FormEntryName(Directory(entries), 2), "TWENTY~1.   ");
+}
+
+TEST(EntryNameTest, NamesLongerThan255CharactersAreCut) {
+    std::string name;
+    for (int i = 0; i < 300; ++i) {
+        name.push_back(static_cast<char>('a' + i % 26));
+    }
+    auto entries = WithLongName(name, ShortEntry("LONG    TS ", 0x20, 3, 1));
+    const Bytes directory = Directory(entries);
+    const std::string formed = FormEntryName(directory, entries.size() - 1);
+    EXPECT_EQ(formed, name.substr(0, 255));
+    DriveItem item;
+    item.SetDisplayName(formed);
+    EXPECT_EQ(item.DisplayName(), name.substr(0, 255));
+}
+
+TEST(EntryNameTest, ALongNameWithoutCharactersLeavesTheShortName) {
+    auto entries = LongNameEntries("x");
+    entries[0][1] = 0;  // the first character is the terminator
+    entries.push_back(ShortEntry("EMPTY   TS ", 0x20, 3, 1));
+    EXPECT_EQ(FormEntryName(Directory(entries), 1), "EMPTY   .TS ");
+}
+
+TEST(EntryFilterTest, TheTwoKindsOfDirectoryFilterDifferently) {
+    const Bytes label = ShortEntry("RECORDER   ", 0x08, 0, 0);
+    const Bytes dot = ShortEntry(".          ", 0x10, 5, 0);
+    const Bytes dotDot = ShortEntry("..         ", 0x10, 0, 0);
+    const Bytes file = ShortEntry("MOVIE   TS ", 0x20, 5, 10);
+    Bytes deleted = file;
+    deleted[0] = 0xE5;
+    Bytes leftOut = file;
+    leftOut[0] = 0x05;
+    const Bytes longName = LongNameEntries("Movie.ts")[0];
+    const Bytes end(32, 0);
+
+    EXPECT_EQ(FilterEntry(label, false), EntryVerdict::Skip);
+    EXPECT_EQ(FilterEntry(label, true), EntryVerdict::Keep);
+    EXPECT_EQ(FilterEntry(dot, true), EntryVerdict::Skip);
+    EXPECT_EQ(FilterEntry(dotDot, true), EntryVerdict::Skip);
+    EXPECT_EQ(FilterEntry(dot, false), EntryVerdict::Keep);
+    for (bool chain : {false, true}) {
+        EXPECT_EQ(FilterEntry(file, chain), EntryVerdict::Keep);
+        EXPECT_EQ(FilterEntry(deleted, chain), EntryVerdict::Skip);
+        EXPECT_EQ(FilterEntry(leftOut, chain), EntryVerdict::Skip);
+        EXPECT_EQ(FilterEntry(longName, chain), EntryVerdict::Skip);
+        EXPECT_EQ(FilterEntry(end, chain), EntryVerdict::End);
+    }
+}
+
+TEST(EntryFieldsTest, TheHighClusterWordCountsOnFat32Only) {
+    const Bytes entry = ShortEntry("MOVIE   TS ", 0x20, 0x00031234, 7);
+    EXPECT_EQ(EntryFirstCluster(entry, Fat32), 0x00031234u);
+    EXPECT_EQ(EntryFirstCluster(entry, Fat16), 0x1234u);
+    EXPECT_EQ(EntryFirstCluster(entry, Fat12), 0x1234u);
+    EXPECT_EQ(EntrySize(entry), 7u);
+}
+
+TEST(FileSizeTest, TheChainGivesTheWholeFourGiBUnits) {
+    // 1,000,000 in the entry, 131,103 clusters of 64 x 512 bytes.
+    EXPECT_EQ(FileSizeFromChain(1'000'000, 131'103ull * 64 * 512), 4'295'967'296u);
+    // 3,000,000,000 bytes stay below 2^32 allocated.
+    EXPECT_EQ(FileSizeFromChain(3'000'000'000u, 91'553ull * 32768), 3'000'000'000u);
+    EXPECT_EQ(FileSizeFromChain(0, 0), 0u);
+    // 4 GiB - 1000 bytes in exactly 4 GiB of clusters is what the entry says.
+    EXPECT_EQ(FileSizeFromChain(4'294'966'296u, 131'072ull * 32768), 4'294'966'296u);
+    // Exactly 4 GiB: the entry holds 0, the chain 131,072 clusters of 32 KiB.
+    EXPECT_EQ(FileSizeFromChain(0, 131'072ull * 32768), 4'294'967'296u);
+    // 10 GiB + 5 in whole clusters.
+    EXPECT_EQ(
+        FileSizeFromChain(static_cast<std::uint32_t>((10ull << 30) + 5), (10ull << 30) + 32768),
+        (10ull << 30) + 5);
+    // A chain shorter than the entry claims: the entry's size.
+    EXPECT_EQ(FileSizeFromChain(100'000, 32768), 100'000u);
+}
+
+}  // namespace
+}  // namespace moravel

@@ -1,0 +1,385 @@
+#include <gmock/gmock.h>
+
+#include "TreeFixture.h"
+
+namespace moravel {
+namespace {
+
+using testing::Content;
+using ::testing::ElementsAre;
+using testing::FatVolumeBuilder;
+using testing::FileSpec;
+using testing::PartitionSector;
+using testing::ShortEntry;
+using testing::VolumeLayout;
+
+constexpr std::uint32_t kPartitionStart = 2048;
+constexpr std::uint64_t kGiB = 1ull << 30;
+
+FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
+    FileSpec file;
+    file.shortName = shortName;
+    file.longName = longName;
+    file.size = size;
+    file.content = Content::Ends;
+    return file;
+}
+
+VolumeLayout Fat32Layout(std::uint32_t totalSectors = 40'000'000,
+                         std::uint8_t sectorsPerCluster = 64) {
+    VolumeLayout layout;
+    layout.fatBits = 32;
+    layout.totalSectors = totalSectors;
+    layout.sectorsPerCluster = sectorsPerCluster;
+    return layout;
+}
+
+VolumeLayout Fat16Layout() {
+    VolumeLayout layout;
+    layout.fatBits = 16;
+    layout.totalSectors = 200'000;
+    layout.sectorsPerCluster = 8;
+    layout.reservedSectors = 4;
+    layout.rootEntries = 64;
+    return layout;
+}
+
+class DirectoryScanTest : public testing::TreeFixture {
+protected:
+    // Writes the volume into a disk image as its one partition and opens it.
+    DriveItem& Volume(FatVolumeBuilder& builder, std::uint8_t type, std::uint32_t totalSectors) {
+        m_image.emplace(
+            NewImage("disk.img", (kPartitionStart + std::uint64_t{totalSectors}) * 512));
+        m_image->WriteSector(0, PartitionSector({{type, kPartitionStart, totalSectors}}));
+        builder.Write(*m_image, kPartitionStart);
+        Open({m_image->Path()});
+        return *Expand(Disk(0)).at(0);
+    }
+    DriveItem& Root(DriveItem& volume) { return Child(volume, "Root Directory"); }
+
+    // Sector of a cluster from the start of the disk.
+    std::uint64_t ClusterSector(const FatVolumeBuilder& builder, std::uint32_t cluster,
+                                std::uint32_t sectorsPerCluster) const {
+        return kPartitionStart + builder.DataStart() +
+               std::uint64_t{cluster - 2} * sectorsPerCluster;
+    }
+
+    std::optional<testing::ImageFile> m_image;
+};
+
+TEST_F(DirectoryScanTest, AFat32RootListsFoldersFilesAndTheLabel) {
+    FatVolumeBuilder builder(Fat32Layout());
+    builder.AddVolumeLabel("RECORDER   ");
+    const auto records = builder.AddDirectory(builder.Root(), "RECORDS    ");
+    builder.AddFile(builder.Root(), File("README  TXT", 1234));
+    builder.AddFile(records, File("MOVIE   TS ", 6 * kGiB + 12345, "Movie.ts"));
+    DriveItem& volume = Volume(builder, 0x0C, 40'000'000);
+    DriveItem& root = Root(volume);
+
+    const auto children = Expand(root);
+    ASSERT_THAT(Names(children), ElementsAre("RECORDER.   ", "RECORDS .   ", "README  .TXT"));
+    const DriveItem& label = *children[0];
+    EXPECT_EQ(label.m_attributes, 0x08);
+    EXPECT_EQ(label.m_fileSize, 0u);
+    EXPECT_EQ(label.m_firstCluster, 0u);
+    EXPECT_TRUE(label.IsFile());
+
+    const DriveItem& folder = *children[1];
+    EXPECT_TRUE(folder.IsDirectory());
+    EXPECT_EQ(folder.m_kind, KindEntry);
+    EXPECT_EQ(folder.m_firstCluster, builder.DirectoryClusters(records).front());
+    EXPECT_EQ(folder.m_relativeSector, root.m_relativeSector);
+    EXPECT_EQ(folder.m_dataStart, builder.DataStart());
+    EXPECT_EQ(folder.m_sectorCount, 0u);
+    EXPECT_EQ(folder.m_fileSize, 0u);
+    EXPECT_EQ(folder.m_partitionStart, kPartitionStart);
+    EXPECT_EQ(folder.m_sectorsPerFat, builder.SectorsPerFat());
+    EXPECT_EQ(folder.m_fatKind, Fat32);
+    EXPECT_EQ(folder.EntryName(), "RECORDS .   ");
+    EXPECT_EQ(children[2]->m_fileSize, 1234u);
+
+    // Dot entries are no children; the recording's size comes from its chain.
+    const auto recordings = Expand(*children[1]);
+    ASSERT_THAT(Names(recordings), ElementsAre("Movie.ts"));
+    EXPECT_EQ(recordings[0]->m_fileSize, 6 * kGiB + 12345);
+    EXPECT_EQ(recordings[0]->FileSizeHigh(), 1u);
+    EXPECT_EQ(recordings[0]->EntryName(), "Movie.ts");
+    EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
+TEST_F(DirectoryScanTest, SizesAroundTheFourGiBBoundary) {
+    FatVolumeBuilder builder(Fat32Layout(80'000'000, 64));  // 32 KiB clusters
+    const std::uint64_t sizes[] = {3'000'000'000u,
+                                   4'294'966'296u,
+                                   4'294'967'295u,
+                                   4'294'967'296u,
+                                   4'294'967'297u,
+                                   4'295'967'296u,
+                                   0,
+                                   1};
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        builder.AddFile(builder.Root(), File("FILE" + std::to_string(i) + "   TS ", sizes[i]));
+    }
+    const auto children = Expand(Root(Volume(builder, 0x0C, 80'000'000)));
+    ASSERT_EQ(children.size(), std::size(sizes));
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        EXPECT_EQ(children[i]->m_fileSize, sizes[i]) << i;
+    }
+}
+
+TEST_F(DirectoryScanTest, TheFixedRootKeepsDirectorySizesAndSkipsTheLabel) {
+    FatVolumeBuilder builder(Fat16Layout());
+    builder.AddVolumeLabel("RECORDER   ");
+    FileSpec odd = File("ODD     TS ", 100'000);
+    odd.directorySize = 5;  // the entry says 5 bytes, the chain holds 100,000
+    builder.AddFile(builder.Root(), odd);
+    builder.AddDirectory(builder.Root(), "CLIPS      ", "Clips");
+    const auto children = Expand(Root(Volume(builder, 0x06, 200'000)));
+    ASSERT_THAT(Names(children), ElementsAre("ODD     .TS ", "Clips"));
+    EXPECT_EQ(children[0]->m_fileSize, 5u);
+    EXPECT_EQ(children[1]->m_relativeSector, children[1]->m_dataStart);
+    EXPECT_EQ(m_frontend.ScanProgressPosts(), 0);  // the fixed root reports no progress
+}
+
+TEST_F(DirectoryScanTest, AnEntryStartingWithZeroEndsTheDirectory) {
+    FatVolumeBuilder builder(Fat16Layout());
+    builder.AddFile(builder.Root(), File("FIRST   TS ", 10));
+    testing::Bytes end = ShortEntry("HIDDEN  TS ", 0x20, 0, 10);
+    end[0] = 0x00;
+    builder.AddRawEntry(builder.Root(), end);
+    builder.AddFile(builder.Root(), File("LATER   TS ", 10));
+    EXPECT_THAT(Names(Expand(Root(Volume(builder, 0x06, 200'000)))), ElementsAre("FIRST   .TS "));
+}
+
+TEST_F(DirectoryScanTest, ProgressIsPublishedBeforeEveryEntryAndStaysBelow100) {
+    FatVolumeBuilder builder(Fat32Layout(4'000'000, 1));
+    for (int i = 0; i < 40; ++i) {
+        builder.AddFile(builder.Root(), File("F" + std::to_string(100 + i) + "    TS ", 100));
+    }
+    DriveItem& root = Root(Volume(builder, 0x0C, 4'000'000));
+    std::vector<std::int32_t> seen;
+    m_frontend.OnScanProgress([&] { seen.push_back(m_progress); });
+    EXPECT_EQ(Expand(root).size(), 40u);
+
+    // 40 entries fill 3 sectors of one-sector clusters: 48 slots, the 41st ends the scan.
+    ASSERT_EQ(seen.size(), 41u);
+    EXPECT_EQ(m_frontend.ScanProgressPosts(), 41);
+    EXPECT_EQ(m_frontend.PumpSteps(), 41);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i], static_cast<std::int32_t>(i * 100 / 48)) << i;
+    }
+    EXPECT_LT(seen.back(), 100);
+}
+
+TEST_F(DirectoryScanTest, ANestedRequestDuringAScanGetsWhatWasFoundSoFar) {
+    FatVolumeBuilder builder(Fat32Layout(4'000'000, 1));
+    const auto other = builder.AddDirectory(builder.Root(), "OTHER      ");
+    builder.AddFile(other, File("INSIDE  TS ", 10));
+    for (int i = 0; i < 5; ++i) {
+        builder.AddFile(builder.Root(), File("F" + std::to_string(i) + "      TS ", 100));
+    }
+    DriveItem& root = Root(Volume(builder, 0x0C, 4'000'000));
+
+    std::vector<std::size_t> nestedCounts;
+    std::vector<std::string> otherChildren;
+    bool nestedOnce = false;
+    bool inHandler = false;
+    m_frontend.OnScanProgress([&] {
+        if (inHandler) {
+            return;  // the nested folder scan pumps too
+        }
+        inHandler = true;
+        std::int32_t progress = 0;
+        nestedCounts.push_back(m_access->ExpandItem(root, progress).size());
+        if (!nestedOnce && !root.m_children.Empty()) {
+            nestedOnce = true;  // the folder was found: scan it right away, to its end
+            otherChildren = Names(m_access->ExpandItem(root.m_children[0], progress));
+        }
+        inHandler = false;
+    });
+    EXPECT_EQ(Expand(root).size(), 6u);
+    ASSERT_GE(nestedCounts.size(), 7u);
+    EXPECT_EQ(nestedCounts[0], 0u);
+    EXPECT_EQ(nestedCounts[1], 1u);
+    EXPECT_EQ(nestedCounts[6], 6u);
+    EXPECT_THAT(otherChildren, ElementsAre("INSIDE  .TS "));
+}
+
+TEST_F(DirectoryScanTest, TheFatIsReadOncePerScan) {
+    FatVolumeBuilder builder(Fat32Layout(4'000'000, 8));
+    const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
+    for (int i = 0; i < 50; ++i) {
+        builder.AddFile(folder, File("R" + std::to_string(100 + i) + "    TS ", 5000));
+    }
+    DriveItem& volume = Volume(builder, 0x0C, 4'000'000);
+    DriveItem& records = Child(Root(volume), "RECORDS .   ");
+    m_opener.Log().reads.clear();
+    EXPECT_EQ(Expand(records).size(), 50u);
+    const std::uint64_t fatStart = (kPartitionStart + 32ull) * 512;
+    std::size_t fatReads = 0;
+    for (const auto& read : m_opener.Log().reads) {
+        fatReads += read.offset == fatStart ? 1 : 0;
+    }
+    EXPECT_EQ(fatReads, 1u);
+    EXPECT_EQ(m_opener.Log().reads.size(), 1u + builder.DirectoryClusters(folder).size());
+}
+
+TEST_F(DirectoryScanTest, AFat12FloppyWithAFolder) {
+    VolumeLayout layout;
+    layout.fatBits = 12;
+    layout.totalSectors = 2880;
+    layout.sectorsPerCluster = 1;
+    layout.reservedSectors = 1;
+    layout.rootEntries = 224;
+    layout.heads = 2;
+    layout.sectorsPerTrack = 18;
+    FatVolumeBuilder builder(layout);
+    const auto folder = builder.AddDirectory(builder.Root(), "DOCS       ");
+    for (int i = 0; i < 20; ++i) {
+        FileSpec file = File("D" + std::to_string(10 + i) + "     TXT", 700);
+        builder.AddFile(folder, file);
+    }
+    const auto image = NewImage("floppy.img", 2880 * 512);
+    builder.Write(image, 0);
+    Open({}, {image.Path()});
+    DriveItem& root = *Expand(Disk(0)).back();
+    DriveItem& docs = Child(root, "DOCS    .   ");
+    const auto files = Expand(docs);
+    ASSERT_EQ(files.size(), 20u);  // the folder spans several one-sector clusters
+    EXPECT_EQ(files[19]->DisplayName(), "D29     .TXT");
+    EXPECT_EQ(files[19]->m_fileSize, 700u);
+    EXPECT_EQ(builder.DirectoryClusters(folder).size(), 2u);
+}
+
+// A folder whose chain ends in an end mark other than the usual one must not run
+// into clusters that are not its own.
+TEST_F(DirectoryScanTest, AFolderChainEndingInAnyEndMarkStopsThere) {
+    FatVolumeBuilder builder(Fat16Layout());
+    const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
+    builder.AddFile(folder, File("ONE     TS ", 10));
+    builder.AddFile(builder.Root(), File("NEXT    TS ", 4096));  // the cluster after the folder
+    DriveItem& volume = Volume(builder, 0x06, 200'000);
+    const std::uint32_t folderCluster = builder.DirectoryClusters(folder).front();
+    // The next cluster holds what would look like entries, were it read as the folder.
+    testing::Bytes foreign = testing::DirectorySectors({ShortEntry("FOREIGN TS ", 0x20, 9, 1)});
+    m_image->WriteSector(ClusterSector(builder, folderCluster + 1, 8), foreign);
+    testing::Bytes mark(2);
+    mark[0] = 0xF8;
+    mark[1] = 0xFF;  // 0xFFF8
+    for (std::uint32_t copy = 0; copy < 2; ++copy) {
+        m_image->Write(
+            (kPartitionStart + 4 + copy * builder.SectorsPerFat()) * 512ull + 2 * folderCluster,
+            mark);
+    }
+    EXPECT_THAT(Names(Expand(Child(Root(volume), "RECORDS .   "))), ElementsAre("ONE     .TS "));
+}
+
+TEST_F(DirectoryScanTest, AFolderWithoutClustersIsEmpty) {
+    FatVolumeBuilder builder(Fat32Layout(4'000'000, 8));
+    builder.AddRawEntry(builder.Root(), ShortEntry("EMPTY      ", 0x10, 0, 0));
+    DriveItem& empty = Child(Root(Volume(builder, 0x0C, 4'000'000)), "EMPTY   .   ");
+    EXPECT_TRUE(Expand(empty).empty());
+    EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
+TEST_F(DirectoryScanTest, UnreadableRootSectorsReadAsDeletedEntries) {
+    FatVolumeBuilder builder(Fat16Layout());
+    for (int i = 0; i < 20; ++i) {
+        builder.AddFile(builder.Root(), File("F" + std::to_string(10 + i) + "     TS ", 10));
+    }
+    const auto image = NewImage("disk.img", (kPartitionStart + 200'000ull) * 512);
+    image.WriteSector(0, PartitionSector({{0x06, kPartitionStart, 200'000}}));
+    builder.Write(image, kPartitionStart);
+    const std::uint64_t rootStart = kPartitionStart + builder.DataStart() - 4;
+    m_opener.MarkBad(image.Path(), rootStart);  // entries 0..15
+    Open({image.Path()});
+    DriveItem& root = Child(*Expand(Disk(0)).at(0), "Root Directory");
+    const auto children = Expand(root);
+    ASSERT_EQ(children.size(), 4u);
+    EXPECT_EQ(children[0]->DisplayName(), "F26     .TS ");
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00018"));
+}
+
+TEST_F(DirectoryScanTest, ADamagedFirstFatIsReplacedByTheSecondWithoutAMessage) {
+    FatVolumeBuilder builder(Fat32Layout(4'000'000, 8));
+    builder.AddFile(builder.Root(), File("BIG     TS ", 5 * kGiB / 1024));
+    const auto image = NewImage("disk.img", (kPartitionStart + 4'000'000ull) * 512);
+    image.WriteSector(0, PartitionSector({{0x0C, kPartitionStart, 4'000'000}}));
+    builder.Write(image, kPartitionStart);
+    m_opener.MarkBad(image.Path(), kPartitionStart + 32 + 1);
+    Open({image.Path()});
+    const auto children = Expand(Child(*Expand(Disk(0)).at(0), "Root Directory"));
+    ASSERT_EQ(children.size(), 1u);
+    EXPECT_EQ(children[0]->m_fileSize, 5 * kGiB / 1024);
+    EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
+class DirectoryFailureTest : public DirectoryScanTest {
+protected:
+    // A FAT32 volume with a folder; returns the folder, unexpanded.
+    DriveItem& Folder(const std::vector<std::uint64_t>& badSectors = {}) {
+        FatVolumeBuilder builder(Fat32Layout(4'000'000, 8));
+        const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
+        builder.AddFile(folder, File("ONE     TS ", 10));
+        const auto image = NewImage("disk.img", (kPartitionStart + 4'000'000ull) * 512);
+        image.WriteSector(0, PartitionSector({{0x0C, kPartitionStart, 4'000'000}}));
+        builder.Write(image, kPartitionStart);
+        m_folderSector = ClusterSector(builder, builder.DirectoryClusters(folder).front(), 8);
+        for (const std::uint64_t sector : badSectors) {
+            m_opener.MarkBad(image.Path(), sector);
+        }
+        Open({image.Path()});
+        return Child(Child(*Expand(Disk(0)).at(0), "Root Directory"), "RECORDS .   ");
+    }
+    std::uint64_t m_folderSector = 0;
+};
+
+TEST_F(DirectoryFailureTest, OutOfMemoryAtEachStep) {
+    const std::pair<unsigned, const char*> cases[] = {
+        {1, "internal error 00019"}, {2, "internal error 00021"}, {3, "internal error 00022"}};
+    for (const auto& [allocation, text] : cases) {
+        DriveItem& folder = Folder();
+        const std::size_t before = m_frontend.Messages().size();
+        FailNthAllocation(allocation);
+        EXPECT_TRUE(Expand(folder).empty()) << text;
+        ASSERT_EQ(m_frontend.Messages().size(), before + 1);
+        EXPECT_EQ(m_frontend.Messages().back().text, text);
+        EXPECT_TRUE(Expand(folder).empty());  // expanded for good
+        EXPECT_EQ(m_frontend.Messages().size(), before + 1);
+    }
+}
+
+TEST_F(DirectoryScanTest, NeitherFatCopyReadable) {
+    FatVolumeBuilder builder(Fat16Layout());
+    const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
+    builder.AddFile(folder, File("ONE     TS ", 10));
+    const auto image = NewImage("disk.img", (kPartitionStart + 200'000ull) * 512);
+    image.WriteSector(0, PartitionSector({{0x06, kPartitionStart, 200'000}}));
+    builder.Write(image, kPartitionStart);
+    m_opener.MarkBad(image.Path(), kPartitionStart + 4);
+    m_opener.MarkBad(image.Path(), kPartitionStart + 4 + builder.SectorsPerFat());
+    Open({image.Path()});
+    DriveItem& records = Child(Child(*Expand(Disk(0)).at(0), "Root Directory"), "RECORDS .   ");
+    EXPECT_TRUE(Expand(records).empty());
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00020"));
+}
+
+TEST_F(DirectoryFailureTest, AnUnreadableFolderCluster) {
+    Folder();
+    DriveItem& folder = Folder({m_folderSector + 3});
+    EXPECT_TRUE(Expand(folder).empty());
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("Failed to access the sub directory"));
+}
+
+TEST_F(DirectoryFailureTest, OutOfMemoryForTheFixedRoot) {
+    FatVolumeBuilder builder(Fat16Layout());
+    builder.AddFile(builder.Root(), File("ONE     TS ", 10));
+    DriveItem& volume = Volume(builder, 0x06, 200'000);
+    DriveItem& root = Root(volume);
+    FailNthAllocation(1);
+    EXPECT_TRUE(Expand(root).empty());
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00017"));
+}
+
+}  // namespace
+}  // namespace moravel

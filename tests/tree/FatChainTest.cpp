@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "disk/DriveItem.h"
+#include "support/ImageBuilder.h"
+#include "tree/FatChain.h"
+
+namespace moravel {
+namespace {
+
+using testing::FatTable;
+
+FatImage Image(const FatTable& table, std::uint32_t lastCluster = 0x0FFFFFF5) {
+    return {table.Data(), lastCluster};
+}
+
+std::vector<std::uint32_t> Store(std::uint32_t first, std::uint16_t kind, const FatImage& fat,
+                                 std::uint32_t count, std::uint32_t* after = nullptr) {
+    std::vector<std::uint32_t> chain(count, 0xDEAD);
+    const std::uint32_t next = StoreChain(first, kind, chain, fat);
+    if (after != nullptr) {
+        *after = next;
+    }
+    return chain;
+}
+
+TEST(FatChainTest, Fat16ChainIsCountedAndStored) {
+    FatTable table(16, 64);
+    table.Set(2, 3);
+    table.Set(3, 4);
+    table.Set(4, 0xFFFF);
+    EXPECT_EQ(CountChain(2, Fat16, Image(table)), 3u);
+    std::uint32_t after = 0;
+    EXPECT_EQ(Store(2, Fat16, Image(table), 3, &after), (std::vector<std::uint32_t>{2, 3, 4}));
+    EXPECT_EQ(after, 0xFFFFu);
+}
+
+TEST(FatChainTest, Fat12EntriesShareBytes) {
+    // Cluster 2's entry 0x003 and cluster 3's entry 0xFFF: bytes 03 F0 FF from offset 3.
+    std::vector<std::uint8_t> bytes(16, 0);
+    bytes[3] = 0x03;
+    bytes[4] = 0xF0;
+    bytes[5] = 0xFF;
+    EXPECT_EQ(NextCluster({bytes, 4000}, Fat12, 2), 0x003u);
+    EXPECT_EQ(NextCluster({bytes, 4000}, Fat12, 3), 0xFFFu);
+    EXPECT_EQ(CountChain(2, Fat12, {bytes, 4000}), 2u);
+}
+
+TEST(FatChainTest, Fat12OddAndEvenEntriesRoundTrip) {
+    FatTable table(12, 300);
+    const std::vector<std::uint32_t> chain = {2, 7, 8, 251, 100, 3, 298};
+    table.Chain(chain);
+    EXPECT_EQ(CountChain(2, Fat12, Image(table)), chain.size());
+    EXPECT_EQ(Store(2, Fat12, Image(table), 7), chain);
+}
+
+TEST(FatChainTest, Fat32IgnoresTheTopFourBits) {
+    FatTable table(32, 16);
+    table.Set(5, 0xF0000006);
+    table.Set(6, 0x0FFFFFF8);
+    EXPECT_EQ(CountChain(5, Fat32, Image(table)), 2u);
+    EXPECT_EQ(Store(0xA0000005, Fat32, Image(table), 2), (std::vector<std::uint32_t>{5, 6}));
+}
+
+TEST(FatChainTest, EmptyChains) {
+    FatTable table(32, 16);
+    EXPECT_EQ(CountChain(0, Fat32, Image(table)), 0u);
+    EXPECT_EQ(CountChain(0xF0000000, Fat32, Image(table)), 0u);
+    EXPECT_EQ(CountChain(0x0FFFFFFF, Fat32, Image(table)), 0u);
+    EXPECT_EQ(CountChain(0xFFFF, Fat16, Image(FatTable(16, 16))), 0u);
+    EXPECT_EQ(CountChain(0xFFF, Fat12, Image(FatTable(12, 16))), 0u);
+    std::uint32_t after = 0;
+    EXPECT_TRUE(Store(9, Fat32, Image(table), 0, &after).empty());
+    EXPECT_EQ(after, 9u);
+}
+
+TEST(FatChainTest, AFreeEntryEndsTheChainAfterTheClusterHoldingIt) {
+    FatTable table(16, 16);
+    table.Set(2, 5);
+    table.Set(5, 0);
+    EXPECT_EQ(CountChain(2, Fat16, Image(table)), 2u);
+}
+
+// Volumes written by other systems end chains with any mark of the reserved range.
+TEST(FatChainTest, EveryEndMarkOfTheReservedRangeEndsAChain) {
+    for (std::uint32_t mark = 0xFF8; mark <= 0xFFF; ++mark) {
+        FatTable table(12, 16);
+        table.Set(2, 3);
+        table.Set(3, mark);
+        EXPECT_EQ(CountChain(2, Fat12, Image(table, 4000)), 2u) << std::hex << mark;
+    }
+    for (std::uint32_t mark = 0xFFF8; mark <= 0xFFFF; ++mark) {
+        FatTable table(16, 16);
+        table.Set(2, 3);
+        table.Set(3, mark);
+        EXPECT_EQ(CountChain(2, Fat16, Image(table, 65000)), 2u) << std::hex << mark;
+    }
+    for (std::uint32_t mark = 0x0FFFFFF8; mark <= 0x0FFFFFFF; ++mark) {
+        FatTable table(32, 16);
+        table.Set(2, 3);
+        table.Set(3, mark | 0xF0000000);
+        EXPECT_EQ(CountChain(2, Fat32, Image(table)), 2u) << std::hex << mark;
+    }
+}
+
+TEST(FatChainTest, ANumberThatIsNoDataClusterEndsTheChain) {
+    FatTable table(16, 64);
+    table.Set(2, 3);
+    table.Set(3, 1);  // reserved
+    EXPECT_EQ(CountChain(2, Fat16, Image(table, 40)), 2u);
+    table.Set(3, 41);  // beyond the volume's last cluster
+    EXPECT_EQ(CountChain(2, Fat16, Image(table, 40)), 2u);
+    table.Set(3, 40);
+    table.Set(40, 0xFFF7);  // a bad-cluster mark is no data cluster of a small volume
+    EXPECT_EQ(CountChain(2, Fat16, Image(table, 40)), 3u);
+    EXPECT_EQ(CountChain(41, Fat16, Image(table, 40)), 0u);
+}
+
+TEST(FatChainTest, AChainNeverLeavesTheImage) {
+    FatTable table(32, 8);  // entries 0..7
+    table.Set(2, 7);
+    table.Set(7, 1000);  // entry 1000 lies beyond the image
+    EXPECT_EQ(CountChain(2, Fat32, Image(table)), 3u);
+    EXPECT_EQ(NextCluster(Image(table), Fat32, 1000), 0u);
+    EXPECT_EQ(NextCluster(Image(table), Fat16, 1000), 0u);
+    EXPECT_EQ(NextCluster(Image(table), Fat12, 1000), 0u);
+    EXPECT_EQ(Store(2, Fat32, Image(table), 5), (std::vector<std::uint32_t>{2, 7, 1000, 0, 0}));
+}
+
+TEST(FatChainTest, ACycleIsCutAfterAsManyStepsAsTheImageHasEntries) {
+    FatTable table(16, 32);
+    table.Set(2, 3);
+    table.Set(3, 4);
+    table.Set(4, 2);
+    EXPECT_EQ(CountChain(2, Fat16, Image(table)), 32u);
+    FatTable self(32, 16);
+    self.Set(9, 9);
+    EXPECT_EQ(CountChain(9, Fat32, Image(self)), 16u);
+}
+
+TEST(FatChainTest, OtherKindsHaveNoChains) {
+    FatTable table(16, 16);
+    table.Set(2, 0xFFFF);
+    EXPECT_EQ(CountChain(2, 0, Image(table)), 0u);
+    EXPECT_EQ(CountChain(2, KindUnknown, Image(table)), 0u);
+}
+
+TEST(FatChainTest, TheLastClusterFollowsFromTheVolume) {
+    DriveItem item;
+    item.m_totalSectors = 2880;
+    item.m_dataStart = 33;
+    item.m_sectorsPerCluster = 1;
+    EXPECT_EQ(LastClusterOf(item), 2848u);  // clusters 2..2848
+    item.m_sectorsPerCluster = 0;
+    EXPECT_EQ(LastClusterOf(item), 1u);
+    item.m_sectorsPerCluster = 4;
+    item.m_totalSectors = 20;
+    EXPECT_EQ(LastClusterOf(item), 1u);  // no data region at all
+}
+
+}  // namespace
+}  // namespace moravel

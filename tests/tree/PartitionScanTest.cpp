@@ -1,0 +1,204 @@
+#include <gmock/gmock.h>
+
+#include "TreeFixture.h"
+#include "tree/PartitionTable.h"
+
+namespace moravel {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::PartitionEntry;
+using testing::PartitionSector;
+
+class PartitionScanTest : public testing::TreeFixture {
+protected:
+    // A disk whose master boot record holds the given entries.
+    DriveItem& DiskWith(const std::vector<PartitionEntry>& entries) {
+        const auto image = NewImage("disk.img", 2ull << 30);
+        image.WriteSector(0, PartitionSector(entries));
+        Open({image.Path()});
+        return Disk(0);
+    }
+};
+
+TEST_F(PartitionScanTest, AFat32EntryBecomesAVolume) {
+    DriveItem& disk = DiskWith({{0x0C, 63, 1000, 1, 1, 0}});
+    const auto children = Expand(disk);
+    ASSERT_EQ(children.size(), 1u);
+    const DriveItem& volume = *children[0];
+    EXPECT_EQ(volume.DisplayName(), "32-Bit FAT Disk");
+    EXPECT_EQ(volume.m_kind, KindVolume);
+    EXPECT_EQ(volume.m_fatKind, Fat32);
+    EXPECT_EQ(volume.m_partitionStart, 63u);
+    EXPECT_EQ(volume.m_sectorCount, 1u);
+    EXPECT_EQ(volume.m_relativeSector, 0u);
+    EXPECT_EQ(volume.m_drive, 128);
+    EXPECT_EQ(volume.m_startHead, 1);
+    EXPECT_EQ(volume.m_startSector, 1);
+    EXPECT_EQ(volume.m_startCylinder, 0);
+    EXPECT_EQ(disk.m_expanded, 1);
+}
+
+TEST_F(PartitionScanTest, EveryTypeHasItsNameAndKind) {
+    struct Expected {
+        std::uint8_t type;
+        const char* name;
+        std::uint16_t kind;
+        std::uint16_t fatKind;
+    };
+    const Expected table[] = {
+        {0x01, "12-Bit FAT Disk", KindVolume, 0},
+        {0x04, "16-Bit FAT Disk", KindVolume, 0},
+        {0x05, "Extended DOS Partition", KindExtended, 0},
+        {0x06, "16-Bit FAT Disk", KindVolume, 0},
+        {0x07, "Unknown", KindUnknown, 0},
+        {0x0B, "32-Bit FAT Disk", KindVolume, Fat32},
+        {0x0C, "32-Bit FAT Disk", KindVolume, Fat32},
+        {0x0E, "16-Bit FAT Disk", KindVolume, 0},
+        {0x0F, "Extended 32-bit Partition", KindExtended, 0},
+        {0x83, "Unknown", KindUnknown, 0},
+        {0xEE, "Unknown", KindUnknown, 0},
+    };
+    for (const auto& expected : table) {
+        const PartitionType type = ClassifyPartition(expected.type);
+        EXPECT_EQ(type.displayName, expected.name) << int{expected.type};
+        EXPECT_EQ(type.kind, expected.kind) << int{expected.type};
+        EXPECT_EQ(type.fatKind, expected.fatKind) << int{expected.type};
+    }
+}
+
+TEST_F(PartitionScanTest, AnEmptyEntryEndsTheTable) {
+    DriveItem& disk = DiskWith({{0x06, 63}, {0x0C, 5000}, {0x00, 0}, {0x0C, 9000}});
+    EXPECT_THAT(Names(Expand(disk)), ElementsAre("16-Bit FAT Disk", "32-Bit FAT Disk"));
+}
+
+TEST_F(PartitionScanTest, AnEmptyFirstEntryMeansNoPartitions) {
+    DriveItem& disk = DiskWith({{0x00, 0}, {0x0C, 63}});
+    EXPECT_TRUE(Expand(disk).empty());
+    EXPECT_EQ(disk.m_expanded, 1);
+    EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
+TEST_F(PartitionScanTest, AnUnknownPartitionExpandsToNothingWithoutReading) {
+    DriveItem& disk = DiskWith({{0x07, 63}});
+    DriveItem& unknown = *Expand(disk).at(0);
+    EXPECT_EQ(unknown.m_kind, KindUnknown);
+    const std::size_t reads = ReadCount();
+    EXPECT_TRUE(Expand(unknown).empty());
+    EXPECT_EQ(unknown.m_expanded, 1);
+    EXPECT_EQ(ReadCount(), reads);
+}
+
+TEST_F(PartitionScanTest, LogicalPartitionsResolveAgainstTheExtendedChain) {
+    const auto image = NewImage("disk.img", 600ull << 20);
+    image.WriteSector(0, PartitionSector({{0x06, 63}, {0x05, 1'000'000}}));
+    image.WriteSector(1'000'000, PartitionSector({{0x06, 63}, {0x05, 20'000}}));
+    image.WriteSector(1'020'000, PartitionSector({{0x0B, 63}}));
+    Open({image.Path()});
+
+    const auto primary = Expand(Disk(0));
+    ASSERT_EQ(primary.size(), 2u);
+    EXPECT_EQ(primary[1]->m_partitionStart, 1'000'000u);
+    EXPECT_EQ(primary[1]->m_kind, KindExtended);
+
+    const auto first = Expand(*primary[1]);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0]->m_partitionStart, 1'000'063u);
+    EXPECT_EQ(first[1]->m_partitionStart, 1'020'000u);
+    EXPECT_EQ(first[1]->DisplayName(), "Extended DOS Partition");
+
+    const auto second = Expand(*first[1]);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0]->m_partitionStart, 1'020'063u);
+    EXPECT_EQ(second[0]->DisplayName(), "32-Bit FAT Disk");
+    EXPECT_EQ(second[0]->m_fatKind, Fat32);
+}
+
+TEST_F(PartitionScanTest, ASecondExpansionReturnsTheSameChildrenAndLeavesTheScanAlone) {
+    const auto image = NewImage("disk.img", 600ull << 20);
+    image.WriteSector(0, PartitionSector({{0x0F, 1'000'000}}));
+    image.WriteSector(1'000'000, PartitionSector({{0x06, 63}, {0x05, 20'000}}));
+    Open({image.Path()});
+    const auto children = Expand(Disk(0));
+    Expand(*children[0]);
+    const ExtendedScan before = CurrentExtendedScan();
+    EXPECT_EQ(before.extendedBase, 1'000'000u);
+    EXPECT_EQ(before.linkOffset, 20'000u);
+
+    const std::size_t reads = ReadCount();
+    EXPECT_EQ(Expand(Disk(0)), children);
+    EXPECT_EQ(ReadCount(), reads);
+    EXPECT_EQ(CurrentExtendedScan().extendedBase, before.extendedBase);
+    EXPECT_EQ(CurrentExtendedScan().linkOffset, before.linkOffset);
+}
+
+// Another disk's table scan in between must not move this disk's logical partitions.
+TEST_F(PartitionScanTest, DisksExpandedAlternatelyKeepTheirOwnExtendedChains) {
+    const auto first = NewImage("first.img", 600ull << 20);
+    first.WriteSector(0, PartitionSector({{0x05, 1'000'000}}));
+    first.WriteSector(1'000'000, PartitionSector({{0x06, 63}, {0x05, 20'000}}));
+    first.WriteSector(1'020'000, PartitionSector({{0x06, 63}}));
+    const auto second = NewImage("second.img", 600ull << 20);
+    second.WriteSector(0, PartitionSector({{0x05, 500'000}}));
+    second.WriteSector(500'000, PartitionSector({{0x06, 2048}, {0x05, 7'000}}));
+    Open({first.Path(), second.Path()});
+
+    DriveItem& extended = *Expand(Disk(0)).at(0);
+    DriveItem& link = *Expand(extended).at(1);
+    DriveItem& otherExtended = *Expand(Disk(1)).at(0);
+    EXPECT_EQ(Expand(otherExtended).at(0)->m_partitionStart, 502'048u);
+    EXPECT_EQ(Expand(link).at(0)->m_partitionStart, 1'020'063u);
+}
+
+TEST_F(PartitionScanTest, AMissingBootRecordIsReported) {
+    const auto image = NewImage("disk.img", 600ull << 20);
+    image.WriteSector(0, PartitionSector({{0x05, 1'000'000}}));
+    image.Truncate(1'000'000ull * 512 + 100);  // the extended boot record is cut off
+    Open({image.Path()});
+    DriveItem& extended = *Expand(Disk(0)).at(0);
+    EXPECT_TRUE(Expand(extended).empty());
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00014"));
+    EXPECT_EQ(extended.m_expanded, 1);
+    EXPECT_TRUE(Expand(extended).empty());  // not tried again
+    EXPECT_EQ(m_frontend.Messages().size(), 1u);
+}
+
+TEST_F(PartitionScanTest, AnUnreadableMasterBootRecordIsReported) {
+    const auto image = NewImage("disk.img", 1 << 20);
+    m_opener.MarkBad(image.Path(), 0);
+    Open({image.Path()});
+    EXPECT_TRUE(Expand(Disk(0)).empty());
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00011"));
+}
+
+TEST_F(PartitionScanTest, OutOfMemoryForTheBootRecord) {
+    const auto image = NewImage("disk.img", 600ull << 20);
+    image.WriteSector(0, PartitionSector({{0x05, 1'000'000}}));
+    Open({image.Path()});
+    FailNthAllocation(1);
+    EXPECT_TRUE(Expand(Disk(0)).empty());
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00009"));
+
+    Open({image.Path()});
+    DriveItem& extended = *Expand(Disk(0)).at(0);
+    FailNthAllocation(1);
+    EXPECT_TRUE(Expand(extended).empty());
+    EXPECT_EQ(m_frontend.MessageTexts().back(), "internal error 00012");
+    for (const auto& message : m_frontend.Messages()) {
+        EXPECT_EQ(message.buttons, MessageButtons::Ok);
+        EXPECT_EQ(message.icon, MessageIcon::Exclamation);
+    }
+}
+
+TEST_F(PartitionScanTest, ExpandingAFileReadsNothing) {
+    DriveItem file;
+    file.m_kind = KindEntry;
+    file.m_attributes = 0x20;
+    Open({});
+    EXPECT_TRUE(Expand(file).empty());
+    EXPECT_EQ(ReadCount(), 0u);
+    EXPECT_EQ(m_progress, 0);
+}
+
+}  // namespace
+}  // namespace moravel

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/DriveAccess.h"
+#include "support/FatVolumeBuilder.h"
+#include "support/ImageBuilder.h"
+#include "support/TestSources.h"
+#include "ui/headless/HeadlessFrontend.h"
+
+namespace moravel::testing {
+
+// Disk images in a temporary folder, opened by a DriveAccess whose reads are
+// logged (and can be made to fail), with a headless front end for its messages.
+class TreeFixture : public ::testing::Test {
+protected:
+    void TearDown() override { FailNthAllocation(0); }
+
+    ImageFile NewImage(const std::string& name, std::uint64_t bytes) {
+        return ImageFile(m_dir.File(name), bytes);
+    }
+
+    DriveAccess& Open(std::vector<std::string> hardDisks, std::vector<std::string> floppies = {}) {
+        DriveAccessOptions options;
+        options.sources.hardDisks = std::move(hardDisks);
+        options.sources.floppies = std::move(floppies);
+        options.opener = m_opener.Opener();
+        m_access = std::make_unique<DriveAccess>(m_frontend, options);
+        EXPECT_EQ(m_access->Open(), 1);
+        return *m_access;
+    }
+
+    DriveItem& Disk(std::size_t index) { return m_access->GetDisks()[index]; }
+
+    std::vector<DriveItem*> Expand(DriveItem& item) {
+        return m_access->ExpandItem(item, m_progress);
+    }
+
+    // The child of the item with that display name; fails the test when there is none.
+    DriveItem& Child(DriveItem& item, std::string_view name) {
+        for (DriveItem* child : Expand(item)) {
+            if (child->DisplayName() == name) {
+                return *child;
+            }
+        }
+        ADD_FAILURE() << "no child \"" << name << "\" in \"" << item.DisplayName() << "\"";
+        static DriveItem missing;
+        return missing;
+    }
+
+    static std::vector<std::string> Names(const std::vector<DriveItem*>& items) {
+        std::vector<std::string> names;
+        for (const DriveItem* item : items) {
+            names.emplace_back(item->DisplayName());
+        }
+        return names;
+    }
+
+    std::size_t ReadCount() const { return m_opener.Log().reads.size(); }
+
+    TempDir m_dir;
+    TestOpener m_opener;
+    HeadlessFrontend m_frontend;
+    std::unique_ptr<DriveAccess> m_access;
+    std::int32_t m_progress = -1;
+};
+
+}  // namespace moravel::testing
