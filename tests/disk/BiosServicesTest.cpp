@@ -1,11 +1,10 @@
-#include <dlfcn.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "disk/DriveAccess.h"
 #include "disk32/Disk32Testing.h"
 #include "support/ImageBuilder.h"
+#include "support/ServiceLibrary.h"
 #include "ui/headless/HeadlessFrontend.h"
 
 namespace moravel {
@@ -15,43 +14,6 @@ using testing::Bytes;
 using ::testing::ElementsAre;
 using testing::ImageFile;
 namespace d32 = disk32;
-
-// The BIOS disk-service library as the program loads it, plus its own settings.
-// Holding it open keeps its state for the DriveAccess that loads it next.
-class ServiceLibrary {
-public:
-    ServiceLibrary() : m_handle(::dlopen(DISK32_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
-        setGeometry = Find<d32::SetGeometryFn>("Disk32SetGeometry");
-        setExtensions = Find<d32::SetExtensionsFn>("Disk32SetExtensions");
-        setDriverError = Find<d32::SetDriverErrorFn>("Disk32SetDriverError");
-        failSector = Find<d32::FailSectorFn>("Disk32FailSector");
-        takeRequests = Find<d32::TakeRequestsFn>("Disk32TakeRequests");
-        Find<d32::ResetSettingsFn>("Disk32ResetSettings")();
-    }
-    ~ServiceLibrary() { ::dlclose(m_handle); }
-    ServiceLibrary(const ServiceLibrary&) = delete;
-    ServiceLibrary& operator=(const ServiceLibrary&) = delete;
-
-    std::vector<d32::Disk32Request> TakeRequests() {
-        std::vector<d32::Disk32Request> requests(4096);
-        const auto total = takeRequests(requests.data(), 4096);
-        requests.resize(std::min<std::uint32_t>(total, 4096));
-        return requests;
-    }
-
-    d32::SetGeometryFn setGeometry;
-    d32::SetExtensionsFn setExtensions;
-    d32::SetDriverErrorFn setDriverError;
-    d32::FailSectorFn failSector;
-
-private:
-    template <typename Fn>
-    Fn Find(const char* name) {
-        return reinterpret_cast<Fn>(::dlsym(m_handle, name));
-    }
-    void* m_handle;
-    d32::TakeRequestsFn takeRequests;
-};
 
 std::uint8_t Pattern(std::uint64_t sector) {
     return static_cast<std::uint8_t>(sector * 7 + 1);
@@ -98,7 +60,7 @@ protected:
 
     testing::TempDir m_dir;
     ImageFile m_disk;
-    ServiceLibrary m_library;
+    testing::ServiceLibrary m_library{DISK32_LIBRARY};
     HeadlessFrontend m_frontend;
 };
 
