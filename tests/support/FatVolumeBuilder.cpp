@@ -227,12 +227,9 @@ void FatVolumeBuilder::Write(const ImageFile& image, std::uint64_t partitionStar
     boot.rootCluster = fat32 ? m_nodes[0].clusters.front() : 0;
     boot.fat32 = fat32;
     boot.label = m_label;
+    boot.hiddenSectors = static_cast<std::uint32_t>(partitionStart);
+    boot.serial = m_layout.serial;
     image.Write(base, BootSectorBytes(boot));
-    if (fat32) {
-        image.Write(base + 512, FsInfoSector());
-        image.Write(base + 6 * 512, BootSectorBytes(boot));
-        image.Write(base + 7 * 512, FsInfoSector());
-    }
 
     m_fat.emplace(m_layout.fatBits,
                   m_sectorsPerFat * 512 * 8 / static_cast<unsigned>(m_layout.fatBits));
@@ -242,6 +239,12 @@ void FatVolumeBuilder::Write(const ImageFile& image, std::uint64_t partitionStar
         if (!node.clusters.empty()) {
             m_fat->Chain(node.clusters);
         }
+    }
+    if (fat32) {
+        const Bytes info = FreeClusterInfo();
+        image.Write(base + 512, info);
+        image.Write(base + 6 * 512, BootSectorBytes(boot));
+        image.Write(base + 7 * 512, info);
     }
     Bytes fatSectors = m_fat->Data();
     fatSectors.resize(std::size_t{m_sectorsPerFat} * 512, 0);
@@ -269,6 +272,18 @@ void FatVolumeBuilder::Write(const ImageFile& image, std::uint64_t partitionStar
             image.Write(base + ClusterOffset(node.clusters[c]), Bytes(from, from + ClusterBytes()));
         }
     }
+}
+
+Bytes FatVolumeBuilder::FreeClusterInfo() const {
+    std::uint32_t free = 0;
+    std::uint32_t firstFree = 0xFFFFFFFF;
+    for (std::uint32_t cluster = 2; cluster < m_clusterCount + 2; ++cluster) {
+        if ((ReadLe32(m_fat->Data(), 4 * std::size_t{cluster}) & 0x0FFFFFFF) == 0) {
+            ++free;
+            firstFree = std::min(firstFree, cluster);
+        }
+    }
+    return FsInfoSector(free, firstFree);
 }
 
 const std::vector<std::uint32_t>& FatVolumeBuilder::FileClusters(std::uint32_t seed) const {

@@ -20,6 +20,7 @@ struct VolumeLayout {
     std::uint16_t bytesPerSector = 512;
     std::uint16_t heads = 255;
     std::uint16_t sectorsPerTrack = 63;
+    std::uint32_t serial = 0x20041705;
 };
 
 // How much of a file's content is written; the rest of its clusters stay holes
@@ -41,8 +42,10 @@ struct FileSpec {
 std::uint8_t ContentByte(std::uint32_t seed, std::uint64_t offset);
 
 // Lays out a FAT12/16/32 volume (boot sector, FATs, directories, file data) and
-// writes it into a sparse image at a partition start. Clusters are handed out in
-// the order things were added: directories first, then files.
+// writes it into a sparse image at a partition start, with what a formatter adds
+// (label, serial, hidden sectors; on FAT32 the information sector and the backup
+// boot sector). Clusters are handed out in the order things were added:
+// directories first, then files.
 class FatVolumeBuilder {
 public:
     using Directory = std::size_t;
@@ -86,6 +89,7 @@ private:
     Bytes EntriesFor(const Node& node) const;
     std::uint64_t ClusterOffset(std::uint32_t cluster) const;
     void WriteFileData(const ImageFile& image, std::uint64_t base, std::size_t index) const;
+    Bytes FreeClusterInfo() const;
 
     VolumeLayout m_layout;
     std::uint32_t m_sectorsPerFat = 0;

@@ -95,6 +95,7 @@ Bytes BootSectorBytes(const BootParameters& p) {
     WriteLe16(sector, 0x16, p.fat32 ? 0 : static_cast<std::uint16_t>(p.sectorsPerFat));
     WriteLe16(sector, 0x18, p.sectorsPerTrack);
     WriteLe16(sector, 0x1A, p.heads);
+    WriteLe32(sector, 0x1C, p.hiddenSectors);
     WriteLe32(sector, 0x20, small ? 0 : p.totalSectors);
     // The extended parameter block: drive, signature, serial, label, type.
     std::size_t extended = 0x24;
@@ -111,7 +112,7 @@ Bytes BootSectorBytes(const BootParameters& p) {
     }
     sector[extended] = 0x80;
     sector[extended + 2] = 0x29;
-    WriteLe32(sector, extended + 3, 0x20041705);
+    WriteLe32(sector, extended + 3, p.serial);
     for (std::size_t i = 0; i < 11; ++i) {
         sector[extended + 7 + i] = static_cast<std::uint8_t>(i < p.label.size() ? p.label[i] : ' ');
     }
@@ -121,12 +122,12 @@ Bytes BootSectorBytes(const BootParameters& p) {
     return sector;
 }
 
-Bytes FsInfoSector() {
+Bytes FsInfoSector(std::uint32_t freeClusters, std::uint32_t firstFree) {
     Bytes sector(512, 0);
     WriteLe32(sector, 0, 0x41615252);
     WriteLe32(sector, 484, 0x61417272);
-    WriteLe32(sector, 488, 0xFFFFFFFF);
-    WriteLe32(sector, 492, 0xFFFFFFFF);
+    WriteLe32(sector, 488, freeClusters);
+    WriteLe32(sector, 492, firstFree);
     WriteLe32(sector, 508, 0xAA550000);
     return sector;
 }

@@ -67,12 +67,14 @@ struct BootParameters {
     std::uint32_t rootCluster = 2;
     bool fat32 = false;
     std::string label = "NO NAME    ";  // 11 bytes, as in the root directory's label entry
+    std::uint32_t hiddenSectors = 0;    // sectors before the volume: its partition start
+    std::uint32_t serial = 0x20041705;
 };
 
 Bytes BootSectorBytes(const BootParameters& parameters);
 
-// The FAT32 information sector (free counts unknown).
-Bytes FsInfoSector();
+// The FAT32 information sector with its free cluster count and first free cluster.
+Bytes FsInfoSector(std::uint32_t freeClusters = 0xFFFFFFFF, std::uint32_t firstFree = 0xFFFFFFFF);
 
 // An allocation table of one FAT kind (12, 16 or 32), entries set one by one.
 class FatTable {

@@ -1,0 +1,166 @@
+#include "Cli.h"
+
+#include <unistd.h>
+
+#include "Listing.h"
+#include "TerminalFrontend.h"
+
+namespace moravel::cli {
+
+namespace {
+
+constexpr const char* kProgram = "moravel-cli";
+
+// Takes the value of an option given as "--name VALUE" or "--name=VALUE".
+bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+               std::optional<std::string>& value, std::string& error) {
+    const std::string& arg = args[i];
+    if (arg == name) {
+        if (i + 1 >= args.size()) {
+            error = "option " + name + " needs a path";
+            return true;
+        }
+        value = args[++i];
+        return true;
+    }
+    if (arg.rfind(name + "=", 0) == 0) {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string UsageText() {
+    return "Usage: moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] list\n"
+           "                   [-r|--recursive] [--json] [TREEPATH]\n"
+           "\n"
+           "Lists the drive tree of a harddisk video recorder's disk: disks, partitions,\n"
+           "FAT copies, root directories, folders and files with their true sizes.\n"
+           "\n"
+           "  --disk PATH        a hard disk or its image (drives 128, 129, ... in order)\n"
+           "  --floppy PATH      a floppy disk or its image (drives 0, 1, ... in order)\n"
+           "                     with neither, the machine's own disks are read\n"
+           "  --bios-services    read through the BIOS disk-service library libDisk32.so\n"
+           "                     beside the program\n"
+           "  -r, --recursive    list everything below TREEPATH, depth first\n"
+           "  --json             print one JSON array instead of lines of text\n"
+           "  -h, --help         show this text\n"
+           "\n"
+           "TREEPATH names an item from the top level, components separated by '/':\n"
+           "  \"Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS\"\n"
+           "A component is a name as listed, a short name without its padding (VIDEO.MPG),\n"
+           "or #N, the N-th child counted from 1. Without TREEPATH the disks are listed.\n"
+           "\n"
+           "Text lines: name, kind, and for files the size and the byte count, separated\n"
+           "by tabs. Exit status: 0 done, 1 done but a failure was reported, 2 usage error\n"
+           "or a TREEPATH that names nothing.\n";
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    bool optionsEnded = false;
+    std::vector<std::string> operands;
+    for (std::size_t i = 0; i < args.size() && line.error.empty(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            operands.push_back(arg);
+            continue;
+        }
+        std::optional<std::string> value;
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            line.help = true;
+        } else if (TakeValue(args, i, "--disk", value, line.error)) {
+            if (value) {
+                line.sources.hardDisks.push_back(*value);
+            }
+        } else if (TakeValue(args, i, "--floppy", value, line.error)) {
+            if (value) {
+                line.sources.floppies.push_back(*value);
+            }
+        } else if (arg == "--bios-services") {
+            line.platform = DiskPlatform::BiosServices;
+        } else if (arg == "-r" || arg == "--recursive") {
+            line.list.recursive = true;
+        } else if (arg == "--json") {
+            line.list.json = true;
+        } else {
+            line.error = "unknown option " + arg;
+        }
+    }
+    line.sources.detect = line.sources.hardDisks.empty() && line.sources.floppies.empty();
+    if (!line.error.empty() || line.help) {
+        return line;
+    }
+    if (operands.empty()) {
+        line.error = "missing command (list)";
+        return line;
+    }
+    line.command = operands[0];
+    if (line.command != "list") {
+        line.error = "unknown command " + line.command;
+    } else if (operands.size() > 2) {
+        line.error = "list takes one TREEPATH, not " + std::to_string(operands.size() - 1);
+    } else if (operands.size() == 2) {
+        line.list.treePath = operands[1];
+    }
+    return line;
+}
+
+CliEnvironment ProcessEnvironment() {
+    CliEnvironment environment;
+    environment.progressLine = ::isatty(STDERR_FILENO) == 1;
+    return environment;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return RunCli(args, out, err, ProcessEnvironment());
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliEnvironment& environment) {
+    const CommandLine line = ParseCommandLine(args);
+    if (line.help) {
+        out << UsageText();
+        return kExitOk;
+    }
+    if (!line.error.empty()) {
+        err << kProgram << ": " << line.error << "\n"
+            << "Try '" << kProgram << " --help' for more information.\n";
+        return kExitUsage;
+    }
+
+    TerminalFrontend frontend(err, environment.progressLine);
+    DriveAccessOptions options;
+    options.platform = line.platform;
+    options.sources = line.sources;
+    options.opener = environment.opener;
+    options.biosLibrary = environment.biosLibrary;
+    DriveAccess access(frontend, options);
+    access.Open();
+    for (const OpenError& problem : access.OpenProblems()) {
+        frontend.Report(std::string(kProgram) + ": cannot open " + problem.path + ": " +
+                        problem.reason);
+    }
+
+    TreeWalker walker(access, frontend);
+    std::string error;
+    const auto place = walker.Resolve(line.list.treePath.value_or(""), error);
+    if (!place) {
+        err << error << '\n';
+        return kExitUsage;
+    }
+    const std::vector<ListedItem> listing = walker.List(*place, line.list.recursive);
+    if (line.list.json) {
+        PrintJson(out, listing);
+    } else {
+        PrintText(out, listing);
+    }
+    out.flush();
+    return frontend.Failures() == 0 ? kExitOk : kExitFailureShown;
+}
+
+}  // namespace moravel::cli

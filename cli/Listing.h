@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "TerminalFrontend.h"
+#include "TreePath.h"
+#include "disk/DriveAccess.h"
+
+namespace moravel::cli {
+
+// What an item is, in the words of the listing: disk, volume, extended, fat, root,
+// directory, file or unknown. The parent tells the FAT32 root directory (a
+// directory entry item right under its volume) from other folders; null for the
+// items of the top level.
+std::string_view KindName(const DriveItem& item, const DriveItem* parent);
+
+// True for the kinds that hold children: disks, extended partitions, volumes,
+// root directories and directories.
+bool HoldsChildren(std::string_view kind);
+
+// One line of a listing: an item with its name, kind and full tree path, and the
+// children it was expanded into, if it was.
+struct ListedItem {
+    const DriveItem* item = nullptr;
+    std::string name;
+    std::string kind;
+    std::string path;
+    bool expanded = false;
+    std::vector<ListedItem> children;
+};
+
+// Walks the drive tree for the listing: resolves tree paths and expands items
+// through the core, showing its progress on the terminal front end.
+class TreeWalker {
+public:
+    // Directories deeper than this below the listed item are not opened: a
+    // damaged disk can nest folders without end.
+    static constexpr std::size_t kMaxDepth = 256;
+
+    TreeWalker(DriveAccess& access, TerminalFrontend& frontend);
+
+    // The children of the item (expanded now if it was not before).
+    std::vector<DriveItem*> Expand(DriveItem& item);
+
+    // The disks of the table, the top level of every path.
+    std::vector<DriveItem*> TopLevel() const;
+
+    using DirectoryKey = std::tuple<std::uint16_t, std::uint32_t, std::uint32_t>;
+
+    struct Place {
+        DriveItem* item = nullptr;  // null: the top level
+        std::string path;           // the path that names it, as a listing prints it
+        // The cluster-chain directories on the way there, the item included.
+        std::vector<DirectoryKey> directories;
+    };
+    // The item a tree path leads to. On failure, error says which component
+    // matched nothing, and under which item (by the path a listing prints for it).
+    std::optional<Place> Resolve(std::string_view treePath, std::string& error);
+
+    // The children of the place, each with its own subtree when recursive (which
+    // expands everything that holds children, depth first).
+    std::vector<ListedItem> List(const Place& place, bool recursive);
+
+private:
+    std::vector<ListedItem> ListChildren(const DriveItem* parent, const Siblings& siblings,
+                                         const std::string& parentPath, bool recursive,
+                                         std::size_t depth);
+    ListedItem ListItem(DriveItem& item, const DriveItem* parent, std::string path, bool recursive,
+                        std::size_t depth);
+    bool MayDescend(const DriveItem& item, const std::string& path, std::size_t depth);
+
+    DriveAccess& m_access;
+    TerminalFrontend& m_frontend;
+    // The cluster-chain directories on the way down to the item being listed.
+    std::vector<DirectoryKey> m_openDirectories;
+};
+
+// Text form: one line per item, name, kind, and for files the size text and the
+// byte count, separated by tabs; children follow their parent, two spaces deeper.
+void PrintText(std::ostream& out, const std::vector<ListedItem>& items);
+
+// JSON form: one array of objects with name, path, kind, size, attributes and
+// firstCluster, and children on every expanded item.
+void PrintJson(std::ostream& out, const std::vector<ListedItem>& items);
+
+}  // namespace moravel::cli

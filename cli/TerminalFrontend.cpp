@@ -1,0 +1,47 @@
+#include "TerminalFrontend.h"
+
+namespace moravel::cli {
+
+TerminalFrontend::TerminalFrontend(std::ostream& err, bool progressLine)
+    : m_err(err), m_progressLine(progressLine) {}
+
+MessageAnswer TerminalFrontend::ShowMessage(const std::string& text, const std::string&,
+                                            MessageButtons, MessageIcon) {
+    Report(text);
+    return MessageAnswer::Ok;
+}
+
+void TerminalFrontend::Report(const std::string& text) {
+    EndScan();
+    m_err << text << '\n';
+    m_err.flush();
+    ++m_failures;
+}
+
+void TerminalFrontend::PostScanProgress() {
+    if (!m_progressLine || m_progress == m_shownPercent) {
+        return;
+    }
+    const std::string line =
+        "Scanning file structure ... Please wait. " + std::to_string(m_progress) + "%";
+    m_err << '\r' << line;
+    // A shorter line than the last one leaves the end of the old one standing.
+    if (line.size() < m_lineLength) {
+        m_err << std::string(m_lineLength - line.size(), ' ') << '\r' << line;
+    }
+    m_err.flush();
+    m_lineLength = line.size();
+    m_shownPercent = m_progress;
+}
+
+void TerminalFrontend::EndScan() {
+    if (m_shownPercent < 0) {
+        return;
+    }
+    m_err << '\r' << std::string(m_lineLength, ' ') << '\r';
+    m_err.flush();
+    m_shownPercent = -1;
+    m_lineLength = 0;
+}
+
+}  // namespace moravel::cli

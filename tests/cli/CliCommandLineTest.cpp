@@ -1,0 +1,59 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli/Cli.h"
+
+namespace moravel::cli {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST(CliCommandLineTest, DisksAndFloppiesKeepTheirOrder) {
+    const CommandLine line = ParseCommandLine(
+        {"--disk", "a.img", "--floppy", "f0.img", "--disk=b.img", "--floppy", "f1.img", "list"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_THAT(line.sources.hardDisks, ElementsAre("a.img", "b.img"));
+    EXPECT_THAT(line.sources.floppies, ElementsAre("f0.img", "f1.img"));
+    EXPECT_FALSE(line.sources.detect);
+    EXPECT_EQ(line.platform, DiskPlatform::Devices);
+    EXPECT_EQ(line.command, "list");
+    EXPECT_FALSE(line.list.treePath.has_value());
+}
+
+TEST(CliCommandLineTest, WithoutDisksTheMachinesOwnAreLookedFor) {
+    const CommandLine line = ParseCommandLine({"list"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_TRUE(line.sources.detect);
+    EXPECT_THAT(line.sources.hardDisks, IsEmpty());
+
+    const CommandLine floppyOnly = ParseCommandLine({"--floppy", "f.img", "list"});
+    EXPECT_FALSE(floppyOnly.sources.detect);
+}
+
+TEST(CliCommandLineTest, ListOptionsAndTreePath) {
+    const CommandLine line = ParseCommandLine(
+        {"--bios-services", "--disk", "a.img", "list", "-r", "--json", "Hard Disk 1/#2"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_EQ(line.platform, DiskPlatform::BiosServices);
+    EXPECT_TRUE(line.list.recursive);
+    EXPECT_TRUE(line.list.json);
+    EXPECT_EQ(line.list.treePath, "Hard Disk 1/#2");
+
+    EXPECT_TRUE(ParseCommandLine({"list", "--recursive"}).list.recursive);
+    EXPECT_FALSE(ParseCommandLine({"list"}).list.json);
+    // After "--" a path may begin with a dash.
+    EXPECT_EQ(ParseCommandLine({"list", "--", "-odd-"}).list.treePath, "-odd-");
+}
+
+TEST(CliCommandLineTest, UsageErrorsSayWhatIsWrong) {
+    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list)");
+    EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a path");
+    EXPECT_EQ(ParseCommandLine({"list", "--color"}).error, "unknown option --color");
+    EXPECT_EQ(ParseCommandLine({"show"}).error, "unknown command show");
+    EXPECT_NE(ParseCommandLine({"list", "a", "b"}).error, "");
+    EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+}
+
+}  // namespace
+}  // namespace moravel::cli

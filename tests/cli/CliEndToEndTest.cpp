@@ -1,0 +1,81 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "CliTestImages.h"
+#include "support/Tools.h"
+
+namespace moravel::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+// Runs the real program; its standard error goes to a file.
+std::string RunProgram(const std::string& arguments, const std::string& errFile, int& status) {
+    return RunCommand("(" + Quoted(MORAVEL_CLI) + " " + arguments + " 2>" + Quoted(errFile) + ")",
+                      status);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(CliEndToEndTest, ProgramListsAFolder) {
+    TempDir dir;
+    const RecorderDisk disk(dir);
+    int status = -1;
+    const std::string out =
+        RunProgram("--disk " + Quoted(disk.path) +
+                       " list 'Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/SUB'",
+                   dir.File("err.txt"), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "Deep file.bin\tfile\t4.0 KB\t4096\n");
+    // Not a terminal: no progress line.
+    EXPECT_EQ(ReadFile(dir.File("err.txt")), "");
+}
+
+TEST(CliEndToEndTest, ProgramReportsAMissingDiskAndFailsWithOne) {
+    TempDir dir;
+    const std::string missing = dir.File("gone.img");
+    int status = -1;
+    const std::string out =
+        RunProgram("--disk " + Quoted(missing) + " list --json", dir.File("err.txt"), status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(nlohmann::json::parse(out), nlohmann::json::array());
+    EXPECT_THAT(ReadFile(dir.File("err.txt")),
+                StartsWith("moravel-cli: cannot open " + missing + ": "));
+
+    RunProgram("list --frobnicate", dir.File("err.txt"), status);
+    EXPECT_EQ(status, 2);
+}
+
+// Through the BIOS disk-service library beside the program the same disk lists
+// the same way.
+TEST(CliEndToEndTest, BiosServicesListTheSameTree) {
+    TempDir dir;
+    const RecorderDisk disk(dir);
+    int devicesStatus = -1;
+    const std::string devices = RunProgram("--disk " + Quoted(disk.path) + " list -r --json",
+                                           dir.File("err1.txt"), devicesStatus);
+    int biosStatus = -1;
+    const std::string bios =
+        RunProgram("--bios-services --disk " + Quoted(disk.path) + " list -r --json",
+                   dir.File("err2.txt"), biosStatus);
+    EXPECT_EQ(devicesStatus, 0) << ReadFile(dir.File("err1.txt"));
+    EXPECT_EQ(biosStatus, 0) << ReadFile(dir.File("err2.txt"));
+    const auto tree = nlohmann::json::parse(devices);
+    ASSERT_EQ(tree.size(), 1u);
+    EXPECT_EQ(tree[0]["name"], "Hard Disk 1");
+    EXPECT_EQ(nlohmann::json::parse(bios), tree);
+}
+
+}  // namespace
+}  // namespace moravel::testing

@@ -1,0 +1,169 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CliTestImages.h"
+
+namespace moravel::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+TEST(CliFailureTest, ADiskThatCannotBeOpenedIsReportedAndTheRestListed) {
+    TempDir dir;
+    const RecorderDisk disk(dir);
+    const std::string missing = dir.File("no-such-disk.img");
+    const CliRun run = RunList({"--disk", disk.path, "--disk", missing, "list"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(Lines(run.out), ElementsAre("Hard Disk 1\tdisk"));
+    const std::vector<std::string> errors = Lines(run.err);
+    ASSERT_EQ(errors.size(), 1u) << run.err;
+    EXPECT_THAT(errors[0], StartsWith("moravel-cli: cannot open " + missing + ": "));
+    EXPECT_GT(errors[0].size(), ("moravel-cli: cannot open " + missing + ": ").size());
+}
+
+TEST(CliFailureTest, OnlyAMissingDiskListsNothing) {
+    TempDir dir;
+    const CliRun run = RunList({"--disk", dir.File("absent.img"), "list", "--json"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(run.out), nlohmann::json::array());
+    EXPECT_THAT(run.err, HasSubstr("cannot open"));
+}
+
+TEST(CliFailureTest, AnUnreadableFolderIsReportedAndTheListingGoesOn) {
+    TempDir dir;
+    const std::string image = MakeDiskWithMissingDirectoryCluster(dir);
+    const CliRun run = RunList({"--disk", image, "list", "-r", "Hard Disk 1/32-Bit FAT Disk"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Failed to access the sub directory\n");
+    EXPECT_THAT(Lines(run.out),
+                ElementsAre("FAT 1\tfat", "FAT 2\tfat", "Root Directory\troot",
+                            "  BROKEN  .   \tdirectory", "  KEPT    .TS \tfile\t700 B\t700"));
+
+    // The folder stays expanded, empty, in the JSON form.
+    const CliRun json = RunList({"--disk", image, "list", "-r", "--json"});
+    EXPECT_EQ(json.status, 1);
+    const auto tree = nlohmann::json::parse(json.out);
+    const auto& root = tree[0]["children"][0]["children"][2];
+    EXPECT_EQ(root["children"][0]["name"], "BROKEN  .   ");
+    EXPECT_EQ(root["children"][0]["children"], nlohmann::json::array());
+}
+
+TEST(CliFailureTest, AFolderThatContainsItselfIsNotFollowed) {
+    TempDir dir;
+    const std::string image = MakeDiskWithDirectoryLoop(dir);
+    const std::string root = "Hard Disk 1/32-Bit FAT Disk/Root Directory";
+    const CliRun run = RunList({"--disk", image, "list", "-r", root});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(Lines(run.out),
+                ElementsAre("LOOPDIR .   \tdirectory", "  BACK    .   \tdirectory"));
+    EXPECT_EQ(run.err, "moravel-cli: not expanding \"" + root +
+                           "/LOOPDIR/BACK\": the folder is one of its own parents\n");
+
+    // Listed below the folder itself, the loop shows one level sooner.
+    const CliRun inside = RunList({"--disk", image, "list", "-r", root + "/LOOPDIR"});
+    EXPECT_EQ(inside.status, 1);
+    EXPECT_THAT(Lines(inside.out), ElementsAre("BACK    .   \tdirectory"));
+
+    // Without -r nothing is followed, so nothing is reported.
+    const CliRun flat = RunList({"--disk", image, "list", root + "/LOOPDIR/BACK/BACK"});
+    EXPECT_EQ(flat.status, 0);
+    EXPECT_THAT(Lines(flat.out), ElementsAre("BACK    .   \tdirectory"));
+}
+
+TEST(CliFailureTest, AMissingBiosServiceLibraryIsReported) {
+    TempDir dir;
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::CliEnvironment environment;
+    environment.biosLibrary = dir.File("libDisk32.so");  // not there
+    const int status = cli::RunCli({"--bios-services", "--disk", dir.File("any.img"), "list"}, out,
+                                   err, environment);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "internal error 00003\n");
+}
+
+TEST(CliFailureTest, UsageErrorsExitWithTwo) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--disk", "x.img"},
+                                               {"--disk", "x.img", "copy"},
+                                               {"--disk", "x.img", "list", "--bogus"},
+                                               {"--disk", "x.img", "list", "a", "b"},
+                                               {"--disk"},
+                                               {"-x", "list"}}) {
+        const CliRun run = RunList(args);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(run.out, "");
+        EXPECT_THAT(run.err, StartsWith("moravel-cli: "));
+    }
+}
+
+TEST(CliFailureTest, HelpGoesToStandardOutput) {
+    const CliRun run = RunList({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.out, StartsWith("Usage: moravel-cli"));
+    EXPECT_THAT(run.out, HasSubstr("--recursive"));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(RunList({"list", "-h"}).status, 0);
+}
+
+// The scan of a folder reports each entry's percentage; on a terminal the line
+// is rewritten when the number changes and wiped when the scan is done.
+TEST(CliProgressTest, ScanShowsAProgressLineOnATerminal) {
+    TempDir dir;
+    const RecorderDisk disk(dir);
+    const std::string records = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS";
+    const CliRun quiet = RunList({"--disk", disk.path, "list", records}, false);
+    EXPECT_EQ(quiet.err, "");
+
+    const CliRun run = RunList({"--disk", disk.path, "list", records}, true);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, quiet.out);
+    // One scan per folder read on the way: the FAT32 root, then RECORDS. Each
+    // scan's lines end with a wipe (blanks between two carriage returns).
+    const std::regex wipe("\r +\r");
+    const std::regex line("\rScanning file structure \\.\\.\\. Please wait\\. ([0-9]+)%");
+    std::vector<std::vector<int>> scans;
+    std::size_t wiped = 0;
+    for (auto it = std::sregex_token_iterator(run.err.begin(), run.err.end(), wipe, -1);
+         it != std::sregex_token_iterator(); ++it) {
+        const std::string segment = *it;
+        if (segment.empty()) {
+            continue;
+        }
+        std::vector<int> percents;
+        for (auto match = std::sregex_iterator(segment.begin(), segment.end(), line);
+             match != std::sregex_iterator(); ++match) {
+            percents.push_back(std::stoi((*match)[1]));
+        }
+        EXPECT_FALSE(percents.empty()) << segment;
+        scans.push_back(percents);
+    }
+    for (auto it = std::sregex_iterator(run.err.begin(), run.err.end(), wipe);
+         it != std::sregex_iterator(); ++it) {
+        ++wiped;
+    }
+    ASSERT_EQ(scans.size(), 2u) << run.err;
+    EXPECT_EQ(wiped, 2u);
+    for (const std::vector<int>& percents : scans) {
+        EXPECT_EQ(percents.front(), 0);
+        // Rewritten only when the number changes, and it only grows.
+        for (std::size_t i = 1; i < percents.size(); ++i) {
+            EXPECT_GT(percents[i], percents[i - 1]) << run.err;
+        }
+        EXPECT_LE(percents.back(), 100);
+    }
+    // The last thing written wipes the line.
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("\r +\r$"))) << run.err;
+}
+
+}  // namespace
+}  // namespace moravel::testing
