@@ -1,17 +1,24 @@
 #pragma once
 
+#include <array>
 #include <deque>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "disk/CoreFrontend.h"
+#include "ui/Frontend.h"
 
 namespace moravel {
 
-// A front end without a screen: it records every message box and answers each
-// from the answers a test queued (OK when none is queued).
-class HeadlessFrontend : public CoreFrontend {
+// A front end without a screen, for the tests. It records every call in order,
+// keeps what a window would show (tree items, sorted list rows, control states,
+// the progress bar) for the test to inspect, answers message boxes and the Save
+// dialog from answers the test queued, and has a real message queue: posts wait
+// until a pump step dispatches them, and actions the test posts run there too,
+// nested inside whatever scan or copy is pumping.
+class HeadlessFrontend : public Frontend {
 public:
     struct Message {
         std::string text;
@@ -19,29 +26,138 @@ public:
         MessageButtons buttons;
         MessageIcon icon;
     };
+    struct TreeNode {
+        TreeItemHandle parent = kTreeTop;
+        std::string text;
+        int childCount = 0;
+        DriveItem* data = nullptr;
+        bool expandedOnce = false;
+        std::vector<TreeItemHandle> children;
+    };
+    struct ListRow {
+        std::array<std::string, 3> texts;
+        DriveItem* data = nullptr;
+    };
+    struct Column {
+        std::string title;
+        ColumnAlignment alignment;
+        int width;
+    };
+    struct Control {
+        bool visible = true;
+        bool enabled = true;
+    };
 
+    HeadlessFrontend();
+
+    // The dialog whose handlers the events go to.
+    void Attach(MainDialog* dialog) { m_dialog = dialog; }
+
+    // CoreFrontend.
     MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
                               MessageButtons buttons, MessageIcon icon) override;
-
     void PostScanProgress() override;
     void PumpMessages() override;
 
+    // Frontend.
+    void SetCaption(const std::string& text) override;
+    bool AppendSystemMenuSeparator() override;
+    void AppendSystemMenuItem(unsigned command, const std::string& text) override;
+    void SetStatusText(const std::string& text) override;
+    void ShowControl(int id, bool show) override;
+    void EnableControl(int id, bool enable) override;
+    void SetProgressRange(int low, int high) override;
+    void SetProgressPosition(int position) override;
+    TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text, int childCount,
+                                  DriveItem* data) override;
+    void SetTreeChildCount(TreeItemHandle item, int childCount) override;
+    bool TreeItemHasChildren(TreeItemHandle item) override;
+    void SelectTreeItem(TreeItemHandle item) override;
+    void InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) override;
+    void DeleteAllListRows() override;
+    int InsertListRow(const std::string& text, DriveItem* data) override;
+    void SetListItemText(int row, int column, const std::string& text) override;
+    int SelectedListRow() override;
+    DriveItem* ListRowData(int row) override;
+    void RunMainDialog(MainDialog& dialog) override;
+    void RunAboutDialog(const res::DialogTemplate& about) override;
+    std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) override;
+
+    // What the user does; each runs the dialog's handlers as a desktop would.
+    void UserSelectTreeItem(TreeItemHandle item) { SelectTreeItem(item); }
+    // Clicks an item's expand button: the expanding notice, then the view opens
+    // the item (and marks it expanded once) if it has children to show.
+    void UserExpandTreeItem(TreeItemHandle item);
+    void UserSelectListRow(int row) { m_selectedRow = row; }
+    void UserDoubleClickList();
+    // False when the dialog left the command to the window's own handling.
+    bool UserSystemCommand(unsigned command);
+    // Runs the action at the next pump step, as a message waiting in the queue.
+    void Post(std::function<void()> action);
+
+    // Answers for dialogs still to come; without one a message box answers OK and
+    // the Save dialog Cancel.
     void QueueAnswer(MessageAnswer answer) { m_answers.push_back(answer); }
-    // Runs as the handler of every scan-progress notice, during the pump step.
+    void QueueSaveAnswer(std::optional<SaveChoice> answer) { m_saveAnswers.push_back(answer); }
+    // Runs as an extra handler of every scan-progress notice, during the pump step.
     void OnScanProgress(std::function<void()> handler) { m_onScanProgress = std::move(handler); }
+
+    // What the window shows and what was called.
+    const std::vector<std::string>& Calls() const { return m_calls; }
+    const std::vector<Message>& Messages() const { return m_messages; }
+    std::vector<std::string> MessageTexts() const;
+    const std::string& Caption() const { return m_caption; }
+    const std::string& StatusText() const { return m_statusText; }
+    bool IsVisible(int id) const;
+    bool IsEnabled(int id) const;
+    int ProgressPosition() const { return m_progressPosition; }
+    std::pair<int, int> ProgressRange() const { return m_progressRange; }
+    const std::vector<std::pair<unsigned, std::string>>& SystemMenu() const { return m_systemMenu; }
+    const std::vector<Column>& Columns() const { return m_columns; }
+    const std::vector<ListRow>& Rows() const { return m_rows; }
+    std::vector<std::string> RowNames() const;
+    const TreeNode& Node(TreeItemHandle item) const { return m_tree.at(item); }
+    std::vector<std::string> TreeTexts(TreeItemHandle parent) const;
+    // The child of a tree item by its text; kTreeTop when there is none.
+    TreeItemHandle FindTreeItem(TreeItemHandle parent, const std::string& text) const;
+    TreeItemHandle Selection() const { return m_selection; }
+    int AboutBoxes() const { return m_aboutBoxes; }
+    std::vector<std::string> SaveDialogs() const { return m_saveDialogs; }
     int ScanProgressPosts() const { return m_posts; }
     int PumpSteps() const { return m_pumps; }
-    const std::vector<Message>& Messages() const { return m_messages; }
-    // The texts of the messages shown so far, in order.
-    std::vector<std::string> MessageTexts() const;
+
+    // Test hook: the window has no system menu.
+    void RemoveSystemMenu() { m_hasSystemMenu = false; }
 
 private:
+    void Record(std::string call) { m_calls.push_back(std::move(call)); }
+    unsigned StateOf(TreeItemHandle item) const;
+
+    MainDialog* m_dialog = nullptr;
+    std::vector<std::string> m_calls;
     std::vector<Message> m_messages;
     std::deque<MessageAnswer> m_answers;
+    std::deque<std::optional<SaveChoice>> m_saveAnswers;
+    std::vector<std::string> m_saveDialogs;
+    std::deque<std::function<void()>> m_queue;
     std::function<void()> m_onScanProgress;
-    int m_pendingPosts = 0;
     int m_posts = 0;
     int m_pumps = 0;
+
+    std::string m_caption;
+    bool m_hasSystemMenu = true;
+    std::vector<std::pair<unsigned, std::string>> m_systemMenu;
+    std::string m_statusText;
+    std::map<int, Control> m_controls;
+    std::pair<int, int> m_progressRange{0, 100};
+    int m_progressPosition = 0;
+    std::map<TreeItemHandle, TreeNode> m_tree;
+    TreeItemHandle m_nextItem = 1;
+    TreeItemHandle m_selection = kTreeTop;
+    std::vector<Column> m_columns;
+    std::vector<ListRow> m_rows;
+    int m_selectedRow = -1;
+    int m_aboutBoxes = 0;
 };
 
 }  // namespace moravel

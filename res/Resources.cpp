@@ -1,0 +1,43 @@
+#include "Resources.h"
+
+namespace moravel::res {
+
+namespace {
+
+constexpr std::array kMainControls = {
+    ControlTemplate{kCopyFileButton, ControlKind::PushButton, "Copy File", 317, 240, 63, 16, true},
+    ControlTemplate{kFolderTree, ControlKind::TreeView, "", 7, 18, 118, 212, true},
+    ControlTemplate{kNoId, ControlKind::Label, "Browse folders", 7, 6, 118, 10, true},
+    ControlTemplate{kFileList, ControlKind::ListView, "", 132, 18, 249, 212, true},
+    ControlTemplate{kNoId, ControlKind::Label, "Select file to copy", 132, 6, 118, 10, true},
+    ControlTemplate{kProgressBar, ControlKind::ProgressBar, "", 68, 247, 236, 11, false},
+    ControlTemplate{kStatusLine, ControlKind::StatusText, "", 69, 234, 227, 9, false},
+    ControlTemplate{kLogoBitmap, ControlKind::Picture, "", 7, 238, 51, 18, true},
+};
+
+constexpr std::array kAboutControls = {
+    ControlTemplate{kApplicationIcon, ControlKind::Icon, "", 11, 17, 20, 20, true},
+    ControlTemplate{kNoId, ControlKind::Label, "Moravel Version 1.0.3 beta", 40, 10, 119, 8, true},
+    ControlTemplate{kNoId, ControlKind::Label, "Created for Veltrano Harddisk recorders.", 40, 24,
+                    131, 22, true},
+    ControlTemplate{kOkButton, ControlKind::DefaultPushButton, "OK", 178, 7, 50, 16, true},
+};
+
+constexpr DialogTemplate kMain{kMainDialog, "Moravel", "MS Shell Dlg", 8, 388, 265, kMainControls};
+constexpr DialogTemplate kAbout{kAboutDialog, "About Moravel", "MS Shell Dlg", 8, 235,
+                                55,           kAboutControls};
+
+}  // namespace
+
+std::string_view LoadString(int id) {
+    return id == kAboutMenuText ? "&About Moravel..." : "";
+}
+
+const DialogTemplate& MainDialogTemplate() {
+    return kMain;
+}
+const DialogTemplate& AboutDialogTemplate() {
+    return kAbout;
+}
+
+}  // namespace moravel::res

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <span>
+#include <string_view>
+
+// The window's resources: identifiers, strings and the two dialog layouts in
+// dialog units (a quarter of the font's average character width across, an
+// eighth of its height down). Front ends build their windows from these.
+namespace moravel::res {
+
+inline constexpr int kAboutDialog = 100;
+inline constexpr int kAboutMenuText = 101;
+inline constexpr int kMainDialog = 102;
+inline constexpr int kApplicationIcon = 129;
+inline constexpr int kLogoBitmap = 130;
+
+// The system-menu command that opens the About box; its low four bits are free.
+inline constexpr unsigned kAboutCommand = 16;
+
+inline constexpr int kCopyFileButton = 1000;
+inline constexpr int kFolderTree = 1002;
+inline constexpr int kFileList = 1005;
+inline constexpr int kProgressBar = 1006;
+inline constexpr int kStatusLine = 1007;
+inline constexpr int kOkButton = 1;
+inline constexpr int kNoId = -1;
+
+// The text of a string resource; empty when there is none.
+std::string_view LoadString(int id);
+
+enum class ControlKind {
+    PushButton,
+    DefaultPushButton,
+    TreeView,
+    ListView,
+    Label,
+    ProgressBar,
+    StatusText,
+    Picture,
+    Icon
+};
+
+struct ControlTemplate {
+    int id;
+    ControlKind kind;
+    std::string_view text;
+    int x;
+    int y;
+    int width;
+    int height;
+    bool visible;
+};
+
+struct DialogTemplate {
+    int id;
+    std::string_view caption;
+    std::string_view font;
+    int pointSize;
+    int width;
+    int height;
+    std::span<const ControlTemplate> controls;  // in tab order
+};
+
+const DialogTemplate& MainDialogTemplate();
+const DialogTemplate& AboutDialogTemplate();
+
+// File and product version of the program.
+inline constexpr std::string_view kFileVersion = "1.0.0.1";
+
+}  // namespace moravel::res

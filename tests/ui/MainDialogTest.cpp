@@ -1,0 +1,435 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "disk/ByteOrder.h"
+
+#include "support/FatVolumeBuilder.h"
+#include "support/ImageBuilder.h"
+#include "ui/MainDialog.h"
+#include "ui/UtilityApp.h"
+#include "ui/headless/HeadlessFrontend.h"
+
+namespace moravel {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FatVolumeBuilder;
+using testing::FileSpec;
+using testing::ImageFile;
+using ::testing::IsEmpty;
+using testing::PartitionSector;
+
+constexpr std::uint32_t kFat32Start = 2048;
+constexpr std::uint32_t kFat32Sectors = 16'000'000;
+constexpr std::uint32_t kUnknownStart = kFat32Start + kFat32Sectors;
+
+FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
+    FileSpec file;
+    file.shortName = shortName;
+    file.longName = longName;
+    file.size = size;
+    file.content = testing::Content::Ends;
+    return file;
+}
+
+// A recorder disk: a FAT32 volume with folders, then a partition of a type the
+// program does not know.
+std::string MakeDisk(const testing::TempDir& dir, int recordsInLongFolder = 0) {
+    ImageFile image(dir.File("disk.img"), (kUnknownStart + 1000ull) * 512);
+    image.WriteSector(
+        0, PartitionSector({{0x0C, kFat32Start, kFat32Sectors}, {0x83, kUnknownStart, 1000}}));
+    testing::VolumeLayout layout;
+    layout.fatBits = 32;
+    layout.totalSectors = kFat32Sectors;
+    layout.sectorsPerCluster = 8;
+    FatVolumeBuilder volume(layout);
+    const auto records = volume.AddDirectory(volume.Root(), "RECORDS    ");
+    volume.AddFile(records, File("B       TS ", 5ull << 30, "b.ts"));
+    volume.AddFile(records, File("A       TS ", 1280, "A.ts"));
+    volume.AddFile(records, File("C       TS ", 0, "c.ts"));
+    volume.AddDirectory(volume.Root(), "EMPTY      ");
+    const auto nested = volume.AddDirectory(volume.Root(), "NESTED     ");
+    volume.AddDirectory(nested, "INNER      ");
+    volume.AddFile(nested, File("CLIP    TS ", 4096));
+    const auto many = volume.AddDirectory(volume.Root(), "MANY       ");
+    for (int i = 0; i < recordsInLongFolder; ++i) {
+        volume.AddFile(many, File("R" + std::to_string(1000 + i) + "   TS ", 100));
+    }
+    volume.Write(image, kFat32Start);
+    return image.Path();
+}
+
+class MainDialogTest : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> hardDisks, std::vector<std::string> floppies = {}) {
+        DriveAccessOptions options;
+        options.sources.hardDisks = std::move(hardDisks);
+        options.sources.floppies = std::move(floppies);
+        m_dialog.emplace(m_frontend, options);
+        m_frontend.Attach(&*m_dialog);
+        m_dialog->InitializeDialog();
+    }
+
+    TreeItemHandle Item(std::initializer_list<std::string> path) {
+        TreeItemHandle item = kTreeTop;
+        for (const auto& text : path) {
+            item = m_frontend.FindTreeItem(item, text);
+            EXPECT_NE(item, kTreeTop) << text;
+        }
+        return item;
+    }
+
+    // Selects each item along the path, as a user clicking down the tree does.
+    TreeItemHandle SelectPath(std::initializer_list<std::string> path) {
+        TreeItemHandle item = kTreeTop;
+        for (const auto& text : path) {
+            item = m_frontend.FindTreeItem(item, text);
+            EXPECT_NE(item, kTreeTop) << text;
+            m_frontend.UserSelectTreeItem(item);
+        }
+        return item;
+    }
+
+    testing::TempDir m_dir;
+    HeadlessFrontend m_frontend;
+    std::optional<MainDialog> m_dialog;
+};
+
+TEST_F(MainDialogTest, StartsWithCaptionMenuColumnsAndNoDisks) {
+    Start({});
+    EXPECT_EQ(m_frontend.Caption(), "Veltrano Harddisk Recorder Utility");
+    ASSERT_EQ(m_frontend.SystemMenu().size(), 2u);
+    EXPECT_EQ(m_frontend.SystemMenu()[0].second, "");  // the separator
+    EXPECT_EQ(m_frontend.SystemMenu()[1], std::make_pair(16u, std::string("&About Moravel...")));
+    EXPECT_EQ(m_frontend.ProgressRange(), std::make_pair(0, 100));
+    EXPECT_EQ(m_frontend.ProgressPosition(), 0);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+
+    const auto& columns = m_frontend.Columns();
+    ASSERT_EQ(columns.size(), 3u);
+    EXPECT_EQ(columns[0].title, "File Name");
+    EXPECT_EQ(columns[0].alignment, ColumnAlignment::Left);
+    EXPECT_EQ(columns[0].width, 150);
+    EXPECT_EQ(columns[1].title, "Size");
+    EXPECT_EQ(columns[1].alignment, ColumnAlignment::Right);
+    EXPECT_EQ(columns[1].width, 100);
+    EXPECT_EQ(columns[2].title, "Size (bytes)");
+    EXPECT_EQ(columns[2].alignment, ColumnAlignment::Right);
+    EXPECT_EQ(columns[2].width, 100);
+
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), IsEmpty());
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());
+    EXPECT_EQ(m_frontend.Selection(), kTreeTop);
+}
+
+TEST_F(MainDialogTest, InitialisesInOrder) {
+    Start({});
+    EXPECT_THAT(
+        m_frontend.Calls(),
+        ElementsAre("AppendSystemMenuSeparator", "AppendSystemMenuItem(16, &About Moravel...)",
+                    "SetCaption(Veltrano Harddisk Recorder Utility)", "SetProgressRange(0, 100)",
+                    "SetProgressPosition(0)", "InsertListColumn(File Name)",
+                    "InsertListColumn(Size)", "InsertListColumn(Size (bytes))"));
+}
+
+TEST_F(MainDialogTest, AWindowWithoutSystemMenuGetsNoAboutItem) {
+    m_frontend.RemoveSystemMenu();
+    Start({});
+    EXPECT_THAT(m_frontend.SystemMenu(), IsEmpty());
+    EXPECT_EQ(m_frontend.Caption(), "Veltrano Harddisk Recorder Utility");
+}
+
+TEST_F(MainDialogTest, OneTreeItemPerDiskFloppiesFirst) {
+    const ImageFile floppy(m_dir.File("floppy.img"), 1'474'560);
+    const ImageFile second(m_dir.File("second.img"), 1 << 20);
+    Start({MakeDisk(m_dir), second.Path()}, {floppy.Path()});
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
+                ElementsAre("Floppy Disk 1", "Hard Disk 1", "Hard Disk 2"));
+    const auto& node = m_frontend.Node(Item({"Hard Disk 2"}));
+    EXPECT_EQ(node.childCount, 1);
+    ASSERT_NE(node.data, nullptr);
+    EXPECT_EQ(node.data->m_drive, 129);
+    EXPECT_EQ(m_frontend.Selection(), kTreeTop);  // nothing selected yet
+}
+
+TEST_F(MainDialogTest, ADiskThatCannotBeOpenedIsNamedInTheStatusLine) {
+    Start({m_dir.File("missing.img")});
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), IsEmpty());
+    EXPECT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_EQ(m_frontend.StatusText(),
+              m_dir.File("missing.img") + " could not be opened: No such file or directory");
+}
+
+TEST_F(MainDialogTest, SystemCommands16To31OpenTheAboutBox) {
+    Start({});
+    for (unsigned command = 16; command <= 31; ++command) {
+        EXPECT_TRUE(m_frontend.UserSystemCommand(command)) << command;
+    }
+    EXPECT_EQ(m_frontend.AboutBoxes(), 16);
+    for (unsigned command : {0u, 15u, 32u, 0xF060u}) {
+        EXPECT_FALSE(m_frontend.UserSystemCommand(command)) << command;
+    }
+    EXPECT_EQ(m_frontend.AboutBoxes(), 16);
+    EXPECT_EQ(m_frontend.Calls().back(), "RunAboutDialog(About Moravel)");
+}
+
+TEST_F(MainDialogTest, SelectingADiskShowsItsPartitionsAndNoFiles) {
+    Start({MakeDisk(m_dir)});
+    const TreeItemHandle disk = SelectPath({"Hard Disk 1"});
+    EXPECT_THAT(m_frontend.TreeTexts(disk), ElementsAre("32-Bit FAT Disk", "Unknown"));
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());
+    EXPECT_EQ(m_frontend.Node(disk).childCount, 1);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+}
+
+TEST_F(MainDialogTest, ADiskWithoutPartitionsLosesItsExpandButton) {
+    const ImageFile blank(m_dir.File("blank.img"), 1 << 20);
+    Start({blank.Path()});
+    const TreeItemHandle disk = SelectPath({"Hard Disk 1"});
+    EXPECT_EQ(m_frontend.Node(disk).childCount, 0);
+    EXPECT_THAT(m_frontend.TreeTexts(disk), IsEmpty());
+}
+
+TEST_F(MainDialogTest, AVolumeShowsOnlyItsRootDirectory) {
+    Start({MakeDisk(m_dir)});
+    const TreeItemHandle volume = SelectPath({"Hard Disk 1", "32-Bit FAT Disk"});
+    EXPECT_THAT(m_frontend.TreeTexts(volume), ElementsAre("Root Directory"));  // no FAT copies
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());
+    EXPECT_EQ(m_frontend.Node(volume).childCount, 1);
+}
+
+TEST_F(MainDialogTest, AnUnknownPartitionLosesItsExpandButton) {
+    Start({MakeDisk(m_dir)});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    ASSERT_EQ(m_frontend.Rows().size(), 3u);
+    const TreeItemHandle unknown = SelectPath({"Hard Disk 1", "Unknown"});
+    EXPECT_EQ(m_frontend.Node(unknown).childCount, 0);
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());  // emptied by the selection change
+}
+
+TEST_F(MainDialogTest, AFolderOfFilesFillsTheSortedList) {
+    Start({MakeDisk(m_dir)});
+    const TreeItemHandle records =
+        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    // Found on disk as b, A, c; listed in ascending order.
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("A.ts", "b.ts", "c.ts"));
+    const auto& rows = m_frontend.Rows();
+    EXPECT_EQ(rows[0].texts[1], "1.3 KB");
+    EXPECT_EQ(rows[0].texts[2], "1280");
+    EXPECT_EQ(rows[1].texts[1], "5.0 GB");
+    EXPECT_EQ(rows[1].texts[2], "5368709120");
+    EXPECT_EQ(rows[2].texts[1], "0 B");
+    ASSERT_NE(rows[1].data, nullptr);
+    EXPECT_EQ(rows[1].data->DisplayName(), "b.ts");
+    EXPECT_EQ(m_frontend.Node(records).childCount, 0);  // nothing in it belongs in the tree
+    EXPECT_THAT(m_frontend.TreeTexts(records), IsEmpty());
+}
+
+TEST_F(MainDialogTest, AnEmptyFolderEmptiesTheListAndLosesItsButton) {
+    Start({MakeDisk(m_dir)});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    const TreeItemHandle empty =
+        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "EMPTY   .   "});
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());
+    EXPECT_EQ(m_frontend.Node(empty).childCount, 0);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+}
+
+TEST_F(MainDialogTest, ExpandingANeverSelectedFolderSelectsItAndShowsEverything) {
+    Start({MakeDisk(m_dir)});
+    const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
+    const TreeItemHandle nested =
+        Item({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "NESTED  .   "});
+    m_frontend.UserExpandTreeItem(nested);
+    EXPECT_EQ(m_frontend.Selection(), nested);
+    EXPECT_THAT(m_frontend.TreeTexts(nested), ElementsAre("INNER   .   "));
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("CLIP    .TS "));
+    EXPECT_TRUE(m_frontend.Node(nested).expandedOnce);
+
+    // Collapsing and expanding again changes nothing.
+    const std::size_t calls = m_frontend.Calls().size();
+    m_frontend.UserExpandTreeItem(nested);
+    EXPECT_EQ(m_frontend.Calls().size(), calls);
+    EXPECT_NE(root, kTreeTop);
+}
+
+TEST_F(MainDialogTest, ExpandingTheSelectedItemInsertsNothingMore) {
+    Start({MakeDisk(m_dir)});
+    const TreeItemHandle disk = SelectPath({"Hard Disk 1"});
+    m_frontend.UserExpandTreeItem(disk);
+    EXPECT_THAT(m_frontend.TreeTexts(disk), ElementsAre("32-Bit FAT Disk", "Unknown"));
+}
+
+TEST_F(MainDialogTest, SelectingAgainRefillsTheListAndAddsNoTreeItems) {
+    Start({MakeDisk(m_dir)});
+    const TreeItemHandle nested =
+        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "NESTED  .   "});
+    m_frontend.UserExpandTreeItem(nested);
+    SelectPath({"Hard Disk 1"});
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());
+    m_frontend.UserSelectTreeItem(nested);
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("CLIP    .TS "));
+    EXPECT_THAT(m_frontend.TreeTexts(nested), ElementsAre("INNER   .   "));
+}
+
+TEST_F(MainDialogTest, SelectingAgainBeforeTheFirstExpansionAddsNoTreeItems) {
+    Start({MakeDisk(m_dir)});
+    const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
+    SelectPath({"Hard Disk 1"});
+    m_frontend.UserSelectTreeItem(root);  // never expanded in the view
+    EXPECT_THAT(m_frontend.TreeTexts(root),
+                ElementsAre("RECORDS .   ", "EMPTY   .   ", "NESTED  .   ", "MANY    .   "));
+    SelectPath({"Hard Disk 1"});
+    EXPECT_THAT(m_frontend.TreeTexts(Item({"Hard Disk 1"})),
+                ElementsAre("32-Bit FAT Disk", "Unknown"));
+}
+
+TEST_F(MainDialogTest, AScanShowsStatusAndProgressThenHidesThem) {
+    Start({MakeDisk(m_dir, 200)});
+    const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
+
+    std::vector<int> positions;
+    bool statusShown = true;
+    m_frontend.OnScanProgress([&] {
+        positions.push_back(m_frontend.ProgressPosition());
+        statusShown = statusShown && m_frontend.IsVisible(res::kStatusLine) &&
+                      m_frontend.IsVisible(res::kProgressBar) &&
+                      m_frontend.StatusText() == "Scanning file structure ... Please wait.";
+    });
+    m_frontend.UserSelectTreeItem(many);
+    EXPECT_EQ(m_frontend.Rows().size(), 200u);
+    ASSERT_GT(positions.size(), 200u);
+    EXPECT_TRUE(statusShown);
+    EXPECT_EQ(positions.front(), 0);
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    // "." and ".." and 200 entries in two clusters of 128 entries: the entry after
+    // the last one ends the scan at 202 of 256.
+    EXPECT_EQ(positions.back(), 202 * 100 / 256);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+    // The bar keeps its last position; it is not reset when the scan ends.
+    EXPECT_EQ(m_frontend.ProgressPosition(), positions.back());
+}
+
+TEST_F(MainDialogTest, ScanProgressReadsTheStoredValueWhenHandled) {
+    Start({});
+    m_frontend.PostScanProgress();
+    m_frontend.PostScanProgress();
+    m_frontend.PumpMessages();
+    EXPECT_EQ(m_frontend.ProgressPosition(), 0);
+    EXPECT_EQ(m_dialog->OnScanProgress(), 0);
+}
+
+TEST_F(MainDialogTest, ASelectionChangeDuringAScanRunsToItsEndFirst) {
+    Start({MakeDisk(m_dir, 100)});
+    const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
+    const TreeItemHandle records = m_frontend.FindTreeItem(root, "RECORDS .   ");
+
+    // While MANY is scanned, the user selects RECORDS: that selection is handled
+    // completely inside the scan's pump step.
+    std::vector<std::string> rowsSeenInside;
+    m_frontend.Post([&] {
+        m_frontend.UserSelectTreeItem(records);
+        rowsSeenInside = m_frontend.RowNames();
+    });
+    m_frontend.UserSelectTreeItem(many);
+    EXPECT_THAT(rowsSeenInside, ElementsAre("A.ts", "b.ts", "c.ts"));
+    // The outer scan then went on and filled the list with its own files.
+    EXPECT_EQ(m_frontend.Rows().size(), 3u + 100);
+    EXPECT_EQ(m_frontend.Selection(), records);
+    EXPECT_EQ(m_dialog->Drives().GetDisks()[0].m_expanded, 1);
+}
+
+TEST_F(MainDialogTest, ANotificationWithoutItemDataReadsNothing) {
+    Start({MakeDisk(m_dir)});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    ASSERT_FALSE(m_frontend.Rows().empty());
+    m_dialog->OnTreeSelectionChanged({kTreeTop, 0, nullptr});
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());
+    m_dialog->OnTreeSelectionChanged({Item({"Hard Disk 1"}), 0, nullptr});
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+}
+
+TEST_F(MainDialogTest, ADoubleClickHidesTheStatusLine) {
+    Start({m_dir.File("missing.img")});
+    ASSERT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+    m_frontend.UserDoubleClickList();
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+}
+
+TEST_F(MainDialogTest, FailureMessagesOfTheTreeReachTheWindow) {
+    ImageFile image(m_dir.File("cut.img"), 600ull << 20);
+    image.WriteSector(0, PartitionSector({{0x05, 1'000'000}}));
+    image.Truncate(1'000'000ull * 512);  // the extended boot record is missing
+    Start({image.Path()});
+    const TreeItemHandle extended = SelectPath({"Hard Disk 1", "Extended DOS Partition"});
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00014"));
+    EXPECT_EQ(m_frontend.Node(extended).childCount, 0);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+}
+
+TEST(UtilityAppTest, RunsTheMainDialogAndEnds) {
+    HeadlessFrontend frontend;
+    UtilityApp app;
+    DriveAccessOptions options;
+    EXPECT_EQ(app.Run(frontend, options), 0);
+    EXPECT_EQ(frontend.Calls().front(), "RunMainDialog");
+    EXPECT_EQ(frontend.Caption(), "Veltrano Harddisk Recorder Utility");
+}
+
+TEST(ResourcesTest, TheWindowLayoutsAreComplete) {
+    const res::DialogTemplate& main = res::MainDialogTemplate();
+    EXPECT_EQ(main.width, 388);
+    EXPECT_EQ(main.height, 265);
+    ASSERT_EQ(main.controls.size(), 8u);
+    EXPECT_EQ(main.controls[0].id, res::kCopyFileButton);
+    EXPECT_EQ(main.controls[0].text, "Copy File");
+    EXPECT_FALSE(main.controls[5].visible);  // the progress bar
+    EXPECT_FALSE(main.controls[6].visible);  // the status line
+    const res::DialogTemplate& about = res::AboutDialogTemplate();
+    EXPECT_EQ(about.caption, "About Moravel");
+    EXPECT_EQ(about.controls[1].text, "Moravel Version 1.0.3 beta");
+    EXPECT_EQ(about.controls[2].text, "Created for Veltrano Harddisk recorders.");
+    EXPECT_EQ(about.controls[3].text, "OK");
+    EXPECT_EQ(res::LoadString(res::kAboutMenuText), "&About Moravel...");
+    EXPECT_EQ(res::LoadString(999), "");
+}
+
+std::vector<std::uint8_t> ResourceFile(const std::string& name) {
+    std::ifstream in(std::string(MORAVEL_RES_DIR) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(ResourcesTest, TheIconAndTheLogoHaveTheirSizesAndColours) {
+    const auto icon = ResourceFile("moravel.ico");
+    ASSERT_GE(icon.size(), 22u + 40);
+    EXPECT_EQ(ReadLe16(icon, 2), 1);  // an icon, not a cursor
+    EXPECT_EQ(ReadLe16(icon, 4), 1);  // one image
+    EXPECT_EQ(icon[6], 32);
+    EXPECT_EQ(icon[7], 32);
+    EXPECT_EQ(icon[8], 16);
+    const std::size_t image = ReadLe32(icon, 18);
+    EXPECT_EQ(ReadLe16(icon, image + 14), 4);  // bits per pixel
+    EXPECT_EQ(image + ReadLe32(icon, 14), icon.size());
+
+    const auto logo = ResourceFile("logo.bmp");
+    ASSERT_GE(logo.size(), 54u);
+    EXPECT_EQ(logo[0], 'B');
+    EXPECT_EQ(logo[1], 'M');
+    EXPECT_EQ(ReadLe32(logo, 18), 76u);
+    EXPECT_EQ(ReadLe32(logo, 22), 29u);
+    EXPECT_EQ(ReadLe16(logo, 28), 4);
+    EXPECT_EQ(ReadLe32(logo, 2), logo.size());
+}
+
+}  // namespace
+}  // namespace moravel

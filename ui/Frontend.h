@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "disk/CoreFrontend.h"
+#include "res/Resources.h"
+
+namespace moravel {
+
+struct DriveItem;
+class MainDialog;
+
+// A tree item of the window's folder tree; 0 stands for the top level.
+using TreeItemHandle = std::uintptr_t;
+inline constexpr TreeItemHandle kTreeTop = 0;
+
+// The tree item state bit that the view sets after an item's first expansion.
+inline constexpr unsigned kTreeExpandedOnce = 0x0040;
+
+// What a tree notification carries: the item, its state and its drive item.
+struct TreeNotification {
+    TreeItemHandle item = 0;
+    unsigned state = 0;
+    DriveItem* data = nullptr;
+};
+
+enum class ColumnAlignment { Left, Right };
+
+// The Save dialog's answer: the full path and the bare file name.
+struct SaveChoice {
+    std::string path;
+    std::string fileName;
+};
+
+// The window operations that the main dialog's logic needs, on top of what the
+// core needs. A front end (the desktop window, the headless one of the tests)
+// provides them and calls the dialog's handlers when its events happen. Texts
+// are byte strings as the disk holds them; a front end shows them as
+// Windows-1252.
+class Frontend : public CoreFrontend {
+public:
+    // Window and controls (by their ids in the window's resources).
+    virtual void SetCaption(const std::string& text) = 0;
+    // False when the window has no system menu; nothing is appended then.
+    virtual bool AppendSystemMenuSeparator() = 0;
+    virtual void AppendSystemMenuItem(unsigned command, const std::string& text) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void ShowControl(int id, bool show) = 0;
+    virtual void EnableControl(int id, bool enable) = 0;
+    virtual void SetProgressRange(int low, int high) = 0;
+    virtual void SetProgressPosition(int position) = 0;
+
+    // Folder tree. Inserting appends after the parent's last child. Selecting an
+    // item that is not selected yet runs the selection-changed handler to its end
+    // before it returns.
+    virtual TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text,
+                                          int childCount, DriveItem* data) = 0;
+    virtual void SetTreeChildCount(TreeItemHandle item, int childCount) = 0;
+    virtual bool TreeItemHasChildren(TreeItemHandle item) = 0;
+    virtual void SelectTreeItem(TreeItemHandle item) = 0;
+
+    // File list: rows kept in ascending order of their first column.
+    virtual void InsertListColumn(const std::string& title, ColumnAlignment alignment,
+                                  int width) = 0;
+    virtual void DeleteAllListRows() = 0;
+    // Returns the index at which the sorted list placed the row.
+    virtual int InsertListRow(const std::string& text, DriveItem* data) = 0;
+    virtual void SetListItemText(int row, int column, const std::string& text) = 0;
+    // The first selected row, or -1.
+    virtual int SelectedListRow() = 0;
+    virtual DriveItem* ListRowData(int row) = 0;
+
+    // Modal dialogs. Running the main dialog initialises it and returns when it
+    // is closed.
+    virtual void RunMainDialog(MainDialog& dialog) = 0;
+    virtual void RunAboutDialog(const res::DialogTemplate& about) = 0;
+    // The Save dialog: asks before an existing file is replaced; nothing on Cancel.
+    virtual std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) = 0;
+};
+
+}  // namespace moravel
