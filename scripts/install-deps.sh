@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev
     dosfstools mtools
+    libblkid-dev util-linux ntfs-3g exfatprogs
 )
 
 missing=()

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "disk/CoreFrontend.h"
+#include "copy/CopyFrontend.h"
 #include "res/Resources.h"
 
 namespace moravel {
@@ -28,29 +28,19 @@ struct TreeNotification {
 
 enum class ColumnAlignment { Left, Right };
 
-// The Save dialog's answer: the full path and the bare file name.
-struct SaveChoice {
-    std::string path;
-    std::string fileName;
-};
-
 // The window operations that the main dialog's logic needs, on top of what the
-// core needs. A front end (the desktop window, the headless one of the tests)
+// core and the copy need. A front end (the desktop window, the headless one of the tests)
 // provides them and calls the dialog's handlers when its events happen. Texts
 // are byte strings as the disk holds them; a front end shows them as
 // Windows-1252.
-class Frontend : public CoreFrontend {
+class Frontend : public CopyFrontend {
 public:
     // Window and controls (by their ids in the window's resources).
     virtual void SetCaption(const std::string& text) = 0;
     // False when the window has no system menu; nothing is appended then.
     virtual bool AppendSystemMenuSeparator() = 0;
     virtual void AppendSystemMenuItem(unsigned command, const std::string& text) = 0;
-    virtual void SetStatusText(const std::string& text) = 0;
-    virtual void ShowControl(int id, bool show) = 0;
-    virtual void EnableControl(int id, bool enable) = 0;
     virtual void SetProgressRange(int low, int high) = 0;
-    virtual void SetProgressPosition(int position) = 0;
 
     // Folder tree. Inserting appends after the parent's last child. Selecting an
     // item that is not selected yet runs the selection-changed handler to its end
@@ -68,16 +58,12 @@ public:
     // Returns the index at which the sorted list placed the row.
     virtual int InsertListRow(const std::string& text, DriveItem* data) = 0;
     virtual void SetListItemText(int row, int column, const std::string& text) = 0;
-    // The first selected row, or -1.
-    virtual int SelectedListRow() = 0;
-    virtual DriveItem* ListRowData(int row) = 0;
 
     // Modal dialogs. Running the main dialog initialises it and returns when it
-    // is closed.
+    // is closed; closing it asks the dialog first (MainDialog::OnClose).
     virtual void RunMainDialog(MainDialog& dialog) = 0;
+    virtual void CloseMainDialog() = 0;
     virtual void RunAboutDialog(const res::DialogTemplate& about) = 0;
-    // The Save dialog: asks before an existing file is replaced; nothing on Cancel.
-    virtual std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) = 0;
 };
 
 }  // namespace moravel

@@ -7,8 +7,10 @@
 
 namespace moravel {
 
-MainDialog::MainDialog(Frontend& frontend, DriveAccessOptions options)
-    : m_frontend(frontend), m_driveAccess(frontend, std::move(options)) {}
+MainDialog::MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarget* target)
+    : m_frontend(frontend),
+      m_copyTarget(target != nullptr ? *target : m_fileSystems),
+      m_driveAccess(frontend, std::move(options)) {}
 
 void MainDialog::InitializeDialog() {
     const std::string about(res::LoadString(res::kAboutMenuText));
@@ -131,6 +133,33 @@ void MainDialog::OnTreeSelectionChanged(const TreeNotification& notification) {
     }
     m_frontend.ShowControl(m_progress, false);
     m_frontend.ShowControl(m_status, false);
+}
+
+}  // namespace moravel
+
+namespace moravel {
+
+void MainDialog::OnCopyFile() {
+    if (m_runningCopy != nullptr) {
+        return;
+    }
+    CopyCommand copy(m_frontend, m_driveAccess, m_copyTarget,
+                     {m_tree, m_fileList, m_progress, m_status});
+    m_runningCopy = &copy;
+    copy.Run();
+    m_runningCopy = nullptr;
+    if (m_closeAfterCopy) {
+        m_frontend.CloseMainDialog();
+    }
+}
+
+bool MainDialog::OnClose() {
+    if (m_runningCopy == nullptr) {
+        return true;
+    }
+    m_runningCopy->RequestStop();
+    m_closeAfterCopy = true;
+    return false;
 }
 
 }  // namespace moravel

@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "Frontend.h"
+#include "copy/CopyCommand.h"
+#include "copy/CopyTarget.h"
 #include "disk/DriveAccess.h"
 #include "res/Resources.h"
 
@@ -17,7 +19,8 @@ inline constexpr char kScanningText[] = "Scanning file structure ... Please wait
 // any of them may run nested inside a scan's or a copy's pump step.
 class MainDialog {
 public:
-    MainDialog(Frontend& frontend, DriveAccessOptions options);
+    // Copies go to the machine's own file systems unless a target is given.
+    MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarget* target = nullptr);
 
     void InitializeDialog();
     // True when the command was the dialog's own (the About box); the front end
@@ -27,6 +30,11 @@ public:
     void OnFileListDoubleClick();
     void OnTreeItemExpanding(const TreeNotification& notification);
     void OnTreeSelectionChanged(const TreeNotification& notification);
+    // Copy File. A click while a copy runs is ignored.
+    void OnCopyFile();
+    // The window is asked to close: true when it may close now. During a copy
+    // the copy ends after its current cluster, and the window closes then.
+    bool OnClose();
 
     DriveAccess& Drives() { return m_driveAccess; }
 
@@ -37,6 +45,10 @@ private:
     void AddFileRow(DriveItem& file);
 
     Frontend& m_frontend;
+    FileSystemTarget m_fileSystems;
+    CopyTarget& m_copyTarget;
+    CopyCommand* m_runningCopy = nullptr;
+    bool m_closeAfterCopy = false;
     int m_icon = res::kApplicationIcon;
     int m_tree = res::kFolderTree;
     int m_fileList = res::kFileList;

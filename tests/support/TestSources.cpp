@@ -1,26 +1,86 @@
 #include "TestSources.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 namespace moravel::testing {
 
 namespace {
 
+// Reads an image file like the program's own source does, but serves the holes of
+// a sparse image without reading them: multi-gigabyte recordings that are mostly
+// holes then copy in moments.
+class SparseFileSource final : public SectorSource {
+public:
+    explicit SparseFileSource(int fd) : m_fd(fd) {}
+    ~SparseFileSource() override { ::close(m_fd); }
+    SparseFileSource(const SparseFileSource&) = delete;
+    SparseFileSource& operator=(const SparseFileSource&) = delete;
+
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const auto at = static_cast<off_t>(offset + done);
+            const off_t data = ::lseek(m_fd, at, SEEK_DATA);
+            if (data < 0) {
+                // No data from here on: holes up to the end of the file.
+                const off_t end = ::lseek(m_fd, 0, SEEK_END);
+                const auto zeros = static_cast<std::size_t>(std::max<off_t>(0, end - at));
+                const std::size_t n = std::min(zeros, buffer.size() - done);
+                std::memset(buffer.data() + done, 0, n);
+                return done + n;
+            }
+            if (data > at) {
+                const std::size_t n =
+                    std::min(static_cast<std::size_t>(data - at), buffer.size() - done);
+                std::memset(buffer.data() + done, 0, n);
+                done += n;
+                continue;
+            }
+            const off_t hole = ::lseek(m_fd, at, SEEK_HOLE);
+            const std::size_t n =
+                std::min(static_cast<std::size_t>(hole - at), buffer.size() - done);
+            const ssize_t got = ::pread(m_fd, buffer.data() + done, n, at);
+            if (got <= 0) {
+                return done;
+            }
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+};
+
+// The first of the sectors that a read of bytes [offset, offset + size) touches.
+const std::uint64_t* FirstTouched(const std::set<std::uint64_t>& sectors, std::uint64_t offset,
+                                  std::size_t size) {
+    const auto first = sectors.lower_bound(offset / 512);
+    return first != sectors.end() && *first * 512 < offset + size ? &*first : nullptr;
+}
+
 class LoggingSource final : public SectorSource {
 public:
     LoggingSource(std::unique_ptr<SectorSource> inner, std::string path,
-                  std::set<std::uint64_t> bad, std::shared_ptr<SourceLog> log)
+                  std::shared_ptr<SectorFaults> faults, std::shared_ptr<SourceLog> log)
         : m_inner(std::move(inner)),
           m_path(std::move(path)),
-          m_bad(std::move(bad)),
+          m_faults(std::move(faults)),
           m_log(std::move(log)) {}
 
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
         m_log->reads.push_back({m_path, offset, buffer.size()});
+        if (FirstTouched(m_faults->throwing[m_path], offset, buffer.size()) != nullptr) {
+            throw std::runtime_error("read of a throwing sector");
+        }
         std::size_t readable = buffer.size();
-        const auto firstBad = m_bad.lower_bound(offset / 512);
-        if (firstBad != m_bad.end() && *firstBad * 512 < offset + buffer.size()) {
-            readable = static_cast<std::size_t>(std::max(*firstBad * 512, offset) - offset);
+        if (const auto* bad = FirstTouched(m_faults->bad[m_path], offset, buffer.size())) {
+            readable = static_cast<std::size_t>(std::max(*bad * 512, offset) - offset);
         }
         return m_inner->ReadAt(offset, buffer.first(readable));
     }
@@ -28,7 +88,7 @@ public:
 private:
     std::unique_ptr<SectorSource> m_inner;
     std::string m_path;
-    std::set<std::uint64_t> m_bad;
+    std::shared_ptr<SectorFaults> m_faults;
     std::shared_ptr<SourceLog> m_log;
 };
 
@@ -37,14 +97,12 @@ private:
 SourceOpener TestOpener::Opener() {
     return [this](const std::string& path, OpenError& error) -> std::unique_ptr<SectorSource> {
         m_log->opens.push_back(path);
-        auto inner = OpenFileSource(path, error);
-        if (inner == nullptr) {
+        // The program's own opener decides what can be opened, and why not.
+        if (OpenFileSource(path, error) == nullptr) {
             return nullptr;
         }
-        const auto bad = m_bad.find(path);
-        return std::make_unique<LoggingSource>(
-            std::move(inner), path, bad == m_bad.end() ? std::set<std::uint64_t>{} : bad->second,
-            m_log);
+        auto inner = std::make_unique<SparseFileSource>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        return std::make_unique<LoggingSource>(std::move(inner), path, m_faults, m_log);
     };
 }
 

@@ -22,18 +22,30 @@ struct SourceLog {
     std::vector<Read> reads;
 };
 
+// Sectors of each path that fail, and sectors whose read throws.
+struct SectorFaults {
+    std::map<std::string, std::set<std::uint64_t>> bad;
+    std::map<std::string, std::set<std::uint64_t>> throwing;
+};
+
 // Opens paths as the program does, but each source records its reads in the log
 // and fails every read that touches one of the path's bad sectors: such a read
 // returns only the bytes before the first bad sector, as a disk with a media
-// error does.
+// error does. Marks take effect at once, also on sources already open.
 class TestOpener {
 public:
-    void MarkBad(const std::string& path, std::uint64_t sector) { m_bad[path].insert(sector); }
+    void MarkBad(const std::string& path, std::uint64_t sector) {
+        m_faults->bad[path].insert(sector);
+    }
+    // A read that touches this sector throws, as a broken driver might.
+    void MarkThrowing(const std::string& path, std::uint64_t sector) {
+        m_faults->throwing[path].insert(sector);
+    }
     SourceLog& Log() const { return *m_log; }
     SourceOpener Opener();
 
 private:
-    std::map<std::string, std::set<std::uint64_t>> m_bad;
+    std::shared_ptr<SectorFaults> m_faults = std::make_shared<SectorFaults>();
     std::shared_ptr<SourceLog> m_log = std::make_shared<SourceLog>();
 };
 

@@ -150,7 +150,16 @@ void HeadlessFrontend::SelectTreeItem(TreeItemHandle item) {
     }
 }
 
+void HeadlessFrontend::UserSelectTreeItem(TreeItemHandle item) {
+    if (IsEnabled(res::kFolderTree)) {
+        SelectTreeItem(item);
+    }
+}
+
 void HeadlessFrontend::UserExpandTreeItem(TreeItemHandle item) {
+    if (!IsEnabled(res::kFolderTree)) {
+        return;
+    }
     if (m_dialog != nullptr) {
         m_dialog->OnTreeItemExpanding({item, StateOf(item), m_tree.at(item).data});
     }
@@ -200,10 +209,43 @@ DriveItem* HeadlessFrontend::ListRowData(int row) {
     return m_rows.at(static_cast<std::size_t>(row)).data;
 }
 
+void HeadlessFrontend::UserSelectListRow(int row) {
+    if (IsEnabled(res::kFileList)) {
+        m_selectedRow = row;
+    }
+}
+
+bool HeadlessFrontend::UserSelectListRow(const std::string& name) {
+    const auto names = RowNames();
+    const auto found = std::find(names.begin(), names.end(), name);
+    if (found == names.end()) {
+        return false;
+    }
+    UserSelectListRow(static_cast<int>(found - names.begin()));
+    return true;
+}
+
 void HeadlessFrontend::UserDoubleClickList() {
-    if (m_dialog != nullptr) {
+    if (m_dialog != nullptr && IsEnabled(res::kFileList)) {
         m_dialog->OnFileListDoubleClick();
     }
+}
+
+void HeadlessFrontend::UserClickCopyFile() {
+    if (m_dialog != nullptr && IsEnabled(res::kCopyFileButton)) {
+        m_dialog->OnCopyFile();
+    }
+}
+
+void HeadlessFrontend::UserClose() {
+    if (m_dialog == nullptr || m_dialog->OnClose()) {
+        CloseMainDialog();
+    }
+}
+
+void HeadlessFrontend::CloseMainDialog() {
+    Record("CloseMainDialog");
+    m_closed = true;
 }
 
 bool HeadlessFrontend::UserSystemCommand(unsigned command) {

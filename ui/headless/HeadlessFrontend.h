@@ -80,16 +80,24 @@ public:
     int SelectedListRow() override;
     DriveItem* ListRowData(int row) override;
     void RunMainDialog(MainDialog& dialog) override;
+    void CloseMainDialog() override;
     void RunAboutDialog(const res::DialogTemplate& about) override;
     std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) override;
 
-    // What the user does; each runs the dialog's handlers as a desktop would.
-    void UserSelectTreeItem(TreeItemHandle item) { SelectTreeItem(item); }
+    // What the user does; each runs the dialog's handlers as a desktop would. A
+    // disabled control takes no clicks.
+    void UserSelectTreeItem(TreeItemHandle item);
     // Clicks an item's expand button: the expanding notice, then the view opens
     // the item (and marks it expanded once) if it has children to show.
     void UserExpandTreeItem(TreeItemHandle item);
-    void UserSelectListRow(int row) { m_selectedRow = row; }
+    void UserSelectListRow(int row);
+    // Selects the list row with that name; false when there is none.
+    bool UserSelectListRow(const std::string& name);
     void UserDoubleClickList();
+    void UserClickCopyFile();
+    // The close box: the window closes when the dialog lets it (now or later).
+    void UserClose();
+    bool Closed() const { return m_closed; }
     // False when the dialog left the command to the window's own handling.
     bool UserSystemCommand(unsigned command);
     // Runs the action at the next pump step, as a message waiting in the queue.
@@ -158,6 +166,7 @@ private:
     std::vector<ListRow> m_rows;
     int m_selectedRow = -1;
     int m_aboutBoxes = 0;
+    bool m_closed = false;
 };
 
 }  // namespace moravel

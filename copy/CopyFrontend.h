@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "disk/CoreFrontend.h"
+
+namespace moravel {
+
+struct DriveItem;
+
+// The Save dialog's answer: the full path and the bare file name.
+struct SaveChoice {
+    std::string path;
+    std::string fileName;
+};
+
+// The window operations that the Copy File command uses, on top of what the core
+// uses: the file list's selection, the Save dialog, the status line, the progress
+// bar and enabling controls (by their ids).
+class CopyFrontend : public CoreFrontend {
+public:
+    // The first selected row of the file list, or -1; and the drive item it shows.
+    virtual int SelectedListRow() = 0;
+    virtual DriveItem* ListRowData(int row) = 0;
+    // The Save dialog: asks before an existing file is replaced; nothing on Cancel.
+    virtual std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void ShowControl(int id, bool show) = 0;
+    virtual void EnableControl(int id, bool enable) = 0;
+    virtual void SetProgressPosition(int position) = 0;
+};
+
+}  // namespace moravel

@@ -1,0 +1,58 @@
+#include "CopyTarget.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace moravel {
+
+namespace {
+
+class PosixOutputFile final : public OutputFile {
+public:
+    explicit PosixOutputFile(int fd) : m_fd(fd) {}
+    ~PosixOutputFile() override { ::close(m_fd); }
+    PosixOutputFile(const PosixOutputFile&) = delete;
+    PosixOutputFile& operator=(const PosixOutputFile&) = delete;
+
+    bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+        written = 0;
+        while (written < bytes.size()) {
+            const ssize_t done = ::write(m_fd, bytes.data() + written, bytes.size() - written);
+            if (done < 0 && errno == EINTR) {
+                continue;
+            }
+            if (done <= 0) {
+                return false;
+            }
+            written += static_cast<std::size_t>(done);
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+std::optional<DestinationVolume> FileSystemTarget::VolumeOf(const std::string& path) {
+    return FindDestinationVolume(path);
+}
+
+std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return nullptr;
+    }
+    return std::make_unique<PosixOutputFile>(fd);
+}
+
+std::optional<DestinationVolume> FileSystemOverride::VolumeOf(const std::string& path) {
+    DestinationVolume volume = m_inner.VolumeOf(path).value_or(DestinationVolume{});
+    volume.fileSystem = m_fileSystem;
+    return volume;
+}
+
+}  // namespace moravel

@@ -1,0 +1,349 @@
+#include "DestinationVolume.h"
+
+#include <blkid/blkid.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace moravel {
+
+namespace {
+
+bool IsOctalDigit(char c) {
+    return c >= '0' && c <= '7';
+}
+
+// The fields of one mountinfo line. The kernel puts exactly one space between fields and
+// escapes the spaces inside them, so an empty field (a mount without a source) stays a field.
+std::vector<std::string_view> SplitFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t space = line.find(' ', start);
+        if (space == std::string_view::npos) {
+            fields.push_back(line.substr(start));
+            return fields;
+        }
+        fields.push_back(line.substr(start, space - start));
+        start = space + 1;
+    }
+}
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& value) {
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return !text.empty() && error == std::errc() && stop == end;
+}
+
+std::optional<MountEntry> ParseMountLine(std::string_view line) {
+    const std::vector<std::string_view> fields = SplitFields(line);
+    // Six fixed fields, any number of optional ones, "-", then three more.
+    std::size_t separator = 6;
+    while (separator < fields.size() && fields[separator] != "-") {
+        ++separator;
+    }
+    if (separator + 3 >= fields.size()) {
+        return std::nullopt;
+    }
+    MountEntry entry;
+    const std::string_view device = fields[2];
+    const std::size_t colon = device.find(':');
+    if (!ParseNumber(fields[0], entry.id) || !ParseNumber(fields[1], entry.parentId) ||
+        colon == std::string_view::npos || !ParseNumber(device.substr(0, colon), entry.major) ||
+        !ParseNumber(device.substr(colon + 1), entry.minor)) {
+        return std::nullopt;
+    }
+    entry.root = DecodeMountField(fields[3]);
+    entry.mountPoint = DecodeMountField(fields[4]);
+    if (entry.mountPoint.empty() || entry.mountPoint.front() != '/') {
+        return std::nullopt;
+    }
+    entry.mountOptions = std::string(fields[5]);
+    for (std::size_t i = 6; i < separator; ++i) {
+        entry.optionalFields.emplace_back(fields[i]);
+    }
+    entry.fileSystemType = DecodeMountField(fields[separator + 1]);
+    entry.source = DecodeMountField(fields[separator + 2]);
+    entry.superOptions = DecodeMountField(fields[separator + 3]);
+    return entry;
+}
+
+// The mount point without a trailing '/', except for the root itself.
+std::string_view WithoutTrailingSlash(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    return path;
+}
+
+// Whether path is mountPoint or lies below it; "/mnt/a" holds "/mnt/a/x" but not "/mnt/ab".
+bool Holds(std::string_view mountPoint, std::string_view path) {
+    if (mountPoint == "/") {
+        return !path.empty() && path.front() == '/';
+    }
+    return path.starts_with(mountPoint) &&
+           (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+}
+
+const MountEntry* DeepestHolding(const std::vector<MountEntry>& mounts, std::string_view path,
+                                 const std::optional<dev_t>& device) {
+    const MountEntry* best = nullptr;
+    std::size_t bestDepth = 0;
+    for (const MountEntry& mount : mounts) {
+        const std::string_view point = WithoutTrailingSlash(mount.mountPoint);
+        if (!Holds(point, path)) {
+            continue;
+        }
+        if (device && (major(*device) != mount.major || minor(*device) != mount.minor)) {
+            continue;
+        }
+        // Both hold the path, so the same length means the same mount point: then the
+        // later mount is on top, unless the earlier one was mounted over it.
+        const bool deeper = best == nullptr || point.size() > bestDepth;
+        const bool over =
+            best != nullptr && point.size() == bestDepth && best->parentId != mount.id;
+        if (deeper || over) {
+            best = &mount;
+            bestDepth = point.size();
+        }
+    }
+    return best;
+}
+
+bool IsFatType(std::string_view type) {
+    return type == "vfat" || type == "msdos" || type == "fat";
+}
+
+bool IsFatVersion(std::string_view version) {
+    return version == "FAT12" || version == "FAT16" || version == "FAT32";
+}
+
+// The FAT version of a signature; FAT32 when it is unknown, the most common FAT that the
+// kernel mounts today.
+std::string FatName(const std::optional<VolumeSignature>& signature) {
+    if (signature && IsFatType(signature->type) && IsFatVersion(signature->version)) {
+        return signature->version;
+    }
+    return "FAT32";
+}
+
+bool IsFuseType(std::string_view type) {
+    return type == "fuse" || type == "fuseblk" || type.starts_with("fuse.");
+}
+
+std::optional<std::string> ResolvedPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) {
+        return std::nullopt;
+    }
+    return std::string(resolved.get());
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::string ParentOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The folder that a destination path names: the path itself when it is a folder, else the
+// folder of the file it names (which need not exist yet). A path that ends in '/' names a
+// folder, which then has to exist: its "parent" is the path itself.
+std::optional<std::string> DestinationFolder(const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    if (const std::optional<std::string> resolved = ResolvedPath(path)) {
+        if (IsFolder(*resolved)) {
+            return resolved;
+        }
+        const std::string folder = ParentOf(*resolved);
+        return IsFolder(folder) ? std::optional<std::string>(folder) : std::nullopt;
+    }
+    const std::optional<std::string> folder = ResolvedPath(ParentOf(path));
+    return folder && IsFolder(*folder) ? folder : std::nullopt;
+}
+
+std::optional<std::string> ReadMountTable() {
+    std::ifstream file("/proc/self/mountinfo");
+    if (!file) {
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        return std::nullopt;
+    }
+    return text.str();
+}
+
+}  // namespace
+
+std::string DecodeMountField(std::string_view field) {
+    std::string decoded;
+    decoded.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && IsOctalDigit(field[i + 1]) &&
+            IsOctalDigit(field[i + 2]) && IsOctalDigit(field[i + 3])) {
+            const int value =
+                (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
+            if (value <= 0xFF) {
+                decoded += static_cast<char>(value);
+                i += 3;
+                continue;
+            }
+        }
+        decoded += field[i];
+    }
+    return decoded;
+}
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text) {
+    std::vector<MountEntry> mounts;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        if (std::optional<MountEntry> entry = ParseMountLine(text.substr(start, end - start))) {
+            mounts.push_back(std::move(*entry));
+        }
+        start = end + 1;
+    }
+    return mounts;
+}
+
+const MountEntry* MountHolding(const std::vector<MountEntry>& mounts, std::string_view resolvedPath,
+                               dev_t device) {
+    if (const MountEntry* mount = DeepestHolding(mounts, resolvedPath, device)) {
+        return mount;
+    }
+    return DeepestHolding(mounts, resolvedPath, std::nullopt);
+}
+
+std::optional<VolumeSignature> ProbeVolume(const std::string& deviceOrImage) {
+    struct stat status {};
+    if (::stat(deviceOrImage.c_str(), &status) != 0 ||
+        !(S_ISBLK(status.st_mode) || S_ISREG(status.st_mode))) {
+        return std::nullopt;
+    }
+    std::unique_ptr<blkid_struct_probe, decltype(&blkid_free_probe)> probe(
+        blkid_new_probe_from_filename(deviceOrImage.c_str()), &blkid_free_probe);
+    if (!probe) {
+        return std::nullopt;
+    }
+    if (blkid_probe_enable_superblocks(probe.get(), 1) != 0 ||
+        blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION) !=
+            0 ||
+        blkid_do_safeprobe(probe.get()) != 0) {
+        return std::nullopt;
+    }
+    const auto value = [&probe](const char* name) {
+        const char* data = nullptr;
+        std::size_t length = 0;
+        if (blkid_probe_lookup_value(probe.get(), name, &data, &length) != 0 || data == nullptr) {
+            return std::string();
+        }
+        // The length counts the terminating zero.
+        return std::string(data, length > 0 && data[length - 1] == '\0' ? length - 1 : length);
+    };
+    VolumeSignature signature{value("TYPE"), value("VERSION")};
+    if (signature.type.empty()) {
+        return std::nullopt;
+    }
+    return signature;
+}
+
+std::optional<std::string> ProbeFatVersion(const std::string& deviceOrImage) {
+    const std::optional<VolumeSignature> signature = ProbeVolume(deviceOrImage);
+    if (signature && IsFatType(signature->type) && IsFatVersion(signature->version)) {
+        return signature->version;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ProbeType(const std::string& deviceOrImage) {
+    const std::optional<VolumeSignature> signature = ProbeVolume(deviceOrImage);
+    if (!signature) {
+        return std::nullopt;
+    }
+    return signature->type;
+}
+
+std::string NameFileSystem(const MountEntry& mount, const VolumeProbe& probe) {
+    const std::string& type = mount.fileSystemType;
+    const bool fat = IsFatType(type);
+    const bool fuse = IsFuseType(type);
+    // Only a source that is an absolute path can be a device or an image; FUSE drivers are
+    // free to name their sources as they like ("user@host:", "data").
+    std::optional<VolumeSignature> signature;
+    if ((fat || fuse) && probe && !mount.source.empty() && mount.source.front() == '/') {
+        signature = probe(mount.source);
+    }
+    if (fat) {
+        return FatName(signature);
+    }
+    if (type == "ntfs" || type == "ntfs3") {
+        return "NTFS";
+    }
+    if (type == "exfat") {
+        return "exFAT";
+    }
+    if (fuse && signature && !signature->type.empty()) {
+        // A FUSE driver serving a device or image: named by what the device holds.
+        if (signature->type == "ntfs") {
+            return "NTFS";
+        }
+        if (signature->type == "exfat") {
+            return "exFAT";
+        }
+        if (IsFatType(signature->type)) {
+            return FatName(signature);
+        }
+        return signature->type;
+    }
+    return type;
+}
+
+std::optional<DestinationVolume> FindDestinationVolume(const std::string& path) {
+    const std::optional<std::string> folder = DestinationFolder(path);
+    if (!folder) {
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::stat(folder->c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    const std::optional<std::string> table = ReadMountTable();
+    if (!table) {
+        return std::nullopt;
+    }
+    const std::vector<MountEntry> mounts = ParseMountInfo(*table);
+    const MountEntry* mount = MountHolding(mounts, *folder, status.st_dev);
+    if (mount == nullptr) {
+        return std::nullopt;
+    }
+    DestinationVolume volume;
+    volume.rootPath = mount->mountPoint;
+    if (volume.rootPath.back() != '/') {
+        volume.rootPath += '/';
+    }
+    volume.fileSystem = NameFileSystem(*mount);
+    return volume;
+}
+
+}  // namespace moravel

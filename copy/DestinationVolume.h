@@ -1,0 +1,80 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace moravel {
+
+// The volume that holds a destination folder, as the copy needs to know it.
+struct DestinationVolume {
+    std::string rootPath;    // the mount point, with a trailing '/' ("/", "/media/usb/")
+    std::string fileSystem;  // "FAT12", "FAT16", "FAT32", "NTFS", "exFAT", or the kernel's name:
+                             // "ext4", "btrfs", "xfs", "tmpfs", ...
+};
+
+// For an existing folder, or a file path whose folder exists: the mount that holds it.
+// Nothing when the folder does not exist or the mount table cannot be read.
+std::optional<DestinationVolume> FindDestinationVolume(const std::string& path);
+
+// One line of /proc/self/mountinfo, with the escapes of its paths decoded.
+struct MountEntry {
+    int id = 0;
+    int parentId = 0;
+    unsigned int major = 0;
+    unsigned int minor = 0;
+    std::string root;        // the folder of the file system that is mounted here
+    std::string mountPoint;  // where, as this process sees it
+    std::string mountOptions;
+    std::vector<std::string> optionalFields;  // "shared:1", "master:2", ...
+    std::string fileSystemType;               // the kernel's name: "vfat", "ext4", "fuseblk", ...
+    std::string source;                       // "/dev/sdb1", "tmpfs", ...
+    std::string superOptions;
+};
+
+// Decodes the octal escapes (\040 space, \011 tab, \012 newline, \134 backslash) that the
+// kernel writes into the paths of the mount table. Anything else is kept as it stands.
+std::string DecodeMountField(std::string_view field);
+
+// The mounts of a mountinfo text, in its order. Lines that do not have the fields of a
+// mount are passed over.
+std::vector<MountEntry> ParseMountInfo(std::string_view text);
+
+// The mount that holds resolvedPath (absolute, no symbolic links, no "." or ".."): of the
+// mounts whose mount point is resolvedPath or one of its parent folders, the deepest one
+// whose device is `device`; when no such mount has that device (btrfs subvolumes report
+// their own), the deepest one. Of two mounts on the same point, the one mounted over the
+// other. Null when no mount point is a parent folder of resolvedPath.
+const MountEntry* MountHolding(const std::vector<MountEntry>& mounts, std::string_view resolvedPath,
+                               dev_t device);
+
+// What a file system signature probe finds on a device or image file.
+struct VolumeSignature {
+    std::string type;     // blkid's TYPE: "vfat", "ntfs", "exfat", "ext4", ...
+    std::string version;  // blkid's VERSION, when it has one: "FAT12", "FAT16", "FAT32", ...
+};
+
+// Reads the file system signature of a mount source; nothing when it cannot be read.
+using VolumeProbe = std::function<std::optional<VolumeSignature>(const std::string& source)>;
+
+// The signature of a block device or image file, read with libblkid. Nothing when the path
+// is neither, cannot be opened, holds no known file system or more than one.
+std::optional<VolumeSignature> ProbeVolume(const std::string& deviceOrImage);
+
+// "FAT12", "FAT16" or "FAT32" when deviceOrImage holds a FAT file system; else nothing.
+std::optional<std::string> ProbeFatVersion(const std::string& deviceOrImage);
+
+// blkid's TYPE of deviceOrImage ("vfat", "ntfs", "ext4", ...); nothing when unknown.
+std::optional<std::string> ProbeType(const std::string& deviceOrImage);
+
+// The name the copy uses for the file system of a mount. FAT mounts are named by their FAT
+// version, read from the mount source with `probe` (FAT32 when it cannot be read); NTFS and
+// exFAT by those names, also when a FUSE driver serves them from a block device; any other
+// file system as the kernel names it.
+std::string NameFileSystem(const MountEntry& mount, const VolumeProbe& probe = ProbeVolume);
+
+}  // namespace moravel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace moravel {
+
+// A part of a split copy holds at most this many bytes: one less than the
+// largest file FAT32 can hold.
+inline constexpr std::uint64_t kPartLimit = 0xFFFFFFFE;
+
+// FAT, FAT12 and FAT16 drives are refused as destinations.
+bool IsRefusedFileSystem(std::string_view fileSystem);
+
+// A copy to a FAT32 drive goes in parts when the file is 4 GiB or more: FAT32
+// holds files of at most 4 GiB - 1 byte.
+bool NeedsParts(std::string_view fileSystem, std::uint64_t fileSize);
+
+// A file name cut at its last '.': the extension is the dot and what follows.
+struct NameParts {
+    std::string base;
+    std::string extension;
+};
+NameParts SplitFileName(std::string_view fileName);
+
+// The name of part n: base, "_", n, extension (Movie_1.ts).
+std::string PartName(const NameParts& name, int part);
+
+// The folder of a path, with its trailing '/' ("" for a bare name).
+std::string FolderOf(std::string_view path);
+
+}  // namespace moravel

@@ -1,0 +1,511 @@
+#include <sys/resource.h>
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
+
+#include "CopyFixture.h"
+#include "copy/PartNames.h"
+
+namespace moravel {
+namespace {
+
+using testing::Content;
+using testing::ContentByte;
+using testing::CopyFixture;
+using ::testing::ElementsAre;
+using testing::EndsContent;
+using testing::ExpectContent;
+using ::testing::IsEmpty;
+using testing::kPartitionStart;
+using testing::MemoryTarget;
+
+constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
+constexpr char kSucceeded[] = "The file was succesfully copied";
+constexpr char kFailed[] = "The file copying failed.";
+
+class CopyTest : public CopyFixture {
+protected:
+    // The positions the copy gave the bar, from the moment it showed "Copying".
+    std::vector<int> ProgressPositionsSet() const {
+        std::vector<int> positions;
+        bool copying = false;
+        for (const auto& call : m_frontend.Calls()) {
+            copying = copying || call == "SetStatusText(Copying file ... Please wait.)";
+            if (copying && call.rfind("SetProgressPosition(", 0) == 0) {
+                positions.push_back(std::stoi(call.substr(20)));
+            }
+        }
+        return positions;
+    }
+    bool SelectionEnabled() const {
+        return m_frontend.IsEnabled(res::kFolderTree) && m_frontend.IsEnabled(res::kFileList);
+    }
+};
+
+TEST_F(CopyTest, WithoutASelectedFileOnlyAsksForOne) {
+    AddRecording("MOVIE   TS ", 1000);
+    MemoryTarget target("NTFS");
+    Start(target);
+    m_frontend.UserClickCopyFile();
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    const auto& message = m_frontend.Messages()[0];
+    EXPECT_EQ(message.text, "Please select the file to be copied");
+    EXPECT_EQ(message.buttons, MessageButtons::Ok);
+    EXPECT_EQ(message.icon, MessageIcon::Exclamation);
+    EXPECT_EQ(message.caption, ApplicationTitle());
+    EXPECT_THAT(m_frontend.SaveDialogs(), IsEmpty());
+    EXPECT_EQ(target.volumeQueries, 0);
+}
+
+TEST_F(CopyTest, CancelInTheSaveDialogEndsEverything) {
+    AddRecording("MOVIE   TS ", 1000, "Movie.ts");
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    m_frontend.UserClickCopyFile();                                  // no answer queued: Cancel
+    EXPECT_THAT(m_frontend.SaveDialogs(), ElementsAre("Movie.ts"));  // the entry's name offered
+    EXPECT_EQ(target.volumeQueries, 0);
+    EXPECT_THAT(target.created, IsEmpty());
+    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(SelectionEnabled());
+}
+
+TEST_F(CopyTest, OldFatDrivesAreRefused) {
+    AddRecording("MOVIE   TS ", 1000, "Movie.ts");
+    for (const char* fileSystem : {"FAT", "FAT12", "FAT16"}) {
+        MemoryTarget target(fileSystem, "/media/stick/");
+        Start(target);
+        SelectFile("Movie.ts");
+        const std::size_t before = m_frontend.Messages().size();
+        CopyTo("/media/stick/Movie.ts");
+        ASSERT_EQ(m_frontend.Messages().size(), before + 1);
+        const auto& message = m_frontend.Messages().back();
+        EXPECT_EQ(message.text, std::string("The destination drive /media/stick/ uses the ") +
+                                    fileSystem +
+                                    " file system.\nOnly FAT32 and NTFS file stystems are "
+                                    "supported.");
+        EXPECT_EQ(message.caption, "");
+        EXPECT_EQ(message.icon, MessageIcon::Hand);
+        EXPECT_THAT(target.created, IsEmpty());
+        EXPECT_TRUE(SelectionEnabled());
+        EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+    }
+}
+
+TEST_F(CopyTest, AnyOtherFileSystemTakesTheFileWhole) {
+    const auto seed = AddRecording("MOVIE   TS ", 100'000, "Movie.ts", Content::Full);
+    for (const char* fileSystem : {"NTFS", "ext4", "CDFS", ""}) {
+        MemoryTarget target(fileSystem);
+        Start(target);
+        SelectFile("Movie.ts");
+        CopyTo("/media/usb/Movie.ts");
+        ASSERT_THAT(target.created, ElementsAre("/media/usb/Movie.ts")) << fileSystem;
+        ExpectContent(target.files["/media/usb/Movie.ts"], 100'000,
+                      [&](std::uint64_t o) { return ContentByte(seed, o); });
+        EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+        EXPECT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+        EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+        EXPECT_EQ(m_frontend.ProgressPosition(), 0);
+        EXPECT_TRUE(SelectionEnabled());
+    }
+    EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
+TEST_F(CopyTest, Fat32TakesFourGiBLessOneByteAsOneFile) {
+    const std::uint64_t size = kFourGiB - 1;
+    const auto seed = AddRecording("BIG     TS ", size, "Big.ts");
+    MemoryTarget target("FAT32");
+    Start(target);
+    SelectFile("Big.ts");
+    CopyTo("/media/usb/Big.ts");
+    EXPECT_TRUE(m_frontend.Messages().empty());  // no split notice
+    ASSERT_THAT(target.created, ElementsAre("/media/usb/Big.ts"));
+    ExpectContent(target.files["/media/usb/Big.ts"], size,
+                  [&](std::uint64_t o) { return EndsContent(seed, size, ClusterBytes(), o); });
+    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+}
+
+// A FAT32 file holds at most 4 GiB - 1 byte: exactly 4 GiB goes in parts too.
+TEST_F(CopyTest, Fat32TakesFourGiBAndMoreInParts) {
+    for (const std::uint64_t size : {kFourGiB, kFourGiB + 1}) {
+        m_volume.reset();
+        const auto seed = AddRecording("BIG     TS ", size, "Movie.ts");
+        MemoryTarget target("FAT32", "/media/usb/");
+        Start(target);
+        SelectFile("Movie.ts");
+        const std::size_t before = m_frontend.Messages().size();
+        CopyTo("/media/usb/Movie.ts");
+        ASSERT_EQ(m_frontend.Messages().size(), before + 1);
+        const auto& notice = m_frontend.Messages().back();
+        EXPECT_EQ(notice.text,
+                  "The destination drive /media/usb/ uses the FAT32 file system. This limits the "
+                  "maximum file size to 4GB.\nThe file will be copied in multiple parts.");
+        EXPECT_EQ(notice.buttons, MessageButtons::OkCancel);
+        EXPECT_EQ(notice.icon, MessageIcon::Exclamation);
+        EXPECT_EQ(notice.caption, ApplicationTitle());
+
+        // 32 KiB clusters: part 1 holds 131,071 of them.
+        ASSERT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts", "/media/usb/Movie_2.ts"));
+        const std::uint64_t first = 131'071ull * 32768;
+        EXPECT_EQ(first, 4'294'934'528u);
+        auto expected = [&](std::uint64_t o) { return EndsContent(seed, size, ClusterBytes(), o); };
+        ExpectContent(target.files["/media/usb/Movie_1.ts"], first, expected);
+        ExpectContent(target.files["/media/usb/Movie_2.ts"], size - first, expected, first);
+        EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);  // the chosen name itself never
+        EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    }
+}
+
+TEST_F(CopyTest, CancellingTheSplitNoticeCreatesNothing) {
+    AddRecording("BIG     TS ", kFourGiB + 5, "Movie.ts");
+    MemoryTarget target("FAT32");
+    Start(target);
+    SelectFile("Movie.ts");
+    m_frontend.QueueAnswer(MessageAnswer::Cancel);
+    CopyTo("/media/usb/Movie.ts");
+    EXPECT_THAT(target.created, IsEmpty());
+    EXPECT_TRUE(SelectionEnabled());
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+}
+
+TEST(PartNamesTest, PartsAreNumberedBeforeTheLastDot) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Movie.ts", "Movie_1.ts"}, {"Movie", "Movie_1"},     {"rec.2004.ts", "rec.2004_1.ts"},
+        {".ts", "_1.ts"},           {"100%.ts", "100%_1.ts"}, {"a%d%s.ts", "a%d%s_1.ts"},
+    };
+    for (const auto& [chosen, part1] : cases) {
+        EXPECT_EQ(PartName(SplitFileName(chosen), 1), part1) << chosen;
+    }
+    EXPECT_EQ(PartName(SplitFileName("Movie.ts"), 12), "Movie_12.ts");
+    EXPECT_EQ(FolderOf("/media/usb/Movie.ts"), "/media/usb/");
+    EXPECT_EQ(FolderOf("Movie.ts"), "");
+    EXPECT_TRUE(IsRefusedFileSystem("FAT16"));
+    EXPECT_FALSE(IsRefusedFileSystem("fat16"));  // the names are compared exactly
+    EXPECT_FALSE(IsRefusedFileSystem("FAT32"));
+    EXPECT_FALSE(NeedsParts("FAT32", kFourGiB - 1));
+    EXPECT_TRUE(NeedsParts("FAT32", kFourGiB));
+    EXPECT_FALSE(NeedsParts("NTFS", 10 * kFourGiB));
+}
+
+TEST_F(CopyTest, PartNamesKeepAPercentSign) {
+    AddRecording("BIG     TS ", kFourGiB + 100, "Movie.ts");
+    MemoryTarget target("FAT32");
+    Start(target);
+    SelectFile("Movie.ts");
+    CopyTo("/media/usb/100% news.2004.ts");
+    EXPECT_THAT(target.created,
+                ElementsAre("/media/usb/100% news.2004_1.ts", "/media/usb/100% news.2004_2.ts"));
+}
+
+TEST_F(CopyTest, AnEmptyFileIsCreatedEmpty) {
+    AddRecording("EMPTY   TS ", 0, "Empty.ts");
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Empty.ts");
+    m_opener.Log().reads.clear();
+    CopyTo("/media/usb/Empty.ts");
+    ASSERT_THAT(target.created, ElementsAre("/media/usb/Empty.ts"));
+    EXPECT_EQ(target.files["/media/usb/Empty.ts"].size, 0u);
+    EXPECT_EQ(target.files["/media/usb/Empty.ts"].writes, 0);
+    EXPECT_EQ(m_opener.Log().reads.size(), 1u);  // the FAT, and no cluster
+    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+}
+
+TEST_F(CopyTest, AFileSmallerThanAClusterIsOneWrite) {
+    const auto seed = AddRecording("SMALL   TS ", 1000, "Small.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Small.ts");
+    CopyTo("/media/usb/Small.ts");
+    EXPECT_EQ(target.files["/media/usb/Small.ts"].writes, 1);
+    ExpectContent(target.files["/media/usb/Small.ts"], 1000,
+                  [&](std::uint64_t o) { return ContentByte(seed, o); });
+    EXPECT_THAT(ProgressPositionsSet(), ElementsAre(0, 0, 0));  // start, the write, the end
+}
+
+TEST_F(CopyTest, TenClustersAndOneByteMoveTheBarBy10) {
+    Volume(8);  // 4 KiB clusters
+    AddRecording("TEN     TS ", 10 * 4096 + 1, "Ten.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Ten.ts");
+    CopyTo("/media/usb/Ten.ts");
+    EXPECT_EQ(target.files["/media/usb/Ten.ts"].writes, 11);
+    EXPECT_THAT(ProgressPositionsSet(),
+                ElementsAre(0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 0));
+}
+
+TEST_F(CopyTest, AnUnreadableClusterIsCopiedAsE5AndTheCopySucceeds) {
+    Volume(8);
+    const auto seed = AddRecording("DAMAGED TS ", 5 * 4096, "Damaged.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);  // lays the volume out
+    // The third sector of the file's second cluster cannot be read.
+    const std::uint32_t second = m_volume->FileClusters(seed)[1];
+    m_opener.MarkBad(m_image->Path(),
+                     kPartitionStart + m_volume->DataStart() + std::uint64_t{second - 2} * 8 + 2);
+    Reopen(target);
+    SelectFile("Damaged.ts");
+    CopyTo("/media/usb/Damaged.ts");
+    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    EXPECT_TRUE(m_frontend.Messages().empty());
+    ExpectContent(target.files["/media/usb/Damaged.ts"], 5 * 4096, [&](std::uint64_t o) {
+        return o >= 4096 + 1024 && o < 4096 + 1536 ? std::uint8_t{0xE5} : ContentByte(seed, o);
+    });
+}
+
+TEST_F(CopyTest, AnUnreadableOneSectorClusterIsCopiedAsE5) {
+    Volume(1, 2'000'000);
+    const auto seed = AddRecording("DAMAGED TS ", 4 * 512, "Damaged.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    const std::uint32_t second = m_volume->FileClusters(seed)[1];
+    m_opener.MarkBad(m_image->Path(), kPartitionStart + m_volume->DataStart() + second - 2);
+    Reopen(target);
+    SelectFile("Damaged.ts");
+    CopyTo("/media/usb/Damaged.ts");
+    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    // Not the first cluster's data again: 0xE5 in the second cluster's place.
+    ExpectContent(target.files["/media/usb/Damaged.ts"], 4 * 512, [&](std::uint64_t o) {
+        return o >= 512 && o < 1024 ? std::uint8_t{0xE5} : ContentByte(seed, o);
+    });
+}
+
+TEST_F(CopyTest, ADamagedFirstFatIsReplacedByTheSecond) {
+    const auto seed = AddRecording("MOVIE   TS ", 300'000, "Movie.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    m_opener.MarkBad(m_image->Path(), kPartitionStart + 32 + 3);
+    // The marks count for sources opened from now on: open the disk again.
+    Reopen(target);
+    SelectFile("Movie.ts");
+    CopyTo("/media/usb/Movie.ts");
+    EXPECT_TRUE(m_frontend.Messages().empty());
+    ExpectContent(target.files["/media/usb/Movie.ts"], 300'000,
+                  [&](std::uint64_t o) { return ContentByte(seed, o); });
+}
+
+TEST_F(CopyTest, AFullDiskKeepsWhatWasWritten) {
+    const auto seed = AddRecording("MOVIE   TS ", 1'000'000, "Movie.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    target.failAfterBytes = 100'000;
+    Start(target);
+    SelectFile("Movie.ts");
+    CopyTo("/media/usb/Movie.ts");
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_EQ(m_frontend.Messages()[0].text,
+              "Error: Failed to complete writing to the file. Your harddrive may be full.\nNote "
+              "that the fragment of the file that was succesfully copied may still be used.");
+    EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+    EXPECT_EQ(m_frontend.ProgressPosition(), 0);
+    EXPECT_TRUE(SelectionEnabled());
+    ExpectContent(target.files["/media/usb/Movie.ts"], 100'000,
+                  [&](std::uint64_t o) { return ContentByte(seed, o); });
+}
+
+TEST_F(CopyTest, APartThatCannotBeCreatedEndsTheCopy) {
+    AddRecording("BIG     TS ", kFourGiB + 10, "Movie.ts");
+    MemoryTarget target("FAT32");
+    target.refused.insert("/media/usb/Movie_2.ts");
+    Start(target);
+    SelectFile("Movie.ts");
+    CopyTo("/media/usb/Movie.ts");
+    ASSERT_EQ(m_frontend.Messages().size(), 2u);  // the split notice, then the failure
+    EXPECT_EQ(m_frontend.Messages()[1].text,
+              "The file could not be created. Make shure that the filename and path is "
+              "accessible.");
+    EXPECT_EQ(m_frontend.Messages()[1].icon, MessageIcon::Hand);
+    EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].size, 4'294'934'528u);  // complete
+    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    EXPECT_TRUE(SelectionEnabled());
+}
+
+TEST_F(CopyTest, AFirstOutputThatCannotBeCreated) {
+    AddRecording("MOVIE   TS ", 1000, "Movie.ts");
+    MemoryTarget target("NTFS");
+    target.refused.insert("/media/usb/Movie.ts");
+    Start(target);
+    SelectFile("Movie.ts");
+    CopyTo("/media/usb/Movie.ts");
+    ASSERT_THAT(m_frontend.MessageTexts(),
+                ElementsAre("The file could not be created. Make shure that the filename and "
+                            "path is accessible."));
+    EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Hand);
+    EXPECT_TRUE(SelectionEnabled());
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+}
+
+TEST_F(CopyTest, AChainShorterThanTheSizeCopiesWhatItHasAndFails) {
+    testing::FileSpec file;
+    Volume();
+    file.shortName = "CUT     TS ";
+    file.longName = "Cut.ts";
+    file.size = 3 * 32768;
+    file.content = Content::Full;
+    const auto seed = m_volume->AddFile(m_records, file);
+    MemoryTarget target("NTFS");
+    Start(target);
+    // The chain now ends after two clusters; the entry still says three.
+    const std::uint32_t second = m_volume->FileClusters(seed)[1];
+    for (std::uint32_t copy = 0; copy < 2; ++copy) {
+        m_image->Write(
+            (kPartitionStart + 32 + std::uint64_t{copy} * m_volume->SectorsPerFat()) * 512 +
+                4ull * second,
+            {0xFF, 0xFF, 0xFF, 0x0F});
+    }
+    Reopen(target);
+    SelectFile("Cut.ts");
+    CopyTo("/media/usb/Cut.ts");
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_NE(m_frontend.Messages()[0].text.find("cluster chain"), std::string::npos);
+    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    ExpectContent(target.files["/media/usb/Cut.ts"], 2 * 32768,
+                  [&](std::uint64_t o) { return ContentByte(seed, o); });
+}
+
+TEST_F(CopyTest, OutOfMemoryAndAnUnreadableFat) {
+    Volume();
+    AddRecording("MOVIE   TS ", 1000, "Movie.ts");
+    MemoryTarget target("NTFS");
+    const std::pair<unsigned, const char*> cases[] = {{1, "internal error 00025"},
+                                                      {2, "internal error 00027"}};
+    for (const auto& [allocation, text] : cases) {
+        Start(target);
+        SelectFile("Movie.ts");
+        const std::size_t before = m_frontend.Messages().size();
+        FailNthAllocation(allocation);
+        CopyTo("/media/usb/Movie.ts");
+        FailNthAllocation(0);
+        ASSERT_EQ(m_frontend.Messages().size(), before + 1);
+        EXPECT_EQ(m_frontend.Messages().back().text, text);
+        EXPECT_EQ(target.files["/media/usb/Movie.ts"].size, 0u);  // created, left empty
+        EXPECT_TRUE(SelectionEnabled());
+        EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));  // as before the command
+    }
+}
+
+TEST_F(CopyTest, NeitherFatCopyReadable) {
+    const auto seed = AddRecording("MOVIE   TS ", 1000, "Movie.ts");
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    // The folder was read; now both copies of the FAT have gone bad.
+    m_opener.MarkBad(m_image->Path(), kPartitionStart + 32);
+    m_opener.MarkBad(m_image->Path(), kPartitionStart + 32 + m_volume->SectorsPerFat());
+    CopyTo("/media/usb/Movie.ts");
+    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00026"));
+    EXPECT_EQ(target.files["/media/usb/Movie.ts"].size, 0u);
+    EXPECT_TRUE(SelectionEnabled());
+    EXPECT_NE(seed, 0u);
+}
+
+TEST_F(CopyTest, AClusterReadThatThrowsEndsTheCopyWithAFatalError) {
+    Volume(8);
+    const auto seed = AddRecording("MOVIE   TS ", 6 * 4096, "Movie.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    const std::uint32_t third = m_volume->FileClusters(seed)[2];
+    m_opener.MarkThrowing(m_image->Path(),
+                          kPartitionStart + m_volume->DataStart() + std::uint64_t{third - 2} * 8);
+    CopyTo("/media/usb/Movie.ts");
+    EXPECT_THAT(
+        m_frontend.MessageTexts(),
+        ElementsAre("Fatal Error: Funtion m_driveAccess.ReadSectors() caused an exeption."));
+    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+    EXPECT_TRUE(SelectionEnabled());
+    ExpectContent(target.files["/media/usb/Movie.ts"], 2 * 4096,
+                  [&](std::uint64_t o) { return ContentByte(seed, o); });
+}
+
+TEST_F(CopyTest, ANestedClickOnCopyFileIsIgnored) {
+    Volume(8);
+    AddRecording("MOVIE   TS ", 20 * 4096, "Movie.ts");
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    bool treeDisabledInside = false;
+    m_frontend.Post([&] {
+        treeDisabledInside = !m_frontend.IsEnabled(res::kFolderTree);
+        m_frontend.UserClickCopyFile();
+    });
+    CopyTo("/media/usb/Movie.ts");
+    EXPECT_TRUE(treeDisabledInside);
+    EXPECT_EQ(m_frontend.SaveDialogs().size(), 1u);
+    EXPECT_EQ(target.created.size(), 1u);
+    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+}
+
+TEST_F(CopyTest, ClosingTheWindowDuringACopyStopsItAndThenCloses) {
+    Volume(8);
+    const auto seed = AddRecording("MOVIE   TS ", 20 * 4096, "Movie.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    bool closedAtOnce = true;
+    m_frontend.Post([&] {
+        m_frontend.UserClose();
+        closedAtOnce = m_frontend.Closed();
+    });
+    CopyTo("/media/usb/Movie.ts");
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_TRUE(m_frontend.Closed());
+    // The cluster being copied when the close came was finished, and kept.
+    ExpectContent(target.files["/media/usb/Movie.ts"], 4096,
+                  [&](std::uint64_t o) { return ContentByte(seed, o); });
+    EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
+TEST_F(CopyTest, ADoubleClickHidesTheCopyResult) {
+    AddRecording("MOVIE   TS ", 1000, "Movie.ts");
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    CopyTo("/media/usb/Movie.ts");
+    ASSERT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+    m_frontend.UserDoubleClickList();
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+}
+
+// The real output files: byte for byte what the recorder's disk holds, and on a
+// full disk everything that fitted.
+TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {
+    Volume(8);
+    const auto seed = AddRecording("MOVIE   TS ", 50 * 4096 + 77, "Movie.ts", Content::Full);
+    FileSystemTarget files;
+    Start(files);
+    SelectFile("Movie.ts");
+    CopyTo(m_dir.File("Movie.ts"));
+    ASSERT_EQ(m_frontend.StatusText(), kSucceeded)
+        << ::testing::PrintToString(m_frontend.MessageTexts());
+    std::ifstream in(m_dir.File("Movie.ts"), std::ios::binary);
+    const std::vector<char> copied{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_EQ(copied.size(), 50u * 4096 + 77);
+    for (std::size_t i = 0; i < copied.size(); ++i) {
+        ASSERT_EQ(static_cast<std::uint8_t>(copied[i]), ContentByte(seed, i)) << i;
+    }
+
+    // A file-size limit stands in for a full disk.
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 10'000;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    SelectFile("Movie.ts");
+    CopyTo(m_dir.File("Again.ts"));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_EQ(std::filesystem::file_size(m_dir.File("Again.ts")), 10'000u);
+}
+
+}  // namespace
+}  // namespace moravel
