@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "CliCopy.h"
 #include "Listing.h"
 #include "TerminalFrontend.h"
 
@@ -13,11 +14,11 @@ constexpr const char* kProgram = "moravel-cli";
 
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE".
 bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-               std::optional<std::string>& value, std::string& error) {
+               std::optional<std::string>& value, std::string& error, const char* what = "a path") {
     const std::string& arg = args[i];
     if (arg == name) {
         if (i + 1 >= args.size()) {
-            error = "option " + name + " needs a path";
+            error = "option " + name + " needs " + what;
             return true;
         }
         value = args[++i];
@@ -35,9 +36,13 @@ bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::
 std::string UsageText() {
     return "Usage: moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] list\n"
            "                   [-r|--recursive] [--json] [TREEPATH]\n"
+           "       moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] copy\n"
+           "                   [--split auto|always] TREEPATH DEST\n"
            "\n"
-           "Lists the drive tree of a harddisk video recorder's disk: disks, partitions,\n"
-           "FAT copies, root directories, folders and files with their true sizes.\n"
+           "list shows the drive tree of a harddisk video recorder's disk: disks,\n"
+           "partitions, FAT copies, root directories, folders and files with their true\n"
+           "sizes. copy copies the file at TREEPATH to DEST, a file path or an existing\n"
+           "folder (the file keeps its name there); an existing file is replaced.\n"
            "\n"
            "  --disk PATH        a hard disk or its image (drives 128, 129, ... in order)\n"
            "  --floppy PATH      a floppy disk or its image (drives 0, 1, ... in order)\n"
@@ -46,6 +51,9 @@ std::string UsageText() {
            "                     beside the program\n"
            "  -r, --recursive    list everything below TREEPATH, depth first\n"
            "  --json             print one JSON array instead of lines of text\n"
+           "  --split auto       copy: a file of 4 GiB or more goes in parts (DEST_1.ext,\n"
+           "                     DEST_2.ext, ...) only on a FAT32 destination (the default)\n"
+           "  --split always     copy: take the destination for FAT32 whatever it is\n"
            "  -h, --help         show this text\n"
            "\n"
            "TREEPATH names an item from the top level, components separated by '/':\n"
@@ -54,13 +62,19 @@ std::string UsageText() {
            "or #N, the N-th child counted from 1. Without TREEPATH the disks are listed.\n"
            "\n"
            "Text lines: name, kind, and for files the size and the byte count, separated\n"
-           "by tabs. Exit status: 0 done, 1 done but a failure was reported, 2 usage error\n"
-           "or a TREEPATH that names nothing.\n";
+           "by tabs. copy prints its outcome on a line of its own, and its progress on\n"
+           "stderr when that is a terminal.\n"
+           "\n"
+           "Exit status: 0 done (copy: the file was copied), 1 a failure was reported\n"
+           "(list: after the listing; copy: nothing or not all was copied), 2 usage error\n"
+           "or a TREEPATH that names nothing (copy: or not a file).\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     bool optionsEnded = false;
+    std::string listOption;  // the first option that only list takes
+    std::string copyOption;  // the same for copy
     std::vector<std::string> operands;
     for (std::size_t i = 0; i < args.size() && line.error.empty(); ++i) {
         const std::string& arg = args[i];
@@ -85,8 +99,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.platform = DiskPlatform::BiosServices;
         } else if (arg == "-r" || arg == "--recursive") {
             line.list.recursive = true;
+            listOption = listOption.empty() ? arg : listOption;
         } else if (arg == "--json") {
             line.list.json = true;
+            listOption = listOption.empty() ? arg : listOption;
+        } else if (TakeValue(args, i, "--split", value, line.error, "auto or always")) {
+            if (value) {
+                if (*value != "auto" && *value != "always") {
+                    line.error = "--split takes auto or always, not " + *value;
+                }
+                line.copy.splitAlways = *value == "always";
+                copyOption = "--split";
+            }
         } else {
             line.error = "unknown option " + arg;
         }
@@ -96,16 +120,34 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return line;
     }
     if (operands.empty()) {
-        line.error = "missing command (list)";
+        line.error = "missing command (list or copy)";
         return line;
     }
     line.command = operands[0];
-    if (line.command != "list") {
+    if (line.command == "list") {
+        if (!copyOption.empty()) {
+            line.error = "option " + copyOption + " is for copy, not list";
+        } else if (operands.size() > 2) {
+            line.error = "list takes one TREEPATH, not " + std::to_string(operands.size() - 1);
+        } else if (operands.size() == 2) {
+            line.list.treePath = operands[1];
+        }
+    } else if (line.command == "copy") {
+        if (!listOption.empty()) {
+            line.error = "option " + listOption + " is for list, not copy";
+        } else if (operands.size() < 3) {
+            line.error = operands.size() == 1 ? "copy needs TREEPATH and DEST" : "copy needs DEST";
+        } else if (operands.size() > 3) {
+            line.error = "copy takes TREEPATH and DEST, not " +
+                         std::to_string(operands.size() - 1) + " operands";
+        } else if (operands[2].empty()) {
+            line.error = "DEST is empty";
+        } else {
+            line.copy.treePath = operands[1];
+            line.copy.destination = operands[2];
+        }
+    } else {
         line.error = "unknown command " + line.command;
-    } else if (operands.size() > 2) {
-        line.error = "list takes one TREEPATH, not " + std::to_string(operands.size() - 1);
-    } else if (operands.size() == 2) {
-        line.list.treePath = operands[1];
     }
     return line;
 }
@@ -113,6 +155,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 CliEnvironment ProcessEnvironment() {
     CliEnvironment environment;
     environment.progressLine = ::isatty(STDERR_FILENO) == 1;
+    environment.catchInterrupt = true;
     return environment;
 }
 
@@ -147,6 +190,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     TreeWalker walker(access, frontend);
+    if (line.command == "copy") {
+        return RunCopy(line, access, walker, frontend, out, err, environment);
+    }
     std::string error;
     const auto place = walker.Resolve(line.list.treePath.value_or(""), error);
     if (!place) {

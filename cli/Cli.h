@@ -1,5 +1,7 @@
 #pragma once
 
+#include <csignal>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -7,10 +9,14 @@
 
 #include "disk/DriveAccess.h"
 
+namespace moravel {
+class CopyTarget;
+}
+
 namespace moravel::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailureShown = 1;  // the listing was printed, a failure was shown
+inline constexpr int kExitFailureShown = 1;  // a failure was shown (a copy did not succeed)
 inline constexpr int kExitUsage = 2;         // bad command line, or a path that leads nowhere
 
 struct ListOptions {
@@ -19,13 +25,20 @@ struct ListOptions {
     std::optional<std::string> treePath;  // none: the disks
 };
 
+struct CopyOptions {
+    bool splitAlways = false;  // --split always: the destination is taken for FAT32
+    std::string treePath;      // the file to copy
+    std::string destination;   // a file path, or an existing folder
+};
+
 // What the command line asks for.
 struct CommandLine {
     bool help = false;
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;  // detect when neither --disk nor --floppy is given
-    std::string command;   // "list"
+    std::string command;   // "list" or "copy"
     ListOptions list;
+    CopyOptions copy;
     std::string error;  // not empty: a usage error, said in these words
 };
 
@@ -42,13 +55,23 @@ struct CliEnvironment {
     bool progressLine = false;
     SourceOpener opener = OpenFileSource;
     std::string biosLibrary;  // empty: libDisk32.so beside the program
+    // Where copies go; null: this machine's file systems.
+    CopyTarget* copyTarget = nullptr;
+    // The clock of the copy's progress line, in seconds; empty: the steady clock.
+    std::function<double()> clock;
+    // When it becomes non-zero, a running copy ends after its current cluster.
+    const volatile std::sig_atomic_t* stopRequested = nullptr;
+    // The real program: a first Ctrl-C during a copy ends the copy that way (the
+    // second one ends the program).
+    bool catchInterrupt = false;
 };
 
-// The environment of the real program: the progress line when stderr is a terminal.
+// The environment of the real program: the progress line when stderr is a terminal,
+// Ctrl-C caught during a copy.
 CliEnvironment ProcessEnvironment();
 
 // Runs the command line (the arguments after the program name) and returns the
-// exit status: the listing goes to out, messages to err.
+// exit status: the listing and the copy's outcome go to out, messages to err.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const CliEnvironment& environment);
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -12,7 +12,7 @@ MessageAnswer TerminalFrontend::ShowMessage(const std::string& text, const std::
 }
 
 void TerminalFrontend::Report(const std::string& text) {
-    EndScan();
+    ClearProgressLine();
     m_err << text << '\n';
     m_err.flush();
     ++m_failures;
@@ -22,8 +22,15 @@ void TerminalFrontend::PostScanProgress() {
     if (!m_progressLine || m_progress == m_shownPercent) {
         return;
     }
-    const std::string line =
-        "Scanning file structure ... Please wait. " + std::to_string(m_progress) + "%";
+    ShowProgressLine("Scanning file structure ... Please wait. " + std::to_string(m_progress) +
+                     "%");
+    m_shownPercent = m_progress;
+}
+
+void TerminalFrontend::ShowProgressLine(const std::string& line) {
+    if (!m_progressLine) {
+        return;
+    }
     m_err << '\r' << line;
     // A shorter line than the last one leaves the end of the old one standing.
     if (line.size() < m_lineLength) {
@@ -31,16 +38,17 @@ void TerminalFrontend::PostScanProgress() {
     }
     m_err.flush();
     m_lineLength = line.size();
-    m_shownPercent = m_progress;
+    m_lineShown = true;
 }
 
-void TerminalFrontend::EndScan() {
-    if (m_shownPercent < 0) {
+void TerminalFrontend::ClearProgressLine() {
+    m_shownPercent = -1;
+    if (!m_lineShown) {
         return;
     }
     m_err << '\r' << std::string(m_lineLength, ' ') << '\r';
     m_err.flush();
-    m_shownPercent = -1;
+    m_lineShown = false;
     m_lineLength = 0;
 }
 

@@ -9,8 +9,8 @@
 namespace moravel::cli {
 
 // The core's front end in a shell: message boxes become lines on the error
-// stream, and a directory scan shows its percentage on a progress line that is
-// rewritten in place (only when that stream is a terminal).
+// stream, and long work (a directory scan, a copy) shows its progress on one
+// line that is rewritten in place (only when that stream is a terminal).
 class TerminalFrontend : public CoreFrontend {
 public:
     TerminalFrontend(std::ostream& err, bool progressLine);
@@ -26,18 +26,27 @@ public:
     // The percentage that a scan stores; pass it to ExpandItem.
     std::int32_t& Progress() { return m_progress; }
     // Removes the progress line; call it when ExpandItem has returned.
-    void EndScan();
+    void EndScan() { ClearProgressLine(); }
+
+    // Whether progress lines are shown at all.
+    bool ShowsProgressLine() const { return m_progressLine; }
+    // Puts the text on the progress line, over what it showed before (nothing
+    // when progress lines are off).
+    void ShowProgressLine(const std::string& line);
+    // Blanks the progress line and puts the cursor back at its start.
+    void ClearProgressLine();
 
     // A failure of the program itself (not of the core), shown the same way.
     void Report(const std::string& text);
-    // The number of messages shown so far, the core's and the program's.
+    // The number of failures shown so far, the core's and the program's.
     int Failures() const { return m_failures; }
 
 private:
     std::ostream& m_err;
     bool m_progressLine;
     std::int32_t m_progress = 0;
-    std::int32_t m_shownPercent = -1;  // -1: no progress line on the screen
+    std::int32_t m_shownPercent = -1;  // the scan's percentage on the line; -1: none
+    bool m_lineShown = false;
     std::size_t m_lineLength = 0;
     int m_failures = 0;
 };

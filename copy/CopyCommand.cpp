@@ -77,7 +77,8 @@ bool CopyCommand::ChooseDestination(const DriveItem& source) {
         return false;
     }
     // A volume that cannot be found is taken as one that takes any file.
-    const DestinationVolume volume = m_target.VolumeOf(choice->path).value_or(DestinationVolume{});
+    const DestinationVolume volume =
+        m_target.VolumeOf(choice->path).value_or(DestinationVolume{FolderOf(choice->path), ""});
     if (IsRefusedFileSystem(volume.fileSystem)) {
         m_frontend.ShowMessage(
             Formatted("The destination drive %s uses the %s file system.\nOnly FAT32 and NTFS "

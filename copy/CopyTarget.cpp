@@ -1,9 +1,13 @@
 #include "CopyTarget.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+
+#include "PartNames.h"
 
 namespace moravel {
 
@@ -53,6 +57,39 @@ std::optional<DestinationVolume> FileSystemOverride::VolumeOf(const std::string&
     DestinationVolume volume = m_inner.VolumeOf(path).value_or(DestinationVolume{});
     volume.fileSystem = m_fileSystem;
     return volume;
+}
+
+std::optional<DestinationVolume> PartsAlways::VolumeOf(const std::string& path) {
+    DestinationVolume volume = m_inner.VolumeOf(path).value_or(DestinationVolume{});
+    if (!IsRefusedFileSystem(volume.fileSystem)) {
+        volume.fileSystem = "FAT32";
+    }
+    return volume;
+}
+
+SourceGuard::SourceGuard(CopyTarget& inner, const std::vector<std::string>& diskPaths)
+    : m_inner(inner) {
+    for (const std::string& path : diskPaths) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0) {
+            m_disks.push_back({info.st_dev, info.st_ino});
+        }
+    }
+}
+
+std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path) {
+    m_refusal.clear();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        const bool disk = std::any_of(m_disks.begin(), m_disks.end(), [&](const FileId& id) {
+            return id.device == info.st_dev && id.inode == info.st_ino;
+        });
+        if (disk || S_ISBLK(info.st_mode)) {
+            m_refusal = path + (disk ? " is a disk being read" : " is a block device");
+            return nullptr;
+        }
+    }
+    return m_inner.Create(path);
 }
 
 }  // namespace moravel

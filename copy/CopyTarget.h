@@ -1,11 +1,14 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "DestinationVolume.h"
 
@@ -51,6 +54,44 @@ public:
 private:
     CopyTarget& m_inner;
     std::string m_fileSystem;
+};
+
+// Treats every destination as FAT32, so that large files go in parts, except a
+// drive that is refused anyway (FAT, FAT12, FAT16), which keeps its own name.
+class PartsAlways : public CopyTarget {
+public:
+    explicit PartsAlways(CopyTarget& inner) : m_inner(inner) {}
+    std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
+    std::unique_ptr<OutputFile> Create(const std::string& path) override {
+        return m_inner.Create(path);
+    }
+
+private:
+    CopyTarget& m_inner;
+};
+
+// Keeps copies off the disks being read: no output is created on a block device,
+// nor over a file that is one of the disks (by device and inode, so links and
+// other spellings of its path count too). A refused output fails as any file
+// that cannot be created does.
+class SourceGuard : public CopyTarget {
+public:
+    SourceGuard(CopyTarget& inner, const std::vector<std::string>& diskPaths);
+    std::optional<DestinationVolume> VolumeOf(const std::string& path) override {
+        return m_inner.VolumeOf(path);
+    }
+    std::unique_ptr<OutputFile> Create(const std::string& path) override;
+    // Why the last output was refused; empty when none was.
+    const std::string& Refusal() const { return m_refusal; }
+
+private:
+    struct FileId {
+        dev_t device;
+        ino_t inode;
+    };
+    CopyTarget& m_inner;
+    std::vector<FileId> m_disks;
+    std::string m_refusal;
 };
 
 }  // namespace moravel

@@ -82,6 +82,12 @@ void DriveAccess::ResolveSources() {
     m_options.sources.floppies = std::move(found.floppies);
 }
 
+std::vector<std::string> DriveAccess::SourcePaths() const {
+    std::vector<std::string> paths = m_options.sources.hardDisks;
+    paths.insert(paths.end(), m_options.sources.floppies.begin(), m_options.sources.floppies.end());
+    return paths;
+}
+
 std::string DriveAccess::BiosLibraryPath() const {
     if (!m_options.biosLibrary.empty()) {
         return m_options.biosLibrary;

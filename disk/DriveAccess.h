@@ -68,6 +68,9 @@ public:
     std::int32_t GetHardDiskCount() const { return m_hardDiskCount; }
     bool IsBiosServices() const { return m_isWin9x != 0; }
 
+    // The paths of the disks that stand behind the drive numbers (after Open).
+    std::vector<std::string> SourcePaths() const;
+
     // The paths that ended a list of disks because they could not be opened or
     // read, with the reason, for the front ends to show.
     const std::vector<OpenError>& OpenProblems() const { return m_openProblems; }

@@ -143,8 +143,9 @@ void MainDialog::OnCopyFile() {
     if (m_runningCopy != nullptr) {
         return;
     }
-    CopyCommand copy(m_frontend, m_driveAccess, m_copyTarget,
-                     {m_tree, m_fileList, m_progress, m_status});
+    // Whatever the Save dialog is given, a copy never overwrites a disk being read.
+    SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
+    CopyCommand copy(m_frontend, m_driveAccess, target, {m_tree, m_fileList, m_progress, m_status});
     m_runningCopy = &copy;
     copy.Run();
     m_runningCopy = nullptr;

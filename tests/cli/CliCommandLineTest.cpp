@@ -46,8 +46,42 @@ TEST(CliCommandLineTest, ListOptionsAndTreePath) {
     EXPECT_EQ(ParseCommandLine({"list", "--", "-odd-"}).list.treePath, "-odd-");
 }
 
+TEST(CliCommandLineTest, CopyTakesATreePathADestinationAndASplitChoice) {
+    const CommandLine line =
+        ParseCommandLine({"--disk", "a.img", "copy", "Hard Disk 1/#1/#3/Movie.ts", "out.ts"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_EQ(line.command, "copy");
+    EXPECT_EQ(line.copy.treePath, "Hard Disk 1/#1/#3/Movie.ts");
+    EXPECT_EQ(line.copy.destination, "out.ts");
+    EXPECT_FALSE(line.copy.splitAlways);  // auto unless asked
+
+    EXPECT_TRUE(ParseCommandLine({"copy", "--split", "always", "a", "b"}).copy.splitAlways);
+    EXPECT_TRUE(ParseCommandLine({"copy", "a", "b", "--split=always"}).copy.splitAlways);
+    const CommandLine automatic = ParseCommandLine({"copy", "--split=auto", "a", "b"});
+    EXPECT_EQ(automatic.error, "");
+    EXPECT_FALSE(automatic.copy.splitAlways);
+    EXPECT_EQ(ParseCommandLine({"copy", "--", "-a", "-b"}).copy.destination, "-b");
+}
+
+TEST(CliCommandLineTest, CopyUsageErrorsSayWhatIsWrong) {
+    EXPECT_EQ(ParseCommandLine({"copy"}).error, "copy needs TREEPATH and DEST");
+    EXPECT_EQ(ParseCommandLine({"copy", "a"}).error, "copy needs DEST");
+    EXPECT_EQ(ParseCommandLine({"copy", "a", ""}).error, "DEST is empty");
+    EXPECT_EQ(ParseCommandLine({"copy", "a", "b", "c"}).error,
+              "copy takes TREEPATH and DEST, not 3 operands");
+    EXPECT_EQ(ParseCommandLine({"copy", "--split", "sometimes", "a", "b"}).error,
+              "--split takes auto or always, not sometimes");
+    EXPECT_EQ(ParseCommandLine({"copy", "a", "b", "--split"}).error,
+              "option --split needs auto or always");
+    EXPECT_EQ(ParseCommandLine({"copy", "-r", "a", "b"}).error, "option -r is for list, not copy");
+    EXPECT_EQ(ParseCommandLine({"list", "--split=always"}).error,
+              "option --split is for copy, not list");
+    EXPECT_EQ(ParseCommandLine({"copy", "--frobnicate", "a", "b"}).error,
+              "unknown option --frobnicate");
+}
+
 TEST(CliCommandLineTest, UsageErrorsSayWhatIsWrong) {
-    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list)");
+    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list or copy)");
     EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a path");
     EXPECT_EQ(ParseCommandLine({"list", "--color"}).error, "unknown option --color");
     EXPECT_EQ(ParseCommandLine({"show"}).error, "unknown command show");

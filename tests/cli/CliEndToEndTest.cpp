@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -55,6 +56,35 @@ TEST(CliEndToEndTest, ProgramReportsAMissingDiskAndFailsWithOne) {
 
     RunProgram("list --frobnicate", dir.File("err.txt"), status);
     EXPECT_EQ(status, 2);
+}
+
+// A relative destination lies in the folder the program runs in; the outcome
+// is the only line on stdout.
+TEST(CliEndToEndTest, ProgramCopiesAFile) {
+    TempDir dir;
+    const CopyDisk disk(dir);
+    std::filesystem::create_directory(dir.Path() / "out");
+    const std::string movie = std::string(CopyDisk::kRecords) + "/Movie.ts";
+    const std::string err = dir.File("err.txt");
+    int status = -1;
+    const std::string out = RunCommand(
+        "cd " + Quoted(dir.Path().string()) + " && " + Quoted(MORAVEL_CLI) + " --disk " +
+            Quoted(disk.path) + " copy " + Quoted(movie) + " out/copy.ts 2>" + Quoted(err),
+        status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "The file was succesfully copied\n");
+    EXPECT_EQ(ReadFile(err), "");
+    EXPECT_EQ(ReadBytes(dir.File("out/copy.ts")),
+              ExpectedContent(disk.movieSeed, CopyDisk::kMovieSize, Content::Full,
+                              CopyDisk::kClusterBytes));
+
+    // A folder is not a file to copy.
+    RunProgram("--disk " + Quoted(disk.path) + " copy " + Quoted(CopyDisk::kRecords) + " " +
+                   Quoted(dir.File("x")),
+               err, status);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(ReadFile(err),
+              "moravel-cli: \"" + std::string(CopyDisk::kRecords) + "\" is not a file\n");
 }
 
 // Through the BIOS disk-service library beside the program the same disk lists

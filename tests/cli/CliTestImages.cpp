@@ -1,5 +1,7 @@
 #include "CliTestImages.h"
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace moravel::testing {
@@ -73,7 +75,7 @@ RecorderDisk::RecorderDisk(const TempDir& dir) : path(dir.File("recorder.img")) 
     fat32.AddDirectory(fat32.Root(), "LONGFO~1   ", "Long folder name");
     FileSpec movie = File("MOVIE   TS ", kMovieSize, "Movie.ts");
     movie.content = Content::Ends;
-    const std::uint32_t movieSeed = fat32.AddFile(records, movie);
+    movieSeed = fat32.AddFile(records, movie);
     fat32.AddFile(records, File("VIDEO~1 MPG", 2000, "VIDEO.MPG"));
     fat32.AddFile(records, File("VIDEO   MPG", 1280));
     fat32.AddFile(records, File("SAMENA~1TS ", 100, "Same name.ts"));
@@ -105,6 +107,37 @@ RecorderDisk::RecorderDisk(const TempDir& dir) : path(dir.File("recorder.img")) 
     FatVolumeBuilder fat12(layout12);
     fat12.AddFile(fat12.Root(), File("SMALL   DAT", 1024));
     fat12.Write(image, kExtendedStart + kLogicalOffset);
+}
+
+CopyDisk::CopyDisk(const TempDir& dir) : path(dir.File("copy-source.img")) {
+    constexpr std::uint32_t kStart = 2048;
+    constexpr std::uint32_t kSectors = 70'000;
+    const ImageFile image(path, (kStart + std::uint64_t{kSectors}) * 512);
+    image.WriteSector(0, PartitionSector({Entry(0x0C, kStart, kSectors)}));
+    FatVolumeBuilder fat32(Fat32Layout(kSectors, 1));
+    const auto records = fat32.AddDirectory(fat32.Root(), "RECORDS    ");
+    movieSeed = fat32.AddFile(records, File("MOVIE   TS ", kMovieSize, "Movie.ts"));
+    FileSpec sparse = File("SPARSE  TS ", kSparseSize, "Sparse.ts");
+    sparse.content = Content::Ends;
+    sparseSeed = fat32.AddFile(records, sparse);
+    cafeSeed = fat32.AddFile(records, File("CAF~1   TS ", kCafeSize, "Caf\xE9 \x80.ts"));
+    fat32.AddFile(records, File("AB~1       ", 700, "a/b"));
+    fat32.Write(image, kStart);
+    if (fat32.ClusterBytes() != kClusterBytes) {
+        throw std::logic_error("the copy disk's clusters are not 512 bytes");
+    }
+}
+
+Bytes ExpectedContent(std::uint32_t seed, std::uint64_t size, Content content,
+                      std::uint32_t clusterBytes) {
+    Bytes bytes(static_cast<std::size_t>(size));
+    const std::uint64_t lastStart = size == 0 ? 0 : (size - 1) / clusterBytes * clusterBytes;
+    for (std::uint64_t o = 0; o < size; ++o) {
+        if (content == Content::Full || o < clusterBytes || o >= lastStart) {
+            bytes[static_cast<std::size_t>(o)] = ContentByte(seed, o);
+        }
+    }
+    return bytes;
 }
 
 std::string MakeFloppy(const TempDir& dir) {
@@ -151,15 +184,24 @@ std::string MakeDiskWithDirectoryLoop(const TempDir& dir) {
 }
 
 CliRun RunList(const std::vector<std::string>& args, bool progressLine) {
-    std::ostringstream out;
-    std::ostringstream err;
     cli::CliEnvironment environment;
     environment.progressLine = progressLine;
+    return RunIn(args, environment);
+}
+
+CliRun RunIn(const std::vector<std::string>& args, const cli::CliEnvironment& environment) {
+    std::ostringstream out;
+    std::ostringstream err;
     CliRun run;
     run.status = cli::RunCli(args, out, err, environment);
     run.out = out.str();
     run.err = err.str();
     return run;
+}
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> Lines(const std::string& text) {

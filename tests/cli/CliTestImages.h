@@ -39,8 +39,36 @@ struct RecorderDisk {
 
     std::string path;
     std::uint32_t movieFirstCluster = 0;
+    std::uint32_t movieSeed = 0;  // for ContentByte
     std::uint32_t recordsFirstCluster = 0;
 };
+
+// A disk with one FAT32 partition of 512-byte clusters, whose files are small
+// enough to be copied to real files in a test.
+//
+// RECORDS:  "Movie.ts" (100,003 bytes, all written), "Sparse.ts" (5,000,123 bytes,
+//           only its first and last cluster written), "Café €.ts" (1,500 bytes;
+//           the name holds bytes 0xE9 and 0x80), "a/b" (700 bytes, a long name
+//           holding a slash)
+struct CopyDisk {
+    static constexpr std::uint32_t kClusterBytes = 512;
+    static constexpr std::uint64_t kMovieSize = 100'003;
+    static constexpr std::uint64_t kSparseSize = 5'000'123;
+    static constexpr std::uint64_t kCafeSize = 1'500;
+    static constexpr char kRecords[] = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS";
+
+    explicit CopyDisk(const TempDir& dir);
+
+    std::string path;
+    std::uint32_t movieSeed = 0;
+    std::uint32_t sparseSeed = 0;
+    std::uint32_t cafeSeed = 0;
+};
+
+// The bytes of a file the builder wrote: its ContentByte pattern, or for
+// Content::Ends that pattern in the first and the last cluster and zeros between.
+Bytes ExpectedContent(std::uint32_t seed, std::uint64_t size, Content content,
+                      std::uint32_t clusterBytes);
 
 // A 1.44 MB FAT12 floppy image with one file, FLOPPY.TXT (300 bytes).
 std::string MakeFloppy(const TempDir& dir);
@@ -61,6 +89,11 @@ struct CliRun {
 
 // Runs the command line in-process; no progress line unless asked for.
 CliRun RunList(const std::vector<std::string>& args, bool progressLine = false);
+// Runs the command line in-process in the given environment.
+CliRun RunIn(const std::vector<std::string>& args, const cli::CliEnvironment& environment);
+
+// The whole content of a file; empty when it cannot be read.
+Bytes ReadBytes(const std::string& path);
 
 // The lines of a text.
 std::vector<std::string> Lines(const std::string& text);

@@ -473,6 +473,23 @@ TEST_F(CopyTest, ADoubleClickHidesTheCopyResult) {
     EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
 }
 
+TEST_F(CopyTest, TheDiskBeingReadIsNeverOverwritten) {
+    Volume(8);
+    AddRecording("MOVIE   TS ", 5000, "Movie.ts", Content::Full);
+    FileSystemTarget files;
+    Start(files);
+    const auto before = std::filesystem::file_size(m_image->Path());
+    const auto firstSector = m_image->Read(0, 512);
+    SelectFile("Movie.ts");
+    CopyTo(m_image->Path());
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre("The file could not be created. Make shure that the filename and "
+                            "path is accessible."));
+    EXPECT_EQ(std::filesystem::file_size(m_image->Path()), before);
+    EXPECT_EQ(m_image->Read(0, 512), firstSector);
+    EXPECT_TRUE(SelectionEnabled());
+}
+
 // The real output files: byte for byte what the recorder's disk holds, and on a
 // full disk everything that fitted.
 TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {

@@ -1,0 +1,143 @@
+#include "CliCopy.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "CopyTerminalFrontend.h"
+#include "Windows1252.h"
+#include "copy/CopyCommand.h"
+
+namespace moravel::cli {
+
+namespace {
+
+constexpr const char* kProgram = "moravel-cli";
+
+// The window's controls as the command addresses them; of these the terminal
+// shows only the progress bar, as its progress line.
+constexpr CopyControls kControls{1, 2, 3, 4};
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+// Catches Ctrl-C while it lives: the first one sets g_interrupted, and puts the
+// default action back, so that a second one ends the program.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(bool active) : m_active(active) {
+        if (!m_active) {
+            return;
+        }
+        g_interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = static_cast<int>(SA_RESETHAND);
+        m_active = ::sigaction(SIGINT, &action, &m_previous) == 0;
+        // Ctrl-C that the shell had the program ignore (a background job) stays ignored.
+        if (m_active && m_previous.sa_handler == SIG_IGN) {
+            ::sigaction(SIGINT, &m_previous, nullptr);
+            m_active = false;
+        }
+    }
+    ~InterruptWatch() {
+        if (m_active) {
+            ::sigaction(SIGINT, &m_previous, nullptr);
+        }
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+private:
+    bool m_active;
+    struct sigaction m_previous {};
+};
+
+bool IsFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+}  // namespace
+
+std::optional<SaveChoice> SaveChoiceFor(const std::filesystem::path& destination,
+                                        const std::string& offeredName, std::string& error) {
+    std::error_code failure;
+    if (std::filesystem::is_directory(destination, failure)) {
+        if (!IsFileName(offeredName)) {
+            error = "the file's name \"" + offeredName + "\" cannot be a file name in " +
+                    destination.string() + ": give DEST as a file path";
+            return std::nullopt;
+        }
+        return SaveChoice{(destination / offeredName).string(), offeredName};
+    }
+    const std::string path = destination.string();
+    return SaveChoice{path, path.substr(path.rfind('/') + 1)};
+}
+
+int RunCopy(const CommandLine& line, DriveAccess& access, TreeWalker& walker,
+            TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
+            const CliEnvironment& environment) {
+    std::string error;
+    const auto place = walker.Resolve(line.copy.treePath, error);
+    if (!place) {
+        err << error << '\n';
+        // When a disk or a folder on the way could not be read, the path may
+        // well be right: that is a failure, not a mistake on the command line.
+        return terminal.Failures() > 0 ? kExitFailureShown : kExitUsage;
+    }
+    if (place->item == nullptr || !place->item->IsFile()) {
+        err << kProgram << ": \"" << line.copy.treePath << "\" is not a file\n";
+        return kExitUsage;
+    }
+    DriveItem& source = *place->item;
+
+    // The copy creates its files by full path, as the Save dialog gives them.
+    std::error_code failure;
+    const std::filesystem::path destination =
+        std::filesystem::absolute(line.copy.destination, failure);
+    if (failure) {
+        err << kProgram << ": cannot tell where " << line.copy.destination
+            << " is: " << failure.message() << '\n';
+        return kExitFailureShown;
+    }
+    const auto choice = SaveChoiceFor(destination, Windows1252ToUtf8(source.EntryName()), error);
+    if (!choice) {
+        err << kProgram << ": " << error << '\n';
+        return kExitUsage;
+    }
+
+    FileSystemTarget fileSystem;
+    SourceGuard guarded(environment.copyTarget != nullptr ? *environment.copyTarget : fileSystem,
+                        access.SourcePaths());
+    PartsAlways inParts(guarded);
+    CopyTarget& target = line.copy.splitAlways ? static_cast<CopyTarget&>(inParts) : guarded;
+
+    const InterruptWatch watch(environment.catchInterrupt);
+    const volatile std::sig_atomic_t* stop = environment.stopRequested;
+    if (stop == nullptr && environment.catchInterrupt) {
+        stop = &g_interrupted;
+    }
+    CopyTerminalFrontend frontend(terminal, source, *choice, kControls,
+                                  environment.clock ? environment.clock : SteadySeconds(), stop);
+    CopyCommand command(frontend, access, target, kControls);
+    frontend.OnStop([&command] { command.RequestStop(); });
+    command.Run();
+    terminal.ClearProgressLine();
+    if (!guarded.Refusal().empty()) {
+        terminal.Report(std::string(kProgram) + ": not writing there: " + guarded.Refusal());
+    }
+
+    const std::string& status = frontend.StatusText();
+    if (status == kCopySucceededText || status == kCopyFailedText) {
+        out << status << '\n';
+        out.flush();
+    }
+    return status == kCopySucceededText ? kExitOk : kExitFailureShown;
+}
+
+}  // namespace moravel::cli

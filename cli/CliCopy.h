@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "Listing.h"
+#include "TerminalFrontend.h"
+#include "copy/CopyFrontend.h"
+#include "copy/CopyTarget.h"
+
+namespace moravel::cli {
+
+// The Save dialog's answer for DEST (absolute): DEST itself, or, when DEST is an
+// existing folder, the offered name in it. Nothing when the offered name cannot
+// be a file name there (empty, "." or "..", or holding a '/'); error says why.
+std::optional<SaveChoice> SaveChoiceFor(const std::filesystem::path& destination,
+                                        const std::string& offeredName, std::string& error);
+
+// Runs the copy command of the command line over opened disks: resolves the
+// tree path to a file, works out the destination, runs the Copy File command and
+// prints its outcome. Returns the exit status.
+int RunCopy(const CommandLine& line, DriveAccess& access, TreeWalker& walker,
+            TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
+            const CliEnvironment& environment);
+
+}  // namespace moravel::cli
