@@ -170,6 +170,10 @@ void CopyCommand::CopyClusters(const DriveItem& source) {
     m_frontend.SetProgressPosition(0);
     m_frontend.ShowControl(m_controls.progress, true);
     if (CopyLoop(work, chain, count, buffer.Bytes()) == Outcome::Copied) {
+        if (!m_output->Flush()) {
+            Fail(kWriteFailed);
+            return;
+        }
         EndLoop(kCopySucceededText);
     }
 }
@@ -183,17 +187,47 @@ void CopyCommand::EndLoop(const char* status) {
     EnableSelection();
 }
 
-void CopyCommand::ReadCluster(DriveItem& work, std::uint32_t cluster,
-                              std::span<std::uint8_t> buffer) {
+// Reads `clusters` clusters that lie one after another on the disk, starting at
+// `cluster`, into the start of the buffer.
+void CopyCommand::ReadRun(DriveItem& work, std::uint32_t cluster, std::uint32_t clusters,
+                          std::span<std::uint8_t> buffer) {
     work.m_relativeSector = work.m_dataStart + (cluster - 2) * work.m_sectorsPerCluster;
-    work.m_sectorCount = work.m_sectorsPerCluster;
-    const auto bytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorsPerCluster));
-    if (m_drives.ReadSectors(work, nullptr, buffer.first(bytes)) == 0 &&
-        work.m_sectorsPerCluster == 1) {
-        // A longer cluster's unreadable sectors come back filled; a one-sector
+    work.m_sectorCount = clusters * work.m_sectorsPerCluster;
+    const auto bytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorCount));
+    if (m_drives.ReadSectors(work, nullptr, buffer.first(bytes)) == 0 && work.m_sectorCount == 1) {
+        // A longer run's unreadable sectors come back filled; a one-sector
         // cluster must not keep whatever the buffer held before.
         std::fill_n(buffer.begin(), bytes, kUnreadableFill);
     }
+}
+
+// The bytes of cluster `index` of the chain. Clusters that follow one another on
+// the disk are read ahead together, up to 256 KiB at a time: a read per cluster
+// would cost more than the copying. A read of several clusters that fails
+// outright is tried again for this cluster alone, so that every cluster before a
+// broken one is still copied.
+std::span<const std::uint8_t> CopyCommand::Cluster(DriveItem& work, const std::uint32_t* chain,
+                                                   std::uint32_t index, std::uint32_t needed,
+                                                   std::span<std::uint8_t> buffer) {
+    const auto clusterBytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorsPerCluster));
+    if (!InWindow(index)) {
+        const auto most = static_cast<std::uint32_t>(
+            std::clamp<std::size_t>(kReadAhead / clusterBytes, 1, buffer.size() / clusterBytes));
+        std::uint32_t run = 1;
+        while (run < most && index + run < needed && chain[index + run] == chain[index] + run) {
+            ++run;
+        }
+        m_windowFirst = index;
+        m_windowClusters = 0;
+        try {
+            ReadRun(work, chain[index], run, buffer);
+        } catch (...) {
+            run = 1;
+            ReadRun(work, chain[index], run, buffer);
+        }
+        m_windowClusters = run;
+    }
+    return buffer.subspan((index - m_windowFirst) * clusterBytes, clusterBytes);
 }
 
 // A copy that cannot go on: the output is closed first, so that everything
@@ -212,8 +246,13 @@ CopyCommand::Outcome CopyCommand::CopyLoop(DriveItem& work, const std::uint32_t*
         std::uint64_t{work.m_bytesPerSector} * work.m_sectorsPerCluster;
     const auto wholeClusters =
         static_cast<std::uint32_t>(clusterBytes == 0 ? 0 : size / clusterBytes);
+    // The clusters the size takes: one more than the whole ones for a partial last one.
+    const std::uint32_t needed =
+        wholeClusters + (clusterBytes != 0 && size % clusterBytes != 0 ? 1 : 0);
     m_bytesDone = 0;
     m_partStart = 0;
+    m_windowFirst = 0;
+    m_windowClusters = 0;
     for (std::uint32_t index = 0; index <= wholeClusters; ++index) {
         std::uint64_t n = clusterBytes;
         if (m_bytesDone + n > size) {
@@ -222,19 +261,30 @@ CopyCommand::Outcome CopyCommand::CopyLoop(DriveItem& work, const std::uint32_t*
                 break;
             }
         }
-        if (m_split && m_bytesDone + n - m_partStart > kPartLimit && !StartNextPart()) {
-            return Fail(kCannotCreate, MessageIcon::Hand);
+        if (m_split && m_bytesDone + n - m_partStart > kPartLimit) {
+            if (!m_output->Flush()) {
+                return Fail(kWriteFailed);
+            }
+            if (!StartNextPart()) {
+                return Fail(kCannotCreate, MessageIcon::Hand);
+            }
         }
         if (index >= count) {
             return Fail(kChainTooShort);
         }
+        // The output may still hold the buffer's bytes: hand them on before
+        // the buffer is read into again.
+        if (!InWindow(index) && !m_output->Flush()) {
+            return Fail(kWriteFailed);
+        }
+        std::span<const std::uint8_t> cluster;
         try {
-            ReadCluster(work, chain[index], buffer);
+            cluster = Cluster(work, chain, index, std::min(count, needed), buffer);
         } catch (...) {
             return Fail(Fatal("ReadSectors"));
         }
         std::size_t written = 0;
-        const bool complete = m_output->Write(buffer.first(static_cast<std::size_t>(n)), written);
+        const bool complete = m_output->Write(cluster.first(static_cast<std::size_t>(n)), written);
         m_bytesDone += written;
         if (!complete) {
             return Fail(kWriteFailed);

@@ -16,6 +16,9 @@ inline constexpr char kCopyingText[] = "Copying file ... Please wait.";
 inline constexpr char kCopySucceededText[] = "The file was succesfully copied";
 inline constexpr char kCopyFailedText[] = "The file copying failed.";
 
+// How much the copy reads from the disk at a time, where clusters lie together.
+inline constexpr std::size_t kReadAhead = 256 * 1024;
+
 // The window's controls that a copy touches.
 struct CopyControls {
     int tree;
@@ -46,7 +49,11 @@ private:
     Outcome CopyLoop(DriveItem& work, const std::uint32_t* chain, std::uint32_t count,
                      std::span<std::uint8_t> buffer);
     bool StartNextPart();
-    void ReadCluster(DriveItem& work, std::uint32_t cluster, std::span<std::uint8_t> buffer);
+    void ReadRun(DriveItem& work, std::uint32_t cluster, std::uint32_t clusters,
+                 std::span<std::uint8_t> buffer);
+    std::span<const std::uint8_t> Cluster(DriveItem& work, const std::uint32_t* chain,
+                                          std::uint32_t index, std::uint32_t needed,
+                                          std::span<std::uint8_t> buffer);
     Outcome Fail(const std::string& text, MessageIcon icon = MessageIcon::Exclamation);
     void ShowError(const std::string& text, MessageButtons buttons = MessageButtons::Ok,
                    MessageIcon icon = MessageIcon::Exclamation);
@@ -67,6 +74,13 @@ private:
     std::unique_ptr<OutputFile> m_output;
     std::uint64_t m_bytesDone = 0;
     std::uint64_t m_partStart = 0;
+    bool InWindow(std::uint32_t index) const {
+        return index >= m_windowFirst && index - m_windowFirst < m_windowClusters;
+    }
+
+    // The clusters of the chain that the buffer holds: [first, first + clusters).
+    std::uint32_t m_windowFirst = 0;
+    std::uint32_t m_windowClusters = 0;
 };
 
 }  // namespace moravel

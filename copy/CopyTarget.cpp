@@ -13,30 +13,57 @@ namespace moravel {
 
 namespace {
 
+// Writes go to the kernel in pieces of up to 256 KiB: one system call per
+// cluster would cost more than the copying itself. Bytes that follow the held
+// ones in the caller's memory (the clusters of one read) join them uncopied.
+constexpr std::size_t kWriteBehind = 256 * 1024;
+
 class PosixOutputFile final : public OutputFile {
 public:
     explicit PosixOutputFile(int fd) : m_fd(fd) {}
-    ~PosixOutputFile() override { ::close(m_fd); }
+    ~PosixOutputFile() override {
+        Flush();  // what cannot be written now is lost either way
+        ::close(m_fd);
+    }
     PosixOutputFile(const PosixOutputFile&) = delete;
     PosixOutputFile& operator=(const PosixOutputFile&) = delete;
 
     bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
         written = 0;
-        while (written < bytes.size()) {
-            const ssize_t done = ::write(m_fd, bytes.data() + written, bytes.size() - written);
-            if (done < 0 && errno == EINTR) {
-                continue;
-            }
-            if (done <= 0) {
+        const bool joins = !m_held.empty() && bytes.data() == m_held.data() + m_held.size() &&
+                           m_held.size() + bytes.size() <= kWriteBehind;
+        if (joins) {
+            m_held = {m_held.data(), m_held.size() + bytes.size()};
+        } else {
+            if (!Flush()) {
                 return false;
             }
-            written += static_cast<std::size_t>(done);
+            m_held = bytes;
         }
+        written = bytes.size();
+        return true;
+    }
+
+    bool Flush() override {
+        std::size_t done = 0;
+        while (done < m_held.size()) {
+            const ssize_t wrote = ::write(m_fd, m_held.data() + done, m_held.size() - done);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                m_held = {};
+                return false;
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        m_held = {};
         return true;
     }
 
 private:
     int m_fd;
+    std::span<const std::uint8_t> m_held;
 };
 
 }  // namespace

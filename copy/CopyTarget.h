@@ -14,13 +14,18 @@
 
 namespace moravel {
 
-// An output file the copy writes, closed when it is destroyed.
+// An output file the copy writes, closed (after a last Flush) when it is
+// destroyed. Writes may be held back and handed on in larger pieces: Write may
+// keep the caller's bytes, without copying them, until the next Write or Flush,
+// so the caller leaves them unchanged until then.
 class OutputFile {
 public:
     virtual ~OutputFile() = default;
     // Writes the bytes; false when not all of them could be written (written says
-    // how many were).
+    // how many were taken).
     virtual bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) = 0;
+    // False when bytes written before could not be written after all (the disk is full).
+    virtual bool Flush() = 0;
 };
 
 // Where copies go: the destination volume's file system, and new output files.

@@ -13,6 +13,7 @@
 #include "CliTestImages.h"
 #include "cli/CopyTerminalFrontend.h"
 #include "copy/CopyTarget.h"
+#include "support/MemoryTarget.h"
 #include "support/TestSources.h"
 
 namespace moravel::testing {
@@ -33,57 +34,6 @@ constexpr char kMovie[] = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/Mo
 std::string InRecords(const std::string& name) {
     return std::string(CopyDisk::kRecords) + "/" + name;
 }
-
-// Output files kept in memory: their sizes, and the writes that hold anything
-// but zeros, so that copies of sparse multi-gigabyte recordings cost no disk.
-class MemoryTarget final : public CopyTarget {
-public:
-    struct File {
-        std::uint64_t size = 0;
-        std::map<std::uint64_t, Bytes> data;  // by offset; all-zero writes left out
-    };
-
-    MemoryTarget(std::string fileSystem, std::string root)
-        : m_fileSystem(std::move(fileSystem)), m_root(std::move(root)) {}
-
-    std::optional<DestinationVolume> VolumeOf(const std::string&) override {
-        return DestinationVolume{m_root, m_fileSystem};
-    }
-    std::unique_ptr<OutputFile> Create(const std::string& path) override {
-        created.push_back(path);
-        files[path] = File{};
-        return std::make_unique<Output>(files[path]);
-    }
-
-    std::vector<std::string> created;  // in order
-    std::map<std::string, File> files;
-
-private:
-    class Output final : public OutputFile {
-    public:
-        explicit Output(File& file) : m_file(file) {}
-        bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
-            static const std::uint8_t zeros[65536] = {};
-            bool allZero = true;
-            for (std::size_t at = 0; at < bytes.size() && allZero; at += sizeof zeros) {
-                const std::size_t n = std::min(sizeof zeros, bytes.size() - at);
-                allZero = std::memcmp(bytes.data() + at, zeros, n) == 0;
-            }
-            if (!allZero) {
-                m_file.data[m_file.size] = Bytes(bytes.begin(), bytes.end());
-            }
-            m_file.size += bytes.size();
-            written = bytes.size();
-            return true;
-        }
-
-    private:
-        File& m_file;
-    };
-
-    std::string m_fileSystem;
-    std::string m_root;
-};
 
 // The byte an in-memory output holds at an offset: a stored write's, else zero.
 std::uint8_t StoredByte(const MemoryTarget::File& file, std::uint64_t offset) {

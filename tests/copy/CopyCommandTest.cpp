@@ -236,6 +236,32 @@ TEST_F(CopyTest, TenClustersAndOneByteMoveTheBarBy10) {
                 ElementsAre(0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 0));
 }
 
+TEST_F(CopyTest, ClustersThatLieTogetherAreReadTogether) {
+    Volume(8);  // 4 KiB clusters
+    testing::FileSpec file;
+    file.shortName = "SCATTER TS ";
+    file.longName = "Scattered.ts";
+    file.size = 7 * 4096 - 100;
+    file.content = Content::Full;
+    file.clusters = std::vector<std::uint32_t>{300, 301, 302, 303, 900, 901, 50};
+    const auto seed = m_volume->AddFile(m_records, file);
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Scattered.ts");
+    m_opener.Log().reads.clear();
+    CopyTo("/media/usb/Scattered.ts");
+    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    ExpectContent(target.files["/media/usb/Scattered.ts"], file.size,
+                  [&](std::uint64_t o) { return ContentByte(seed, o); });
+    // The FAT, then one read for each run of clusters that follow one another.
+    const auto& reads = m_opener.Log().reads;
+    ASSERT_EQ(reads.size(), 4u);
+    EXPECT_EQ(reads[1].bytes, 4u * 4096);
+    EXPECT_EQ(reads[2].bytes, 2u * 4096);
+    EXPECT_EQ(reads[3].bytes, 1u * 4096);
+    EXPECT_EQ(target.files["/media/usb/Scattered.ts"].writes, 7);  // still one per cluster
+}
+
 TEST_F(CopyTest, AnUnreadableClusterIsCopiedAsE5AndTheCopySucceeds) {
     Volume(8);
     const auto seed = AddRecording("DAMAGED TS ", 5 * 4096, "Damaged.ts", Content::Full);

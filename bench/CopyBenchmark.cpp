@@ -1,0 +1,842 @@
+// moravel-bench-copy: the Copy File command's throughput beside cat and mcopy.
+//
+//   moravel-bench-copy make IMAGE [--size BYTES]
+//       Writes a disk image with no holes: an MBR and one FAT32 volume with 32 KiB
+//       clusters and at least 65,525 of them, holding RECORDS/"Recording 0001.ts" of
+//       BYTES bytes (2,000,000,000 by default) whose every cluster is written with
+//       the builder's content pattern, in one contiguous run of clusters. The gaps
+//       the builder leaves (free clusters, unused FAT sectors) are written with
+//       zeros, then the image is flushed to the disk. Beside it, IMAGE.layout says
+//       where the file's bytes lie in the image, for the comparisons to read.
+//
+//   moravel-bench-copy measure IMAGE [--runs N] [--out FOLDER]
+//       Reads the file's byte range of the image once (so every run finds it in the
+//       page cache), then a check round and N rounds (5 by default), each timing:
+//         program  the real CopyCommand (a new DriveAccess, the walk to the file, the
+//                  command run by a front end that selects the file and answers the
+//                  Save dialog, FileSystemTarget) copying to FOLDER/copy-program.ts;
+//         cat      dd bs=1M of the file's byte range of the image (cat cannot start
+//                  at an offset) to FOLDER/copy-cat.ts;
+//         mcopy    mcopy -i IMAGE@@OFFSET of the file to FOLDER/copy-mcopy.ts;
+//         cat-32k  the same dd in 32 KiB blocks, the program's read and write size,
+//                  to FOLDER/copy-cat-32k.ts: what the program's system calls cost.
+//       FOLDER is the image's folder unless given. Nothing is fsynced inside a timed
+//       run (the program does not fsync): each time ends when the copy has handed its
+//       last byte to the kernel and closed the file, as a shell sees a command end.
+//       The order turns from round to round. After every run sync(2) is called
+//       outside the timing, so that every run starts with no dirty pages, and the
+//       output is deleted, except in the check round: its outputs are compared with
+//       cmp, the cat output is checked against the content pattern, and its times are
+//       shown but not counted (first writes to memory the machine has not used yet
+//       cost more on some virtual machines).
+//       Prints wall and cpu (user + system) times, min and median, MB/s (10^6 bytes
+//       per second), the ratios program / each other, and whether the target holds:
+//       the program's best MB/s at least 0.9 x cat's best (interference only adds
+//       time; the verdict by medians is printed beside it).
+//       Exit status 0 when it holds, 3 when it does not, 1 on an error.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "copy/CopyCommand.h"
+#include "copy/CopyFrontend.h"
+#include "copy/CopyTarget.h"
+#include "disk/DriveAccess.h"
+#include "support/FatVolumeBuilder.h"
+#include "support/ImageBuilder.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kVolumeStart = 2048;
+constexpr std::uint8_t kSectorsPerCluster = 64;  // 32 KiB
+constexpr std::uint32_t kFat32MinimumClusters = 65525;
+constexpr std::uint64_t kDefaultSize = 2'000'000'000;
+constexpr std::uint64_t kMaxSize = std::uint64_t{64} << 30;
+constexpr std::uint32_t kDefaultRuns = 5;
+constexpr double kTargetRatio = 0.9;
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+constexpr char kFolder[] = "RECORDS";
+constexpr char kShortName[] = "REC0001 TS ";
+constexpr char kLongName[] = "Recording 0001.ts";
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double MegabytesPerSecond(std::uint64_t bytes, double seconds) {
+    return seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0;
+}
+
+std::string SystemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// A file descriptor closed when it goes.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+// Where the recording lies in the image: written by make, read by measure.
+struct Layout {
+    std::uint64_t offset = 0;  // of its first byte, from the start of the image
+    std::uint64_t size = 0;
+    std::uint32_t seed = 0;  // for ContentByte
+    std::uint32_t firstCluster = 0;
+    std::uint32_t clusters = 0;
+};
+
+std::string LayoutPath(const std::string& image) {
+    return image + ".layout";
+}
+
+void WriteLayout(const std::string& image, const Layout& layout) {
+    std::ofstream out(LayoutPath(image));
+    out << "offset " << layout.offset << "\nsize " << layout.size << "\nseed " << layout.seed
+        << "\nfirst-cluster " << layout.firstCluster << "\nclusters " << layout.clusters << "\n";
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + LayoutPath(image));
+    }
+}
+
+Layout ReadLayout(const std::string& image) {
+    std::ifstream in(LayoutPath(image));
+    std::map<std::string, std::uint64_t> values;
+    std::string key;
+    std::uint64_t value = 0;
+    while (in >> key >> value) {
+        values[key] = value;
+    }
+    for (const char* needed : {"offset", "size", "seed", "first-cluster", "clusters"}) {
+        if (values.count(needed) == 0) {
+            throw std::runtime_error(LayoutPath(image) + " is missing or lacks \"" + needed +
+                                     "\"; make the image with moravel-bench-copy make");
+        }
+    }
+    Layout layout;
+    layout.offset = values["offset"];
+    layout.size = values["size"];
+    layout.seed = static_cast<std::uint32_t>(values["seed"]);
+    layout.firstCluster = static_cast<std::uint32_t>(values["first-cluster"]);
+    layout.clusters = static_cast<std::uint32_t>(values["clusters"]);
+    return layout;
+}
+
+moravel::testing::PartitionEntry VolumeEntry(std::uint32_t sectors) {
+    moravel::testing::PartitionEntry entry;
+    entry.type = 0x0C;
+    entry.lba = kVolumeStart;
+    entry.sectors = sectors;
+    entry.head = 32;
+    entry.sector = 33;
+    entry.cylinder = 0;
+    return entry;
+}
+
+// Writes zeros into every hole of the file; returns how many bytes that took.
+std::uint64_t FillHoles(const std::string& path) {
+    const Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
+        throw std::runtime_error(SystemError("cannot open " + path));
+    }
+    const auto end = static_cast<std::uint64_t>(info.st_size);
+    const std::vector<std::uint8_t> zeros(kChunk, 0);
+    std::uint64_t filled = 0;
+    std::uint64_t at = 0;
+    while (at < end) {
+        const off_t hole = ::lseek(fd.Get(), static_cast<off_t>(at), SEEK_HOLE);
+        if (hole < 0 || static_cast<std::uint64_t>(hole) >= end) {
+            break;
+        }
+        off_t data = ::lseek(fd.Get(), hole, SEEK_DATA);
+        const std::uint64_t holeEnd =
+            data < 0 ? end : std::min(end, static_cast<std::uint64_t>(data));
+        for (std::uint64_t p = static_cast<std::uint64_t>(hole); p < holeEnd;) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, holeEnd - p));
+            const ssize_t done = ::pwrite(fd.Get(), zeros.data(), n, static_cast<off_t>(p));
+            if (done <= 0) {
+                throw std::runtime_error(SystemError("cannot write " + path));
+            }
+            p += static_cast<std::uint64_t>(done);
+            filled += static_cast<std::uint64_t>(done);
+        }
+        at = holeEnd;
+    }
+    return filled;
+}
+
+int Make(const std::string& path, std::uint64_t size) {
+    using namespace moravel::testing;
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0) {
+        std::fprintf(stderr, "moravel-bench-copy: %s exists; give a path for a new image\n",
+                     path.c_str());
+        return 1;
+    }
+    const Clock::time_point start = Clock::now();
+    constexpr std::uint64_t clusterBytes = std::uint64_t{kSectorsPerCluster} * 512;
+    const std::uint64_t fileClusters = (size + clusterBytes - 1) / clusterBytes;
+    const std::uint64_t clusters =
+        std::max<std::uint64_t>(fileClusters + 64, kFat32MinimumClusters + 64);
+    const std::uint64_t fatSectors = (clusters + 2) * 4 / 512 + 1;
+    const auto volumeSectors =
+        static_cast<std::uint32_t>(clusters * kSectorsPerCluster + 32 + 2 * fatSectors);
+
+    VolumeLayout layout;
+    layout.fatBits = 32;
+    layout.totalSectors = volumeSectors;
+    layout.sectorsPerCluster = kSectorsPerCluster;
+    layout.reservedSectors = 32;
+    FatVolumeBuilder volume(layout);
+    const auto folder = volume.AddDirectory(volume.Root(), "RECORDS    ");
+    FileSpec file;
+    file.shortName = kShortName;
+    file.longName = kLongName;
+    file.size = size;
+    file.content = Content::Full;
+    const std::uint32_t seed = volume.AddFile(folder, file);
+    if (volume.ClusterCount() < kFat32MinimumClusters || volume.ClusterCount() < fileClusters + 2) {
+        std::fprintf(stderr, "moravel-bench-copy: the volume came out too small\n");
+        return 1;
+    }
+
+    const std::uint64_t imageBytes = (std::uint64_t{kVolumeStart} + volumeSectors) * 512;
+    const ImageFile image(path, imageBytes);
+    image.WriteSector(0, PartitionSector({VolumeEntry(volumeSectors)}));
+    volume.Write(image, kVolumeStart);
+    const double writeSeconds = SecondsSince(start);
+
+    const std::vector<std::uint32_t>& chain = volume.FileClusters(seed);
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        if (chain[i] != chain[0] + i) {
+            std::fprintf(stderr, "moravel-bench-copy: the file's clusters are not contiguous\n");
+            return 1;
+        }
+    }
+    Layout where;
+    where.offset = (std::uint64_t{kVolumeStart} + volume.DataStart() +
+                    std::uint64_t{chain.front() - 2} * kSectorsPerCluster) *
+                   512;
+    where.size = size;
+    where.seed = seed;
+    where.firstCluster = chain.front();
+    where.clusters = static_cast<std::uint32_t>(chain.size());
+
+    const Clock::time_point fillStart = Clock::now();
+    const std::uint64_t filled = FillHoles(path);
+    const double fillSeconds = SecondsSince(fillStart);
+
+    const Clock::time_point flushStart = Clock::now();
+    struct stat info {};
+    {
+        const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd.Valid() || ::fsync(fd.Get()) != 0 || ::fstat(fd.Get(), &info) != 0) {
+            throw std::runtime_error(SystemError("cannot flush " + path));
+        }
+        const off_t hole = ::lseek(fd.Get(), 0, SEEK_HOLE);
+        if (hole != info.st_size || static_cast<std::uint64_t>(info.st_blocks) * 512 < imageBytes) {
+            std::fprintf(stderr, "moravel-bench-copy: %s still has holes\n", path.c_str());
+            return 1;
+        }
+    }
+    const double flushSeconds = SecondsSince(flushStart);
+    WriteLayout(path, where);
+
+    std::printf("image          %s (%llu bytes, %llu allocated: no holes)\n", path.c_str(),
+                static_cast<unsigned long long>(imageBytes),
+                static_cast<unsigned long long>(info.st_blocks) * 512);
+    std::printf("volume         FAT32 at sector %u, %u sectors, %llu-byte clusters, %u clusters\n",
+                kVolumeStart, volumeSectors, static_cast<unsigned long long>(clusterBytes),
+                volume.ClusterCount());
+    std::printf("file           %s/%s, %llu bytes, clusters %u-%u (contiguous)\n", kFolder,
+                kLongName, static_cast<unsigned long long>(size), chain.front(), chain.back());
+    std::printf("in the image   bytes %llu to %llu\n",
+                static_cast<unsigned long long>(where.offset),
+                static_cast<unsigned long long>(where.offset + size));
+    std::printf(
+        "made in        %.2f s (layout and data %.2f s, %llu bytes of gaps zeroed %.2f s, "
+        "flushed to the disk %.2f s)\n",
+        SecondsSince(start), writeSeconds, static_cast<unsigned long long>(filled), fillSeconds,
+        flushSeconds);
+    return 0;
+}
+
+// --- measure ---------------------------------------------------------------
+
+// The copy command's window, reduced to what it asks: the file list holds the one
+// recording, selected; the Save dialog answers with the destination; messages are
+// kept; the pump step has nothing to do.
+class BenchFrontend final : public moravel::CopyFrontend {
+public:
+    BenchFrontend(moravel::DriveItem* item, std::string destination)
+        : m_item(item), m_destination(std::move(destination)) {}
+
+    moravel::MessageAnswer ShowMessage(const std::string& text, const std::string&,
+                                       moravel::MessageButtons, moravel::MessageIcon) override {
+        messages.push_back(text);
+        return moravel::MessageAnswer::Ok;
+    }
+    void PostScanProgress() override {}
+    void PumpMessages() override { ++pumps; }
+    int SelectedListRow() override { return m_item != nullptr ? 0 : -1; }
+    moravel::DriveItem* ListRowData(int) override { return m_item; }
+    std::optional<moravel::SaveChoice> AskSaveFileName(const std::string&) override {
+        const auto slash = m_destination.rfind('/');
+        return moravel::SaveChoice{m_destination, m_destination.substr(slash + 1)};
+    }
+    void SetStatusText(const std::string& text) override { status = text; }
+    void ShowControl(int, bool) override {}
+    void EnableControl(int, bool) override {}
+    void SetProgressPosition(int position) override { progress = position; }
+
+    void SetItem(moravel::DriveItem* item) { m_item = item; }
+
+    std::vector<std::string> messages;
+    std::string status;
+    int progress = 0;
+    std::uint64_t pumps = 0;
+
+private:
+    moravel::DriveItem* m_item;
+    std::string m_destination;
+};
+
+// A short name as the program shows it ("RECORDS .   ") without its padding.
+std::string PlainName(std::string_view name) {
+    std::string plain;
+    for (const char c : name) {
+        if (c != ' ') {
+            plain.push_back(c);
+        }
+    }
+    if (!plain.empty() && plain.back() == '.') {
+        plain.pop_back();
+    }
+    return plain;
+}
+
+moravel::DriveItem* Child(moravel::DriveAccess& access, moravel::DriveItem& item,
+                          std::string_view name) {
+    std::int32_t progress = 0;
+    for (moravel::DriveItem* child : access.ExpandItem(item, progress)) {
+        if (child->DisplayName() == name || PlainName(child->DisplayName()) == name) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+struct ProgramRun {
+    double walkSeconds = 0;  // open, disk -> volume -> root -> folder -> file
+    double copySeconds = 0;  // CopyCommand::Run
+    std::uint64_t pumps = 0;
+};
+
+ProgramRun CopyWithProgram(const std::string& image, const Layout& layout,
+                           const std::string& destination) {
+    BenchFrontend frontend(nullptr, destination);
+    moravel::DriveAccessOptions options;
+    options.sources.hardDisks = {image};
+    moravel::DriveAccess access(frontend, options);
+    ProgramRun run;
+
+    const Clock::time_point walkStart = Clock::now();
+    if (access.Open() != 1 || access.GetHardDiskCount() < 1) {
+        throw std::runtime_error(image + " cannot be opened as a disk");
+    }
+    moravel::DriveItem& disk = access.GetDisks()[access.GetFloppyCount()];
+    moravel::DriveItem* volume = nullptr;
+    std::int32_t progress = 0;
+    for (moravel::DriveItem* child : access.ExpandItem(disk, progress)) {
+        if (child->m_kind == moravel::KindVolume) {
+            volume = child;
+            break;
+        }
+    }
+    moravel::DriveItem* root =
+        volume != nullptr ? Child(access, *volume, "Root Directory") : nullptr;
+    moravel::DriveItem* folder = root != nullptr ? Child(access, *root, kFolder) : nullptr;
+    moravel::DriveItem* file = folder != nullptr ? Child(access, *folder, kLongName) : nullptr;
+    run.walkSeconds = SecondsSince(walkStart);
+    if (file == nullptr || !file->IsFile()) {
+        throw std::runtime_error(std::string("the program does not find ") + kFolder + "/" +
+                                 kLongName + " in the first volume");
+    }
+    if (file->m_fileSize != layout.size || file->m_firstCluster != layout.firstCluster) {
+        throw std::runtime_error("the program sees the file elsewhere than the image's layout");
+    }
+
+    frontend.SetItem(file);
+    moravel::FileSystemTarget target;
+    moravel::CopyCommand command(frontend, access, target, {1, 2, 3, 4});
+    const Clock::time_point copyStart = Clock::now();
+    command.Run();
+    run.copySeconds = SecondsSince(copyStart);
+    run.pumps = frontend.pumps;
+    for (const std::string& message : frontend.messages) {
+        std::fprintf(stderr, "moravel-bench-copy: the copy showed \"%s\"\n", message.c_str());
+    }
+    if (frontend.status != moravel::kCopySucceededText || !frontend.messages.empty()) {
+        throw std::runtime_error("the program's copy did not succeed (status \"" + frontend.status +
+                                 "\")");
+    }
+    return run;
+}
+
+double CpuSeconds(const struct rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// This process's user + system time so far.
+double OwnCpuSeconds() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return CpuSeconds(usage);
+}
+
+// Runs a program (looked up on PATH) with the given arguments and waits for it;
+// its exit status, or 127 when it could not be started. cpuSeconds receives the
+// user + system time it took.
+int RunProgram(const std::vector<std::string>& arguments, char** environment = environ,
+               double* cpuSeconds = nullptr) {
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environment) != 0) {
+        return 127;
+    }
+    int status = 0;
+    struct rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR) {
+            return 127;
+        }
+    }
+    if (cpuSeconds != nullptr) {
+        *cpuSeconds = CpuSeconds(usage);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The environment for mtools: the caller's, with the geometry check off (the
+// image's size is not a whole number of tracks) and no configuration files read.
+class MtoolsEnvironment {
+public:
+    MtoolsEnvironment() {
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string_view text(*entry);
+            if (text.rfind("MTOOLS_SKIP_CHECK=", 0) != 0 && text.rfind("MTOOLSRC=", 0) != 0) {
+                m_strings.emplace_back(text);
+            }
+        }
+        m_strings.emplace_back("MTOOLS_SKIP_CHECK=1");
+        m_strings.emplace_back("MTOOLSRC=/dev/null");
+        for (std::string& entry : m_strings) {
+            m_pointers.push_back(entry.data());
+        }
+        m_pointers.push_back(nullptr);
+    }
+    char** Get() { return m_pointers.data(); }
+
+private:
+    std::vector<std::string> m_strings;
+    std::vector<char*> m_pointers;
+};
+
+// dd of the file's byte range of the image, in blocks of the given size.
+std::vector<std::string> CatCommand(const std::string& image, const Layout& layout,
+                                    const std::string& destination, const char* block = "1M") {
+    return {"dd",
+            "if=" + image,
+            "of=" + destination,
+            std::string("bs=") + block,
+            "iflag=skip_bytes,count_bytes",
+            "skip=" + std::to_string(layout.offset),
+            "count=" + std::to_string(layout.size),
+            "status=none"};
+}
+
+std::vector<std::string> McopyCommand(const std::string& image, const Layout&,
+                                      const std::string& destination) {
+    return {"mcopy", "-i", image + "@@" + std::to_string(std::uint64_t{kVolumeStart} * 512),
+            std::string("::/") + kFolder + "/" + kLongName, destination};
+}
+
+std::string Joined(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& argument : arguments) {
+        const bool quote = argument.find(' ') != std::string::npos;
+        text += (text.empty() ? "" : " ") + (quote ? "'" + argument + "'" : argument);
+    }
+    return text;
+}
+
+// Reads the byte range once; returns the seconds it took.
+double ReadRange(const std::string& path, std::uint64_t offset, std::uint64_t size) {
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        throw std::runtime_error(SystemError("cannot open " + path));
+    }
+    std::vector<std::uint8_t> buffer(kChunk);
+    const Clock::time_point start = Clock::now();
+    for (std::uint64_t done = 0; done < size;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - done));
+        const ssize_t got = ::pread(fd.Get(), buffer.data(), n, static_cast<off_t>(offset + done));
+        if (got <= 0) {
+            throw std::runtime_error(SystemError("cannot read " + path));
+        }
+        done += static_cast<std::uint64_t>(got);
+    }
+    return SecondsSince(start);
+}
+
+// The share of the byte range's pages that are in the page cache.
+double CachedShare(const std::string& path, std::uint64_t offset, std::uint64_t size) {
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t start = offset / page * page;
+    const std::uint64_t length = offset + size - start;
+    if (!fd.Valid() || length == 0) {
+        return 0;
+    }
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd.Get(), static_cast<off_t>(start));
+    if (map == MAP_FAILED) {
+        return 0;
+    }
+    std::vector<unsigned char> resident((length + page - 1) / page);
+    double share = 0;
+    if (::mincore(map, length, resident.data()) == 0) {
+        const auto in = std::count_if(resident.begin(), resident.end(),
+                                      [](unsigned char r) { return (r & 1) != 0; });
+        share = static_cast<double>(in) / static_cast<double>(resident.size());
+    }
+    ::munmap(map, length);
+    return share;
+}
+
+std::uint64_t FileSize(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+// Checks the cat output against the builder's content pattern at 65,536 spread
+// offsets and both ends.
+bool MatchesPattern(const std::string& path, const Layout& layout) {
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return false;
+    }
+    std::vector<std::uint64_t> offsets = {0, layout.size - 1};
+    const std::uint64_t step = std::max<std::uint64_t>(1, layout.size / 65536);
+    for (std::uint64_t at = 7; at < layout.size; at += step) {
+        offsets.push_back(at);
+    }
+    for (const std::uint64_t at : offsets) {
+        std::uint8_t byte = 0;
+        if (::pread(fd.Get(), &byte, 1, static_cast<off_t>(at)) != 1 ||
+            byte != moravel::testing::ContentByte(layout.seed, at)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The first three fields of /proc/loadavg: how busy the machine was.
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Deletes the outputs when measure ends, however it ends.
+class Outputs {
+public:
+    explicit Outputs(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
+    ~Outputs() {
+        for (const std::string& path : m_paths) {
+            ::unlink(path.c_str());
+        }
+    }
+    Outputs(const Outputs&) = delete;
+    Outputs& operator=(const Outputs&) = delete;
+
+private:
+    std::vector<std::string> m_paths;
+};
+
+// cat-32k is dd with the program's own read and write size (one cluster): the
+// same system calls as the program's loop, without the program.
+enum Tool { kProgram, kCat, kMcopy, kCat32k, kTools };
+constexpr const char* kToolNames[kTools] = {"program", "cat", "mcopy", "cat-32k"};
+
+int Measure(const std::string& image, std::uint32_t runs, std::string folder) {
+    const Layout layout = ReadLayout(image);
+    const std::string startLoad = LoadAverage();
+    if (folder.empty()) {
+        const auto slash = image.rfind('/');
+        folder = slash == std::string::npos ? "." : image.substr(0, slash);
+    }
+    std::vector<std::string> outputs;
+    for (const char* name : kToolNames) {
+        outputs.push_back(folder + "/copy-" + name + ".ts");
+    }
+    for (const std::string& output : outputs) {
+        struct stat info {};
+        if (::stat(output.c_str(), &info) == 0) {
+            std::fprintf(stderr, "moravel-bench-copy: %s exists; not overwriting it\n",
+                         output.c_str());
+            return 1;
+        }
+    }
+    const Outputs cleanup(outputs);
+    MtoolsEnvironment mtools;
+    const auto Command = [&](int tool) {
+        return tool == kCat     ? CatCommand(image, layout, outputs[kCat])
+               : tool == kMcopy ? McopyCommand(image, layout, outputs[kMcopy])
+                                : CatCommand(image, layout, outputs[kCat32k], "32K");
+    };
+
+    std::printf("file           %s/%s, %llu bytes at byte %llu of %s\n", kFolder, kLongName,
+                static_cast<unsigned long long>(layout.size),
+                static_cast<unsigned long long>(layout.offset), image.c_str());
+    std::printf("outputs        %s/copy-{program,cat,mcopy,cat-32k}.ts\n", folder.c_str());
+    std::printf("program        CopyCommand::Run with FileSystemTarget (in this process)\n");
+    std::printf("cat            %s\n", Joined(Command(kCat)).c_str());
+    std::printf("mcopy          MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null %s\n",
+                Joined(Command(kMcopy)).c_str());
+    std::printf("cat-32k        %s\n", Joined(Command(kCat32k)).c_str());
+
+    const double warmSeconds = ReadRange(image, layout.offset, layout.size);
+    std::printf("warm-up read   %.2f s (%.0f MB/s); %.1f %% of the range's pages cached after it\n",
+                warmSeconds, MegabytesPerSecond(layout.size, warmSeconds),
+                100 * CachedShare(image, layout.offset, layout.size));
+    std::printf(
+        "each run       output deleted and sync(2) after it, outside the timing; "
+        "no fsync inside\n\n");
+    ::sync();
+
+    std::vector<double> seconds[kTools];
+    std::vector<double> cpu[kTools];
+    double walkSum = 0;
+    std::uint64_t pumps = 0;
+    // Round 0 checks the outputs and is not counted: the first writes of a process
+    // land on memory the machine has not used yet, which costs more on some
+    // (virtual) machines. The order turns each round.
+    for (std::uint32_t round = 0; round <= runs; ++round) {
+        const bool check = round == 0;
+        double times[kTools] = {};
+        double cpuTimes[kTools] = {};
+        for (int step = 0; step < kTools; ++step) {
+            const int tool = static_cast<int>((round + static_cast<std::uint32_t>(step)) % kTools);
+            const std::string& output = outputs[static_cast<std::size_t>(tool)];
+            const Clock::time_point start = Clock::now();
+            int status = 0;
+            if (tool == kProgram) {
+                const double cpuBefore = OwnCpuSeconds();
+                const ProgramRun run = CopyWithProgram(image, layout, output);
+                cpuTimes[tool] = OwnCpuSeconds() - cpuBefore;
+                pumps = run.pumps;
+                times[tool] = run.walkSeconds + run.copySeconds;
+                walkSum += check ? 0 : run.walkSeconds;
+            } else {
+                status = RunProgram(Command(tool), tool == kMcopy ? mtools.Get() : environ,
+                                    &cpuTimes[tool]);
+                times[tool] = SecondsSince(start);
+            }
+            if (status != 0) {
+                std::fprintf(stderr, "moravel-bench-copy: %s ended with status %d%s\n",
+                             kToolNames[tool], status,
+                             status == 127 ? " (not installed? run scripts/install-deps.sh)" : "");
+                return 1;
+            }
+            if (FileSize(output) != layout.size) {
+                std::fprintf(stderr, "moravel-bench-copy: %s wrote %llu bytes, not %llu\n",
+                             kToolNames[tool], static_cast<unsigned long long>(FileSize(output)),
+                             static_cast<unsigned long long>(layout.size));
+                return 1;
+            }
+            if (!check) {
+                seconds[tool].push_back(times[tool]);
+                cpu[tool].push_back(cpuTimes[tool]);
+                ::unlink(output.c_str());
+            }
+            ::sync();
+        }
+        std::printf("%-5s %2u ", check ? "check" : "round", round);
+        for (int tool = 0; tool < kTools; ++tool) {
+            std::printf(" %s %.3f s [cpu %.3f]", kToolNames[tool], times[tool], cpuTimes[tool]);
+        }
+        std::printf("  (%s first)\n", kToolNames[round % kTools]);
+        if (check) {
+            const bool programSame = RunProgram({"cmp", outputs[kProgram], outputs[kCat]}) == 0;
+            const bool mcopySame = RunProgram({"cmp", outputs[kMcopy], outputs[kCat]}) == 0;
+            const bool cat32kSame = RunProgram({"cmp", outputs[kCat32k], outputs[kCat]}) == 0;
+            const bool pattern = MatchesPattern(outputs[kCat], layout);
+            std::printf(
+                "          cmp with the cat output: program %s, mcopy %s, cat-32k %s; "
+                "cat output holds the builder's pattern: %s (round not counted)\n",
+                programSame ? "identical" : "DIFFERENT", mcopySame ? "identical" : "DIFFERENT",
+                cat32kSame ? "identical" : "DIFFERENT", pattern ? "yes" : "NO");
+            for (const std::string& output : outputs) {
+                ::unlink(output.c_str());
+            }
+            ::sync();
+            if (!programSame || !mcopySame || !cat32kSame || !pattern) {
+                return 1;
+            }
+        }
+    }
+    if (runs == 0) {
+        return 0;
+    }
+    std::printf("image range    %.1f %% of its pages still cached after the runs\n",
+                100 * CachedShare(image, layout.offset, layout.size));
+
+    double median[kTools] = {};
+    double best[kTools] = {};
+    double cpuMedian[kTools] = {};
+    std::printf("load average   %s at the start, %s at the end\n", startLoad.c_str(),
+                LoadAverage().c_str());
+    std::printf("\n%llu bytes, %u rounds counted; MB = 10^6 bytes; cpu = user + system time\n",
+                static_cast<unsigned long long>(layout.size), runs);
+    std::printf("%-8s %9s %9s %11s %11s %9s %9s\n", "", "min s", "median s", "best MB/s",
+                "median MB/s", "cpu min", "cpu med");
+    for (int tool = 0; tool < kTools; ++tool) {
+        median[tool] = Median(seconds[tool]);
+        best[tool] = *std::min_element(seconds[tool].begin(), seconds[tool].end());
+        cpuMedian[tool] = Median(cpu[tool]);
+        std::printf("%-8s %9.3f %9.3f %11.0f %11.0f %9.3f %9.3f\n", kToolNames[tool], best[tool],
+                    median[tool], MegabytesPerSecond(layout.size, best[tool]),
+                    MegabytesPerSecond(layout.size, median[tool]),
+                    *std::min_element(cpu[tool].begin(), cpu[tool].end()), cpuMedian[tool]);
+    }
+    std::printf("program  of which the walk to the file %.1f ms on average; %llu pump steps\n",
+                1000 * walkSum / runs, static_cast<unsigned long long>(pumps));
+    const auto Ratio = [](double other, double program) {
+        return program > 0 ? other / program : 0;
+    };
+    for (const int tool : {kCat, kMcopy, kCat32k}) {
+        std::printf("ratio          program / %-8s %.2f (best MB/s), %.2f (median MB/s)\n",
+                    kToolNames[tool], Ratio(best[tool], best[kProgram]),
+                    Ratio(median[tool], median[kProgram]));
+    }
+    // Interference (other processes, the host) only ever adds time, so the best runs
+    // say what each copy can do; the medians are shown beside them.
+    const bool holds = Ratio(best[kCat], best[kProgram]) >= kTargetRatio;
+    const bool holdsMedian = Ratio(median[kCat], median[kProgram]) >= kTargetRatio;
+    std::printf("target         program at least %.1f x cat (best MB/s): %s (by medians: %s)\n",
+                kTargetRatio, holds ? "holds" : "DOES NOT HOLD",
+                holdsMedian ? "holds" : "does not hold");
+    return holds ? 0 : 3;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: moravel-bench-copy make IMAGE [--size BYTES]\n"
+                 "       moravel-bench-copy measure IMAGE [--runs N] [--out FOLDER]\n");
+    return 2;
+}
+
+std::optional<std::uint64_t> Number(const char* text, std::uint64_t limit) {
+    try {
+        std::size_t used = 0;
+        const unsigned long long value = std::stoull(text, &used);
+        if (text[used] == '\0' && value <= limit) {
+            return value;
+        }
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        return Usage();
+    }
+    const std::string mode = argv[1];
+    const std::string path = argv[2];
+    std::uint64_t size = kDefaultSize;
+    std::uint32_t runs = kDefaultRuns;
+    std::string out;
+    for (int i = 3; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        std::optional<std::uint64_t> value;
+        if (mode == "make" && option == "--size" && hasValue &&
+            (value = Number(argv[i + 1], kMaxSize)) && *value > 0) {
+            size = *value;
+            ++i;
+        } else if (mode == "measure" && option == "--runs" && hasValue &&
+                   (value = Number(argv[i + 1], 1000))) {
+            runs = static_cast<std::uint32_t>(*value);
+            ++i;
+        } else if (mode == "measure" && option == "--out" && hasValue) {
+            out = argv[++i];
+        } else {
+            return Usage();
+        }
+    }
+    try {
+        if (mode == "make") {
+            return Make(path, size);
+        }
+        if (mode == "measure") {
+            return Measure(path, runs, out);
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "moravel-bench-copy: %s\n", error.what());
+        return 1;
+    }
+    return Usage();
+}

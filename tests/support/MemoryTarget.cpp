@@ -1,0 +1,90 @@
+#include "MemoryTarget.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/FatVolumeBuilder.h"
+
+namespace moravel::testing {
+
+namespace {
+
+class MemoryOutput final : public OutputFile {
+public:
+    MemoryOutput(MemoryTarget::File& file, std::uint64_t& total, std::uint64_t limit)
+        : m_file(file), m_total(total), m_limit(limit) {}
+
+    bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+        written = static_cast<std::size_t>(
+            std::min<std::uint64_t>(bytes.size(), m_limit - std::min(m_limit, m_total)));
+        const auto part = bytes.first(written);
+        // All zero when the first byte is and every byte equals the next one.
+        const bool zeros =
+            part.empty() ||
+            (part[0] == 0 && std::memcmp(part.data(), part.data() + 1, part.size() - 1) == 0);
+        if (!zeros) {
+            m_file.data[m_file.size] = Bytes(part.begin(), part.end());
+        }
+        m_file.size += written;
+        m_total += written;
+        ++m_file.writes;
+        return written == bytes.size();
+    }
+    bool Flush() override { return true; }
+
+private:
+    MemoryTarget::File& m_file;
+    std::uint64_t& m_total;
+    std::uint64_t m_limit;
+};
+
+}  // namespace
+
+std::optional<DestinationVolume> MemoryTarget::VolumeOf(const std::string&) {
+    ++volumeQueries;
+    return DestinationVolume{m_root, m_fileSystem};
+}
+
+std::unique_ptr<OutputFile> MemoryTarget::Create(const std::string& path) {
+    if (refused.count(path) != 0) {
+        return nullptr;
+    }
+    created.push_back(path);
+    files[path] = File{};
+    return std::make_unique<MemoryOutput>(files[path], m_written, failAfterBytes);
+}
+
+std::uint8_t EndsContent(std::uint32_t seed, std::uint64_t size, std::uint32_t clusterBytes,
+                         std::uint64_t offset) {
+    const std::uint64_t lastStart = (size - 1) / clusterBytes * clusterBytes;
+    return offset < clusterBytes || offset >= lastStart ? ContentByte(seed, offset) : 0;
+}
+
+void ExpectContent(const MemoryTarget::File& file, std::uint64_t size,
+                   const std::function<std::uint8_t(std::uint64_t)>& expected,
+                   std::uint64_t firstOffset) {
+    ASSERT_EQ(file.size, size);
+    // Every stretch that was written holds what it should...
+    std::uint64_t covered = 0;
+    for (const auto& [offset, bytes] : file.data) {
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            ASSERT_EQ(bytes[i], expected(firstOffset + offset + i)) << "at " << offset + i;
+        }
+        covered += bytes.size();
+    }
+    // ...and nothing that should hold data was left out as zeros: sample the rest.
+    const std::uint64_t step = std::max<std::uint64_t>(1, size / 4096);
+    for (std::uint64_t at = 0; at < size; at += step) {
+        const auto chunk = file.data.upper_bound(at);
+        const bool stored = chunk != file.data.begin() &&
+                            std::prev(chunk)->first + std::prev(chunk)->second.size() > at;
+        if (!stored) {
+            ASSERT_EQ(expected(firstOffset + at), 0) << "at " << at;
+        }
+    }
+    EXPECT_LE(covered, size);
+}
+
+}  // namespace moravel::testing

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "copy/CopyTarget.h"
+#include "support/ImageBuilder.h"
+
+namespace moravel::testing {
+
+// Output files kept in memory: their sizes, and the stretches of them that hold
+// anything but zeros, so that copies of sparse multi-gigabyte recordings can be
+// checked byte for byte without storing them.
+class MemoryTarget : public CopyTarget {
+public:
+    struct File {
+        std::uint64_t size = 0;
+        std::map<std::uint64_t, Bytes> data;  // by offset; all-zero writes left out
+        int writes = 0;
+    };
+
+    explicit MemoryTarget(std::string fileSystem, std::string root = "/media/usb/")
+        : m_fileSystem(std::move(fileSystem)), m_root(std::move(root)) {}
+
+    std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
+    std::unique_ptr<OutputFile> Create(const std::string& path) override;
+
+    std::map<std::string, File> files;
+    std::vector<std::string> created;           // in order, each time
+    std::set<std::string> refused;              // paths that cannot be created
+    std::uint64_t failAfterBytes = UINT64_MAX;  // the disk fills up after this many bytes
+    int volumeQueries = 0;
+
+private:
+    std::string m_fileSystem;
+    std::string m_root;
+    std::uint64_t m_written = 0;
+};
+
+// Byte o of a file the builder wrote with Content::Ends: its pattern in the first
+// and the last cluster, zeros (holes) between.
+std::uint8_t EndsContent(std::uint32_t seed, std::uint64_t size, std::uint32_t clusterBytes,
+                         std::uint64_t offset);
+
+// Checks a written file against what it should hold, byte for byte.
+void ExpectContent(const MemoryTarget::File& file, std::uint64_t size,
+                   const std::function<std::uint8_t(std::uint64_t)>& expected,
+                   std::uint64_t firstOffset = 0);
+
+}  // namespace moravel::testing
