@@ -58,6 +58,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "copy/CopyCommand.h"
 #include "copy/CopyFrontend.h"
 #include "copy/CopyTarget.h"
@@ -69,9 +70,8 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace moravel::bench;
 
-constexpr std::uint32_t kVolumeStart = 2048;
 constexpr std::uint8_t kSectorsPerCluster = 64;  // 32 KiB
 constexpr std::uint32_t kFat32MinimumClusters = 65525;
 constexpr std::uint64_t kDefaultSize = 2'000'000'000;
@@ -82,10 +82,6 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr char kFolder[] = "RECORDS";
 constexpr char kShortName[] = "REC0001 TS ";
 constexpr char kLongName[] = "Recording 0001.ts";
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 double MegabytesPerSecond(std::uint64_t bytes, double seconds) {
     return seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0;
@@ -156,17 +152,6 @@ Layout ReadLayout(const std::string& image) {
     layout.firstCluster = static_cast<std::uint32_t>(values["first-cluster"]);
     layout.clusters = static_cast<std::uint32_t>(values["clusters"]);
     return layout;
-}
-
-moravel::testing::PartitionEntry VolumeEntry(std::uint32_t sectors) {
-    moravel::testing::PartitionEntry entry;
-    entry.type = 0x0C;
-    entry.lba = kVolumeStart;
-    entry.sectors = sectors;
-    entry.head = 32;
-    entry.sector = 33;
-    entry.cylinder = 0;
-    return entry;
 }
 
 // Writes zeros into every hole of the file; returns how many bytes that took.
@@ -338,31 +323,6 @@ private:
     std::string m_destination;
 };
 
-// A short name as the program shows it ("RECORDS .   ") without its padding.
-std::string PlainName(std::string_view name) {
-    std::string plain;
-    for (const char c : name) {
-        if (c != ' ') {
-            plain.push_back(c);
-        }
-    }
-    if (!plain.empty() && plain.back() == '.') {
-        plain.pop_back();
-    }
-    return plain;
-}
-
-moravel::DriveItem* Child(moravel::DriveAccess& access, moravel::DriveItem& item,
-                          std::string_view name) {
-    std::int32_t progress = 0;
-    for (moravel::DriveItem* child : access.ExpandItem(item, progress)) {
-        if (child->DisplayName() == name || PlainName(child->DisplayName()) == name) {
-            return child;
-        }
-    }
-    return nullptr;
-}
-
 struct ProgramRun {
     double walkSeconds = 0;  // open, disk -> volume -> root -> folder -> file
     double copySeconds = 0;  // CopyCommand::Run
@@ -391,9 +351,9 @@ ProgramRun CopyWithProgram(const std::string& image, const Layout& layout,
         }
     }
     moravel::DriveItem* root =
-        volume != nullptr ? Child(access, *volume, "Root Directory") : nullptr;
-    moravel::DriveItem* folder = root != nullptr ? Child(access, *root, kFolder) : nullptr;
-    moravel::DriveItem* file = folder != nullptr ? Child(access, *folder, kLongName) : nullptr;
+        volume != nullptr ? FindChild(access, *volume, "Root Directory") : nullptr;
+    moravel::DriveItem* folder = root != nullptr ? FindChild(access, *root, kFolder) : nullptr;
+    moravel::DriveItem* file = folder != nullptr ? FindChild(access, *folder, kLongName) : nullptr;
     run.walkSeconds = SecondsSince(walkStart);
     if (file == nullptr || !file->IsFile()) {
         throw std::runtime_error(std::string("the program does not find ") + kFolder + "/" +
@@ -591,12 +551,6 @@ std::string LoadAverage() {
     return one + " " + five + " " + fifteen;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 // Deletes the outputs when measure ends, however it ends.
 class Outputs {
 public:
@@ -786,18 +740,6 @@ int Usage() {
     return 2;
 }
 
-std::optional<std::uint64_t> Number(const char* text, std::uint64_t limit) {
-    try {
-        std::size_t used = 0;
-        const unsigned long long value = std::stoull(text, &used);
-        if (text[used] == '\0' && value <= limit) {
-            return value;
-        }
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -814,11 +756,11 @@ int main(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         std::optional<std::uint64_t> value;
         if (mode == "make" && option == "--size" && hasValue &&
-            (value = Number(argv[i + 1], kMaxSize)) && *value > 0) {
+            (value = ParseNumber(argv[i + 1], kMaxSize)) && *value > 0) {
             size = *value;
             ++i;
         } else if (mode == "measure" && option == "--runs" && hasValue &&
-                   (value = Number(argv[i + 1], 1000))) {
+                   (value = ParseNumber(argv[i + 1], 1000))) {
             runs = static_cast<std::uint32_t>(*value);
             ++i;
         } else if (mode == "measure" && option == "--out" && hasValue) {

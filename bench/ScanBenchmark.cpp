@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "disk/DriveAccess.h"
 #include "support/FatVolumeBuilder.h"
 #include "support/ImageBuilder.h"
@@ -41,9 +42,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace moravel::bench;
 
-constexpr std::uint32_t kVolumeStart = 2048;
 constexpr std::uint32_t kDiskSectors = std::uint32_t{1} << 31;  // 1 TiB
 constexpr std::uint32_t kVolumeSectors = kDiskSectors - kVolumeStart;
 constexpr std::uint8_t kSectorsPerCluster = 64;  // 32 KiB
@@ -51,22 +51,6 @@ constexpr std::uint32_t kDefaultFiles = 5000;
 constexpr std::uint32_t kDefaultRuns = 5;
 constexpr double kWarmTargetSeconds = 1.0;
 constexpr std::uint64_t kMemoryHeadroom = std::uint64_t{64} << 20;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The partition entry's CHS start for sector 2048 of a 255-head, 63-sector disk.
-moravel::testing::PartitionEntry VolumeEntry() {
-    moravel::testing::PartitionEntry entry;
-    entry.type = 0x0C;
-    entry.lba = kVolumeStart;
-    entry.sectors = kVolumeSectors;
-    entry.head = 32;
-    entry.sector = 33;
-    entry.cylinder = 0;
-    return entry;
-}
 
 std::string Numbered(const char* format, std::uint32_t number) {
     char text[64];
@@ -112,7 +96,7 @@ int Make(const std::string& path, std::uint32_t files) {
     }
 
     const ImageFile image(path, std::uint64_t{kDiskSectors} * 512);
-    image.WriteSector(0, PartitionSector({VolumeEntry()}));
+    image.WriteSector(0, PartitionSector({VolumeEntry(kVolumeSectors)}));
     volume.Write(image, kVolumeStart);
 
     std::printf("image          %s (%llu bytes, sparse)\n", path.c_str(),
@@ -126,20 +110,6 @@ int Make(const std::string& path, std::uint32_t files) {
     std::printf("folder         RECORDS, %u recordings with long names\n", files);
     std::printf("made in        %.2f s\n", SecondsSince(start));
     return 0;
-}
-
-// A short name as the program shows it ("RECORDS .   ") without its padding.
-std::string PlainName(std::string_view name) {
-    std::string plain;
-    for (const char c : name) {
-        if (c != ' ') {
-            plain.push_back(c);
-        }
-    }
-    if (!plain.empty() && plain.back() == '.') {
-        plain.pop_back();
-    }
-    return plain;
 }
 
 // Asks the kernel to forget the image's cached pages, so that the first run reads
@@ -240,12 +210,6 @@ std::uint64_t PeakResidentBytes() {
     return 0;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 double Mib(std::uint64_t bytes) {
     return static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
@@ -305,18 +269,6 @@ int Usage() {
     return 2;
 }
 
-std::optional<std::uint32_t> Count(const char* text) {
-    try {
-        std::size_t used = 0;
-        const unsigned long value = std::stoul(text, &used);
-        if (text[used] == '\0' && value <= 1'000'000) {
-            return static_cast<std::uint32_t>(value);
-        }
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -332,14 +284,14 @@ int main(int argc, char** argv) {
     for (int i = 3; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
-        std::optional<std::uint32_t> value;
-        if (mode == "make" && option == "--files" && hasValue && (value = Count(argv[i + 1])) &&
-            *value > 0 && *value < 10000) {
-            files = *value;
+        std::optional<std::uint64_t> value;
+        if (mode == "make" && option == "--files" && hasValue &&
+            (value = ParseNumber(argv[i + 1], 1'000'000)) && *value > 0 && *value < 10000) {
+            files = static_cast<std::uint32_t>(*value);
             ++i;
         } else if (mode == "measure" && option == "--runs" && hasValue &&
-                   (value = Count(argv[i + 1]))) {
-            runs = *value;
+                   (value = ParseNumber(argv[i + 1], 1'000'000))) {
+            runs = static_cast<std::uint32_t>(*value);
             ++i;
         } else if (mode == "measure" && option == "--folder" && hasValue) {
             folder = argv[++i];

@@ -42,18 +42,6 @@ PartitionEntry Entry(std::uint8_t type, std::uint32_t lba, std::uint32_t sectors
     return entry;
 }
 
-VolumeLayout Fat12FloppyLayout() {
-    VolumeLayout layout;
-    layout.fatBits = 12;
-    layout.totalSectors = 2880;
-    layout.sectorsPerCluster = 1;
-    layout.reservedSectors = 1;
-    layout.rootEntries = 224;
-    layout.heads = 2;
-    layout.sectorsPerTrack = 18;
-    return layout;
-}
-
 }  // namespace
 
 RecorderDisk::RecorderDisk(const TempDir& dir) : path(dir.File("recorder.img")) {
@@ -101,7 +89,7 @@ RecorderDisk::RecorderDisk(const TempDir& dir) : path(dir.File("recorder.img")) 
     fat16.AddFile(docs, File("README~1TXT", 10, "Readme.txt"));
     fat16.Write(image, kFat16Start);
 
-    VolumeLayout layout12 = Fat12FloppyLayout();
+    VolumeLayout layout12 = FloppyLayout();
     layout12.heads = 255;  // a partition of a hard disk: the disk's geometry
     layout12.sectorsPerTrack = 63;
     FatVolumeBuilder fat12(layout12);
@@ -143,7 +131,7 @@ Bytes ExpectedContent(std::uint32_t seed, std::uint64_t size, Content content,
 std::string MakeFloppy(const TempDir& dir) {
     const std::string path = dir.File("floppy.img");
     const ImageFile image(path, 2880 * 512);
-    FatVolumeBuilder floppy(Fat12FloppyLayout());
+    FatVolumeBuilder floppy(FloppyLayout());
     floppy.AddFile(floppy.Root(), File("FLOPPY  TXT", 300));
     floppy.Write(image, 0);
     return path;

@@ -16,6 +16,18 @@ std::uint64_t DivideUp(std::uint64_t value, std::uint64_t by) {
 
 }  // namespace
 
+VolumeLayout FloppyLayout() {
+    VolumeLayout layout;
+    layout.fatBits = 12;
+    layout.totalSectors = 2880;
+    layout.sectorsPerCluster = 1;
+    layout.reservedSectors = 1;
+    layout.rootEntries = 224;
+    layout.heads = 2;
+    layout.sectorsPerTrack = 18;
+    return layout;
+}
+
 std::uint8_t ContentByte(std::uint32_t seed, std::uint64_t offset) {
     std::uint64_t x = offset * 0x9E3779B97F4A7C15ull + seed * 0xD1B54A32D192ED03ull;
     x ^= x >> 29;

@@ -23,6 +23,10 @@ struct VolumeLayout {
     std::uint32_t serial = 0x20041705;
 };
 
+// A 1.44 MB floppy: FAT12, one sector per cluster, 224 root entries, 2 heads of
+// 18 sectors.
+VolumeLayout FloppyLayout();
+
 // How much of a file's content is written; the rest of its clusters stay holes
 // in the sparse image and read as zeros.
 enum class Content { Full, Ends };

@@ -225,15 +225,7 @@ TEST_F(DirectoryScanTest, TheFatIsReadOncePerScan) {
 }
 
 TEST_F(DirectoryScanTest, AFat12FloppyWithAFolder) {
-    VolumeLayout layout;
-    layout.fatBits = 12;
-    layout.totalSectors = 2880;
-    layout.sectorsPerCluster = 1;
-    layout.reservedSectors = 1;
-    layout.rootEntries = 224;
-    layout.heads = 2;
-    layout.sectorsPerTrack = 18;
-    FatVolumeBuilder builder(layout);
+    FatVolumeBuilder builder(testing::FloppyLayout());
     const auto folder = builder.AddDirectory(builder.Root(), "DOCS       ");
     for (int i = 0; i < 20; ++i) {
         FileSpec file = File("D" + std::to_string(10 + i) + "     TXT", 700);
