@@ -15,8 +15,8 @@ double Median(std::vector<double> values) {
     return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-testing::PartitionEntry VolumeEntry(std::uint32_t sectors) {
-    testing::PartitionEntry entry;
+image::PartitionEntry VolumeEntry(std::uint32_t sectors) {
+    image::PartitionEntry entry;
     entry.type = 0x0C;
     entry.lba = kVolumeStart;
     entry.sectors = sectors;

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "disk/DriveAccess.h"
-#include "support/ImageBuilder.h"
+#include "image/FatVolumeBuilder.h"
+#include "image/ImageBuilder.h"
 
 // What the benchmarks share: timing, medians, their images' partition entry,
 // command-line numbers and the walk down the drive tree.
@@ -24,7 +25,7 @@ double Median(std::vector<double> values);
 
 // The MBR entry of a FAT32 volume of that many sectors at kVolumeStart, with the
 // CHS start a 255-head, 63-sector disk gives it.
-testing::PartitionEntry VolumeEntry(std::uint32_t sectors);
+image::PartitionEntry VolumeEntry(std::uint32_t sectors);
 
 // A decimal number of at most limit, or nothing.
 std::optional<std::uint64_t> ParseNumber(const char* text, std::uint64_t limit);

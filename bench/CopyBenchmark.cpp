@@ -63,8 +63,8 @@
 #include "copy/CopyFrontend.h"
 #include "copy/CopyTarget.h"
 #include "disk/DriveAccess.h"
-#include "support/FatVolumeBuilder.h"
-#include "support/ImageBuilder.h"
+#include "image/FatVolumeBuilder.h"
+#include "image/ImageBuilder.h"
 
 extern char** environ;
 
@@ -188,7 +188,7 @@ std::uint64_t FillHoles(const std::string& path) {
 }
 
 int Make(const std::string& path, std::uint64_t size) {
-    using namespace moravel::testing;
+    using namespace moravel::image;
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0) {
         std::fprintf(stderr, "moravel-bench-copy: %s exists; give a path for a new image\n",
@@ -536,7 +536,7 @@ bool MatchesPattern(const std::string& path, const Layout& layout) {
     for (const std::uint64_t at : offsets) {
         std::uint8_t byte = 0;
         if (::pread(fd.Get(), &byte, 1, static_cast<off_t>(at)) != 1 ||
-            byte != moravel::testing::ContentByte(layout.seed, at)) {
+            byte != moravel::image::ContentByte(layout.seed, at)) {
             return false;
         }
     }

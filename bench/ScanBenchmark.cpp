@@ -36,8 +36,8 @@
 
 #include "BenchSupport.h"
 #include "disk/DriveAccess.h"
-#include "support/FatVolumeBuilder.h"
-#include "support/ImageBuilder.h"
+#include "image/FatVolumeBuilder.h"
+#include "image/ImageBuilder.h"
 #include "ui/headless/HeadlessFrontend.h"
 
 namespace {
@@ -59,7 +59,7 @@ std::string Numbered(const char* format, std::uint32_t number) {
 }
 
 int Make(const std::string& path, std::uint32_t files) {
-    using namespace moravel::testing;
+    using namespace moravel::image;
     // An image file of its own, never a device or anything else that exists.
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {

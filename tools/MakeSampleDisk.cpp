@@ -17,20 +17,20 @@
 #include <vector>
 
 #include "disk/ByteOrder.h"
-#include "support/FatVolumeBuilder.h"
-#include "support/ImageBuilder.h"
+#include "image/FatVolumeBuilder.h"
+#include "image/ImageBuilder.h"
 
 namespace {
 
 using moravel::WriteLe16;
-using moravel::testing::Bytes;
-using moravel::testing::Content;
-using moravel::testing::FatVolumeBuilder;
-using moravel::testing::FileSpec;
-using moravel::testing::ImageFile;
-using moravel::testing::PartitionEntry;
-using moravel::testing::PartitionSector;
-using moravel::testing::VolumeLayout;
+using moravel::image::Bytes;
+using moravel::image::Content;
+using moravel::image::FatVolumeBuilder;
+using moravel::image::FileSpec;
+using moravel::image::ImageFile;
+using moravel::image::PartitionEntry;
+using moravel::image::PartitionSector;
+using moravel::image::VolumeLayout;
 
 constexpr std::uint64_t kSectorBytes = 512;
 

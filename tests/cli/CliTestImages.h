@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "support/FatVolumeBuilder.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 
 namespace moravel::testing {
 

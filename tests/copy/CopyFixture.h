@@ -8,9 +8,8 @@
 #include <set>
 
 #include "copy/CopyTarget.h"
-#include "support/FatVolumeBuilder.h"
-#include "support/ImageBuilder.h"
 #include "support/MemoryTarget.h"
+#include "support/TempDir.h"
 #include "support/TestSources.h"
 #include "ui/MainDialog.h"
 #include "ui/headless/HeadlessFrontend.h"

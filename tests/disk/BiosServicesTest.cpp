@@ -3,8 +3,8 @@
 
 #include "disk/DriveAccess.h"
 #include "disk32/Disk32Testing.h"
-#include "support/ImageBuilder.h"
 #include "support/ServiceLibrary.h"
+#include "support/TempDir.h"
 #include "ui/headless/HeadlessFrontend.h"
 
 namespace moravel {

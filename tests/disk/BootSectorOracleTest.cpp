@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "disk/DriveAccess.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 #include "support/Tools.h"
 #include "tree/BootSector.h"
 #include "ui/headless/HeadlessFrontend.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "disk/DriveAccess.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 #include "support/TestSources.h"
 #include "ui/headless/HeadlessFrontend.h"
 

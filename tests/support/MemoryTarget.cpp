@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "support/FatVolumeBuilder.h"
+#include "support/TempDir.h"
 
 namespace moravel::testing {
 

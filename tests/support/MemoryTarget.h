@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "copy/CopyTarget.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 
 namespace moravel::testing {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "disk/DriveItem.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 #include "tree/Directory.h"
 
 namespace moravel {

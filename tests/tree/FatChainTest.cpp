@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "disk/DriveItem.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 #include "tree/FatChain.h"
 
 namespace moravel {

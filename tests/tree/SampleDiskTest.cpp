@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "disk/DriveAccess.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 #include "support/Tools.h"
 #include "ui/headless/HeadlessFrontend.h"
 

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "disk/DriveAccess.h"
-#include "support/FatVolumeBuilder.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 #include "support/TestSources.h"
 #include "ui/headless/HeadlessFrontend.h"
 

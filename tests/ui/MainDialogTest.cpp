@@ -7,8 +7,7 @@
 
 #include "disk/ByteOrder.h"
 
-#include "support/FatVolumeBuilder.h"
-#include "support/ImageBuilder.h"
+#include "support/TempDir.h"
 #include "ui/MainDialog.h"
 #include "ui/UtilityApp.h"
 #include "ui/headless/HeadlessFrontend.h"

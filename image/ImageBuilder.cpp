@@ -9,20 +9,7 @@
 
 #include "disk/ByteOrder.h"
 
-namespace moravel::testing {
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "moravel-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
+namespace moravel::image {
 
 ImageFile::ImageFile(std::string path, std::uint64_t bytes) : m_path(std::move(path)) {
     const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -211,4 +198,4 @@ Bytes DirectorySectors(const std::vector<Bytes>& entries) {
     return sectors;
 }
 
-}  // namespace moravel::testing
+}  // namespace moravel::image

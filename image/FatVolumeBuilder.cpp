@@ -6,7 +6,7 @@
 
 #include "disk/ByteOrder.h"
 
-namespace moravel::testing {
+namespace moravel::image {
 
 namespace {
 
@@ -306,4 +306,4 @@ const std::vector<std::uint32_t>& FatVolumeBuilder::DirectoryClusters(Directory 
     return m_nodes.at(directory).clusters;
 }
 
-}  // namespace moravel::testing
+}  // namespace moravel::image

@@ -7,7 +7,7 @@
 
 #include "ImageBuilder.h"
 
-namespace moravel::testing {
+namespace moravel::image {
 
 // The shape of a FAT volume to build. Sectors per FAT follow from the rest.
 struct VolumeLayout {
@@ -108,4 +108,4 @@ private:
 // The checksum of an 11-byte short name that long-name entries carry.
 std::uint8_t ShortNameChecksum(const std::string& shortName);
 
-}  // namespace moravel::testing
+}  // namespace moravel::image

@@ -6,26 +6,13 @@
 #include <string>
 #include <vector>
 
-// Test-only builders for the on-disk structures the program reads: partition
-// tables, FAT boot sectors, FATs and directory entries (long names too), in
-// memory and as sparse image files.
-namespace moravel::testing {
+// Builders for the on-disk structures the program reads: partition tables, FAT
+// boot sectors, FATs and directory entries (long names too), in memory and as
+// sparse image files. The sample disk maker, the benchmarks, the tests and the
+// fuzz seeds all make their disks with these.
+namespace moravel::image {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A directory under /tmp that is removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // A sparse image file: created at its full size, holes read as zeros.
 class ImageFile {
@@ -102,4 +89,4 @@ std::vector<Bytes> LongNameEntries(const std::string& name, std::uint8_t checksu
 // Concatenates entries into one directory buffer, padded with zeros to a multiple of 512.
 Bytes DirectorySectors(const std::vector<Bytes>& entries);
 
-}  // namespace moravel::testing
+}  // namespace moravel::image
