@@ -51,7 +51,7 @@ std::string PlainName(std::string_view name) {
     return plain;
 }
 
-DriveItem* FindChild(DriveAccess& access, DriveItem& item, std::string_view name) {
+DriveItem* FindChild(DriveTree& access, DriveItem& item, std::string_view name) {
     std::int32_t progress = 0;
     for (DriveItem* child : access.ExpandItem(item, progress)) {
         if (child->DisplayName() == name || PlainName(child->DisplayName()) == name) {

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "disk/DriveAccess.h"
 #include "image/FatVolumeBuilder.h"
 #include "image/ImageBuilder.h"
+#include "tree/DriveTree.h"
 
 // What the benchmarks share: timing, medians, their images' partition entry,
 // command-line numbers and the walk down the drive tree.
@@ -34,6 +34,6 @@ std::optional<std::uint64_t> ParseNumber(const char* text, std::uint64_t limit);
 std::string PlainName(std::string_view name);
 
 // The child of an item by its name, padded or not; null when there is none.
-DriveItem* FindChild(DriveAccess& access, DriveItem& item, std::string_view name);
+DriveItem* FindChild(DriveTree& access, DriveItem& item, std::string_view name);
 
 }  // namespace moravel::bench

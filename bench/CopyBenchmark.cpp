@@ -62,9 +62,9 @@
 #include "copy/CopyCommand.h"
 #include "copy/CopyFrontend.h"
 #include "copy/CopyTarget.h"
-#include "disk/DriveAccess.h"
 #include "image/FatVolumeBuilder.h"
 #include "image/ImageBuilder.h"
+#include "tree/DriveTree.h"
 
 extern char** environ;
 
@@ -334,7 +334,7 @@ ProgramRun CopyWithProgram(const std::string& image, const Layout& layout,
     BenchFrontend frontend(nullptr, destination);
     moravel::DriveAccessOptions options;
     options.sources.hardDisks = {image};
-    moravel::DriveAccess access(frontend, options);
+    moravel::DriveTree access(frontend, options);
     ProgramRun run;
 
     const Clock::time_point walkStart = Clock::now();

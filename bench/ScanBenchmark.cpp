@@ -35,9 +35,9 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "disk/DriveAccess.h"
 #include "image/FatVolumeBuilder.h"
 #include "image/ImageBuilder.h"
+#include "tree/DriveTree.h"
 #include "ui/headless/HeadlessFrontend.h"
 
 namespace {
@@ -137,7 +137,7 @@ std::optional<Run> MeasureOnce(const std::string& path, const std::string& folde
     moravel::HeadlessFrontend frontend;
     moravel::DriveAccessOptions options;
     options.sources.hardDisks = {path};
-    moravel::DriveAccess access(frontend, options);
+    moravel::DriveTree access(frontend, options);
     Run run;
     std::int32_t progress = 0;
 

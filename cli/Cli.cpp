@@ -183,7 +183,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     options.sources = line.sources;
     options.opener = environment.opener;
     options.biosLibrary = environment.biosLibrary;
-    DriveAccess access(frontend, options);
+    DriveTree access(frontend, options);
     access.Open();
     for (const OpenError& problem : access.OpenProblems()) {
         frontend.Report(std::string(kProgram) + ": cannot open " + problem.path + ": " +

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/DriveAccess.h"
+#include "tree/DriveTree.h"
 
 namespace moravel {
 class CopyTarget;

@@ -79,7 +79,7 @@ std::optional<SaveChoice> SaveChoiceFor(const std::filesystem::path& destination
     return SaveChoice{path, path.substr(path.rfind('/') + 1)};
 }
 
-int RunCopy(const CommandLine& line, DriveAccess& access, TreeWalker& walker,
+int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
             TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
             const CliEnvironment& environment) {
     std::string error;

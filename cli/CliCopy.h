@@ -23,7 +23,7 @@ std::optional<SaveChoice> SaveChoiceFor(const std::filesystem::path& destination
 // Runs the copy command of the command line over opened disks: resolves the
 // tree path to a file, works out the destination, runs the Copy File command and
 // prints its outcome. Returns the exit status.
-int RunCopy(const CommandLine& line, DriveAccess& access, TreeWalker& walker,
+int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
             TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
             const CliEnvironment& environment);
 

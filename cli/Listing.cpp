@@ -86,7 +86,7 @@ bool HoldsChildren(std::string_view kind) {
            kind == "directory";
 }
 
-TreeWalker::TreeWalker(DriveAccess& access, TerminalFrontend& frontend)
+TreeWalker::TreeWalker(DriveTree& access, TerminalFrontend& frontend)
     : m_access(access), m_frontend(frontend) {}
 
 std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item) {

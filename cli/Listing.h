@@ -11,7 +11,7 @@
 
 #include "TerminalFrontend.h"
 #include "TreePath.h"
-#include "disk/DriveAccess.h"
+#include "tree/DriveTree.h"
 
 namespace moravel::cli {
 
@@ -44,7 +44,7 @@ public:
     // damaged disk can nest folders without end.
     static constexpr std::size_t kMaxDepth = 256;
 
-    TreeWalker(DriveAccess& access, TerminalFrontend& frontend);
+    TreeWalker(DriveTree& access, TerminalFrontend& frontend);
 
     // The children of the item (expanded now if it was not before).
     std::vector<DriveItem*> Expand(DriveItem& item);
@@ -76,7 +76,7 @@ private:
                         std::size_t depth);
     bool MayDescend(const DriveItem& item, const std::string& path, std::size_t depth);
 
-    DriveAccess& m_access;
+    DriveTree& m_access;
     TerminalFrontend& m_frontend;
     // The cluster-chain directories on the way down to the item being listed.
     std::vector<DirectoryKey> m_openDirectories;

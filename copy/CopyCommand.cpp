@@ -37,7 +37,7 @@ std::string Formatted(const char* pattern, const std::string& a, const std::stri
 
 }  // namespace
 
-CopyCommand::CopyCommand(CopyFrontend& frontend, DriveAccess& drives, CopyTarget& target,
+CopyCommand::CopyCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
                          CopyControls controls)
     : m_frontend(frontend), m_drives(drives), m_target(target), m_controls(controls) {}
 

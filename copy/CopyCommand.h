@@ -7,8 +7,8 @@
 #include "CopyFrontend.h"
 #include "CopyTarget.h"
 #include "PartNames.h"
-#include "disk/DriveAccess.h"
 #include "disk/MemoryBlock.h"
+#include "tree/DriveTree.h"
 
 namespace moravel {
 
@@ -33,7 +33,7 @@ struct CopyControls {
 // after every cluster. What was written stays written, whatever happens.
 class CopyCommand {
 public:
-    CopyCommand(CopyFrontend& frontend, DriveAccess& drives, CopyTarget& target,
+    CopyCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
                 CopyControls controls);
 
     void Run();
@@ -61,7 +61,7 @@ private:
     void EnableSelection();
 
     CopyFrontend& m_frontend;
-    DriveAccess& m_drives;
+    DriveTree& m_drives;
     CopyTarget& m_target;
     CopyControls m_controls;
     bool m_stopRequested = false;

@@ -245,7 +245,6 @@ int DriveAccess::Close() {
         }
         m_hVxd = disk32::kInvalidDriverHandle;
     }
-    m_extendedScans.clear();
     DestroyDiskTable();
     m_pWorkBuffer = nullptr;
     m_hDiskTable.Release();
@@ -292,6 +291,17 @@ std::size_t DriveAccess::ReadDevice(std::uint16_t drive, std::uint64_t offset,
         return 0;
     }
     return m_hDrive[drive]->ReadAt(offset, buffer);
+}
+
+}  // namespace moravel
+
+namespace moravel {
+
+std::optional<std::uint64_t> DriveAccess::DiskBytes(std::uint16_t drive) const {
+    if (m_isWin9x != 0 || drive >= m_hDrive.size() || m_hDrive[drive] == nullptr) {
+        return std::nullopt;
+    }
+    return m_hDrive[drive]->Size();
 }
 
 }  // namespace moravel

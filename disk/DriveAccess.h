@@ -2,8 +2,8 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,18 +39,13 @@ inline constexpr std::uint16_t kFirstHardDisk = 0x80;
 // Outcome of a raw item read: one attempt, no per-sector retry.
 enum class RawRead { Ok, BiosServiceFailed, DeviceReadShort };
 
-struct FatImage;
-
-// The running values of the partition scan: the start of the primary extended
-// partition, and the offset (from it) of the extended boot record being resolved.
-struct ExtendedScan {
-    std::uint32_t extendedBase = 0;
-    std::uint32_t linkOffset = 0;
-};
+// The sectors of a run that could not be read and were filled with 0xE5, by
+// their index in the run.
+using UnreadableSectors = std::vector<std::uint32_t>;
 
 // The one object through which the program touches disks: it opens them, holds
 // the disk table (the roots of the drive tree) and reads sectors and clusters.
-// The drive tree's operations on it live in tree/.
+// The drive tree (tree/DriveTree.h) builds on it.
 class DriveAccess {
 public:
     explicit DriveAccess(CoreFrontend& frontend, DriveAccessOptions options = {});
@@ -80,6 +75,10 @@ public:
     // attempt; otherwise the run is read again sector by sector, every sector that
     // stays unreadable is filled with 0xE5, and the result is 0.
     int ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer);
+    // The same, and the index in the run of every sector that was filled is
+    // appended to unreadable (when given).
+    int ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer,
+                    UnreadableSectors* unreadable);
 
     // Reads the listed clusters of the volume, one after another, into the buffer.
     // Stops at the first cluster that does not read whole; 1 when none failed.
@@ -93,34 +92,16 @@ public:
     // Opens a floppy's device again into its slot; false when it cannot be opened.
     bool ReopenFloppy(std::uint16_t drive);
 
-    // The drive tree's operations; they live in tree/.
+    // The size of the disk behind a drive number, when it can be told (an image
+    // file or a block device; not through the BIOS services).
+    std::optional<std::uint64_t> DiskBytes(std::uint16_t drive) const;
 
-    // The item's children, read from the disk on the first call (which shows its
-    // own failure messages) and returned as stored on every later one. While a
-    // cluster-chain directory is scanned, progress holds the percentage done and
-    // the front end's message queue is pumped after every entry.
-    std::vector<DriveItem*> ExpandItem(DriveItem& item, std::int32_t& progress);
-
-    // Fills fat (m_sectorsPerFat sectors) with the volume's first FAT copy, or the
-    // second one when the first does not read whole. 0 when neither does.
-    int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat);
-
-    // The number of clusters in a chain; 0 for an empty one.
-    std::uint32_t CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
-                                  const FatImage& fat) const;
-    // Stores the first count clusters of a chain; returns the cluster after them.
-    std::uint32_t StoreFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
-                                  std::uint32_t* chain, std::uint32_t count,
-                                  const FatImage& fat) const;
+protected:
+    CoreFrontend& Frontend() const { return m_frontend; }
+    // The scratch address of the drive tree's reads (BIOS services only).
+    ChsAddress& Chs() { return m_chs; }
 
 private:
-    void ExpandPartitionTable(DriveItem& item);
-    void ExpandVolume(DriveItem& item);
-    void ExpandFixedRoot(DriveItem& item);
-    void ExpandChainDirectory(DriveItem& item, std::int32_t& progress);
-    std::unique_ptr<DriveItem> MakeEntryItem(const DriveItem& directory, ByteSpan entries,
-                                             std::size_t index);
-
     int OpenBiosServices();
     void EnumerateDisks();
     void EnumerateFloppies();
@@ -131,17 +112,17 @@ private:
     std::string BiosLibraryPath() const;
     std::size_t ReadDevice(std::uint16_t drive, std::uint64_t offset,
                            std::span<std::uint8_t> buffer);
-    int ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run);
-    int ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run);
+    int ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run,
+                              UnreadableSectors* unreadable);
+    int ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run,
+                            UnreadableSectors* unreadable);
     void RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
-                             std::span<std::uint8_t> run);
+                             std::span<std::uint8_t> run, UnreadableSectors* unreadable,
+                             std::uint32_t firstIndex);
 
     CoreFrontend& m_frontend;
     DriveAccessOptions m_options;
     std::vector<OpenError> m_openProblems;
-    // The partition scan's running values as they stood when each extended
-    // partition was found, so that its record resolves the same way later.
-    std::map<const DriveItem*, ExtendedScan> m_extendedScans;
 
     std::intptr_t m_hVxd = disk32::kInvalidDriverHandle;
     disk32::ReadDisk32Fn m_pfnReadDisk32 = nullptr;
@@ -156,7 +137,7 @@ private:
     std::uint8_t* m_pWorkBuffer = nullptr;
     std::uint32_t m_floppyCount = 0;
     std::int32_t m_hardDiskCount = 0;
-    ChsAddress m_chs;  // scratch address for the drive tree's reads (BIOS services only)
+    ChsAddress m_chs;
 };
 
 }  // namespace moravel

@@ -7,9 +7,9 @@
 
 namespace moravel {
 
-// A zero-filled block of memory, the program's only way of getting a buffer for
-// sectors, FATs, chains and clusters. Allocation can fail (the block is then
-// empty and tests false), and every site reports that failure itself.
+// A zero-filled, page-aligned block of memory, the program's only way of getting
+// a buffer for sectors, FATs, chains and clusters. Allocation can fail (the block
+// is then empty and tests false), and every site reports that failure itself.
 class MemoryBlock {
 public:
     MemoryBlock() = default;
@@ -25,10 +25,11 @@ public:
     void Release();
 
 private:
-    struct FreeDeleter {
+    struct Deleter {
+        std::size_t mapped;  // the length of a mapped block; 0 for a heap block
         void operator()(std::uint8_t* bytes) const;
     };
-    std::unique_ptr<std::uint8_t[], FreeDeleter> m_bytes;
+    std::unique_ptr<std::uint8_t[], Deleter> m_bytes;
     std::size_t m_size = 0;
     bool m_valid = false;
 };

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 
 #include "DriveAccess.h"
 #include "Sector.h"
@@ -32,6 +33,11 @@ int ItemToChs(const DriveItem& item, ChsAddress& chs) {
 
 int DriveAccess::ReadSectors(const DriveItem& item, ChsAddress* chs,
                              std::span<std::uint8_t> buffer) {
+    return ReadSectors(item, chs, buffer, nullptr);
+}
+
+int DriveAccess::ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer,
+                             UnreadableSectors* unreadable) {
     const std::uint64_t bytes = SectorsToBytes(item.m_sectorCount);
     if (buffer.size() < bytes) {
         return 0;
@@ -41,12 +47,12 @@ int DriveAccess::ReadSectors(const DriveItem& item, ChsAddress* chs,
     if (chs == nullptr) {
         chs = &scratch;
     }
-    return m_isWin9x != 0 ? ReadSectorsFromBios(item, chs, run)
-                          : ReadSectorsFromDevice(item, chs, run);
+    return m_isWin9x != 0 ? ReadSectorsFromBios(item, chs, run, unreadable)
+                          : ReadSectorsFromDevice(item, chs, run, unreadable);
 }
 
 int DriveAccess::ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs,
-                                       std::span<std::uint8_t> run) {
+                                       std::span<std::uint8_t> run, UnreadableSectors* unreadable) {
     const std::uint64_t offset =
         SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector);
     std::size_t got = ReadDevice(item.m_drive, offset, run);
@@ -63,12 +69,12 @@ int DriveAccess::ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs,
     if (item.m_sectorCount == 1) {
         return 0;
     }
-    RetrySectorBySector(item, chs, item.m_sectorCount, run);
+    RetrySectorBySector(item, chs, item.m_sectorCount, run, unreadable, 0);
     return 0;
 }
 
 int DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
-                                     std::span<std::uint8_t> run) {
+                                     std::span<std::uint8_t> run, UnreadableSectors* unreadable) {
     if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
         return 0;  // without a geometry no request can be addressed
     }
@@ -79,9 +85,9 @@ int DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
         const int overflow = ItemToChs(work, *chs);
         std::uint32_t chunk = item.m_sectorsPerTrack - (chs->m_sector & 0x3Fu) + 1;
         chunk = std::min(chunk, remaining);
-        const auto place =
-            run.subspan(static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount - remaining)),
-                        static_cast<std::size_t>(SectorsToBytes(chunk)));
+        const std::uint32_t done = item.m_sectorCount - remaining;
+        const auto place = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
+                                       static_cast<std::size_t>(SectorsToBytes(chunk)));
         const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
         if (m_pfnReadDisk32(item.m_drive, chs->m_cylinder, chs->m_head, chs->m_sector, chunk,
                             place.data(), item.m_partitionStart + work.m_relativeSector,
@@ -91,7 +97,7 @@ int DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
             }
             // Also for a one-sector chunk of a longer run: an unreadable sector
             // must never keep whatever the buffer held before.
-            RetrySectorBySector(work, chs, chunk, place);
+            RetrySectorBySector(work, chs, chunk, place, unreadable, done);
             result = 0;
         }
         remaining -= chunk;
@@ -101,14 +107,23 @@ int DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
 }
 
 void DriveAccess::RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
-                                      std::span<std::uint8_t> run) {
+                                      std::span<std::uint8_t> run, UnreadableSectors* unreadable,
+                                      std::uint32_t firstIndex) {
     DriveItem single = first;
     single.m_sectorCount = 1;
+    const std::optional<std::uint64_t> end = DiskBytes(first.m_drive);
     for (std::uint32_t i = 0; i < count; ++i) {
         single.m_relativeSector = first.m_relativeSector + i;
         const auto sector = run.subspan(static_cast<std::size_t>(SectorsToBytes(i)), kSectorSize);
-        if (ReadSectors(single, chs, sector) == 0) {
+        // A sector past the end of the disk cannot be read: asking for it would
+        // only cost a request per sector of a run that may be gigabytes long.
+        const bool pastEnd = end && SectorsToBytes(std::uint64_t{single.m_partitionStart} +
+                                                   single.m_relativeSector) >= *end;
+        if (pastEnd || ReadSectors(single, chs, sector) == 0) {
             std::fill(sector.begin(), sector.end(), kUnreadableFill);
+            if (unreadable != nullptr) {
+                unreadable->push_back(firstIndex + i);
+            }
         }
     }
 }

@@ -1,6 +1,8 @@
 #include "SectorSource.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +34,21 @@ public:
             done += static_cast<std::size_t>(got);
         }
         return done;
+    }
+
+    std::optional<std::uint64_t> Size() const override {
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0) {
+            return std::nullopt;
+        }
+        if (S_ISREG(info.st_mode)) {
+            return static_cast<std::uint64_t>(info.st_size);
+        }
+        std::uint64_t bytes = 0;
+        if (S_ISBLK(info.st_mode) && ::ioctl(m_fd, BLKGETSIZE64, &bytes) == 0) {
+            return bytes;
+        }
+        return std::nullopt;
     }
 
 private:

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -18,6 +19,9 @@ public:
     // Reads up to buffer.size() bytes at the offset and returns how many arrived
     // before the end of the source or the first read error (0 when none did).
     virtual std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
+
+    // The number of bytes the source holds, when it can be told: nothing lies beyond it.
+    virtual std::optional<std::uint64_t> Size() const { return std::nullopt; }
 };
 
 // Why a path could not be opened, for the front ends to show.

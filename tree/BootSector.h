@@ -26,9 +26,10 @@ struct BootSector {
     // The 16-bit count when it is nonzero, else the 32-bit one.
     std::uint32_t TotalSectors() const;
     std::uint32_t SectorsPerFat(std::uint16_t fatKind) const;
-    // A sector of 0 bytes or a cluster of 0 sectors cannot be decoded (an
-    // unformatted partition, say): no FAT kind, no children.
-    bool Decodable() const { return bytesPerSector != 0 && sectorsPerCluster != 0; }
+    // Every read and every cluster counts sectors of 512 bytes, so a volume whose
+    // sectors are of another size (or of none: an unformatted partition, say), or
+    // whose clusters hold no sector, cannot be read: no FAT kind, no children.
+    bool Decodable() const { return bytesPerSector == 512 && sectorsPerCluster != 0; }
 };
 
 // Decodes the first 512 bytes of a volume.

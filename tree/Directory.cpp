@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "DriveTree.h"
 #include "FatChain.h"
-#include "disk/DriveAccess.h"
 #include "disk/Sector.h"
 
 namespace moravel {
@@ -101,8 +101,8 @@ std::uint64_t FileSizeFromChain(std::uint32_t directorySize, std::uint64_t alloc
     return directorySize + (allocatedBytes - directorySize) / kUnit * kUnit;
 }
 
-std::unique_ptr<DriveItem> DriveAccess::MakeEntryItem(const DriveItem& directory, ByteSpan entries,
-                                                      std::size_t index) {
+std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, ByteSpan entries,
+                                                    std::size_t index) const {
     const ByteSpan entry = EntryAt(entries, index);
     auto child = std::make_unique<DriveItem>();
     child->m_drive = directory.m_drive;
@@ -132,16 +132,16 @@ std::unique_ptr<DriveItem> DriveAccess::MakeEntryItem(const DriveItem& directory
     return child;
 }
 
-void DriveAccess::ExpandFixedRoot(DriveItem& item) {
+void DriveTree::ExpandFixedRoot(DriveItem& item) {
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
     if (!buffer) {
-        ShowFailure(m_frontend, "internal error 00017");
+        ShowFailure(Frontend(), "internal error 00017");
         return;
     }
     // Unreadable sectors come back as 0xE5, that is as deleted entries, so the
     // scan goes on over what could be read.
-    if (ReadSectors(item, &m_chs, buffer.Bytes()) == 0) {
-        ShowFailure(m_frontend, "internal error 00018");
+    if (ReadSectors(item, &Chs(), buffer.Bytes()) == 0) {
+        ShowFailure(Frontend(), "internal error 00018");
     }
     const std::size_t entries = buffer.Size() / kDirectoryEntrySize;
     for (std::size_t i = 0; i < entries; ++i) {
@@ -155,64 +155,81 @@ void DriveAccess::ExpandFixedRoot(DriveItem& item) {
     }
 }
 
-void DriveAccess::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
+void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
+    // A FAT that cannot be the volume's is not read: neither copy is usable.
+    if (!FatFits(item)) {
+        ShowFailure(Frontend(), "internal error 00020");
+        return;
+    }
     // One FAT image serves the directory's own chain and every file's size.
     MemoryBlock fatBuffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorsPerFat));
     if (!fatBuffer) {
-        ShowFailure(m_frontend, "internal error 00019");
+        ShowFailure(Frontend(), "internal error 00019");
         return;
     }
     if (LoadFat(item, fatBuffer.Bytes()) == 0) {
-        ShowFailure(m_frontend, "internal error 00020");
+        ShowFailure(Frontend(), "internal error 00020");
         return;
     }
     const FatImage fat{fatBuffer.Bytes(), LastClusterOf(item)};
-    const std::uint32_t clusters = CountFatEntries(item.m_firstCluster, item.m_fatKind, fat);
+    std::uint32_t clusters = CountFatEntries(item.m_firstCluster, item.m_fatKind, fat);
     if (clusters == 0) {
         return;
     }
     MemoryBlock chainBuffer = MemoryBlock::Allocate(std::size_t{clusters} * sizeof(std::uint32_t));
     if (!chainBuffer) {
-        ShowFailure(m_frontend, "internal error 00021");
+        ShowFailure(Frontend(), "internal error 00021");
         return;
     }
     auto* chain = reinterpret_cast<std::uint32_t*>(chainBuffer.Data());
     StoreFatEntries(item.m_firstCluster, item.m_fatKind, chain, clusters, fat);
 
-    const std::uint64_t directoryBytes =
-        SectorsToBytes(std::uint64_t{clusters} * item.m_sectorsPerCluster);
-    MemoryBlock directory = MemoryBlock::Allocate(static_cast<std::size_t>(directoryBytes));
+    const std::uint64_t clusterBytes = SectorsToBytes(item.m_sectorsPerCluster);
+    const std::uint64_t mostClusters =
+        std::max<std::uint64_t>(1, kMaxDirectoryBytes / clusterBytes);
+    if (clusters > mostClusters) {
+        ShowFailure(Frontend(),
+                    "The folder's cluster chain is longer than a folder can be: only "
+                    "its first 65,536 entries are read.");
+        clusters = static_cast<std::uint32_t>(mostClusters);
+    }
+    MemoryBlock directory =
+        MemoryBlock::Allocate(static_cast<std::size_t>(clusters * clusterBytes));
     if (!directory) {
-        ShowFailure(m_frontend, "internal error 00022");
+        ShowFailure(Frontend(), "internal error 00022");
         return;
     }
     if (ReadClusters(chain, item, clusters, directory.Bytes()) == 0) {
-        ShowFailure(m_frontend, "Failed to access the sub directory");
+        ShowFailure(Frontend(), "Failed to access the sub directory");
         return;
     }
     chainBuffer.Release();
+    ScanChainEntries(item, directory.Bytes(), fat, progress);
+}
 
-    const std::uint64_t entries = directoryBytes / kDirectoryEntrySize;
+void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
+                                 std::int32_t& progress) {
+    const std::uint64_t entries = directory.size() / kDirectoryEntrySize;
     const std::uint64_t clusterBytes =
         std::uint64_t{item.m_sectorsPerCluster} * item.m_bytesPerSector;
     for (std::uint64_t i = 0; i < entries; ++i) {
         progress = static_cast<std::int32_t>(i * 100 / entries);
-        m_frontend.PostScanProgress();
-        m_frontend.PumpMessages();
+        Frontend().PostScanProgress();
+        Frontend().PumpMessages();
 
         const auto index = static_cast<std::size_t>(i);
-        const EntryVerdict verdict = FilterEntry(EntryAt(directory.Bytes(), index), true);
+        const EntryVerdict verdict = FilterEntry(EntryAt(directory, index), true);
         if (verdict == EntryVerdict::End) {
             break;
         }
         if (verdict == EntryVerdict::Skip) {
             continue;
         }
-        auto child = MakeEntryItem(item, directory.Bytes(), index);
+        auto child = MakeEntryItem(item, directory, index);
         if (!child->IsDirectory()) {
             const std::uint32_t fileClusters =
                 CountFatEntries(child->m_firstCluster, child->m_fatKind, fat);
-            child->m_fileSize = FileSizeFromChain(EntrySize(EntryAt(directory.Bytes(), index)),
+            child->m_fileSize = FileSizeFromChain(EntrySize(EntryAt(directory, index)),
                                                   fileClusters * clusterBytes);
         }
         item.m_children.Append(std::move(child));

@@ -1,8 +1,20 @@
-#include "disk/DriveAccess.h"
+#include "DriveTree.h"
 
 namespace moravel {
 
-std::vector<DriveItem*> DriveAccess::ExpandItem(DriveItem& item, std::int32_t& progress) {
+DriveTree::~DriveTree() = default;
+
+int DriveTree::Open() {
+    m_partitionScan.Clear();
+    return DriveAccess::Open();
+}
+
+int DriveTree::Close() {
+    m_partitionScan.Clear();
+    return DriveAccess::Close();
+}
+
+std::vector<DriveItem*> DriveTree::ExpandItem(DriveItem& item, std::int32_t& progress) {
     progress = 0;
     if (item.m_expanded == 1) {
         return item.m_children.Pointers();

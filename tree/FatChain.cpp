@@ -1,5 +1,7 @@
 #include "FatChain.h"
 
+#include <optional>
+
 #include "disk/DriveItem.h"
 
 namespace moravel {
@@ -7,20 +9,6 @@ namespace moravel {
 namespace {
 
 constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
-
-std::uint32_t EntriesIn(const FatImage& fat, std::uint16_t fatKind) {
-    const std::size_t bytes = fat.bytes.size();
-    switch (fatKind) {
-        case Fat12:
-            return static_cast<std::uint32_t>(bytes * 2 / 3);
-        case Fat16:
-            return static_cast<std::uint32_t>(bytes / 2);
-        case Fat32:
-            return static_cast<std::uint32_t>(bytes / 4);
-        default:
-            return 0;
-    }
-}
 
 bool KnownKind(std::uint16_t fatKind) {
     return fatKind == Fat12 || fatKind == Fat16 || fatKind == Fat32;
@@ -73,19 +61,51 @@ std::uint32_t CountChain(std::uint32_t firstCluster, std::uint16_t fatKind, cons
     if (!KnownKind(fatKind) || EndsChain(fatKind, firstCluster, fat.lastCluster)) {
         return 0;
     }
-    // A chain visits each entry once at most; more steps than entries is a cycle.
-    const std::uint32_t maxSteps = EntriesIn(fat, fatKind);
-    std::uint32_t count = 1;
-    std::uint32_t cluster = firstCluster;
-    while (count <= maxSteps) {
-        const std::uint32_t next = NextCluster(fat, fatKind, cluster);
+    // The cluster after c, or nothing where the chain ends.
+    const auto step = [&](std::uint32_t c) -> std::optional<std::uint32_t> {
+        const std::uint32_t next = NextCluster(fat, fatKind, c);
         if (EndsChain(fatKind, next, fat.lastCluster)) {
-            return count;
+            return std::nullopt;
         }
-        ++count;
-        cluster = next;
+        return next;
+    };
+    const std::uint32_t first = fatKind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+
+    // Brent's cycle search: the hare runs ahead, the tortoise waits at powers of
+    // two. Linear time and no memory, whatever the table holds. A chain without
+    // a cycle ends under the hare.
+    std::uint64_t power = 1;
+    std::uint32_t cycle = 1;
+    std::uint32_t length = 1;
+    std::uint32_t tortoise = first;
+    std::optional<std::uint32_t> hare = step(first);
+    while (hare && *hare != tortoise) {
+        if (power == cycle) {
+            tortoise = *hare;
+            power *= 2;
+            cycle = 0;
+        }
+        hare = step(*hare);
+        ++cycle;
+        ++length;
     }
-    return maxSteps;
+    if (!hare) {
+        return length;
+    }
+    // A cycle of `cycle` clusters: the chain holds the clusters before it and one
+    // round of it, and ends where it would come back to a cluster it has had.
+    std::uint32_t ahead = first;
+    for (std::uint32_t i = 0; i < cycle; ++i) {
+        ahead = *step(ahead);
+    }
+    std::uint32_t behind = first;
+    std::uint32_t lead = 0;
+    while (behind != ahead) {
+        behind = *step(behind);
+        ahead = *step(ahead);
+        ++lead;
+    }
+    return lead + cycle;
 }
 
 std::uint32_t StoreChain(std::uint32_t firstCluster, std::uint16_t fatKind,

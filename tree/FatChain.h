@@ -28,8 +28,9 @@ std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint3
 bool EndsChain(std::uint16_t fatKind, std::uint32_t value, std::uint32_t lastCluster);
 
 // The number of clusters in the chain that starts at firstCluster; 0 for an empty
-// chain or a kind other than FAT12, FAT16 or FAT32. A chain that runs in a
-// cycle is cut after as many steps as the image has entries.
+// chain or a kind other than FAT12, FAT16 or FAT32. A chain that runs in a cycle
+// ends before its first repeated cluster: every cluster it counts is a different
+// one. Linear time in the chain's length, no memory.
 std::uint32_t CountChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat);
 
 // Stores the first chain.size() cluster numbers of the chain into chain; returns

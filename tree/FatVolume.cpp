@@ -1,8 +1,8 @@
 #include <cstdio>
 
 #include "BootSector.h"
+#include "DriveTree.h"
 #include "FatChain.h"
-#include "disk/DriveAccess.h"
 #include "disk/Sector.h"
 
 namespace moravel {
@@ -28,15 +28,15 @@ std::unique_ptr<DriveItem> VolumePart(const DriveItem& volume, const BootSector&
 
 }  // namespace
 
-void DriveAccess::ExpandVolume(DriveItem& item) {
+void DriveTree::ExpandVolume(DriveItem& item) {
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
     if (!buffer) {
-        ShowFailure(m_frontend, "internal error 00015");
+        ShowFailure(Frontend(), "internal error 00015");
         return;
     }
     // A floppy may have been changed since it was last read: open it afresh.
-    if (m_isWin9x == 0 && item.m_drive < kFirstHardDisk && !ReopenFloppy(item.m_drive)) {
-        ShowFailure(m_frontend, "Drive is inaccessible!");
+    if (!IsBiosServices() && item.m_drive < kFirstHardDisk && !ReopenFloppy(item.m_drive)) {
+        ShowFailure(Frontend(), "Drive is inaccessible!");
         return;
     }
     if (buffer.Size() < kSectorSize || RawReadItem(item, buffer.Bytes()) != RawRead::Ok) {
@@ -81,26 +81,46 @@ void DriveAccess::ExpandVolume(DriveItem& item) {
     item.m_children.Append(std::move(root));
 }
 
-int DriveAccess::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat) {
+bool DriveTree::FatFits(const DriveItem& item) const {
+    const std::uint64_t fatBytes = SectorsToBytes(item.m_sectorsPerFat);
+    if (item.m_sectorsPerFat > item.m_totalSectors || item.m_sectorsPerCluster == 0) {
+        return false;
+    }
+    // Even a FAT32 table needs no more than 4 bytes for each cluster the volume
+    // could hold (and the two reserved entries), rounded up to a whole sector.
+    const std::uint64_t clusters = item.m_totalSectors / item.m_sectorsPerCluster;
+    if (fatBytes > 4 * (clusters + 2) + kSectorSize) {
+        return false;
+    }
+    const std::optional<std::uint64_t> disk = DiskBytes(item.m_drive);
+    const std::uint64_t end = SectorsToBytes(std::uint64_t{item.m_partitionStart} +
+                                             item.m_reservedSectors + item.m_sectorsPerFat);
+    return !disk || end <= *disk;
+}
+
+int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat) {
+    if (!FatFits(item)) {
+        return 0;
+    }
     DriveItem work = item;
     work.m_sectorCount = item.m_sectorsPerFat;
     work.m_relativeSector = item.m_reservedSectors;
-    if (ReadSectors(work, &m_chs, fat) != 0) {
+    if (ReadSectors(work, &Chs(), fat) != 0) {
         return 1;
     }
     // The first copy is damaged: the second one follows it directly.
     work.m_relativeSector += item.m_sectorsPerFat;
-    return ReadSectors(work, &m_chs, fat);
+    return ReadSectors(work, &Chs(), fat);
 }
 
-std::uint32_t DriveAccess::CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
-                                           const FatImage& fat) const {
+std::uint32_t DriveTree::CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+                                         const FatImage& fat) const {
     return CountChain(firstCluster, fatKind, fat);
 }
 
-std::uint32_t DriveAccess::StoreFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
-                                           std::uint32_t* chain, std::uint32_t count,
-                                           const FatImage& fat) const {
+std::uint32_t DriveTree::StoreFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+                                         std::uint32_t* chain, std::uint32_t count,
+                                         const FatImage& fat) const {
     return StoreChain(firstCluster, fatKind, {chain, count}, fat);
 }
 

@@ -1,26 +1,16 @@
 #include "PartitionTable.h"
 
-#include "disk/DriveAccess.h"
+#include "DriveTree.h"
 #include "disk/Sector.h"
 
 namespace moravel {
 
 namespace {
 
-// Module-wide, as the scan of one disk's chain of extended boot records needs
-// them. Each extended item also keeps the values that were in force when it was
-// found, so that its record is resolved the same way whichever disk was read last.
-std::uint32_t g_extendedBase = 0;
-std::uint32_t g_linkOffset = 0;
-
 constexpr std::size_t kTableOffset = 446;
 constexpr std::size_t kEntrySize = 16;
 
 }  // namespace
-
-ExtendedScan CurrentExtendedScan() {
-    return {g_extendedBase, g_linkOffset};
-}
 
 std::vector<PartitionEntry> DecodePartitionTable(ByteSpan sector) {
     std::vector<PartitionEntry> entries;
@@ -60,31 +50,76 @@ PartitionType ClassifyPartition(std::uint8_t type) {
     }
 }
 
-void DriveAccess::ExpandPartitionTable(DriveItem& item) {
+std::uint32_t PartitionStart(const PartitionEntry& entry, bool inMasterRecord, ExtendedScan& scan) {
+    if (inMasterRecord) {
+        if (IsExtendedType(entry.type)) {
+            scan.extendedBase = entry.startLba;
+        }
+        return entry.startLba;
+    }
+    if (IsExtendedType(entry.type)) {
+        scan.linkOffset = entry.startLba;
+        return scan.extendedBase + entry.startLba;
+    }
+    return scan.extendedBase + scan.linkOffset + entry.startLba;
+}
+
+ExtendedScan PartitionScan::ContextOf(const DriveItem& extended) const {
+    const auto found = m_contexts.find(&extended);
+    return found != m_contexts.end() ? found->second : ExtendedScan{};
+}
+
+void PartitionScan::Found(const DriveItem& extended, ExtendedScan context) {
+    m_contexts[&extended] = context;
+}
+
+bool PartitionScan::FirstRead(std::uint16_t drive, std::uint32_t sector) {
+    return m_recordsRead[drive].insert(sector).second;
+}
+
+void PartitionScan::MarkRepeated(const DriveItem& item, std::uint32_t sector) {
+    m_repeated[&item] = sector;
+}
+
+std::optional<std::uint32_t> PartitionScan::Repeated(const DriveItem& item) const {
+    const auto found = m_repeated.find(&item);
+    if (found == m_repeated.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void PartitionScan::Clear() {
+    m_contexts.clear();
+    m_recordsRead.clear();
+    m_repeated.clear();
+}
+
+void DriveTree::ExpandPartitionTable(DriveItem& item) {
     const bool disk = item.m_kind == KindDisk;
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
     if (!buffer) {
-        ShowFailure(m_frontend, disk ? "internal error 00009" : "internal error 00012");
+        ShowFailure(Frontend(), disk ? "internal error 00009" : "internal error 00012");
         return;
     }
-    if (disk) {
-        g_extendedBase = 0;
-        g_linkOffset = 0;
-    } else if (const auto found = m_extendedScans.find(&item); found != m_extendedScans.end()) {
-        g_extendedBase = found->second.extendedBase;
-        g_linkOffset = found->second.linkOffset;
+    // A chain of extended boot records that leads back to a record of this disk
+    // (itself, an earlier link, the master boot record) would be followed for ever.
+    if (!m_partitionScan.FirstRead(item.m_drive, item.m_partitionStart)) {
+        m_partitionScan.MarkRepeated(item, item.m_partitionStart);
+        return;
     }
     switch (RawReadItem(item, buffer.Bytes())) {
         case RawRead::Ok:
             break;
         case RawRead::BiosServiceFailed:
-            ShowFailure(m_frontend, disk ? "internal error 00010" : "internal error 00013");
+            ShowFailure(Frontend(), disk ? "internal error 00010" : "internal error 00013");
             return;
         case RawRead::DeviceReadShort:
-            ShowFailure(m_frontend, disk ? "internal error 00011" : "internal error 00014");
+            ShowFailure(Frontend(), disk ? "internal error 00011" : "internal error 00014");
             return;
     }
 
+    ExtendedScan scan = disk ? ExtendedScan{} : m_partitionScan.ContextOf(item);
     for (const PartitionEntry& entry : DecodePartitionTable(buffer.Bytes())) {
         const PartitionType type = ClassifyPartition(entry.type);
         auto child = std::make_unique<DriveItem>();
@@ -98,19 +133,9 @@ void DriveAccess::ExpandPartitionTable(DriveItem& item) {
         child->m_startSector = entry.startSector;
         child->m_sectorCount = 1;
         child->m_relativeSector = 0;
-        if (disk) {
-            if (IsExtendedType(entry.type)) {
-                g_extendedBase = entry.startLba;
-            }
-            child->m_partitionStart = entry.startLba;
-        } else if (IsExtendedType(entry.type)) {
-            g_linkOffset = entry.startLba;
-            child->m_partitionStart = g_extendedBase + entry.startLba;
-        } else {
-            child->m_partitionStart = g_extendedBase + g_linkOffset + entry.startLba;
-        }
+        child->m_partitionStart = PartitionStart(entry, disk, scan);
         if (child->m_kind == KindExtended) {
-            m_extendedScans[child.get()] = {g_extendedBase, g_linkOffset};
+            m_partitionScan.Found(*child, scan);
         }
         item.m_children.Append(std::move(child));
     }

@@ -4,8 +4,9 @@
 #include <string_view>
 #include <vector>
 
+#include "PartitionScan.h"
 #include "disk/ByteOrder.h"
-#include "disk/DriveAccess.h"
+#include "disk/DriveItem.h"
 
 namespace moravel {
 
@@ -35,7 +36,10 @@ inline bool IsExtendedType(std::uint8_t type) {
     return type == 0x05 || type == 0x0F;
 }
 
-// The values the most recent scan left behind.
-ExtendedScan CurrentExtendedScan();
+// Where each table entry's partition starts: a disk's own entries at their LBA
+// (an extended one also sets the base); in an extended boot record a link at the
+// base plus its LBA (it also sets the link offset), a logical partition at base +
+// link offset + its LBA. Sums wrap at 2^32. The scan is updated as it goes.
+std::uint32_t PartitionStart(const PartitionEntry& entry, bool inMasterRecord, ExtendedScan& scan);
 
 }  // namespace moravel

@@ -5,8 +5,8 @@
 #include "Frontend.h"
 #include "copy/CopyCommand.h"
 #include "copy/CopyTarget.h"
-#include "disk/DriveAccess.h"
 #include "res/Resources.h"
+#include "tree/DriveTree.h"
 
 namespace moravel {
 
@@ -36,7 +36,7 @@ public:
     // the copy ends after its current cluster, and the window closes then.
     bool OnClose();
 
-    DriveAccess& Drives() { return m_driveAccess; }
+    DriveTree& Drives() { return m_driveAccess; }
 
 private:
     enum class Placement { List, Nowhere, Tree };
@@ -52,7 +52,7 @@ private:
     int m_icon = res::kApplicationIcon;
     int m_tree = res::kFolderTree;
     int m_fileList = res::kFileList;
-    DriveAccess m_driveAccess;
+    DriveTree m_driveAccess;
     std::int32_t m_scanProgress = 0;
     int m_progress = res::kProgressBar;
     int m_status = res::kStatusLine;

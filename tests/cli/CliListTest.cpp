@@ -281,7 +281,7 @@ TEST_F(CliListTest, ResolvingAPathGivesTheSameItem) {
     DriveAccessOptions options;
     options.sources.hardDisks = {s_disk->path};
     options.sources.floppies = {s_floppy};
-    DriveAccess access(frontend, options);
+    DriveTree access(frontend, options);
     ASSERT_EQ(access.Open(), 1);
     cli::TreeWalker walker(access, frontend);
     const auto items = walker.List(cli::TreeWalker::Place{}, true);

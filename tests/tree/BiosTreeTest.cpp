@@ -14,12 +14,12 @@ using testing::PartitionSector;
 
 class BiosTreeTest : public testing::TreeFixture {
 protected:
-    DriveAccess& OpenBios(const std::string& image) {
+    DriveTree& OpenBios(const std::string& image) {
         DriveAccessOptions options;
         options.platform = DiskPlatform::BiosServices;
         options.biosLibrary = DISK32_LIBRARY;
         options.sources.hardDisks = {image};
-        m_access = std::make_unique<DriveAccess>(m_frontend, options);
+        m_access = std::make_unique<DriveTree>(m_frontend, options);
         EXPECT_EQ(m_access->Open(), 1);
         return *m_access;
     }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
 #include <vector>
 
 #include "disk/DriveItem.h"
@@ -128,15 +130,66 @@ TEST(FatChainTest, AChainNeverLeavesTheImage) {
     EXPECT_EQ(Store(2, Fat32, Image(table), 5), (std::vector<std::uint32_t>{2, 7, 1000, 0, 0}));
 }
 
-TEST(FatChainTest, ACycleIsCutAfterAsManyStepsAsTheImageHasEntries) {
+// The chain a careful reader would take: every cluster once, up to the end mark
+// or the first cluster that came before.
+std::vector<std::uint32_t> WalkWithMemory(std::uint32_t first, std::uint16_t kind,
+                                          const FatImage& fat) {
+    std::vector<std::uint32_t> chain;
+    std::set<std::uint32_t> seen;
+    for (std::uint32_t c = first; !EndsChain(kind, c, fat.lastCluster) && seen.insert(c).second;
+         c = NextCluster(fat, kind, c)) {
+        chain.push_back(c);
+    }
+    return chain;
+}
+
+TEST(FatChainTest, AChainThatLoopsEndsBeforeItsFirstRepeatedCluster) {
     FatTable table(16, 32);
-    table.Set(2, 3);
-    table.Set(3, 4);
-    table.Set(4, 2);
-    EXPECT_EQ(CountChain(2, Fat16, Image(table)), 32u);
+    table.Chain({2, 3, 4});
+    table.Set(4, 2);  // back to the first cluster
+    EXPECT_EQ(CountChain(2, Fat16, Image(table)), 3u);
+    EXPECT_EQ(Store(2, Fat16, Image(table), 3), (std::vector<std::uint32_t>{2, 3, 4}));
+
     FatTable self(32, 16);
     self.Set(9, 9);
-    EXPECT_EQ(CountChain(9, Fat32, Image(self)), 16u);
+    EXPECT_EQ(CountChain(9, Fat32, Image(self)), 1u);
+
+    // A tail of five clusters that runs into a loop of three.
+    FatTable rho(12, 64);
+    rho.Chain({10, 11, 30, 31, 12, 40, 41, 42});
+    rho.Set(42, 40);
+    EXPECT_EQ(CountChain(10, Fat12, Image(rho)), 8u);
+    EXPECT_EQ(Store(10, Fat12, Image(rho), 8),
+              (std::vector<std::uint32_t>{10, 11, 30, 31, 12, 40, 41, 42}));
+}
+
+// Random tables with chains that end, loop back, run into each other and leave
+// the volume: from every start the count is that of the careful walk.
+TEST(FatChainTest, CountsMatchAWalkThatRemembersEveryCluster) {
+    std::mt19937 random(20041705);
+    const auto below = [&random](std::uint32_t n) {
+        return static_cast<std::uint32_t>(random() % n);
+    };
+    for (const int bits : {12, 16, 32}) {
+        for (int round = 0; round < 20; ++round) {
+            const std::uint32_t entries = 40 + below(400);
+            FatTable table(bits, entries);
+            for (std::uint32_t c = 2; c < entries; ++c) {
+                const std::uint32_t pick = below(10);
+                table.Set(c, pick == 0 ? table.EndMark() : pick == 1 ? 0 : 2 + below(entries));
+            }
+            const auto kind = static_cast<std::uint16_t>(bits == 12   ? Fat12
+                                                         : bits == 16 ? Fat16
+                                                                      : Fat32);
+            const FatImage fat = Image(table, entries - 1);
+            for (std::uint32_t first = 0; first < entries + 2; ++first) {
+                const std::vector<std::uint32_t> expected = WalkWithMemory(first, kind, fat);
+                const auto count = static_cast<std::uint32_t>(expected.size());
+                ASSERT_EQ(CountChain(first, kind, fat), count) << bits << " from " << first;
+                EXPECT_EQ(Store(first, kind, fat, count), expected);
+            }
+        }
+    }
 }
 
 TEST(FatChainTest, OtherKindsHaveNoChains) {

@@ -118,18 +118,19 @@ TEST_F(PartitionScanTest, ASecondExpansionReturnsTheSameChildrenAndLeavesTheScan
     const auto image = NewImage("disk.img", 600ull << 20);
     image.WriteSector(0, PartitionSector({{0x0F, 1'000'000}}));
     image.WriteSector(1'000'000, PartitionSector({{0x06, 63}, {0x05, 20'000}}));
+    image.WriteSector(1'020'000, PartitionSector({{0x06, 63}}));
     Open({image.Path()});
     const auto children = Expand(Disk(0));
-    Expand(*children[0]);
-    const ExtendedScan before = CurrentExtendedScan();
-    EXPECT_EQ(before.extendedBase, 1'000'000u);
-    EXPECT_EQ(before.linkOffset, 20'000u);
+    const auto logical = Expand(*children[0]);
 
     const std::size_t reads = ReadCount();
     EXPECT_EQ(Expand(Disk(0)), children);
+    EXPECT_EQ(Expand(*children[0]), logical);
     EXPECT_EQ(ReadCount(), reads);
-    EXPECT_EQ(CurrentExtendedScan().extendedBase, before.extendedBase);
-    EXPECT_EQ(CurrentExtendedScan().linkOffset, before.linkOffset);
+    // The link still resolves against the extended partition's base and its own offset.
+    const auto next = Expand(*logical[1]);
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0]->m_partitionStart, 1'020'063u);
 }
 
 // Another disk's table scan in between must not move this disk's logical partitions.

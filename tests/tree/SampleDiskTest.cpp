@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "disk/DriveAccess.h"
 #include "support/TempDir.h"
 #include "support/Tools.h"
+#include "tree/DriveTree.h"
 #include "ui/headless/HeadlessFrontend.h"
 
 #ifndef MORAVEL_SAMPLE_DISK_TOOL
@@ -125,7 +125,7 @@ protected:
         ASSERT_EQ(s_makerStatus, 0) << s_makerOutput;
         DriveAccessOptions options;
         options.sources.hardDisks = {s_image};
-        m_access = std::make_unique<DriveAccess>(m_frontend, options);
+        m_access = std::make_unique<DriveTree>(m_frontend, options);
         ASSERT_EQ(m_access->Open(), 1);
         ASSERT_EQ(m_access->GetHardDiskCount(), 1);
     }
@@ -164,7 +164,7 @@ protected:
     static int s_makerStatus;
 
     HeadlessFrontend m_frontend;
-    std::unique_ptr<DriveAccess> m_access;
+    std::unique_ptr<DriveTree> m_access;
 };
 
 std::unique_ptr<testing::TempDir> SampleDiskTest::s_dir;

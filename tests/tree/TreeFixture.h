@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "disk/DriveAccess.h"
 #include "support/TempDir.h"
 #include "support/TestSources.h"
+#include "tree/DriveTree.h"
 #include "ui/headless/HeadlessFrontend.h"
 
 namespace moravel::testing {
@@ -23,12 +23,12 @@ protected:
         return ImageFile(m_dir.File(name), bytes);
     }
 
-    DriveAccess& Open(std::vector<std::string> hardDisks, std::vector<std::string> floppies = {}) {
+    DriveTree& Open(std::vector<std::string> hardDisks, std::vector<std::string> floppies = {}) {
         DriveAccessOptions options;
         options.sources.hardDisks = std::move(hardDisks);
         options.sources.floppies = std::move(floppies);
         options.opener = m_opener.Opener();
-        m_access = std::make_unique<DriveAccess>(m_frontend, options);
+        m_access = std::make_unique<DriveTree>(m_frontend, options);
         EXPECT_EQ(m_access->Open(), 1);
         return *m_access;
     }
@@ -64,7 +64,7 @@ protected:
     TempDir m_dir;
     TestOpener m_opener;
     HeadlessFrontend m_frontend;
-    std::unique_ptr<DriveAccess> m_access;
+    std::unique_ptr<DriveTree> m_access;
     std::int32_t m_progress = -1;
 };
 

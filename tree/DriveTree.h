@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "FatChain.h"
+#include "PartitionScan.h"
+#include "disk/ByteOrder.h"
+#include "disk/DriveAccess.h"
+
+namespace moravel {
+
+// A FAT folder holds at most 65,536 entries of 32 bytes. A cluster chain that
+// runs longer is no folder's (a damaged entry that leads into a recording, say):
+// only this much of it is read as one.
+inline constexpr std::uint64_t kMaxDirectoryBytes = 65536 * 32;
+
+// The drive tree over the disks: it turns items into their children (partition
+// tables, FAT volumes, directories) and walks FAT chains. Everything it learns is
+// kept in the items; what the partition scan carries from one record to the next
+// is kept here.
+class DriveTree : public DriveAccess {
+public:
+    using DriveAccess::DriveAccess;
+    ~DriveTree() override;
+
+    // As DriveAccess::Open and Close; the tree's own state starts afresh with the
+    // disk table.
+    int Open();
+    int Close();
+
+    // The item's children, read from the disk on the first call (which shows its
+    // own failure messages) and returned as stored on every later one. While a
+    // cluster-chain directory is scanned, progress holds the percentage done and
+    // the front end's message queue is pumped after every entry.
+    std::vector<DriveItem*> ExpandItem(DriveItem& item, std::int32_t& progress);
+
+    // Whether the FAT that the item's volume claims (m_sectorsPerFat sectors) can
+    // be its FAT at all: not larger than the volume, nor than 4 bytes for each of
+    // its clusters and a sector, nor running past the end of the disk. A FAT that
+    // cannot is neither allocated nor read.
+    bool FatFits(const DriveItem& item) const;
+
+    // Fills fat (m_sectorsPerFat sectors) with the volume's first FAT copy, or the
+    // second one when the first does not read whole. 0 when neither does, or when
+    // the FAT does not fit.
+    int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat);
+
+    // The number of clusters in a chain, up to its end or its first cluster that
+    // came before (a chain that runs in a cycle); 0 for an empty one.
+    std::uint32_t CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+                                  const FatImage& fat) const;
+    // Stores the first count clusters of a chain; returns the cluster after them.
+    std::uint32_t StoreFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+                                  std::uint32_t* chain, std::uint32_t count,
+                                  const FatImage& fat) const;
+
+    // The sector of the extended boot record that the item stands for when its
+    // expansion did not read that record, because the disk's partition chain had
+    // led to it before (a chain that links back to itself); nothing otherwise.
+    std::optional<std::uint32_t> RepeatedRecord(const DriveItem& item) const {
+        return m_partitionScan.Repeated(item);
+    }
+
+private:
+    void ExpandPartitionTable(DriveItem& item);
+    void ExpandVolume(DriveItem& item);
+    void ExpandFixedRoot(DriveItem& item);
+    void ExpandChainDirectory(DriveItem& item, std::int32_t& progress);
+    void ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
+                          std::int32_t& progress);
+    std::unique_ptr<DriveItem> MakeEntryItem(const DriveItem& directory, ByteSpan entries,
+                                             std::size_t index) const;
+
+    PartitionScan m_partitionScan;
+};
+
+}  // namespace moravel
