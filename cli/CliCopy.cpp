@@ -58,22 +58,37 @@ private:
     struct sigaction m_previous {};
 };
 
-bool IsFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+// The outcome line on stdout, and on stderr what the window's messages did not say.
+int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ostream& out) {
+    if (!report.uncreatedPath.empty()) {
+        terminal.Report(std::string(kProgram) + ": cannot create " + report.uncreatedPath + ": " +
+                        report.uncreatedReason);
+    }
+    if (report.filledSectors > 0) {
+        terminal.Report(std::string(kProgram) + ": " + FilledSectorsText(report));
+    }
+    switch (report.outcome) {
+        case CopyOutcome::Copied:
+            out << kCopySucceededText << '\n';
+            break;
+        case CopyOutcome::Incomplete:
+            out << kCopyIncompleteText << '\n';
+            break;
+        default:
+            out << kCopyFailedText << '\n';
+            break;
+    }
+    out.flush();
+    return report.outcome == CopyOutcome::Copied ? kExitOk : kExitFailureShown;
 }
 
 }  // namespace
 
-std::optional<SaveChoice> SaveChoiceFor(const std::filesystem::path& destination,
-                                        const std::string& offeredName, std::string& error) {
+SaveChoice SaveChoiceFor(const std::filesystem::path& destination, const std::string& offeredName) {
     std::error_code failure;
     if (std::filesystem::is_directory(destination, failure)) {
-        if (!IsFileName(offeredName)) {
-            error = "the file's name \"" + offeredName + "\" cannot be a file name in " +
-                    destination.string() + ": give DEST as a file path";
-            return std::nullopt;
-        }
-        return SaveChoice{(destination / offeredName).string(), offeredName};
+        const std::string name = SafeFileName(offeredName);
+        return SaveChoice{(destination / name).string(), name};
     }
     const std::string path = destination.string();
     return SaveChoice{path, path.substr(path.rfind('/') + 1)};
@@ -105,11 +120,7 @@ int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
             << " is: " << failure.message() << '\n';
         return kExitFailureShown;
     }
-    const auto choice = SaveChoiceFor(destination, Windows1252ToUtf8(source.EntryName()), error);
-    if (!choice) {
-        err << kProgram << ": " << error << '\n';
-        return kExitUsage;
-    }
+    const SaveChoice choice = SaveChoiceFor(destination, Windows1252ToUtf8(source.EntryName()));
 
     FileSystemTarget fileSystem;
     SourceGuard guarded(environment.copyTarget != nullptr ? *environment.copyTarget : fileSystem,
@@ -122,22 +133,13 @@ int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
     if (stop == nullptr && environment.catchInterrupt) {
         stop = &g_interrupted;
     }
-    CopyTerminalFrontend frontend(terminal, source, *choice, kControls,
+    CopyTerminalFrontend frontend(terminal, source, choice, kControls,
                                   environment.clock ? environment.clock : SteadySeconds(), stop);
     CopyCommand command(frontend, access, target, kControls);
     frontend.OnStop([&command] { command.RequestStop(); });
     command.Run();
     terminal.ClearProgressLine();
-    if (!guarded.Refusal().empty()) {
-        terminal.Report(std::string(kProgram) + ": not writing there: " + guarded.Refusal());
-    }
-
-    const std::string& status = frontend.StatusText();
-    if (status == kCopySucceededText || status == kCopyFailedText) {
-        out << status << '\n';
-        out.flush();
-    }
-    return status == kCopySucceededText ? kExitOk : kExitFailureShown;
+    return ReportOutcome(command.Report(), terminal, out);
 }
 
 }  // namespace moravel::cli

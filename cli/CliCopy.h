@@ -15,10 +15,9 @@
 namespace moravel::cli {
 
 // The Save dialog's answer for DEST (absolute): DEST itself, or, when DEST is an
-// existing folder, the offered name in it. Nothing when the offered name cannot
-// be a file name there (empty, "." or "..", or holding a '/'); error says why.
-std::optional<SaveChoice> SaveChoiceFor(const std::filesystem::path& destination,
-                                        const std::string& offeredName, std::string& error);
+// existing folder, the offered name in it, made safe as a file name there (see
+// SafeFileName): a name from the disk never leads out of the folder.
+SaveChoice SaveChoiceFor(const std::filesystem::path& destination, const std::string& offeredName);
 
 // Runs the copy command of the command line over opened disks: resolves the
 // tree path to a file, works out the destination, runs the Copy File command and

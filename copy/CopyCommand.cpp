@@ -23,34 +23,75 @@ std::string Fatal(const char* function) {
     return std::string("Fatal Error: Funtion m_driveAccess.") + function + "() caused an exeption.";
 }
 
-std::string Formatted(const char* pattern, const std::string& a, const std::string& b = "") {
-    std::string text = pattern;
-    for (const std::string* value : {&a, &b}) {
-        const auto at = text.find("%s");
-        if (at == std::string::npos) {
-            break;
+// The pattern with each "%s" replaced by the next value, left to right: a value
+// that itself holds "%s" (a mount point, say) is taken as it stands.
+std::string Formatted(std::string_view pattern, const std::string& a, const std::string& b = "") {
+    std::string text;
+    const std::string* values[] = {&a, &b};
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern.substr(i, 2) == "%s" && used < 2) {
+            text += *values[used++];
+            ++i;
+        } else {
+            text += pattern[i];
         }
-        text.replace(at, 2, *value);
     }
     return text;
 }
 
+// Keeps only what lies in the first `bytes` bytes of the file.
+void ClipFilled(CopyReport& report, std::uint64_t bytes) {
+    auto& ranges = report.filledRanges;
+    while (!ranges.empty() && ranges.back().first >= bytes) {
+        ranges.pop_back();
+    }
+    if (!ranges.empty() && ranges.back().last >= bytes) {
+        ranges.back().last = bytes - 1;
+    }
+    report.filledSectors = 0;
+    for (const ByteRange& range : ranges) {
+        report.filledSectors += (range.last - range.first) / kSectorSize + 1;
+    }
+}
+
 }  // namespace
+
+std::string FilledSectorsText(const CopyReport& report) {
+    std::string text = std::to_string(report.filledSectors) +
+                       (report.filledSectors == 1 ? " sector" : " sectors") +
+                       " could not be read and " + (report.filledSectors == 1 ? "was" : "were") +
+                       " filled with 0xE5 bytes: bytes ";
+    const std::size_t shown = std::min(report.filledRanges.size(), kFilledRangesShown);
+    for (std::size_t i = 0; i < shown; ++i) {
+        const ByteRange& range = report.filledRanges[i];
+        text +=
+            (i == 0 ? "" : ", ") + std::to_string(range.first) + "-" + std::to_string(range.last);
+    }
+    return text + (report.filledRanges.size() > shown ? ", ..." : ".");
+}
 
 CopyCommand::CopyCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
                          CopyControls controls)
     : m_frontend(frontend), m_drives(drives), m_target(target), m_controls(controls) {}
 
+CopyCommand::~CopyCommand() {
+    if (m_output != nullptr) {
+        m_output->Close();
+    }
+}
+
 void CopyCommand::ShowError(const std::string& text, MessageButtons buttons, MessageIcon icon) {
     m_frontend.ShowMessage(text, ApplicationTitle(), buttons, icon);
 }
 
-void CopyCommand::EnableSelection() {
-    m_frontend.EnableControl(m_controls.tree, true);
-    m_frontend.EnableControl(m_controls.fileList, true);
+void CopyCommand::EnableSelection(bool enable) {
+    m_frontend.EnableControl(m_controls.tree, enable);
+    m_frontend.EnableControl(m_controls.fileList, enable);
 }
 
 void CopyCommand::Run() {
+    m_report = CopyReport{};
     const int row = m_frontend.SelectedListRow();
     DriveItem* source = row < 0 ? nullptr : m_frontend.ListRowData(row);
     if (source == nullptr) {
@@ -60,11 +101,11 @@ void CopyCommand::Run() {
     if (!ChooseDestination(*source)) {
         return;
     }
-    m_frontend.EnableControl(m_controls.tree, false);
-    m_frontend.EnableControl(m_controls.fileList, false);
-    if (!CreateFirstOutput()) {
-        ShowError(kCannotCreate, MessageButtons::Ok, MessageIcon::Hand);
-        EnableSelection();
+    EnableSelection(false);
+    const std::string first = m_split ? PartName(m_name, 1) : m_name.base + m_name.extension;
+    m_part = 1;
+    if (!CreateOutput(first)) {
+        End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
         return;
     }
     CopyClusters(*source);
@@ -72,7 +113,8 @@ void CopyCommand::Run() {
 
 // Asks for the destination and checks its drive; false when the command ends here.
 bool CopyCommand::ChooseDestination(const DriveItem& source) {
-    const auto choice = m_frontend.AskSaveFileName(std::string(source.EntryName()));
+    // The name on the disk is untrusted: as a file name it must stay in the folder.
+    const auto choice = m_frontend.AskSaveFileName(SafeFileName(source.EntryName()));
     if (!choice) {
         return false;
     }
@@ -80,6 +122,7 @@ bool CopyCommand::ChooseDestination(const DriveItem& source) {
     const DestinationVolume volume =
         m_target.VolumeOf(choice->path).value_or(DestinationVolume{FolderOf(choice->path), ""});
     if (IsRefusedFileSystem(volume.fileSystem)) {
+        m_report.outcome = CopyOutcome::Refused;
         m_frontend.ShowMessage(
             Formatted("The destination drive %s uses the %s file system.\nOnly FAT32 and NTFS "
                       "file stystems are supported.",
@@ -103,65 +146,116 @@ bool CopyCommand::ChooseDestination(const DriveItem& source) {
     return true;
 }
 
-bool CopyCommand::CreateFirstOutput() {
-    m_part = 1;
-    const std::string name = m_split ? PartName(m_name, m_part) : m_name.base + m_name.extension;
-    m_output = m_target.Create(m_folder + name);
+bool CopyCommand::CreateOutput(const std::string& name) {
+    const std::string path = m_folder + name;
+    std::string reason;
+    m_output = m_target.Create(path, reason);
+    if (m_output == nullptr) {
+        m_report.uncreatedPath = path;
+        m_report.uncreatedReason = reason;
+    }
     return m_output != nullptr;
 }
 
 bool CopyCommand::StartNextPart() {
+    const bool closed = m_output->Close();
     m_output.reset();
+    if (!closed) {
+        End(CopyOutcome::Failed, kWriteFailed);
+        return false;
+    }
     ++m_part;
     m_partStart = m_bytesDone;
-    m_output = m_target.Create(m_folder + PartName(m_name, m_part));
-    return m_output != nullptr;
+    if (!CreateOutput(PartName(m_name, m_part))) {
+        End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
+        return false;
+    }
+    return true;
+}
+
+// Every end of a run that created an output comes here: the output is closed
+// (what it still holds is written first, and a failure to close fails the copy),
+// the message shown, and, once the copy had begun, the outcome put in the status
+// line and the bar hidden. The tree and the list are enabled again.
+void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIcon icon) {
+    std::string shown = message;
+    if (m_output != nullptr) {
+        const bool closed = m_output->Close();
+        m_output.reset();
+        if (!closed && outcome != CopyOutcome::Failed) {
+            outcome = CopyOutcome::Failed;
+            shown = kWriteFailed;
+        }
+    }
+    m_chain.Release();
+    m_buffer.Release();
+    ClipFilled(m_report, m_bytesDone);
+    if (outcome == CopyOutcome::Copied && m_report.filledSectors > 0) {
+        outcome = CopyOutcome::Incomplete;
+    }
+    m_report.outcome = outcome;
+    if (!shown.empty()) {
+        ShowError(shown, MessageButtons::Ok, icon);
+    }
+    if (m_copying) {
+        m_copying = false;
+        switch (outcome) {
+            case CopyOutcome::Copied:
+                m_frontend.SetStatusText(kCopySucceededText);
+                break;
+            case CopyOutcome::Incomplete:
+                m_frontend.SetStatusText(std::string(kCopyIncompleteText) + " " +
+                                         FilledSectorsText(m_report));
+                break;
+            default:
+                m_frontend.SetStatusText(kCopyFailedText);
+                break;
+        }
+        m_frontend.ShowControl(m_controls.progress, false);
+        m_frontend.SetProgressPosition(0);
+    }
+    EnableSelection(true);
 }
 
 void CopyCommand::CopyClusters(const DriveItem& source) {
     DriveItem work = source;
+    m_bytesDone = 0;
+    // A FAT that cannot be the volume's is not read: neither copy is usable.
+    if (!m_drives.FatFits(work)) {
+        End(CopyOutcome::Failed, "internal error 00026");
+        return;
+    }
     const std::uint64_t fatBytes = SectorsToBytes(work.m_sectorsPerFat);
     const std::uint64_t clusterRoom =
         SectorsToBytes(std::uint64_t{work.m_sectorsPerCluster} * 1024);
-    MemoryBlock buffer =
-        MemoryBlock::Allocate(static_cast<std::size_t>(std::max(fatBytes, clusterRoom)));
-    if (!buffer) {
-        ShowError("internal error 00025");
-        m_output.reset();
-        EnableSelection();
+    m_buffer = MemoryBlock::Allocate(static_cast<std::size_t>(std::max(fatBytes, clusterRoom)));
+    if (!m_buffer) {
+        End(CopyOutcome::Failed, "internal error 00025");
         return;
     }
-    if (m_drives.LoadFat(work, buffer.Bytes()) == 0) {
-        ShowError("internal error 00026");
-        m_output.reset();
-        EnableSelection();
+    if (m_drives.LoadFat(work, m_buffer.Bytes()) == 0) {
+        End(CopyOutcome::Failed, "internal error 00026");
         return;
     }
-    const FatImage fat{buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),
+    const FatImage fat{m_buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),
                        LastClusterOf(work)};
     std::uint32_t count = 0;
     try {
         count = m_drives.CountFatEntries(work.m_firstCluster, work.m_fatKind, fat);
     } catch (...) {
-        m_output.reset();
-        ShowError(Fatal("CountFatEntries"));
-        EnableSelection();
+        End(CopyOutcome::Failed, Fatal("CountFatEntries"));
         return;
     }
-    MemoryBlock chainBlock = MemoryBlock::Allocate(std::size_t{count} * sizeof(std::uint32_t));
-    if (!chainBlock) {
-        ShowError("internal error 00027");
-        m_output.reset();
-        EnableSelection();
+    m_chain = MemoryBlock::Allocate(std::size_t{count} * sizeof(std::uint32_t));
+    if (!m_chain) {
+        End(CopyOutcome::Failed, "internal error 00027");
         return;
     }
-    auto* chain = reinterpret_cast<std::uint32_t*>(chainBlock.Data());
     try {
-        m_drives.StoreFatEntries(work.m_firstCluster, work.m_fatKind, chain, count, fat);
+        m_drives.StoreFatEntries(work.m_firstCluster, work.m_fatKind,
+                                 reinterpret_cast<std::uint32_t*>(m_chain.Data()), count, fat);
     } catch (...) {
-        m_output.reset();
-        ShowError(Fatal("StoreFatEntries"));
-        EnableSelection();
+        End(CopyOutcome::Failed, Fatal("StoreFatEntries"));
         return;
     }
 
@@ -169,36 +263,43 @@ void CopyCommand::CopyClusters(const DriveItem& source) {
     m_frontend.ShowControl(m_controls.status, true);
     m_frontend.SetProgressPosition(0);
     m_frontend.ShowControl(m_controls.progress, true);
-    if (CopyLoop(work, chain, count, buffer.Bytes()) == Outcome::Copied) {
-        if (!m_output->Flush()) {
-            Fail(kWriteFailed);
-            return;
+    m_copying = true;
+    CopyLoop(work, count);
+}
+
+// Records where the sectors of a run that could not be read went in the file;
+// the run began with cluster `index` of the chain.
+void CopyCommand::NoteFilled(const DriveItem& work, std::uint32_t index,
+                             const UnreadableSectors& unreadable) {
+    const std::uint64_t clusterBytes = SectorsToBytes(work.m_sectorsPerCluster);
+    auto& ranges = m_report.filledRanges;
+    for (const std::uint32_t sector : unreadable) {
+        const std::uint64_t first =
+            (std::uint64_t{index} + sector / work.m_sectorsPerCluster) * clusterBytes +
+            SectorsToBytes(sector % work.m_sectorsPerCluster);
+        if (first >= m_fileSize) {
+            continue;  // past the end of the file: it is not copied
         }
-        EndLoop(kCopySucceededText);
+        const std::uint64_t last = std::min(first + kSectorSize, m_fileSize) - 1;
+        if (!ranges.empty() && ranges.back().last + 1 == first) {
+            ranges.back().last = last;
+        } else {
+            ranges.push_back({first, last});
+        }
+        ++m_report.filledSectors;
     }
 }
 
-// Closes the output and shows the outcome; the bar ends hidden at 0.
-void CopyCommand::EndLoop(const char* status) {
-    m_output.reset();
-    m_frontend.SetStatusText(status);
-    m_frontend.ShowControl(m_controls.progress, false);
-    m_frontend.SetProgressPosition(0);
-    EnableSelection();
-}
-
-// Reads `clusters` clusters that lie one after another on the disk, starting at
-// `cluster`, into the start of the buffer.
-void CopyCommand::ReadRun(DriveItem& work, std::uint32_t cluster, std::uint32_t clusters,
-                          std::span<std::uint8_t> buffer) {
-    work.m_relativeSector = work.m_dataStart + (cluster - 2) * work.m_sectorsPerCluster;
+// Reads `clusters` clusters that lie one after another on the disk, starting
+// with cluster `index` of the chain, into the start of the buffer.
+void CopyCommand::ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t clusters) {
+    const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
+    work.m_relativeSector = work.m_dataStart + (chain[index] - 2) * work.m_sectorsPerCluster;
     work.m_sectorCount = clusters * work.m_sectorsPerCluster;
     const auto bytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorCount));
-    if (m_drives.ReadSectors(work, nullptr, buffer.first(bytes)) == 0 && work.m_sectorCount == 1) {
-        // A longer run's unreadable sectors come back filled; a one-sector
-        // cluster must not keep whatever the buffer held before.
-        std::fill_n(buffer.begin(), bytes, kUnreadableFill);
-    }
+    UnreadableSectors unreadable;
+    m_drives.ReadSectors(work, nullptr, m_buffer.Bytes().first(bytes), &unreadable);
+    NoteFilled(work, index, unreadable);
 }
 
 // The bytes of cluster `index` of the chain. Clusters that follow one another on
@@ -206,13 +307,13 @@ void CopyCommand::ReadRun(DriveItem& work, std::uint32_t cluster, std::uint32_t 
 // would cost more than the copying. A read of several clusters that fails
 // outright is tried again for this cluster alone, so that every cluster before a
 // broken one is still copied.
-std::span<const std::uint8_t> CopyCommand::Cluster(DriveItem& work, const std::uint32_t* chain,
-                                                   std::uint32_t index, std::uint32_t needed,
-                                                   std::span<std::uint8_t> buffer) {
+std::span<const std::uint8_t> CopyCommand::Cluster(DriveItem& work, std::uint32_t index,
+                                                   std::uint32_t needed) {
     const auto clusterBytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorsPerCluster));
     if (!InWindow(index)) {
+        const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
         const auto most = static_cast<std::uint32_t>(
-            std::clamp<std::size_t>(kReadAhead / clusterBytes, 1, buffer.size() / clusterBytes));
+            std::clamp<std::size_t>(kReadAhead / clusterBytes, 1, m_buffer.Size() / clusterBytes));
         std::uint32_t run = 1;
         while (run < most && index + run < needed && chain[index + run] == chain[index] + run) {
             ++run;
@@ -220,84 +321,74 @@ std::span<const std::uint8_t> CopyCommand::Cluster(DriveItem& work, const std::u
         m_windowFirst = index;
         m_windowClusters = 0;
         try {
-            ReadRun(work, chain[index], run, buffer);
+            ReadRun(work, index, run);
         } catch (...) {
             run = 1;
-            ReadRun(work, chain[index], run, buffer);
+            ReadRun(work, index, run);
         }
         m_windowClusters = run;
     }
-    return buffer.subspan((index - m_windowFirst) * clusterBytes, clusterBytes);
+    return m_buffer.Bytes().subspan((index - m_windowFirst) * clusterBytes, clusterBytes);
 }
 
-// A copy that cannot go on: the output is closed first, so that everything
-// written so far is on the disk when the message shows.
-CopyCommand::Outcome CopyCommand::Fail(const std::string& text, MessageIcon icon) {
-    m_output.reset();
-    ShowError(text, MessageButtons::Ok, icon);
-    EndLoop(kCopyFailedText);
-    return Outcome::Failed;
-}
-
-CopyCommand::Outcome CopyCommand::CopyLoop(DriveItem& work, const std::uint32_t* chain,
-                                           std::uint32_t count, std::span<std::uint8_t> buffer) {
-    const std::uint64_t size = work.m_fileSize;
+void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
+    m_fileSize = work.m_fileSize;
     const std::uint64_t clusterBytes =
         std::uint64_t{work.m_bytesPerSector} * work.m_sectorsPerCluster;
     const auto wholeClusters =
-        static_cast<std::uint32_t>(clusterBytes == 0 ? 0 : size / clusterBytes);
+        static_cast<std::uint32_t>(clusterBytes == 0 ? 0 : m_fileSize / clusterBytes);
     // The clusters the size takes: one more than the whole ones for a partial last one.
     const std::uint32_t needed =
-        wholeClusters + (clusterBytes != 0 && size % clusterBytes != 0 ? 1 : 0);
+        wholeClusters + (clusterBytes != 0 && m_fileSize % clusterBytes != 0 ? 1 : 0);
     m_bytesDone = 0;
     m_partStart = 0;
     m_windowFirst = 0;
     m_windowClusters = 0;
     for (std::uint32_t index = 0; index <= wholeClusters; ++index) {
         std::uint64_t n = clusterBytes;
-        if (m_bytesDone + n > size) {
-            n = size - m_bytesDone;
+        if (m_bytesDone + n > m_fileSize) {
+            n = m_fileSize - m_bytesDone;
             if (n == 0) {
                 break;
             }
         }
-        if (m_split && m_bytesDone + n - m_partStart > kPartLimit) {
-            if (!m_output->Flush()) {
-                return Fail(kWriteFailed);
-            }
-            if (!StartNextPart()) {
-                return Fail(kCannotCreate, MessageIcon::Hand);
-            }
-        }
+        // Checked before a new part is begun, so that no empty part is left behind.
         if (index >= count) {
-            return Fail(kChainTooShort);
+            End(CopyOutcome::Failed, kChainTooShort);
+            return;
         }
-        // The output may still hold the buffer's bytes: hand them on before
-        // the buffer is read into again.
+        if (m_split && m_bytesDone + n - m_partStart > kPartLimit && !StartNextPart()) {
+            return;
+        }
+        // The output may still hold the buffer's bytes: hand them on before the
+        // buffer is read into again.
         if (!InWindow(index) && !m_output->Flush()) {
-            return Fail(kWriteFailed);
+            End(CopyOutcome::Failed, kWriteFailed);
+            return;
         }
         std::span<const std::uint8_t> cluster;
         try {
-            cluster = Cluster(work, chain, index, std::min(count, needed), buffer);
+            cluster = Cluster(work, index, std::min(count, needed));
         } catch (...) {
-            return Fail(Fatal("ReadSectors"));
+            End(CopyOutcome::Failed, Fatal("ReadSectors"));
+            return;
         }
         std::size_t written = 0;
         const bool complete = m_output->Write(cluster.first(static_cast<std::size_t>(n)), written);
         m_bytesDone += written;
         if (!complete) {
-            return Fail(kWriteFailed);
+            End(CopyOutcome::Failed, kWriteFailed);
+            return;
         }
         const double position = wholeClusters == 0 ? 0.0 : (index + 1.0) * 100.0 / wholeClusters;
         m_frontend.SetProgressPosition(static_cast<int>(std::min(position, 1e9)));
         m_frontend.PumpMessages();
         if (m_stopRequested) {
-            EndLoop(kCopyFailedText);
-            return Outcome::Failed;
+            End(CopyOutcome::Failed);
+            return;
         }
     }
-    return Outcome::Copied;
+    End(CopyOutcome::Copied);
 }
 
 }  // namespace moravel

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CopyFrontend.h"
 #include "CopyTarget.h"
@@ -15,9 +16,15 @@ namespace moravel {
 inline constexpr char kCopyingText[] = "Copying file ... Please wait.";
 inline constexpr char kCopySucceededText[] = "The file was succesfully copied";
 inline constexpr char kCopyFailedText[] = "The file copying failed.";
+// A copy that wrote every byte of the file, some of them 0xE5 for sectors that
+// could not be read: the status line goes on to say which.
+inline constexpr char kCopyIncompleteText[] = "The file was copied incompletely.";
 
 // How much the copy reads from the disk at a time, where clusters lie together.
 inline constexpr std::size_t kReadAhead = 256 * 1024;
+
+// How many byte ranges of filled sectors a report names before it says "...".
+inline constexpr std::size_t kFilledRangesShown = 10;
 
 // The window's controls that a copy touches.
 struct CopyControls {
@@ -27,57 +34,101 @@ struct CopyControls {
     int status;
 };
 
+// How a run of the command ended.
+enum class CopyOutcome {
+    NotStarted,  // no file selected, the Save dialog or the split notice cancelled
+    Refused,     // the destination's file system is refused: nothing was created
+    Copied,      // every byte, as read from the disk
+    Incomplete,  // every byte, but sectors that could not be read are 0xE5 bytes
+    Failed,      // the file was not copied, or not to its end
+};
+
+// Bytes [first, last] of the copied file (all parts together), inclusive.
+struct ByteRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+};
+
+// What a run of the command did, for a front end that reports more than the
+// window's status line shows.
+struct CopyReport {
+    CopyOutcome outcome = CopyOutcome::NotStarted;
+    // Sectors that could not be read and went into the output as 0xE5 bytes
+    // (only those inside the file's size), and where they lie in it.
+    std::uint64_t filledSectors = 0;
+    std::vector<ByteRange> filledRanges;
+    // An output file that could not be created, and why.
+    std::string uncreatedPath;
+    std::string uncreatedReason;
+};
+
+// "3 sectors could not be read and were filled with 0xE5 bytes: bytes 0-511,
+// 4096-5119." with the first ten ranges, then "...".
+std::string FilledSectorsText(const CopyReport& report);
+
 // The Copy File command: takes the file of the selected list row, asks where to
 // put it, refuses old FAT drives, decides on parts for FAT32, and copies the file
 // cluster by cluster from the recorder's disk, with progress and a pump step
-// after every cluster. What was written stays written, whatever happens.
+// after every cluster. What was written stays written, whatever happens, and a
+// copy that had to fill unreadable sectors never reports success.
 class CopyCommand {
 public:
     CopyCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
                 CopyControls controls);
+    // Closes an output that is still open (a pump step that threw, say) while the
+    // bytes it may still hold are alive.
+    ~CopyCommand();
+    CopyCommand(const CopyCommand&) = delete;
+    CopyCommand& operator=(const CopyCommand&) = delete;
 
     void Run();
     // Ends a running copy after the cluster being copied (the window is closing).
     void RequestStop() { m_stopRequested = true; }
 
-private:
-    enum class Outcome { Copied, Failed };
+    const CopyReport& Report() const { return m_report; }
 
+private:
     bool ChooseDestination(const DriveItem& source);
-    bool CreateFirstOutput();
+    bool CreateOutput(const std::string& name);
     void CopyClusters(const DriveItem& source);
-    Outcome CopyLoop(DriveItem& work, const std::uint32_t* chain, std::uint32_t count,
-                     std::span<std::uint8_t> buffer);
+    bool LoadChain(DriveItem& work, std::uint32_t& count);
+    void CopyLoop(DriveItem& work, std::uint32_t count);
     bool StartNextPart();
-    void ReadRun(DriveItem& work, std::uint32_t cluster, std::uint32_t clusters,
-                 std::span<std::uint8_t> buffer);
-    std::span<const std::uint8_t> Cluster(DriveItem& work, const std::uint32_t* chain,
-                                          std::uint32_t index, std::uint32_t needed,
-                                          std::span<std::uint8_t> buffer);
-    Outcome Fail(const std::string& text, MessageIcon icon = MessageIcon::Exclamation);
+    void ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t clusters);
+    std::span<const std::uint8_t> Cluster(DriveItem& work, std::uint32_t index,
+                                          std::uint32_t needed);
+    void NoteFilled(const DriveItem& work, std::uint32_t index,
+                    const UnreadableSectors& unreadable);
+    void End(CopyOutcome outcome, const std::string& message = "",
+             MessageIcon icon = MessageIcon::Exclamation);
     void ShowError(const std::string& text, MessageButtons buttons = MessageButtons::Ok,
                    MessageIcon icon = MessageIcon::Exclamation);
-    void EndLoop(const char* status);
-    void EnableSelection();
+    void EnableSelection(bool enable);
+    bool InWindow(std::uint32_t index) const {
+        return index >= m_windowFirst && index - m_windowFirst < m_windowClusters;
+    }
 
     CopyFrontend& m_frontend;
     DriveTree& m_drives;
     CopyTarget& m_target;
     CopyControls m_controls;
     bool m_stopRequested = false;
+    CopyReport m_report;
 
     // The run's state.
     std::string m_folder;
     NameParts m_name;
     bool m_split = false;
     int m_part = 1;
+    bool m_copying = false;  // the status line and the bar show the copy
+    // The buffer (the FAT, then the clusters) outlives the output, which may hold
+    // on to bytes of it until it is closed.
+    MemoryBlock m_buffer;
+    MemoryBlock m_chain;
     std::unique_ptr<OutputFile> m_output;
+    std::uint64_t m_fileSize = 0;
     std::uint64_t m_bytesDone = 0;
     std::uint64_t m_partStart = 0;
-    bool InWindow(std::uint32_t index) const {
-        return index >= m_windowFirst && index - m_windowFirst < m_windowClusters;
-    }
-
     // The clusters of the chain that the buffer holds: [first, first + clusters).
     std::uint32_t m_windowFirst = 0;
     std::uint32_t m_windowClusters = 0;

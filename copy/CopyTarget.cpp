@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "PartNames.h"
 
@@ -22,8 +23,9 @@ class PosixOutputFile final : public OutputFile {
 public:
     explicit PosixOutputFile(int fd) : m_fd(fd) {}
     ~PosixOutputFile() override {
-        Flush();  // what cannot be written now is lost either way
-        ::close(m_fd);
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
     }
     PosixOutputFile(const PosixOutputFile&) = delete;
     PosixOutputFile& operator=(const PosixOutputFile&) = delete;
@@ -61,6 +63,14 @@ public:
         return true;
     }
 
+    bool Close() override {
+        const bool flushed = Flush();
+        const int fd = m_fd;
+        m_fd = -1;
+        // Not retried on EINTR: the descriptor is gone either way on Linux.
+        return ::close(fd) == 0 && flushed;
+    }
+
 private:
     int m_fd;
     std::span<const std::uint8_t> m_held;
@@ -72,9 +82,10 @@ std::optional<DestinationVolume> FileSystemTarget::VolumeOf(const std::string& p
     return FindDestinationVolume(path);
 }
 
-std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path) {
+std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
+        reason = std::strerror(errno);
         return nullptr;
     }
     return std::make_unique<PosixOutputFile>(fd);
@@ -104,19 +115,18 @@ SourceGuard::SourceGuard(CopyTarget& inner, const std::vector<std::string>& disk
     }
 }
 
-std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path) {
-    m_refusal.clear();
+std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path, std::string& reason) {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
         const bool disk = std::any_of(m_disks.begin(), m_disks.end(), [&](const FileId& id) {
             return id.device == info.st_dev && id.inode == info.st_ino;
         });
         if (disk || S_ISBLK(info.st_mode)) {
-            m_refusal = path + (disk ? " is a disk being read" : " is a block device");
+            reason = disk ? "it is a disk being read" : "it is a block device";
             return nullptr;
         }
     }
-    return m_inner.Create(path);
+    return m_inner.Create(path, reason);
 }
 
 }  // namespace moravel

@@ -14,10 +14,11 @@
 
 namespace moravel {
 
-// An output file the copy writes, closed (after a last Flush) when it is
-// destroyed. Writes may be held back and handed on in larger pieces: Write may
-// keep the caller's bytes, without copying them, until the next Write or Flush,
-// so the caller leaves them unchanged until then.
+// An output file the copy writes. Writes may be held back and handed on in
+// larger pieces: Write may keep the caller's bytes, without copying them, until
+// the next Write, Flush or Close, so the caller leaves them unchanged until then.
+// Destroying the file closes it without handing on what it still holds (the
+// bytes may be gone by then): Close it first.
 class OutputFile {
 public:
     virtual ~OutputFile() = default;
@@ -26,6 +27,10 @@ public:
     virtual bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) = 0;
     // False when bytes written before could not be written after all (the disk is full).
     virtual bool Flush() = 0;
+    // Hands on what is held and closes the file. False when any of it could not be
+    // written, or when closing reports an error: a file system may fail a write
+    // only then. Nothing is written after it.
+    virtual bool Close() = 0;
 };
 
 // Where copies go: the destination volume's file system, and new output files.
@@ -34,15 +39,16 @@ public:
     virtual ~CopyTarget() = default;
     // The volume that holds a chosen path; nothing when it cannot be found.
     virtual std::optional<DestinationVolume> VolumeOf(const std::string& path) = 0;
-    // Creates the file, or empties an existing one; null when it cannot.
-    virtual std::unique_ptr<OutputFile> Create(const std::string& path) = 0;
+    // Creates the file, or empties an existing one; null when it cannot, and then
+    // the reason says why ("Permission denied", "is a disk being read").
+    virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) = 0;
 };
 
 // Files on this machine's file systems.
 class FileSystemTarget : public CopyTarget {
 public:
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
-    std::unique_ptr<OutputFile> Create(const std::string& path) override;
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
 };
 
 // A target whose volumes all report one file-system name, whatever they are:
@@ -52,8 +58,8 @@ public:
     FileSystemOverride(CopyTarget& inner, std::string fileSystem)
         : m_inner(inner), m_fileSystem(std::move(fileSystem)) {}
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
-    std::unique_ptr<OutputFile> Create(const std::string& path) override {
-        return m_inner.Create(path);
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
+        return m_inner.Create(path, reason);
     }
 
 private:
@@ -67,8 +73,8 @@ class PartsAlways : public CopyTarget {
 public:
     explicit PartsAlways(CopyTarget& inner) : m_inner(inner) {}
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
-    std::unique_ptr<OutputFile> Create(const std::string& path) override {
-        return m_inner.Create(path);
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
+        return m_inner.Create(path, reason);
     }
 
 private:
@@ -78,16 +84,14 @@ private:
 // Keeps copies off the disks being read: no output is created on a block device,
 // nor over a file that is one of the disks (by device and inode, so links and
 // other spellings of its path count too). A refused output fails as any file
-// that cannot be created does.
+// that cannot be created does, with the refusal as its reason.
 class SourceGuard : public CopyTarget {
 public:
     SourceGuard(CopyTarget& inner, const std::vector<std::string>& diskPaths);
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override {
         return m_inner.VolumeOf(path);
     }
-    std::unique_ptr<OutputFile> Create(const std::string& path) override;
-    // Why the last output was refused; empty when none was.
-    const std::string& Refusal() const { return m_refusal; }
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
 
 private:
     struct FileId {
@@ -96,7 +100,6 @@ private:
     };
     CopyTarget& m_inner;
     std::vector<FileId> m_disks;
-    std::string m_refusal;
 };
 
 }  // namespace moravel

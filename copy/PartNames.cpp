@@ -1,5 +1,7 @@
 #include "PartNames.h"
 
+#include <algorithm>
+
 namespace moravel {
 
 bool IsRefusedFileSystem(std::string_view fileSystem) {
@@ -20,6 +22,25 @@ NameParts SplitFileName(std::string_view fileName) {
 
 std::string PartName(const NameParts& name, int part) {
     return name.base + "_" + std::to_string(part) + name.extension;
+}
+
+std::string SafeFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") {
+        return std::string(std::max<std::size_t>(name.size(), 1), '_');
+    }
+    std::string safe;
+    safe.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < name.size() &&
+                        static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(name[i + 1]) <= 0x9F;
+        if (c1) {
+            ++i;
+        }
+        safe += c1 || byte < 0x20 || byte == 0x7F || byte == '/' ? '_' : name[i];
+    }
+    return safe;
 }
 
 std::string FolderOf(std::string_view path) {

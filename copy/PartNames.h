@@ -27,6 +27,12 @@ NameParts SplitFileName(std::string_view fileName);
 // The name of part n: base, "_", n, extension (Movie_1.ts).
 std::string PartName(const NameParts& name, int part);
 
+// A name from the disk made fit to be a file name in a chosen folder: '/', NUL and
+// control characters (also C1 controls written as UTF-8) become '_', and so do
+// "." and ".." and an empty name, so that nothing is written outside the folder
+// and no name can move a terminal's cursor.
+std::string SafeFileName(std::string_view name);
+
 // The folder of a path, with its trailing '/' ("" for a bare name).
 std::string FolderOf(std::string_view path);
 

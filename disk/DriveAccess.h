@@ -75,8 +75,10 @@ public:
     // attempt; otherwise the run is read again sector by sector, every sector that
     // stays unreadable is filled with 0xE5, and the result is 0.
     int ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer);
-    // The same, and the index in the run of every sector that was filled is
-    // appended to unreadable (when given).
+    // The same, for a caller that goes on with the bytes whatever the result: the
+    // index in the run of every sector that was filled with 0xE5 is appended to
+    // unreadable. A run of which nothing could be read without a retry (one
+    // sector, a floppy that cannot be opened) is filled and listed whole.
     int ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer,
                     UnreadableSectors* unreadable);
 
@@ -112,10 +114,13 @@ private:
     std::string BiosLibraryPath() const;
     std::size_t ReadDevice(std::uint16_t drive, std::uint64_t offset,
                            std::span<std::uint8_t> buffer);
-    int ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run,
-                              UnreadableSectors* unreadable);
-    int ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run,
-                            UnreadableSectors* unreadable);
+    // How a run came in: whole at the first attempt, sector by sector after a
+    // failed one, or not at all (nothing retried, the buffer as it was).
+    enum class RunRead { Whole, SectorBySector, Nothing };
+    RunRead ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs,
+                                  std::span<std::uint8_t> run, UnreadableSectors* unreadable);
+    RunRead ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run,
+                                UnreadableSectors* unreadable);
     void RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
                              std::span<std::uint8_t> run, UnreadableSectors* unreadable,
                              std::uint32_t firstIndex);

@@ -47,40 +47,52 @@ int DriveAccess::ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<s
     if (chs == nullptr) {
         chs = &scratch;
     }
-    return m_isWin9x != 0 ? ReadSectorsFromBios(item, chs, run, unreadable)
-                          : ReadSectorsFromDevice(item, chs, run, unreadable);
+    const RunRead result = m_isWin9x != 0 ? ReadSectorsFromBios(item, chs, run, unreadable)
+                                          : ReadSectorsFromDevice(item, chs, run, unreadable);
+    if (result == RunRead::Nothing && unreadable != nullptr) {
+        // Nothing came in and nothing was retried (a one-sector run, a floppy that
+        // cannot be opened): to a caller that goes on with the bytes, every sector
+        // of the run is unreadable, and must not keep what the buffer held before.
+        std::fill(run.begin(), run.end(), kUnreadableFill);
+        for (std::uint32_t i = 0; i < item.m_sectorCount; ++i) {
+            unreadable->push_back(i);
+        }
+    }
+    return result == RunRead::Whole ? 1 : 0;
 }
 
-int DriveAccess::ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs,
-                                       std::span<std::uint8_t> run, UnreadableSectors* unreadable) {
+DriveAccess::RunRead DriveAccess::ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs,
+                                                        std::span<std::uint8_t> run,
+                                                        UnreadableSectors* unreadable) {
     const std::uint64_t offset =
         SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector);
     std::size_t got = ReadDevice(item.m_drive, offset, run);
     if (got == 0 && item.m_drive < kFirstHardDisk) {
         // A floppy that gives nothing (or was never opened) is opened afresh.
         if (!ReopenFloppy(item.m_drive)) {
-            return 0;
+            return RunRead::Nothing;
         }
         got = ReadDevice(item.m_drive, offset, run);
     }
     if (got == run.size()) {
-        return 1;
+        return RunRead::Whole;
     }
     if (item.m_sectorCount == 1) {
-        return 0;
+        return RunRead::Nothing;
     }
     RetrySectorBySector(item, chs, item.m_sectorCount, run, unreadable, 0);
-    return 0;
+    return RunRead::SectorBySector;
 }
 
-int DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
-                                     std::span<std::uint8_t> run, UnreadableSectors* unreadable) {
+DriveAccess::RunRead DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
+                                                      std::span<std::uint8_t> run,
+                                                      UnreadableSectors* unreadable) {
     if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
-        return 0;  // without a geometry no request can be addressed
+        return RunRead::Nothing;  // without a geometry no request can be addressed
     }
     DriveItem work = item;
     std::uint32_t remaining = item.m_sectorCount;
-    int result = 1;
+    RunRead result = RunRead::Whole;
     while (remaining > 0) {
         const int overflow = ItemToChs(work, *chs);
         std::uint32_t chunk = item.m_sectorsPerTrack - (chs->m_sector & 0x3Fu) + 1;
@@ -93,12 +105,12 @@ int DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
                             place.data(), item.m_partitionStart + work.m_relativeSector,
                             useExtensions) == 0) {
             if (item.m_sectorCount == 1) {
-                return 0;
+                return RunRead::Nothing;
             }
             // Also for a one-sector chunk of a longer run: an unreadable sector
             // must never keep whatever the buffer held before.
             RetrySectorBySector(work, chs, chunk, place, unreadable, done);
-            result = 0;
+            result = RunRead::SectorBySector;
         }
         remaining -= chunk;
         work.m_relativeSector += chunk;

@@ -33,6 +33,10 @@ public:
         return written == bytes.size();
     }
     bool Flush() override { return true; }
+    bool Close() override {
+        ++m_file.closes;
+        return !m_file.failClose;
+    }
 
 private:
     MemoryTarget::File& m_file;
@@ -47,12 +51,14 @@ std::optional<DestinationVolume> MemoryTarget::VolumeOf(const std::string&) {
     return DestinationVolume{m_root, m_fileSystem};
 }
 
-std::unique_ptr<OutputFile> MemoryTarget::Create(const std::string& path) {
+std::unique_ptr<OutputFile> MemoryTarget::Create(const std::string& path, std::string& reason) {
     if (refused.count(path) != 0) {
+        reason = "Permission denied";
         return nullptr;
     }
     created.push_back(path);
     files[path] = File{};
+    files[path].failClose = failClose.count(path) != 0;
     return std::make_unique<MemoryOutput>(files[path], m_written, failAfterBytes);
 }
 

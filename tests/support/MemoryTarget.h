@@ -21,17 +21,20 @@ public:
         std::uint64_t size = 0;
         std::map<std::uint64_t, Bytes> data;  // by offset; all-zero writes left out
         int writes = 0;
+        int closes = 0;
+        bool failClose = false;
     };
 
     explicit MemoryTarget(std::string fileSystem, std::string root = "/media/usb/")
         : m_fileSystem(std::move(fileSystem)), m_root(std::move(root)) {}
 
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
-    std::unique_ptr<OutputFile> Create(const std::string& path) override;
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
 
     std::map<std::string, File> files;
     std::vector<std::string> created;           // in order, each time
     std::set<std::string> refused;              // paths that cannot be created
+    std::set<std::string> failClose;            // paths whose closing reports an error
     std::uint64_t failAfterBytes = UINT64_MAX;  // the disk fills up after this many bytes
     int volumeQueries = 0;
 
