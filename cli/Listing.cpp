@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "TerminalText.h"
 #include "ui/FormatSize.h"
 
 namespace moravel::cli {
@@ -46,7 +47,7 @@ nlohmann::ordered_json ToJson(const ListedItem& listed) {
 
 void PrintLines(std::ostream& out, const std::vector<ListedItem>& items, std::size_t depth) {
     for (const ListedItem& listed : items) {
-        out << std::string(2 * depth, ' ') << listed.name << '\t' << listed.kind;
+        out << std::string(2 * depth, ' ') << EscapeControls(listed.name) << '\t' << listed.kind;
         if (listed.kind == "file") {
             out << '\t' << FormatSize(listed.item->m_fileSize) << '\t' << listed.item->m_fileSize;
         }
@@ -89,9 +90,15 @@ bool HoldsChildren(std::string_view kind) {
 TreeWalker::TreeWalker(DriveTree& access, TerminalFrontend& frontend)
     : m_access(access), m_frontend(frontend) {}
 
-std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item) {
+std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item, const std::string& path) {
+    const bool first = item.m_expanded == 0;
     std::vector<DriveItem*> children = m_access.ExpandItem(item, m_frontend.Progress());
     m_frontend.EndScan();
+    if (const auto sector = m_access.RepeatedRecord(item); first && sector) {
+        m_frontend.Report(std::string(kProgram) + ": not following " + Quote(path) +
+                          ": its extended boot record (sector " + std::to_string(*sector) +
+                          ") was read before; the partition chain links back");
+    }
     return children;
 }
 
@@ -126,14 +133,18 @@ std::optional<TreeWalker::Place> TreeWalker::Resolve(std::string_view treePath,
         if (IsChainDirectory(*place.item)) {
             place.directories.push_back(KeyOf(*place.item));
         }
-        children = Expand(*place.item);
+        children = Expand(*place.item, place.path);
     }
     return place;
 }
 
 std::vector<ListedItem> TreeWalker::List(const Place& place, bool recursive) {
     m_openDirectories = place.directories;
-    const Siblings siblings(place.item == nullptr ? TopLevel() : Expand(*place.item));
+    m_listedDirectories.clear();
+    if (place.item != nullptr && IsChainDirectory(*place.item)) {
+        m_listedDirectories.emplace(KeyOf(*place.item), place.path);
+    }
+    const Siblings siblings(place.item == nullptr ? TopLevel() : Expand(*place.item, place.path));
     return ListChildren(place.item, siblings, place.path, recursive, 0);
 }
 
@@ -159,12 +170,18 @@ ListedItem TreeWalker::ListItem(DriveItem& item, const DriveItem* parent, std::s
     listed.path = std::move(path);
 
     const bool chainDirectory = IsChainDirectory(item);
-    if (recursive && item.m_expanded == 0 && HoldsChildren(listed.kind) &&
-        MayDescend(item, listed.path, depth)) {
-        Expand(item);
+    bool open = item.m_expanded == 1;
+    // A folder is checked even when it is open already: the same folder may be
+    // reached again, and is then listed but not opened a second time.
+    if (recursive && HoldsChildren(listed.kind) && (!open || chainDirectory)) {
+        const bool may = MayDescend(item, listed.path, depth);
+        if (may && !open) {
+            Expand(item, listed.path);
+        }
+        open = may || !chainDirectory ? item.m_expanded == 1 : false;
     }
-    listed.expanded = item.m_expanded == 1;
-    if (listed.expanded) {
+    listed.expanded = open;
+    if (open) {
         if (chainDirectory) {
             m_openDirectories.push_back(KeyOf(item));
         }
@@ -183,10 +200,21 @@ bool TreeWalker::MayDescend(const DriveItem& item, const std::string& path, std:
                           ": folders nest deeper than " + std::to_string(kMaxDepth) + " levels");
         return false;
     }
-    if (IsChainDirectory(item) && std::find(m_openDirectories.begin(), m_openDirectories.end(),
-                                            KeyOf(item)) != m_openDirectories.end()) {
+    if (!IsChainDirectory(item)) {
+        return true;
+    }
+    const DirectoryKey key = KeyOf(item);
+    if (std::find(m_openDirectories.begin(), m_openDirectories.end(), key) !=
+        m_openDirectories.end()) {
         m_frontend.Report(std::string(kProgram) + ": not expanding " + Quote(path) +
                           ": the folder is one of its own parents");
+        return false;
+    }
+    const auto [listedAt, first] = m_listedDirectories.emplace(key, path);
+    if (!first) {
+        m_frontend.Report(std::string(kProgram) + ": not expanding " + Quote(path) +
+                          ": the same folder (cluster " + std::to_string(item.m_firstCluster) +
+                          ") was listed at " + Quote(listedAt->second));
         return false;
     }
     return true;

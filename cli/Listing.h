@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -46,8 +47,9 @@ public:
 
     TreeWalker(DriveTree& access, TerminalFrontend& frontend);
 
-    // The children of the item (expanded now if it was not before).
-    std::vector<DriveItem*> Expand(DriveItem& item);
+    // The children of the item (expanded now if it was not before). path names
+    // the item in what is reported about it.
+    std::vector<DriveItem*> Expand(DriveItem& item, const std::string& path);
 
     // The disks of the table, the top level of every path.
     std::vector<DriveItem*> TopLevel() const;
@@ -65,7 +67,9 @@ public:
     std::optional<Place> Resolve(std::string_view treePath, std::string& error);
 
     // The children of the place, each with its own subtree when recursive (which
-    // expands everything that holds children, depth first).
+    // expands everything that holds children, depth first). A recursive listing
+    // opens each cluster-chain folder once: a folder that a damaged disk links
+    // from several places is listed there, but not opened again.
     std::vector<ListedItem> List(const Place& place, bool recursive);
 
 private:
@@ -80,6 +84,8 @@ private:
     TerminalFrontend& m_frontend;
     // The cluster-chain directories on the way down to the item being listed.
     std::vector<DirectoryKey> m_openDirectories;
+    // Every cluster-chain directory the listing has opened, with its path.
+    std::map<DirectoryKey, std::string> m_listedDirectories;
 };
 
 // Text form: one line per item, name, kind, and for files the size text and the

@@ -1,5 +1,7 @@
 #include "TerminalFrontend.h"
 
+#include "TerminalText.h"
+
 namespace moravel::cli {
 
 TerminalFrontend::TerminalFrontend(std::ostream& err, bool progressLine)
@@ -13,7 +15,8 @@ MessageAnswer TerminalFrontend::ShowMessage(const std::string& text, const std::
 
 void TerminalFrontend::Report(const std::string& text) {
     ClearProgressLine();
-    m_err << text << '\n';
+    // Messages quote names and paths from the disk.
+    m_err << EscapeControls(text, true) << '\n';
     m_err.flush();
     ++m_failures;
 }

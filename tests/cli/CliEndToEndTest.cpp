@@ -43,6 +43,29 @@ TEST(CliEndToEndTest, ProgramListsAFolder) {
     EXPECT_EQ(ReadFile(dir.File("err.txt")), "");
 }
 
+// A file size limit (ulimit -f) ends the write that crosses it; the copy says so
+// and fails, and the program is not killed by the signal the limit raises.
+TEST(CliEndToEndTest, AFileSizeLimitFailsTheCopyWithAMessage) {
+    TempDir dir;
+    const CopyDisk disk(dir);
+    const std::string dest = dir.File("Movie.ts");
+    int status = -1;
+    // 40 blocks of the shell's ulimit: far less than the 100,003-byte recording.
+    const std::string out =
+        RunCommand("(ulimit -f 40; " + Quoted(MORAVEL_CLI) + " --disk " + Quoted(disk.path) +
+                       " copy " + Quoted(std::string(CopyDisk::kRecords) + "/Movie.ts") + " " +
+                       Quoted(dest) + " 2>" + Quoted(dir.File("err.txt")) + ")",
+                   status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "The file copying failed.\n");
+    EXPECT_EQ(ReadFile(dir.File("err.txt")),
+              "Error: Failed to complete writing to the file. Your harddrive may be full.\nNote "
+              "that the fragment of the file that was succesfully copied may still be used.\n");
+    const auto written = std::filesystem::file_size(dest);
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, CopyDisk::kMovieSize);
+}
+
 TEST(CliEndToEndTest, ProgramReportsAMissingDiskAndFailsWithOne) {
     TempDir dir;
     const std::string missing = dir.File("gone.img");

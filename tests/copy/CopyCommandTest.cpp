@@ -93,6 +93,19 @@ TEST_F(CopyTest, OldFatDrivesAreRefused) {
     }
 }
 
+// A mount point is the user's to name: one holding "%s" shows as it is.
+TEST_F(CopyTest, TheRefusalShowsAMountPointWithPercentSAsItIs) {
+    AddRecording("MOVIE   TS ", 1000, "Movie.ts");
+    MemoryTarget target("FAT16", "/media/a%s%sb/");
+    Start(target);
+    SelectFile("Movie.ts");
+    CopyTo("/media/a%s%sb/Movie.ts");
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_EQ(m_frontend.Messages()[0].text,
+              "The destination drive /media/a%s%sb/ uses the FAT16 file system.\nOnly FAT32 and "
+              "NTFS file stystems are supported.");
+}
+
 TEST_F(CopyTest, AnyOtherFileSystemTakesTheFileWhole) {
     const auto seed = AddRecording("MOVIE   TS ", 100'000, "Movie.ts", Content::Full);
     for (const char* fileSystem : {"NTFS", "ext4", "CDFS", ""}) {
@@ -304,6 +317,54 @@ TEST_F(CopyTest, AnUnreadableOneSectorClusterIsCopiedAsE5) {
     });
 }
 
+// Unreadable sectors in many places: the first ten byte ranges are named, then "...".
+TEST_F(CopyTest, ManyFilledRangesAreCountedAndTheFirstTenNamed) {
+    Volume(8);
+    const auto seed = AddRecording("DAMAGED TS ", 20 * 4096, "Damaged.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    const auto clusters = m_volume->FileClusters(seed);
+    // Two sectors side by side in each of twelve clusters, and the file's last sector.
+    for (std::size_t i = 0; i < 12; ++i) {
+        const std::uint64_t sector =
+            kPartitionStart + m_volume->DataStart() + std::uint64_t{clusters[i] - 2} * 8 + 4;
+        m_opener.MarkBad(m_image->Path(), sector);
+        m_opener.MarkBad(m_image->Path(), sector + 1);
+    }
+    Reopen(target);
+    SelectFile("Damaged.ts");
+    CopyTo("/media/usb/Damaged.ts");
+    std::string ranges;
+    for (std::uint64_t i = 0; i < 10; ++i) {
+        ranges += (i == 0 ? "" : ", ") + std::to_string(i * 4096 + 2048) + "-" +
+                  std::to_string(i * 4096 + 3071);
+    }
+    EXPECT_EQ(m_frontend.StatusText(),
+              "The file was copied incompletely. 24 sectors could not be read and were filled "
+              "with 0xE5 bytes: bytes " +
+                  ranges + ", ...");
+    ExpectContent(target.files["/media/usb/Damaged.ts"], 20 * 4096, [&](std::uint64_t o) {
+        const bool filled = o < 12 * 4096 && o % 4096 >= 2048 && o % 4096 < 3072;
+        return filled ? std::uint8_t{0xE5} : ContentByte(seed, o);
+    });
+}
+
+// A file system may report a failed write only when the file is closed.
+TEST_F(CopyTest, AFailureToCloseTheOutputFailsTheCopy) {
+    AddRecording("MOVIE   TS ", 100'000, "Movie.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    target.failClose.insert("/media/usb/Movie.ts");
+    Start(target);
+    SelectFile("Movie.ts");
+    CopyTo("/media/usb/Movie.ts");
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_EQ(m_frontend.Messages()[0].text,
+              "Error: Failed to complete writing to the file. Your harddrive may be full.\nNote "
+              "that the fragment of the file that was succesfully copied may still be used.");
+    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    EXPECT_EQ(target.files["/media/usb/Movie.ts"].closes, 1);
+}
+
 TEST_F(CopyTest, ADamagedFirstFatIsReplacedByTheSecond) {
     const auto seed = AddRecording("MOVIE   TS ", 300'000, "Movie.ts", Content::Full);
     MemoryTarget target("NTFS");
@@ -397,6 +458,26 @@ TEST_F(CopyTest, AChainShorterThanTheSizeCopiesWhatItHasAndFails) {
     EXPECT_EQ(m_frontend.StatusText(), kFailed);
     ExpectContent(target.files["/media/usb/Cut.ts"], 2 * 32768,
                   [&](std::uint64_t o) { return ContentByte(seed, o); });
+}
+
+// The scan measured the file with the first FAT; by the time of the copy the disk
+// can no longer read it, and the second one holds a chain that ends with the
+// first part. The copy fails there, without creating a second, empty part.
+TEST_F(CopyTest, AChainThatEndsWithAPartLeavesNoEmptyPart) {
+    const auto seed = AddRecording("BIG     TS ", kFourGiB + 1, "Movie.ts");
+    MemoryTarget target("FAT32", "/media/usb/");
+    Start(target);
+    const auto clusters = m_volume->FileClusters(seed);
+    const std::uint32_t lastOfPart = clusters[131'070];
+    m_image->Write(
+        (kPartitionStart + 32 + std::uint64_t{m_volume->SectorsPerFat()}) * 512 + 4ull * lastOfPart,
+        {0xFF, 0xFF, 0xFF, 0x0F});
+    SelectFile("Movie.ts");
+    m_opener.MarkBad(m_image->Path(), kPartitionStart + 32);  // the first FAT, from now on
+    CopyTo("/media/usb/Movie.ts");
+    EXPECT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts"));
+    EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].size, 131'071ull * 32768);
+    EXPECT_EQ(m_frontend.StatusText(), kFailed);
 }
 
 TEST_F(CopyTest, OutOfMemoryAndAnUnreadableFat) {

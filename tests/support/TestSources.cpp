@@ -53,6 +53,11 @@ public:
         return done;
     }
 
+    std::optional<std::uint64_t> Size() const override {
+        const off_t end = ::lseek(m_fd, 0, SEEK_END);
+        return end < 0 ? std::nullopt : std::optional<std::uint64_t>(end);
+    }
+
 private:
     int m_fd;
 };
@@ -84,6 +89,8 @@ public:
         }
         return m_inner->ReadAt(offset, buffer.first(readable));
     }
+
+    std::optional<std::uint64_t> Size() const override { return m_inner->Size(); }
 
 private:
     std::unique_ptr<SectorSource> m_inner;

@@ -363,6 +363,65 @@ TEST_F(DirectoryFailureTest, AnUnreadableFolderCluster) {
     EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("Failed to access the sub directory"));
 }
 
+// A boot sector that asks for a FAT of 4 GiB on a 34 MiB partition, and one whose
+// FAT runs past the end of the disk: neither is allocated or read.
+TEST_F(DirectoryScanTest, AFatThatCannotBeTheVolumesIsNeitherAllocatedNorRead) {
+    for (const bool pastTheDisk : {false, true}) {
+        FatVolumeBuilder builder(Fat32Layout(70'000, 1));
+        builder.AddFile(builder.Root(), File("KEPT    TS ", 700));
+        m_image.emplace(NewImage(pastTheDisk ? "short.img" : "huge-fat.img",
+                                 (kPartitionStart + 70'000ull) * 512));
+        m_image->WriteSector(0, PartitionSector({{0x0C, kPartitionStart, 70'000}}));
+        builder.Write(*m_image, kPartitionStart);
+        if (pastTheDisk) {
+            m_image->Truncate((kPartitionStart + 32 + builder.SectorsPerFat() / 2) * 512ull);
+        } else {
+            testing::Bytes sectorsPerFat(4);
+            WriteLe32(sectorsPerFat, 0, 0x00800000);
+            m_image->Write(kPartitionStart * 512ull + 36, sectorsPerFat);
+        }
+        Open({m_image->Path()});
+        m_frontend = HeadlessFrontend();
+        DriveItem& root = Root(*Expand(Disk(0)).at(0));
+        const std::size_t reads = ReadCount();
+        FailNthAllocation(1);  // an allocation would say so with another message
+        EXPECT_TRUE(Expand(root).empty());
+        EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00020")) << pastTheDisk;
+        EXPECT_EQ(ReadCount(), reads);
+        FailNthAllocation(0);
+    }
+}
+
+// A folder whose chain runs on into a recording's clusters (a damaged FAT): a
+// folder holds at most 65,536 entries, and no more is read as one.
+TEST_F(DirectoryScanTest, AFolderChainLongerThanAFolderCanBeIsReadToItsLimit) {
+    FatVolumeBuilder builder(Fat32Layout(70'000, 1));
+    const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
+    builder.AddFile(folder, File("ONE     TS ", 10));
+    const auto big = builder.AddFile(builder.Root(), File("BIG     TS ", 3'000'000));
+    DriveItem& volume = Volume(builder, 0x0C, 70'000);
+    const std::uint32_t last = builder.DirectoryClusters(folder).back();
+    testing::Bytes link(4);
+    WriteLe32(link, 0, builder.FileClusters(big).front());
+    for (std::uint32_t copy = 0; copy < 2; ++copy) {
+        m_image->Write((kPartitionStart + 32 + copy * builder.SectorsPerFat()) * 512ull + 4 * last,
+                       link);
+    }
+    DriveItem& records = Child(Root(volume), "RECORDS .   ");
+    m_opener.Log().reads.clear();
+    const auto children = Expand(records);
+    ASSERT_FALSE(children.empty());
+    EXPECT_EQ(children[0]->DisplayName(), "ONE     .TS ");
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre("The folder's cluster chain is longer than a folder can be: only its "
+                            "first 65,536 entries are read."));
+    std::uint64_t readBytes = 0;
+    for (const auto& read : m_opener.Log().reads) {
+        readBytes += read.bytes;
+    }
+    EXPECT_LE(readBytes, 2 * 1024 * 1024 + std::uint64_t{builder.SectorsPerFat()} * 512);
+}
+
 TEST_F(DirectoryFailureTest, OutOfMemoryForTheFixedRoot) {
     FatVolumeBuilder builder(Fat16Layout());
     builder.AddFile(builder.Root(), File("ONE     TS ", 10));

@@ -126,6 +126,18 @@ TEST_F(VolumeTest, AnUndecodableBootSectorGivesNoChildren) {
     EXPECT_TRUE(m_frontend.Messages().empty());
 }
 
+// Every read counts 512-byte sectors, and a cluster is read as sectors of 512
+// bytes: a volume that says otherwise is not shown (a copy would take more bytes
+// per cluster than it read).
+TEST_F(VolumeTest, AVolumeWithoutSectorsOf512BytesGivesNoChildren) {
+    for (const int bytes : {256, 1024, 2048, 4096, 513}) {
+        BootParameters boot;
+        boot.bytesPerSector = static_cast<std::uint16_t>(bytes);
+        EXPECT_TRUE(Expand(Floppy(boot)).empty()) << bytes;
+    }
+    EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
 TEST_F(VolumeTest, AnUnreadableBootSectorGivesNoChildrenAndNoMessage) {
     const auto image = NewImage("disk.img", 1 << 20);
     image.WriteSector(0, PartitionSector({{0x06, 63}}));
