@@ -11,29 +11,31 @@
 //
 //   moravel-bench-copy measure IMAGE [--runs N] [--out FOLDER]
 //       Reads the file's byte range of the image once (so every run finds it in the
-//       page cache), then a check round and N rounds (5 by default), each timing:
-//         program  the real CopyCommand (a new DriveAccess, the walk to the file, the
+//       page cache), then, into /dev/null and then into FOLDER (/dev/shm, a tmpfs,
+//       unless given), a check round and N rounds (5 by default), each timing:
+//         program  the real CopyCommand (a new DriveTree, the walk to the file, the
 //                  command run by a front end that selects the file and answers the
-//                  Save dialog, FileSystemTarget) copying to FOLDER/copy-program.ts;
-//         cat      dd bs=1M of the file's byte range of the image (cat cannot start
-//                  at an offset) to FOLDER/copy-cat.ts;
-//         mcopy    mcopy -i IMAGE@@OFFSET of the file to FOLDER/copy-mcopy.ts;
-//         cat-32k  the same dd in 32 KiB blocks, the program's read and write size,
-//                  to FOLDER/copy-cat-32k.ts: what the program's system calls cost.
-//       FOLDER is the image's folder unless given. Nothing is fsynced inside a timed
-//       run (the program does not fsync): each time ends when the copy has handed its
-//       last byte to the kernel and closed the file, as a shell sees a command end.
-//       The order turns from round to round. After every run sync(2) is called
-//       outside the timing, so that every run starts with no dirty pages, and the
-//       output is deleted, except in the check round: its outputs are compared with
-//       cmp, the cat output is checked against the content pattern, and its times are
-//       shown but not counted (first writes to memory the machine has not used yet
-//       cost more on some virtual machines).
+//                  Save dialog, FileSystemTarget) copying to copy-program.ts;
+//         dd-32k   dd of the file's byte range of the image in 32 KiB blocks (one
+//                  cluster: the program's write size) to copy-dd-32k.ts;
+//         dd-256k  the same in 256 KiB blocks (the program's read-ahead) to
+//                  copy-dd-256k.ts;
+//         mcopy    mcopy -i IMAGE@@OFFSET of the file to copy-mcopy.ts (into the
+//                  folder only).
+//       Nothing is fsynced inside a timed run (the program does not fsync): each time
+//       ends when the copy has handed its last byte to the kernel and closed the
+//       file, as a shell sees a command end. The order turns from round to round.
+//       After every run sync(2) is called outside the timing, so that every run
+//       starts with no dirty pages, and the output is deleted, except in the check
+//       round into the folder: its outputs are compared with cmp, the dd-256k output
+//       is checked against the content pattern, and its times are shown but not
+//       counted (first writes to memory the machine has not used yet cost more on
+//       some virtual machines).
 //       Prints wall and cpu (user + system) times, min and median, MB/s (10^6 bytes
-//       per second), the ratios program / each other, and whether the target holds:
-//       the program's best MB/s at least 0.9 x cat's best (interference only adds
-//       time; the verdict by medians is printed beside it).
-//       Exit status 0 when it holds, 3 when it does not, 1 on an error.
+//       per second), the ratios program / each other, and whether the target holds
+//       for each destination: the program's best MB/s at least 0.9 x the faster dd's
+//       best (interference only adds time; the verdict by medians is printed beside
+//       it). Exit status 0 when it holds for both, 3 when it does not, 1 on an error.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -62,6 +64,7 @@
 #include "copy/CopyCommand.h"
 #include "copy/CopyFrontend.h"
 #include "copy/CopyTarget.h"
+#include "copy/DestinationVolume.h"
 #include "image/FatVolumeBuilder.h"
 #include "image/ImageBuilder.h"
 #include "tree/DriveTree.h"
@@ -543,6 +546,13 @@ bool MatchesPattern(const std::string& path, const Layout& layout) {
     return true;
 }
 
+// The kernel's name for the file system that holds a folder ("tmpfs", "ext4").
+std::string FileSystemOf(const std::string& folder) {
+    const std::optional<moravel::DestinationVolume> volume =
+        moravel::FindDestinationVolume(folder + "/");
+    return volume ? volume->fileSystem : "unknown";
+}
+
 // The first three fields of /proc/loadavg: how busy the machine was.
 std::string LoadAverage() {
     std::ifstream in("/proc/loadavg");
@@ -567,56 +577,55 @@ private:
     std::vector<std::string> m_paths;
 };
 
-// cat-32k is dd with the program's own read and write size (one cluster): the
-// same system calls as the program's loop, without the program.
-enum Tool { kProgram, kCat, kMcopy, kCat32k, kTools };
-constexpr const char* kToolNames[kTools] = {"program", "cat", "mcopy", "cat-32k"};
+// The copies timed: the program, dd with the program's cluster size and with its
+// read-ahead size as block size, and mcopy (into a folder only).
+enum Tool { kProgram, kDd32k, kDd256k, kMcopy, kTools };
+constexpr const char* kToolNames[kTools] = {"program", "dd-32k", "dd-256k", "mcopy"};
 
-int Measure(const std::string& image, std::uint32_t runs, std::string folder) {
-    const Layout layout = ReadLayout(image);
-    const std::string startLoad = LoadAverage();
-    if (folder.empty()) {
-        const auto slash = image.rfind('/');
-        folder = slash == std::string::npos ? "." : image.substr(0, slash);
-    }
+struct Verdict {
+    bool holds = false;
+    bool holdsMedian = false;
+};
+
+// Times every tool into one destination: /dev/null (only the reads and the
+// system calls count) or a folder (the writes too). Prints the table and says
+// whether the program reaches 0.9 x the faster dd.
+Verdict MeasureInto(const std::string& image, const Layout& layout, std::uint32_t runs,
+                    const std::string& folder) {
+    const bool null = folder.empty();
     std::vector<std::string> outputs;
     for (const char* name : kToolNames) {
-        outputs.push_back(folder + "/copy-" + name + ".ts");
+        outputs.push_back(null ? "/dev/null" : folder + "/copy-" + name + ".ts");
     }
-    for (const std::string& output : outputs) {
-        struct stat info {};
-        if (::stat(output.c_str(), &info) == 0) {
-            std::fprintf(stderr, "moravel-bench-copy: %s exists; not overwriting it\n",
-                         output.c_str());
-            return 1;
+    if (!null) {
+        for (const std::string& output : outputs) {
+            struct stat info {};
+            if (::stat(output.c_str(), &info) == 0) {
+                throw std::runtime_error(output + " exists; not overwriting it");
+            }
         }
     }
-    const Outputs cleanup(outputs);
+    const Outputs cleanup(null ? std::vector<std::string>{} : outputs);
     MtoolsEnvironment mtools;
     const auto Command = [&](int tool) {
-        return tool == kCat     ? CatCommand(image, layout, outputs[kCat])
-               : tool == kMcopy ? McopyCommand(image, layout, outputs[kMcopy])
-                                : CatCommand(image, layout, outputs[kCat32k], "32K");
+        return tool == kDd32k    ? CatCommand(image, layout, outputs[kDd32k], "32K")
+               : tool == kDd256k ? CatCommand(image, layout, outputs[kDd256k], "256K")
+                                 : McopyCommand(image, layout, outputs[kMcopy]);
     };
+    std::vector<int> tools = {kProgram, kDd32k, kDd256k};
+    if (!null) {
+        tools.push_back(kMcopy);
+    }
 
-    std::printf("file           %s/%s, %llu bytes at byte %llu of %s\n", kFolder, kLongName,
-                static_cast<unsigned long long>(layout.size),
-                static_cast<unsigned long long>(layout.offset), image.c_str());
-    std::printf("outputs        %s/copy-{program,cat,mcopy,cat-32k}.ts\n", folder.c_str());
+    std::printf("\n== into %s\n", null ? "/dev/null" : (folder + " (" + FileSystemOf(folder) + ")").c_str());
     std::printf("program        CopyCommand::Run with FileSystemTarget (in this process)\n");
-    std::printf("cat            %s\n", Joined(Command(kCat)).c_str());
-    std::printf("mcopy          MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null %s\n",
-                Joined(Command(kMcopy)).c_str());
-    std::printf("cat-32k        %s\n", Joined(Command(kCat32k)).c_str());
-
-    const double warmSeconds = ReadRange(image, layout.offset, layout.size);
-    std::printf("warm-up read   %.2f s (%.0f MB/s); %.1f %% of the range's pages cached after it\n",
-                warmSeconds, MegabytesPerSecond(layout.size, warmSeconds),
-                100 * CachedShare(image, layout.offset, layout.size));
-    std::printf(
-        "each run       output deleted and sync(2) after it, outside the timing; "
-        "no fsync inside\n\n");
-    ::sync();
+    for (const int tool : tools) {
+        if (tool != kProgram) {
+            std::printf("%-14s %s%s\n", kToolNames[tool],
+                        tool == kMcopy ? "MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null " : "",
+                        Joined(Command(tool)).c_str());
+        }
+    }
 
     std::vector<double> seconds[kTools];
     std::vector<double> cpu[kTools];
@@ -629,8 +638,8 @@ int Measure(const std::string& image, std::uint32_t runs, std::string folder) {
         const bool check = round == 0;
         double times[kTools] = {};
         double cpuTimes[kTools] = {};
-        for (int step = 0; step < kTools; ++step) {
-            const int tool = static_cast<int>((round + static_cast<std::uint32_t>(step)) % kTools);
+        for (std::size_t step = 0; step < tools.size(); ++step) {
+            const int tool = tools[(round + step) % tools.size()];
             const std::string& output = outputs[static_cast<std::size_t>(tool)];
             const Clock::time_point start = Clock::now();
             int status = 0;
@@ -647,90 +656,120 @@ int Measure(const std::string& image, std::uint32_t runs, std::string folder) {
                 times[tool] = SecondsSince(start);
             }
             if (status != 0) {
-                std::fprintf(stderr, "moravel-bench-copy: %s ended with status %d%s\n",
-                             kToolNames[tool], status,
-                             status == 127 ? " (not installed? run scripts/install-deps.sh)" : "");
-                return 1;
+                throw std::runtime_error(
+                    std::string(kToolNames[tool]) + " ended with status " +
+                    std::to_string(status) +
+                    (status == 127 ? " (not installed? run scripts/install-deps.sh)" : ""));
             }
-            if (FileSize(output) != layout.size) {
-                std::fprintf(stderr, "moravel-bench-copy: %s wrote %llu bytes, not %llu\n",
-                             kToolNames[tool], static_cast<unsigned long long>(FileSize(output)),
-                             static_cast<unsigned long long>(layout.size));
-                return 1;
+            if (!null && FileSize(output) != layout.size) {
+                throw std::runtime_error(std::string(kToolNames[tool]) + " wrote " +
+                                         std::to_string(FileSize(output)) + " bytes, not " +
+                                         std::to_string(layout.size));
             }
             if (!check) {
                 seconds[tool].push_back(times[tool]);
                 cpu[tool].push_back(cpuTimes[tool]);
-                ::unlink(output.c_str());
+                if (!null) {
+                    ::unlink(output.c_str());
+                }
             }
             ::sync();
         }
         std::printf("%-5s %2u ", check ? "check" : "round", round);
-        for (int tool = 0; tool < kTools; ++tool) {
+        for (const int tool : tools) {
             std::printf(" %s %.3f s [cpu %.3f]", kToolNames[tool], times[tool], cpuTimes[tool]);
         }
-        std::printf("  (%s first)\n", kToolNames[round % kTools]);
-        if (check) {
-            const bool programSame = RunProgram({"cmp", outputs[kProgram], outputs[kCat]}) == 0;
-            const bool mcopySame = RunProgram({"cmp", outputs[kMcopy], outputs[kCat]}) == 0;
-            const bool cat32kSame = RunProgram({"cmp", outputs[kCat32k], outputs[kCat]}) == 0;
-            const bool pattern = MatchesPattern(outputs[kCat], layout);
-            std::printf(
-                "          cmp with the cat output: program %s, mcopy %s, cat-32k %s; "
-                "cat output holds the builder's pattern: %s (round not counted)\n",
-                programSame ? "identical" : "DIFFERENT", mcopySame ? "identical" : "DIFFERENT",
-                cat32kSame ? "identical" : "DIFFERENT", pattern ? "yes" : "NO");
+        std::printf("  (%s first)\n", kToolNames[tools[round % tools.size()]]);
+        if (check && !null) {
+            bool same = MatchesPattern(outputs[kDd256k], layout);
+            std::printf("          the dd-256k output holds the builder's pattern: %s;",
+                        same ? "yes" : "NO");
+            for (const int tool : {kProgram, kDd32k, kMcopy}) {
+                const bool identical =
+                    RunProgram({"cmp", outputs[static_cast<std::size_t>(tool)],
+                                outputs[kDd256k]}) == 0;
+                std::printf(" %s %s", kToolNames[tool], identical ? "identical" : "DIFFERENT");
+                same = same && identical;
+            }
+            std::printf(" (round not counted)\n");
             for (const std::string& output : outputs) {
                 ::unlink(output.c_str());
             }
             ::sync();
-            if (!programSame || !mcopySame || !cat32kSame || !pattern) {
-                return 1;
+            if (!same) {
+                throw std::runtime_error("the outputs differ");
             }
         }
     }
-    if (runs == 0) {
-        return 0;
-    }
-    std::printf("image range    %.1f %% of its pages still cached after the runs\n",
-                100 * CachedShare(image, layout.offset, layout.size));
 
     double median[kTools] = {};
     double best[kTools] = {};
-    double cpuMedian[kTools] = {};
-    std::printf("load average   %s at the start, %s at the end\n", startLoad.c_str(),
-                LoadAverage().c_str());
-    std::printf("\n%llu bytes, %u rounds counted; MB = 10^6 bytes; cpu = user + system time\n",
-                static_cast<unsigned long long>(layout.size), runs);
     std::printf("%-8s %9s %9s %11s %11s %9s %9s\n", "", "min s", "median s", "best MB/s",
                 "median MB/s", "cpu min", "cpu med");
-    for (int tool = 0; tool < kTools; ++tool) {
+    for (const int tool : tools) {
         median[tool] = Median(seconds[tool]);
         best[tool] = *std::min_element(seconds[tool].begin(), seconds[tool].end());
-        cpuMedian[tool] = Median(cpu[tool]);
         std::printf("%-8s %9.3f %9.3f %11.0f %11.0f %9.3f %9.3f\n", kToolNames[tool], best[tool],
                     median[tool], MegabytesPerSecond(layout.size, best[tool]),
                     MegabytesPerSecond(layout.size, median[tool]),
-                    *std::min_element(cpu[tool].begin(), cpu[tool].end()), cpuMedian[tool]);
+                    *std::min_element(cpu[tool].begin(), cpu[tool].end()), Median(cpu[tool]));
     }
     std::printf("program  of which the walk to the file %.1f ms on average; %llu pump steps\n",
                 1000 * walkSum / runs, static_cast<unsigned long long>(pumps));
     const auto Ratio = [](double other, double program) {
         return program > 0 ? other / program : 0;
     };
-    for (const int tool : {kCat, kMcopy, kCat32k}) {
+    for (std::size_t i = 1; i < tools.size(); ++i) {
         std::printf("ratio          program / %-8s %.2f (best MB/s), %.2f (median MB/s)\n",
-                    kToolNames[tool], Ratio(best[tool], best[kProgram]),
-                    Ratio(median[tool], median[kProgram]));
+                    kToolNames[tools[i]], Ratio(best[tools[i]], best[kProgram]),
+                    Ratio(median[tools[i]], median[kProgram]));
     }
     // Interference (other processes, the host) only ever adds time, so the best runs
     // say what each copy can do; the medians are shown beside them.
-    const bool holds = Ratio(best[kCat], best[kProgram]) >= kTargetRatio;
-    const bool holdsMedian = Ratio(median[kCat], median[kProgram]) >= kTargetRatio;
-    std::printf("target         program at least %.1f x cat (best MB/s): %s (by medians: %s)\n",
-                kTargetRatio, holds ? "holds" : "DOES NOT HOLD",
-                holdsMedian ? "holds" : "does not hold");
-    return holds ? 0 : 3;
+    const double fasterDd = std::min(best[kDd32k], best[kDd256k]);
+    const double fasterDdMedian = std::min(median[kDd32k], median[kDd256k]);
+    Verdict verdict;
+    verdict.holds = Ratio(fasterDd, best[kProgram]) >= kTargetRatio;
+    verdict.holdsMedian = Ratio(fasterDdMedian, median[kProgram]) >= kTargetRatio;
+    std::printf("target         program at least %.1f x the faster dd (best MB/s): %s (by medians: "
+                "%s)\n",
+                kTargetRatio, verdict.holds ? "holds" : "DOES NOT HOLD",
+                verdict.holdsMedian ? "holds" : "does not hold");
+    return verdict;
+}
+
+int Measure(const std::string& image, std::uint32_t runs, std::string folder) {
+    if (runs == 0) {
+        runs = 1;
+    }
+    const Layout layout = ReadLayout(image);
+    const std::string startLoad = LoadAverage();
+    if (folder.empty()) {
+        folder = "/dev/shm";
+    }
+    std::printf("file           %s/%s, %llu bytes at byte %llu of %s\n", kFolder, kLongName,
+                static_cast<unsigned long long>(layout.size),
+                static_cast<unsigned long long>(layout.offset), image.c_str());
+    const double warmSeconds = ReadRange(image, layout.offset, layout.size);
+    std::printf("warm-up read   %.2f s (%.0f MB/s); %.1f %% of the range's pages cached after it\n",
+                warmSeconds, MegabytesPerSecond(layout.size, warmSeconds),
+                100 * CachedShare(image, layout.offset, layout.size));
+    std::printf(
+        "each run       output deleted and sync(2) after it, outside the timing; "
+        "no fsync inside\n");
+    ::sync();
+    const Verdict null = MeasureInto(image, layout, runs, "");
+    const Verdict files = MeasureInto(image, layout, runs, folder);
+    std::printf("\nimage range    %.1f %% of its pages still cached after the runs\n",
+                100 * CachedShare(image, layout.offset, layout.size));
+    std::printf("load average   %s at the start, %s at the end\n", startLoad.c_str(),
+                LoadAverage().c_str());
+    std::printf("%llu bytes, %u rounds counted; MB = 10^6 bytes; cpu = user + system time\n",
+                static_cast<unsigned long long>(layout.size), runs);
+    std::printf("target         into /dev/null %s, into %s %s\n",
+                null.holds ? "holds" : "DOES NOT HOLD", folder.c_str(),
+                files.holds ? "holds" : "DOES NOT HOLD");
+    return null.holds && files.holds ? 0 : 3;
 }
 
 int Usage() {
