@@ -1,6 +1,7 @@
 #include "Directory.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "DriveTree.h"
 #include "FatChain.h"
@@ -204,14 +205,21 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
         return;
     }
     chainBuffer.Release();
-    ScanChainEntries(item, directory.Bytes(), fat, progress);
+    ScanChainEntries(item, directory.Bytes(), fatBuffer.Bytes(), progress);
 }
 
-void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
+void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<std::uint8_t> table,
                                  std::int32_t& progress) {
+    const FatImage fat{table, LastClusterOf(item)};
     const std::uint64_t entries = directory.size() / kDirectoryEntrySize;
     const std::uint64_t clusterBytes =
         std::uint64_t{item.m_sectorsPerCluster} * item.m_bytesPerSector;
+    // The files of a healthy folder share no cluster, so together they count no
+    // more clusters than the table has entries. Past twice that, their chains
+    // run into one another, and every chain is counted at once instead.
+    const std::uint64_t tableEntries = table.size() / (item.m_fatKind == Fat16 ? 2 : 4);
+    std::uint64_t counted = 0;
+    std::optional<ChainCounts> counts;
     for (std::uint64_t i = 0; i < entries; ++i) {
         progress = static_cast<std::int32_t>(i * 100 / entries);
         Frontend().PostScanProgress();
@@ -228,7 +236,13 @@ void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, const FatI
         auto child = MakeEntryItem(item, directory, index);
         if (!child->IsDirectory()) {
             const std::uint32_t fileClusters =
-                CountFatEntries(child->m_firstCluster, child->m_fatKind, fat);
+                counts && counts->Ready()
+                    ? counts->Count(child->m_firstCluster)
+                    : CountFatEntries(child->m_firstCluster, child->m_fatKind, fat);
+            counted += fileClusters;
+            if (!counts && counted > 2 * tableEntries) {
+                counts.emplace(table, item.m_fatKind, fat.lastCluster);
+            }
             child->m_fileSize = FileSizeFromChain(EntrySize(EntryAt(directory, index)),
                                                   fileClusters * clusterBytes);
         }

@@ -70,7 +70,7 @@ private:
     void ExpandVolume(DriveItem& item);
     void ExpandFixedRoot(DriveItem& item);
     void ExpandChainDirectory(DriveItem& item, std::int32_t& progress);
-    void ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
+    void ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<std::uint8_t> table,
                           std::int32_t& progress);
     std::unique_ptr<DriveItem> MakeEntryItem(const DriveItem& directory, ByteSpan entries,
                                              std::size_t index) const;

@@ -1,5 +1,6 @@
 #include "FatChain.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "disk/DriveItem.h"
@@ -116,6 +117,110 @@ std::uint32_t StoreChain(std::uint32_t firstCluster, std::uint16_t fatKind,
         cluster = NextCluster(fat, fatKind, cluster);
     }
     return cluster;
+}
+
+ChainCounts::ChainCounts(std::span<std::uint8_t> table, std::uint16_t fatKind,
+                         std::uint32_t lastCluster)
+    : m_table(table), m_kind(fatKind), m_lastCluster(lastCluster) {
+    if (fatKind != Fat16 && fatKind != Fat32) {
+        return;
+    }
+    const std::size_t entries = table.size() / (fatKind == Fat16 ? 2 : 4);
+    if (entries < 3) {
+        m_ready = true;  // no cluster's entry lies in the table
+        return;
+    }
+    m_limit = static_cast<std::uint32_t>(std::min<std::size_t>(lastCluster, entries - 1));
+    m_states = MemoryBlock::Allocate(std::size_t{m_limit} / 4 + 1);
+    if (!m_states) {
+        return;
+    }
+    for (std::uint32_t cluster = 2; cluster <= m_limit && cluster >= 2; ++cluster) {
+        if (StateOf(cluster) == kNew) {
+            Resolve(cluster);
+        }
+    }
+    m_ready = true;
+}
+
+ChainCounts::State ChainCounts::StateOf(std::uint32_t cluster) const {
+    return static_cast<State>((m_states.Data()[cluster / 4] >> (2 * (cluster % 4))) & 3);
+}
+
+void ChainCounts::SetState(std::uint32_t cluster, State state) {
+    std::uint8_t& bits = m_states.Data()[cluster / 4];
+    const auto shift = 2 * (cluster % 4);
+    bits = static_cast<std::uint8_t>((bits & ~(3u << shift)) | (unsigned{state} << shift));
+}
+
+std::uint32_t ChainCounts::Entry(std::uint32_t cluster) const {
+    return m_kind == Fat16 ? ReadLe16(m_table, 2 * std::size_t{cluster})
+                           : ReadLe32(m_table, 4 * std::size_t{cluster});
+}
+
+void ChainCounts::SetEntry(std::uint32_t cluster, std::uint32_t value) {
+    if (m_kind == Fat16) {
+        WriteLe16(m_table, 2 * std::size_t{cluster}, static_cast<std::uint16_t>(value));
+    } else {
+        WriteLe32(m_table, 4 * std::size_t{cluster}, value);
+    }
+}
+
+// Walks from start until the chain ends, meets a cluster already counted, or
+// comes back to itself; then walks the same clusters again and writes each one's
+// count over its entry. A cluster on a cycle counts the cycle; one before it
+// counts its way there and the cycle.
+void ChainCounts::Resolve(std::uint32_t start) {
+    const std::uint32_t mask = m_kind == Fat32 ? kFat32Mask : 0xFFFF;
+    const auto next = [&](std::uint32_t cluster) { return Entry(cluster) & mask; };
+    std::uint32_t walked = 0;
+    std::uint32_t after = 0;  // the count of what follows the walk
+    std::optional<std::uint32_t> cycleAt;
+    for (std::uint32_t cluster = start;;) {
+        SetState(cluster, kOnWalk);
+        ++walked;
+        const std::uint32_t following = next(cluster);
+        if (EndsChain(m_kind, following, m_lastCluster)) {
+            break;
+        }
+        if (following > m_limit) {
+            after = 1;  // its entry lies past the table: the chain ends with it
+            break;
+        }
+        if (StateOf(following) == kDone) {
+            after = Entry(following);
+            break;
+        }
+        if (StateOf(following) == kOnWalk) {
+            cycleAt = following;
+            break;
+        }
+        cluster = following;
+    }
+    std::uint32_t lead = walked;  // clusters before the cycle
+    std::uint32_t cycle = 0;
+    if (cycleAt) {
+        lead = 0;
+        for (std::uint32_t cluster = start; cluster != *cycleAt; cluster = next(cluster)) {
+            ++lead;
+        }
+        cycle = walked - lead;
+    }
+    std::uint32_t cluster = start;
+    for (std::uint32_t i = 0; i < walked; ++i) {
+        const std::uint32_t following = next(cluster);
+        SetEntry(cluster, i < lead ? lead - i + (cycleAt ? cycle : after) : cycle);
+        SetState(cluster, kDone);
+        cluster = following;
+    }
+}
+
+std::uint32_t ChainCounts::Count(std::uint32_t firstCluster) const {
+    if (!KnownKind(m_kind) || EndsChain(m_kind, firstCluster, m_lastCluster)) {
+        return 0;
+    }
+    const std::uint32_t first = m_kind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+    return first > m_limit ? 1 : Entry(first);
 }
 
 }  // namespace moravel

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "disk/ByteOrder.h"
+#include "disk/MemoryBlock.h"
 
 namespace moravel {
 
@@ -38,5 +39,36 @@ std::uint32_t CountChain(std::uint32_t firstCluster, std::uint16_t fatKind, cons
 // count decides.
 std::uint32_t StoreChain(std::uint32_t firstCluster, std::uint16_t fatKind,
                          std::span<std::uint32_t> chain, const FatImage& fat);
+
+// The chain counts of every cluster of a FAT16 or FAT32 table at once, for a scan
+// that measures many files whose chains run into one another: a folder cluster
+// overwritten with a recording's bytes reads as thousands of "entries" that lead
+// into the same long chains, and counting each afresh would take their number
+// times the chains' length. Linear time; besides the table, whose entries it
+// overwrites with the counts, it needs two bits per cluster.
+class ChainCounts {
+public:
+    // Counts every chain of the table; false from Ready() when the kind is not
+    // FAT16 or FAT32 or memory is short (the table is then untouched).
+    ChainCounts(std::span<std::uint8_t> table, std::uint16_t fatKind, std::uint32_t lastCluster);
+    bool Ready() const { return m_ready; }
+    // What CountChain gave for this first cluster on the table as it was.
+    std::uint32_t Count(std::uint32_t firstCluster) const;
+
+private:
+    enum State : std::uint8_t { kNew = 0, kOnWalk = 1, kDone = 2 };
+    State StateOf(std::uint32_t cluster) const;
+    void SetState(std::uint32_t cluster, State state);
+    std::uint32_t Entry(std::uint32_t cluster) const;
+    void SetEntry(std::uint32_t cluster, std::uint32_t value);
+    void Resolve(std::uint32_t start);
+
+    std::span<std::uint8_t> m_table;
+    std::uint16_t m_kind;
+    std::uint32_t m_lastCluster;
+    std::uint32_t m_limit = 0;  // the highest cluster whose entry lies in the table
+    MemoryBlock m_states;
+    bool m_ready = false;
+};
 
 }  // namespace moravel

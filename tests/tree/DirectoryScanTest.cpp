@@ -422,6 +422,45 @@ TEST_F(DirectoryScanTest, AFolderChainLongerThanAFolderCanBeIsReadToItsLimit) {
     EXPECT_LE(readBytes, 2 * 1024 * 1024 + std::uint64_t{builder.SectorsPerFat()} * 512);
 }
 
+// A folder whose entries all lead into one long chain, as when a folder cluster
+// is overwritten with other data: each file still gets its own chain's size,
+// more than 4 GiB for those that start early enough in a 5 GiB chain.
+TEST_F(DirectoryScanTest, ManyFilesWhoseChainsRunIntoEachOtherAreEachMeasured) {
+    FatVolumeBuilder builder(Fat32Layout(12'000'000, 64));
+    const auto folder = builder.AddDirectory(builder.Root(), "SHARED     ");
+    const auto big = builder.AddFile(builder.Root(), File("BIG     TS ", 5 * kGiB));
+    constexpr std::uint32_t kFiles = 300;
+    for (std::uint32_t i = 0; i < kFiles; ++i) {
+        char name[12];
+        std::snprintf(name, sizeof name, "F%07u   ", i);
+        builder.AddRawEntry(folder, ShortEntry(name, 0x20, 0, 512));
+    }
+    DriveItem& volume = Volume(builder, 0x0C, 12'000'000);
+    const auto chain = builder.FileClusters(big);
+    ASSERT_EQ(chain.size(), 163'840u);
+    // Entry i starts 200 * i clusters into BIG's chain (written into the image).
+    const std::uint32_t folderCluster = builder.DirectoryClusters(folder).front();
+    const auto startOf = [&](std::uint32_t i) { return chain[200 * i]; };
+    for (std::uint32_t i = 0; i < kFiles; ++i) {
+        testing::Bytes low(2);
+        testing::Bytes high(2);
+        WriteLe16(low, 0, static_cast<std::uint16_t>(startOf(i)));
+        WriteLe16(high, 0, static_cast<std::uint16_t>(startOf(i) >> 16));
+        const std::uint64_t entry =
+            (kPartitionStart + builder.DataStart() + std::uint64_t{folderCluster - 2} * 64) * 512 +
+            (2 + i) * 32ull;
+        m_image->Write(entry + 20, high);
+        m_image->Write(entry + 26, low);
+    }
+    const auto children = Expand(Child(Root(volume), "SHARED  .   "));
+    ASSERT_EQ(children.size(), kFiles);
+    for (std::uint32_t i = 0; i < kFiles; ++i) {
+        const std::uint64_t allocated = (chain.size() - 200ull * i) * 32768;
+        EXPECT_EQ(children[i]->m_fileSize, allocated - 512 >= 4 * kGiB ? 4 * kGiB + 512 : 512) << i;
+    }
+    EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
 TEST_F(DirectoryFailureTest, OutOfMemoryForTheFixedRoot) {
     FatVolumeBuilder builder(Fat16Layout());
     builder.AddFile(builder.Root(), File("ONE     TS ", 10));

@@ -11,6 +11,7 @@
 namespace moravel {
 namespace {
 
+using testing::Bytes;
 using testing::FatTable;
 
 FatImage Image(const FatTable& table, std::uint32_t lastCluster = 0x0FFFFFF5) {
@@ -190,6 +191,44 @@ TEST(FatChainTest, CountsMatchAWalkThatRemembersEveryCluster) {
             }
         }
     }
+}
+
+// Counting every chain at once gives what counting each gave, on random tables
+// whose chains end, loop, run into each other and leave the volume or the table.
+TEST(FatChainTest, CountingAllChainsAtOnceGivesEachChainsCount) {
+    std::mt19937 random(7);
+    const auto below = [&random](std::uint32_t n) {
+        return static_cast<std::uint32_t>(random() % n);
+    };
+    for (const int bits : {16, 32}) {
+        for (int round = 0; round < 30; ++round) {
+            const std::uint32_t entries = 40 + below(600);
+            FatTable table(bits, entries);
+            for (std::uint32_t c = 2; c < entries; ++c) {
+                const std::uint32_t pick = below(12);
+                table.Set(c, pick == 0   ? table.EndMark()
+                             : pick == 1 ? 0
+                             : pick == 2 ? c  // a cluster that leads to itself
+                                         : 2 + below(entries + entries / 4));
+            }
+            const auto kind = static_cast<std::uint16_t>(bits == 16 ? Fat16 : Fat32);
+            // Some rounds claim more clusters than the table has entries for.
+            const std::uint32_t last = round % 3 == 0 ? entries + 50 : entries - 1;
+            const FatImage fat = Image(table, last);
+            std::vector<std::uint32_t> expected;
+            for (std::uint32_t first = 0; first < entries + 60; ++first) {
+                expected.push_back(CountChain(first, kind, fat));
+            }
+            Bytes bytes = table.Data();
+            const ChainCounts counts(bytes, kind, last);
+            ASSERT_TRUE(counts.Ready());
+            for (std::uint32_t first = 0; first < entries + 60; ++first) {
+                ASSERT_EQ(counts.Count(first), expected[first]) << bits << " from " << first;
+            }
+        }
+    }
+    Bytes fat12 = FatTable(12, 64).Data();
+    EXPECT_FALSE(ChainCounts(fat12, Fat12, 60).Ready());
 }
 
 TEST(FatChainTest, OtherKindsHaveNoChains) {
