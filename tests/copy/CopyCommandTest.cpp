@@ -106,6 +106,21 @@ TEST_F(CopyTest, TheRefusalShowsAMountPointWithPercentSAsItIs) {
               "NTFS file stystems are supported.");
 }
 
+// The Save dialog offers the name from the disk as a file name that stays in the
+// folder it is saved to.
+TEST_F(CopyTest, TheSaveDialogOffersANameThatStaysInItsFolder) {
+    AddRecording("SLASH   TS ", 1000, "../rec/\x1b[2J.ts");
+    AddRecording("DOTDOT     ", 1000, "..");
+    MemoryTarget target("NTFS");
+    Start(target);
+    for (const char* name : {"../rec/\x1b[2J.ts", ".."}) {
+        SelectFile(name);
+        m_frontend.UserClickCopyFile();  // no answer queued: the dialog is cancelled
+    }
+    EXPECT_THAT(m_frontend.SaveDialogs(), ElementsAre(".._rec__[2J.ts", "__"));
+    EXPECT_THAT(target.created, IsEmpty());
+}
+
 TEST_F(CopyTest, AnyOtherFileSystemTakesTheFileWhole) {
     const auto seed = AddRecording("MOVIE   TS ", 100'000, "Movie.ts", Content::Full);
     for (const char* fileSystem : {"NTFS", "ext4", "CDFS", ""}) {
