@@ -104,8 +104,17 @@ void MainDialog::OnTreeSelectionChanged(const TreeNotification& notification) {
         m_driveAccess.ExpandItem(*notification.data, m_scanProgress);
     if (children.empty()) {
         m_frontend.SetTreeChildCount(item, 0);
-        m_frontend.ShowControl(m_status, false);
         m_frontend.ShowControl(m_progress, false);
+        // A partition chain that links back is cut here: the status line says
+        // why the partition shows nothing.
+        if (const auto sector = m_driveAccess.RepeatedRecord(*notification.data)) {
+            m_frontend.SetStatusText("The boot record of this extended partition (sector " +
+                                     std::to_string(*sector) +
+                                     ") was read before: the disk's partition chain links back "
+                                     "to it, and is not followed again.");
+            return;
+        }
+        m_frontend.ShowControl(m_status, false);
         return;
     }
     // Tree children go in once, also when the item is selected again before its

@@ -195,6 +195,25 @@ TEST_F(MainDialogTest, ADiskWithoutPartitionsLosesItsExpandButton) {
     EXPECT_THAT(m_frontend.TreeTexts(disk), IsEmpty());
 }
 
+// A partition chain that links back to a boot record it came from ends there,
+// and the status line says why the partition shows nothing.
+TEST_F(MainDialogTest, APartitionChainThatLinksBackIsCutAndSaysSo) {
+    const ImageFile disk(m_dir.File("links-back.img"), 8 << 20);
+    disk.WriteSector(0, PartitionSector({{0x05, 2048, 8192}}));
+    disk.WriteSector(2048, PartitionSector({{0x05, 0, 100}}));
+    Start({disk.Path()});
+    const TreeItemHandle link =
+        SelectPath({"Hard Disk 1", "Extended DOS Partition", "Extended DOS Partition"});
+    EXPECT_EQ(m_frontend.Node(link).childCount, 0);
+    EXPECT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_EQ(m_frontend.StatusText(),
+              "The boot record of this extended partition (sector 2048) was read before: the "
+              "disk's partition chain links back to it, and is not followed again.");
+    // Another selection puts the status line away again.
+    SelectPath({"Hard Disk 1"});
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+}
+
 TEST_F(MainDialogTest, AVolumeShowsOnlyItsRootDirectory) {
     Start({MakeDisk(m_dir)});
     const TreeItemHandle volume = SelectPath({"Hard Disk 1", "32-Bit FAT Disk"});
