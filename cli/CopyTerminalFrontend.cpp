@@ -71,6 +71,10 @@ MessageAnswer CopyTerminalFrontend::ShowMessage(const std::string& text, const s
     return MessageAnswer::Ok;
 }
 
+void CopyTerminalFrontend::ShowNote(const std::string& text) {
+    m_terminal.Note("moravel-cli: " + text);
+}
+
 void CopyTerminalFrontend::ShowControl(int id, bool show) {
     if (id != m_controls.progress || show == m_copying) {
         return;

@@ -53,6 +53,8 @@ public:
     void ShowControl(int id, bool show) override;
     void EnableControl(int, bool) override {}
     void SetProgressPosition(int position) override { m_position = position; }
+    // On the error stream, as a line of its own.
+    void ShowNote(const std::string& text) override;
 
     const std::string& StatusText() const { return m_status; }
 

@@ -14,11 +14,15 @@ MessageAnswer TerminalFrontend::ShowMessage(const std::string& text, const std::
 }
 
 void TerminalFrontend::Report(const std::string& text) {
+    Note(text);
+    ++m_failures;
+}
+
+void TerminalFrontend::Note(const std::string& text) {
     ClearProgressLine();
     // Messages quote names and paths from the disk.
     m_err << EscapeControls(text, true) << '\n';
     m_err.flush();
-    ++m_failures;
 }
 
 void TerminalFrontend::PostScanProgress() {

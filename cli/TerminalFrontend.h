@@ -38,6 +38,8 @@ public:
 
     // A failure of the program itself (not of the core), shown the same way.
     void Report(const std::string& text);
+    // Something worth knowing that is no failure, on a line of its own.
+    void Note(const std::string& text);
     // The number of failures shown so far, the core's and the program's.
     int Failures() const { return m_failures; }
 

@@ -130,6 +130,9 @@ bool CopyCommand::ChooseDestination(const DriveItem& source) {
             "", MessageButtons::Ok, MessageIcon::Hand);
         return false;
     }
+    if (!volume.note.empty()) {
+        m_frontend.ShowNote(volume.note);
+    }
     m_split = NeedsParts(volume.fileSystem, source.m_fileSize);
     if (m_split) {
         const std::string notice = Formatted(

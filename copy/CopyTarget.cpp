@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "PartNames.h"
 
@@ -105,8 +106,9 @@ std::optional<DestinationVolume> PartsAlways::VolumeOf(const std::string& path) 
     return volume;
 }
 
-SourceGuard::SourceGuard(CopyTarget& inner, const std::vector<std::string>& diskPaths)
-    : m_inner(inner) {
+SourceGuard::SourceGuard(CopyTarget& inner, const std::vector<std::string>& diskPaths,
+                         BlockDeviceTables tables)
+    : m_inner(inner), m_sources(IdentifySourceDisks(diskPaths)), m_tables(std::move(tables)) {
     for (const std::string& path : diskPaths) {
         struct stat info {};
         if (::stat(path.c_str(), &info) == 0) {
@@ -125,6 +127,10 @@ std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path, std::st
             reason = disk ? "it is a disk being read" : "it is a block device";
             return nullptr;
         }
+    }
+    if (std::optional<std::string> refusal = SourceRefusal(path, m_sources, m_tables)) {
+        reason = std::move(*refusal);
+        return nullptr;
     }
     return m_inner.Create(path, reason);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DestinationVolume.h"
+#include "SourceDevices.h"
 
 namespace moravel {
 
@@ -83,11 +84,15 @@ private:
 
 // Keeps copies off the disks being read: no output is created on a block device,
 // nor over a file that is one of the disks (by device and inode, so links and
-// other spellings of its path count too). A refused output fails as any file
-// that cannot be created does, with the refusal as its reason.
+// other spellings of its path count too), nor on a file system that lies on one
+// of the disks: on a disk or its partition (an automounted stick that is also
+// being read), on a device mapped over them, or behind a loop device that reads
+// a disk or image being read (see SourceRefusal). A refused output fails as any
+// file that cannot be created does, with the refusal as its reason.
 class SourceGuard : public CopyTarget {
 public:
-    SourceGuard(CopyTarget& inner, const std::vector<std::string>& diskPaths);
+    SourceGuard(CopyTarget& inner, const std::vector<std::string>& diskPaths,
+                BlockDeviceTables tables = {});
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override {
         return m_inner.VolumeOf(path);
     }
@@ -100,6 +105,8 @@ private:
     };
     CopyTarget& m_inner;
     std::vector<FileId> m_disks;
+    SourceDisks m_sources;
+    BlockDeviceTables m_tables;
 };
 
 }  // namespace moravel

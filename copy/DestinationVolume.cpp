@@ -1,14 +1,20 @@
 #include "DestinationVolume.h"
 
 #include <blkid/blkid.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
+
+#include "disk/ByteOrder.h"
 
 namespace moravel {
 
@@ -124,13 +130,99 @@ bool IsFatVersion(std::string_view version) {
     return version == "FAT12" || version == "FAT16" || version == "FAT32";
 }
 
-// The FAT version of a signature; FAT32 when it is unknown, the most common FAT that the
-// kernel mounts today.
-std::string FatName(const std::optional<VolumeSignature>& signature) {
-    if (signature && IsFatType(signature->type) && IsFatVersion(signature->version)) {
-        return signature->version;
+std::optional<std::string> ReadTextFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
     }
-    return "FAT32";
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        return std::nullopt;
+    }
+    return text.str();
+}
+
+// The first sector of a device or image, opened read-only; or why it could not be read.
+struct FirstSector {
+    std::vector<std::uint8_t> bytes;
+    std::string problem;
+};
+
+FirstSector ReadFirstSector(const std::string& deviceOrImage) {
+    FirstSector sector;
+    // Not blocking: a FIFO put where a device was expected must not hang the copy.
+    const int fd = ::open(deviceOrImage.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        sector.problem = error == EACCES || error == EPERM
+                             ? "no access to " + deviceOrImage
+                             : deviceOrImage + ": " + std::strerror(error);
+        return sector;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !(S_ISBLK(status.st_mode) || S_ISREG(status.st_mode))) {
+        sector.problem = deviceOrImage + " is no device";
+        ::close(fd);
+        return sector;
+    }
+    sector.bytes.resize(512);
+    ssize_t got = -1;
+    do {
+        got = ::pread(fd, sector.bytes.data(), sector.bytes.size(), 0);
+    } while (got < 0 && errno == EINTR);
+    const int error = errno;
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sector.bytes.size())) {
+        sector.bytes.clear();
+        sector.problem = got < 0 ? deviceOrImage + ": " + std::strerror(error)
+                                 : deviceOrImage + " is too short for a boot sector";
+    }
+    return sector;
+}
+
+std::string WithTrailingSlash(std::string path) {
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    return path;
+}
+
+// The FAT version of a FAT mount: from the signature that was probed, else from udev's record
+// of the mount's device, else from the boot sector of its source. When none of them tells,
+// FAT32, the most common FAT that the kernel mounts today, and a note that it is a guess.
+FileSystemName NameFatMount(const MountEntry& mount,
+                            const std::optional<VolumeSignature>& signature,
+                            const FatVersionSources& sources) {
+    if (signature && IsFatType(signature->type) && IsFatVersion(signature->version)) {
+        return {signature->version, ""};
+    }
+    if (!sources.udevData.empty()) {
+        const std::string record = sources.udevData + "/b" + std::to_string(mount.major) + ":" +
+                                   std::to_string(mount.minor);
+        if (const std::optional<std::string> text = ReadTextFile(record)) {
+            if (std::optional<std::string> version = FatVersionOfUdevRecord(*text)) {
+                return {std::move(*version), ""};
+            }
+        }
+    }
+    std::string problem;
+    if (mount.source.empty() || mount.source.front() != '/') {
+        problem = "it is mounted from \"" + mount.source + "\", which is no device";
+    } else if (!sources.bootSector) {
+        problem = "the signature of " + mount.source + " could not be read";
+    } else {
+        const FirstSector sector = ReadFirstSector(mount.source);
+        if (sector.bytes.empty()) {
+            problem = sector.problem;
+        } else if (std::optional<std::string> version = FatVersionOfBootSector(sector.bytes)) {
+            return {std::move(*version), ""};
+        } else {
+            problem = mount.source + " holds no FAT boot sector that makes sense";
+        }
+    }
+    return {"FAT32", "The FAT version of " + WithTrailingSlash(mount.mountPoint) +
+                         " could not be read (" + problem + "); it is taken as FAT32."};
 }
 
 bool IsFuseType(std::string_view type) {
@@ -175,19 +267,6 @@ std::optional<std::string> DestinationFolder(const std::string& path) {
     }
     const std::optional<std::string> folder = ResolvedPath(ParentOf(path));
     return folder && IsFolder(*folder) ? folder : std::nullopt;
-}
-
-std::optional<std::string> ReadMountTable() {
-    std::ifstream file("/proc/self/mountinfo");
-    if (!file) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        return std::nullopt;
-    }
-    return text.str();
 }
 
 }  // namespace
@@ -284,39 +363,132 @@ std::optional<std::string> ProbeType(const std::string& deviceOrImage) {
     return signature->type;
 }
 
-std::string NameFileSystem(const MountEntry& mount, const VolumeProbe& probe) {
+std::optional<std::string> FatVersionOfBootSector(std::span<const std::uint8_t> sector) {
+    if (sector.size() < 512) {
+        return std::nullopt;
+    }
+    const std::uint32_t bytesPerSector = ReadLe16(sector, 11);
+    const std::uint32_t sectorsPerCluster = ReadU8(sector, 13);
+    const std::uint32_t reservedSectors = ReadLe16(sector, 14);
+    const std::uint32_t fatCount = ReadU8(sector, 16);
+    const std::uint32_t rootEntries = ReadLe16(sector, 17);
+    const std::uint32_t totalSectors16 = ReadLe16(sector, 19);
+    const std::uint32_t media = ReadU8(sector, 21);
+    const std::uint32_t sectorsPerFat16 = ReadLe16(sector, 22);
+    const std::uint32_t totalSectors32 = ReadLe32(sector, 32);
+    const std::uint32_t sectorsPerFat32 = ReadLe32(sector, 36);
+
+    const bool sectorSize = bytesPerSector == 512 || bytesPerSector == 1024 ||
+                            bytesPerSector == 2048 || bytesPerSector == 4096;
+    const bool clusterSize =
+        sectorsPerCluster != 0 && (sectorsPerCluster & (sectorsPerCluster - 1)) == 0;
+    // The media byte is F0 or F8..FF on every FAT volume the kernel mounts.
+    const bool mediaByte = media == 0xF0 || media >= 0xF8;
+    if (!sectorSize || !clusterSize || !mediaByte || reservedSectors == 0 || fatCount == 0) {
+        return std::nullopt;
+    }
+    const std::uint64_t totalSectors = totalSectors16 != 0 ? totalSectors16 : totalSectors32;
+    const std::uint64_t sectorsPerFat = sectorsPerFat16 != 0 ? sectorsPerFat16 : sectorsPerFat32;
+    const std::uint64_t rootSectors = (rootEntries * 32u + bytesPerSector - 1) / bytesPerSector;
+    const std::uint64_t overhead = reservedSectors + fatCount * sectorsPerFat + rootSectors;
+    // No room for data (or no count of sectors at all); a FAT of no sectors fails the test
+    // of its size below.
+    if (overhead >= totalSectors) {
+        return std::nullopt;
+    }
+    const std::uint64_t clusters = (totalSectors - overhead) / sectorsPerCluster;
+    if (clusters == 0) {
+        return std::nullopt;
+    }
+    // The count of clusters names the FAT, but a volume laid out as FAT32 (its 16-bit FAT
+    // size zero) is FAT32 whatever the count: mkfs.fat makes small ones, and the kernel and
+    // libblkid take them as FAT32.
+    std::string version;
+    std::uint64_t entryBits = 0;
+    if (sectorsPerFat16 == 0) {
+        version = "FAT32";
+        entryBits = 32;
+    } else if (clusters < 4085) {
+        version = "FAT12";
+        entryBits = 12;
+    } else if (clusters < 65525) {
+        version = "FAT16";
+        entryBits = 16;
+    } else {
+        return std::nullopt;  // more clusters than 16-bit entries can number
+    }
+    // Every cluster, and the two reserved entries, have an entry in the FAT.
+    if (sectorsPerFat * bytesPerSector * 8 / entryBits < clusters + 2) {
+        return std::nullopt;
+    }
+    return version;
+}
+
+std::optional<std::string> FatVersionOfUdevRecord(std::string_view record) {
+    std::string_view type;
+    std::string_view version;
+    std::size_t start = 0;
+    while (start < record.size()) {
+        std::size_t end = record.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = record.size();
+        }
+        const std::string_view line = record.substr(start, end - start);
+        // Properties are the lines "E:KEY=VALUE".
+        if (line.starts_with("E:ID_FS_TYPE=")) {
+            type = line.substr(13);
+        } else if (line.starts_with("E:ID_FS_VERSION=")) {
+            version = line.substr(16);
+        }
+        start = end + 1;
+    }
+    if (IsFatType(type) && IsFatVersion(version)) {
+        return std::string(version);
+    }
+    return std::nullopt;
+}
+
+FileSystemName NameMountedFileSystem(const MountEntry& mount, const FatVersionSources& sources) {
     const std::string& type = mount.fileSystemType;
     const bool fat = IsFatType(type);
     const bool fuse = IsFuseType(type);
     // Only a source that is an absolute path can be a device or an image; FUSE drivers are
     // free to name their sources as they like ("user@host:", "data").
     std::optional<VolumeSignature> signature;
-    if ((fat || fuse) && probe && !mount.source.empty() && mount.source.front() == '/') {
-        signature = probe(mount.source);
+    if ((fat || fuse) && sources.probe && !mount.source.empty() && mount.source.front() == '/') {
+        signature = sources.probe(mount.source);
     }
     if (fat) {
-        return FatName(signature);
+        return NameFatMount(mount, signature, sources);
     }
     if (type == "ntfs" || type == "ntfs3") {
-        return "NTFS";
+        return {"NTFS", ""};
     }
     if (type == "exfat") {
-        return "exFAT";
+        return {"exFAT", ""};
     }
     if (fuse && signature && !signature->type.empty()) {
         // A FUSE driver serving a device or image: named by what the device holds.
         if (signature->type == "ntfs") {
-            return "NTFS";
+            return {"NTFS", ""};
         }
         if (signature->type == "exfat") {
-            return "exFAT";
+            return {"exFAT", ""};
         }
         if (IsFatType(signature->type)) {
-            return FatName(signature);
+            return NameFatMount(mount, signature, sources);
         }
-        return signature->type;
+        return {signature->type, ""};
     }
-    return type;
+    return {type, ""};
+}
+
+std::string NameFileSystem(const MountEntry& mount, const VolumeProbe& probe) {
+    return NameMountedFileSystem(mount, FatVersionSources{probe, "", false}).name;
+}
+
+std::optional<std::string> ReadMountTable() {
+    return ReadTextFile("/proc/self/mountinfo");
 }
 
 std::optional<DestinationVolume> FindDestinationVolume(const std::string& path) {
@@ -337,13 +509,9 @@ std::optional<DestinationVolume> FindDestinationVolume(const std::string& path) 
     if (mount == nullptr) {
         return std::nullopt;
     }
-    DestinationVolume volume;
-    volume.rootPath = mount->mountPoint;
-    if (volume.rootPath.back() != '/') {
-        volume.rootPath += '/';
-    }
-    volume.fileSystem = NameFileSystem(*mount);
-    return volume;
+    FileSystemName name = NameMountedFileSystem(*mount);
+    return DestinationVolume{WithTrailingSlash(mount->mountPoint), std::move(name.name),
+                             std::move(name.note)};
 }
 
 }  // namespace moravel

@@ -2,8 +2,10 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,10 @@ struct DestinationVolume {
     std::string rootPath;    // the mount point, with a trailing '/' ("/", "/media/usb/")
     std::string fileSystem;  // "FAT12", "FAT16", "FAT32", "NTFS", "exFAT", or the kernel's name:
                              // "ext4", "btrfs", "xfs", "tmpfs", ...
+    // Empty, or a sentence for the user when the file system could not be read and its
+    // name is a guess ("The FAT version of /media/usb/ could not be read ..."). Initialized
+    // so that a volume may still be written as {rootPath, fileSystem}.
+    std::string note{};
 };
 
 // For an existing folder, or a file path whose folder exists: the mount that holds it.
@@ -71,10 +77,44 @@ std::optional<std::string> ProbeFatVersion(const std::string& deviceOrImage);
 // blkid's TYPE of deviceOrImage ("vfat", "ntfs", "ext4", ...); nothing when unknown.
 std::optional<std::string> ProbeType(const std::string& deviceOrImage);
 
+// The FAT version that a FAT boot sector (the first 512 bytes of a volume, or more) describes:
+// a volume laid out as FAT32 (no 16-bit FAT size) is FAT32; else the count of its data
+// clusters decides, FAT12 below 4085 and FAT16 below 65525. Nothing when the bytes are not a
+// plausible FAT boot sector (sector size not 512, 1024, 2048 or 4096, clusters that are not a
+// power of two sectors, no FAT, no reserved sector, a FAT too small for the clusters, ...).
+std::optional<std::string> FatVersionOfBootSector(std::span<const std::uint8_t> sector);
+
+// The FAT version that udev recorded for a device, from the text of its record
+// (/run/udev/data/bMAJ:MIN, which every user may read): its ID_FS_VERSION when its
+// ID_FS_TYPE is a FAT type. Nothing otherwise.
+std::optional<std::string> FatVersionOfUdevRecord(std::string_view record);
+
+// Where the FAT version of a FAT mount is looked for, in this order. A normal user cannot
+// read the device of a mounted stick, so libblkid fails there; udev's record of the device
+// can be read by anyone.
+struct FatVersionSources {
+    VolumeProbe probe = ProbeVolume;          // the signature of the mount source; empty: not asked
+    std::string udevData = "/run/udev/data";  // udev's device records; empty: not read
+    bool bootSector = true;                   // the boot sector of the mount source, read-only
+};
+
+// A file system's name as the copy uses it, and a note when the name is a guess.
+struct FileSystemName {
+    std::string name;
+    std::string note;
+};
+
 // The name the copy uses for the file system of a mount. FAT mounts are named by their FAT
-// version, read from the mount source with `probe` (FAT32 when it cannot be read); NTFS and
-// exFAT by those names, also when a FUSE driver serves them from a block device; any other
-// file system as the kernel names it.
+// version, looked for in `sources`; when none of them tells it, FAT32, with a note that says
+// so. NTFS and exFAT by those names, also when a FUSE driver serves them from a block device;
+// any other file system as the kernel names it.
+FileSystemName NameMountedFileSystem(const MountEntry& mount,
+                                     const FatVersionSources& sources = {});
+
+// The same name, the FAT version read with `probe` alone (FAT32 when it cannot be read).
 std::string NameFileSystem(const MountEntry& mount, const VolumeProbe& probe = ProbeVolume);
+
+// The text of /proc/self/mountinfo; nothing when it cannot be read.
+std::optional<std::string> ReadMountTable();
 
 }  // namespace moravel

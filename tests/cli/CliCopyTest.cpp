@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstring>
@@ -271,6 +272,21 @@ TEST(CliCopyTest, OldFatDestinationsAreRefusedAndNothingIsCreated) {
     EXPECT_THAT(target.created, IsEmpty());
 }
 
+// A FAT version that could not be read is taken as FAT32, and stderr says so.
+TEST(CliCopyTest, AGuessedFileSystemIsSaidOnStderr) {
+    TempDir dir;
+    const CopyDisk disk(dir);
+    MemoryTarget target("FAT32", "/media/stick/");
+    target.note = "The FAT version of /media/stick/ could not be read; it is taken as FAT32.";
+    cli::CliEnvironment environment;
+    environment.copyTarget = &target;
+    const CliRun run = RunIn(
+        {"--disk", disk.path, "copy", InRecords("Movie.ts"), "/media/stick/Movie.ts"}, environment);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, kCopied);
+    EXPECT_EQ(run.err, "moravel-cli: " + target.note + "\n");
+}
+
 TEST(CliCopyTest, ADestinationFolderThatDoesNotExistFails) {
     TempDir dir;
     const CopyDisk disk(dir);
@@ -353,6 +369,63 @@ TEST(CliCopyTest, ADiskBeingReadIsNeverTheDestination) {
         RunList({"--disk", disk.path, "copy", InRecords("Movie.ts"), dir.File("Movie.ts")});
     EXPECT_EQ(after.status, 0) << after.err;
     EXPECT_EQ(ReadBytes(dir.File("Movie.ts")), Expected(disk.movieSeed, CopyDisk::kMovieSize));
+}
+
+// The block device that holds a folder's file system, as /dev names it; empty when this
+// machine shows none (a tmpfs, a btrfs subvolume, a container without device nodes).
+std::string BlockDeviceHolding(const fs::path& folder) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) {
+        return "";
+    }
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/dev", error)) {
+        struct stat node {};
+        if (::lstat(entry.path().c_str(), &node) == 0 && S_ISBLK(node.st_mode) &&
+            node.st_rdev == status.st_dev) {
+            found.push_back(entry.path().string());
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found.empty() ? "" : found.front();
+}
+
+TEST(CliCopyTest, AFileSystemOnADiskBeingReadIsNeverTheDestination) {
+    // The disk being read is the block device that the temporary folder's file system lies
+    // on; its sectors come from a recorder disk image, so that nothing of the real device is
+    // read and the copy has a file to copy.
+    TempDir dir;
+    const CopyDisk disk(dir);
+    const std::string device = BlockDeviceHolding(dir.Path());
+    if (device.empty()) {
+        GTEST_SKIP() << "the temporary folder lies on no block device in /dev";
+    }
+    cli::CliEnvironment environment;
+    environment.opener = [&disk, &device](const std::string& path, OpenError& error) {
+        return OpenFileSource(path == device ? disk.path : path, error);
+    };
+    const std::string dest = dir.File("Movie.ts");
+    const CliRun run = RunIn({"--disk", device, "copy", InRecords("Movie.ts"), dest}, environment);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, kFailed);
+    // The reason names the device by its name in /dev, which may differ from the path given.
+    const std::string said = std::string(kCannotCreate) + "moravel-cli: cannot create " + dest +
+                             ": it is on a disk being read (";
+    ASSERT_THAT(run.err, StartsWith(said));
+    ASSERT_THAT(run.err, EndsWith(")\n"));
+    const std::string named = run.err.substr(said.size(), run.err.size() - said.size() - 2);
+    struct stat given {};
+    struct stat shown {};
+    ASSERT_EQ(::stat(device.c_str(), &given), 0);
+    ASSERT_EQ(::stat(named.c_str(), &shown), 0) << named;
+    EXPECT_EQ(shown.st_rdev, given.st_rdev);
+    EXPECT_FALSE(fs::exists(dest));
+
+    // The same disk read from its image file: the folder is free.
+    const CliRun image = RunList({"--disk", disk.path, "copy", InRecords("Movie.ts"), dest});
+    EXPECT_EQ(image.status, 0) << image.err;
+    EXPECT_EQ(ReadBytes(dest), Expected(disk.movieSeed, CopyDisk::kMovieSize));
 }
 
 TEST(CliCopyTest, OnATerminalTheProgressLineRunsToTheEndAndIsCleared) {

@@ -3,7 +3,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -519,6 +521,247 @@ TEST_F(SignatureProbing, LosesTheFatVersionWithTheBootSector) {
     }
     EXPECT_EQ(ProbeFatVersion(fat16), std::nullopt);
     EXPECT_EQ(NameFileSystem(Typed("vfat", fat16)), "FAT32");
+}
+
+// ---------------------------------------------------------------------------------------
+// The FAT version where libblkid cannot read the device (a normal user and a mounted stick)
+
+// A udev record as udev writes it for a FAT partition.
+std::string UdevRecord(const std::string& type, const std::string& version) {
+    std::string record =
+        "S:disk/by-uuid/1234-ABCD\n"
+        "S:disk/by-label/STICK\n"
+        "W:3\n"
+        "I:1712345678\n"
+        "E:ID_FS_UUID=1234-ABCD\n";
+    if (!version.empty()) {
+        record += "E:ID_FS_VERSION=" + version + "\n";
+    }
+    if (!type.empty()) {
+        record += "E:ID_FS_TYPE=" + type + "\n";
+    }
+    record +=
+        "E:ID_FS_USAGE=filesystem\n"
+        "E:ID_PART_ENTRY_TYPE=0x6\n"
+        "G:systemd\n";
+    return record;
+}
+
+TEST(UdevRecordReading, ReadsTheFatVersionOfAFatDevice) {
+    for (const char* version : {"FAT12", "FAT16", "FAT32"}) {
+        EXPECT_EQ(FatVersionOfUdevRecord(UdevRecord("vfat", version)), version);
+    }
+    // The last line need not end in a newline, and the order of the lines is free.
+    EXPECT_EQ(FatVersionOfUdevRecord("E:ID_FS_TYPE=vfat\nE:ID_FS_VERSION=FAT16"), "FAT16");
+}
+
+TEST(UdevRecordReading, FindsNoVersionWhereTheRecordDoesNotSayFat) {
+    EXPECT_EQ(FatVersionOfUdevRecord(UdevRecord("exfat", "1.0")), std::nullopt);
+    EXPECT_EQ(FatVersionOfUdevRecord(UdevRecord("ext4", "1.0")), std::nullopt);
+    // A version without a FAT type, or a FAT type without a version.
+    EXPECT_EQ(FatVersionOfUdevRecord(UdevRecord("ntfs", "FAT16")), std::nullopt);
+    EXPECT_EQ(FatVersionOfUdevRecord(UdevRecord("", "FAT16")), std::nullopt);
+    EXPECT_EQ(FatVersionOfUdevRecord(UdevRecord("vfat", "")), std::nullopt);
+    EXPECT_EQ(FatVersionOfUdevRecord(UdevRecord("vfat", "FAT64")), std::nullopt);
+    // Only properties count: neither links nor properties of other names.
+    EXPECT_EQ(FatVersionOfUdevRecord("S:ID_FS_TYPE=vfat\nS:ID_FS_VERSION=FAT16\n"), std::nullopt);
+    EXPECT_EQ(FatVersionOfUdevRecord("E:ID_FS_TYPE_OLD=vfat\nE:ID_FS_VERSION_OLD=FAT16\n"),
+              std::nullopt);
+    EXPECT_EQ(FatVersionOfUdevRecord(""), std::nullopt);
+}
+
+std::vector<std::uint8_t> FirstBytes(const std::string& path, std::size_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    return bytes;
+}
+
+TEST_F(SignatureProbing, BootSectorsGiveTheVersionThatLibblkidReads) {
+    struct Case {
+        int bits;
+        std::uintmax_t kib;
+        std::string options;
+    };
+    // Floppy-sized to hundreds of MiB, sectors of 512 to 4096 bytes; FAT32 with fewer
+    // clusters than 65525, which mkfs.fat makes on small volumes (with a warning).
+    const std::vector<Case> cases = {
+        {12, 1440, ""},         {12, 4000, ""},
+        {12, 16000, "-S 4096"}, {16, 16384, ""},
+        {16, 16384, "-S 1024"}, {16, 130000, "-S 2048 -s 1"},
+        {32, 20480, ""},        {32, 66000, ""},
+        {32, 40000, "-S 2048"}, {32, 300000, "-S 4096 -s 1"},
+    };
+    for (const Case& c : cases) {
+        const std::string options = "-F " + std::to_string(c.bits) + " " + c.options;
+        SCOPED_TRACE("mkfs.fat " + options + " on " + std::to_string(c.kib) + " KiB");
+        const std::string image = Make("mkfs.fat", options, "case.img", c.kib);
+        const std::optional<std::string> oracle = ProbeFatVersion(image);
+        ASSERT_TRUE(oracle) << "libblkid reads no FAT version";
+        EXPECT_EQ(FatVersionOfBootSector(FirstBytes(image, 512)), oracle);
+        std::filesystem::remove(image);
+    }
+}
+
+// A copy of the sector with the bytes put at an offset.
+std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> sector, std::size_t offset,
+                                  const std::vector<std::uint8_t>& bytes) {
+    for (const std::uint8_t byte : bytes) {
+        sector.at(offset++) = byte;
+    }
+    return sector;
+}
+
+std::vector<std::uint8_t> Le32(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+TEST_F(SignatureProbing, BootSectorsThatMakeNoSenseGiveNoVersion) {
+    const std::vector<std::uint8_t> fat16 = FirstBytes(MakeFat(16, 16384), 512);
+    const std::vector<std::uint8_t> fat32 = FirstBytes(MakeFat(32, 66000), 512);
+    ASSERT_EQ(FatVersionOfBootSector(fat16), "FAT16");
+    ASSERT_EQ(FatVersionOfBootSector(fat32), "FAT32");
+
+    struct Change {
+        const char* what;
+        std::size_t offset;
+        std::vector<std::uint8_t> bytes;
+    };
+    const std::vector<Change> changes = {
+        {"no bytes per sector", 11, {0x00, 0x00}},
+        {"256 bytes per sector", 11, {0x00, 0x01}},
+        {"513 bytes per sector", 11, {0x01, 0x02}},
+        {"8192 bytes per sector", 11, {0x00, 0x20}},
+        {"no sectors per cluster", 13, {0}},
+        {"3 sectors per cluster", 13, {3}},
+        {"96 sectors per cluster", 13, {96}},
+        {"no reserved sector", 14, {0x00, 0x00}},
+        {"more reserved sectors than the volume holds", 14, {0xFF, 0xFF}},
+        {"no FAT", 16, {0}},
+        {"media byte 0", 21, {0x00}},
+        {"media byte F5", 21, {0xF5}},
+        {"a FAT of one sector", 22, {0x01, 0x00}},
+        {"no count of sectors", 19, {0x00, 0x00}},  // and none in the 32-bit count either
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        EXPECT_EQ(FatVersionOfBootSector(Patched(fat16, change.offset, change.bytes)),
+                  std::nullopt);
+    }
+    ASSERT_EQ(fat16.at(32) | fat16.at(33) | fat16.at(34) | fat16.at(35), 0);
+    // FAT32's size of the FAT (its 16-bit one is 0) left out.
+    EXPECT_EQ(FatVersionOfBootSector(Patched(fat32, 36, Le32(0))), std::nullopt);
+
+    // A FAT16 layout whose FAT is big enough but whose volume has more clusters than 16-bit
+    // entries can number: one reserved sector, two FATs of 65535 sectors, 512 root entries,
+    // then 70000 clusters of one sector. With 60000 clusters the same is FAT16.
+    std::vector<std::uint8_t> layout = Patched(fat16, 13, {1, 1, 0, 2, 0x00, 0x02, 0, 0});
+    layout = Patched(layout, 22, {0xFF, 0xFF});
+    EXPECT_EQ(FatVersionOfBootSector(Patched(layout, 32, Le32(1 + 2 * 65535 + 32 + 70000))),
+              std::nullopt);
+    EXPECT_EQ(FatVersionOfBootSector(Patched(layout, 32, Le32(1 + 2 * 65535 + 32 + 60000))),
+              "FAT16");
+
+    // Other file systems, no file system, and too few bytes.
+    const std::string ntfs = Make("mkfs.ntfs", "-F -Q -q", "ntfs.img", 16384);
+    const std::string exfat = Make("mkfs.exfat", "", "exfat.img", 16384);
+    EXPECT_EQ(FatVersionOfBootSector(FirstBytes(ntfs, 512)), std::nullopt);
+    EXPECT_EQ(FatVersionOfBootSector(FirstBytes(exfat, 512)), std::nullopt);
+    EXPECT_EQ(FatVersionOfBootSector(std::vector<std::uint8_t>(512, 0)), std::nullopt);
+    EXPECT_EQ(FatVersionOfBootSector(std::span(fat16).first(511)), std::nullopt);
+    EXPECT_EQ(FatVersionOfBootSector({}), std::nullopt);
+}
+
+// Names FAT mounts with the probe failing, as it does for a normal user.
+class FatVersionFallback : public SignatureProbing {
+protected:
+    void SetUp() override {
+        SignatureProbing::SetUp();
+        m_udev = m_folder.Path() + "/udev";
+        std::filesystem::create_directory(m_udev);
+    }
+
+    void Record(const std::string& device, const std::string& text) {
+        std::ofstream(m_udev + "/b" + device) << text;
+    }
+
+    FileSystemName Name(const MountEntry& mount) {
+        return NameMountedFileSystem(mount, FatVersionSources{m_unreadable.Function(), m_udev});
+    }
+
+    FakeProbe m_unreadable{std::nullopt, {}};
+    std::string m_udev;
+};
+
+TEST_F(FatVersionFallback, ReadsUdevsRecordOfTheMountsDevice) {
+    for (const char* version : {"FAT12", "FAT16", "FAT32"}) {
+        SCOPED_TRACE(version);
+        Record("8:17", UdevRecord("vfat", version));
+        const FileSystemName name = Name(Typed("vfat", "/dev/sdb1"));  // device 8:17
+        EXPECT_EQ(name.name, version);
+        EXPECT_EQ(name.note, "");
+    }
+    EXPECT_THAT(m_unreadable.asked, ElementsAre("/dev/sdb1", "/dev/sdb1", "/dev/sdb1"));
+    // Another device's record tells nothing about this one.
+    MountEntry other = Typed("vfat", "/dev/sdc1");
+    other.minor = 33;
+    EXPECT_EQ(Name(other).name, "FAT32");
+    EXPECT_NE(Name(other).note, "");
+}
+
+TEST_F(FatVersionFallback, ReadsTheBootSectorWhereUdevHasNoRecord) {
+    for (const int bits : {12, 16, 32}) {
+        const std::string image = MakeFat(bits, bits == 32 ? 66000 : bits == 16 ? 16384 : 4000);
+        SCOPED_TRACE(image);
+        const std::optional<std::string> oracle = ProbeFatVersion(image);
+        ASSERT_TRUE(oracle);
+        const FileSystemName name = Name(Typed("vfat", image));
+        EXPECT_EQ(name.name, *oracle);
+        EXPECT_EQ(name.note, "");
+    }
+}
+
+TEST_F(FatVersionFallback, AsksThePlacesInTurn) {
+    const std::string fat12 = MakeFat(12, 4000);
+    MountEntry mount = Typed("vfat", fat12);
+    Record("8:17", UdevRecord("vfat", "FAT16"));
+    // The device's own signature first, then udev's record, then the boot sector.
+    FakeProbe says32{VolumeSignature{"vfat", "FAT32"}, {}};
+    EXPECT_EQ(NameMountedFileSystem(mount, FatVersionSources{says32.Function(), m_udev}).name,
+              "FAT32");
+    EXPECT_EQ(Name(mount).name, "FAT16");
+    std::filesystem::remove(m_udev + "/b8:17");
+    EXPECT_EQ(Name(mount).name, "FAT12");
+    // With the real probe and the real udev records on an image: libblkid reads it.
+    EXPECT_EQ(NameMountedFileSystem(mount).name, "FAT12");
+}
+
+TEST_F(FatVersionFallback, SaysSoWhenTheVersionIsAGuess) {
+    const std::string zeros = m_folder.Path() + "/zeros.img";
+    std::ofstream(zeros).close();
+    std::filesystem::resize_file(zeros, 1u << 20);
+    const std::string missing = m_folder.Path() + "/no-such-device";
+    for (const std::string& source : {missing, zeros, std::string("none"), std::string()}) {
+        SCOPED_TRACE("source \"" + source + "\"");
+        const FileSystemName name = Name(Typed("vfat", source));
+        EXPECT_EQ(name.name, "FAT32");
+        // The note names the folder the user chose a file in, and what stood in the way.
+        EXPECT_THAT(name.note, ::testing::HasSubstr("/media/usb/"));
+        EXPECT_THAT(name.note, ::testing::HasSubstr("FAT32"));
+        if (!source.empty()) {
+            EXPECT_THAT(name.note, ::testing::HasSubstr(source));
+        }
+    }
+    EXPECT_THAT(Name(Typed("vfat", missing)).note, ::testing::HasSubstr(std::strerror(ENOENT)));
+
+    // Names that are no guess carry no note.
+    for (const char* type : {"ext4", "ntfs3", "exfat", "tmpfs", "fuseblk"}) {
+        EXPECT_EQ(Name(Typed(type, missing)).note, "") << type;
+    }
+    Record("8:17", UdevRecord("vfat", "FAT16"));
+    EXPECT_EQ(Name(Typed("vfat", missing)).note, "");
 }
 
 // ---------------------------------------------------------------------------------------

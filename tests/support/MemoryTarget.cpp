@@ -48,7 +48,7 @@ private:
 
 std::optional<DestinationVolume> MemoryTarget::VolumeOf(const std::string&) {
     ++volumeQueries;
-    return DestinationVolume{m_root, m_fileSystem};
+    return DestinationVolume{m_root, m_fileSystem, note};
 }
 
 std::unique_ptr<OutputFile> MemoryTarget::Create(const std::string& path, std::string& reason) {

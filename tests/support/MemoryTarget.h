@@ -37,6 +37,7 @@ public:
     std::set<std::string> failClose;            // paths whose closing reports an error
     std::uint64_t failAfterBytes = UINT64_MAX;  // the disk fills up after this many bytes
     int volumeQueries = 0;
+    std::string note;  // what VolumeOf says beside the file system
 
 private:
     std::string m_fileSystem;

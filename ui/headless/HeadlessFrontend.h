@@ -68,6 +68,7 @@ public:
     void EnableControl(int id, bool enable) override;
     void SetProgressRange(int low, int high) override;
     void SetProgressPosition(int position) override;
+    void ShowNote(const std::string& text) override { Record("ShowNote(" + text + ")"); }
     TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text, int childCount,
                                   DriveItem* data) override;
     void SetTreeChildCount(TreeItemHandle item, int childCount) override;
