@@ -92,12 +92,6 @@ std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, st
     return std::make_unique<PosixOutputFile>(fd);
 }
 
-std::optional<DestinationVolume> FileSystemOverride::VolumeOf(const std::string& path) {
-    DestinationVolume volume = m_inner.VolumeOf(path).value_or(DestinationVolume{});
-    volume.fileSystem = m_fileSystem;
-    return volume;
-}
-
 std::optional<DestinationVolume> PartsAlways::VolumeOf(const std::string& path) {
     DestinationVolume volume = m_inner.VolumeOf(path).value_or(DestinationVolume{});
     if (!IsRefusedFileSystem(volume.fileSystem)) {

@@ -52,22 +52,6 @@ public:
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
 };
 
-// A target whose volumes all report one file-system name, whatever they are:
-// how the command line forces parts, and how tests stand in for a FAT drive.
-class FileSystemOverride : public CopyTarget {
-public:
-    FileSystemOverride(CopyTarget& inner, std::string fileSystem)
-        : m_inner(inner), m_fileSystem(std::move(fileSystem)) {}
-    std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
-        return m_inner.Create(path, reason);
-    }
-
-private:
-    CopyTarget& m_inner;
-    std::string m_fileSystem;
-};
-
 // Treats every destination as FAT32, so that large files go in parts, except a
 // drive that is refused anyway (FAT, FAT12, FAT16), which keeps its own name.
 class PartsAlways : public CopyTarget {
