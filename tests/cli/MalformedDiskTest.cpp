@@ -28,15 +28,16 @@ constexpr char kRoot[] = "Hard Disk 1/32-Bit FAT Disk/Root Directory";
 // One FAT32 partition at sector 2048, laid out by the builder and then damaged
 // byte by byte where a test says.
 struct Fat32Disk {
-    Fat32Disk(const TempDir& dir, const std::string& defect, std::uint8_t sectorsPerCluster = 1)
-        : image(dir.File(defect + ".img"), (kStart + std::uint64_t{kSectors}) * 512), volume([&] {
+    Fat32Disk(const TempDir& dir, const std::string& defect, std::uint8_t sectorsPerCluster = 1,
+              std::uint32_t sectors = kSectors)
+        : image(dir.File(defect + ".img"), (kStart + std::uint64_t{sectors}) * 512), volume([&] {
               VolumeLayout layout;
               layout.fatBits = 32;
-              layout.totalSectors = kSectors;
+              layout.totalSectors = sectors;
               layout.sectorsPerCluster = sectorsPerCluster;
               return layout;
           }()) {
-        image.WriteSector(0, PartitionSector({{0x0C, kStart, kSectors}}));
+        image.WriteSector(0, PartitionSector({{0x0C, kStart, sectors}}));
     }
 
     void Write() { volume.Write(image, kStart); }
@@ -71,17 +72,21 @@ FileSpec File(const std::string& shortName, std::uint64_t size, const std::strin
     return file;
 }
 
+// A file of one 32 KiB cluster whose chain leads back to it, on a volume whose FAT
+// has entries for more than 4 GiB of clusters: a walk cut only after as many
+// steps as the FAT has entries made it 4,294,977,296 bytes.
 TEST(MalformedDiskTest, ChainLoopsBackToFirstCluster) {
     TempDir dir;
-    Fat32Disk disk(dir, "chain-loops-back-to-first-cluster", 8);
+    Fat32Disk disk(dir, "chain-loops-back-to-first-cluster", 64, 10'000'000);
     const auto seed = disk.volume.AddFile(disk.volume.Root(), File("LOOP    TS ", 10'000));
     disk.Write();
+    ASSERT_GT(std::uint64_t{disk.volume.SectorsPerFat()} * 128 * 32768, 1ull << 32);
     const auto clusters = disk.volume.FileClusters(seed);
-    ASSERT_THAT(clusters, SizeIs(3));
+    ASSERT_THAT(clusters, SizeIs(1));
     disk.SetFatEntry(clusters.back(), clusters.front());
 
-    // The chain ends at its first repeated cluster: three clusters hold the
-    // 10,000 bytes, and the size is the directory's.
+    // The chain ends at its first repeated cluster: one cluster holds the 10,000
+    // bytes, and the size is the directory's.
     const CliRun list = RunList({"--disk", disk.image.Path(), "list", kRoot});
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_THAT(Lines(list.out), ElementsAre(HasSubstr("\t10000")));
@@ -91,13 +96,13 @@ TEST(MalformedDiskTest, ChainLoopsBackToFirstCluster) {
         RunList({"--disk", disk.image.Path(), "copy", std::string(kRoot) + "/LOOP.TS", out});
     EXPECT_EQ(copy.status, 0) << copy.err;
     EXPECT_EQ(copy.out, "The file was succesfully copied\n");
-    EXPECT_EQ(ReadBytes(out), ExpectedContent(seed, 10'000, Content::Full, 4096));
+    EXPECT_EQ(ReadBytes(out), ExpectedContent(seed, 10'000, Content::Full, 32768));
 }
 
 TEST(MalformedDiskTest, Fat32RootDirectoryChainLoops) {
     TempDir dir;
     Fat32Disk disk(dir, "fat32-root-directory-chain-loops");
-    for (int i = 0; i < 20; ++i) {  // more than one 512-byte cluster of entries
+    for (int i = 0; i < 32; ++i) {  // two 512-byte clusters full of entries: no end mark
         disk.volume.AddFile(disk.volume.Root(),
                             File("FILE" + std::to_string(10 + i) + "  TS ", 100));
     }
@@ -109,7 +114,7 @@ TEST(MalformedDiskTest, Fat32RootDirectoryChainLoops) {
     const CliRun list = RunList({"--disk", disk.image.Path(), "list", "-r", kRoot});
     EXPECT_EQ(list.status, 0) << list.err;
     // Every file once: the root's two clusters are read once each.
-    EXPECT_THAT(Lines(list.out), SizeIs(20));
+    EXPECT_THAT(Lines(list.out), SizeIs(32));
 }
 
 // An extended boot record whose two links lead back to itself: without a stop
@@ -134,20 +139,22 @@ TEST(MalformedDiskTest, ExtendedRecordLinksToItselfTwice) {
               "partition chain links back\n");
 }
 
-// A link whose start wraps round to sector 0: the master boot record read again
-// as an extended one.
-TEST(MalformedDiskTest, ExtendedRecordLinksBackToTheMasterBootRecord) {
+// An extended partition that starts at sector 0: the master boot record read again
+// as an extended one, whose own entry leads back to it.
+TEST(MalformedDiskTest, ExtendedPartitionStartsAtTheMasterBootRecord) {
     TempDir dir;
-    const ImageFile image(dir.File("extended-record-links-back-to-the-mbr.img"), 8 << 20);
-    image.WriteSector(0, PartitionSector({{0x05, 2048, 8192}}));
-    image.WriteSector(2048, PartitionSector({{0x05, 0xFFFFFFFFu - 2047, 100}}));
+    const ImageFile image(dir.File("extended-partition-starts-at-the-mbr.img"), 8 << 20);
+    image.WriteSector(0, PartitionSector({{0x83, 2048, 8192}, {0x05, 0, 16384}}));
     const CliRun list = RunList({"--disk", image.Path(), "list", "-r", "--json"});
     EXPECT_EQ(list.status, 1);
     const auto tree = nlohmann::json::parse(list.out);
-    const auto& link = tree[0]["children"][0]["children"][0];
-    EXPECT_EQ(link["kind"], "extended");
-    EXPECT_EQ(link["children"], nlohmann::json::array());
-    EXPECT_THAT(list.err, HasSubstr("(sector 0) was read before"));
+    ASSERT_EQ(tree[0]["children"].size(), 2u);
+    const auto& extended = tree[0]["children"][1];
+    EXPECT_EQ(extended["kind"], "extended");
+    EXPECT_EQ(extended["children"], nlohmann::json::array());
+    EXPECT_EQ(list.err,
+              "moravel-cli: not following \"Hard Disk 1/Extended DOS Partition\": its extended "
+              "boot record (sector 0) was read before; the partition chain links back\n");
 }
 
 // Each folder of a chain 40 deep is reached twice from the one above it: a
