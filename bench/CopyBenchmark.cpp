@@ -2,7 +2,8 @@
 //
 //   moravel-bench-copy make IMAGE [--size BYTES]
 //       Writes a disk image with no holes: an MBR and one FAT32 volume with 32 KiB
-//       clusters and at least 65,525 of them, holding RECORDS/"Recording 0001.ts" of
+//       clusters and at least 65,525 of them, its data region aligned to a cluster
+//       (as mkfs.fat aligns it), holding RECORDS/"Recording 0001.ts" of
 //       BYTES bytes (2,000,000,000 by default) whose every cluster is written with
 //       the builder's content pattern, in one contiguous run of clusters. The gaps
 //       the builder leaves (free clusters, unused FAT sectors) are written with
@@ -211,8 +212,21 @@ int Make(const std::string& path, std::uint64_t size) {
     layout.fatBits = 32;
     layout.totalSectors = volumeSectors;
     layout.sectorsPerCluster = kSectorsPerCluster;
+    // As mkfs.fat does, the reserved sectors are as many as it takes for the data
+    // region, and so every cluster, to start on a cluster boundary of the disk: the
+    // page cache then holds each cluster from the start of a page.
     layout.reservedSectors = 32;
+    for (int round = 0; round < 4; ++round) {
+        const std::uint32_t fat = FatVolumeBuilder(layout).SectorsPerFat();
+        const std::uint32_t dataStart = kVolumeStart + 32 + 2 * fat;
+        layout.reservedSectors = static_cast<std::uint16_t>(
+            32 + (kSectorsPerCluster - dataStart % kSectorsPerCluster) % kSectorsPerCluster);
+    }
     FatVolumeBuilder volume(layout);
+    if ((kVolumeStart + volume.DataStart()) % kSectorsPerCluster != 0) {
+        std::fprintf(stderr, "moravel-bench-copy: the data region is not cluster-aligned\n");
+        return 1;
+    }
     const auto folder = volume.AddDirectory(volume.Root(), "RECORDS    ");
     FileSpec file;
     file.shortName = kShortName;
@@ -617,7 +631,8 @@ Verdict MeasureInto(const std::string& image, const Layout& layout, std::uint32_
         tools.push_back(kMcopy);
     }
 
-    std::printf("\n== into %s\n", null ? "/dev/null" : (folder + " (" + FileSystemOf(folder) + ")").c_str());
+    std::printf("\n== into %s\n",
+                null ? "/dev/null" : (folder + " (" + FileSystemOf(folder) + ")").c_str());
     std::printf("program        CopyCommand::Run with FileSystemTarget (in this process)\n");
     for (const int tool : tools) {
         if (tool != kProgram) {
@@ -657,8 +672,7 @@ Verdict MeasureInto(const std::string& image, const Layout& layout, std::uint32_
             }
             if (status != 0) {
                 throw std::runtime_error(
-                    std::string(kToolNames[tool]) + " ended with status " +
-                    std::to_string(status) +
+                    std::string(kToolNames[tool]) + " ended with status " + std::to_string(status) +
                     (status == 127 ? " (not installed? run scripts/install-deps.sh)" : ""));
             }
             if (!null && FileSize(output) != layout.size) {
@@ -685,9 +699,8 @@ Verdict MeasureInto(const std::string& image, const Layout& layout, std::uint32_
             std::printf("          the dd-256k output holds the builder's pattern: %s;",
                         same ? "yes" : "NO");
             for (const int tool : {kProgram, kDd32k, kMcopy}) {
-                const bool identical =
-                    RunProgram({"cmp", outputs[static_cast<std::size_t>(tool)],
-                                outputs[kDd256k]}) == 0;
+                const bool identical = RunProgram({"cmp", outputs[static_cast<std::size_t>(tool)],
+                                                   outputs[kDd256k]}) == 0;
                 std::printf(" %s %s", kToolNames[tool], identical ? "identical" : "DIFFERENT");
                 same = same && identical;
             }
@@ -731,10 +744,11 @@ Verdict MeasureInto(const std::string& image, const Layout& layout, std::uint32_
     Verdict verdict;
     verdict.holds = Ratio(fasterDd, best[kProgram]) >= kTargetRatio;
     verdict.holdsMedian = Ratio(fasterDdMedian, median[kProgram]) >= kTargetRatio;
-    std::printf("target         program at least %.1f x the faster dd (best MB/s): %s (by medians: "
-                "%s)\n",
-                kTargetRatio, verdict.holds ? "holds" : "DOES NOT HOLD",
-                verdict.holdsMedian ? "holds" : "does not hold");
+    std::printf(
+        "target         program at least %.1f x the faster dd (best MB/s): %s (by medians: "
+        "%s)\n",
+        kTargetRatio, verdict.holds ? "holds" : "DOES NOT HOLD",
+        verdict.holdsMedian ? "holds" : "does not hold");
     return verdict;
 }
 
