@@ -155,9 +155,14 @@ void MainDialog::OnCopyFile() {
     // Whatever the Save dialog is given, a copy never overwrites a disk being read.
     SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
     CopyCommand copy(m_frontend, m_driveAccess, target, {m_tree, m_fileList, m_progress, m_status});
+    // Also when a handler throws inside one of the copy's pump steps: no later
+    // close request may reach a copy that is gone.
+    struct Running {
+        CopyCommand*& slot;
+        ~Running() { slot = nullptr; }
+    } running{m_runningCopy};
     m_runningCopy = &copy;
     copy.Run();
-    m_runningCopy = nullptr;
     if (m_closeAfterCopy) {
         m_frontend.CloseMainDialog();
     }

@@ -652,5 +652,28 @@ TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {
     EXPECT_EQ(std::filesystem::file_size(m_dir.File("Again.ts")), 10'000u);
 }
 
+// A handler that throws inside a copy's pump step ends the command by the
+// exception; the output still holds, for every cluster written before, the
+// bytes of the disk, handed on from a buffer that was still there.
+TEST_F(CopyTest, AHandlerThatThrowsInAPumpStepLeavesWhatWasWritten) {
+    Volume(8);
+    const auto seed = AddRecording("MOVIE   TS ", 50 * 4096, "Movie.ts", Content::Full);
+    FileSystemTarget files;
+    Start(files);
+    SelectFile("Movie.ts");
+    // The first pump step follows the first cluster, which the output may still
+    // hold then, unwritten, in the copy's buffer.
+    m_frontend.Post([] { throw std::runtime_error("a handler failed"); });
+    EXPECT_THROW(CopyTo(m_dir.File("Movie.ts")), std::runtime_error);
+    std::ifstream in(m_dir.File("Movie.ts"), std::ios::binary);
+    const std::vector<char> copied{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_EQ(copied.size(), 4096u);
+    for (std::size_t i = 0; i < copied.size(); ++i) {
+        ASSERT_EQ(static_cast<std::uint8_t>(copied[i]), ContentByte(seed, i)) << i;
+    }
+    // The window no longer takes a copy to be running: it closes at once.
+    EXPECT_TRUE(m_dialog->OnClose());
+}
+
 }  // namespace
 }  // namespace moravel
