@@ -293,10 +293,6 @@ std::size_t DriveAccess::ReadDevice(std::uint16_t drive, std::uint64_t offset,
     return m_hDrive[drive]->ReadAt(offset, buffer);
 }
 
-}  // namespace moravel
-
-namespace moravel {
-
 std::optional<std::uint64_t> DriveAccess::DiskBytes(std::uint16_t drive) const {
     if (m_isWin9x != 0 || drive >= m_hDrive.size() || m_hDrive[drive] == nullptr) {
         return std::nullopt;
