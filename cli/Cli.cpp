@@ -5,6 +5,7 @@
 #include "CliCopy.h"
 #include "Listing.h"
 #include "TerminalFrontend.h"
+#include "TerminalText.h"
 
 namespace moravel::cli {
 
@@ -197,7 +198,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::string error;
     const auto place = walker.Resolve(line.list.treePath.value_or(""), error);
     if (!place) {
-        err << error << '\n';
+        err << EscapeControls(error) << '\n';
         return kExitUsage;
     }
     const std::vector<ListedItem> listing = walker.List(*place, line.list.recursive);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "CopyTerminalFrontend.h"
+#include "TerminalText.h"
 #include "Windows1252.h"
 #include "copy/CopyCommand.h"
 
@@ -100,7 +101,7 @@ int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
     std::string error;
     const auto place = walker.Resolve(line.copy.treePath, error);
     if (!place) {
-        err << error << '\n';
+        err << EscapeControls(error) << '\n';
         // When a disk or a folder on the way could not be read, the path may
         // well be right: that is a failure, not a mistake on the command line.
         return terminal.Failures() > 0 ? kExitFailureShown : kExitUsage;

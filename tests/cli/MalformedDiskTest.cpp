@@ -256,6 +256,13 @@ TEST(MalformedDiskTest, NamesHoldControlCharacters) {
     EXPECT_EQ(nlohmann::json::parse(json.out)[0]["name"], "Evil\x1b]0;owned\x07\t.ts");
     EXPECT_EQ(json.out.find('\x1b'), std::string::npos);
 
+    // A path that names nothing quotes the names on the way: escaped too.
+    const CliRun missing =
+        RunList({"--disk", disk.image.Path(), "list", std::string(kRoot) + "/#1/x"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err.find('\x1b'), std::string::npos);
+    EXPECT_THAT(missing.err, HasSubstr("Evil\\x1b]0;owned"));
+
     const fs::path folder = dir.Path() / "out";
     fs::create_directory(folder);
     for (const char* name : {"#1", "#2"}) {
