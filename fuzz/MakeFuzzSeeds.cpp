@@ -178,6 +178,29 @@ Bytes LargeFileDisk() {
     return Records(image);
 }
 
+// A FAT32 volume that claims more sectors than the disk has, with a recording
+// whose second half lies beyond the disk's end: a copy of it fills those sectors
+// and must say so.
+Bytes RecordingBeyondTheDiskEnd() {
+    constexpr std::uint32_t kStart = 2048;
+    constexpr std::uint32_t kSectors = 1'000'000;
+    const ImageFile image = Scratch("beyond-the-end", (kStart + std::uint64_t{kSectors}) * 512);
+    image.WriteSector(0, PartitionSector({{0x0C, kStart, kSectors}}));
+    FatVolumeBuilder volume(Layout(32, kSectors, 8, 32));
+    // The cluster in which the disk ends, and ten on either side of it.
+    const auto diskSectors = static_cast<std::uint32_t>(kFuzzDiskBytes / 512);
+    const std::uint32_t last = (diskSectors - kStart - volume.DataStart()) / 8 + 2;
+    FileSpec movie = File("CUT     TS ", 20 * 4096, "Cut at the end of the disk.ts");
+    movie.content = Content::Ends;
+    movie.clusters.emplace();
+    for (std::uint32_t c = last - 10; c < last + 10; ++c) {
+        movie.clusters->push_back(c);
+    }
+    volume.AddFile(volume.Root(), movie);
+    volume.Write(image, kStart);
+    return Records(image);
+}
+
 // A volume at sector 2048 as the volume harness takes it: its partition type,
 // its boot sector, then the records of the rest of the disk.
 Bytes VolumeInput(std::uint8_t type, int bits, std::uint32_t sectors, std::uint8_t perCluster) {
@@ -312,7 +335,9 @@ int main(int argc, char** argv) {
         const Bytes recorder = RecorderDisk(false);
         const Bytes floppy = FloppyDisk();
         const Bytes large = LargeFileDisk();
+        const Bytes cut = RecordingBeyondTheDiskEnd();
         for (const char* harness : {"disk", "copy"}) {
+            Save(harness, "fat32-recording-beyond-the-disk-end", cut);
             Save(harness, "recorder-fat16-fat32-logical", recorder);
             Save(harness, "floppy-fat12", floppy);
             Save(harness, "fat16-recording-over-4gib", large);
