@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <functional>
 
 #include "FuzzHarness.h"
@@ -199,16 +200,23 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
     const bool fat32 = type == 0x0B || type == 0x0C;
     const std::uint16_t kind = fat32 ? Fat32 : total / sectorsPerCluster < 4096 ? Fat12 : Fat16;
     const std::uint32_t sectorsPerFat = fat32 ? ReadLe32(b, 36) : ReadLe16(b, 22);
+    // Where things lie, counted without a bound: a volume's sectors are numbered
+    // in 32 bits, so one whose FATs end past that cannot be laid out at all.
+    const std::uint64_t rootStart = std::uint64_t{sectorsPerFat} * fats + reserved;
+    if (rootStart + (fat32 ? 0 : rootEntries * 32 / 512) > UINT32_MAX) {
+        FUZZ_CHECK(children.empty(), "a volume whose FATs end past sector 2^32 was laid out");
+        return 0;
+    }
     FUZZ_CHECK(children.size() == fats + 1, "not one item for each FAT copy and the root");
     for (std::uint32_t i = 0; i < fats; ++i) {
         const DriveItem& fat = *children[i];
         FUZZ_CHECK(fat.m_fatKind == kind, "the FAT kind differs");
         FUZZ_CHECK(fat.m_sectorCount == sectorsPerFat, "a FAT copy of another size");
-        FUZZ_CHECK(fat.m_relativeSector == sectorsPerFat * i + reserved, "a FAT copy elsewhere");
+        FUZZ_CHECK(fat.m_relativeSector == std::uint64_t{sectorsPerFat} * i + reserved,
+                   "a FAT copy elsewhere");
         FUZZ_CHECK(fat.m_totalSectors == total, "the volume's size differs");
     }
     DriveItem& root = *children.back();
-    const std::uint32_t rootStart = sectorsPerFat * fats + reserved;
     FUZZ_CHECK(root.m_relativeSector == rootStart && root.m_fatKind == kind,
                "the root directory lies elsewhere");
     if (fat32) {
