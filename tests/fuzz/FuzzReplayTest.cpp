@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -21,10 +22,6 @@ struct Input {
     std::string harness;
     fs::path path;
 };
-
-void PrintTo(const Input& input, std::ostream* out) {
-    *out << input.path;
-}
 
 std::vector<Input> InputsIn(const std::string& folder) {
     std::vector<Input> inputs;
@@ -56,30 +53,45 @@ FuzzFunction HarnessNamed(const std::string& name) {
     return nullptr;
 }
 
-std::string TestName(const ::testing::TestParamInfo<Input>& info) {
-    std::string name = info.param.harness + "_" + info.param.path.filename().string();
-    std::replace_if(
-        name.begin(), name.end(),
-        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
-    return name;
+// The inputs are looked up when the test runs: one test per harness, whatever
+// its folders hold. Each input's path is printed before it runs, so that the
+// output of a test that dies names the input that killed it.
+std::vector<std::string> HarnessNames() {
+    std::vector<std::string> names;
+    for (const NamedHarness& harness : kHarnesses) {
+        names.emplace_back(harness.name);
+    }
+    return names;
 }
 
-class FuzzReplayTest : public ::testing::TestWithParam<Input> {};
+class FuzzReplayTest : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(FuzzReplayTest, PassesItsHarnessChecks) {
-    const Input& input = GetParam();
-    const FuzzFunction harness = HarnessNamed(input.harness);
-    ASSERT_NE(harness, nullptr) << "no harness is called " << input.harness;
-    std::ifstream in(input.path, std::ios::binary);
-    ASSERT_TRUE(in) << input.path;
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                          std::istreambuf_iterator<char>());
-    EXPECT_EQ(harness(bytes.data(), bytes.size()), 0);
+TEST_P(FuzzReplayTest, PassesItsHarnessChecksOnEveryInput) {
+    const std::string& name = GetParam();
+    const FuzzFunction harness = HarnessNamed(name);
+    ASSERT_NE(harness, nullptr) << "no harness is called " << name;
+    std::size_t replayed = 0;
+    for (const char* folder : {"corpus", "findings"}) {
+        for (const Input& input : InputsIn(folder)) {
+            if (input.harness != name) {
+                continue;
+            }
+            std::cout << "replaying " << input.path.string() << std::endl;
+            std::ifstream in(input.path, std::ios::binary);
+            ASSERT_TRUE(in) << input.path;
+            const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                                  std::istreambuf_iterator<char>());
+            EXPECT_EQ(harness(bytes.data(), bytes.size()), 0) << input.path;
+            ++replayed;
+        }
+    }
+    EXPECT_GT(replayed, 0u) << "no inputs for " << name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, FuzzReplayTest, ::testing::ValuesIn(InputsIn("corpus")), TestName);
-INSTANTIATE_TEST_SUITE_P(Findings, FuzzReplayTest, ::testing::ValuesIn(InputsIn("findings")),
-                         TestName);
+INSTANTIATE_TEST_SUITE_P(Harness, FuzzReplayTest, ::testing::ValuesIn(HarnessNames()),
+                         [](const ::testing::TestParamInfo<std::string>& param) {
+                             return param.param;
+                         });
 
 // Every harness has inputs to start from: a corpus folder that went missing
 // would otherwise leave its harness unreplayed without a word.
