@@ -13,3 +13,16 @@ if(MORAVEL_SANITIZE)
         -D_GLIBCXX_ASSERTIONS)
     target_link_options(moravel_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+if(MORAVEL_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "MORAVEL_FUZZ needs clang (CXX=clang++): libFuzzer comes with it")
+    endif()
+    # Every library is instrumented for the fuzzer's coverage and checked by the
+    # sanitizers and the library's bounds checks; only the fuzz programs link the
+    # fuzzer's main (fuzz/CMakeLists.txt).
+    target_compile_options(moravel_options INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+        -fno-omit-frame-pointer -D_GLIBCXX_ASSERTIONS)
+    target_link_options(moravel_options INTERFACE -fsanitize=address,undefined)
+endif()

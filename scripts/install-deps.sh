@@ -9,6 +9,7 @@ packages=(
     nlohmann-json3-dev
     dosfstools mtools
     libblkid-dev util-linux ntfs-3g exfatprogs
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Moravel twice (a normal build and one with
 # AddressSanitizer + UndefinedBehaviorSanitizer, in separate folders) and runs
-# the whole test suite on each.
+# the whole test suite on each, then gives every fuzz target a short run
+# (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,3 +18,6 @@ ctest --test-dir build --output-on-failure -j "$(nproc)"
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_SANITIZE=ON
 ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+echo "== fuzz targets, short pass"
+scripts/fuzz.sh

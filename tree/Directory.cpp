@@ -177,14 +177,8 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
     if (clusters == 0) {
         return;
     }
-    MemoryBlock chainBuffer = MemoryBlock::Allocate(std::size_t{clusters} * sizeof(std::uint32_t));
-    if (!chainBuffer) {
-        ShowFailure(Frontend(), "internal error 00021");
-        return;
-    }
-    auto* chain = reinterpret_cast<std::uint32_t*>(chainBuffer.Data());
-    StoreFatEntries(item.m_firstCluster, item.m_fatKind, chain, clusters, fat);
-
+    // Cut before the chain is stored: a damaged folder's chain may run on through
+    // a recording's millions of clusters, and only a folder's worth of it is read.
     const std::uint64_t clusterBytes = SectorsToBytes(item.m_sectorsPerCluster);
     const std::uint64_t mostClusters =
         std::max<std::uint64_t>(1, kMaxDirectoryBytes / clusterBytes);
@@ -194,6 +188,13 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
                     "its first 65,536 entries are read.");
         clusters = static_cast<std::uint32_t>(mostClusters);
     }
+    MemoryBlock chainBuffer = MemoryBlock::Allocate(std::size_t{clusters} * sizeof(std::uint32_t));
+    if (!chainBuffer) {
+        ShowFailure(Frontend(), "internal error 00021");
+        return;
+    }
+    auto* chain = reinterpret_cast<std::uint32_t*>(chainBuffer.Data());
+    StoreFatEntries(item.m_firstCluster, item.m_fatKind, chain, clusters, fat);
     MemoryBlock directory =
         MemoryBlock::Allocate(static_cast<std::size_t>(clusters * clusterBytes));
     if (!directory) {

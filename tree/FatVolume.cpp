@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 
 #include "BootSector.h"
@@ -48,6 +49,18 @@ void DriveTree::ExpandVolume(DriveItem& item) {
         return;  // an unformatted partition, say: nothing to show
     }
     const std::uint32_t sectorsPerFat = boot.SectorsPerFat(*fatKind);
+    // Every sector of a volume is numbered in 32 bits from its start. FAT copies
+    // (and a fixed root) that end past that cannot be addressed: counted in 32
+    // bits, the root's start would wrap round and be read from inside the FATs.
+    const std::uint64_t rootSectors =
+        *fatKind == Fat32 ? 0 : std::uint64_t{boot.rootEntries} * 32 / kSectorSize;
+    if (std::uint64_t{sectorsPerFat} * boot.fatCount + boot.reservedSectors + rootSectors >
+        UINT32_MAX) {
+        ShowFailure(Frontend(),
+                    "The volume's FATs reach past the last sector a volume can have: it is not "
+                    "read.");
+        return;
+    }
 
     for (std::uint32_t i = 0; i < boot.fatCount; ++i) {
         auto fat = VolumePart(item, boot);

@@ -1,5 +1,8 @@
 #include <gmock/gmock.h>
 
+#include <fstream>
+#include <string>
+
 #include "TreeFixture.h"
 
 namespace moravel {
@@ -459,6 +462,60 @@ TEST_F(DirectoryScanTest, ManyFilesWhoseChainsRunIntoEachOtherAreEachMeasured) {
         EXPECT_EQ(children[i]->m_fileSize, allocated - 512 >= 4 * kGiB ? 4 * kGiB + 512 : 512) << i;
     }
     EXPECT_TRUE(m_frontend.Messages().empty());
+}
+
+// The process's resident memory (VmRSS) or its peak since the last reset (VmHWM),
+// in bytes, from /proc/self/status.
+std::uint64_t ResidentBytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::stoull(line.substr(field.size() + 1)) * 1024;
+        }
+    }
+    ADD_FAILURE() << "no " << field << " in /proc/self/status";
+    return 0;
+}
+
+// A folder whose chain runs on into the chain of a recording of 16 million
+// clusters: only as much of the chain as a folder can be is kept, so the scan
+// needs the FAT and the folder's 2 MiB, not 4 bytes more for every cluster of
+// the recording (64 MiB here, and more than the FAT's size on larger disks).
+TEST_F(DirectoryScanTest, AFolderChainIntoALongRecordingKeepsOnlyAFoldersWorth) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer keeps freed blocks resident: the peak says nothing";
+#endif
+    constexpr std::uint32_t kClusters = 16'000'000;
+    constexpr std::uint32_t kSectors = kClusters + 300'000;
+    FatVolumeBuilder builder(Fat32Layout(kSectors, 1));
+    const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
+    builder.AddFile(folder, File("ONE     TS ", 10));
+    const auto big = builder.AddFile(builder.Root(), File("BIG     TS ", kClusters * 512ull));
+    DriveItem& volume = Volume(builder, 0x0C, kSectors);
+    const std::uint32_t last = builder.DirectoryClusters(folder).back();
+    testing::Bytes link(4);
+    WriteLe32(link, 0, builder.FileClusters(big).front());
+    for (std::uint32_t copy = 0; copy < 2; ++copy) {
+        m_image->Write((kPartitionStart + 32 + copy * builder.SectorsPerFat()) * 512ull + 4 * last,
+                       link);
+    }
+    DriveItem& records = Child(Root(volume), "RECORDS .   ");
+    // Writing 5 to clear_refs starts the peak afresh from what is resident now.
+    {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5";
+        ASSERT_TRUE(clear.flush()) << "the peak of resident memory cannot be reset";
+    }
+    const std::uint64_t before = ResidentBytes("VmRSS");
+    const auto children = Expand(records);
+    const std::uint64_t peak = ResidentBytes("VmHWM");
+    ASSERT_FALSE(children.empty());
+    EXPECT_EQ(children[0]->DisplayName(), "ONE     .TS ");
+    const std::uint64_t fat = builder.SectorsPerFat() * 512ull;
+    EXPECT_LE(peak - before, fat + (16ull << 20))
+        << "the scan needed " << (peak - before) / 1024 / 1024 << " MiB with a FAT of "
+        << fat / 1024 / 1024 << " MiB";
 }
 
 TEST_F(DirectoryFailureTest, OutOfMemoryForTheFixedRoot) {

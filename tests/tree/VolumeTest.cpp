@@ -89,6 +89,33 @@ TEST_F(VolumeTest, AFat32PartitionHasAClusterChainRoot) {
     EXPECT_EQ(root.m_partitionStart, 2048u);
 }
 
+// 255 FAT copies of 17,000,000 sectors: the root directory would begin past
+// sector 2^32 of the volume, which no sector number of it reaches. Counted in 32
+// bits, its start wrapped round to a sector inside the FAT copies, and what lay
+// there was listed as the root's entries.
+TEST_F(VolumeTest, FatCopiesReachingPastTheLastSectorNumberGiveNoChildren) {
+    constexpr std::uint32_t kFatSectors = 17'000'000;
+    constexpr std::uint64_t kWrapped = (std::uint64_t{kFatSectors} * 255 + 32) % (1ull << 32);
+    const auto image = NewImage("disk.img", (2048 + kWrapped + 8) * 512);
+    image.WriteSector(0, PartitionSector({{0x0C, 2048, 0xFFFFFFFF}}));
+    BootParameters boot;
+    boot.fat32 = true;
+    boot.totalSectors = 0xFFFFFFFF;
+    boot.sectorsPerFat = kFatSectors;
+    boot.fatCount = 255;
+    boot.sectorsPerCluster = 1;
+    boot.reservedSectors = 32;
+    boot.rootCluster = 2;
+    image.WriteSector(2048, BootSectorBytes(boot));
+    image.WriteSector(2048 + kWrapped, testing::ShortEntry("GHOST   TS ", 0x20, 0, 100));
+    Open({image.Path()});
+    DriveItem& volume = *Expand(Disk(0)).at(0);
+    EXPECT_THAT(Expand(volume), ::testing::IsEmpty());
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre("The volume's FATs reach past the last sector a volume can have: "
+                            "it is not read."));
+}
+
 TEST_F(VolumeTest, TheClusterCountDecidesBetweenFat12AndFat16) {
     const auto image = NewImage("disk.img", 200ull << 20);
     image.WriteSector(0, PartitionSector({{0x06, 100}, {0x01, 70'000}}));

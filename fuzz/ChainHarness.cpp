@@ -1,0 +1,64 @@
+#include <set>
+#include <vector>
+
+#include "FuzzHarness.h"
+#include "FuzzSupport.h"
+#include "tree/FatChain.h"
+
+namespace moravel::fuzz {
+
+namespace {
+
+constexpr std::size_t kHeader = 9;
+// A kind the program does not know stands in the list too: its chains are empty.
+constexpr std::uint16_t kKinds[] = {Fat12, Fat16, Fat32, KindUnknown};
+
+bool IsEnd(std::uint16_t fatKind, std::uint32_t value, std::uint32_t lastCluster) {
+    const std::uint32_t endMark = fatKind == Fat12 ? 0xFF8 : fatKind == Fat16 ? 0xFFF8 : 0x0FFFFFF8;
+    return value < 2 || value > lastCluster || value >= endMark;
+}
+
+}  // namespace
+
+int FuzzChain(const std::uint8_t* data, std::size_t size) {
+    if (size < kHeader) {
+        return 0;
+    }
+    const ByteSpan input(data, size);
+    const std::uint16_t kind = kKinds[data[0] % 4];
+    const std::uint32_t first = ReadLe32(input, 1);
+    const std::uint32_t last = ReadLe32(input, 5);
+    const ByteSpan table = input.subspan(kHeader);
+    const FatImage fat{table, last};
+    const FatBytes reference = FatBytes::InMemory(table);
+
+    // The program's decoder agrees with the reference one wherever it is asked.
+    const std::uint32_t probe = kind == Fat32 ? first & 0x0FFFFFFFu : first;
+    FUZZ_CHECK(NextCluster(fat, kind, probe) == ReferenceEntry(reference, kind, probe),
+               "NextCluster differs from the table's entry");
+
+    const std::uint32_t count = CountChain(first, kind, fat);
+    const std::vector<std::uint32_t> expected = ReferenceChain(reference, kind, first, last);
+    FUZZ_CHECK(count == expected.size(), "CountChain says " + std::to_string(count) +
+                                             ", a walk that remembers every cluster " +
+                                             std::to_string(expected.size()));
+
+    std::vector<std::uint32_t> chain(count);
+    const std::uint32_t after = StoreChain(first, kind, chain, fat);
+    const std::set<std::uint32_t> distinct(chain.begin(), chain.end());
+    FUZZ_CHECK(distinct.size() == chain.size(), "a stored chain holds a cluster twice");
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        FUZZ_CHECK(!IsEnd(kind, chain[i], last), "a stored cluster is no data cluster");
+        FUZZ_CHECK(chain[i] == expected[i], "the stored chain leaves the table's links");
+    }
+    // The chain stops where it must: at its end, or where it would come back.
+    if (!chain.empty()) {
+        FUZZ_CHECK(after == ReferenceEntry(reference, kind, chain.back()),
+                   "StoreChain's next cluster is not the last cluster's link");
+        FUZZ_CHECK(IsEnd(kind, after, last) || distinct.count(after) != 0,
+                   "the count stops before the chain ends");
+    }
+    return 0;
+}
+
+}  // namespace moravel::fuzz
