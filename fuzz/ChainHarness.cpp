@@ -51,6 +51,15 @@ int FuzzChain(const std::uint8_t* data, std::size_t size) {
         FUZZ_CHECK(!IsEnd(kind, chain[i], last), "a stored cluster is no data cluster");
         FUZZ_CHECK(chain[i] == expected[i], "the stored chain leaves the table's links");
     }
+    // Counting every chain of the table at once agrees with counting this one.
+    if ((kind == Fat16 || kind == Fat32) && table.size() <= (1u << 16)) {
+        std::vector<std::uint8_t> copy(table.begin(), table.end());
+        const ChainCounts counts(copy, kind, last);
+        FUZZ_CHECK(counts.Ready(), "the counts of every chain were not made");
+        FUZZ_CHECK(counts.Count(first) == count, "ChainCounts says " +
+                                                     std::to_string(counts.Count(first)) +
+                                                     ", CountChain " + std::to_string(count));
+    }
     // The chain stops where it must: at its end, or where it would come back.
     if (!chain.empty()) {
         FUZZ_CHECK(after == ReferenceEntry(reference, kind, chain.back()),
