@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the program's artwork into res/: the 32x32 16-colour icon (moravel.ico,
 resource 129), the 76x29 16-colour logo bitmap (logo.bmp, resource 130), and the
-same motif as a scalable SVG and a 256x256 PNG for modern desktops.
+same motif as a scalable SVG and PNGs of the desktop's icon sizes (16 to 256
+pixels square, moravel-SIZE.png; the menu entry's icons).
 
 The motif: a recorder's grey body with a silver hard-disk platter, a red record
 light and a teal display. Every picture is drawn from the one list of shapes
@@ -136,6 +137,10 @@ def write_logo(path):
         out.write(info + palette_bytes() + rows)
 
 
+# The square sizes of the hicolor icon theme that the menu entry is installed in.
+PNG_SIZES = (16, 24, 32, 48, 64, 128, 256)
+
+
 def write_png(path, size=256, samples=4):
     rows = []
     step = 32.0 / size / samples
@@ -187,4 +192,5 @@ if __name__ == "__main__":
     write_ico(os.path.join(RES, "moravel.ico"))
     write_logo(os.path.join(RES, "logo.bmp"))
     write_svg(os.path.join(RES, "moravel.svg"))
-    write_png(os.path.join(RES, "moravel-256.png"))
+    for size in PNG_SIZES:
+        write_png(os.path.join(RES, "moravel-%d.png" % size), size)
