@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that Moravel needs to build and test, if any
-# is missing. Runs apt-get as root, or through sudo.
+# is missing (among them the desktop window's Qt 6, the screenless X server its
+# tests run under, and the validators of the menu entry and the metainfo). Runs
+# apt-get as root, or through sudo.
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,9 @@ packages=(
     dosfstools mtools
     libblkid-dev util-linux ntfs-3g exfatprogs
     clang libclang-rt-14-dev
+    qt6-base-dev qt6-base-dev-tools libqt6test6
+    xvfb xauth xdotool imagemagick
+    desktop-file-utils appstream
 )
 
 missing=()
