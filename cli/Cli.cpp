@@ -6,31 +6,13 @@
 #include "Listing.h"
 #include "TerminalFrontend.h"
 #include "TerminalText.h"
+#include "ui/SourceOptions.h"
 
 namespace moravel::cli {
 
 namespace {
 
 constexpr const char* kProgram = "moravel-cli";
-
-// Takes the value of an option given as "--name VALUE" or "--name=VALUE".
-bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-               std::optional<std::string>& value, std::string& error, const char* what = "a path") {
-    const std::string& arg = args[i];
-    if (arg == name) {
-        if (i + 1 >= args.size()) {
-            error = "option " + name + " needs " + what;
-            return true;
-        }
-        value = args[++i];
-        return true;
-    }
-    if (arg.rfind(name + "=", 0) == 0) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -78,6 +60,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     std::string listOption;  // the first option that only list takes
     std::string copyOption;  // the same for copy
     std::vector<std::string> operands;
+    SourceOptions sources;
     for (std::size_t i = 0; i < args.size() && line.error.empty(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -89,23 +72,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             optionsEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             line.help = true;
-        } else if (TakeValue(args, i, "--disk", value, line.error)) {
-            if (value) {
-                line.sources.hardDisks.push_back(*value);
-            }
-        } else if (TakeValue(args, i, "--floppy", value, line.error)) {
-            if (value) {
-                line.sources.floppies.push_back(*value);
-            }
-        } else if (arg == "--bios-services") {
-            line.platform = DiskPlatform::BiosServices;
+        } else if (TakeSourceOption(args, i, sources, line.error)) {
+            // --disk, --floppy, --bios-services
         } else if (arg == "-r" || arg == "--recursive") {
             line.list.recursive = true;
             listOption = listOption.empty() ? arg : listOption;
         } else if (arg == "--json") {
             line.list.json = true;
             listOption = listOption.empty() ? arg : listOption;
-        } else if (TakeValue(args, i, "--split", value, line.error, "auto or always")) {
+        } else if (TakeOptionValue(args, i, "--split", value, line.error, "auto or always")) {
             if (value) {
                 if (*value != "auto" && *value != "always") {
                     line.error = "--split takes auto or always, not " + *value;
@@ -117,7 +92,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.error = "unknown option " + arg;
         }
     }
-    line.sources.detect = line.sources.hardDisks.empty() && line.sources.floppies.empty();
+    FinishSourceOptions(sources);
+    line.platform = sources.platform;
+    line.sources = sources.sources;
     if (!line.error.empty() || line.help) {
         return line;
     }

@@ -7,8 +7,8 @@
 
 #include "CopyTerminalFrontend.h"
 #include "TerminalText.h"
-#include "Windows1252.h"
 #include "copy/CopyCommand.h"
+#include "ui/Windows1252.h"
 
 namespace moravel::cli {
 

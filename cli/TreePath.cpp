@@ -1,6 +1,6 @@
 #include "TreePath.h"
 
-#include "Windows1252.h"
+#include "ui/Windows1252.h"
 
 namespace moravel::cli {
 

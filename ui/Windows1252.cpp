@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-namespace moravel::cli {
+namespace moravel {
 
 namespace {
 
@@ -49,4 +49,4 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
     return text;
 }
 
-}  // namespace moravel::cli
+}  // namespace moravel

@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "cli/Windows1252.h"
+#include "ui/Windows1252.h"
 
-namespace moravel::cli {
+namespace moravel {
 namespace {
 
 // The C library's own CP1252 converter, as an independent reference; nothing
@@ -72,4 +72,4 @@ TEST(Windows1252Test, EveryDefinedHighByteMatchesIconv) {
 }
 
 }  // namespace
-}  // namespace moravel::cli
+}  // namespace moravel
