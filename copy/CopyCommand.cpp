@@ -102,13 +102,20 @@ void CopyCommand::Run() {
         return;
     }
     EnableSelection(false);
-    const std::string first = m_split ? PartName(m_name, 1) : m_name.base + m_name.extension;
-    m_part = 1;
-    if (!CreateOutput(first)) {
-        End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
-        return;
+    try {
+        const std::string first = m_split ? PartName(m_name, 1) : m_name.base + m_name.extension;
+        m_part = 1;
+        if (!CreateOutput(first)) {
+            End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
+            return;
+        }
+        CopyClusters(*source);
+    } catch (...) {
+        // A handler that failed inside a pump step, or memory that ran out: the
+        // copy ends as failed, the window is given back, and the caller learns why.
+        End(CopyOutcome::Failed, "", MessageIcon::Hand);
+        throw;
     }
-    CopyClusters(*source);
 }
 
 // Asks for the destination and checks its drive; false when the command ends here.

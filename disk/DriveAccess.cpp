@@ -37,6 +37,7 @@ DriveAccess::~DriveAccess() {
 int DriveAccess::Open() {
     Close();
     m_openProblems.clear();
+    m_detectProblems.clear();
 
     m_hDiskTable = MemoryBlock::Allocate(kDiskTableEntries * sizeof(DriveItem));
     if (!m_hDiskTable) {
@@ -62,6 +63,12 @@ int DriveAccess::Open() {
     m_pWorkBuffer = m_hWorkBuffer.Data();
     m_pDisks = new (m_hDiskTable.Data()) DriveItem[kDiskTableEntries];
     EnumerateDisks();
+    if (m_isWin9x == 0) {
+        // The disks being read are those in the table; a path that ended a list
+        // is not read, and the next disk added takes the next number.
+        m_options.sources.floppies.resize(m_floppyCount);
+        m_options.sources.hardDisks.resize(static_cast<std::size_t>(m_hardDiskCount));
+    }
     return 1;
 }
 
@@ -70,12 +77,14 @@ void DriveAccess::ResolveSources() {
     if (!m_options.sources.detect) {
         return;
     }
-    DriveSources found = DetectDriveSources();
+    DriveSources found = m_options.findDisks();
     std::vector<std::string> openable;
     for (const auto& path : found.hardDisks) {
-        OpenError ignored;
-        if (m_options.opener(path, ignored) != nullptr) {
+        OpenError error;
+        if (m_options.opener(path, error) != nullptr) {
             openable.push_back(path);
+        } else {
+            m_detectProblems.push_back(error);
         }
     }
     m_options.sources.hardDisks = std::move(openable);
@@ -246,6 +255,7 @@ int DriveAccess::Close() {
         m_hVxd = disk32::kInvalidDriverHandle;
     }
     DestroyDiskTable();
+    m_addedDisks.clear();
     m_pWorkBuffer = nullptr;
     m_hDiskTable.Release();
     m_hWorkBuffer.Release();
@@ -272,6 +282,32 @@ void DriveAccess::DestroyDiskTable() {
         m_pDisks[i].~DriveItem();
     }
     m_pDisks = nullptr;
+}
+
+DriveItem* DriveAccess::AddDisk(const std::string& path, bool floppy, OpenError& error) {
+    error = OpenError{path, ""};
+    if (m_pDisks == nullptr || m_isWin9x != 0) {
+        error.reason =
+            "disk images are read only when disks are read directly, not through the "
+            "BIOS disk services";
+        return nullptr;
+    }
+    auto& paths = floppy ? m_options.sources.floppies : m_options.sources.hardDisks;
+    const std::size_t drive = (floppy ? 0 : kFirstHardDisk) + paths.size();
+    if (drive >= (floppy ? kFirstHardDisk : m_hDrive.size())) {
+        error.reason = "there is no drive number left for it";
+        return nullptr;
+    }
+    auto source = m_options.opener(path, error);
+    if (source == nullptr) {
+        return nullptr;
+    }
+    const auto number = static_cast<std::uint16_t>(drive);
+    m_hDrive[number] = std::move(source);
+    paths.push_back(path);
+    DriveItem& entry = m_addedDisks.emplace_back();
+    FillDiskEntry(entry, number);
+    return &entry;
 }
 
 bool DriveAccess::ReopenFloppy(std::uint16_t drive) {

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -30,6 +32,8 @@ struct DriveAccessOptions {
     std::string biosLibrary;
     // How a path becomes an open disk; tests put failing sources behind it.
     SourceOpener opener = OpenFileSource;
+    // Where the machine's own disks are looked for when none are named.
+    std::function<DriveSources()> findDisks = [] { return DetectDriveSources(); };
 };
 
 inline constexpr std::size_t kDiskTableEntries = 10;
@@ -69,6 +73,17 @@ public:
     // The paths that ended a list of disks because they could not be opened or
     // read, with the reason, for the front ends to show.
     const std::vector<OpenError>& OpenProblems() const { return m_openProblems; }
+    // With no disks named: the machine's whole disks that could not be opened
+    // (most often for want of the rights to read them), with the reason.
+    const std::vector<OpenError>& DetectProblems() const { return m_detectProblems; }
+
+    // Adds a disk image (or a device) after the disks of the table, as the next
+    // hard disk or floppy; its item lives as long as the table. Null, with the
+    // reason in error, when it cannot be opened or no drive number is left (and
+    // always through the BIOS services, which know only their own disks).
+    DriveItem* AddDisk(const std::string& path, bool floppy, OpenError& error);
+    // The disks added so far, in the order they came.
+    const std::deque<DriveItem>& AddedDisks() const { return m_addedDisks; }
 
     // Reads the item's run of m_sectorCount sectors from m_partitionStart +
     // m_relativeSector into the buffer. 1 when the run came in whole at the first
@@ -128,6 +143,8 @@ private:
     CoreFrontend& m_frontend;
     DriveAccessOptions m_options;
     std::vector<OpenError> m_openProblems;
+    std::vector<OpenError> m_detectProblems;
+    std::deque<DriveItem> m_addedDisks;
 
     std::intptr_t m_hVxd = disk32::kInvalidDriverHandle;
     disk32::ReadDisk32Fn m_pfnReadDisk32 = nullptr;

@@ -30,7 +30,14 @@ constexpr DialogTemplate kAbout{kAboutDialog, "About Moravel", "MS Shell Dlg", 8
 }  // namespace
 
 std::string_view LoadString(int id) {
-    return id == kAboutMenuText ? "&About Moravel..." : "";
+    switch (id) {
+        case kAboutMenuText:
+            return "&About Moravel...";
+        case kOpenImageMenuText:
+            return "&Open Disk Image...";
+        default:
+            return "";
+    }
 }
 
 const DialogTemplate& MainDialogTemplate() {

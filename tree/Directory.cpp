@@ -225,6 +225,9 @@ void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<
         progress = static_cast<std::int32_t>(i * 100 / entries);
         Frontend().PostScanProgress();
         Frontend().PumpMessages();
+        if (m_scansStopped) {
+            break;
+        }
 
         const auto index = static_cast<std::size_t>(i);
         const EntryVerdict verdict = FilterEntry(EntryAt(directory, index), true);

@@ -38,6 +38,10 @@ public:
     // the front end's message queue is pumped after every entry.
     std::vector<DriveItem*> ExpandItem(DriveItem& item, std::int32_t& progress);
 
+    // Ends every running directory scan at its next entry, with the entries read
+    // so far, and every later one before it starts: the window is going away.
+    void StopScans() { m_scansStopped = true; }
+
     // Whether the FAT that the item's volume claims (m_sectorsPerFat sectors) can
     // be its FAT at all: not larger than the volume, nor than 4 bytes for each of
     // its clusters and a sector, nor running past the end of the disk. A FAT that
@@ -76,6 +80,7 @@ private:
                                              std::size_t index) const;
 
     PartitionScan m_partitionScan;
+    bool m_scansStopped = false;
 };
 
 }  // namespace moravel

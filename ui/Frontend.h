@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "copy/CopyFrontend.h"
 #include "res/Resources.h"
@@ -48,7 +49,6 @@ public:
     virtual TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text,
                                           int childCount, DriveItem* data) = 0;
     virtual void SetTreeChildCount(TreeItemHandle item, int childCount) = 0;
-    virtual bool TreeItemHasChildren(TreeItemHandle item) = 0;
     virtual void SelectTreeItem(TreeItemHandle item) = 0;
 
     // File list: rows kept in ascending order of their first column.
@@ -64,6 +64,8 @@ public:
     virtual void RunMainDialog(MainDialog& dialog) = 0;
     virtual void CloseMainDialog() = 0;
     virtual void RunAboutDialog(const res::DialogTemplate& about) = 0;
+    // The Open Disk Image dialog: the image files the user chose, none on Cancel.
+    virtual std::vector<std::string> AskDiskImages() = 0;
 };
 
 }  // namespace moravel

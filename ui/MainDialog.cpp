@@ -1,18 +1,99 @@
 #include "MainDialog.h"
 
+#include <sys/stat.h>
+
+#include <exception>
+#include <filesystem>
+#include <new>
 #include <string>
 
 #include "AboutDialog.h"
 #include "FormatSize.h"
+#include "SourceOptions.h"
+
+#ifndef _WIN32
+#include <grp.h>
+#endif
 
 namespace moravel {
 
-MainDialog::MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarget* target)
+namespace {
+
+// Removes an item from the running scans when its scan's frame ends, also when
+// a handler nested in one of its pump steps throws.
+class ScanFrame {
+public:
+    ScanFrame(std::set<const DriveItem*>& running, const DriveItem* item)
+        : m_running(running), m_item(item) {
+        m_running.insert(item);
+    }
+    ~ScanFrame() { m_running.erase(m_item); }
+    ScanFrame(const ScanFrame&) = delete;
+    ScanFrame& operator=(const ScanFrame&) = delete;
+
+private:
+    std::set<const DriveItem*>& m_running;
+    const DriveItem* m_item;
+};
+
+// The group that owns a device, as the way to be let in; empty when it cannot be told.
+std::string OwningGroup(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return {};
+#else
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || status.st_gid == 0) {
+        return {};
+    }
+    const group* owner = ::getgrgid(status.st_gid);
+    return owner != nullptr ? owner->gr_name : std::string{};
+#endif
+}
+
+}  // namespace
+
+MainDialog::MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarget* target,
+                       std::vector<std::string> images)
     : m_frontend(frontend),
       m_copyTarget(target != nullptr ? *target : m_fileSystems),
+      m_startImages(std::move(images)),
       m_driveAccess(frontend, std::move(options)) {}
 
+std::vector<std::pair<unsigned, std::string>> MainDialog::WindowCommands() {
+    return {{res::kOpenImageCommand, std::string(res::LoadString(res::kOpenImageMenuText))},
+            {res::kAboutCommand, std::string(res::LoadString(res::kAboutMenuText))}};
+}
+
+// A handler's failure must not reach the window system's event dispatch, which
+// would end the program with the user's disks half read: it is said in a message
+// box, and the window goes on with what it shows.
+template <class Handler>
+void MainDialog::Guarded(Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::bad_alloc&) {
+        ShowFailureOf("There is not enough memory for this. What was read before is still shown.");
+    } catch (const std::exception& failure) {
+        ShowFailureOf(std::string("This could not be done: ") + failure.what());
+    } catch (...) {
+        ShowFailureOf("This could not be done: an unknown failure.");
+    }
+}
+
+void MainDialog::ShowFailureOf(const std::string& text) {
+    try {
+        ShowFailure(m_frontend, text);
+    } catch (...) {
+        // Not even the message box could be shown: the window goes on regardless.
+    }
+}
+
 void MainDialog::InitializeDialog() {
+    Guarded([this] { InitializeDialogNow(); });
+}
+
+void MainDialog::InitializeDialogNow() {
     const std::string about(res::LoadString(res::kAboutMenuText));
     if (!about.empty() && m_frontend.AppendSystemMenuSeparator()) {
         m_frontend.AppendSystemMenuItem(res::kAboutCommand, about);
@@ -32,15 +113,31 @@ void MainDialog::InitializeDialog() {
         m_frontend.InsertTreeItem(kTreeTop, std::string(disk.DisplayName()), 1, &disk);
     }
     ShowOpenProblems();
+    AddDiskImages(m_startImages);
 }
 
-// A disk named on the command line that could not be opened: the status line
-// says which and why.
+// A disk named on the command line that could not be opened, or none of the
+// machine's disks readable: the status line says which, why, and how to get in.
 void MainDialog::ShowOpenProblems() {
     std::string text;
     for (const OpenError& problem : m_driveAccess.OpenProblems()) {
         text +=
             (text.empty() ? "" : "; ") + problem.path + " could not be opened: " + problem.reason;
+    }
+    const auto& unreadable = m_driveAccess.DetectProblems();
+    if (text.empty() && !unreadable.empty() && m_driveAccess.GetHardDiskCount() <= 0 &&
+        m_driveAccess.GetFloppyCount() == 0) {
+        text = "No disk could be opened:";
+        for (const OpenError& problem : unreadable) {
+            text += " " + problem.path + " (" + problem.reason + ")";
+        }
+        const std::string group = OwningGroup(unreadable.front().path);
+        text += ". Start Moravel as \"sudo -E moravel\"";
+        if (!group.empty()) {
+            text += ", or join the group \"" + group + "\" (sudo adduser $USER " + group +
+                    ", then log in again)";
+        }
+        text += "; or open a disk image from the window's menu.";
     }
     if (!text.empty()) {
         m_frontend.SetStatusText(text);
@@ -49,28 +146,37 @@ void MainDialog::ShowOpenProblems() {
 }
 
 bool MainDialog::OnSystemCommand(unsigned command) {
-    if ((command & ~0xFu) != res::kAboutCommand) {
-        return false;
+    const unsigned family = command & ~0xFu;
+    if (family == res::kAboutCommand) {
+        Guarded([this] {
+            AboutDialog about(m_frontend);
+            about.DoModal();
+        });
+        return true;
     }
-    AboutDialog about(m_frontend);
-    about.DoModal();
-    return true;
+    if (family == res::kOpenImageCommand) {
+        OnOpenDiskImage();
+        return true;
+    }
+    return false;
 }
 
 int MainDialog::OnScanProgress() {
-    m_frontend.SetProgressPosition(m_scanProgress);
+    Guarded([this] { m_frontend.SetProgressPosition(m_scanProgress); });
     return 0;
 }
 
 void MainDialog::OnFileListDoubleClick() {
-    m_frontend.ShowControl(m_status, false);
+    Guarded([this] { m_frontend.ShowControl(m_status, false); });
 }
 
 void MainDialog::OnTreeItemExpanding(const TreeNotification& notification) {
-    if ((notification.state & kTreeExpandedOnce) != 0) {
-        return;  // its children were inserted before
-    }
-    m_frontend.SelectTreeItem(notification.item);
+    Guarded([&] {
+        if ((notification.state & kTreeExpandedOnce) != 0) {
+            return;  // its children were inserted before
+        }
+        m_frontend.SelectTreeItem(notification.item);
+    });
 }
 
 MainDialog::Placement MainDialog::PlacementOf(const DriveItem& child) {
@@ -90,58 +196,135 @@ void MainDialog::AddFileRow(DriveItem& file) {
 }
 
 void MainDialog::OnTreeSelectionChanged(const TreeNotification& notification) {
-    m_frontend.DeleteAllListRows();
-    if (notification.item == kTreeTop || notification.data == nullptr) {
-        return;  // nothing to expand: the list stays empty
-    }
-    const TreeItemHandle item = notification.item;
+    Guarded([&] {
+        try {
+            SelectionChanged(notification);
+        } catch (...) {
+            // The scan that failed says nothing more; one further out still runs.
+            if (m_scansRunning.empty()) {
+                m_frontend.ShowControl(m_progress, false);
+                m_frontend.ShowControl(m_status, false);
+            }
+            throw;
+        }
+    });
+}
+
+void MainDialog::ShowScanning() {
     m_frontend.SetStatusText(kScanningText);
     m_frontend.ShowControl(m_status, true);
     m_frontend.ShowControl(m_progress, true);
+}
 
-    // A copy of the children: a nested selection during the scan leaves it alone.
-    const std::vector<DriveItem*> children =
-        m_driveAccess.ExpandItem(*notification.data, m_scanProgress);
-    if (children.empty()) {
-        m_frontend.SetTreeChildCount(item, 0);
-        m_frontend.ShowControl(m_progress, false);
-        // A partition chain that links back is cut here: the status line says
-        // why the partition shows nothing.
-        if (const auto sector = m_driveAccess.RepeatedRecord(*notification.data)) {
-            m_frontend.SetStatusText("The boot record of this extended partition (sector " +
-                                     std::to_string(*sector) +
-                                     ") was read before: the disk's partition chain links back "
-                                     "to it, and is not followed again.");
-            return;
+// Any handler may run inside a scan's pump step, a selection of another item or
+// of the item being scanned among them. The tree gets each child once, from
+// whichever frame has it first; the list belongs to the item selected last, and
+// is filled by the frame that scanned it, when its scan ends.
+void MainDialog::SelectionChanged(const TreeNotification& notification) {
+    m_frontend.DeleteAllListRows();
+    const std::uint64_t selection = ++m_selections;
+    m_selected = notification.item == kTreeTop ? nullptr : notification.data;
+    if (m_selected == nullptr) {
+        return;  // nothing to expand: the list stays empty
+    }
+    DriveItem& data = *notification.data;
+    ShowScanning();
+    if (m_scansRunning.contains(&data)) {
+        return;  // its scan, further out, fills the list when it ends
+    }
+
+    std::vector<DriveItem*> children;
+    {
+        const ScanFrame frame(m_scansRunning, &data);
+        // A copy of the children: a nested selection during the scan leaves it alone.
+        children = m_driveAccess.ExpandItem(data, m_scanProgress);
+    }
+    if (!InsertTreeChildren(notification.item, children)) {
+        m_frontend.SetTreeChildCount(notification.item, 0);
+    }
+    if (m_selected == &data) {
+        if (selection != m_selections) {
+            m_frontend.DeleteAllListRows();  // a nested selection of this item showed some
         }
-        m_frontend.ShowControl(m_status, false);
+        FillList(children);
+    }
+    EndScanning(data, children.empty());
+}
+
+// Inserts the children that belong in the tree and are not there yet; true when
+// the item has any.
+bool MainDialog::InsertTreeChildren(TreeItemHandle item, const std::vector<DriveItem*>& children) {
+    bool found = false;
+    for (DriveItem* child : children) {
+        if (PlacementOf(*child) != Placement::Tree) {
+            continue;
+        }
+        found = true;
+        if (m_inTree.insert(child).second) {
+            m_frontend.InsertTreeItem(item, std::string(child->DisplayName()), 1, child);
+        }
+    }
+    return found;
+}
+
+void MainDialog::FillList(const std::vector<DriveItem*>& children) {
+    for (DriveItem* child : children) {
+        if (PlacementOf(*child) == Placement::List) {
+            AddFileRow(*child);
+        }
+    }
+}
+
+void MainDialog::EndScanning(const DriveItem& item, bool empty) {
+    if (!m_scansRunning.empty()) {
+        // A scan further out goes on: the window keeps saying so.
+        if (m_runningCopy == nullptr) {
+            ShowScanning();
+        }
         return;
     }
-    // Tree children go in once, also when the item is selected again before its
-    // first expansion.
-    const bool insertTreeChildren =
-        (notification.state & kTreeExpandedOnce) == 0 && !m_frontend.TreeItemHasChildren(item);
-    bool foundTreeChild = false;
-    for (DriveItem* child : children) {
-        switch (PlacementOf(*child)) {
-            case Placement::List:
-                AddFileRow(*child);
-                break;
-            case Placement::Nowhere:
-                break;
-            case Placement::Tree:
-                foundTreeChild = true;
-                if (insertTreeChildren) {
-                    m_frontend.InsertTreeItem(item, std::string(child->DisplayName()), 1, child);
-                }
-                break;
-        }
-    }
-    if (!foundTreeChild) {
-        m_frontend.SetTreeChildCount(item, 0);
-    }
     m_frontend.ShowControl(m_progress, false);
+    // A partition chain that links back is cut here: the status line says why
+    // the partition shows nothing.
+    if (const auto sector = m_driveAccess.RepeatedRecord(item); empty && sector) {
+        m_frontend.SetStatusText("The boot record of this extended partition (sector " +
+                                 std::to_string(*sector) +
+                                 ") was read before: the disk's partition chain links back "
+                                 "to it, and is not followed again.");
+        return;
+    }
     m_frontend.ShowControl(m_status, false);
+}
+
+void MainDialog::OnOpenDiskImage() {
+    Guarded([this] { AddDiskImages(m_frontend.AskDiskImages()); });
+}
+
+void MainDialog::OnDropFiles(const std::vector<std::string>& paths) {
+    Guarded([&] { AddDiskImages(paths); });
+}
+
+// Each image becomes a new disk at the end of the tree: a floppy when it has a
+// floppy's size, a hard disk otherwise. What cannot be added is said in the
+// status line.
+void MainDialog::AddDiskImages(const std::vector<std::string>& paths) {
+    std::string problems;
+    for (const std::string& path : paths) {
+        std::error_code error;
+        const std::uint64_t size = std::filesystem::file_size(path, error);
+        OpenError problem;
+        DriveItem* disk = m_driveAccess.AddDisk(path, !error && HasFloppySize(size), problem);
+        if (disk == nullptr) {
+            problems +=
+                (problems.empty() ? "" : "; ") + path + " could not be opened: " + problem.reason;
+            continue;
+        }
+        m_frontend.InsertTreeItem(kTreeTop, std::string(disk->DisplayName()), 1, disk);
+    }
+    if (!problems.empty()) {
+        m_frontend.SetStatusText(problems);
+        m_frontend.ShowControl(m_status, true);
+    }
 }
 
 }  // namespace moravel
@@ -149,6 +332,10 @@ void MainDialog::OnTreeSelectionChanged(const TreeNotification& notification) {
 namespace moravel {
 
 void MainDialog::OnCopyFile() {
+    Guarded([this] { CopyFile(); });
+}
+
+void MainDialog::CopyFile() {
     if (m_runningCopy != nullptr) {
         return;
     }
@@ -169,6 +356,8 @@ void MainDialog::OnCopyFile() {
 }
 
 bool MainDialog::OnClose() {
+    // A scan goes on only while someone waits for it.
+    m_driveAccess.StopScans();
     if (m_runningCopy == nullptr) {
         return true;
     }

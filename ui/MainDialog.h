@@ -1,6 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "Frontend.h"
 #include "copy/CopyCommand.h"
@@ -19,12 +23,16 @@ inline constexpr char kScanningText[] = "Scanning file structure ... Please wait
 // any of them may run nested inside a scan's or a copy's pump step.
 class MainDialog {
 public:
-    // Copies go to the machine's own file systems unless a target is given.
-    MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarget* target = nullptr);
+    // Copies go to the machine's own file systems unless a target is given. The
+    // disk images are added to the tree after the disks (as by Open Disk Image).
+    MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarget* target = nullptr,
+               std::vector<std::string> images = {});
 
+    // Every handler catches what goes wrong inside it: a failure becomes a message
+    // box, and the window goes on.
     void InitializeDialog();
-    // True when the command was the dialog's own (the About box); the front end
-    // handles every other one its own way.
+    // True when the command was the dialog's own (the About box, Open Disk Image);
+    // the front end handles every other one its own way.
     bool OnSystemCommand(unsigned command);
     int OnScanProgress();
     void OnFileListDoubleClick();
@@ -32,23 +40,52 @@ public:
     void OnTreeSelectionChanged(const TreeNotification& notification);
     // Copy File. A click while a copy runs is ignored.
     void OnCopyFile();
-    // The window is asked to close: true when it may close now. During a copy
-    // the copy ends after its current cluster, and the window closes then.
+    // The window is asked to close: true when it may close now. A running scan
+    // ends at its next step; during a copy the copy ends after its current
+    // cluster, and the window closes then.
     bool OnClose();
+    // Open Disk Image: asks for image files and adds them as disks.
+    void OnOpenDiskImage();
+    // Files dropped onto the window: each is added as a disk.
+    void OnDropFiles(const std::vector<std::string>& paths);
+
+    // The commands a front end offers beside the system menu (a context menu):
+    // command ids for OnSystemCommand with their texts.
+    static std::vector<std::pair<unsigned, std::string>> WindowCommands();
 
     DriveTree& Drives() { return m_driveAccess; }
 
 private:
     enum class Placement { List, Nowhere, Tree };
     static Placement PlacementOf(const DriveItem& child);
+    template <class Handler>
+    void Guarded(Handler&& handler);
+    void ShowFailureOf(const std::string& text);
+    void InitializeDialogNow();
+    void SelectionChanged(const TreeNotification& notification);
+    void ShowScanning();
+    void EndScanning(const DriveItem& item, bool empty);
+    bool InsertTreeChildren(TreeItemHandle item, const std::vector<DriveItem*>& children);
+    void FillList(const std::vector<DriveItem*>& children);
+    void CopyFile();
     void ShowOpenProblems();
     void AddFileRow(DriveItem& file);
+    void AddDiskImages(const std::vector<std::string>& paths);
 
     Frontend& m_frontend;
     FileSystemTarget m_fileSystems;
     CopyTarget& m_copyTarget;
+    std::vector<std::string> m_startImages;
     CopyCommand* m_runningCopy = nullptr;
     bool m_closeAfterCopy = false;
+    // The items whose scans run, in the frames of the handlers below this one.
+    std::set<const DriveItem*> m_scansRunning;
+    // The drive items shown in the tree: each goes in once.
+    std::set<const DriveItem*> m_inTree;
+    // The item selected last, and how many selections there were: a handler that
+    // scanned learns whether the list is still its own.
+    const DriveItem* m_selected = nullptr;
+    std::uint64_t m_selections = 0;
     int m_icon = res::kApplicationIcon;
     int m_tree = res::kFolderTree;
     int m_fileList = res::kFileList;

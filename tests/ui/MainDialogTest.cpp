@@ -1,11 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
 
 #include "disk/ByteOrder.h"
+#include "ui/SourceOptions.h"
 
 #include "support/TempDir.h"
 #include "ui/MainDialog.h"
@@ -55,8 +60,14 @@ std::string MakeDisk(const testing::TempDir& dir, int recordsInLongFolder = 0) {
     volume.AddDirectory(nested, "INNER      ");
     volume.AddFile(nested, File("CLIP    TS ", 4096));
     const auto many = volume.AddDirectory(volume.Root(), "MANY       ");
+    if (recordsInLongFolder > 0) {
+        volume.AddDirectory(many, "FIRST      ");
+    }
     for (int i = 0; i < recordsInLongFolder; ++i) {
         volume.AddFile(many, File("R" + std::to_string(1000 + i) + "   TS ", 100));
+    }
+    if (recordsInLongFolder > 0) {
+        volume.AddDirectory(many, "LAST       ");
     }
     volume.Write(image, kFat32Start);
     return image.Path();
@@ -170,7 +181,7 @@ TEST_F(MainDialogTest, SystemCommands16To31OpenTheAboutBox) {
         EXPECT_TRUE(m_frontend.UserSystemCommand(command)) << command;
     }
     EXPECT_EQ(m_frontend.AboutBoxes(), 16);
-    for (unsigned command : {0u, 15u, 32u, 0xF060u}) {
+    for (unsigned command : {0u, 15u, 48u, 0xF060u}) {
         EXPECT_FALSE(m_frontend.UserSystemCommand(command)) << command;
     }
     EXPECT_EQ(m_frontend.AboutBoxes(), 16);
@@ -327,9 +338,9 @@ TEST_F(MainDialogTest, AScanShowsStatusAndProgressThenHidesThem) {
     EXPECT_TRUE(statusShown);
     EXPECT_EQ(positions.front(), 0);
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
-    // "." and ".." and 200 entries in two clusters of 128 entries: the entry after
-    // the last one ends the scan at 202 of 256.
-    EXPECT_EQ(positions.back(), 202 * 100 / 256);
+    // ".", "..", two folders and 200 files in two clusters of 128 entries: the
+    // entry after the last one ends the scan at 204 of 256.
+    EXPECT_EQ(positions.back(), 204 * 100 / 256);
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
     // The bar keeps its last position; it is not reset when the scan ends.
@@ -345,25 +356,176 @@ TEST_F(MainDialogTest, ScanProgressReadsTheStoredValueWhenHandled) {
     EXPECT_EQ(m_dialog->OnScanProgress(), 0);
 }
 
-TEST_F(MainDialogTest, ASelectionChangeDuringAScanRunsToItsEndFirst) {
+TEST_F(MainDialogTest, ASelectionChangeDuringAScanLeavesTheListToTheItemSelectedLast) {
     Start({MakeDisk(m_dir, 100)});
     const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
     const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
     const TreeItemHandle records = m_frontend.FindTreeItem(root, "RECORDS .   ");
 
     // While MANY is scanned, the user selects RECORDS: that selection is handled
-    // completely inside the scan's pump step.
+    // completely inside the scan's pump step, and the scan then goes on.
     std::vector<std::string> rowsSeenInside;
+    bool stillScanning = false;
     m_frontend.Post([&] {
         m_frontend.UserSelectTreeItem(records);
         rowsSeenInside = m_frontend.RowNames();
+        stillScanning = m_frontend.IsVisible(res::kStatusLine) &&
+                        m_frontend.StatusText() == "Scanning file structure ... Please wait.";
     });
     m_frontend.UserSelectTreeItem(many);
     EXPECT_THAT(rowsSeenInside, ElementsAre("A.ts", "b.ts", "c.ts"));
-    // The outer scan then went on and filled the list with its own files.
-    EXPECT_EQ(m_frontend.Rows().size(), 3u + 100);
+    EXPECT_TRUE(stillScanning);
+    // The list is RECORDS' alone; MANY's sub-folders went into the tree all the same.
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("A.ts", "b.ts", "c.ts"));
     EXPECT_EQ(m_frontend.Selection(), records);
-    EXPECT_EQ(m_dialog->Drives().GetDisks()[0].m_expanded, 1);
+    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST   .   ", "LAST    .   "));
+    EXPECT_EQ(m_frontend.Node(many).childCount, 1);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+}
+
+// Away from the scanning folder and back to it, all inside its scan: every
+// sub-folder reaches the tree once, and the list shows the folder's files once.
+TEST_F(MainDialogTest, TheScanningFolderSelectedAgainDuringItsScanGetsEverythingOnce) {
+    Start({MakeDisk(m_dir, 100)});
+    const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
+    const TreeItemHandle records = m_frontend.FindTreeItem(root, "RECORDS .   ");
+    m_frontend.Post([&] {
+        m_frontend.UserSelectTreeItem(records);
+        m_frontend.Post([&] { m_frontend.UserSelectTreeItem(many); });
+    });
+    m_frontend.UserSelectTreeItem(many);
+
+    EXPECT_EQ(m_frontend.Selection(), many);
+    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST   .   ", "LAST    .   "));
+    EXPECT_EQ(m_frontend.Node(many).childCount, 1);
+    const std::vector<std::string> rows = m_frontend.RowNames();
+    ASSERT_EQ(rows.size(), 100u);
+    EXPECT_EQ(std::adjacent_find(rows.begin(), rows.end()), rows.end());  // no name twice
+    EXPECT_EQ(rows.front(), "R1000   .TS ");
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+
+    // Selected once more, the folder refills the list from what is stored.
+    SelectPath({"Hard Disk 1"});
+    m_frontend.UserSelectTreeItem(many);
+    EXPECT_EQ(m_frontend.RowNames(), rows);
+    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST   .   ", "LAST    .   "));
+}
+
+TEST_F(MainDialogTest, ClosingTheWindowDuringAScanEndsTheScanAtItsNextEntry) {
+    Start({MakeDisk(m_dir, 100)});
+    const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
+    int pumpsAtClose = 0;
+    m_frontend.Post([&] {
+        m_frontend.UserClose();
+        pumpsAtClose = m_frontend.PumpSteps();
+    });
+    m_frontend.UserSelectTreeItem(many);
+    EXPECT_TRUE(m_frontend.Closed());
+    EXPECT_EQ(m_frontend.PumpSteps(), pumpsAtClose);
+    EXPECT_LT(m_frontend.Rows().size(), 100u);
+}
+
+TEST_F(MainDialogTest, AFailureInsideAScanBecomesAMessageAndTheWindowGoesOn) {
+    Start({MakeDisk(m_dir, 100)});
+    const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
+    m_frontend.Post([] { throw std::bad_alloc(); });
+    EXPECT_NO_THROW(m_frontend.UserSelectTreeItem(many));
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_EQ(m_frontend.Messages()[0].text,
+              "There is not enough memory for this. What was read before is still shown.");
+    EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Exclamation);
+    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+
+    m_frontend.UserSelectTreeItem(m_frontend.FindTreeItem(root, "RECORDS .   "));
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("A.ts", "b.ts", "c.ts"));
+}
+
+TEST_F(MainDialogTest, OpenDiskImageAddsHardDisksAndFloppiesByTheirSize) {
+    const std::string disk = MakeDisk(m_dir);
+    Start({});
+    ImageFile floppy(m_dir.File("floppy.img"), 1'474'560);
+    FatVolumeBuilder volume(testing::FloppyLayout());
+    volume.AddFile(volume.Root(), File("NOTE    TXT", 300));
+    volume.Write(floppy, 0);
+    const std::string missing = m_dir.File("missing.img");
+
+    m_frontend.QueueDiskImages({disk, floppy.Path(), missing});
+    for (const auto& [command, text] : MainDialog::WindowCommands()) {
+        if (text == "&Open Disk Image...") {
+            EXPECT_TRUE(m_frontend.UserSystemCommand(command + 3));  // low bits are free
+        }
+    }
+    EXPECT_EQ(m_frontend.DiskImageDialogs(), 1);
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), ElementsAre("Hard Disk 1", "Floppy Disk 1"));
+    EXPECT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_EQ(m_frontend.StatusText(), missing + " could not be opened: No such file or directory");
+
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("A.ts", "b.ts", "c.ts"));
+    SelectPath({"Floppy Disk 1", "Root Directory"});
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("NOTE    .TXT"));
+    // An added image is a disk being read: no copy may write onto it.
+    const auto sources = m_dialog->Drives().SourcePaths();
+    EXPECT_THAT(sources, ::testing::UnorderedElementsAre(disk, floppy.Path()));
+
+    // Cancel adds nothing.
+    EXPECT_TRUE(m_frontend.UserSystemCommand(res::kOpenImageCommand));
+    EXPECT_EQ(m_frontend.TreeTexts(kTreeTop).size(), 2u);
+}
+
+TEST_F(MainDialogTest, ImagesFromTheCommandLineAndDroppedFilesFollowTheDisks) {
+    const std::string disk = MakeDisk(m_dir);
+    DriveAccessOptions options;
+    options.sources.hardDisks = {disk};
+    m_dialog.emplace(m_frontend, options, nullptr, std::vector<std::string>{disk});
+    m_frontend.Attach(&*m_dialog);
+    m_dialog->InitializeDialog();
+    m_dialog->OnDropFiles({disk});
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
+                ElementsAre("Hard Disk 1", "Hard Disk 2", "Hard Disk 3"));
+    SelectPath({"Hard Disk 3", "32-Bit FAT Disk", "Root Directory"});
+    EXPECT_THAT(m_frontend.TreeTexts(Item({"Hard Disk 3", "32-Bit FAT Disk", "Root Directory"})),
+                ElementsAre("RECORDS .   ", "EMPTY   .   ", "NESTED  .   ", "MANY    .   "));
+}
+
+// No disk named, and none of the machine's disks can be read: the status line
+// says which, why, and how to get in.
+TEST_F(MainDialogTest, WithoutRightsToTheDisksTheStatusLineSaysHowToGetThem) {
+    const std::string device = m_dir.File("sda");
+    { std::ofstream(device) << "x"; }
+    const bool grouped = ::chown(device.c_str(), static_cast<uid_t>(-1), 6) == 0;
+    DriveAccessOptions options;
+    options.sources.detect = true;
+    options.findDisks = [&] { return DriveSources{{device, "/dev/missing-sdb"}, {}, true}; };
+    options.opener = [](const std::string& path, OpenError& error) {
+        error = {path, "Permission denied"};
+        return std::unique_ptr<SectorSource>{};
+    };
+    m_dialog.emplace(m_frontend, options);
+    m_frontend.Attach(&*m_dialog);
+    m_dialog->InitializeDialog();
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), IsEmpty());
+    ASSERT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+    const std::string& text = m_frontend.StatusText();
+    EXPECT_EQ(text.rfind("No disk could be opened: " + device +
+                             " (Permission denied) /dev/missing-sdb (Permission denied). Start "
+                             "Moravel as \"sudo -E moravel\"",
+                         0),
+              0u)
+        << text;
+    const ::group* owner = ::getgrgid(6);
+    if (grouped && owner != nullptr) {
+        const std::string name = owner->gr_name;
+        EXPECT_NE(text.find(", or join the group \"" + name + "\" (sudo adduser $USER " + name),
+                  std::string::npos)
+            << text;
+    }
+    EXPECT_NE(text.find("open a disk image from the window's menu."), std::string::npos) << text;
 }
 
 TEST_F(MainDialogTest, ANotificationWithoutItemDataReadsNothing) {

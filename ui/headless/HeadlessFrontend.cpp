@@ -131,10 +131,6 @@ void HeadlessFrontend::SetTreeChildCount(TreeItemHandle item, int childCount) {
     m_tree.at(item).childCount = childCount;
 }
 
-bool HeadlessFrontend::TreeItemHasChildren(TreeItemHandle item) {
-    return !m_tree.at(item).children.empty();
-}
-
 unsigned HeadlessFrontend::StateOf(TreeItemHandle item) const {
     return m_tree.at(item).expandedOnce ? kTreeExpandedOnce : 0;
 }
@@ -273,6 +269,17 @@ std::optional<SaveChoice> HeadlessFrontend::AskSaveFileName(const std::string& i
     }
     auto answer = m_saveAnswers.front();
     m_saveAnswers.pop_front();
+    return answer;
+}
+
+std::vector<std::string> HeadlessFrontend::AskDiskImages() {
+    Record("AskDiskImages");
+    ++m_imageDialogs;
+    if (m_imageAnswers.empty()) {
+        return {};
+    }
+    auto answer = m_imageAnswers.front();
+    m_imageAnswers.pop_front();
     return answer;
 }
 

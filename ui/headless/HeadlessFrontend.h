@@ -72,7 +72,6 @@ public:
     TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text, int childCount,
                                   DriveItem* data) override;
     void SetTreeChildCount(TreeItemHandle item, int childCount) override;
-    bool TreeItemHasChildren(TreeItemHandle item) override;
     void SelectTreeItem(TreeItemHandle item) override;
     void InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) override;
     void DeleteAllListRows() override;
@@ -84,6 +83,7 @@ public:
     void CloseMainDialog() override;
     void RunAboutDialog(const res::DialogTemplate& about) override;
     std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) override;
+    std::vector<std::string> AskDiskImages() override;
 
     // What the user does; each runs the dialog's handlers as a desktop would. A
     // disabled control takes no clicks.
@@ -108,6 +108,9 @@ public:
     // the Save dialog Cancel.
     void QueueAnswer(MessageAnswer answer) { m_answers.push_back(answer); }
     void QueueSaveAnswer(std::optional<SaveChoice> answer) { m_saveAnswers.push_back(answer); }
+    void QueueDiskImages(std::vector<std::string> paths) {
+        m_imageAnswers.push_back(std::move(paths));
+    }
     // Runs as an extra handler of every scan-progress notice, during the pump step.
     void OnScanProgress(std::function<void()> handler) { m_onScanProgress = std::move(handler); }
 
@@ -131,6 +134,7 @@ public:
     TreeItemHandle FindTreeItem(TreeItemHandle parent, const std::string& text) const;
     TreeItemHandle Selection() const { return m_selection; }
     int AboutBoxes() const { return m_aboutBoxes; }
+    int DiskImageDialogs() const { return m_imageDialogs; }
     std::vector<std::string> SaveDialogs() const { return m_saveDialogs; }
     int ScanProgressPosts() const { return m_posts; }
     int PumpSteps() const { return m_pumps; }
@@ -148,6 +152,8 @@ private:
     std::deque<MessageAnswer> m_answers;
     std::deque<std::optional<SaveChoice>> m_saveAnswers;
     std::vector<std::string> m_saveDialogs;
+    std::deque<std::vector<std::string>> m_imageAnswers;
+    int m_imageDialogs = 0;
     std::deque<std::function<void()>> m_queue;
     std::function<void()> m_onScanProgress;
     int m_posts = 0;
