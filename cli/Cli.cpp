@@ -26,12 +26,8 @@ std::string UsageText() {
            "partitions, FAT copies, root directories, folders and files with their true\n"
            "sizes. copy copies the file at TREEPATH to DEST, a file path or an existing\n"
            "folder (the file keeps its name there); an existing file is replaced.\n"
-           "\n"
-           "  --disk PATH        a hard disk or its image (drives 128, 129, ... in order)\n"
-           "  --floppy PATH      a floppy disk or its image (drives 0, 1, ... in order)\n"
-           "                     with neither, the machine's own disks are read\n"
-           "  --bios-services    read through the BIOS disk-service library libDisk32.so\n"
-           "                     beside the program\n"
+           "\n" +
+           std::string(kSourceOptionsHelp) +
            "  -r, --recursive    list everything below TREEPATH, depth first\n"
            "  --json             print one JSON array instead of lines of text\n"
            "  --split auto       copy: a file of 4 GiB or more goes in parts (DEST_1.ext,\n"

@@ -80,12 +80,8 @@ std::string WindowUsageText() {
            "\n"
            "Opens the window that shows the disks of a harddisk video recorder: folders\n"
            "on the left, the files of the selected folder on the right, and Copy File.\n"
-           "\n"
-           "  --disk PATH        a hard disk or its image (drives 128, 129, ... in order)\n"
-           "  --floppy PATH      a floppy disk or its image (drives 0, 1, ... in order)\n"
-           "                     with neither, the machine's own disks are read\n"
-           "  --bios-services    read through the BIOS disk-service library libDisk32.so\n"
-           "                     beside the program\n"
+           "\n" +
+           std::string(kSourceOptionsHelp) +
            "  IMAGE              a disk image added after the disks, as by the window's\n"
            "                     Open Disk Image command (a floppy by its size)\n"
            "  -h, --help         show this text\n"

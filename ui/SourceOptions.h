@@ -16,6 +16,14 @@ struct SourceOptions {
     DriveSources sources;  // detect is set once the whole line is read
 };
 
+// How the disk options are explained in both programs' usage texts.
+inline constexpr char kSourceOptionsHelp[] =
+    "  --disk PATH        a hard disk or its image (drives 128, 129, ... in order)\n"
+    "  --floppy PATH      a floppy disk or its image (drives 0, 1, ... in order)\n"
+    "                     with neither, the machine's own disks are read\n"
+    "  --bios-services    read through the BIOS disk-service library libDisk32.so\n"
+    "                     beside the program\n";
+
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE" at
 // args[i]: true when args[i] is that option (i then stands on its last
 // argument); a missing value is said in error ("option --name needs WHAT").
