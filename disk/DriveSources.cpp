@@ -1,5 +1,8 @@
 #include "DriveSources.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <system_error>
@@ -68,6 +71,15 @@ DriveSources DetectDriveSources(const std::filesystem::path& sysBlock,
         sources.floppies.push_back(floppy.string());
     }
     return sources;
+}
+
+std::string DeviceGroup(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || status.st_gid == 0) {
+        return {};
+    }
+    const group* owner = ::getgrgid(status.st_gid);
+    return owner != nullptr ? owner->gr_name : std::string{};
 }
 
 }  // namespace moravel

@@ -21,6 +21,10 @@ struct DriveSources {
 DriveSources DetectDriveSources(const std::filesystem::path& sysBlock = "/sys/block",
                                 const std::filesystem::path& dev = "/dev");
 
+// The group that owns a device, the way to be let in to read it: empty when it
+// cannot be told, or when only root may read it.
+std::string DeviceGroup(const std::string& path);
+
 // True for the names of whole-disk devices that may hold a recorder's disk.
 bool IsWholeDiskName(const std::string& name);
 

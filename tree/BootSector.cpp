@@ -30,15 +30,49 @@ BootSector DecodeBootSector(ByteSpan sector) {
 }
 
 std::optional<std::uint16_t> DecideFatKind(const BootSector& boot,
-                                           std::uint16_t fatKindFromPartition) {
+                                           std::uint16_t fatKindFromPartition, bool partitionless) {
     if (!boot.Decodable()) {
         return std::nullopt;
     }
     if (fatKindFromPartition == Fat32) {
         return Fat32;
     }
+    if (partitionless && boot.sectorsPerFat16 == 0 && boot.sectorsPerFat32 != 0) {
+        return Fat32;
+    }
     const std::uint32_t clusters = boot.TotalSectors() / boot.sectorsPerCluster;
     return clusters < 0x1000 ? Fat12 : Fat16;
+}
+
+namespace {
+
+bool HasPartitionEntry(ByteSpan sector) {
+    for (std::size_t at = 446; at < 510; at += 16) {
+        const std::uint8_t flag = ReadU8(sector, at);
+        if ((flag == 0x00 || flag == 0x80) && ReadU8(sector, at + 4) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsWholeDiskVolume(ByteSpan sector) {
+    if (sector.size() < 512) {
+        return false;
+    }
+    const std::uint8_t jump = ReadU8(sector, 0);
+    if (!(jump == 0xE9 || (jump == 0xEB && ReadU8(sector, 2) == 0x90))) {
+        return false;
+    }
+    const BootSector boot = DecodeBootSector(sector);
+    const unsigned perCluster = boot.sectorsPerCluster;
+    const std::uint8_t media = ReadU8(sector, 0x15);
+    return boot.bytesPerSector == 512 && perCluster != 0 && (perCluster & (perCluster - 1)) == 0 &&
+           boot.reservedSectors != 0 && (boot.fatCount == 1 || boot.fatCount == 2) &&
+           (media == 0xF0 || media >= 0xF8) && boot.TotalSectors() != 0 &&
+           !HasPartitionEntry(sector);
 }
 
 }  // namespace moravel

@@ -35,9 +35,20 @@ struct BootSector {
 // Decodes the first 512 bytes of a volume.
 BootSector DecodeBootSector(ByteSpan sector);
 
-// FAT12 below 4096 clusters, else FAT16; FAT32 only when the partition type said
-// so (fatKindFromPartition 9), whatever the count. Nothing for an undecodable sector.
+// FAT12 below 4096 clusters, else FAT16; FAT32 when the partition type said so
+// (fatKindFromPartition 9), whatever the count. A volume without a partition (a
+// floppy, a disk formatted whole) has no type to tell: it is FAT32 when its boot
+// sector is, by a 16-bit FAT size of 0 beside a 32-bit one. Nothing for an
+// undecodable sector.
 std::optional<std::uint16_t> DecideFatKind(const BootSector& boot,
-                                           std::uint16_t fatKindFromPartition);
+                                           std::uint16_t fatKindFromPartition,
+                                           bool partitionless = false);
+
+// Whether a disk's first sector is the boot sector of a FAT volume that fills
+// the disk rather than a master boot record: a jump to boot code, 512-byte
+// sectors, a power of two sectors per cluster, reserved sectors, one or two FATs,
+// a media byte, and no partition entry whose boot flag is 0x00 or 0x80 with a
+// type in it.
+bool IsWholeDiskVolume(ByteSpan sector);
 
 }  // namespace moravel

@@ -71,6 +71,7 @@ public:
 
 private:
     void ExpandPartitionTable(DriveItem& item);
+    void AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector);
     void ExpandVolume(DriveItem& item);
     void ExpandFixedRoot(DriveItem& item);
     void ExpandChainDirectory(DriveItem& item, std::int32_t& progress);

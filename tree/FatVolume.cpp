@@ -44,7 +44,10 @@ void DriveTree::ExpandVolume(DriveItem& item) {
         return;
     }
     const BootSector boot = DecodeBootSector(buffer.Bytes());
-    const auto fatKind = DecideFatKind(boot, item.m_fatKind);
+    // No partition starts at a disk's first sector, where its boot record is: a
+    // volume there is the whole disk's, a floppy's or a disk formatted without
+    // partitions.
+    const auto fatKind = DecideFatKind(boot, item.m_fatKind, item.m_partitionStart == 0);
     if (!fatKind) {
         return;  // an unformatted partition, say: nothing to show
     }

@@ -1,5 +1,6 @@
 #include "PartitionTable.h"
 
+#include "BootSector.h"
 #include "DriveTree.h"
 #include "disk/Sector.h"
 
@@ -95,6 +96,29 @@ void PartitionScan::Clear() {
     m_repeated.clear();
 }
 
+// A disk formatted without partitions (a copy of one partition, a stick): its one
+// volume starts at the disk's first sector and is named after its FAT kind, as
+// a partition of that type would be.
+void DriveTree::AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector) {
+    const BootSector boot = DecodeBootSector(bootSector);
+    const std::uint16_t fatKind = DecideFatKind(boot, FatUnknown, true).value_or(FatUnknown);
+    auto volume = std::make_unique<DriveItem>();
+    volume->SetDisplayName(fatKind == Fat32   ? "32-Bit FAT Disk"
+                           : fatKind == Fat12 ? "12-Bit FAT Disk"
+                                              : "16-Bit FAT Disk");
+    volume->m_kind = KindVolume;
+    volume->m_fatKind = fatKind == Fat32 ? Fat32 : FatUnknown;
+    volume->m_drive = disk.m_drive;
+    volume->m_useExtensions = disk.m_useExtensions;
+    volume->m_startCylinder = 0;
+    volume->m_startHead = 0;
+    volume->m_startSector = 1;
+    volume->m_sectorCount = 1;
+    volume->m_relativeSector = 0;
+    volume->m_partitionStart = 0;
+    disk.m_children.Append(std::move(volume));
+}
+
 void DriveTree::ExpandPartitionTable(DriveItem& item) {
     const bool disk = item.m_kind == KindDisk;
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
@@ -119,6 +143,10 @@ void DriveTree::ExpandPartitionTable(DriveItem& item) {
             return;
     }
 
+    if (disk && IsWholeDiskVolume(buffer.Bytes())) {
+        AddWholeDiskVolume(item, buffer.Bytes());
+        return;
+    }
     ExtendedScan scan = disk ? ExtendedScan{} : m_partitionScan.ContextOf(item);
     for (const PartitionEntry& entry : DecodePartitionTable(buffer.Bytes())) {
         const PartitionType type = ClassifyPartition(entry.type);

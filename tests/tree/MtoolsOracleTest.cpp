@@ -43,9 +43,11 @@ std::string Upper(std::string text) {
 
 struct Format {
     const char* name;
-    std::uint8_t partitionType;  // 0: a floppy without partition table
+    std::uint8_t partitionType;  // 0: a volume without partition table
     const char* mkfsOptions;
     std::uint64_t bytes;
+    bool floppy = true;           // without partition table: given as a floppy, else as a hard disk
+    const char* volumeName = "";  // the name of a hard disk's volume
 };
 
 class MtoolsOracleTest : public testing::TreeFixture, public ::testing::WithParamInterface<Format> {
@@ -187,9 +189,14 @@ TEST_P(MtoolsOracleTest, TheTreeListsWhatMdirLists) {
     CopyIn("notes.txt", 12, "");
     Mtools("mdel", Quoted("::/RECORDS/to be deleted.ts"));
 
-    Open(format.partitionType == 0 ? std::vector<std::string>{} : std::vector<std::string>{image},
-         format.partitionType == 0 ? std::vector<std::string>{image} : std::vector<std::string>{});
-    DriveItem& volume = format.partitionType == 0 ? Disk(0) : *Expand(Disk(0)).at(0);
+    const bool floppy = format.partitionType == 0 && format.floppy;
+    Open(floppy ? std::vector<std::string>{} : std::vector<std::string>{image},
+         floppy ? std::vector<std::string>{image} : std::vector<std::string>{});
+    DriveItem& volume = floppy ? Disk(0) : *Expand(Disk(0)).at(0);
+    if (!floppy) {
+        EXPECT_EQ(Expand(Disk(0)).size(), 1u);
+        EXPECT_EQ(volume.DisplayName(), format.volumeName);
+    }
     // The root: RECORDS, README.TXT, notes.txt (the label aside); RECORDS: four files
     // and a folder (the deleted file aside); the folder: 40 files.
     EXPECT_EQ(Compare(Child(volume, "Root Directory"), ""), 3u + 5 + 40);
@@ -198,9 +205,15 @@ TEST_P(MtoolsOracleTest, TheTreeListsWhatMdirLists) {
 
 INSTANTIATE_TEST_SUITE_P(
     Mkfs, MtoolsOracleTest,
-    ::testing::Values(Format{"Fat12Floppy", 0, "-F 12", 1'474'560},
-                      Format{"Fat16Partition", 0x06, "-F 16 -s 2", 40ull << 20},
-                      Format{"Fat32Partition", 0x0C, "-F 32 -s 1", 300ull << 20}),
+    ::testing::Values(
+        Format{"Fat12Floppy", 0, "-F 12", 1'474'560},
+        Format{"Fat16Partition", 0x06, "-F 16 -s 2", 40ull << 20, true, "16-Bit FAT Disk"},
+        Format{"Fat32Partition", 0x0C, "-F 32 -s 1", 300ull << 20, true, "32-Bit FAT Disk"},
+        // Formatted whole, without a partition table: a stick, a copy of one partition.
+        Format{"Fat32Floppy", 0, "-F 32 -s 1", 300ull << 20},
+        Format{"Fat16WholeDisk", 0, "-F 16 -s 2", 40ull << 20, false, "16-Bit FAT Disk"},
+        Format{"Fat32WholeDisk", 0, "-F 32 -s 1", 300ull << 20, false, "32-Bit FAT Disk"},
+        Format{"Fat12WholeDisk", 0, "-F 12", 1'474'560, false, "12-Bit FAT Disk"}),
     [](const ::testing::TestParamInfo<Format>& param) { return std::string(param.param.name); });
 
 // The test image builder against fsck.fat: what the other suites build is a

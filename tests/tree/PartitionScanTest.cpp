@@ -1,6 +1,12 @@
 #include <gmock/gmock.h>
 
+#include <array>
+#include <span>
+#include <utility>
+#include <vector>
+
 #include "TreeFixture.h"
+#include "tree/BootSector.h"
 #include "tree/PartitionTable.h"
 
 namespace moravel {
@@ -199,6 +205,74 @@ TEST_F(PartitionScanTest, ExpandingAFileReadsNothing) {
     EXPECT_TRUE(Expand(file).empty());
     EXPECT_EQ(ReadCount(), 0u);
     EXPECT_EQ(m_progress, 0);
+}
+
+}  // namespace
+}  // namespace moravel
+
+namespace moravel {
+namespace {
+
+// A FAT boot sector at a disk's first sector, as mkfs.fat writes it on a whole
+// device: 512-byte sectors, 4 per cluster, 1 reserved, 2 FATs, media 0xF8.
+std::array<std::uint8_t, 512> WholeDiskBootSector() {
+    std::array<std::uint8_t, 512> sector{};
+    sector[0] = 0xEB;
+    sector[1] = 0x3C;
+    sector[2] = 0x90;
+    sector[0x0C] = 0x02;  // 512 bytes per sector
+    sector[0x0D] = 4;
+    sector[0x0E] = 1;
+    sector[0x10] = 2;
+    sector[0x13] = 0xE8;  // 1000 sectors
+    sector[0x14] = 0x03;
+    sector[0x15] = 0xF8;
+    sector[510] = 0x55;
+    sector[511] = 0xAA;
+    return sector;
+}
+
+TEST(WholeDiskVolumeTest, ABootSectorWithoutPartitionEntriesIsAWholeDiskVolume) {
+    auto sector = WholeDiskBootSector();
+    EXPECT_TRUE(IsWholeDiskVolume(sector));
+    // Boot code or a message where the partition table would be is no entry.
+    sector[446] = 'T';
+    sector[446 + 4] = 'h';
+    EXPECT_TRUE(IsWholeDiskVolume(sector));
+}
+
+TEST(WholeDiskVolumeTest, AnythingThatIsNoSuchBootSectorIsAPartitionTable) {
+    const auto good = WholeDiskBootSector();
+    auto withEntry = good;
+    withEntry[446] = 0x80;
+    withEntry[446 + 4] = 0x06;
+    EXPECT_FALSE(IsWholeDiskVolume(withEntry));
+    auto inactiveEntry = good;
+    inactiveEntry[462 + 4] = 0x0C;
+    EXPECT_FALSE(IsWholeDiskVolume(inactiveEntry));
+
+    const std::vector<std::pair<std::size_t, std::uint8_t>> breaks = {
+        {0, 0xFA},     // boot code of a master boot record, no jump
+        {2, 0x00},     // a short jump without its NOP
+        {0x0C, 0x04},  // 1024-byte sectors
+        {0x0D, 3},     // sectors per cluster not a power of two
+        {0x0E, 0},     // no reserved sector
+        {0x10, 3},     // three FATs
+        {0x15, 0x00},  // no media byte
+        {0x14, 0x00},  // with 0x13: no sectors at all
+    };
+    for (const auto& [at, value] : breaks) {
+        auto sector = good;
+        sector[at] = value;
+        if (at == 0x14) {
+            sector[0x13] = 0;
+        }
+        EXPECT_FALSE(IsWholeDiskVolume(sector)) << "byte " << at;
+    }
+    EXPECT_FALSE(IsWholeDiskVolume(std::span<const std::uint8_t>(good.data(), 511)));
+    // The image builder's master boot record.
+    const auto mbr = testing::PartitionSector({{0x0C, 2048, 100'000}});
+    EXPECT_FALSE(IsWholeDiskVolume(mbr));
 }
 
 }  // namespace
