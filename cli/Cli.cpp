@@ -6,6 +6,7 @@
 #include "Listing.h"
 #include "TerminalFrontend.h"
 #include "TerminalText.h"
+#include "res/Resources.h"
 #include "ui/SourceOptions.h"
 
 namespace moravel::cli {
@@ -13,6 +14,27 @@ namespace moravel::cli {
 namespace {
 
 constexpr const char* kProgram = "moravel-cli";
+
+// Looking for the machine's own disks found some, and none of them could be
+// opened: reading them needs rights that the user does not have.
+bool NoDiskOpened(const DriveAccess& access) {
+    return !access.DetectProblems().empty() && access.GetHardDiskCount() <= 0 &&
+           access.GetFloppyCount() == 0;
+}
+
+void ReportNoDisk(const std::vector<OpenError>& problems, std::ostream& err) {
+    for (const OpenError& problem : problems) {
+        err << kProgram << ": " << EscapeControls(problem.path) << ": "
+            << EscapeControls(problem.reason) << "\n";
+    }
+    err << kProgram << ": no disk could be opened. Run it as root (sudo " << kProgram << " ...)";
+    const std::string group = DeviceGroup(problems.front().path);
+    if (!group.empty()) {
+        err << ", or join the group \"" << group << "\" (sudo adduser $USER " << group
+            << ", then log in again)";
+    }
+    err << ", or name a disk image with --disk PATH.\n";
+}
 
 }  // namespace
 
@@ -35,6 +57,7 @@ std::string UsageText() {
            "  --split always     copy: take the destination for FAT32 (FAT12/16 drives\n"
            "                     are still refused)\n"
            "  -h, --help         show this text\n"
+           "      --version      show the version\n"
            "\n"
            "TREEPATH names an item from the top level, components separated by '/':\n"
            "  \"Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS\"\n"
@@ -68,6 +91,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             optionsEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             line.help = true;
+        } else if (arg == "--version") {
+            line.version = true;
         } else if (TakeSourceOption(args, i, sources, line.error)) {
             // --disk, --floppy, --bios-services
         } else if (arg == "-r" || arg == "--recursive") {
@@ -91,7 +116,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     FinishSourceOptions(sources);
     line.platform = sources.platform;
     line.sources = sources.sources;
-    if (!line.error.empty() || line.help) {
+    if (!line.error.empty() || line.help || line.version) {
         return line;
     }
     if (operands.empty()) {
@@ -145,6 +170,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         out << UsageText();
         return kExitOk;
     }
+    if (line.version) {
+        out << kProgram << " " << res::kProgramVersion << "\n";
+        return kExitOk;
+    }
     if (!line.error.empty()) {
         err << kProgram << ": " << line.error << "\n"
             << "Try '" << kProgram << " --help' for more information.\n";
@@ -156,12 +185,19 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     options.platform = line.platform;
     options.sources = line.sources;
     options.opener = environment.opener;
+    if (environment.findDisks) {
+        options.findDisks = environment.findDisks;
+    }
     options.biosLibrary = environment.biosLibrary;
     DriveTree access(frontend, options);
     access.Open();
     for (const OpenError& problem : access.OpenProblems()) {
         frontend.Report(std::string(kProgram) + ": cannot open " + problem.path + ": " +
                         problem.reason);
+    }
+    if (NoDiskOpened(access)) {
+        ReportNoDisk(access.DetectProblems(), err);
+        return kExitFailureShown;
     }
 
     TreeWalker walker(access, frontend);

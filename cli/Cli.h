@@ -34,6 +34,7 @@ struct CopyOptions {
 // What the command line asks for.
 struct CommandLine {
     bool help = false;
+    bool version = false;
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;  // detect when neither --disk nor --floppy is given
     std::string command;   // "list" or "copy"
@@ -54,6 +55,8 @@ std::string UsageText();
 struct CliEnvironment {
     bool progressLine = false;
     SourceOpener opener = OpenFileSource;
+    // Where the machine's own disks are looked for; empty: the system's block devices.
+    std::function<DriveSources()> findDisks;
     std::string biosLibrary;  // empty: libDisk32.so beside the program
     // Where copies go; null: this machine's file systems.
     CopyTarget* copyTarget = nullptr;

@@ -69,6 +69,9 @@ struct DialogTemplate {
 const DialogTemplate& MainDialogTemplate();
 const DialogTemplate& AboutDialogTemplate();
 
+// The version the programs say they are (the About box says it too).
+inline constexpr std::string_view kProgramVersion = "1.0.3";
+
 // File and product version of the program.
 inline constexpr std::string_view kFileVersion = "1.0.0.1";
 

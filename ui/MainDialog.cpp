@@ -1,7 +1,5 @@
 #include "MainDialog.h"
 
-#include <sys/stat.h>
-
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -10,10 +8,6 @@
 #include "AboutDialog.h"
 #include "FormatSize.h"
 #include "SourceOptions.h"
-
-#ifndef _WIN32
-#include <grp.h>
-#endif
 
 namespace moravel {
 
@@ -35,21 +29,6 @@ private:
     std::set<const DriveItem*>& m_running;
     const DriveItem* m_item;
 };
-
-// The group that owns a device, as the way to be let in; empty when it cannot be told.
-std::string OwningGroup(const std::string& path) {
-#ifdef _WIN32
-    (void)path;
-    return {};
-#else
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || status.st_gid == 0) {
-        return {};
-    }
-    const group* owner = ::getgrgid(status.st_gid);
-    return owner != nullptr ? owner->gr_name : std::string{};
-#endif
-}
 
 }  // namespace
 
@@ -131,7 +110,7 @@ void MainDialog::ShowOpenProblems() {
         for (const OpenError& problem : unreadable) {
             text += " " + problem.path + " (" + problem.reason + ")";
         }
-        const std::string group = OwningGroup(unreadable.front().path);
+        const std::string group = DeviceGroup(unreadable.front().path);
         text += ". Start Moravel as \"sudo -E moravel\"";
         if (!group.empty()) {
             text += ", or join the group \"" + group + "\" (sudo adduser $USER " + group +

@@ -1,6 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -113,6 +118,44 @@ TEST(CliFailureTest, HelpGoesToStandardOutput) {
     EXPECT_THAT(run.out, HasSubstr("--recursive"));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(RunList({"list", "-h"}).status, 0);
+}
+
+TEST(CliFailureTest, VersionGoesToStandardOutput) {
+    const CliRun run = RunList({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "moravel-cli 1.0.3\n");
+    EXPECT_EQ(run.err, "");
+}
+
+// No disk named, and none of the machine's disks can be opened: each is named
+// with its reason, with the ways to get in, and the command fails.
+TEST(CliFailureTest, WithoutRightsToTheMachinesDisksEachIsNamedAndTheCommandFails) {
+    TempDir dir;
+    const std::string device = dir.File("sda");
+    { std::ofstream(device) << "x"; }
+    const bool grouped = ::chown(device.c_str(), static_cast<uid_t>(-1), 6) == 0;
+    cli::CliEnvironment environment;
+    environment.findDisks = [&] { return DriveSources{{device, "/dev/missing-sdb"}, {}, true}; };
+    environment.opener = [](const std::string& path, OpenError& error) {
+        error = {path, "Permission denied"};
+        return std::unique_ptr<SectorSource>{};
+    };
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(cli::RunCli({"list", "-r"}, out, err, environment), 1);
+    EXPECT_EQ(out.str(), "");
+    const std::vector<std::string> errors = Lines(err.str());
+    ASSERT_EQ(errors.size(), 3u) << err.str();
+    EXPECT_EQ(errors[0], "moravel-cli: " + device + ": Permission denied");
+    EXPECT_EQ(errors[1], "moravel-cli: /dev/missing-sdb: Permission denied");
+    EXPECT_THAT(errors[2], StartsWith("moravel-cli: no disk could be opened. Run it as root "
+                                      "(sudo moravel-cli ...)"));
+    EXPECT_THAT(errors[2], HasSubstr("or name a disk image with --disk PATH."));
+    const ::group* owner = ::getgrgid(6);
+    if (grouped && owner != nullptr) {
+        EXPECT_THAT(errors[2], HasSubstr("join the group \"" + std::string(owner->gr_name) +
+                                         "\" (sudo adduser $USER " + owner->gr_name));
+    }
 }
 
 // The scan of a folder reports each entry's percentage; on a terminal the line
