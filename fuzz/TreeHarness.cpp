@@ -101,8 +101,21 @@ void CheckEntries(const DriveTree& tree, const MemoryDisk& disk, const DriveItem
             shortName.append(e.begin() + 8, e.begin() + 11);
             // Names are kept as zero-terminated strings: a 0 byte ends the name.
             shortName = shortName.substr(0, shortName.find('\0'));
-            FUZZ_CHECK(child.EntryName() == shortName,
-                       "an entry without a long name is not named by its short name");
+            FUZZ_CHECK(child.DisplayName() == shortName,
+                       "an entry without a long name is not shown by its short name");
+            // Its file name is the short name without the padding of either part.
+            auto trimmed = [&e](std::size_t from, std::size_t count) {
+                std::string part(e.begin() + static_cast<std::ptrdiff_t>(from),
+                                 e.begin() + static_cast<std::ptrdiff_t>(from + count));
+                return part.erase(part.find_last_not_of(' ') + 1);
+            };
+            std::string fileName = trimmed(0, 8);
+            if (!trimmed(8, 3).empty()) {
+                fileName += "." + trimmed(8, 3);
+            }
+            fileName = fileName.substr(0, fileName.find('\0'));
+            FUZZ_CHECK(child.EntryName() == fileName,
+                       "an entry without a long name is not called by its unpadded short name");
         }
         const std::uint32_t directorySize = ReadLe32(e, 28);
         if (child.IsDirectory()) {

@@ -82,6 +82,26 @@ std::string ShortName(ByteSpan entry) {
     return name;
 }
 
+std::string UnpaddedShortName(ByteSpan entry) {
+    auto unpadded = [&entry](std::size_t from, std::size_t count) {
+        std::size_t length = count;
+        while (length > 0 && entry[from + length - 1] == ' ') {
+            --length;
+        }
+        return std::string(entry.begin() + static_cast<std::ptrdiff_t>(from),
+                           entry.begin() + static_cast<std::ptrdiff_t>(from + length));
+    };
+    const std::string extension = unpadded(8, 3);
+    return unpadded(0, 8) + (extension.empty() ? "" : "." + extension);
+}
+
+std::string FormFileName(ByteSpan directory, std::size_t index) {
+    if (auto longName = AssembleLongName(directory, index)) {
+        return *longName;
+    }
+    return UnpaddedShortName(EntryAt(directory, index));
+}
+
 std::string FormEntryName(ByteSpan directory, std::size_t index) {
     if (auto longName = AssembleLongName(directory, index)) {
         return *longName;
@@ -126,9 +146,8 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     child->m_relativeSector = directory.m_relativeSector + directory.m_sectorCount;
     child->m_firstCluster = EntryFirstCluster(entry, directory.m_fatKind);
     child->m_attributes = entry[11];
-    const std::string name = FormEntryName(entries, index);
-    child->SetDisplayName(name);
-    child->SetEntryName(name);
+    child->SetDisplayName(FormEntryName(entries, index));
+    child->SetEntryName(FormFileName(entries, index));
     child->m_fileSize = child->IsDirectory() ? 0 : EntrySize(entry);
     return child;
 }

@@ -31,6 +31,14 @@ std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t inde
 
 std::string ShortName(ByteSpan entry);
 
+// The short name as a file of the machine would be called: name and extension
+// without their padding, and no dot before an empty extension ("NEWS0518.TS",
+// "TRAILER.TS", "README").
+std::string UnpaddedShortName(ByteSpan entry);
+
+// The name a copy of the entry is given: its long name, else its unpadded short name.
+std::string FormFileName(ByteSpan directory, std::size_t index);
+
 // The first cluster of an entry: the high word counts on FAT32 only.
 std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind);
 

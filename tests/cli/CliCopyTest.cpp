@@ -133,6 +133,21 @@ TEST(CliCopyTest, IntoAFolderTheFileKeepsItsName) {
     EXPECT_THAT(names, ElementsAre("Caf\u00E9 \u20AC.ts", "Movie.ts"));
 }
 
+// An entry without a long name is saved as a file of this machine would be
+// called: "TRAILER .TS " as TRAILER.TS.
+TEST(CliCopyTest, IntoAFolderAShortNameLosesItsPadding) {
+    TempDir dir;
+    const CopyDisk disk(dir);
+    const fs::path folder = dir.Path() / "out";
+    fs::create_directory(folder);
+    const CliRun run =
+        RunList({"--disk", disk.path, "copy", InRecords("TRAILER .TS "), folder.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadBytes((folder / "TRAILER.TS").string()),
+              Expected(disk.trailerSeed, CopyDisk::kTrailerSize));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
 // A name from the disk that would lead out of the destination folder (or be
 // none) is made safe: its '/' becomes '_'.
 TEST(CliCopyTest, ANameThatCannotBeAFileIsMadeSafeInTheFolder) {
@@ -179,9 +194,9 @@ TEST(CliCopyTest, SplitAlwaysCopiesABigRecordingInParts) {
               environment);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, kCopied);
+    // The destination is NTFS: the notice does not claim it is FAT32.
     EXPECT_EQ(run.err,
-              "The destination drive /media/usb/ uses the FAT32 file system. This limits the "
-              "maximum file size to 4GB.\nThe file will be copied in multiple parts.\n");
+              "Splitting as asked: the file will be copied in multiple parts of at most 4 GB.\n");
     ASSERT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts", "/media/usb/Movie_2.ts"));
     // 32 KiB clusters: the whole clusters that fit in 4 GiB - 2 bytes.
     constexpr std::uint64_t kFirstPart = 131'071ull * 32'768;

@@ -110,6 +110,7 @@ CopyDisk::CopyDisk(const TempDir& dir) : path(dir.File("copy-source.img")) {
     sparseSeed = fat32.AddFile(records, sparse);
     cafeSeed = fat32.AddFile(records, File("CAF~1   TS ", kCafeSize, "Caf\xE9 \x80.ts"));
     fat32.AddFile(records, File("AB~1       ", 700, "a/b"));
+    trailerSeed = fat32.AddFile(records, File("TRAILER TS ", kTrailerSize));
     fat32.Write(image, kStart);
     if (fat32.ClusterBytes() != kClusterBytes) {
         throw std::logic_error("the copy disk's clusters are not 512 bytes");

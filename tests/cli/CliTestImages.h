@@ -54,6 +54,7 @@ struct CopyDisk {
     static constexpr std::uint64_t kMovieSize = 100'003;
     static constexpr std::uint64_t kSparseSize = 5'000'123;
     static constexpr std::uint64_t kCafeSize = 1'500;
+    static constexpr std::uint64_t kTrailerSize = 777;
     static constexpr char kRecords[] = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS";
 
     explicit CopyDisk(const TempDir& dir);
@@ -62,6 +63,7 @@ struct CopyDisk {
     std::uint32_t movieSeed = 0;
     std::uint32_t sparseSeed = 0;
     std::uint32_t cafeSeed = 0;
+    std::uint32_t trailerSeed = 0;
 };
 
 // The bytes of a file the builder wrote: its ContentByte pattern, or for

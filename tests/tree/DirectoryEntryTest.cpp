@@ -32,6 +32,18 @@ TEST(EntryNameTest, ShortNamesKeepTheirPaddingAndTheDot) {
     EXPECT_EQ(FormEntryName(directory, 1), "VIDEO   .MPG");
 }
 
+// The name a copy is given: what a file of the machine would be called.
+TEST(EntryNameTest, FileNamesDropTheShortNamesPadding) {
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("NEWS0518TS ", 0x20, 3, 1)), "NEWS0518.TS");
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("TRAILER TS ", 0x20, 3, 1)), "TRAILER.TS");
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("README     ", 0x20, 3, 1)), "README");
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("A B     C  ", 0x20, 3, 1)), "A B.C");
+    const Bytes directory =
+        Directory(WithLongName("Evening News.ts ", ShortEntry("EVENIN~1TS ", 0x20, 3, 1)));
+    EXPECT_EQ(FormFileName(directory, 2), "Evening News.ts ");  // after two long-name entries
+    EXPECT_EQ(FormFileName(Directory({ShortEntry("VIDEO   MPG", 0x20, 3, 1)}), 0), "VIDEO.MPG");
+}
+
 TEST(EntryNameTest, LongNamesOfOneAndTwoEntries) {
     const std::string thirteen = "Evening News.";
     ASSERT_EQ(thirteen.size(), 13u);

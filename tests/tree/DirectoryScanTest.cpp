@@ -98,7 +98,8 @@ TEST_F(DirectoryScanTest, AFat32RootListsFoldersFilesAndTheLabel) {
     EXPECT_EQ(folder.m_partitionStart, kPartitionStart);
     EXPECT_EQ(folder.m_sectorsPerFat, builder.SectorsPerFat());
     EXPECT_EQ(folder.m_fatKind, Fat32);
-    EXPECT_EQ(folder.EntryName(), "RECORDS .   ");
+    EXPECT_EQ(folder.DisplayName(), "RECORDS .   ");
+    EXPECT_EQ(folder.EntryName(), "RECORDS");
     EXPECT_EQ(children[2]->m_fileSize, 1234u);
 
     // Dot entries are no children; the recording's size comes from its chain.
