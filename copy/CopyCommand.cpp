@@ -142,10 +142,18 @@ bool CopyCommand::ChooseDestination(const DriveItem& source) {
     }
     m_split = NeedsParts(volume.fileSystem, source.m_fileSize);
     if (m_split) {
-        const std::string notice = Formatted(
-            "The destination drive %s uses the FAT32 file system. This limits the maximum file "
-            "size to 4GB.\nThe file will be copied in multiple parts.",
-            volume.rootPath);
+        // Parts that were asked for are no limit of the destination's: it is not
+        // said to be FAT32.
+        const std::string notice =
+            volume.partsAsked
+                ? std::string(
+                      "Splitting as asked: the file will be copied in multiple parts of "
+                      "at most 4 GB.")
+                : Formatted(
+                      "The destination drive %s uses the FAT32 file system. This limits "
+                      "the maximum file size to 4GB.\nThe file will be copied in multiple "
+                      "parts.",
+                      volume.rootPath);
         if (m_frontend.ShowMessage(notice, ApplicationTitle(), MessageButtons::OkCancel,
                                    MessageIcon::Exclamation) == MessageAnswer::Cancel) {
             return false;

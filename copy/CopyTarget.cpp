@@ -94,8 +94,9 @@ std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, st
 
 std::optional<DestinationVolume> PartsAlways::VolumeOf(const std::string& path) {
     DestinationVolume volume = m_inner.VolumeOf(path).value_or(DestinationVolume{});
-    if (!IsRefusedFileSystem(volume.fileSystem)) {
+    if (!IsRefusedFileSystem(volume.fileSystem) && volume.fileSystem != "FAT32") {
         volume.fileSystem = "FAT32";
+        volume.partsAsked = true;
     }
     return volume;
 }

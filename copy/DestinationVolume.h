@@ -21,6 +21,8 @@ struct DestinationVolume {
     // name is a guess ("The FAT version of /media/usb/ could not be read ..."). Initialized
     // so that a volume may still be written as {rootPath, fileSystem}.
     std::string note{};
+    // The file system was taken for FAT32 because parts were asked for, not found.
+    bool partsAsked = false;
 };
 
 // For an existing folder, or a file path whose folder exists: the mount that holds it.
