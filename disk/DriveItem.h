@@ -90,6 +90,12 @@ struct DriveItem {
     std::uint64_t m_fileSize = 0;
     std::int32_t m_expanded = 0;
     ChildList m_children;
+    // A directory entry's dates and times as stored (FAT date and time words,
+    // local time); 0 where the entry has none.
+    std::uint16_t m_writeDate = 0;
+    std::uint16_t m_writeTime = 0;
+    std::uint16_t m_createDate = 0;
+    std::uint16_t m_createTime = 0;
 
     std::string_view DisplayName() const { return NameText(m_displayName); }
     std::string_view EntryName() const { return NameText(m_entryName); }

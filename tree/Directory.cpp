@@ -149,6 +149,10 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     child->SetDisplayName(FormEntryName(entries, index));
     child->SetEntryName(FormFileName(entries, index));
     child->m_fileSize = child->IsDirectory() ? 0 : EntrySize(entry);
+    child->m_createTime = ReadLe16(entry, 14);
+    child->m_createDate = ReadLe16(entry, 16);
+    child->m_writeTime = ReadLe16(entry, 22);
+    child->m_writeDate = ReadLe16(entry, 24);
     return child;
 }
 

@@ -8,6 +8,7 @@
 
 #include "TreeFixture.h"
 #include "support/Tools.h"
+#include "tree/FatDate.h"
 
 // The drive tree against volumes that the real mkfs.fat formatted and mtools
 // filled: names, order and sizes must be what mdir reports.
@@ -21,6 +22,7 @@ struct MdirEntry {
     std::string path;  // how mtools is given it
     std::uint64_t size = 0;
     bool directory = false;
+    std::string modified;  // "YYYY-MM-DD HH:MM"
 };
 
 std::string Trimmed(std::string text) {
@@ -85,9 +87,19 @@ protected:
         return path;
     }
 
+    // Copied in with their modification time (mcopy -m): recordings of 2004, a
+    // time before noon, a leap day, and whatever the clock says for the rest.
     void CopyIn(const std::string& name, std::size_t bytes, const std::string& folder) {
-        Mtools("mcopy", Quoted(HostFile(name, bytes)) + " " + Quoted("::" + folder + "/"));
+        static const char* const kDates[] = {"2004-05-17 21:30:58", "2003-10-12 09:05:02",
+                                             "2008-02-29 23:59:58", nullptr};
+        const std::string host = HostFile(name, bytes);
+        const char* date = kDates[m_copies++ % 4];
+        if (date != nullptr) {
+            Run("touch -d " + Quoted(date) + " " + Quoted(host));
+        }
+        Mtools("mcopy", "-m " + Quoted(host) + " " + Quoted("::" + folder + "/"));
     }
+    int m_copies = 0;
 
     std::vector<MdirEntry> Mdir(const std::string& folder) {
         int status = 0;
@@ -95,7 +107,7 @@ protected:
             testing::FindTool("mdir") + " -i " + Drive() + " -a " + Quoted("::" + folder), status);
         EXPECT_EQ(status, 0) << output;
         static const std::regex line(
-            R"(^(.{8}) (.{3}) +(<DIR>|\d+) +\d{4}-\d\d-\d\d +\d+:\d\d(?:  (.+))?$)");
+            R"(^(.{8}) (.{3}) +(<DIR>|\d+) +(\d{4}-\d\d-\d\d) +(\d+):(\d\d)(?:  (.+))?$)");
         std::vector<MdirEntry> entries;
         std::stringstream lines(output);
         std::string text;
@@ -109,10 +121,13 @@ protected:
             }
             MdirEntry entry;
             // Short names are stored in capitals; mdir shows the case flags.
-            entry.name = match[4].matched ? match[4].str()
+            entry.name = match[7].matched ? match[7].str()
                                           : Upper(match[1].str()) + "." + Upper(match[2].str());
             entry.path =
-                match[4].matched ? match[4].str() : Trimmed(match[1]) + Extension(match[2]);
+                match[7].matched ? match[7].str() : Trimmed(match[1]) + Extension(match[2]);
+            const std::string hour = match[5].str();
+            entry.modified =
+                match[4].str() + " " + (hour.size() == 1 ? "0" : "") + hour + ":" + match[6].str();
             entry.directory = match[3] == "<DIR>";
             entry.size = entry.directory ? 0 : std::stoull(match[3]);
             if (entry.name != ".       .   " && entry.name != "..      .   ") {
@@ -130,8 +145,9 @@ protected:
             if ((child->m_attributes & kAttributeVolumeLabel) != 0) {
                 continue;  // mdir names the label in its heading, not among the files
             }
-            ours.push_back(
-                {std::string(child->DisplayName()), "", child->m_fileSize, child->IsDirectory()});
+            const auto modified = DecodeFatDateTime(child->m_writeDate, child->m_writeTime);
+            ours.push_back({std::string(child->DisplayName()), "", child->m_fileSize,
+                            child->IsDirectory(), modified ? ShortDateText(*modified) : "none"});
             if (child->IsDirectory()) {
                 subfolders.push_back(child);
             }
@@ -142,6 +158,7 @@ protected:
             EXPECT_EQ(ours[i].name, theirs[i].name) << folder << " #" << i;
             EXPECT_EQ(ours[i].size, theirs[i].size) << folder << " " << theirs[i].name;
             EXPECT_EQ(ours[i].directory, theirs[i].directory) << folder << " " << theirs[i].name;
+            EXPECT_EQ(ours[i].modified, theirs[i].modified) << folder << " " << theirs[i].name;
         }
         std::size_t seen = ours.size();
         for (DriveItem* sub : subfolders) {
