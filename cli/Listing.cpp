@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "TerminalText.h"
+#include "tree/FatDate.h"
 #include "ui/FormatSize.h"
 
 namespace moravel::cli {
@@ -35,6 +36,14 @@ nlohmann::ordered_json ToJson(const ListedItem& listed) {
     object["size"] = item.m_fileSize;
     object["attributes"] = item.m_attributes;
     object["firstCluster"] = item.m_firstCluster;
+    if (item.m_kind == KindEntry) {
+        if (const auto modified = DecodeFatDateTime(item.m_writeDate, item.m_writeTime)) {
+            object["modified"] = IsoDateText(*modified);
+        }
+        if (const auto created = DecodeFatDateTime(item.m_createDate, item.m_createTime)) {
+            object["created"] = IsoDateText(*created);
+        }
+    }
     if (listed.expanded) {
         auto children = nlohmann::ordered_json::array();
         for (const ListedItem& child : listed.children) {
@@ -48,8 +57,15 @@ nlohmann::ordered_json ToJson(const ListedItem& listed) {
 void PrintLines(std::ostream& out, const std::vector<ListedItem>& items, std::size_t depth) {
     for (const ListedItem& listed : items) {
         out << std::string(2 * depth, ' ') << EscapeControls(listed.name) << '\t' << listed.kind;
+        const DriveItem& item = *listed.item;
         if (listed.kind == "file") {
-            out << '\t' << FormatSize(listed.item->m_fileSize) << '\t' << listed.item->m_fileSize;
+            out << '\t' << FormatSize(item.m_fileSize) << '\t' << item.m_fileSize;
+        }
+        // A folder's or file's last change, where its entry holds a valid one.
+        if (item.m_kind == KindEntry) {
+            if (const auto modified = DecodeFatDateTime(item.m_writeDate, item.m_writeTime)) {
+                out << '\t' << ShortDateText(*modified);
+            }
         }
         out << '\n';
         PrintLines(out, listed.children, depth + 1);

@@ -4,6 +4,7 @@
 
 #include "disk/Sector.h"
 #include "tree/FatChain.h"
+#include "tree/FatDate.h"
 
 namespace moravel {
 
@@ -161,6 +162,8 @@ bool CopyCommand::ChooseDestination(const DriveItem& source) {
     }
     m_folder = FolderOf(choice->path);
     m_name = SplitFileName(choice->fileName);
+    const auto written = DecodeFatDateTime(source.m_writeDate, source.m_writeTime);
+    m_modified = written ? LocalTimeOf(*written) : std::nullopt;
     return true;
 }
 
@@ -171,6 +174,8 @@ bool CopyCommand::CreateOutput(const std::string& name) {
     if (m_output == nullptr) {
         m_report.uncreatedPath = path;
         m_report.uncreatedReason = reason;
+    } else if (m_modified) {
+        m_output->KeepModified(*m_modified);
     }
     return m_output != nullptr;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,8 @@ private:
     // The run's state.
     std::string m_folder;
     NameParts m_name;
+    // The source entry's last-write time, which every output file keeps.
+    std::optional<std::time_t> m_modified;
     bool m_split = false;
     int m_part = 1;
     bool m_copying = false;  // the status line and the bar show the copy

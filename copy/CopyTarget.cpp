@@ -66,15 +66,24 @@ public:
 
     bool Close() override {
         const bool flushed = Flush();
+        if (m_modified) {
+            // The recording's own date, as the recorder wrote it; a file system
+            // that cannot keep it leaves the time of the copy.
+            const timespec times[2] = {{0, UTIME_NOW}, {*m_modified, 0}};
+            ::futimens(m_fd, times);
+        }
         const int fd = m_fd;
         m_fd = -1;
         // Not retried on EINTR: the descriptor is gone either way on Linux.
         return ::close(fd) == 0 && flushed;
     }
 
+    void KeepModified(std::time_t when) override { m_modified = when; }
+
 private:
     int m_fd;
     std::span<const std::uint8_t> m_held;
+    std::optional<std::time_t> m_modified;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <span>
@@ -32,6 +33,9 @@ public:
     // written, or when closing reports an error: a file system may fail a write
     // only then. Nothing is written after it.
     virtual bool Close() = 0;
+    // The modification time the file is to have once it is closed (seconds since
+    // the epoch); without it, the time of the copy.
+    virtual void KeepModified(std::time_t when) { (void)when; }
 };
 
 // Where copies go: the destination volume's file system, and new output files.

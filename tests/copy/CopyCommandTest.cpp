@@ -185,6 +185,43 @@ TEST_F(CopyTest, Fat32TakesFourGiBAndMoreInParts) {
     }
 }
 
+// The entry's last change is every output file's modification time: each part
+// keeps it, not only the last one; an entry without a valid date leaves the time
+// of the copy.
+TEST_F(CopyTest, EveryPartKeepsTheEntrysDate) {
+    AddRecording("BIG     TS ", kFourGiB + 1, "Movie.ts");
+    MemoryTarget target("FAT32", "/media/usb/");
+    Start(target);
+    SelectFile("Movie.ts");
+    DriveItem& entry = *m_frontend.ListRowData(m_frontend.SelectedListRow());
+    entry.m_writeDate = static_cast<std::uint16_t>((24 << 9) | (5 << 5) | 17);    // 2004-05-17
+    entry.m_writeTime = static_cast<std::uint16_t>((21 << 11) | (30 << 5) | 29);  // 21:30:58
+    std::tm local{};
+    local.tm_year = 104;
+    local.tm_mon = 4;
+    local.tm_mday = 17;
+    local.tm_hour = 21;
+    local.tm_min = 30;
+    local.tm_sec = 58;
+    local.tm_isdst = -1;
+    const std::time_t expected = std::mktime(&local);
+    CopyTo("/media/usb/Movie.ts");
+    ASSERT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts", "/media/usb/Movie_2.ts"));
+    for (const auto& [path, file] : target.files) {
+        EXPECT_EQ(file.modified, std::optional<std::time_t>(expected)) << path;
+    }
+
+    MemoryTarget again("NTFS", "/media/usb/");
+    Start(again);
+    SelectFile("Movie.ts");
+    DriveItem& undated = *m_frontend.ListRowData(m_frontend.SelectedListRow());
+    undated.m_writeDate = static_cast<std::uint16_t>((24 << 9) | (2 << 5) | 30);  // 30 February
+    undated.m_writeTime = static_cast<std::uint16_t>((21 << 11) | (30 << 5) | 29);
+    CopyTo("/media/usb/Movie.ts");
+    ASSERT_EQ(again.files.size(), 1u);
+    EXPECT_FALSE(again.files.begin()->second.modified.has_value());
+}
+
 TEST_F(CopyTest, CancellingTheSplitNoticeCreatesNothing) {
     AddRecording("BIG     TS ", kFourGiB + 5, "Movie.ts");
     MemoryTarget target("FAT32");

@@ -33,6 +33,8 @@ public:
         return written == bytes.size();
     }
     bool Flush() override { return true; }
+    void KeepModified(std::time_t when) override { m_file.modified = when; }
+
     bool Close() override {
         ++m_file.closes;
         return !m_file.failClose;

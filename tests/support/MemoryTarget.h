@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@ public:
         int writes = 0;
         int closes = 0;
         bool failClose = false;
+        std::optional<std::time_t> modified;  // the time the file is to keep
     };
 
     explicit MemoryTarget(std::string fileSystem, std::string root = "/media/usb/")
