@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "CliCheck.h"
 #include "CliCopy.h"
 #include "Listing.h"
 #include "TerminalFrontend.h"
@@ -43,11 +44,15 @@ std::string UsageText() {
            "                   [-r|--recursive] [--json] [TREEPATH]\n"
            "       moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] copy\n"
            "                   [--split auto|always] TREEPATH DEST\n"
+           "       moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] check\n"
+           "                   TREEPATH\n"
            "\n"
            "list shows the drive tree of a harddisk video recorder's disk: disks,\n"
            "partitions, FAT copies, root directories, folders and files with their true\n"
            "sizes. copy copies the file at TREEPATH to DEST, a file path or an existing\n"
-           "folder (the file keeps its name there); an existing file is replaced.\n"
+           "folder (the file keeps its name there); an existing file is replaced. check\n"
+           "reads every cluster of the file at TREEPATH, or of every file below the folder\n"
+           "there, writes nothing, and names the byte ranges that could not be read.\n"
            "\n" +
            std::string(kSourceOptionsHelp) +
            "  -r, --recursive    list everything below TREEPATH, depth first\n"
@@ -70,7 +75,8 @@ std::string UsageText() {
            "terminal. A copy keeps the date of the entry's last change.\n"
            "\n"
            "Exit status: 0 done (copy: the file was copied), 1 a failure was reported\n"
-           "(list: after the listing; copy: nothing or not all was copied), 2 usage error\n"
+           "(list: after the listing; copy: nothing or not all was copied; check: a sector\n"
+           "could not be read, or a file not checked), 2 usage error\n"
            "or a TREEPATH that names nothing (copy: or not a file).\n";
 }
 
@@ -121,7 +127,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return line;
     }
     if (operands.empty()) {
-        line.error = "missing command (list or copy)";
+        line.error = "missing command (list, copy or check)";
         return line;
     }
     line.command = operands[0];
@@ -146,6 +152,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else {
             line.copy.treePath = operands[1];
             line.copy.destination = operands[2];
+        }
+    } else if (line.command == "check") {
+        const std::string& option = listOption.empty() ? copyOption : listOption;
+        if (!option.empty()) {
+            line.error = "option " + option + " is not for check";
+        } else if (operands.size() != 2) {
+            line.error = "check takes one TREEPATH, not " + std::to_string(operands.size() - 1);
+        } else {
+            line.checkPath = operands[1];
         }
     } else {
         line.error = "unknown command " + line.command;
@@ -204,6 +219,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     TreeWalker walker(access, frontend);
     if (line.command == "copy") {
         return RunCopy(line, access, walker, frontend, out, err, environment);
+    }
+    if (line.command == "check") {
+        return RunCheck(line.checkPath, access, walker, frontend, out, err);
     }
     std::string error;
     const auto place = walker.Resolve(line.list.treePath.value_or(""), error);

@@ -40,7 +40,8 @@ struct CommandLine {
     std::string command;   // "list" or "copy"
     ListOptions list;
     CopyOptions copy;
-    std::string error;  // not empty: a usage error, said in these words
+    std::string checkPath;  // check: the file or folder whose clusters are read
+    std::string error;      // not empty: a usage error, said in these words
 };
 
 // Parses the arguments that follow the program name. Disk options may stand

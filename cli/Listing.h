@@ -29,7 +29,7 @@ bool HoldsChildren(std::string_view kind);
 // One line of a listing: an item with its name, kind and full tree path, and the
 // children it was expanded into, if it was.
 struct ListedItem {
-    const DriveItem* item = nullptr;
+    DriveItem* item = nullptr;
     std::string name;
     std::string kind;
     std::string path;

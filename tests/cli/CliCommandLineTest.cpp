@@ -81,7 +81,7 @@ TEST(CliCommandLineTest, CopyUsageErrorsSayWhatIsWrong) {
 }
 
 TEST(CliCommandLineTest, UsageErrorsSayWhatIsWrong) {
-    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list or copy)");
+    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, copy or check)");
     EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a path");
     EXPECT_EQ(ParseCommandLine({"list", "--color"}).error, "unknown option --color");
     EXPECT_EQ(ParseCommandLine({"show"}).error, "unknown command show");

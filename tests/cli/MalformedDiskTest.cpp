@@ -237,6 +237,44 @@ TEST(MalformedDiskTest, ImageEndsBeforeTheVolume) {
     EXPECT_EQ(ReadBytes(out), expected);
 }
 
+// check reads what copy would, writes nothing, and names the same bytes; a
+// folder's files are each checked, the readable ones said to be so.
+TEST(MalformedDiskTest, CheckNamesTheBytesACopyCouldNotRead) {
+    TempDir dir;
+    Fat32Disk disk(dir, "image-ends-before-the-volume");
+    disk.volume.AddFile(disk.volume.Root(), File("SMALL   TS ", 700));  // before the cut
+    const auto seed = disk.volume.AddFile(disk.volume.Root(), File("MOVIE   TS ", 100'000));
+    disk.Write();
+    const auto clusters = disk.volume.FileClusters(seed);
+    const std::uint64_t cut =
+        (kStart + std::uint64_t{disk.volume.DataStart()} + clusters[clusters.size() - 10] - 2) *
+        512;
+    disk.image.Truncate(cut);
+    const std::uintmax_t before = std::filesystem::file_size(disk.image.Path());
+
+    const std::uint64_t first = 100'000 - 9 * 512 - 160;
+    const std::string unreadable =
+        "unreadable\t10 sectors could not be read: bytes " + std::to_string(first) + "-99999";
+    const CliRun file =
+        RunList({"--disk", disk.image.Path(), "check", std::string(kRoot) + "/MOVIE.TS"});
+    EXPECT_EQ(file.status, 1);
+    EXPECT_EQ(file.out, std::string(kRoot) + "/MOVIE.TS\t" + unreadable +
+                            "\nChecked 1 file: 1 with unreadable sectors, 0 not checked.\n");
+
+    const CliRun folder = RunList({"--disk", disk.image.Path(), "check", kRoot});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_THAT(Lines(folder.out),
+                ElementsAre(std::string(kRoot) + "/SMALL.TS\treadable",
+                            std::string(kRoot) + "/MOVIE.TS\t" + unreadable,
+                            "Checked 2 files: 1 with unreadable sectors, 0 not checked."));
+    EXPECT_EQ(std::filesystem::file_size(disk.image.Path()), before);
+
+    const CliRun small =
+        RunList({"--disk", disk.image.Path(), "check", std::string(kRoot) + "/SMALL.TS"});
+    EXPECT_EQ(small.status, 0) << small.err;
+    EXPECT_EQ(small.err, "");
+}
+
 // Names are untrusted bytes: a long name with a terminal escape sequence, a tab
 // and a name that is ".." when used as a file name.
 TEST(MalformedDiskTest, NamesHoldControlCharacters) {

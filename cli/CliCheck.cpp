@@ -1,0 +1,111 @@
+#include "CliCheck.h"
+
+#include <vector>
+
+#include "Cli.h"
+#include "CopyTerminalFrontend.h"
+#include "TerminalText.h"
+#include "copy/CopyCommand.h"
+
+namespace moravel::cli {
+
+namespace {
+
+constexpr const char* kProgram = "moravel-cli";
+constexpr CopyControls kControls{1, 2, 3, 4};
+constexpr std::size_t kRangesShown = 10;
+
+// Takes every byte and keeps none: the check reads as a copy does.
+class DiscardedOutput final : public OutputFile {
+public:
+    bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+        written = bytes.size();
+        return true;
+    }
+    bool Flush() override { return true; }
+    bool Close() override { return true; }
+};
+
+class DiscardTarget final : public CopyTarget {
+public:
+    // A destination that no rule refuses or splits for.
+    std::optional<DestinationVolume> VolumeOf(const std::string&) override {
+        return DestinationVolume{"", "check"};
+    }
+    std::unique_ptr<OutputFile> Create(const std::string&, std::string&) override {
+        return std::make_unique<DiscardedOutput>();
+    }
+};
+
+struct CheckedFile {
+    DriveItem* item;
+    std::string path;
+};
+
+void CollectFiles(const std::vector<ListedItem>& listed, std::vector<CheckedFile>& files) {
+    for (const ListedItem& entry : listed) {
+        if (entry.item != nullptr && entry.item->IsFile()) {
+            files.push_back({entry.item, entry.path});
+        }
+        CollectFiles(entry.children, files);
+    }
+}
+
+std::string UnreadableText(const CopyReport& report) {
+    std::string text = std::to_string(report.filledSectors) +
+                       (report.filledSectors == 1 ? " sector" : " sectors") +
+                       " could not be read: bytes ";
+    for (std::size_t i = 0; i < report.filledRanges.size() && i < kRangesShown; ++i) {
+        text += (i == 0 ? "" : ", ") + std::to_string(report.filledRanges[i].first) + "-" +
+                std::to_string(report.filledRanges[i].last);
+    }
+    return text + (report.filledRanges.size() > kRangesShown ? ", ..." : "");
+}
+
+}  // namespace
+
+int RunCheck(const std::string& treePath, DriveTree& access, TreeWalker& walker,
+             TerminalFrontend& terminal, std::ostream& out, std::ostream& err) {
+    std::string error;
+    const auto place = walker.Resolve(treePath, error);
+    if (!place) {
+        err << EscapeControls(error) << '\n';
+        return terminal.Failures() > 0 ? kExitFailureShown : kExitUsage;
+    }
+    const int failuresBefore = terminal.Failures();
+    std::vector<CheckedFile> files;
+    if (place->item != nullptr && place->item->IsFile()) {
+        files.push_back({place->item, place->path});
+    } else {
+        CollectFiles(walker.List(*place, true), files);
+    }
+
+    DiscardTarget discard;
+    std::size_t unreadable = 0;
+    std::size_t unchecked = 0;
+    for (const CheckedFile& file : files) {
+        CopyTerminalFrontend frontend(terminal, *file.item, SaveChoice{"check", "check"}, kControls,
+                                      SteadySeconds());
+        CopyCommand command(frontend, access, discard, kControls);
+        command.Run();
+        terminal.ClearProgressLine();
+        const CopyReport& report = command.Report();
+        out << EscapeControls(file.path) << '\t';
+        if (report.outcome == CopyOutcome::Copied) {
+            out << "readable\n";
+        } else if (report.outcome == CopyOutcome::Incomplete) {
+            ++unreadable;
+            out << "unreadable\t" << UnreadableText(report) << '\n';
+        } else {
+            ++unchecked;
+            out << "not checked\n";
+        }
+    }
+    out << "Checked " << files.size() << (files.size() == 1 ? " file" : " files") << ": "
+        << unreadable << " with unreadable sectors, " << unchecked << " not checked.\n";
+    out.flush();
+    const bool clean = unreadable == 0 && unchecked == 0 && terminal.Failures() == failuresBefore;
+    return clean ? kExitOk : kExitFailureShown;
+}
+
+}  // namespace moravel::cli
