@@ -108,7 +108,9 @@ TreeWalker::TreeWalker(DriveTree& access, TerminalFrontend& frontend)
 
 std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item, const std::string& path) {
     const bool first = item.m_expanded == 0;
+    m_frontend.SetReading(Quote(path));
     std::vector<DriveItem*> children = m_access.ExpandItem(item, m_frontend.Progress());
+    m_frontend.SetReading("");
     m_frontend.EndScan();
     if (const auto sector = m_access.RepeatedRecord(item); first && sector) {
         m_frontend.Report(std::string(kProgram) + ": not following " + Quote(path) +

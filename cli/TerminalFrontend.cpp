@@ -9,7 +9,8 @@ TerminalFrontend::TerminalFrontend(std::ostream& err, bool progressLine)
 
 MessageAnswer TerminalFrontend::ShowMessage(const std::string& text, const std::string&,
                                             MessageButtons, MessageIcon) {
-    Report(text);
+    const bool internal = text.rfind("internal error", 0) == 0;
+    Report(internal && !m_reading.empty() ? m_reading + ": " + text : text);
     return MessageAnswer::Ok;
 }
 

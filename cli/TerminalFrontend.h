@@ -36,6 +36,11 @@ public:
     // Blanks the progress line and puts the cursor back at its start.
     void ClearProgressLine();
 
+    // What is being read while the core works, as a tree path (quoted); empty:
+    // nothing in particular. An "internal error" of the core names it, so that the
+    // user knows which item of the disk the number belongs to.
+    void SetReading(std::string path) { m_reading = std::move(path); }
+
     // A failure of the program itself (not of the core), shown the same way.
     void Report(const std::string& text);
     // Something worth knowing that is no failure, on a line of its own.
@@ -51,6 +56,7 @@ private:
     bool m_lineShown = false;
     std::size_t m_lineLength = 0;
     int m_failures = 0;
+    std::string m_reading;
 };
 
 }  // namespace moravel::cli
