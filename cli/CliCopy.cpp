@@ -68,6 +68,15 @@ int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ost
     if (report.filledSectors > 0) {
         terminal.Report(std::string(kProgram) + ": " + FilledSectorsText(report));
     }
+    if (report.stopped) {
+        std::string kept;
+        for (const CopyReport::Output& output : report.outputs) {
+            kept += (kept.empty() ? "" : ", ") + std::to_string(output.bytes) + " bytes in " +
+                    output.path;
+        }
+        terminal.Report(std::string(kProgram) + ": interrupted; kept " +
+                        (kept.empty() ? std::string("nothing") : kept));
+    }
     switch (report.outcome) {
         case CopyOutcome::Copied:
             out << kCopySucceededText << '\n';

@@ -174,8 +174,11 @@ bool CopyCommand::CreateOutput(const std::string& name) {
     if (m_output == nullptr) {
         m_report.uncreatedPath = path;
         m_report.uncreatedReason = reason;
-    } else if (m_modified) {
-        m_output->KeepModified(*m_modified);
+    } else {
+        m_report.outputs.push_back({path, 0});
+        if (m_modified) {
+            m_output->KeepModified(*m_modified);
+        }
     }
     return m_output != nullptr;
 }
@@ -399,6 +402,7 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
         std::size_t written = 0;
         const bool complete = m_output->Write(cluster.first(static_cast<std::size_t>(n)), written);
         m_bytesDone += written;
+        m_report.outputs.back().bytes += written;
         if (!complete) {
             End(CopyOutcome::Failed, kWriteFailed);
             return;
@@ -407,6 +411,7 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
         m_frontend.SetProgressPosition(static_cast<int>(std::min(position, 1e9)));
         m_frontend.PumpMessages();
         if (m_stopRequested) {
+            m_report.stopped = true;
             End(CopyOutcome::Failed);
             return;
         }

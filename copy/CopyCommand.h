@@ -62,6 +62,14 @@ struct CopyReport {
     // An output file that could not be created, and why.
     std::string uncreatedPath;
     std::string uncreatedReason;
+    // Every output file created, in order, with the bytes written into it.
+    struct Output {
+        std::string path;
+        std::uint64_t bytes = 0;
+    };
+    std::vector<Output> outputs;
+    // The copy ended early because a stop was asked for.
+    bool stopped = false;
 };
 
 // "3 sectors could not be read and were filled with 0xE5 bytes: bytes 0-511,

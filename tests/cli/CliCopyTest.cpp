@@ -239,6 +239,9 @@ TEST(CliCopyTest, SplitAutoFollowsTheDestinationAndAStopKeepsWhatWasWritten) {
                   c.notice)
             << run.err;
         ASSERT_EQ(target.created, c.created);
+        // The user learns what the stop left behind.
+        EXPECT_THAT(run.err, ::testing::EndsWith("moravel-cli: interrupted; kept 32768 bytes in " +
+                                                 c.created[0] + "\n"));
         ExpectEndsContent(target.files[c.created[0]], 0, 32'768, disk.movieSeed,
                           RecorderDisk::kMovieSize, 32'768);
     }
