@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QDialog>
+
+#include "res/Resources.h"
+
+namespace moravel::qt {
+
+// The About box, laid out from its layout: the icon, the two texts (the first
+// one shows '&' as it is) and OK, the default button. OK, Escape and the close
+// box end it.
+class AboutBox : public QDialog {
+    Q_OBJECT
+public:
+    AboutBox(const res::DialogTemplate& layout, QWidget* parent);
+};
+
+}  // namespace moravel::qt

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QLabel>
+#include <QRect>
+#include <QTreeWidget>
+
+namespace moravel::qt {
+
+// The folder tree: a tree with connecting lines and expand buttons, no header.
+// An item may show its button before its children are known; when the user
+// opens such an item (the button, a double click, Right, '+' or '*'), the tree
+// asks through expandRequested first, and whoever handles the request opens the
+// item or takes its button away before the signal returns. Closing, and opening
+// by any other way, is the view's own. The view itself opens nothing: it does not
+// scroll to a new current item (which would open the folders around it), the
+// owner calls ScrollToIfShown.
+class FolderTree : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit FolderTree(QWidget* parent = nullptr);
+
+    // Closed, and showing an expand button.
+    static bool IsClosedWithButton(const QTreeWidgetItem& item);
+    // The item's expand button (the cell left of its text), in viewport coordinates.
+    QRect ButtonRect(const QTreeWidgetItem& item) const;
+    // Scrolls the item into view when it is shown (its parents open); an item in
+    // a closed folder is left where it is, the folder closed.
+    void ScrollToIfShown(QTreeWidgetItem* item);
+
+signals:
+    void expandRequested(QTreeWidgetItem* item);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QTreeWidgetItem* ButtonAt(const QPoint& position) const;
+};
+
+// The file list: a report view whose header sorts nothing; a double click
+// anywhere in it is reported (on a row or not, as the original list does).
+class FileList : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit FileList(QWidget* parent = nullptr);
+
+signals:
+    void doubleClickedAnywhere();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+};
+
+// The status line: one line; a text longer than the label ends in an ellipsis
+// and the whole of it is the tool tip.
+class StatusLine : public QLabel {
+    Q_OBJECT
+public:
+    explicit StatusLine(QWidget* parent = nullptr);
+    void SetFullText(const QString& text);
+    const QString& FullText() const { return m_fullText; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void Elide();
+
+    QString m_fullText;
+};
+
+}  // namespace moravel::qt

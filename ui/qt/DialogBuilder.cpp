@@ -1,0 +1,110 @@
+#include "DialogBuilder.h"
+
+#include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <algorithm>
+
+#include "Artwork.h"
+#include "Controls.h"
+#include "QtText.h"
+
+namespace moravel::qt {
+
+namespace {
+
+QLabel* MakeLabel(QDialog& dialog, std::string_view text, bool prefix) {
+    auto* label = new QLabel(&dialog);
+    label->setTextFormat(Qt::PlainText);
+    // Static text of the original dialogs: top left, wrapped at word boundaries.
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setWordWrap(true);
+    label->setText(prefix ? WithoutMnemonics(text) : FromDisk(text));
+    return label;
+}
+
+QLabel* MakePicture(QDialog& dialog, const QPixmap& source, const QSize& size) {
+    auto* picture = new QLabel(&dialog);
+    const qreal ratio = dialog.devicePixelRatioF();
+    QPixmap scaled = source.scaled(size * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(ratio);
+    picture->setPixmap(scaled);
+    picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return picture;
+}
+
+QWidget* MakeControl(QDialog& dialog, const res::ControlTemplate& control, const QRect& place,
+                     bool prefix) {
+    using Kind = res::ControlKind;
+    switch (control.kind) {
+        case Kind::PushButton:
+        case Kind::DefaultPushButton: {
+            auto* button = new QPushButton(FromDisk(control.text), &dialog);
+            const bool isDefault = control.kind == Kind::DefaultPushButton;
+            button->setAutoDefault(isDefault);
+            button->setDefault(isDefault);
+            return button;
+        }
+        case Kind::TreeView:
+            return new FolderTree(&dialog);
+        case Kind::ListView:
+            return new FileList(&dialog);
+        case Kind::Label:
+            return MakeLabel(dialog, control.text, prefix);
+        case Kind::ProgressBar: {
+            auto* bar = new QProgressBar(&dialog);
+            bar->setTextVisible(false);
+            return bar;
+        }
+        case Kind::StatusText:
+            return new StatusLine(&dialog);
+        case Kind::Picture:
+            return MakePicture(dialog, LogoBitmap(), place.size());
+        case Kind::Icon: {
+            const int side = std::min(place.width(), place.height());
+            auto* icon = new QLabel(&dialog);
+            icon->setPixmap(
+                ApplicationIcon().pixmap(QSize(side, side), dialog.devicePixelRatioF()));
+            icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            return icon;
+        }
+    }
+    return new QWidget(&dialog);
+}
+
+}  // namespace
+
+DialogControls BuildDialogControls(QDialog& dialog, const res::DialogTemplate& layout,
+                                   int literalLabel) {
+    const BaseUnits units = BaseUnitsOf(dialog.font());
+    DialogControls built;
+    QWidget* previousStop = nullptr;
+    int index = 0;
+    for (const res::ControlTemplate& control : layout.controls) {
+        const QRect place = DluToPixels(control.x, control.y, control.width, control.height, units);
+        QWidget* widget = MakeControl(dialog, control, place, index != literalLabel);
+        widget->setGeometry(place);
+        widget->setObjectName(control.id != res::kNoId
+                                  ? QStringLiteral("control-%1").arg(control.id)
+                                  : QStringLiteral("static-%1").arg(index));
+        if (!control.visible) {
+            widget->hide();
+        }
+        if (control.id != res::kNoId) {
+            built.byId[control.id] = widget;
+        }
+        if (widget->focusPolicy() != Qt::NoFocus) {
+            if (previousStop != nullptr) {
+                QWidget::setTabOrder(previousStop, widget);
+            }
+            previousStop = widget;
+        }
+        built.inOrder.push_back(widget);
+        ++index;
+    }
+    dialog.setFixedSize(DluToPixels(layout.width, layout.height, units));
+    return built;
+}
+
+}  // namespace moravel::qt

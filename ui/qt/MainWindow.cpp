@@ -1,0 +1,155 @@
+#include "MainWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QUrl>
+#include <stdexcept>
+
+#include "Artwork.h"
+#include "Controls.h"
+#include "DialogBuilder.h"
+#include "QtText.h"
+
+namespace moravel::qt {
+
+namespace {
+
+template <class Widget>
+Widget* Take(const std::map<int, QWidget*>& controls, int id) {
+    const auto found = controls.find(id);
+    auto* widget = found == controls.end() ? nullptr : qobject_cast<Widget*>(found->second);
+    if (widget == nullptr) {
+        throw std::logic_error("the window's layout lacks control " + std::to_string(id));
+    }
+    return widget;
+}
+
+// The local files among the dropped URLs.
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+    std::vector<std::string> paths;
+    if (data == nullptr || !data->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
+            paths.push_back(ToLocalPath(url.toLocalFile()));
+        }
+    }
+    return paths;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const res::DialogTemplate& layout, WindowEvents& events)
+    : QDialog(nullptr), m_events(events) {
+    setObjectName(QStringLiteral("mainWindow"));
+    // A window of its own in the task bar (a parentless dialog would be taken for
+    // a transient one): title, system menu, minimise and close, no maximise.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(ApplicationIcon());
+    setWindowTitle(FromDisk(layout.caption));
+    setSizeGripEnabled(false);
+    setAcceptDrops(true);
+
+    m_controls = BuildDialogControls(*this, layout).byId;
+    m_tree = Take<FolderTree>(m_controls, res::kFolderTree);
+    m_list = Take<FileList>(m_controls, res::kFileList);
+    m_copyButton = Take<QPushButton>(m_controls, res::kCopyFileButton);
+    m_progress = Take<QProgressBar>(m_controls, res::kProgressBar);
+    m_status = Take<StatusLine>(m_controls, res::kStatusLine);
+}
+
+QWidget* MainWindow::Control(int id) const {
+    const auto found = m_controls.find(id);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+void MainWindow::AddCommand(QAction* action) {
+    action->setShortcutContext(Qt::WindowShortcut);
+    addAction(action);
+    m_commands.push_back(action);
+}
+
+QEvent::Type MainWindow::ScanProgressEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() == ScanProgressEventType()) {
+        m_events.ScanProgressDue();
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+// OK and Cancel (Enter, Escape) end the dialog as the close box does.
+void MainWindow::done(int result) {
+    if (m_mayClose) {
+        QDialog::done(result);
+        return;
+    }
+    m_events.UserClose();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!m_mayClose) {
+        m_events.UserClose();  // which allows closing when the dialog lets it
+    }
+    event->setAccepted(m_mayClose);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        modifiers == Qt::NoModifier) {
+        event->accept();
+        m_events.UserClose();
+        return;
+    }
+    QDialog::keyPressEvent(event);  // Escape rejects, which ends in done()
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    if (m_commands.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("windowMenu"));
+    menu.addActions(m_commands);
+    event->accept();
+    menu.exec(event->globalPos());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!LocalFiles(event->mimeData()).empty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (!LocalFiles(event->mimeData()).empty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const std::vector<std::string> paths = LocalFiles(event->mimeData());
+    if (paths.empty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    m_events.UserDropFiles(paths);
+}
+
+}  // namespace moravel::qt

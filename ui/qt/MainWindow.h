@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDialog>
+#include <QEvent>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "res/Resources.h"
+
+class QAction;
+class QProgressBar;
+class QPushButton;
+
+namespace moravel::qt {
+
+class FileList;
+class FolderTree;
+class StatusLine;
+
+// What the window's own events ask of its owner.
+class WindowEvents {
+public:
+    // The close box, Enter or Escape.
+    virtual void UserClose() = 0;
+    virtual void UserDropFiles(const std::vector<std::string>& paths) = 0;
+    // The scan-progress notice posted to the window has come.
+    virtual void ScanProgressDue() = 0;
+
+protected:
+    ~WindowEvents() = default;
+};
+
+// The program's window, laid out from the main dialog's layout: a fixed size,
+// a minimise but no maximise button, in the task bar. Closing it in any way (the
+// close box, Enter, Escape) asks the owner, which lets it close with AllowClose.
+// A context menu anywhere on it offers the commands added with AddCommand; files
+// dropped on it go to the owner.
+class MainWindow : public QDialog {
+    Q_OBJECT
+public:
+    MainWindow(const res::DialogTemplate& layout, WindowEvents& events);
+
+    // The control with that id of the layout; null when there is none.
+    QWidget* Control(int id) const;
+    FolderTree& Tree() const { return *m_tree; }
+    FileList& List() const { return *m_list; }
+    QPushButton& CopyButton() const { return *m_copyButton; }
+    QProgressBar& Progress() const { return *m_progress; }
+    StatusLine& Status() const { return *m_status; }
+
+    // A command of the context menu, its shortcut working in the whole window.
+    void AddCommand(QAction* action);
+    QList<QAction*> Commands() const { return m_commands; }
+
+    // From now on closing closes (false: closing asks the owner again).
+    void AllowClose(bool allow) { m_mayClose = allow; }
+
+    // The type of the scan-progress notice posted to the window.
+    static QEvent::Type ScanProgressEventType();
+
+public slots:
+    void done(int result) override;
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    WindowEvents& m_events;
+    std::map<int, QWidget*> m_controls;
+    FolderTree* m_tree = nullptr;
+    FileList* m_list = nullptr;
+    QPushButton* m_copyButton = nullptr;
+    QProgressBar* m_progress = nullptr;
+    StatusLine* m_status = nullptr;
+    QList<QAction*> m_commands;
+    bool m_mayClose = false;
+};
+
+}  // namespace moravel::qt

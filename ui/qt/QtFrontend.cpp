@@ -1,0 +1,531 @@
+#include "QtFrontend.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <algorithm>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+#include "AboutBox.h"
+#include "Controls.h"
+#include "QtText.h"
+#include "ui/MainDialog.h"
+
+namespace moravel::qt {
+
+namespace {
+
+// The list's order: ascending, ASCII letters compared without regard to case,
+// every other byte by its value; a name equal to one listed goes after it.
+bool SortsBefore(const std::string& a, const std::string& b) {
+    const auto fold = [](unsigned char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+    };
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [&fold](unsigned char x, unsigned char y) { return fold(x) < fold(y); });
+}
+
+Qt::Alignment AlignmentOf(ColumnAlignment alignment) {
+    return (alignment == ColumnAlignment::Right ? Qt::AlignRight : Qt::AlignLeft) |
+           Qt::AlignVCenter;
+}
+
+QMessageBox::Icon IconOf(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MessageIcon::Hand:
+            return QMessageBox::Critical;
+        case MessageIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Shortcuts of the context menu's commands, as desktops have them.
+QKeySequence ShortcutOf(unsigned command) {
+    switch (command & ~0xFu) {
+        case res::kOpenImageCommand:
+            return QKeySequence::Open;
+        case res::kAboutCommand:
+            return QKeySequence::HelpContents;
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+QtFrontend::QtFrontend()
+    : m_window(std::make_unique<MainWindow>(res::MainDialogTemplate(),
+                                            static_cast<WindowEvents&>(*this))) {
+    FolderTree& tree = m_window->Tree();
+    connect(
+        &tree, &QTreeWidget::currentItemChanged, this,
+        [this](QTreeWidgetItem* current) { CurrentItemChanged(current); }, Qt::DirectConnection);
+    connect(
+        &tree, &FolderTree::expandRequested, this,
+        [this](QTreeWidgetItem* item) { ExpandRequested(item); }, Qt::DirectConnection);
+    connect(
+        &tree, &QTreeWidget::itemExpanded, this,
+        [this](QTreeWidgetItem* item) { ItemExpanded(item); }, Qt::DirectConnection);
+    connect(&m_window->List(), &FileList::doubleClickedAnywhere, this, [this] {
+        Guarded([this] {
+            if (m_dialog != nullptr) {
+                m_dialog->OnFileListDoubleClick();
+            }
+        });
+    });
+    connect(&m_window->CopyButton(), &QPushButton::clicked, this, [this] {
+        Guarded([this] {
+            if (m_dialog != nullptr) {
+                m_dialog->OnCopyFile();
+            }
+        });
+    });
+    // The window has no system menu of the program's own on Linux: its commands
+    // are offered in a context menu instead.
+    for (const auto& [command, text] : MainDialog::WindowCommands()) {
+        AppendSystemMenuItem(command, text);
+    }
+    m_pumpClock.start();
+}
+
+QtFrontend::~QtFrontend() = default;
+
+template <class Action>
+void QtFrontend::Guarded(Action&& action) {
+    try {
+        action();
+    } catch (const std::bad_alloc&) {
+        QMessageBox::critical(DialogParent(), QString::fromStdString(ApplicationTitle()),
+                              QStringLiteral("There is not enough memory for this."));
+    } catch (const std::exception& failure) {
+        QMessageBox::critical(
+            DialogParent(), QString::fromStdString(ApplicationTitle()),
+            QStringLiteral("This could not be done: ") + FromDisk(failure.what()));
+    } catch (...) {
+        QMessageBox::critical(DialogParent(), QString::fromStdString(ApplicationTitle()),
+                              QStringLiteral("This could not be done: an unknown failure."));
+    }
+}
+
+QWidget* QtFrontend::DialogParent() const {
+    return m_window->isVisible() ? m_window.get() : nullptr;
+}
+
+// --- CoreFrontend
+
+MessageAnswer QtFrontend::ShowMessage(const std::string& text, const std::string& caption,
+                                      MessageButtons buttons, MessageIcon icon) {
+    QMessageBox box(IconOf(icon), FromDisk(caption), FromDisk(text),
+                    buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                        : QMessageBox::Ok,
+                    DialogParent());
+    box.setObjectName(QStringLiteral("messageBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+void QtFrontend::PostScanProgress() {
+    // At most one notice waits: its handler reads the newest percentage anyway.
+    if (m_progressPending) {
+        return;
+    }
+    m_progressPending = true;
+    QCoreApplication::postEvent(m_window.get(), new QEvent(MainWindow::ScanProgressEventType()));
+}
+
+void QtFrontend::ScanProgressDue() {
+    m_progressPending = false;
+    ++m_progressNotices;
+    Guarded([this] {
+        if (m_dialog != nullptr) {
+            m_dialog->OnScanProgress();
+        }
+    });
+}
+
+// Long work calls this after every unit (a folder entry, a cluster): most calls
+// only read the clock. Events are dispatched once the slice has passed, so the
+// window repaints and takes input many times a second while the work costs
+// next to nothing more.
+void QtFrontend::PumpMessages() {
+    ++m_pumpSteps;
+    if (m_pumpClock.nsecsElapsed() < m_pumpSlice) {
+        return;
+    }
+    ++m_eventPumps;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    m_pumpClock.restart();
+}
+
+// --- CopyFrontend
+
+int QtFrontend::SelectedListRow() {
+    const QList<QTreeWidgetItem*> selected = m_window->List().selectedItems();
+    return selected.isEmpty() ? -1 : m_window->List().indexOfTopLevelItem(selected.front());
+}
+
+DriveItem* QtFrontend::ListRowData(int row) {
+    return m_rows.at(static_cast<std::size_t>(row)).data;
+}
+
+std::optional<SaveChoice> QtFrontend::AskSaveFileName(const std::string& initialName) {
+    QFileDialog dialog(DialogParent(), QStringLiteral("Save As"));
+    dialog.setObjectName(QStringLiteral("saveDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (!m_lastSaveFolder.isEmpty()) {
+        dialog.setDirectory(m_lastSaveFolder);
+    }
+    dialog.selectFile(FromDisk(initialName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    const QString path = dialog.selectedFiles().front();
+    const QFileInfo info(path);
+    m_lastSaveFolder = info.absolutePath();
+    return SaveChoice{ToLocalPath(path), ToLocalPath(info.fileName())};
+}
+
+void QtFrontend::SetStatusText(const std::string& text) {
+    m_window->Status().SetFullText(FromDisk(text));
+}
+
+void QtFrontend::ShowControl(int id, bool show) {
+    if (QWidget* control = m_window->Control(id); control != nullptr) {
+        control->setVisible(show);
+    }
+}
+
+void QtFrontend::EnableControl(int id, bool enable) {
+    if (QWidget* control = m_window->Control(id); control != nullptr) {
+        control->setEnabled(enable);
+    }
+}
+
+void QtFrontend::SetProgressPosition(int position) {
+    // A position outside the range shows as the nearer end.
+    m_window->Progress().setValue(
+        std::clamp(position, m_progressRange.first, m_progressRange.second));
+}
+
+void QtFrontend::ShowNote(const std::string& text) {
+    SetStatusText(text);
+    ShowControl(res::kStatusLine, true);
+}
+
+// --- Frontend
+
+void QtFrontend::SetCaption(const std::string& text) {
+    m_window->setWindowTitle(FromDisk(text));
+}
+
+bool QtFrontend::AppendSystemMenuSeparator() {
+    return false;  // no system menu of the program's own on X11 or Wayland
+}
+
+void QtFrontend::AppendSystemMenuItem(unsigned command, const std::string& text) {
+    for (const QAction* action : m_window->Commands()) {
+        if (action->data().toUInt() == command) {
+            return;
+        }
+    }
+    auto* action = new QAction(QString::fromStdString(text), m_window.get());
+    action->setData(command);
+    action->setShortcut(ShortcutOf(command));
+    connect(action, &QAction::triggered, this, [this, command] { UserCommand(command); });
+    m_window->AddCommand(action);
+}
+
+void QtFrontend::SetProgressRange(int low, int high) {
+    m_progressRange = {low, std::max(low, high)};
+    m_window->Progress().setRange(m_progressRange.first, m_progressRange.second);
+}
+
+QtFrontend::TreeNode& QtFrontend::Node(TreeItemHandle item) {
+    if (item == kTreeTop || item > m_tree.size()) {
+        throw std::out_of_range("no tree item " + std::to_string(item));
+    }
+    return m_tree[item - 1];
+}
+
+const QtFrontend::TreeNode& QtFrontend::Node(TreeItemHandle item) const {
+    if (item == kTreeTop || item > m_tree.size()) {
+        throw std::out_of_range("no tree item " + std::to_string(item));
+    }
+    return m_tree[item - 1];
+}
+
+QTreeWidgetItem* QtFrontend::TreeItem(TreeItemHandle item) const {
+    return item == kTreeTop ? nullptr : Node(item).item;
+}
+
+TreeItemHandle QtFrontend::HandleOf(const QTreeWidgetItem* item) const {
+    return item == nullptr ? kTreeTop
+                           : static_cast<TreeItemHandle>(item->data(0, Qt::UserRole).toULongLong());
+}
+
+bool QtFrontend::WasExpandedOnce(TreeItemHandle item) const {
+    return Node(item).expandedOnce;
+}
+
+TreeItemHandle QtFrontend::InsertTreeItem(TreeItemHandle parent, const std::string& text,
+                                          int childCount, DriveItem* data) {
+    QTreeWidgetItem* parentItem = parent == kTreeTop ? nullptr : Node(parent).item;
+    const TreeItemHandle handle = m_tree.size() + 1;
+    auto* item = new QTreeWidgetItem(QStringList{FromDisk(text)});
+    item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(handle));
+    // A button before the children are known; without children and without the
+    // promise of any, none (and one as soon as a child comes after all).
+    item->setChildIndicatorPolicy(childCount > 0 ? QTreeWidgetItem::ShowIndicator
+                                                 : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    m_tree.push_back({item, data, false});
+    if (parentItem == nullptr) {
+        m_window->Tree().addTopLevelItem(item);
+    } else {
+        parentItem->addChild(item);
+    }
+    return handle;
+}
+
+void QtFrontend::SetTreeChildCount(TreeItemHandle item, int childCount) {
+    QTreeWidgetItem* treeItem = Node(item).item;
+    if (childCount > 0) {
+        treeItem->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+        return;
+    }
+    treeItem->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    // Only an open item is closed: the view moves the current item to the nearest
+    // shown one when it is told to close an item it does not show.
+    if (treeItem->childCount() == 0 && treeItem->isExpanded()) {
+        treeItem->setExpanded(false);
+    }
+}
+
+void QtFrontend::SelectTreeItem(TreeItemHandle item) {
+    QTreeWidgetItem* treeItem = TreeItem(item);
+    FolderTree& tree = m_window->Tree();
+    if (tree.currentItem() == treeItem) {
+        return;
+    }
+    // The current-item signal is delivered directly: the selection handler has
+    // run to its end when this returns.
+    tree.setCurrentItem(treeItem);
+}
+
+void QtFrontend::CurrentItemChanged(QTreeWidgetItem* current) {
+    Guarded([&] {
+        m_window->Tree().ScrollToIfShown(current);
+        if (m_dialog == nullptr) {
+            return;
+        }
+        const TreeItemHandle handle = HandleOf(current);
+        TreeNotification notification{handle, 0, nullptr};
+        if (handle != kTreeTop) {
+            const TreeNode& node = Node(handle);
+            notification.state = node.expandedOnce ? kTreeExpandedOnce : 0;
+            notification.data = node.data;
+        }
+        m_dialog->OnTreeSelectionChanged(notification);
+    });
+}
+
+void QtFrontend::ExpandingNotice(TreeItemHandle handle) {
+    if (m_dialog == nullptr) {
+        return;
+    }
+    const TreeNode& node = Node(handle);
+    m_dialog->OnTreeItemExpanding({handle, node.expandedOnce ? kTreeExpandedOnce : 0, node.data});
+}
+
+// After the expanding notice: the item opens when it has children to show, and
+// is marked as opened once; otherwise it stays closed and loses its button.
+void QtFrontend::FinishExpanding(TreeItemHandle handle) {
+    TreeNode& node = Node(handle);
+    if (node.item->childCount() > 0) {
+        m_expandingQuietly = true;
+        node.item->setExpanded(true);
+        m_expandingQuietly = false;
+        node.expandedOnce = true;
+        return;
+    }
+    if (node.item->isExpanded()) {
+        m_expandingQuietly = true;
+        node.item->setExpanded(false);
+        m_expandingQuietly = false;
+    }
+    node.item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+void QtFrontend::UserExpand(TreeItemHandle item) {
+    Guarded([&] {
+        ExpandingNotice(item);
+        FinishExpanding(item);
+    });
+}
+
+void QtFrontend::ExpandRequested(QTreeWidgetItem* item) {
+    UserExpand(HandleOf(item));
+}
+
+// An item the view opened by a way of its own (scrolling to an item opens its
+// parents): the notice comes late, but it comes.
+void QtFrontend::ItemExpanded(QTreeWidgetItem* item) {
+    if (m_expandingQuietly) {
+        return;
+    }
+    Guarded([&] {
+        const TreeItemHandle handle = HandleOf(item);
+        if (Node(handle).expandedOnce) {
+            return;
+        }
+        ExpandingNotice(handle);
+        FinishExpanding(handle);
+    });
+}
+
+void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) {
+    FileList& list = m_window->List();
+    const auto column = static_cast<int>(m_columns.size());
+    m_columns.push_back(alignment);
+    list.setColumnCount(column + 1);
+    list.headerItem()->setText(column, FromDisk(title));
+    list.headerItem()->setTextAlignment(column, AlignmentOf(alignment));
+    list.header()->resizeSection(column, width);
+}
+
+void QtFrontend::DeleteAllListRows() {
+    m_window->List().clear();
+    m_rows.clear();
+}
+
+int QtFrontend::InsertListRow(const std::string& text, DriveItem* data) {
+    const auto at = std::upper_bound(
+        m_rows.begin(), m_rows.end(), text,
+        [](const std::string& value, const ListRow& row) { return SortsBefore(value, row.text); });
+    const auto index = static_cast<int>(at - m_rows.begin());
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, FromDisk(text));
+    for (std::size_t column = 0; column < m_columns.size(); ++column) {
+        item->setTextAlignment(static_cast<int>(column), AlignmentOf(m_columns[column]));
+    }
+    m_rows.insert(at, ListRow{text, data});
+    m_window->List().insertTopLevelItem(index, item);
+    return index;
+}
+
+void QtFrontend::SetListItemText(int row, int column, const std::string& text) {
+    QTreeWidgetItem* item = m_window->List().topLevelItem(row);
+    if (item == nullptr || column < 0 || column >= m_window->List().columnCount()) {
+        throw std::out_of_range("no list cell " + std::to_string(row) + ", " +
+                                std::to_string(column));
+    }
+    item->setText(column, FromDisk(text));
+}
+
+void QtFrontend::OpenMainDialog(MainDialog& dialog) {
+    m_dialog = &dialog;
+    m_closed = false;
+    m_window->AllowClose(false);
+    // The caption and everything else are in place before the first paint.
+    dialog.InitializeDialog();
+    if (!m_closed) {
+        m_window->show();
+    }
+}
+
+void QtFrontend::RunMainDialog(MainDialog& dialog) {
+    OpenMainDialog(dialog);
+    if (!m_closed) {
+        QEventLoop loop;
+        m_loop = &loop;
+        loop.exec();
+        m_loop = nullptr;
+    }
+    m_dialog = nullptr;
+}
+
+void QtFrontend::CloseMainDialog() {
+    m_closed = true;
+    m_window->AllowClose(true);
+    // Asked from the window's own close event, closing again does nothing: that
+    // event closes it; from anywhere else this does.
+    m_window->close();
+    m_window->hide();
+    // A loop further out ends once the handlers nested in it have returned.
+    if (m_loop != nullptr) {
+        m_loop->exit(0);
+    }
+}
+
+void QtFrontend::UserClose() {
+    Guarded([this] {
+        if (m_closed) {
+            return;
+        }
+        if (m_dialog == nullptr || m_dialog->OnClose()) {
+            CloseMainDialog();
+        }
+    });
+}
+
+void QtFrontend::UserCommand(unsigned command) {
+    Guarded([&] {
+        if (m_dialog != nullptr) {
+            m_dialog->OnSystemCommand(command);
+        }
+    });
+}
+
+void QtFrontend::UserDropFiles(const std::vector<std::string>& paths) {
+    Guarded([&] {
+        if (m_dialog != nullptr) {
+            m_dialog->OnDropFiles(paths);
+        }
+    });
+}
+
+void QtFrontend::RunAboutDialog(const res::DialogTemplate& about) {
+    AboutBox box(about, DialogParent());
+    box.exec();
+}
+
+std::vector<std::string> QtFrontend::AskDiskImages() {
+    QFileDialog dialog(DialogParent(), QStringLiteral("Open Disk Image"));
+    dialog.setObjectName(QStringLiteral("openImageDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(
+        QStringLiteral("Disk images (*.img *.ima *.bin *.raw *.dd *.iso);;All files (*)"));
+    if (!m_lastImageFolder.isEmpty()) {
+        dialog.setDirectory(m_lastImageFolder);
+    }
+    std::vector<std::string> paths;
+    if (dialog.exec() != QDialog::Accepted) {
+        return paths;
+    }
+    for (const QString& path : dialog.selectedFiles()) {
+        paths.push_back(ToLocalPath(path));
+        m_lastImageFolder = QFileInfo(path).absolutePath();
+    }
+    return paths;
+}
+
+}  // namespace moravel::qt
