@@ -1,0 +1,788 @@
+// The desktop window on its own: how it starts, its layout, the tree's and the
+// list's behaviour under the mouse and the keyboard, the status line, closing,
+// the context menu with the About box and Open Disk Image, dropped files,
+// message boxes, the pump, and a screenshot.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+#include <QUrl>
+#include <iostream>
+#include <map>
+#include <random>
+
+#include "QtTestSupport.h"
+#include "ui/Windows1252.h"
+#include "ui/headless/HeadlessFrontend.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/DialogUnits.h"
+
+namespace moravel::testing {
+namespace {
+
+const QString kDisk1 = QStringLiteral("Hard Disk 1");
+const QString kDisk2 = QStringLiteral("Hard Disk 2");
+const QString kFat = QStringLiteral("32-Bit FAT Disk");
+const QString kRoot = QStringLiteral("Root Directory");
+const QString kRecords = QStringLiteral("RECORDS .   ");
+const QString kNested = QStringLiteral("NESTED  .   ");
+const QString kMany = QStringLiteral("MANY    .   ");
+
+const std::vector<QString> kRecordNames = {"A.ts",
+                                           "apple.TS",
+                                           "b.ts",
+                                           "c.ts",
+                                           "NEWS0518.TS ",
+                                           "zebra.ts",
+                                           "\u20ACuro Cup.ts",
+                                           "\u00DCberraschung.ts"};
+
+class QtWindowTest : public ::testing::Test {
+protected:
+    TempDir m_dir;
+    WindowFixture m_window;
+
+    qt::FolderTree& Tree() { return m_window.Window().Tree(); }
+    qt::FileList& List() { return m_window.Window().List(); }
+    QTreeWidgetItem* Item(const std::vector<QString>& path) { return m_window.Item(path); }
+    bool Shown(QWidget& widget) { return widget.isVisibleTo(&m_window.Window()); }
+};
+
+// --- Start and layout
+
+TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
+    m_window.Open({MakeRecorderDisk(m_dir), MakeLinkingBackDisk(m_dir)});
+    qt::MainWindow& window = m_window.Window();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Veltrano Harddisk Recorder Utility"));
+    EXPECT_FALSE(window.windowIcon().isNull());
+
+    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1, kDisk2}));
+    for (int i = 0; i < 2; ++i) {
+        const QTreeWidgetItem* disk = Tree().topLevelItem(i);
+        EXPECT_EQ(disk->childCount(), 0);  // not read yet
+        EXPECT_EQ(disk->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+        EXPECT_FALSE(disk->isExpanded());
+    }
+    EXPECT_EQ(Tree().currentItem(), nullptr);
+    EXPECT_TRUE(Tree().isHeaderHidden());
+
+    // Fixed size; minimise and close, no maximise; a window of the task bar.
+    EXPECT_EQ(window.minimumSize(), window.size());
+    EXPECT_EQ(window.maximumSize(), window.size());
+    const Qt::WindowFlags flags = window.windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Window);
+    EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+
+    ASSERT_EQ(List().columnCount(), 3);
+    const QTreeWidgetItem* header = List().headerItem();
+    const std::vector<std::pair<QString, int>> columns = {
+        {"File Name", 150}, {"Size", 100}, {"Size (bytes)", 100}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(header->text(i), columns[static_cast<std::size_t>(i)].first);
+        EXPECT_EQ(List().header()->sectionSize(i), columns[static_cast<std::size_t>(i)].second);
+        EXPECT_EQ(header->textAlignment(i) & Qt::AlignHorizontal_Mask,
+                  i == 0 ? Qt::AlignLeft : Qt::AlignRight);
+    }
+    EXPECT_FALSE(List().header()->sectionsClickable());
+    EXPECT_FALSE(List().isSortingEnabled());
+    EXPECT_EQ(List().selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(List().topLevelItemCount(), 0);
+
+    EXPECT_FALSE(Shown(window.Progress()));
+    EXPECT_FALSE(Shown(window.Status()));
+    EXPECT_EQ(window.Progress().minimum(), 0);
+    EXPECT_EQ(window.Progress().maximum(), 100);
+    EXPECT_EQ(window.Progress().value(), 0);
+    QPushButton& copy = window.CopyButton();
+    EXPECT_TRUE(Shown(copy));
+    EXPECT_EQ(copy.text(), QStringLiteral("Copy File"));
+    EXPECT_FALSE(copy.isDefault());
+    EXPECT_FALSE(copy.autoDefault());
+}
+
+TEST_F(QtWindowTest, TheLayoutFollowsTheDialogUnitsOfTheFontAndEveryTextFits) {
+    m_window.Open({});
+    qt::MainWindow& window = m_window.Window();
+    const qt::BaseUnits units = qt::BaseUnitsOf(window.font());
+    EXPECT_EQ(window.size(), qt::DluToPixels(388, 265, units));
+    const QRect inside = window.rect();
+    for (const res::ControlTemplate& control : res::MainDialogTemplate().controls) {
+        if (control.id == res::kNoId) {
+            continue;
+        }
+        QWidget* widget = window.Control(control.id);
+        ASSERT_NE(widget, nullptr) << control.id;
+        EXPECT_EQ(widget->geometry(),
+                  qt::DluToPixels(control.x, control.y, control.width, control.height, units))
+            << control.id;
+        EXPECT_TRUE(inside.contains(widget->geometry())) << control.id;
+    }
+    // Side by side, the labels above what they name, the bar and the button below.
+    EXPECT_LT(Tree().geometry().right(), List().geometry().left());
+    EXPECT_LT(window.CopyButton().geometry().top(), inside.bottom());
+    EXPECT_GT(window.CopyButton().geometry().top(), List().geometry().bottom());
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->text().isEmpty() && label != &window.Status()) {
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+                << label->text().toStdString();
+            EXPECT_LT(label->geometry().bottom(), Tree().geometry().top());
+        }
+    }
+    QPushButton& copy = window.CopyButton();
+    EXPECT_LT(copy.fontMetrics().horizontalAdvance(copy.text()), copy.width());
+    EXPECT_GE(copy.height(), copy.fontMetrics().height());
+    // Tab order as laid out: Copy File, the tree, the list, and round again.
+    std::vector<QWidget*> stops;
+    QWidget* widget = &copy;
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus) {
+            stops.push_back(widget);
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != &copy && stops.size() < 10);
+    EXPECT_EQ(stops, (std::vector<QWidget*>{&copy, &Tree(), &List()}));
+}
+
+// --- The tree
+
+TEST_F(QtWindowTest, AClickedItemHasItsChildrenWhenTheClickReturns) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    m_window.Click(Item({kDisk1}));
+    EXPECT_EQ(Tree().currentItem(), Item({kDisk1}));
+    EXPECT_EQ(m_window.Children(Item({kDisk1})), (std::vector<QString>{kFat, "Unknown"}));
+    EXPECT_FALSE(Item({kDisk1})->isExpanded());  // a click selects; it does not open
+    EXPECT_TRUE(m_window.Rows().empty());
+}
+
+TEST_F(QtWindowTest, SelectTreeItemRunsTheSelectionHandlerToItsEndBeforeItReturns) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    m_window.Walk({kDisk1, kFat, kRoot});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    frontend.SelectTreeItem(m_window.Handle({kDisk1, kFat, kRoot, kRecords}));
+    EXPECT_EQ(m_window.RowNames(), kRecordNames);
+    EXPECT_FALSE(Shown(m_window.Window().Status()));
+    // The item selected already: no handler runs, so what is shown stays.
+    EXPECT_EQ(Tree().currentItem(), Item({kDisk1, kFat, kRoot, kRecords}));
+    frontend.DeleteAllListRows();
+    frontend.SelectTreeItem(m_window.Handle({kDisk1, kFat, kRoot, kRecords}));
+    EXPECT_TRUE(m_window.Rows().empty());
+}
+
+TEST_F(QtWindowTest, TheButtonOfAFolderNeverSelectedSelectsItAndOpensIt) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    QTreeWidgetItem* root = m_window.Walk({kDisk1, kFat, kRoot});
+    m_window.ClickButton(root);
+    QTreeWidgetItem* nested = Item({kDisk1, kFat, kRoot, kNested});
+    ASSERT_NE(nested, nullptr);
+    m_window.ClickButton(nested);
+    EXPECT_EQ(Tree().currentItem(), nested);
+    EXPECT_TRUE(nested->isExpanded());
+    EXPECT_EQ(m_window.Children(nested), (std::vector<QString>{"INNER   .   "}));
+    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"CLIP    .TS "}));
+    EXPECT_TRUE(m_window.Frontend().WasExpandedOnce(m_window.Frontend().HandleOf(nested)));
+
+    // Closed, the root selected, and opened again: opened before, it opens
+    // without being selected.
+    m_window.ClickButton(nested);
+    EXPECT_FALSE(nested->isExpanded());
+    m_window.Click(root);
+    m_window.ClickButton(nested);
+    EXPECT_TRUE(nested->isExpanded());
+    EXPECT_EQ(Tree().currentItem(), root);
+    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"README  .TXT"}));
+    EXPECT_EQ(m_window.Children(nested), (std::vector<QString>{"INNER   .   "}));
+}
+
+TEST_F(QtWindowTest, AFolderWithoutSubFoldersLosesItsButtonWhenOpened) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    QTreeWidgetItem* root = m_window.Walk({kDisk1, kFat, kRoot});
+    m_window.ClickButton(root);
+    QTreeWidgetItem* records = Item({kDisk1, kFat, kRoot, kRecords});
+    ASSERT_NE(records, nullptr);
+    ASSERT_TRUE(qt::FolderTree::IsClosedWithButton(*records));
+    m_window.ClickButton(records);
+    EXPECT_EQ(Tree().currentItem(), records);
+    EXPECT_EQ(m_window.RowNames(), kRecordNames);
+    EXPECT_FALSE(records->isExpanded());
+    EXPECT_EQ(records->childCount(), 0);
+    EXPECT_NE(records->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    EXPECT_FALSE(qt::FolderTree::IsClosedWithButton(*records));
+}
+
+TEST_F(QtWindowTest, ArrowKeysMoveTheSelectionAndRightOpens) {
+    m_window.Open({MakeRecorderDisk(m_dir), MakeLinkingBackDisk(m_dir)});
+    m_window.Click(Item({kDisk1}));
+    Tree().setFocus();
+    QTest::keyClick(&Tree(), Qt::Key_Down);
+    EXPECT_EQ(Tree().currentItem(), Item({kDisk2}));
+    EXPECT_EQ(m_window.Children(Item({kDisk2})),
+              (std::vector<QString>{"Extended DOS Partition"}));  // its handler ran
+    QTest::keyClick(&Tree(), Qt::Key_Up);
+    EXPECT_EQ(Tree().currentItem(), Item({kDisk1}));
+    QTest::keyClick(&Tree(), Qt::Key_Right);
+    EXPECT_TRUE(Item({kDisk1})->isExpanded());
+    QTest::keyClick(&Tree(), Qt::Key_Down);
+    EXPECT_EQ(Tree().currentItem(), Item({kDisk1, kFat}));
+    EXPECT_EQ(m_window.Children(Item({kDisk1, kFat})), (std::vector<QString>{kRoot}));
+    QTest::keyClick(&Tree(), Qt::Key_Plus);
+    EXPECT_TRUE(Item({kDisk1, kFat})->isExpanded());
+    QTest::keyClick(&Tree(), Qt::Key_Left);
+    EXPECT_FALSE(Item({kDisk1, kFat})->isExpanded());
+}
+
+TEST_F(QtWindowTest, ADoubleClickOnANameOpensAndClosesItsItem) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    QTreeWidgetItem* disk = Item({kDisk1});
+    QTest::mouseDClick(Tree().viewport(), Qt::LeftButton, Qt::NoModifier,
+                       Tree().visualItemRect(disk).center());
+    EXPECT_EQ(Tree().currentItem(), disk);
+    EXPECT_TRUE(disk->isExpanded());
+    QTest::mouseDClick(Tree().viewport(), Qt::LeftButton, Qt::NoModifier,
+                       Tree().visualItemRect(disk).center());
+    EXPECT_FALSE(disk->isExpanded());
+}
+
+// --- The list
+
+// The same rows inserted into the window and into the headless front end land
+// at the same places: ascending, letters without regard to case, other bytes by
+// their value.
+TEST_F(QtWindowTest, ListRowsLandWhereTheHeadlessFrontEndPutsThem) {
+    m_window.Open({});
+    HeadlessFrontend headless;
+    for (const char* title : {"File Name", "Size", "Size (bytes)"}) {
+        headless.InsertListColumn(title, ColumnAlignment::Left, 100);
+    }
+    const std::string letters = "aAbBzZ09._ -~\x80\xC4\xE4\xDC\xFC\x9C";
+    std::mt19937 random(20040515);
+    std::uniform_int_distribution<std::size_t> pick(0, letters.size() - 1);
+    std::uniform_int_distribution<int> length(0, 4);
+    std::vector<std::string> names;
+    for (int i = 0; i < 400; ++i) {
+        std::string name;
+        for (int n = length(random); n > 0; --n) {
+            name.push_back(letters[pick(random)]);
+        }
+        names.push_back(name);
+    }
+    names.push_back(names[17]);  // a name twice
+    qt::QtFrontend& frontend = m_window.Frontend();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const int place = frontend.InsertListRow(names[i], nullptr);
+        ASSERT_EQ(place, headless.InsertListRow(names[i], nullptr)) << i;
+        frontend.SetListItemText(place, 2, std::to_string(i));
+        headless.SetListItemText(place, 2, std::to_string(i));
+        if (i == 200) {  // a selected row keeps its selection as rows come before it
+            m_window.ClickRow(place);
+            headless.UserSelectListRow(place);
+        }
+    }
+    const auto rows = m_window.Rows();
+    ASSERT_EQ(rows.size(), headless.Rows().size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][0].toStdString(), Windows1252ToUtf8(headless.Rows()[i].texts[0])) << i;
+        EXPECT_EQ(rows[i][2].toStdString(), headless.Rows()[i].texts[2]) << i;
+    }
+    EXPECT_EQ(frontend.SelectedListRow(), headless.SelectedListRow());
+    EXPECT_EQ(List().topLevelItem(frontend.SelectedListRow())->text(2), QStringLiteral("200"));
+
+    // The header sorts nothing.
+    const auto before = m_window.RowNames();
+    for (int section = 0; section < 3; ++section) {
+        QTest::mouseClick(List().header()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(List().header()->sectionViewportPosition(section) + 20, 5));
+    }
+    EXPECT_EQ(m_window.RowNames(), before);
+}
+
+TEST_F(QtWindowTest, RowsAlignTheirSizesRightAndCarryTheirItems) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    m_window.Walk({kDisk1, kFat, kRoot, kRecords});
+    const auto rows = m_window.Rows();
+    ASSERT_EQ(rows.size(), kRecordNames.size());
+    EXPECT_EQ(rows[2], (std::vector<QString>{"b.ts", "5.0 GB", "5368709120"}));
+    QTreeWidgetItem* row = List().topLevelItem(2);
+    EXPECT_EQ(row->textAlignment(0) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    EXPECT_EQ(row->textAlignment(1) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    EXPECT_EQ(row->textAlignment(2) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    qt::QtFrontend& frontend = m_window.Frontend();
+    EXPECT_EQ(frontend.SelectedListRow(), -1);
+    m_window.ClickRow(2);
+    EXPECT_EQ(frontend.SelectedListRow(), 2);
+    ASSERT_NE(frontend.ListRowData(2), nullptr);
+    EXPECT_EQ(frontend.ListRowData(2)->DisplayName(), "b.ts");
+    EXPECT_EQ(frontend.ListRowData(2)->m_fileSize, 5ull << 30);
+}
+
+TEST_F(QtWindowTest, ADoubleClickOnTheListHidesTheStatusLine) {
+    m_window.Open({m_dir.File("missing.img")});
+    ASSERT_TRUE(Shown(m_window.Window().Status()));
+    QTest::mouseDClick(List().viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 40));
+    EXPECT_FALSE(Shown(m_window.Window().Status()));
+}
+
+// --- Texts and the status line
+
+TEST_F(QtWindowTest, TextsOfTheDiskAreShownAsWindows1252) {
+    m_window.Open({});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    frontend.InsertListColumn(
+        "Gr\xF6\xDF"
+        "e",
+        ColumnAlignment::Left, 80);
+    const TreeItemHandle item =
+        frontend.InsertTreeItem(kTreeTop, "\x80 \xE9t\xE9 \x9C\x81", 1, nullptr);
+    EXPECT_EQ(frontend.TreeItem(item)->text(0),
+              QString::fromUtf8("\u20AC \u00E9t\u00E9 \u0153\u0081"));
+    frontend.InsertListRow("Caf\xE9.ts", nullptr);
+    EXPECT_EQ(List().topLevelItem(0)->text(0), QString::fromUtf8("Caf\u00E9.ts"));
+    EXPECT_EQ(List().headerItem()->text(3), QString::fromUtf8("Gr\u00F6\u00DFe"));
+    frontend.SetStatusText("<b>\xC4rger</b>");
+    EXPECT_EQ(m_window.Window().Status().text(), QString::fromUtf8("<b>\u00C4rger</b>"));
+    EXPECT_EQ(m_window.Window().Status().textFormat(), Qt::PlainText);
+    frontend.SetCaption("Aufnahmen \xFC");
+    EXPECT_EQ(m_window.Window().windowTitle(), QString::fromUtf8("Aufnahmen \u00FC"));
+}
+
+TEST_F(QtWindowTest, AStatusTextLongerThanTheLineIsCutAndWhollyInTheToolTip) {
+    m_window.Open({});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    qt::StatusLine& status = m_window.Window().Status();
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+        text +=
+            "/dev/sd" + std::string(1, static_cast<char>('a' + i % 26)) + " (Permission denied) ";
+    }
+    text += "<end>";
+    frontend.SetStatusText(text);
+    frontend.ShowControl(res::kStatusLine, true);
+    EXPECT_EQ(status.FullText().toStdString(), text);
+    EXPECT_TRUE(status.text().endsWith(QChar(0x2026))) << status.text().toStdString();
+    EXPECT_LE(status.fontMetrics().horizontalAdvance(status.text()), status.width());
+    EXPECT_TRUE(status.toolTip().contains(QStringLiteral("&lt;end&gt;")));
+    EXPECT_TRUE(status.toolTip().contains(QStringLiteral("/dev/sdn (Permission denied)")));
+
+    frontend.SetStatusText("short");
+    EXPECT_EQ(status.text(), QStringLiteral("short"));
+    EXPECT_TRUE(status.toolTip().isEmpty());
+    // A line break of a message is a space on the one line.
+    frontend.SetStatusText("one\ntwo");
+    EXPECT_EQ(status.text(), QStringLiteral("one two"));
+}
+
+TEST_F(QtWindowTest, ControlsAreShownAndEnabledByTheirIds) {
+    m_window.Open({});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    qt::MainWindow& window = m_window.Window();
+    frontend.ShowControl(res::kProgressBar, true);
+    EXPECT_TRUE(Shown(window.Progress()));
+    frontend.SetProgressRange(0, 50);
+    frontend.SetProgressPosition(20);
+    EXPECT_EQ(window.Progress().value(), 20);
+    frontend.SetProgressPosition(70);  // past the end: shown full
+    EXPECT_EQ(window.Progress().value(), 50);
+    frontend.SetProgressPosition(-5);
+    EXPECT_EQ(window.Progress().value(), 0);
+    frontend.EnableControl(res::kFolderTree, false);
+    frontend.EnableControl(res::kFileList, false);
+    EXPECT_FALSE(Tree().isEnabled());
+    EXPECT_FALSE(List().isEnabled());
+    EXPECT_TRUE(window.CopyButton().isEnabled());
+    frontend.EnableControl(res::kFolderTree, true);
+    EXPECT_TRUE(Tree().isEnabled());
+    frontend.ShowControl(res::kCopyFileButton, false);
+    EXPECT_FALSE(Shown(window.CopyButton()));
+    frontend.ShowControl(12345, true);  // no such control: nothing happens
+}
+
+// --- Closing
+
+TEST_F(QtWindowTest, EscapeClosesTheWindow) {
+    m_window.Open({});
+    QTest::keyClick(&Tree(), Qt::Key_Escape);
+    EXPECT_TRUE(m_window.Frontend().IsClosed());
+    EXPECT_FALSE(m_window.Window().isVisible());
+}
+
+TEST_F(QtWindowTest, EnterClosesTheWindowAlsoFromTheListAndTheButton) {
+    for (int target = 0; target < 3; ++target) {
+        WindowFixture window;
+        window.Open({});
+        QWidget* focus = target == 0   ? static_cast<QWidget*>(&window.Window().Tree())
+                         : target == 1 ? static_cast<QWidget*>(&window.Window().List())
+                                       : static_cast<QWidget*>(&window.Window().CopyButton());
+        QTest::keyClick(focus, Qt::Key_Return);
+        EXPECT_TRUE(window.Frontend().IsClosed()) << target;
+        EXPECT_FALSE(window.Window().isVisible()) << target;
+    }
+}
+
+TEST(QtRunTest, RunMainDialogShowsTheWindowAndReturnsWhenTheCloseBoxIsClicked) {
+    qt::QtFrontend frontend;
+    MainDialog dialog(frontend, DriveAccessOptions{});
+    qt::MainWindow& window = frontend.Window();
+    bool shownWithCaption = false;
+    QTimer::singleShot(50, &window, [&] {
+        shownWithCaption =
+            window.isVisible() && window.windowTitle() == "Veltrano Harddisk Recorder Utility";
+        window.close();
+    });
+    frontend.RunMainDialog(dialog);
+    EXPECT_TRUE(shownWithCaption);
+    EXPECT_TRUE(frontend.IsClosed());
+    EXPECT_FALSE(window.isVisible());
+}
+
+// --- The context menu, the About box, Open Disk Image, dropped files
+
+// Opens the window's context menu over a point of a widget and clicks the
+// command with that text.
+void ChooseFromContextMenu(QWidget& widget, const QPoint& at, const QString& command,
+                           QStringList* offered = nullptr) {
+    ModalAnswer<QMenu> choose([&](QMenu& menu) {
+        for (QAction* action : menu.actions()) {
+            if (offered != nullptr) {
+                offered->push_back(action->text());
+            }
+        }
+        for (QAction* action : menu.actions()) {
+            if (action->text() == command) {
+                QTest::mouseClick(&menu, Qt::LeftButton, Qt::NoModifier,
+                                  menu.actionGeometry(action).center());
+                return;
+            }
+        }
+        ADD_FAILURE() << "no command " << command.toStdString();
+        menu.close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget.mapToGlobal(at));
+    QApplication::sendEvent(&widget, &event);
+    EXPECT_TRUE(choose.Answered());
+}
+
+TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    QStringList offered;
+    QString caption;
+    std::vector<QString> texts;
+    bool okIsDefault = false;
+    bool iconShown = false;
+    ModalAnswer<QDialog> about([&](QDialog& box) {
+        caption = box.windowTitle();
+        for (QLabel* label : box.findChildren<QLabel*>()) {
+            if (!label->text().isEmpty()) {
+                texts.push_back(label->text());
+            }
+            iconShown = iconShown || !label->pixmap().isNull();
+        }
+        QPushButton* ok = box.findChild<QPushButton*>();
+        ASSERT_NE(ok, nullptr);
+        okIsDefault = ok->isDefault();
+        QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    // On the empty part of the tree.
+    ChooseFromContextMenu(*Tree().viewport(),
+                          Tree().viewport()->rect().bottomLeft() + QPoint(20, -20),
+                          QStringLiteral("&About Moravel..."), &offered);
+    EXPECT_EQ(offered, (QStringList{"&Open Disk Image...", "&About Moravel..."}));
+    ASSERT_TRUE(about.Answered());
+    EXPECT_EQ(caption, QStringLiteral("About Moravel"));
+    EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3 beta",
+                                           "Created for Veltrano Harddisk recorders."}));
+    EXPECT_TRUE(okIsDefault);
+    EXPECT_TRUE(iconShown);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(m_window.Window().isVisible());
+}
+
+TEST_F(QtWindowTest, TheAboutBoxEndsWithEscapeToo) {
+    m_window.Open({});
+    ModalAnswer<QDialog> about([](QDialog& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+    m_window.Frontend().UserCommand(res::kAboutCommand);
+    EXPECT_TRUE(about.Answered());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(QtWindowTest, TheWindowsCommandsHaveShortcuts) {
+    m_window.Open({});
+    std::map<QString, QKeySequence> shortcuts;
+    for (const QAction* action : m_window.Window().Commands()) {
+        shortcuts[action->text()] = action->shortcut();
+    }
+    EXPECT_EQ(shortcuts[QStringLiteral("&Open Disk Image...")], QKeySequence(QKeySequence::Open));
+    EXPECT_EQ(shortcuts[QStringLiteral("&About Moravel...")],
+              QKeySequence(QKeySequence::HelpContents));
+}
+
+// Answers the Open Disk Image dialog with the files, typed into its name field.
+void AnswerOpenDialog(QFileDialog& dialog, const QStringList& files) {
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
+    EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(dialog.nameFilters(),
+              (QStringList{"Disk images (*.img *.ima *.bin *.raw *.dd *.iso)", "All files (*)"}));
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    QStringList quoted;
+    for (const QString& file : files) {
+        quoted.push_back(QLatin1Char('"') + file + QLatin1Char('"'));
+    }
+    dialog.setDirectory(QFileInfo(files.front()).absolutePath());
+    name->setText(files.size() == 1 ? QFileInfo(files.front()).fileName() : quoted.join(' '));
+    static_cast<QDialog&>(dialog).accept();  // Open, as the button does
+}
+
+TEST_F(QtWindowTest, AnImageOpenedFromTheContextMenuBecomesADiskToBrowse) {
+    const std::string first = MakeRecorderDisk(m_dir);
+    m_window.Open({first});
+    TempDir other;
+    const std::string image = MakeRecorderDisk(other, "second.img");
+    ModalAnswer<QFileDialog> open(
+        [&](QFileDialog& dialog) { AnswerOpenDialog(dialog, {QString::fromStdString(image)}); });
+    ChooseFromContextMenu(m_window.Window(), QPoint(10, m_window.Window().height() - 5),
+                          QStringLiteral("&Open Disk Image..."));
+    ASSERT_TRUE(open.Answered());
+    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1, kDisk2}));
+    m_window.Walk({kDisk2, kFat, kRoot, kRecords});
+    EXPECT_EQ(m_window.RowNames(), kRecordNames);
+    const auto sources = m_window.Dialog().Drives().SourcePaths();
+    EXPECT_NE(std::find(sources.begin(), sources.end(), image), sources.end());
+
+    // Cancel adds nothing.
+    ModalAnswer<QFileDialog> cancel([](QFileDialog& dialog) { dialog.reject(); });
+    m_window.Frontend().UserCommand(res::kOpenImageCommand);
+    EXPECT_TRUE(cancel.Answered());
+    EXPECT_EQ(m_window.Children(nullptr).size(), 2u);
+}
+
+TEST_F(QtWindowTest, DroppedFilesBecomeDisks) {
+    m_window.Open({});
+    const std::string image = MakeRecorderDisk(m_dir);
+    qt::MainWindow& window = m_window.Window();
+
+    QMimeData remote;
+    remote.setUrls({QUrl(QStringLiteral("https://example.org/disk.img"))});
+    QDragEnterEvent refused(QPoint(50, 50), Qt::CopyAction, &remote, Qt::LeftButton,
+                            Qt::NoModifier);
+    refused.setAccepted(false);
+    QApplication::sendEvent(&window, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(image))});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    enter.setAccepted(false);
+    QApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1}));
+    m_window.Walk({kDisk1, kFat, kRoot});
+    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"README  .TXT"}));
+}
+
+// --- Message boxes
+
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    Qt::TextFormat format = Qt::AutoText;
+};
+
+TEST_F(QtWindowTest, MessageBoxesHaveTheirTextCaptionButtonsAndIcon) {
+    m_window.Open({});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    SeenBox seen;
+    const auto record = [&seen](QMessageBox& box) {
+        seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons(), box.textFormat()};
+    };
+
+    ModalAnswer<QMessageBox> cancel([&](QMessageBox& box) {
+        record(box);
+        QTest::mouseClick(box.button(QMessageBox::Cancel), Qt::LeftButton);
+    });
+    EXPECT_EQ(frontend.ShowMessage("The file will be copied in <multiple> parts.\nM\xFC"
+                                   "de",
+                                   "moravel", MessageButtons::OkCancel, MessageIcon::Exclamation),
+              MessageAnswer::Cancel);
+    EXPECT_EQ(seen.title, QStringLiteral("moravel"));
+    EXPECT_EQ(seen.text,
+              QString::fromUtf8("The file will be copied in <multiple> parts.\nM\u00FCde"));
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+    EXPECT_EQ(seen.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(seen.format, Qt::PlainText);
+
+    ModalAnswer<QMessageBox> ok([&](QMessageBox& box) {
+        record(box);
+        QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    EXPECT_EQ(frontend.ShowMessage("x", "t", MessageButtons::OkCancel, MessageIcon::Hand),
+              MessageAnswer::Ok);
+    EXPECT_EQ(seen.icon, QMessageBox::Critical);
+
+    ModalAnswer<QMessageBox> escape([&](QMessageBox& box) {
+        record(box);
+        QTest::keyClick(&box, Qt::Key_Escape);
+    });
+    EXPECT_EQ(frontend.ShowMessage("y", "t", MessageButtons::Ok, MessageIcon::None),
+              MessageAnswer::Ok);
+    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+TEST_F(QtWindowTest, AFailureOfTheWindowsOwnCodeBecomesAMessageBox) {
+    m_window.Open({});
+    QString text;
+    ModalAnswer<QMessageBox> box([&](QMessageBox& shown) {
+        text = shown.text();
+        shown.accept();
+    });
+    EXPECT_NO_THROW(m_window.Frontend().UserExpand(4711));  // no such item
+    EXPECT_TRUE(box.Answered());
+    EXPECT_EQ(text, QStringLiteral("This could not be done: no tree item 4711"));
+    EXPECT_TRUE(m_window.Window().isVisible());
+}
+
+// --- The pump
+
+TEST_F(QtWindowTest, ThePumpDispatchesOnlyOnceItsSliceHasPassed) {
+    m_window.Open({});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    bool delivered = false;
+    QTimer::singleShot(0, &m_window.Window(), [&] { delivered = true; });
+    frontend.SetPumpSlice(1'000'000'000'000);  // far longer than the case runs
+    const std::uint64_t pumps = frontend.EventPumps();
+    for (int i = 0; i < 1000; ++i) {
+        frontend.PumpMessages();
+    }
+    EXPECT_FALSE(delivered);
+    EXPECT_EQ(frontend.EventPumps(), pumps);
+    frontend.SetPumpSlice(0);
+    frontend.PumpMessages();
+    EXPECT_TRUE(delivered);
+    EXPECT_EQ(frontend.EventPumps(), pumps + 1);
+    EXPECT_GE(frontend.PumpSteps(), 1001u);
+}
+
+TEST_F(QtWindowTest, ScanProgressNoticesWaitOneAtATime) {
+    m_window.Open({});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    frontend.SetPumpSlice(0);
+    frontend.PumpMessages();
+    const std::uint64_t before = frontend.ScanProgressNotices();
+    for (int i = 0; i < 50; ++i) {
+        frontend.PostScanProgress();
+    }
+    frontend.PumpMessages();
+    EXPECT_EQ(frontend.ScanProgressNotices(), before + 1);
+    frontend.PumpMessages();
+    EXPECT_EQ(frontend.ScanProgressNotices(), before + 1);
+    frontend.PostScanProgress();
+    frontend.PumpMessages();
+    EXPECT_EQ(frontend.ScanProgressNotices(), before + 2);
+}
+
+TEST_F(QtWindowTest, TheBarShowsAScansProgressWhileItRuns) {
+    m_window.Open({MakeRecorderDisk(m_dir, "disk.img", 600)});
+    m_window.ClickButton(m_window.Walk({kDisk1, kFat, kRoot}));
+    qt::QtFrontend& frontend = m_window.Frontend();
+    frontend.SetPumpSlice(0);
+    std::vector<int> positions;
+    bool barShown = true;
+    QTimer sample;
+    sample.setInterval(0);
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+        if (m_window.Window().Status().FullText().startsWith(QStringLiteral("Scanning"))) {
+            positions.push_back(m_window.Window().Progress().value());
+            barShown = barShown && Shown(m_window.Window().Progress()) &&
+                       Shown(m_window.Window().Status());
+        }
+    });
+    sample.start();
+    m_window.Click(Item({kDisk1, kFat, kRoot, kMany}));
+    sample.stop();
+    ASSERT_GT(positions.size(), 100u);
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_GT(positions.back(), 50);
+    EXPECT_TRUE(barShown);
+    EXPECT_FALSE(Shown(m_window.Window().Progress()));
+    EXPECT_FALSE(Shown(m_window.Window().Status()));
+    EXPECT_EQ(m_window.Rows().size(), 600u);
+    EXPECT_GT(frontend.ScanProgressNotices(), 100u);
+}
+
+// --- What it looks like
+
+TEST_F(QtWindowTest, AScreenshotOfTheSampleDiskShowsTheWindowDrawn) {
+    const std::string sample = m_dir.File("sample.img");
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral(MORAVEL_SAMPLE_MAKER), {QString::fromStdString(sample)}),
+        0);
+    m_window.Open({sample});
+    QTreeWidgetItem* root = m_window.Walk({kDisk1, kFat, kRoot});
+    m_window.ClickButton(root);
+    ASSERT_EQ(Tree().currentItem(), root);
+    ASSERT_FALSE(m_window.Rows().empty());
+    m_window.ClickRow(0);
+
+    const QImage shot = m_window.Window().grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    ASSERT_TRUE(QDir().mkpath(QStringLiteral(MORAVEL_TEST_OUTPUT)));
+    const QString path = QStringLiteral(MORAVEL_TEST_OUTPUT "/moravel-window.png");
+    EXPECT_TRUE(shot.save(path));
+    std::cout << "screenshot: " << path.toStdString() << "\n";
+
+    // Not blank: many colours (text is smoothed), none of them almost everywhere.
+    std::map<QRgb, int> colours;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            ++colours[shot.pixel(x, y)];
+        }
+    }
+    int most = 0;
+    for (const auto& [colour, count] : colours) {
+        most = std::max(most, count);
+    }
+    EXPECT_GT(colours.size(), 30u);
+    EXPECT_LT(most, shot.width() * shot.height() * 9 / 10);
+    // Dark pixels (text, lines) inside the tree's and the list's rectangles.
+    const auto dark = [&shot](const QRect& area) {
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                count += qGray(shot.pixel(x, y)) < 96 ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    const qreal ratio = shot.devicePixelRatio();
+    const auto scaled = [ratio](const QRect& r) {
+        return QRect((r.topLeft().toPointF() * ratio).toPoint(), r.size() * ratio);
+    };
+    EXPECT_GT(dark(scaled(Tree().geometry())), 100);
+    EXPECT_GT(dark(scaled(List().geometry())), 100);
+}
+
+}  // namespace
+}  // namespace moravel::testing
