@@ -33,17 +33,17 @@ Widget* Take(const std::map<int, QWidget*>& controls, int id) {
 }
 
 // The local files among the dropped URLs.
-std::vector<std::string> LocalFiles(const QMimeData* data) {
-    std::vector<std::string> paths;
+QList<QUrl> LocalFiles(const QMimeData* data) {
+    QList<QUrl> files;
     if (data == nullptr || !data->hasUrls()) {
-        return paths;
+        return files;
     }
     for (const QUrl& url : data->urls()) {
         if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
-            paths.push_back(ToLocalPath(url.toLocalFile()));
+            files.push_back(url);
         }
     }
-    return paths;
+    return files;
 }
 
 }  // namespace
@@ -144,12 +144,12 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    const std::vector<std::string> paths = LocalFiles(event->mimeData());
-    if (paths.empty()) {
+    const QList<QUrl> files = LocalFiles(event->mimeData());
+    if (files.isEmpty()) {
         return;
     }
     event->acceptProposedAction();
-    m_events.UserDropFiles(paths);
+    m_events.UserDropUrls(files);
 }
 
 }  // namespace moravel::qt

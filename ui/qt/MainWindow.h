@@ -2,6 +2,8 @@
 
 #include <QDialog>
 #include <QEvent>
+#include <QList>
+#include <QUrl>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,7 +25,8 @@ class WindowEvents {
 public:
     // The close box, Enter or Escape.
     virtual void UserClose() = 0;
-    virtual void UserDropFiles(const std::vector<std::string>& paths) = 0;
+    // Local files dropped onto the window.
+    virtual void UserDropUrls(const QList<QUrl>& files) = 0;
     // The scan-progress notice posted to the window has come.
     virtual void ScanProgressDue() = 0;
 

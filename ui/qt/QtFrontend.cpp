@@ -102,7 +102,11 @@ QtFrontend::QtFrontend()
     m_pumpClock.start();
 }
 
-QtFrontend::~QtFrontend() = default;
+QtFrontend::~QtFrontend() {
+    // The dialog may be gone already: what the widgets still say as they go
+    // reaches no handler.
+    m_dialog = nullptr;
+}
 
 template <class Action>
 void QtFrontend::Guarded(Action&& action) {
@@ -498,6 +502,16 @@ void QtFrontend::UserDropFiles(const std::vector<std::string>& paths) {
         if (m_dialog != nullptr) {
             m_dialog->OnDropFiles(paths);
         }
+    });
+}
+
+void QtFrontend::UserDropUrls(const QList<QUrl>& files) {
+    Guarded([&] {
+        std::vector<std::string> paths;
+        for (const QUrl& url : files) {
+            paths.push_back(ToLocalPath(url.toLocalFile()));
+        }
+        UserDropFiles(paths);
     });
 }
 

@@ -74,7 +74,8 @@ public:
     void UserClose() override;
     // A context-menu command (or its shortcut).
     void UserCommand(unsigned command);
-    void UserDropFiles(const std::vector<std::string>& paths) override;
+    void UserDropFiles(const std::vector<std::string>& paths);
+    void UserDropUrls(const QList<QUrl>& files) override;
     // The expand button of an item: the expanding notice, then the item opens, or
     // loses its button when it has no children to show.
     void UserExpand(TreeItemHandle item);
