@@ -68,7 +68,11 @@ hints=$(xprop -id "$window" WM_NORMAL_HINTS)
 minimum=$(echo "$hints" | sed -n 's/.*minimum size: \([0-9]* by [0-9]*\).*/\1/p')
 maximum=$(echo "$hints" | sed -n 's/.*maximum size: \([0-9]* by [0-9]*\).*/\1/p')
 [ -n "$minimum" ] && [ "$minimum" = "$maximum" ] || fail "not of a fixed size: $hints"
-xprop -id "$window" _NET_WM_ICON | grep -q "Icon (" || fail "no window icon"
+icon=$(xprop -id "$window" _NET_WM_ICON)
+case $icon in
+    *"Icon ("*) ;;
+    *) fail "no window icon: $icon" ;;
+esac
 
 import -window "$window" "$output/moravel-xvfb-start.png"
 
