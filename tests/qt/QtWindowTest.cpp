@@ -414,6 +414,38 @@ TEST_F(QtWindowTest, ControlsAreShownAndEnabledByTheirIds) {
     frontend.ShowControl(12345, true);  // no such control: nothing happens
 }
 
+// Every step of the bar is drawn, at the next dispatch of the queue (Qt itself
+// repaints a bar only when it grows by a chunk, a few steps at a time).
+TEST_F(QtWindowTest, EveryStepOfTheBarIsPainted) {
+    m_window.Open({});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    QProgressBar& bar = m_window.Window().Progress();
+    frontend.ShowControl(res::kProgressBar, true);
+    ASSERT_TRUE(WaitUntil([&] { return bar.isVisible(); }));
+    QCoreApplication::processEvents();
+    struct Counter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    bar.installEventFilter(&counter);
+    frontend.SetPumpSlice(0);
+    for (int position = 1; position <= 10; ++position) {
+        const int before = counter.paints;
+        frontend.SetProgressPosition(position);
+        frontend.PumpMessages();
+        EXPECT_GT(counter.paints, before) << position;
+    }
+    // The same position again draws nothing.
+    const int before = counter.paints;
+    frontend.SetProgressPosition(10);
+    frontend.PumpMessages();
+    EXPECT_EQ(counter.paints, before);
+    bar.removeEventFilter(&counter);
+}
+
 // --- Closing
 
 TEST_F(QtWindowTest, EscapeClosesTheWindow) {

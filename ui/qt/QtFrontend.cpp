@@ -225,8 +225,15 @@ void QtFrontend::EnableControl(int id, bool enable) {
 
 void QtFrontend::SetProgressPosition(int position) {
     // A position outside the range shows as the nearer end.
-    m_window->Progress().setValue(
-        std::clamp(position, m_progressRange.first, m_progressRange.second));
+    const int shown = std::clamp(position, m_progressRange.first, m_progressRange.second);
+    QProgressBar& bar = m_window->Progress();
+    if (bar.value() == shown) {
+        return;
+    }
+    bar.setValue(shown);
+    // Qt repaints a bar at once only when its chunk would visibly grow (every 3 % or
+    // so); every step shows, at the next dispatch of the queue.
+    bar.update();
 }
 
 void QtFrontend::ShowNote(const std::string& text) {
