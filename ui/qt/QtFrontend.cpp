@@ -113,15 +113,23 @@ void QtFrontend::Guarded(Action&& action) {
     try {
         action();
     } catch (const std::bad_alloc&) {
-        QMessageBox::critical(DialogParent(), QString::fromStdString(ApplicationTitle()),
-                              QStringLiteral("There is not enough memory for this."));
+        ShowOwnFailure("There is not enough memory for this.");
     } catch (const std::exception& failure) {
-        QMessageBox::critical(
-            DialogParent(), QString::fromStdString(ApplicationTitle()),
-            QStringLiteral("This could not be done: ") + FromDisk(failure.what()));
+        ShowOwnFailure("This could not be done: ", failure.what());
     } catch (...) {
-        QMessageBox::critical(DialogParent(), QString::fromStdString(ApplicationTitle()),
-                              QStringLiteral("This could not be done: an unknown failure."));
+        ShowOwnFailure("This could not be done: an unknown failure.");
+    }
+}
+
+void QtFrontend::ShowOwnFailure(const char* text, const char* detail) noexcept {
+    try {
+        QMessageBox box(QMessageBox::Critical, QString::fromStdString(ApplicationTitle()),
+                        QString::fromLatin1(text) + FromDisk(detail), QMessageBox::Ok,
+                        DialogParent());
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    } catch (...) {
+        // Not even the message box could be shown: the window goes on regardless.
     }
 }
 

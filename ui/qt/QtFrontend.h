@@ -119,6 +119,8 @@ private:
     // rather than thrown into Qt's event dispatch.
     template <class Action>
     void Guarded(Action&& action);
+    // A failure of the window's own code, in a message box; nothing escapes.
+    void ShowOwnFailure(const char* text, const char* detail = "") noexcept;
 
     std::unique_ptr<MainWindow> m_window;
     MainDialog* m_dialog = nullptr;
