@@ -210,7 +210,10 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
         FUZZ_CHECK(children.empty(), "a boot sector without 512-byte sectors gave children");
         return 0;
     }
-    const bool fat32 = type == 0x0B || type == 0x0C;
+    // Without a partition type (a floppy), a boot sector with only a 32-bit FAT
+    // size is taken for FAT32.
+    const bool fat32 = type == 0x0B || type == 0x0C ||
+                       (floppy && ReadLe16(b, 22) == 0 && ReadLe32(b, 36) != 0);
     const std::uint16_t kind = fat32 ? Fat32 : total / sectorsPerCluster < 4096 ? Fat12 : Fat16;
     const std::uint32_t sectorsPerFat = fat32 ? ReadLe32(b, 36) : ReadLe16(b, 22);
     // Where things lie, counted without a bound: a volume's sectors are numbered
