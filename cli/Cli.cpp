@@ -14,15 +14,6 @@ namespace moravel::cli {
 
 namespace {
 
-constexpr const char* kProgram = "moravel-cli";
-
-// Looking for the machine's own disks found some, and none of them could be
-// opened: reading them needs rights that the user does not have.
-bool NoDiskOpened(const DriveAccess& access) {
-    return !access.DetectProblems().empty() && access.GetHardDiskCount() <= 0 &&
-           access.GetFloppyCount() == 0;
-}
-
 void ReportNoDisk(const std::vector<OpenError>& problems, std::ostream& err) {
     for (const OpenError& problem : problems) {
         err << kProgram << ": " << EscapeControls(problem.path) << ": "
@@ -211,7 +202,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         frontend.Report(std::string(kProgram) + ": cannot open " + problem.path + ": " +
                         problem.reason);
     }
-    if (NoDiskOpened(access)) {
+    if (access.NoFoundDiskOpened()) {
         ReportNoDisk(access.DetectProblems(), err);
         return kExitFailureShown;
     }

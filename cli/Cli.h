@@ -15,6 +15,9 @@ class CopyTarget;
 
 namespace moravel::cli {
 
+// The program's name, as its messages begin.
+inline constexpr char kProgram[] = "moravel-cli";
+
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailureShown = 1;  // a failure was shown (a copy did not succeed)
 inline constexpr int kExitUsage = 2;         // bad command line, or a path that leads nowhere

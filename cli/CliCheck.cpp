@@ -11,10 +11,6 @@ namespace moravel::cli {
 
 namespace {
 
-constexpr const char* kProgram = "moravel-cli";
-constexpr CopyControls kControls{1, 2, 3, 4};
-constexpr std::size_t kRangesShown = 10;
-
 // Takes every byte and keeps none: the check reads as a copy does.
 class DiscardedOutput final : public OutputFile {
 public:
@@ -52,14 +48,9 @@ void CollectFiles(const std::vector<ListedItem>& listed, std::vector<CheckedFile
 }
 
 std::string UnreadableText(const CopyReport& report) {
-    std::string text = std::to_string(report.filledSectors) +
-                       (report.filledSectors == 1 ? " sector" : " sectors") +
-                       " could not be read: bytes ";
-    for (std::size_t i = 0; i < report.filledRanges.size() && i < kRangesShown; ++i) {
-        text += (i == 0 ? "" : ", ") + std::to_string(report.filledRanges[i].first) + "-" +
-                std::to_string(report.filledRanges[i].last);
-    }
-    return text + (report.filledRanges.size() > kRangesShown ? ", ..." : "");
+    return std::to_string(report.filledSectors) +
+           (report.filledSectors == 1 ? " sector" : " sectors") + " could not be read: bytes " +
+           ByteRangesText(report.filledRanges);
 }
 
 }  // namespace
@@ -84,9 +75,9 @@ int RunCheck(const std::string& treePath, DriveTree& access, TreeWalker& walker,
     std::size_t unreadable = 0;
     std::size_t unchecked = 0;
     for (const CheckedFile& file : files) {
-        CopyTerminalFrontend frontend(terminal, *file.item, SaveChoice{"check", "check"}, kControls,
-                                      SteadySeconds());
-        CopyCommand command(frontend, access, discard, kControls);
+        CopyTerminalFrontend frontend(terminal, *file.item, SaveChoice{"check", "check"},
+                                      kTerminalControls, SteadySeconds());
+        CopyCommand command(frontend, access, discard, kTerminalControls);
         command.Run();
         terminal.ClearProgressLine();
         const CopyReport& report = command.Report();

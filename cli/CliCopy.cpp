@@ -14,12 +14,6 @@ namespace moravel::cli {
 
 namespace {
 
-constexpr const char* kProgram = "moravel-cli";
-
-// The window's controls as the command addresses them; of these the terminal
-// shows only the progress bar, as its progress line.
-constexpr CopyControls kControls{1, 2, 3, 4};
-
 volatile std::sig_atomic_t g_interrupted = 0;
 
 void OnInterrupt(int) {
@@ -143,9 +137,9 @@ int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
     if (stop == nullptr && environment.catchInterrupt) {
         stop = &g_interrupted;
     }
-    CopyTerminalFrontend frontend(terminal, source, choice, kControls,
+    CopyTerminalFrontend frontend(terminal, source, choice, kTerminalControls,
                                   environment.clock ? environment.clock : SteadySeconds(), stop);
-    CopyCommand command(frontend, access, target, kControls);
+    CopyCommand command(frontend, access, target, kTerminalControls);
     frontend.OnStop([&command] { command.RequestStop(); });
     command.Run();
     terminal.ClearProgressLine();

@@ -23,6 +23,10 @@ SecondsClock SteadySeconds();
 std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t fileSize,
                              double seconds);
 
+// The window's controls as the copy command addresses them; of these the
+// terminal shows only the progress bar, as its progress line.
+inline constexpr CopyControls kTerminalControls{1, 2, 3, 4};
+
 // The Copy File command's front end in a shell. It answers for the window: the
 // one selected row is the file that the tree path named, and the Save dialog
 // answers with the destination from the command line. Messages go to the

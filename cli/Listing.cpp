@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "Cli.h"
 #include "TerminalText.h"
 #include "tree/FatDate.h"
 #include "ui/FormatSize.h"
@@ -10,8 +11,6 @@
 namespace moravel::cli {
 
 namespace {
-
-constexpr std::string_view kProgram = "moravel-cli";
 
 // A cluster-chain directory is known by its disk, its volume and its first
 // cluster; two items with the same key show the same folder.

@@ -63,13 +63,18 @@ std::string FilledSectorsText(const CopyReport& report) {
                        (report.filledSectors == 1 ? " sector" : " sectors") +
                        " could not be read and " + (report.filledSectors == 1 ? "was" : "were") +
                        " filled with 0xE5 bytes: bytes ";
-    const std::size_t shown = std::min(report.filledRanges.size(), kFilledRangesShown);
+    text += ByteRangesText(report.filledRanges);
+    return text + (report.filledRanges.size() > kFilledRangesShown ? "" : ".");
+}
+
+std::string ByteRangesText(const std::vector<ByteRange>& ranges) {
+    std::string text;
+    const std::size_t shown = std::min(ranges.size(), kFilledRangesShown);
     for (std::size_t i = 0; i < shown; ++i) {
-        const ByteRange& range = report.filledRanges[i];
-        text +=
-            (i == 0 ? "" : ", ") + std::to_string(range.first) + "-" + std::to_string(range.last);
+        text += (i == 0 ? "" : ", ") + std::to_string(ranges[i].first) + "-" +
+                std::to_string(ranges[i].last);
     }
-    return text + (report.filledRanges.size() > shown ? ", ..." : ".");
+    return text + (ranges.size() > shown ? ", ..." : "");
 }
 
 CopyCommand::CopyCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,

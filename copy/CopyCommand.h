@@ -75,6 +75,8 @@ struct CopyReport {
 // "3 sectors could not be read and were filled with 0xE5 bytes: bytes 0-511,
 // 4096-5119." with the first ten ranges, then "...".
 std::string FilledSectorsText(const CopyReport& report);
+// The first ten ranges as "0-511, 4096-5119", then ", ..." when there are more.
+std::string ByteRangesText(const std::vector<ByteRange>& ranges);
 
 // The Copy File command: takes the file of the selected list row, asks where to
 // put it, refuses old FAT drives, decides on parts for FAT32, and copies the file

@@ -76,14 +76,16 @@ public:
     // With no disks named: the machine's whole disks that could not be opened
     // (most often for want of the rights to read them), with the reason.
     const std::vector<OpenError>& DetectProblems() const { return m_detectProblems; }
+    // The machine's disks were looked for, some were found, and none could be opened.
+    bool NoFoundDiskOpened() const {
+        return !m_detectProblems.empty() && m_hardDiskCount <= 0 && m_floppyCount == 0;
+    }
 
     // Adds a disk image (or a device) after the disks of the table, as the next
     // hard disk or floppy; its item lives as long as the table. Null, with the
     // reason in error, when it cannot be opened or no drive number is left (and
     // always through the BIOS services, which know only their own disks).
     DriveItem* AddDisk(const std::string& path, bool floppy, OpenError& error);
-    // The disks added so far, in the order they came.
-    const std::deque<DriveItem>& AddedDisks() const { return m_addedDisks; }
 
     // Reads the item's run of m_sectorCount sectors from m_partitionStart +
     // m_relativeSector into the buffer. 1 when the run came in whole at the first
@@ -144,6 +146,7 @@ private:
     DriveAccessOptions m_options;
     std::vector<OpenError> m_openProblems;
     std::vector<OpenError> m_detectProblems;
+    // Disks added after the table was filled; a deque keeps their addresses.
     std::deque<DriveItem> m_addedDisks;
 
     std::intptr_t m_hVxd = disk32::kInvalidDriverHandle;

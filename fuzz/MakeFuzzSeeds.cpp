@@ -76,23 +76,16 @@ ImageFile Scratch(const std::string& name, std::uint64_t bytes) {
     return ImageFile((g_scratch / (name + ".img")).string(), bytes);
 }
 
-FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
-    FileSpec file;
-    file.shortName = shortName;
-    file.longName = longName;
-    file.size = size;
-    return file;
-}
-
 // A few entries of every sort a recorder's folder holds: long names, a folder, a
 // deleted entry and a label.
 void FillVolume(FatVolumeBuilder& volume) {
     const auto records = volume.AddDirectory(volume.Root(), "RECORDS    ", "Recordings");
-    volume.AddFile(records, File("MOVIE~1 TS ", 1500, "Movie of the week.ts"));
-    volume.AddFile(records, File("NEWS    TS ", 700));
+    volume.AddFile(records, FileEntry("MOVIE~1 TS ", 1500, "Movie of the week.ts"));
+    volume.AddFile(records, FileEntry("NEWS    TS ", 700));
     const auto inner = volume.AddDirectory(records, "OLD        ");
-    volume.AddFile(inner, File("A       TXT", 20, "a rather long file name for one entry.txt"));
-    volume.AddFile(volume.Root(), File("SETTINGSDAT", 300));
+    volume.AddFile(inner,
+                   FileEntry("A       TXT", 20, "a rather long file name for one entry.txt"));
+    volume.AddFile(volume.Root(), FileEntry("SETTINGSDAT", 300));
     Bytes deleted = ShortEntry("GONE    TS ", 0x20, 3, 4000);
     deleted[0] = 0xE5;
     volume.AddRawEntry(volume.Root(), deleted);
@@ -133,10 +126,10 @@ Bytes RecorderDisk(bool partitionsOnly) {
         FillVolume(fat32);
         fat32.Write(image, kFat32Start);
         FatVolumeBuilder logical(Layout(16, kLogicalSectors, 2, 1));
-        logical.AddFile(logical.Root(), File("LOGICAL TXT", 100, "On a logical volume.txt"));
+        logical.AddFile(logical.Root(), FileEntry("LOGICAL TXT", 100, "On a logical volume.txt"));
         logical.Write(image, kExtended + kLogical);
         FatVolumeBuilder second(Layout(16, kLogicalSectors, 2, 1));
-        second.AddFile(second.Root(), File("SECOND  TXT", 50));
+        second.AddFile(second.Root(), FileEntry("SECOND  TXT", 50));
         second.Write(image, kExtended + kSecondLink + kLogical);
     }
     return Records(image);
@@ -161,7 +154,7 @@ Bytes LargeFileDisk() {
     VolumeLayout layout = Layout(16, 9'000'000, 255, 1);
     FatVolumeBuilder volume(layout);
     const auto folder = volume.AddDirectory(volume.Root(), "RECORDS    ");
-    FileSpec movie = File("BIG     TS ", (4ull << 30) + 1000, "A long recording.ts");
+    FileSpec movie = FileEntry("BIG     TS ", (4ull << 30) + 1000, "A long recording.ts");
     movie.content = Content::Ends;
     const std::uint32_t seed = volume.AddFile(folder, movie);
     volume.Write(image, kStart);
@@ -190,7 +183,7 @@ Bytes RecordingBeyondTheDiskEnd() {
     // The cluster in which the disk ends, and ten on either side of it.
     const auto diskSectors = static_cast<std::uint32_t>(kFuzzDiskBytes / 512);
     const std::uint32_t last = (diskSectors - kStart - volume.DataStart()) / 8 + 2;
-    FileSpec movie = File("CUT     TS ", 20 * 4096, "Cut at the end of the disk.ts");
+    FileSpec movie = FileEntry("CUT     TS ", 20 * 4096, "Cut at the end of the disk.ts");
     movie.content = Content::Ends;
     movie.clusters.emplace();
     for (std::uint32_t c = last - 10; c < last + 10; ++c) {

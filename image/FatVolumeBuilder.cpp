@@ -28,6 +28,16 @@ VolumeLayout FloppyLayout() {
     return layout;
 }
 
+FileSpec FileEntry(const std::string& shortName, std::uint64_t size, const std::string& longName,
+                   Content content) {
+    FileSpec file;
+    file.shortName = shortName;
+    file.longName = longName;
+    file.size = size;
+    file.content = content;
+    return file;
+}
+
 std::uint8_t ContentByte(std::uint32_t seed, std::uint64_t offset) {
     std::uint64_t x = offset * 0x9E3779B97F4A7C15ull + seed * 0xD1B54A32D192ED03ull;
     x ^= x >> 29;

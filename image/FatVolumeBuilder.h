@@ -42,6 +42,10 @@ struct FileSpec {
     std::optional<std::uint32_t> directorySize;          // else size mod 2^32
 };
 
+// A file by its short name (11 bytes as stored), size and long name.
+FileSpec FileEntry(const std::string& shortName, std::uint64_t size,
+                   const std::string& longName = "", Content content = Content::Full);
+
 // Byte o of the file with the given seed, for content checks.
 std::uint8_t ContentByte(std::uint32_t seed, std::uint64_t offset);
 

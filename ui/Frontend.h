@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "copy/CopyFrontend.h"
@@ -28,6 +30,18 @@ struct TreeNotification {
 };
 
 enum class ColumnAlignment { Left, Right };
+
+// The file list's order, the same in every front end: ascending, ASCII letters
+// compared without regard to case, every other byte by its value (whatever the
+// locale); a name equal to one listed goes after it.
+inline bool ListSortsBefore(std::string_view a, std::string_view b) {
+    const auto fold = [](unsigned char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+    };
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [&fold](unsigned char x, unsigned char y) { return fold(x) < fold(y); });
+}
 
 // The window operations that the main dialog's logic needs, on top of what the
 // core and the copy need. A front end (the desktop window, the headless one of the tests)

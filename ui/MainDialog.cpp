@@ -104,8 +104,7 @@ void MainDialog::ShowOpenProblems() {
             (text.empty() ? "" : "; ") + problem.path + " could not be opened: " + problem.reason;
     }
     const auto& unreadable = m_driveAccess.DetectProblems();
-    if (text.empty() && !unreadable.empty() && m_driveAccess.GetHardDiskCount() <= 0 &&
-        m_driveAccess.GetFloppyCount() == 0) {
+    if (text.empty() && m_driveAccess.NoFoundDiskOpened()) {
         text = "No disk could be opened:";
         for (const OpenError& problem : unreadable) {
             text += " " + problem.path + " (" + problem.reason + ")";

@@ -8,14 +8,6 @@ namespace moravel::testing {
 
 namespace {
 
-FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
-    FileSpec file;
-    file.shortName = shortName;
-    file.longName = longName;
-    file.size = size;
-    return file;
-}
-
 VolumeLayout Fat32Layout(std::uint32_t totalSectors, std::uint8_t sectorsPerCluster) {
     VolumeLayout layout;
     layout.fatBits = 32;
@@ -61,18 +53,18 @@ RecorderDisk::RecorderDisk(const TempDir& dir) : path(dir.File("recorder.img")) 
     FatVolumeBuilder fat32(Fat32Layout(kFat32Sectors, 64));
     const auto records = fat32.AddDirectory(fat32.Root(), "RECORDS    ");
     fat32.AddDirectory(fat32.Root(), "LONGFO~1   ", "Long folder name");
-    FileSpec movie = File("MOVIE   TS ", kMovieSize, "Movie.ts");
+    FileSpec movie = FileEntry("MOVIE   TS ", kMovieSize, "Movie.ts");
     movie.content = Content::Ends;
     movieSeed = fat32.AddFile(records, movie);
-    fat32.AddFile(records, File("VIDEO~1 MPG", 2000, "VIDEO.MPG"));
-    fat32.AddFile(records, File("VIDEO   MPG", 1280));
-    fat32.AddFile(records, File("SAMENA~1TS ", 100, "Same name.ts"));
-    fat32.AddFile(records, File("SAMENA~2TS ", 200, "Same name.ts"));
-    fat32.AddFile(records, File("CAF~1   TS ", 1023, "Caf\xE9 \x80.ts"));
-    fat32.AddFile(records, File("R\xC9SUM\xC9  TXT", 1048576));
-    fat32.AddFile(records, File("AB~1       ", 5, "a/b"));
+    fat32.AddFile(records, FileEntry("VIDEO~1 MPG", 2000, "VIDEO.MPG"));
+    fat32.AddFile(records, FileEntry("VIDEO   MPG", 1280));
+    fat32.AddFile(records, FileEntry("SAMENA~1TS ", 100, "Same name.ts"));
+    fat32.AddFile(records, FileEntry("SAMENA~2TS ", 200, "Same name.ts"));
+    fat32.AddFile(records, FileEntry("CAF~1   TS ", 1023, "Caf\xE9 \x80.ts"));
+    fat32.AddFile(records, FileEntry("R\xC9SUM\xC9  TXT", 1048576));
+    fat32.AddFile(records, FileEntry("AB~1       ", 5, "a/b"));
     const auto sub = fat32.AddDirectory(records, "SUB        ");
-    fat32.AddFile(sub, File("DEEPFI~1BIN", 4096, "Deep file.bin"));
+    fat32.AddFile(sub, FileEntry("DEEPFI~1BIN", 4096, "Deep file.bin"));
     fat32.Write(image, kFat32Start);
     movieFirstCluster = fat32.FileClusters(movieSeed).front();
     recordsFirstCluster = fat32.DirectoryClusters(records).front();
@@ -84,16 +76,16 @@ RecorderDisk::RecorderDisk(const TempDir& dir) : path(dir.File("recorder.img")) 
     layout16.reservedSectors = 4;
     FatVolumeBuilder fat16(layout16);
     fat16.AddVolumeLabel("RECORDER   ");
-    fat16.AddFile(fat16.Root(), File("NOTES   TXT", 1792));
+    fat16.AddFile(fat16.Root(), FileEntry("NOTES   TXT", 1792));
     const auto docs = fat16.AddDirectory(fat16.Root(), "DOCS       ");
-    fat16.AddFile(docs, File("README~1TXT", 10, "Readme.txt"));
+    fat16.AddFile(docs, FileEntry("README~1TXT", 10, "Readme.txt"));
     fat16.Write(image, kFat16Start);
 
     VolumeLayout layout12 = FloppyLayout();
     layout12.heads = 255;  // a partition of a hard disk: the disk's geometry
     layout12.sectorsPerTrack = 63;
     FatVolumeBuilder fat12(layout12);
-    fat12.AddFile(fat12.Root(), File("SMALL   DAT", 1024));
+    fat12.AddFile(fat12.Root(), FileEntry("SMALL   DAT", 1024));
     fat12.Write(image, kExtendedStart + kLogicalOffset);
 }
 
@@ -104,13 +96,13 @@ CopyDisk::CopyDisk(const TempDir& dir) : path(dir.File("copy-source.img")) {
     image.WriteSector(0, PartitionSector({Entry(0x0C, kStart, kSectors)}));
     FatVolumeBuilder fat32(Fat32Layout(kSectors, 1));
     const auto records = fat32.AddDirectory(fat32.Root(), "RECORDS    ");
-    movieSeed = fat32.AddFile(records, File("MOVIE   TS ", kMovieSize, "Movie.ts"));
-    FileSpec sparse = File("SPARSE  TS ", kSparseSize, "Sparse.ts");
+    movieSeed = fat32.AddFile(records, FileEntry("MOVIE   TS ", kMovieSize, "Movie.ts"));
+    FileSpec sparse = FileEntry("SPARSE  TS ", kSparseSize, "Sparse.ts");
     sparse.content = Content::Ends;
     sparseSeed = fat32.AddFile(records, sparse);
-    cafeSeed = fat32.AddFile(records, File("CAF~1   TS ", kCafeSize, "Caf\xE9 \x80.ts"));
-    fat32.AddFile(records, File("AB~1       ", 700, "a/b"));
-    trailerSeed = fat32.AddFile(records, File("TRAILER TS ", kTrailerSize));
+    cafeSeed = fat32.AddFile(records, FileEntry("CAF~1   TS ", kCafeSize, "Caf\xE9 \x80.ts"));
+    fat32.AddFile(records, FileEntry("AB~1       ", 700, "a/b"));
+    trailerSeed = fat32.AddFile(records, FileEntry("TRAILER TS ", kTrailerSize));
     fat32.Write(image, kStart);
     if (fat32.ClusterBytes() != kClusterBytes) {
         throw std::logic_error("the copy disk's clusters are not 512 bytes");
@@ -133,7 +125,7 @@ std::string MakeFloppy(const TempDir& dir) {
     const std::string path = dir.File("floppy.img");
     const ImageFile image(path, 2880 * 512);
     FatVolumeBuilder floppy(FloppyLayout());
-    floppy.AddFile(floppy.Root(), File("FLOPPY  TXT", 300));
+    floppy.AddFile(floppy.Root(), FileEntry("FLOPPY  TXT", 300));
     floppy.Write(image, 0);
     return path;
 }
@@ -145,8 +137,8 @@ std::string MakeDiskWithMissingDirectoryCluster(const TempDir& dir) {
     image.WriteSector(0, PartitionSector({Entry(0x0C, kStart, 70'000)}));
     FatVolumeBuilder fat32(Fat32Layout(70'000, 1));
     const auto broken = fat32.AddDirectory(fat32.Root(), "BROKEN     ");
-    fat32.AddFile(broken, File("LOST    TS ", 5000));
-    fat32.AddFile(fat32.Root(), File("KEPT    TS ", 700));
+    fat32.AddFile(broken, FileEntry("LOST    TS ", 5000));
+    fat32.AddFile(fat32.Root(), FileEntry("KEPT    TS ", 700));
     fat32.Write(image, kStart);
     // Everything from the folder's cluster on is gone.
     const std::uint32_t cluster = fat32.DirectoryClusters(broken).front();

@@ -64,21 +64,13 @@ struct Fat32Disk {
     FatVolumeBuilder volume;
 };
 
-FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
-    FileSpec file;
-    file.shortName = shortName;
-    file.longName = longName;
-    file.size = size;
-    return file;
-}
-
 // A file of one 32 KiB cluster whose chain leads back to it, on a volume whose FAT
 // has entries for more than 4 GiB of clusters: a walk cut only after as many
 // steps as the FAT has entries made it 4,294,977,296 bytes.
 TEST(MalformedDiskTest, ChainLoopsBackToFirstCluster) {
     TempDir dir;
     Fat32Disk disk(dir, "chain-loops-back-to-first-cluster", 64, 10'000'000);
-    const auto seed = disk.volume.AddFile(disk.volume.Root(), File("LOOP    TS ", 10'000));
+    const auto seed = disk.volume.AddFile(disk.volume.Root(), FileEntry("LOOP    TS ", 10'000));
     disk.Write();
     ASSERT_GT(std::uint64_t{disk.volume.SectorsPerFat()} * 128 * 32768, 1ull << 32);
     const auto clusters = disk.volume.FileClusters(seed);
@@ -104,7 +96,7 @@ TEST(MalformedDiskTest, Fat32RootDirectoryChainLoops) {
     Fat32Disk disk(dir, "fat32-root-directory-chain-loops");
     for (int i = 0; i < 32; ++i) {  // two 512-byte clusters full of entries: no end mark
         disk.volume.AddFile(disk.volume.Root(),
-                            File("FILE" + std::to_string(10 + i) + "  TS ", 100));
+                            FileEntry("FILE" + std::to_string(10 + i) + "  TS ", 100));
     }
     disk.Write();
     const auto root = disk.volume.DirectoryClusters(disk.volume.Root());
@@ -191,7 +183,7 @@ TEST(MalformedDiskTest, FoldersShareSubfolders40Levels) {
 TEST(MalformedDiskTest, Fat32FatLargerThanThePartition) {
     TempDir dir;
     Fat32Disk disk(dir, "fat32-fat-larger-than-the-partition");
-    disk.volume.AddFile(disk.volume.Root(), File("KEPT    TS ", 700));
+    disk.volume.AddFile(disk.volume.Root(), FileEntry("KEPT    TS ", 700));
     disk.Write();
     Bytes sectorsPerFat(4);
     WriteLe32(sectorsPerFat, 0, 0x00800000);
@@ -211,7 +203,7 @@ TEST(MalformedDiskTest, Fat32FatLargerThanThePartition) {
 TEST(MalformedDiskTest, ImageEndsBeforeTheVolume) {
     TempDir dir;
     Fat32Disk disk(dir, "image-ends-before-the-volume");
-    FileSpec movie = File("MOVIE   TS ", 100'000);
+    FileSpec movie = FileEntry("MOVIE   TS ", 100'000);
     movie.content = Content::Full;
     const auto seed = disk.volume.AddFile(disk.volume.Root(), movie);
     disk.Write();
@@ -243,8 +235,8 @@ TEST(MalformedDiskTest, ImageEndsBeforeTheVolume) {
 TEST(MalformedDiskTest, CheckNamesTheBytesACopyCouldNotRead) {
     TempDir dir;
     Fat32Disk disk(dir, "image-ends-before-the-volume");
-    disk.volume.AddFile(disk.volume.Root(), File("SMALL   TS ", 700));  // before the cut
-    const auto seed = disk.volume.AddFile(disk.volume.Root(), File("MOVIE   TS ", 100'000));
+    disk.volume.AddFile(disk.volume.Root(), FileEntry("SMALL   TS ", 700));  // before the cut
+    const auto seed = disk.volume.AddFile(disk.volume.Root(), FileEntry("MOVIE   TS ", 100'000));
     disk.Write();
     const auto clusters = disk.volume.FileClusters(seed);
     const std::uint64_t cut =
@@ -281,8 +273,9 @@ TEST(MalformedDiskTest, CheckNamesTheBytesACopyCouldNotRead) {
 TEST(MalformedDiskTest, NamesHoldControlCharacters) {
     TempDir dir;
     Fat32Disk disk(dir, "names-hold-control-characters");
-    disk.volume.AddFile(disk.volume.Root(), File("EVIL    TS ", 300, "Evil\x1b]0;owned\x07\t.ts"));
-    disk.volume.AddFile(disk.volume.Root(), File("DOTDOT     ", 200, ".."));
+    disk.volume.AddFile(disk.volume.Root(),
+                        FileEntry("EVIL    TS ", 300, "Evil\x1b]0;owned\x07\t.ts"));
+    disk.volume.AddFile(disk.volume.Root(), FileEntry("DOTDOT     ", 200, ".."));
     disk.Write();
 
     const CliRun list = RunList({"--disk", disk.image.Path(), "list", kRoot});

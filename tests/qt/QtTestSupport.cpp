@@ -17,13 +17,9 @@ constexpr std::uint32_t kFat32Start = 2048;
 constexpr std::uint32_t kFat32Sectors = 16'000'000;
 constexpr std::uint32_t kUnknownStart = kFat32Start + kFat32Sectors;
 
+// Files whose first and last clusters hold their pattern: quick to build.
 FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
-    FileSpec file;
-    file.shortName = shortName;
-    file.longName = longName;
-    file.size = size;
-    file.content = Content::Ends;
-    return file;
+    return testing::FileEntry(shortName, size, longName, Content::Ends);
 }
 
 }  // namespace

@@ -7,17 +7,6 @@
 
 namespace moravel {
 
-namespace {
-
-// The list's order: ascending, letters compared without regard to case.
-bool SortsBefore(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(),
-        [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
-}
-
-}  // namespace
-
 HeadlessFrontend::HeadlessFrontend() {
     m_tree[kTreeTop] = TreeNode{};
     // As the window's resources lay them out: the bar and the status line start hidden.
@@ -181,7 +170,7 @@ int HeadlessFrontend::InsertListRow(const std::string& text, DriveItem* data) {
     Record("InsertListRow(" + text + ")");
     const auto at = std::upper_bound(m_rows.begin(), m_rows.end(), text,
                                      [](const std::string& value, const ListRow& row) {
-                                         return SortsBefore(value, row.texts[0]);
+                                         return ListSortsBefore(value, row.texts[0]);
                                      });
     const auto index = static_cast<int>(at - m_rows.begin());
     m_rows.insert(at, ListRow{{text, "", ""}, data});

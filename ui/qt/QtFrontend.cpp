@@ -25,17 +25,6 @@ namespace moravel::qt {
 
 namespace {
 
-// The list's order: ascending, ASCII letters compared without regard to case,
-// every other byte by its value; a name equal to one listed goes after it.
-bool SortsBefore(const std::string& a, const std::string& b) {
-    const auto fold = [](unsigned char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-    };
-    return std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(),
-        [&fold](unsigned char x, unsigned char y) { return fold(x) < fold(y); });
-}
-
 Qt::Alignment AlignmentOf(ColumnAlignment alignment) {
     return (alignment == ColumnAlignment::Right ? Qt::AlignRight : Qt::AlignLeft) |
            Qt::AlignVCenter;
@@ -435,9 +424,10 @@ void QtFrontend::DeleteAllListRows() {
 }
 
 int QtFrontend::InsertListRow(const std::string& text, DriveItem* data) {
-    const auto at = std::upper_bound(
-        m_rows.begin(), m_rows.end(), text,
-        [](const std::string& value, const ListRow& row) { return SortsBefore(value, row.text); });
+    const auto at = std::upper_bound(m_rows.begin(), m_rows.end(), text,
+                                     [](const std::string& value, const ListRow& row) {
+                                         return ListSortsBefore(value, row.text);
+                                     });
     const auto index = static_cast<int>(at - m_rows.begin());
     auto* item = new QTreeWidgetItem;
     item->setText(0, FromDisk(text));
