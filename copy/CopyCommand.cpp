@@ -264,8 +264,9 @@ void CopyCommand::CopyClusters(const DriveItem& source) {
         End(CopyOutcome::Failed, "internal error 00025");
         return;
     }
-    if (m_drives.LoadFat(work, m_buffer.Bytes()) == 0) {
-        End(CopyOutcome::Failed, "internal error 00026");
+    if (m_drives.LoadFat(work, m_buffer.Bytes(), &m_stopRequested) == 0) {
+        m_report.stopped = m_stopRequested;
+        End(CopyOutcome::Failed, m_stopRequested ? "" : "internal error 00026");
         return;
     }
     const FatImage fat{m_buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),

@@ -191,8 +191,10 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
         ShowFailure(Frontend(), "internal error 00019");
         return;
     }
-    if (LoadFat(item, fatBuffer.Bytes()) == 0) {
-        ShowFailure(Frontend(), "internal error 00020");
+    if (LoadFat(item, fatBuffer.Bytes(), &m_scansStopped) == 0) {
+        if (!m_scansStopped) {
+            ShowFailure(Frontend(), "internal error 00020");
+        }
         return;
     }
     const FatImage fat{fatBuffer.Bytes(), LastClusterOf(item)};
@@ -274,6 +276,11 @@ void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<
                                                   fileClusters * clusterBytes);
         }
         item.m_children.Append(std::move(child));
+    }
+    // The last entry's chain may have been a long one: the window is served once
+    // more before the folder's tables are let go and its list is filled.
+    if (!m_scansStopped) {
+        Frontend().PumpMessages();
     }
 }
 

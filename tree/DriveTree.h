@@ -48,10 +48,11 @@ public:
     // cannot is neither allocated nor read.
     bool FatFits(const DriveItem& item) const;
 
-    // Fills fat (m_sectorsPerFat sectors) with the volume's first FAT copy, or the
-    // second one when the first does not read whole. 0 when neither does, or when
-    // the FAT does not fit.
-    int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat);
+    // Fills fat (m_sectorsPerFat sectors) with the volume's first FAT copy; a piece
+    // of it that does not read whole is taken from the second copy. Serves the
+    // front end's messages after each piece. 0 when a piece reads from neither,
+    // when the FAT does not fit, or when *stop was set meanwhile.
+    int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop = nullptr);
 
     // The number of clusters in a chain, up to its end or its first cluster that
     // came before (a chain that runs in a cycle); 0 for an empty one.

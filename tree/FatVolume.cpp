@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -114,19 +115,31 @@ bool DriveTree::FatFits(const DriveItem& item) const {
     return !disk || end <= *disk;
 }
 
-int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat) {
-    if (!FatFits(item)) {
+int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop) {
+    if (!FatFits(item) || fat.size() < SectorsToBytes(item.m_sectorsPerFat)) {
         return 0;
     }
+    // A FAT32 table of a large disk runs to a hundred megabytes and more: it is read
+    // in pieces, and the window is served between them. A piece that cannot be read
+    // from the first copy is taken from the second, which follows it directly.
+    constexpr std::uint32_t kPieceSectors = 8192;
     DriveItem work = item;
-    work.m_sectorCount = item.m_sectorsPerFat;
-    work.m_relativeSector = item.m_reservedSectors;
-    if (ReadSectors(work, &Chs(), fat) != 0) {
-        return 1;
+    for (std::uint32_t done = 0; done < item.m_sectorsPerFat; done += work.m_sectorCount) {
+        work.m_sectorCount = std::min(kPieceSectors, item.m_sectorsPerFat - done);
+        work.m_relativeSector = item.m_reservedSectors + done;
+        const auto piece = fat.subspan(static_cast<std::size_t>(SectorsToBytes(done)));
+        if (ReadSectors(work, &Chs(), piece) == 0) {
+            work.m_relativeSector += item.m_sectorsPerFat;
+            if (ReadSectors(work, &Chs(), piece) == 0) {
+                return 0;
+            }
+        }
+        Frontend().PumpMessages();
+        if (stop != nullptr && *stop) {
+            return 0;
+        }
     }
-    // The first copy is damaged: the second one follows it directly.
-    work.m_relativeSector += item.m_sectorsPerFat;
-    return ReadSectors(work, &Chs(), fat);
+    return 1;
 }
 
 std::uint32_t DriveTree::CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "CopyFixture.h"
 #include "copy/PartNames.h"
@@ -318,12 +319,18 @@ TEST_F(CopyTest, ClustersThatLieTogetherAreReadTogether) {
     EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
     ExpectContent(target.files["/media/usb/Scattered.ts"], file.size,
                   [&](std::uint64_t o) { return ContentByte(seed, o); });
-    // The FAT, then one read for each run of clusters that follow one another.
+    // The FAT (in pieces), then one read for each run of clusters that follow one
+    // another.
     const auto& reads = m_opener.Log().reads;
-    ASSERT_EQ(reads.size(), 4u);
-    EXPECT_EQ(reads[1].bytes, 4u * 4096);
-    EXPECT_EQ(reads[2].bytes, 2u * 4096);
-    EXPECT_EQ(reads[3].bytes, 1u * 4096);
+    ASSERT_GE(reads.size(), 4u);
+    const std::uint64_t dataStart = (kPartitionStart + m_volume->DataStart()) * 512;
+    for (std::size_t i = 0; i + 3 < reads.size(); ++i) {
+        EXPECT_LT(reads[i].offset, dataStart) << "read " << i;
+    }
+    const std::size_t first = reads.size() - 3;
+    EXPECT_EQ(reads[first].bytes, 4u * 4096);
+    EXPECT_EQ(reads[first + 1].bytes, 2u * 4096);
+    EXPECT_EQ(reads[first + 2].bytes, 1u * 4096);
     EXPECT_EQ(target.files["/media/usb/Scattered.ts"].writes, 7);  // still one per cluster
 }
 
@@ -606,24 +613,40 @@ TEST_F(CopyTest, ANestedClickOnCopyFileIsIgnored) {
     EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
 }
 
+// A close while the FAT is read (in several pieces here) or while clusters are
+// copied: the copy stops at the next pump step, and the window then closes.
 TEST_F(CopyTest, ClosingTheWindowDuringACopyStopsItAndThenCloses) {
     Volume(8);
     const auto seed = AddRecording("MOVIE   TS ", 20 * 4096, "Movie.ts", Content::Full);
-    MemoryTarget target("NTFS");
-    Start(target);
-    SelectFile("Movie.ts");
-    bool closedAtOnce = true;
-    m_frontend.Post([&] {
-        m_frontend.UserClose();
-        closedAtOnce = m_frontend.Closed();
-    });
-    CopyTo("/media/usb/Movie.ts");
-    EXPECT_FALSE(closedAtOnce);
-    EXPECT_TRUE(m_frontend.Closed());
-    // The cluster being copied when the close came was finished, and kept.
-    ExpectContent(target.files["/media/usb/Movie.ts"], 4096,
-                  [&](std::uint64_t o) { return ContentByte(seed, o); });
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    for (const bool whileCopying : {false, true}) {
+        MemoryTarget target("NTFS");
+        Start(target);
+        SelectFile("Movie.ts");
+        std::optional<bool> closedAtOnce;
+        int fatReads = 0;
+        m_frontend.OnPumpStep([&] {
+            if (!closedAtOnce && m_frontend.IsVisible(res::kProgressBar) == whileCopying) {
+                fatReads = static_cast<int>(m_opener.Log().reads.size());
+                m_frontend.UserClose();
+                closedAtOnce = m_frontend.Closed();
+            }
+        });
+        m_opener.Log().reads.clear();
+        CopyTo("/media/usb/Movie.ts");
+        m_frontend.OnPumpStep(nullptr);
+        EXPECT_EQ(closedAtOnce, false);
+        EXPECT_TRUE(m_frontend.Closed());
+        EXPECT_TRUE(m_frontend.Messages().empty());
+        if (whileCopying) {
+            // The cluster being copied when the close came was finished, and kept.
+            ExpectContent(target.files["/media/usb/Movie.ts"], 4096,
+                          [&](std::uint64_t o) { return ContentByte(seed, o); });
+        } else {
+            // Not one piece of the FAT more is read, nor any cluster.
+            EXPECT_EQ(m_opener.Log().reads.size(), static_cast<std::size_t>(fatReads));
+            EXPECT_EQ(target.files["/media/usb/Movie.ts"].size, 0u);
+        }
+    }
 }
 
 TEST_F(CopyTest, ADoubleClickHidesTheCopyResult) {
@@ -699,9 +722,15 @@ TEST_F(CopyTest, AHandlerThatThrowsInAPumpStepFailsTheCopyAndLeavesWhatWasWritte
     FileSystemTarget files;
     Start(files);
     SelectFile("Movie.ts");
-    // The first pump step follows the first cluster, which the output may still
-    // hold then, unwritten, in the copy's buffer.
-    m_frontend.Post([] { throw std::runtime_error("a handler failed"); });
+    // The first pump step after the copy began follows the first cluster, which
+    // the output may still hold then, unwritten, in the copy's buffer.
+    bool thrown = false;
+    m_frontend.OnPumpStep([&] {
+        if (!thrown && m_frontend.IsVisible(res::kProgressBar)) {
+            thrown = true;
+            throw std::runtime_error("a handler failed");
+        }
+    });
     EXPECT_NO_THROW(CopyTo(m_dir.File("Movie.ts")));
     EXPECT_EQ(m_frontend.StatusText(), kFailed);
     EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("This could not be done: a handler failed"));

@@ -218,6 +218,52 @@ TEST_F(VolumeTest, TheFatLoadFallsBackToTheSecondCopy) {
     EXPECT_EQ(m_access->LoadFat(*Expand(Disk(0)).back(), fat), 0);
 }
 
+// A large FAT is read in pieces: each piece that does not read from the first copy
+// comes from the second, and the load fails only where neither copy reads.
+TEST_F(VolumeTest, EachPieceOfALargeFatFallsBackOnItsOwn) {
+    constexpr std::uint32_t kFatSectors = 20'000;  // more than two pieces
+    constexpr std::uint32_t kFirst = 2048 + 32;
+    constexpr std::uint32_t kSecond = kFirst + kFatSectors;
+    const auto image = NewImage("disk.img", (2048 + 3'000'000ull) * 512);
+    image.WriteSector(0, PartitionSector({{0x0C, 2048, 3'000'000}}));
+    BootParameters boot;
+    boot.fat32 = true;
+    boot.totalSectors = 3'000'000;
+    boot.sectorsPerFat = kFatSectors;
+    boot.reservedSectors = 32;
+    image.WriteSector(2048, BootSectorBytes(boot));
+    // Each FAT sector says which copy it was read from, and where.
+    const auto mark = [&](std::uint32_t start, std::uint32_t at, std::uint8_t copy) {
+        std::vector<std::uint8_t> bytes(512, copy);
+        bytes[1] = static_cast<std::uint8_t>(at);
+        bytes[2] = static_cast<std::uint8_t>(at >> 8);
+        image.WriteSector(start + at, bytes);
+    };
+    const std::uint32_t probes[] = {0, 10, 8191, 8192, 12'000, 16'384, kFatSectors - 1};
+    for (const std::uint32_t at : probes) {
+        mark(kFirst, at, 1);
+        mark(kSecond, at, 2);
+    }
+    m_opener.MarkBad(image.Path(), kFirst + 10);       // first piece of copy 1
+    m_opener.MarkBad(image.Path(), kSecond + 12'000);  // second piece of copy 2
+    m_opener.MarkBad(image.Path(), kFirst + 19'999);   // last piece of copy 1
+    Open({image.Path()});
+    const DriveItem& root = *Expand(*Expand(Disk(0)).at(0)).back();
+
+    std::vector<std::uint8_t> fat(std::size_t{kFatSectors} * 512);
+    ASSERT_EQ(m_access->LoadFat(root, fat), 1);
+    for (const std::uint32_t at : probes) {
+        const bool fromSecond = at < 8192 || at >= 16'384;
+        EXPECT_EQ(fat[std::size_t{at} * 512], fromSecond ? 2 : 1) << "FAT sector " << at;
+        EXPECT_EQ(fat[std::size_t{at} * 512 + 1] | fat[std::size_t{at} * 512 + 2] << 8, at)
+            << "FAT sector " << at;
+    }
+
+    m_opener.MarkBad(image.Path(), kSecond + 8191);
+    Open({image.Path()});
+    EXPECT_EQ(m_access->LoadFat(*Expand(*Expand(Disk(0)).at(0)).back(), fat), 0);
+}
+
 TEST_F(VolumeTest, ChainsThroughTheAccessObject) {
     Open({});
     testing::FatTable table(16, 64);

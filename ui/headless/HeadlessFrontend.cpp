@@ -41,6 +41,9 @@ void HeadlessFrontend::PostScanProgress() {
 
 void HeadlessFrontend::PumpMessages() {
     ++m_pumps;
+    if (m_onPumpStep) {
+        m_onPumpStep();
+    }
     while (!m_queue.empty()) {
         auto message = std::move(m_queue.front());
         m_queue.pop_front();

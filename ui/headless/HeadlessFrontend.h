@@ -113,6 +113,9 @@ public:
     }
     // Runs as an extra handler of every scan-progress notice, during the pump step.
     void OnScanProgress(std::function<void()> handler) { m_onScanProgress = std::move(handler); }
+    // Test hook: runs at the start of every pump step, as a handler of an event
+    // that came in meanwhile would.
+    void OnPumpStep(std::function<void()> handler) { m_onPumpStep = std::move(handler); }
 
     // What the window shows and what was called.
     const std::vector<std::string>& Calls() const { return m_calls; }
@@ -156,6 +159,7 @@ private:
     int m_imageDialogs = 0;
     std::deque<std::function<void()>> m_queue;
     std::function<void()> m_onScanProgress;
+    std::function<void()> m_onPumpStep;
     int m_posts = 0;
     int m_pumps = 0;
 
