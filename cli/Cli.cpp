@@ -31,12 +31,10 @@ void ReportNoDisk(const std::vector<OpenError>& problems, std::ostream& err) {
 }  // namespace
 
 std::string UsageText() {
-    return "Usage: moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] list\n"
-           "                   [-r|--recursive] [--json] [TREEPATH]\n"
-           "       moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] copy\n"
-           "                   [--split auto|always] TREEPATH DEST\n"
-           "       moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] check\n"
-           "                   TREEPATH\n"
+    return "Usage: moravel-cli [DISK OPTIONS] list [-r|--recursive] [--json] [TREEPATH]\n"
+           "       moravel-cli [DISK OPTIONS] copy [--split auto|always] TREEPATH DEST\n"
+           "       moravel-cli [DISK OPTIONS] check TREEPATH\n"
+           "DISK OPTIONS: [--disk PATH]... [--floppy PATH]... [--bios-services] [--codepage N]\n"
            "\n"
            "list shows the drive tree of a harddisk video recorder's disk: disks,\n"
            "partitions, FAT copies, root directories, folders and files with their true\n"
@@ -58,7 +56,8 @@ std::string UsageText() {
            "TREEPATH names an item from the top level, components separated by '/':\n"
            "  \"Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS\"\n"
            "A component is a name as listed, a short name without its padding (VIDEO.MPG),\n"
-           "or #N, the N-th child counted from 1. Without TREEPATH the disks are listed.\n"
+           "either of them in any case (video.mpg), or #N, the N-th child counted from 1.\n"
+           "Without TREEPATH the disks are listed.\n"
            "\n"
            "Text lines: name, kind, for files the size and the byte count, and for files\n"
            "and folders the date of their last change, separated by tabs. copy prints\n"
@@ -114,6 +113,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     FinishSourceOptions(sources);
     line.platform = sources.platform;
     line.sources = sources.sources;
+    line.codePage = sources.codePage;
     if (!line.error.empty() || line.help || line.version) {
         return line;
     }
@@ -191,6 +191,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     DriveAccessOptions options;
     options.platform = line.platform;
     options.sources = line.sources;
+    options.codePage = line.codePage;
     options.opener = environment.opener;
     if (environment.findDisks) {
         options.findDisks = environment.findDisks;

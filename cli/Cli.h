@@ -40,6 +40,7 @@ struct CommandLine {
     bool version = false;
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;  // detect when neither --disk nor --floppy is given
+    unsigned codePage = kDefaultCodePage;
     std::string command;   // "list" or "copy"
     ListOptions list;
     CopyOptions copy;

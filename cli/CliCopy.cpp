@@ -8,7 +8,6 @@
 #include "CopyTerminalFrontend.h"
 #include "TerminalText.h"
 #include "copy/CopyCommand.h"
-#include "ui/Windows1252.h"
 
 namespace moravel::cli {
 
@@ -124,7 +123,7 @@ int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
             << " is: " << failure.message() << '\n';
         return kExitFailureShown;
     }
-    const SaveChoice choice = SaveChoiceFor(destination, Windows1252ToUtf8(source.EntryName()));
+    const SaveChoice choice = SaveChoiceFor(destination, std::string(source.EntryName()));
 
     FileSystemTarget fileSystem;
     SourceGuard guarded(environment.copyTarget != nullptr ? *environment.copyTarget : fileSystem,

@@ -1,18 +1,10 @@
 #include "TreePath.h"
 
-#include "ui/Windows1252.h"
+#include "tree/NameText.h"
 
 namespace moravel::cli {
 
 namespace {
-
-constexpr std::size_t kShortNameLength = 12;  // 8 name bytes, '.', 3 extension bytes
-constexpr std::size_t kShortNameDot = 8;
-
-std::string_view TrimTrailingBlanks(std::string_view text) {
-    const auto end = text.find_last_not_of(' ');
-    return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
-}
 
 bool UsableComponent(const std::string& text) {
     return !text.empty() && text.find('/') == std::string::npos;
@@ -39,22 +31,11 @@ std::optional<std::size_t> ChildNumber(std::string_view component, std::size_t c
 }  // namespace
 
 std::string DisplayText(const DriveItem& item) {
-    return Windows1252ToUtf8(item.DisplayName());
+    return std::string(item.DisplayName());
 }
 
 std::string UnpaddedText(const DriveItem& item) {
-    const std::string_view name = item.DisplayName();
-    if (item.m_kind != KindEntry || name.size() != kShortNameLength || name[kShortNameDot] != '.') {
-        return Windows1252ToUtf8(name);
-    }
-    const std::string_view base = TrimTrailingBlanks(name.substr(0, kShortNameDot));
-    const std::string_view extension = TrimTrailingBlanks(name.substr(kShortNameDot + 1));
-    std::string unpadded(base);
-    if (!extension.empty()) {
-        unpadded += '.';
-        unpadded += extension;
-    }
-    return Windows1252ToUtf8(unpadded);
+    return std::string(item.m_kind == KindEntry ? item.EntryName() : item.DisplayName());
 }
 
 std::vector<std::string> SplitTreePath(std::string_view path) {
@@ -84,21 +65,34 @@ Siblings::Siblings(std::vector<DriveItem*> items) : m_items(std::move(items)) {
     m_texts.reserve(m_items.size());
     m_unpadded.reserve(m_items.size());
     for (std::size_t i = 0; i < m_items.size(); ++i) {
-        m_texts.push_back(DisplayText(*m_items[i]));
-        m_unpadded.push_back(UnpaddedText(*m_items[i]));
-        m_firstByText.try_emplace(m_texts[i], i);
-        m_firstByUnpadded.try_emplace(m_unpadded[i], i);
+        const DriveItem& item = *m_items[i];
+        m_texts.push_back(DisplayText(item));
+        m_unpadded.push_back(UnpaddedText(item));
+        const std::string shortName(item.ShortName());
+        m_exact[0].try_emplace(m_texts[i], i);
+        m_exact[1].try_emplace(m_unpadded[i], i);
+        m_folded[0].try_emplace(FoldCase(m_texts[i]), i);
+        m_folded[1].try_emplace(FoldCase(m_unpadded[i]), i);
+        if (!shortName.empty()) {
+            m_exact[1].try_emplace(shortName, i);
+            m_folded[1].try_emplace(FoldCase(shortName), i);
+        }
         ++m_textCount[m_texts[i]];
     }
 }
 
 std::optional<std::size_t> Siblings::Find(std::string_view component) const {
     const std::string key(component);
-    if (const auto found = m_firstByText.find(key); found != m_firstByText.end()) {
-        return found->second;
+    const std::string folded = FoldCase(component);
+    for (const auto* names : {&m_exact[0], &m_exact[1]}) {
+        if (const auto found = names->find(key); found != names->end()) {
+            return found->second;
+        }
     }
-    if (const auto found = m_firstByUnpadded.find(key); found != m_firstByUnpadded.end()) {
-        return found->second;
+    for (const auto* names : {&m_folded[0], &m_folded[1]}) {
+        if (const auto found = names->find(folded); found != names->end()) {
+            return found->second;
+        }
     }
     if (const auto number = ChildNumber(component, m_items.size())) {
         return *number - 1;

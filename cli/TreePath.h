@@ -11,13 +11,13 @@
 
 namespace moravel::cli {
 
-// The item's display name as UTF-8.
+// The item's display name (UTF-8, as every name of the tree).
 std::string DisplayText(const DriveItem& item);
 
-// The display name without a short name's padding: a directory entry shown as
-// 8 name bytes, '.', 3 extension bytes ("VIDEO   .MPG", "RECORDS .   ") loses the
-// trailing blanks of both parts, and the dot when the extension is empty
-// ("VIDEO.MPG", "RECORDS"). Any other name is returned as it is. UTF-8.
+// A directory entry's name without a short name's padding: its long name, else
+// its short name without the trailing blanks of both parts, and without the dot
+// when the extension is empty ("VIDEO.MPG", "RECORDS"). Any other item's display
+// name.
 std::string UnpaddedText(const DriveItem& item);
 
 // The components of a tree path: split at '/'; one leading and one trailing '/'
@@ -36,8 +36,9 @@ public:
     const std::string& Text(std::size_t index) const { return m_texts[index]; }
 
     // The child a path component selects, trying in order: the first child with
-    // exactly that name; the first whose unpadded name it is; "#N", the N-th
-    // child counted from 1.
+    // exactly that name; the first whose unpadded name or unpadded short name
+    // (the 8.3 alias of a long name) it is; the same two without regard to case;
+    // "#N", the N-th child counted from 1.
     std::optional<std::size_t> Find(std::string_view component) const;
 
     // The component that selects exactly this child: its unpadded name when that
@@ -49,8 +50,10 @@ private:
     std::vector<DriveItem*> m_items;
     std::vector<std::string> m_texts;
     std::vector<std::string> m_unpadded;
-    std::unordered_map<std::string, std::size_t> m_firstByText;
-    std::unordered_map<std::string, std::size_t> m_firstByUnpadded;
+    // The first child by name: [0] display names, [1] unpadded and short names;
+    // as they are, and case-folded.
+    std::unordered_map<std::string, std::size_t> m_exact[2];
+    std::unordered_map<std::string, std::size_t> m_folded[2];
     std::unordered_map<std::string, std::size_t> m_textCount;
 };
 

@@ -25,6 +25,8 @@ namespace moravel {
 // or through the BIOS disk-service library by BIOS drive number.
 enum class DiskPlatform { Devices, BiosServices };
 
+inline constexpr unsigned kDefaultCodePage = 850;
+
 struct DriveAccessOptions {
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;
@@ -34,6 +36,8 @@ struct DriveAccessOptions {
     SourceOpener opener = OpenFileSource;
     // Where the machine's own disks are looked for when none are named.
     std::function<DriveSources()> findDisks = [] { return DetectDriveSources(); };
+    // The OEM code page of short names (850: western Europe, as DOS had it there).
+    unsigned codePage = kDefaultCodePage;
 };
 
 inline constexpr std::size_t kDiskTableEntries = 10;
@@ -117,6 +121,7 @@ public:
 
 protected:
     CoreFrontend& Frontend() const { return m_frontend; }
+    const DriveAccessOptions& Options() const { return m_options; }
     // The scratch address of the drive tree's reads (BIOS services only).
     ChsAddress& Chs() { return m_chs; }
 

@@ -19,15 +19,14 @@ std::vector<DriveItem*> ChildList::Pointers() const {
     return pointers;
 }
 
-std::string_view DriveItem::NameText(const NameField& field) {
-    const auto end = std::find(field.begin(), field.end(), '\0');
-    return {field.data(), static_cast<std::size_t>(end - field.begin())};
-}
-
 void DriveItem::StoreName(NameField& field, std::string_view name) {
-    field.fill('\0');
-    const std::size_t length = std::min(name.size(), field.size() - 1);
-    std::copy_n(name.begin(), length, field.begin());
+    std::size_t length = std::min(name.size(), kMaxNameBytes);
+    // Back to the start of the character the cut would fall in.
+    while (length < name.size() && length > 0 &&
+           (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) {
+        --length;
+    }
+    field.assign(name.substr(0, length));
 }
 
 }  // namespace moravel

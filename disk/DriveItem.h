@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -60,7 +61,10 @@ private:
     std::vector<std::unique_ptr<DriveItem>> m_items;
 };
 
-using NameField = std::array<char, 256>;
+// A name as UTF-8. Long names run to 255 UTF-16 units, up to 765 bytes in UTF-8
+// (a surrogate pair, two units, is 4 bytes): a name is kept to kMaxNameBytes.
+using NameField = std::string;
+inline constexpr std::size_t kMaxNameBytes = 1020;
 
 // One node of the drive tree: disk, partition, FAT copy, root directory, folder or
 // file. All sector numbers count 512-byte sectors. Fields are in record order.
@@ -96,9 +100,14 @@ struct DriveItem {
     std::uint16_t m_writeTime = 0;
     std::uint16_t m_createDate = 0;
     std::uint16_t m_createTime = 0;
+    // A directory entry's short name without its padding ("FILMNI~1.TS"), also
+    // when a long name is shown.
+    NameField m_shortName;
 
     std::string_view DisplayName() const { return NameText(m_displayName); }
     std::string_view EntryName() const { return NameText(m_entryName); }
+    std::string_view ShortName() const { return NameText(m_shortName); }
+    void SetShortName(std::string_view name) { StoreName(m_shortName, name); }
     void SetDisplayName(std::string_view name) { StoreName(m_displayName, name); }
     void SetEntryName(std::string_view name) { StoreName(m_entryName, name); }
 
@@ -108,9 +117,8 @@ struct DriveItem {
     std::uint32_t FileSizeLow() const { return static_cast<std::uint32_t>(m_fileSize); }
     std::uint32_t FileSizeHigh() const { return static_cast<std::uint32_t>(m_fileSize >> 32); }
 
-    // The text of a name field, up to its terminator (or its end, should it lack one).
-    static std::string_view NameText(const NameField& field);
-    // Copies the text into a 256-byte name field, cut at 255 bytes, zero-terminated.
+    static std::string_view NameText(const NameField& field) { return field; }
+    // Stores the name, cut to kMaxNameBytes, never inside a UTF-8 character.
     static void StoreName(NameField& field, std::string_view name);
 };
 

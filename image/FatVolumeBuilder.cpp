@@ -158,7 +158,7 @@ std::size_t FatVolumeBuilder::EntrySlots(const Node& directory) const {
     std::size_t slots = &directory == &m_nodes[0] ? 0 : 2;
     for (const std::size_t child : directory.children) {
         const Node& node = m_nodes[child];
-        slots += node.rawEntry ? 1 : 1 + (node.spec.longName.size() + 12) / 13;
+        slots += node.rawEntry ? 1 : 1 + (Utf16Units(node.spec.longName).size() + 12) / 13;
     }
     return slots;
 }

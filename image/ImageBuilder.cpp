@@ -165,7 +165,37 @@ Bytes ShortEntry(const std::string& name11, std::uint8_t attributes, std::uint32
     return entry;
 }
 
+std::u16string Utf16Units(const std::string& utf8) {
+    std::u16string units;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (length == 1 || i + length > utf8.size()) {
+            // ASCII, or a byte that starts no whole character: a unit of its own value.
+            units.push_back(lead);
+            ++i;
+            continue;
+        }
+        char32_t code = lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        }
+        if (code >= 0x10000) {
+            units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return units;
+}
+
 std::vector<Bytes> LongNameEntries(const std::string& name, std::uint8_t checksum) {
+    return LongNameEntries(Utf16Units(name), checksum);
+}
+
+std::vector<Bytes> LongNameEntries(const std::u16string& name, std::uint8_t checksum) {
     static constexpr std::size_t kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
     const std::size_t parts = (name.size() + 12) / 13;
     std::vector<Bytes> entries;
@@ -178,7 +208,7 @@ std::vector<Bytes> LongNameEntries(const std::string& name, std::uint8_t checksu
             const std::size_t at = (part - 1) * 13 + i;
             std::uint16_t ch = 0xFFFF;
             if (at < name.size()) {
-                ch = static_cast<unsigned char>(name[at]);
+                ch = name[at];
             } else if (at == name.size()) {
                 ch = 0;
             }

@@ -83,8 +83,12 @@ Bytes ShortEntry(const std::string& name11, std::uint8_t attributes, std::uint32
                  std::uint32_t size);
 
 // The long-name entries for a name, in storage order (the one with bit 0x40 first),
-// characters stored as UCS-2 with a terminator and 0xFFFF padding.
+// a UTF-8 name stored as UTF-16 units with a terminator and 0xFFFF padding.
 std::vector<Bytes> LongNameEntries(const std::string& name, std::uint8_t checksum = 0);
+// The same from UTF-16 units as they are to be stored (unpaired surrogates too).
+std::vector<Bytes> LongNameEntries(const std::u16string& name, std::uint8_t checksum = 0);
+// UTF-8 as UTF-16 units, characters beyond U+FFFF as surrogate pairs.
+std::u16string Utf16Units(const std::string& utf8);
 
 // Concatenates entries into one directory buffer, padded with zeros to a multiple of 512.
 Bytes DirectorySectors(const std::vector<Bytes>& entries);

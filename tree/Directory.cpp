@@ -16,11 +16,28 @@ constexpr std::uint8_t kDeleted = 0xE5;
 constexpr std::uint8_t kLeftOut = 0x05;
 constexpr std::uint8_t kLastLongNamePart = 0x40;
 constexpr std::size_t kMaxNameLength = 255;
-// Where the low bytes of a long-name entry's 13 UCS-2 characters lie.
+// Where a long-name entry's 13 UTF-16 units lie.
 constexpr std::size_t kLongNameCharacters[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 
 ByteSpan EntryAt(ByteSpan directory, std::size_t index) {
     return directory.subspan(index * kDirectoryEntrySize, kDirectoryEntrySize);
+}
+
+// The name and extension bytes as the name holds them: a first byte 0x05 stands
+// for 0xE5, which would mark the entry deleted.
+std::string ShortNameBytes(ByteSpan entry, std::size_t from, std::size_t count) {
+    std::string bytes(entry.begin() + static_cast<std::ptrdiff_t>(from),
+                      entry.begin() + static_cast<std::ptrdiff_t>(from + count));
+    if (from == 0 && !bytes.empty() && static_cast<std::uint8_t>(bytes[0]) == kLeftOut) {
+        bytes[0] = static_cast<char>(kDeleted);
+    }
+    return bytes;
+}
+
+std::string WithoutPadding(std::string bytes) {
+    const auto end = bytes.find_last_not_of(' ');
+    bytes.resize(end == std::string::npos ? 0 : end + 1);
+    return bytes;
 }
 
 }  // namespace
@@ -32,7 +49,7 @@ bool IsLongNameEntry(ByteSpan entry) {
 EntryVerdict FilterEntry(ByteSpan entry, bool chainDirectory) {
     const std::uint8_t first = entry[0];
     const std::uint8_t attributes = entry[11];
-    if (IsLongNameEntry(entry) || first == kDeleted || first == kLeftOut) {
+    if (IsLongNameEntry(entry) || first == kDeleted) {
         return EntryVerdict::Skip;
     }
     if (chainDirectory) {
@@ -46,8 +63,8 @@ EntryVerdict FilterEntry(ByteSpan entry, bool chainDirectory) {
 }
 
 std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t index) {
-    std::string name;
-    bool ended = false;  // a 0 character ends the name; what follows it is not part of it
+    std::u16string name;
+    bool ended = false;  // a 0 unit ends the name; what follows it is not part of it
     for (std::size_t i = index; i-- > 0;) {
         const ByteSpan entry = EntryAt(directory, i);
         // Only live long-name entries belong to the name; a deleted one (0xE5)
@@ -59,54 +76,45 @@ std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t inde
             if (ended || name.size() == kMaxNameLength) {
                 break;
             }
-            if (entry[at] == 0) {
+            const char16_t unit = ReadLe16(entry, at);
+            if (unit == 0) {
                 ended = true;
                 break;
             }
-            name.push_back(static_cast<char>(entry[at]));
+            name.push_back(unit);
         }
         if ((entry[0] & kLastLongNamePart) != 0) {
             if (name.empty()) {
                 return std::nullopt;
             }
-            return name;
+            return Utf16ToUtf8(name);
         }
     }
     return std::nullopt;
 }
 
-std::string ShortName(ByteSpan entry) {
-    std::string name(entry.begin(), entry.begin() + 8);
-    name.push_back('.');
-    name.append(entry.begin() + 8, entry.begin() + 11);
-    return name;
+std::string ShortName(ByteSpan entry, const OemCodePage& codePage) {
+    return codePage.Decode(ShortNameBytes(entry, 0, 8) + "." + ShortNameBytes(entry, 8, 3));
 }
 
-std::string UnpaddedShortName(ByteSpan entry) {
-    auto unpadded = [&entry](std::size_t from, std::size_t count) {
-        std::size_t length = count;
-        while (length > 0 && entry[from + length - 1] == ' ') {
-            --length;
-        }
-        return std::string(entry.begin() + static_cast<std::ptrdiff_t>(from),
-                           entry.begin() + static_cast<std::ptrdiff_t>(from + length));
-    };
-    const std::string extension = unpadded(8, 3);
-    return unpadded(0, 8) + (extension.empty() ? "" : "." + extension);
+std::string UnpaddedShortName(ByteSpan entry, const OemCodePage& codePage) {
+    const std::string extension = WithoutPadding(ShortNameBytes(entry, 8, 3));
+    return codePage.Decode(WithoutPadding(ShortNameBytes(entry, 0, 8)) +
+                           (extension.empty() ? "" : "." + extension));
 }
 
-std::string FormFileName(ByteSpan directory, std::size_t index) {
+std::string FormFileName(ByteSpan directory, std::size_t index, const OemCodePage& codePage) {
     if (auto longName = AssembleLongName(directory, index)) {
         return *longName;
     }
-    return UnpaddedShortName(EntryAt(directory, index));
+    return UnpaddedShortName(EntryAt(directory, index), codePage);
 }
 
-std::string FormEntryName(ByteSpan directory, std::size_t index) {
+std::string FormEntryName(ByteSpan directory, std::size_t index, const OemCodePage& codePage) {
     if (auto longName = AssembleLongName(directory, index)) {
         return *longName;
     }
-    return ShortName(EntryAt(directory, index));
+    return ShortName(EntryAt(directory, index), codePage);
 }
 
 std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind) {
@@ -146,8 +154,9 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     child->m_relativeSector = directory.m_relativeSector + directory.m_sectorCount;
     child->m_firstCluster = EntryFirstCluster(entry, directory.m_fatKind);
     child->m_attributes = entry[11];
-    child->SetDisplayName(FormEntryName(entries, index));
-    child->SetEntryName(FormFileName(entries, index));
+    child->SetDisplayName(FormEntryName(entries, index, m_codePage));
+    child->SetEntryName(FormFileName(entries, index, m_codePage));
+    child->SetShortName(UnpaddedShortName(entry, m_codePage));
     child->m_fileSize = child->IsDirectory() ? 0 : EntrySize(entry);
     child->m_createTime = ReadLe16(entry, 14);
     child->m_createDate = ReadLe16(entry, 16);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "NameText.h"
 #include "disk/ByteOrder.h"
 
 namespace moravel {
@@ -12,32 +13,36 @@ inline constexpr std::size_t kDirectoryEntrySize = 32;
 
 enum class EntryVerdict { Keep, Skip, End };
 
-// What a directory scan does with the entry: long-name entries, deleted entries
-// (0xE5) and entries marked 0x05 are skipped; the fixed root also skips volume
-// labels, a cluster-chain directory its dot entries instead (and keeps the
-// label); a first byte 0x00 ends the directory.
+// What a directory scan does with the entry: long-name entries and deleted
+// entries (0xE5) are skipped; the fixed root also skips volume labels, a
+// cluster-chain directory its dot entries instead (and keeps the label); a first
+// byte 0x00 ends the directory. A first byte 0x05 is a live entry whose name
+// begins with the byte 0xE5.
 EntryVerdict FilterEntry(ByteSpan entry, bool chainDirectory);
 
 bool IsLongNameEntry(ByteSpan entry);
 
-// The name of entry index of the directory buffer: its long name when live
-// long-name entries stand right before it, back to the one marked 0x40 (low bytes
-// of the characters, cut at 255), else the short name as stored: 8 name bytes, a
-// dot and 3 extension bytes, padding kept.
-std::string FormEntryName(ByteSpan directory, std::size_t index);
+// All names come out in UTF-8: long names from their UTF-16 units, short names
+// from the bytes of the OEM code page.
 
-// The long name gathered before entry index, if there is a whole one.
+// The name of entry index of the directory buffer: its long name when live
+// long-name entries stand right before it, back to the one marked 0x40, else the
+// short name as stored: 8 name bytes, a dot and 3 extension bytes, padding kept.
+std::string FormEntryName(ByteSpan directory, std::size_t index, const OemCodePage& codePage);
+
+// The long name gathered before entry index, if there is a whole one: up to its
+// first 0 unit, at most 255 units.
 std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t index);
 
-std::string ShortName(ByteSpan entry);
+std::string ShortName(ByteSpan entry, const OemCodePage& codePage);
 
 // The short name as a file of the machine would be called: name and extension
 // without their padding, and no dot before an empty extension ("NEWS0518.TS",
 // "TRAILER.TS", "README").
-std::string UnpaddedShortName(ByteSpan entry);
+std::string UnpaddedShortName(ByteSpan entry, const OemCodePage& codePage);
 
 // The name a copy of the entry is given: its long name, else its unpadded short name.
-std::string FormFileName(ByteSpan directory, std::size_t index);
+std::string FormFileName(ByteSpan directory, std::size_t index, const OemCodePage& codePage);
 
 // The first cluster of an entry: the high word counts on FAT32 only.
 std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FatChain.h"
+#include "NameText.h"
 #include "PartitionScan.h"
 #include "disk/ByteOrder.h"
 #include "disk/DriveAccess.h"
@@ -83,6 +84,9 @@ private:
 
     PartitionScan m_partitionScan;
     bool m_scansStopped = false;
+    // A code page the system does not know leaves the upper bytes undecoded (U+FFFD).
+    OemCodePage m_codePage =
+        OemCodePage::Load(Options().codePage).value_or(OemCodePage::Unknown());
 };
 
 }  // namespace moravel

@@ -9,6 +9,7 @@
 
 #include "copy/CopyFrontend.h"
 #include "res/Resources.h"
+#include "tree/NameText.h"
 
 namespace moravel {
 
@@ -31,23 +32,17 @@ struct TreeNotification {
 
 enum class ColumnAlignment { Left, Right };
 
-// The file list's order, the same in every front end: ascending, ASCII letters
-// compared without regard to case, every other byte by its value (whatever the
-// locale); a name equal to one listed goes after it.
+// The file list's order, the same in every front end: ascending, letters
+// compared without regard to case, other characters by their code point
+// (whatever the locale); a name equal to one listed goes after it.
 inline bool ListSortsBefore(std::string_view a, std::string_view b) {
-    const auto fold = [](unsigned char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-    };
-    return std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(),
-        [&fold](unsigned char x, unsigned char y) { return fold(x) < fold(y); });
+    return FoldedLess(a, b);
 }
 
 // The window operations that the main dialog's logic needs, on top of what the
 // core and the copy need. A front end (the desktop window, the headless one of the tests)
 // provides them and calls the dialog's handlers when its events happen. Texts
-// are byte strings as the disk holds them; a front end shows them as
-// Windows-1252.
+// are UTF-8, names of the disk decoded as the tree read them.
 class Frontend : public CopyFrontend {
 public:
     // Window and controls (by their ids in the window's resources).

@@ -3,7 +3,26 @@
 #include <algorithm>
 #include <array>
 
+#include "tree/NameText.h"
+
 namespace moravel {
+
+namespace {
+
+// The number of a code page that iconv can decode.
+std::optional<unsigned> CodePageNumber(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        !std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
+        return std::nullopt;
+    }
+    const auto number = static_cast<unsigned>(std::stoul(text));
+    if (!OemCodePage::Load(number)) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+}  // namespace
 
 bool TakeOptionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
                      std::optional<std::string>& value, std::string& error, const char* what) {
@@ -42,6 +61,20 @@ bool TakeSourceOption(const std::vector<std::string>& args, std::size_t& i, Sour
         options.platform = DiskPlatform::BiosServices;
         return true;
     }
+    if (TakeOptionValue(args, i, "--codepage", value, error, "a code page number")) {
+        if (value) {
+            const std::optional<unsigned> number = CodePageNumber(*value);
+            if (number) {
+                options.codePage = *number;
+            } else {
+                error =
+                    "--codepage takes the number of a code page this system knows (437, "
+                    "850, 852, 866, 1252, ...), not " +
+                    *value;
+            }
+        }
+        return true;
+    }
     return false;
 }
 
@@ -76,7 +109,8 @@ WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string WindowUsageText() {
-    return "Usage: moravel [--disk PATH]... [--floppy PATH]... [--bios-services] [IMAGE]...\n"
+    return "Usage: moravel [--disk PATH]... [--floppy PATH]... [--bios-services] [--codepage N]\n"
+           "               [IMAGE]...\n"
            "\n"
            "Opens the window that shows the disks of a harddisk video recorder: folders\n"
            "on the left, the files of the selected folder on the right, and Copy File.\n"
@@ -92,6 +126,7 @@ DriveAccessOptions AccessOptionsFor(const SourceOptions& options) {
     DriveAccessOptions access;
     access.platform = options.platform;
     access.sources = options.sources;
+    access.codePage = options.codePage;
     return access;
 }
 

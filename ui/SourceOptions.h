@@ -10,10 +10,12 @@
 namespace moravel {
 
 // Where the disks come from, as both programs take it from their command lines:
-// --disk PATH and --floppy PATH (repeatable, in drive order) and --bios-services.
+// --disk PATH and --floppy PATH (repeatable, in drive order) and --bios-services;
+// and how their short names are read: --codepage N.
 struct SourceOptions {
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;  // detect is set once the whole line is read
+    unsigned codePage = kDefaultCodePage;
 };
 
 // How the disk options are explained in both programs' usage texts.
@@ -22,7 +24,9 @@ inline constexpr char kSourceOptionsHelp[] =
     "  --floppy PATH      a floppy disk or its image (drives 0, 1, ... in order)\n"
     "                     with neither, the machine's own disks are read\n"
     "  --bios-services    read through the BIOS disk-service library libDisk32.so\n"
-    "                     beside the program\n";
+    "                     beside the program\n"
+    "  --codepage N       the code page of short names (default 850; 437, 852,\n"
+    "                     866, 1252, ...); long names are Unicode\n";
 
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE" at
 // args[i]: true when args[i] is that option (i then stands on its last

@@ -135,8 +135,9 @@ TEST_F(CliListTest, AComponentThatMatchesNothingIsNamed) {
     EXPECT_EQ(top.status, 2);
     EXPECT_THAT(top.err, HasSubstr("\"Hard Disk 2\""));
 
-    // Names are compared exactly; the numbers count from 1 up to the last child.
-    EXPECT_EQ(RunList(Args({"list", "hard disk 1"})).status, 2);
+    // Names match without regard to case; the numbers count from 1 up to the last child.
+    EXPECT_EQ(RunList(Args({"list", "hard disk 1"})).status, 0);
+    EXPECT_EQ(RunList(Args({"list", "hard disk"})).status, 2);
     EXPECT_EQ(RunList(Args({"list", "#0"})).status, 2);
     EXPECT_EQ(RunList(Args({"list", "Hard Disk 1/#5"})).status, 2);
     EXPECT_EQ(RunList(Args({"list", "Hard Disk 1/#4"})).status, 0);
@@ -147,6 +148,13 @@ TEST_F(CliListTest, NamesAreShownAsUtf8AndFoundByIt) {
     EXPECT_EQ(run.status, 0) << run.err;
     // A Latin-1 spelling of the same name is not the name.
     EXPECT_EQ(RunList(Args({"list", std::string(kRecords) + "/R\xC9SUM\xC9.TXT"})).status, 2);
+    // The short name's bytes are code page 850 unless another is named.
+    const CliRun cyrillic = RunList(Args({"--codepage", "866", "list", kRecords}));
+    EXPECT_THAT(cyrillic.out, HasSubstr("R\u0420SUM\u0420  .TXT\tfile"));
+    EXPECT_THAT(cyrillic.out, HasSubstr("Caf\u00E9 \u20AC.ts\tfile"));  // long names are Unicode
+    const CliRun unknown = RunList(Args({"--codepage", "12345", "list", kRecords}));
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_THAT(unknown.err, HasSubstr("--codepage takes the number of a code page"));
 
     const Json listing = ParseJson(RunList(Args({"list", "--json", kRecords})));
     const Json* cafe = FindByName(listing, "Caf\u00E9 \u20AC.ts");

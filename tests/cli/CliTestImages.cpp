@@ -60,8 +60,8 @@ RecorderDisk::RecorderDisk(const TempDir& dir) : path(dir.File("recorder.img")) 
     fat32.AddFile(records, FileEntry("VIDEO   MPG", 1280));
     fat32.AddFile(records, FileEntry("SAMENA~1TS ", 100, "Same name.ts"));
     fat32.AddFile(records, FileEntry("SAMENA~2TS ", 200, "Same name.ts"));
-    fat32.AddFile(records, FileEntry("CAF~1   TS ", 1023, "Caf\xE9 \x80.ts"));
-    fat32.AddFile(records, FileEntry("R\xC9SUM\xC9  TXT", 1048576));
+    fat32.AddFile(records, FileEntry("CAF~1   TS ", 1023, "Caf\u00E9 \u20AC.ts"));
+    fat32.AddFile(records, FileEntry("R\x90SUM\x90  TXT", 1048576));
     fat32.AddFile(records, FileEntry("AB~1       ", 5, "a/b"));
     const auto sub = fat32.AddDirectory(records, "SUB        ");
     fat32.AddFile(sub, FileEntry("DEEPFI~1BIN", 4096, "Deep file.bin"));
@@ -100,7 +100,7 @@ CopyDisk::CopyDisk(const TempDir& dir) : path(dir.File("copy-source.img")) {
     FileSpec sparse = FileEntry("SPARSE  TS ", kSparseSize, "Sparse.ts");
     sparse.content = Content::Ends;
     sparseSeed = fat32.AddFile(records, sparse);
-    cafeSeed = fat32.AddFile(records, FileEntry("CAF~1   TS ", kCafeSize, "Caf\xE9 \x80.ts"));
+    cafeSeed = fat32.AddFile(records, FileEntry("CAF~1   TS ", kCafeSize, "Caf\u00E9 \u20AC.ts"));
     fat32.AddFile(records, FileEntry("AB~1       ", 700, "a/b"));
     trailerSeed = fat32.AddFile(records, FileEntry("TRAILER TS ", kTrailerSize));
     fat32.Write(image, kStart);

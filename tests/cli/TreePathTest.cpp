@@ -16,14 +16,27 @@ using ::testing::ElementsAre;
 // Items as the drive tree makes them, for the path rules alone.
 class Items {
 public:
-    DriveItem* Add(const std::string& name, std::uint16_t kind = KindEntry,
-                   std::uint16_t attributes = 0x20) {
+    DriveItem* Add(const std::string& name, std::uint16_t kind, std::uint16_t attributes = 0) {
         auto item = std::make_unique<DriveItem>();
         item->SetDisplayName(name);
         item->m_kind = kind;
         item->m_attributes = attributes;
         m_items.push_back(std::move(item));
         return m_items.back().get();
+    }
+    // A directory entry: shown by its long name or padded short name, copied
+    // under entryName, and known by its unpadded short name as well.
+    DriveItem* AddEntry(const std::string& shown, const std::string& entryName,
+                        const std::string& shortName, std::uint16_t attributes = 0x20) {
+        DriveItem* item = Add(shown, KindEntry, attributes);
+        item->SetEntryName(entryName);
+        item->SetShortName(shortName);
+        return item;
+    }
+    // An entry without a long name.
+    DriveItem* AddShort(const std::string& padded, const std::string& unpadded,
+                        std::uint16_t attributes = 0x20) {
+        return AddEntry(padded, unpadded, unpadded, attributes);
     }
     Siblings All() const {
         std::vector<DriveItem*> pointers;
@@ -46,63 +59,72 @@ TEST(TreePathTest, SplitsAtSlashes) {
     EXPECT_THAT(SplitTreePath("a//b"), ElementsAre("a", "", "b"));
 }
 
-TEST(TreePathTest, ShortNamesLoseTheirPadding) {
+TEST(TreePathTest, ComponentsFindExactThenUnpaddedThenWithoutCaseThenByNumber) {
     Items items;
-    EXPECT_EQ(UnpaddedText(*items.Add("VIDEO   .MPG")), "VIDEO.MPG");
-    EXPECT_EQ(UnpaddedText(*items.Add("RECORDS .   ")), "RECORDS");
-    EXPECT_EQ(UnpaddedText(*items.Add("A       .B  ")), "A.B");
-    EXPECT_EQ(UnpaddedText(*items.Add("ABCDEFGH.TXT")), "ABCDEFGH.TXT");
-    EXPECT_EQ(UnpaddedText(*items.Add("R\xC9SUM\xC9  .TXT")), "R\u00C9SUM\u00C9.TXT");
-    // Not the shape of a short name: kept as it is.
-    EXPECT_EQ(UnpaddedText(*items.Add("Movie  .ts")), "Movie  .ts");
-    EXPECT_EQ(UnpaddedText(*items.Add("Movie file  ")), "Movie file  ");
-    // Only directory entries carry short names.
-    EXPECT_EQ(UnpaddedText(*items.Add("ABC     .   ", KindVolume)), "ABC     .   ");
-}
-
-TEST(TreePathTest, ComponentsFindExactThenUnpaddedThenByNumber) {
-    Items items;
-    items.Add("VIDEO   .MPG");
-    items.Add("Movie.ts");
-    items.Add("#1");
-    items.Add("RECORDS .   ", KindEntry, 0x10);
+    items.AddShort("VIDEO   .MPG", "VIDEO.MPG");                      // 0
+    items.AddEntry("Movie.ts", "Movie.ts", "MOVIE.TS");               // 1
+    items.AddShort("#1      .   ", "#1");                             // 2
+    items.AddShort("RECORDS .   ", "RECORDS", 0x10);                  // 3
+    items.AddEntry("movie.TS", "movie.TS", "MOVIE~1.TS");             // 4
+    items.AddEntry("Film Night.ts", "Film Night.ts", "FILMNI~1.TS");  // 5
     const Siblings siblings = items.All();
     EXPECT_EQ(siblings.Find("VIDEO   .MPG"), 0u);
     EXPECT_EQ(siblings.Find("VIDEO.MPG"), 0u);
     EXPECT_EQ(siblings.Find("RECORDS"), 3u);
     EXPECT_EQ(siblings.Find("Movie.ts"), 1u);
+    EXPECT_EQ(siblings.Find("movie.TS"), 4u);  // an exact name before one without case
+    EXPECT_EQ(siblings.Find("MOVIE.TS"), 1u);  // the 8.3 alias of a long name
+    EXPECT_EQ(siblings.Find("FILMNI~1.TS"), 5u);
+    // Without regard to case: the names, then the unpadded and short names.
+    EXPECT_EQ(siblings.Find("video.mpg"), 0u);
+    EXPECT_EQ(siblings.Find("records"), 3u);
+    EXPECT_EQ(siblings.Find("MOVIE.ts"), 1u);
+    EXPECT_EQ(siblings.Find("film night.TS"), 5u);
+    EXPECT_EQ(siblings.Find("filmni~1.ts"), 5u);
     EXPECT_EQ(siblings.Find("#2"), 1u);
     EXPECT_EQ(siblings.Find("#4"), 3u);
     // A child named "#1" wins over the first child.
     EXPECT_EQ(siblings.Find("#1"), 2u);
-    EXPECT_EQ(siblings.Find("#5"), std::nullopt);
+    EXPECT_EQ(siblings.Find("#7"), std::nullopt);
     EXPECT_EQ(siblings.Find("#0"), std::nullopt);
     EXPECT_EQ(siblings.Find("#x"), std::nullopt);
     EXPECT_EQ(siblings.Find("#"), std::nullopt);
     EXPECT_EQ(siblings.Find("#99999999999999999999"), std::nullopt);
-    EXPECT_EQ(siblings.Find("movie.ts"), std::nullopt);  // names are compared exactly
     EXPECT_EQ(siblings.Find("VIDEO"), std::nullopt);
+    EXPECT_EQ(siblings.Find("Film Night"), std::nullopt);
 }
 
-TEST(TreePathTest, ComponentsMatchTheUtf8FormOfNames) {
+// Names are UTF-8, and case goes for the letters of other alphabets too.
+TEST(TreePathTest, ComponentsMatchUtf8NamesWithoutRegardToCase) {
     Items items;
-    items.Add("Caf\xE9 \x80.ts");
+    items.AddEntry("Caf\u00E9 \u20AC.ts", "Caf\u00E9 \u20AC.ts", "CAF~1.TS");
+    items.AddEntry("\u0424\u0438\u043B\u044C\u043C.ts", "\u0424\u0438\u043B\u044C\u043C.ts",
+                   "~1.TS");
+    items.AddShort("R\u00C9SUM\u00C9  .TXT", "R\u00C9SUM\u00C9.TXT");
+    items.AddEntry("\u65E5\u672C.ts", "\u65E5\u672C.ts", "~2.TS");
     const Siblings siblings = items.All();
     EXPECT_EQ(siblings.Find("Caf\u00E9 \u20AC.ts"), 0u);
-    EXPECT_EQ(siblings.Find("Caf\xE9 \x80.ts"), std::nullopt);
+    EXPECT_EQ(siblings.Find("CAF\u00C9 \u20AC.TS"), 0u);
+    EXPECT_EQ(siblings.Find("\u0444\u0418\u041B\u042C\u041C.TS"), 1u);
+    EXPECT_EQ(siblings.Find("r\u00E9sum\u00E9.txt"), 2u);
+    EXPECT_EQ(siblings.Find("\u65E5\u672C.TS"), 3u);
+    EXPECT_EQ(siblings.Find("Cafe \u20AC.ts"), std::nullopt);
     EXPECT_EQ(siblings.PathComponent(0), "Caf\u00E9 \u20AC.ts");
+    EXPECT_EQ(siblings.PathComponent(2), "R\u00C9SUM\u00C9.TXT");
 }
 
 TEST(TreePathTest, PathComponentsNameEachChildUniquely) {
     Items items;
-    items.Add("VIDEO.MPG");                      // 0: a long name
-    items.Add("VIDEO   .MPG");                   // 1: its unpadded name finds child 0
-    items.Add("Same");                           // 2
-    items.Add("Same");                           // 3
-    items.Add("a/b");                            // 4
-    items.Add("");                               // 5
-    items.Add("RECORDS .   ", KindEntry, 0x10);  // 6
-    items.Add("FAT 1", KindFat32Table);          // 7
+    items.AddEntry("VIDEO.MPG", "VIDEO.MPG", "VIDEO.MPG");  // 0: a long name
+    items.AddShort("VIDEO   .MPG", "VIDEO.MPG");            // 1: its unpadded name finds child 0
+    items.AddEntry("Same", "Same", "SAME");                 // 2
+    items.AddEntry("Same", "Same", "SAME~1");               // 3
+    items.AddEntry("a/b", "a/b", "A_B");                    // 4
+    items.Add("", KindUnknown);                             // 5
+    items.AddShort("RECORDS .   ", "RECORDS", 0x10);        // 6
+    items.Add("FAT 1", KindFat32Table);                     // 7
+    items.AddEntry("Twin", "Twin", "TWIN");                 // 8
+    items.AddEntry("TWIN", "TWIN", "TWIN~1");               // 9
     const Siblings siblings = items.All();
     EXPECT_EQ(siblings.PathComponent(0), "VIDEO.MPG");
     EXPECT_EQ(siblings.PathComponent(1), "VIDEO   .MPG");
@@ -112,6 +134,8 @@ TEST(TreePathTest, PathComponentsNameEachChildUniquely) {
     EXPECT_EQ(siblings.PathComponent(5), "#6");
     EXPECT_EQ(siblings.PathComponent(6), "RECORDS");
     EXPECT_EQ(siblings.PathComponent(7), "FAT 1");
+    EXPECT_EQ(siblings.PathComponent(8), "Twin");
+    EXPECT_EQ(siblings.PathComponent(9), "TWIN");  // exact before without case
     for (std::size_t i = 0; i < siblings.Size(); ++i) {
         EXPECT_EQ(siblings.Find(siblings.PathComponent(i)), i) << i;
     }
@@ -121,10 +145,10 @@ TEST(TreePathTest, TwoShortNamesWithTheSameUnpaddedForm) {
     // "AB      .C  " and "AB.C" as a long name, and an exact duplicate pair of
     // short names: every child still gets a component of its own.
     Items items;
-    items.Add("AB      .C  ");  // 0
-    items.Add("AB.C");          // 1
-    items.Add("XY      .Z  ");  // 2
-    items.Add("XY      .Z  ");  // 3
+    items.AddShort("AB      .C  ", "AB.C");    // 0
+    items.AddEntry("AB.C", "AB.C", "AB~1.C");  // 1
+    items.AddShort("XY      .Z  ", "XY.Z");    // 2
+    items.AddShort("XY      .Z  ", "XY.Z");    // 3
     const Siblings siblings = items.All();
     EXPECT_EQ(siblings.PathComponent(0), "AB      .C  ");
     EXPECT_EQ(siblings.PathComponent(1), "AB.C");

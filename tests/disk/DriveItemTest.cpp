@@ -18,20 +18,23 @@ TEST(DriveItemTest, StartsEmptyAndUnexpanded) {
     EXPECT_EQ(item.EntryName(), "");
 }
 
-TEST(DriveItemTest, NamesAreCutAt255BytesAndStayTerminated) {
+// The longest long name, 255 characters of three UTF-8 bytes each, is kept whole;
+// a name cut for length is cut between characters.
+TEST(DriveItemTest, NamesKeepTheLongestLongNameAndAreCutBetweenCharacters) {
     DriveItem item;
-    item.SetDisplayName(std::string(300, 'x'));
-    EXPECT_EQ(item.DisplayName().size(), 255u);
-    EXPECT_EQ(item.m_displayName[255], '\0');
+    std::string longest;
+    for (int i = 0; i < 255; ++i) {
+        longest += "\xE6\x97\xA5";  // U+65E5
+    }
+    item.SetEntryName(longest);
+    EXPECT_EQ(item.EntryName(), longest);
+
+    item.SetDisplayName(std::string(1019, 'x') + "\xF0\x9F\x8E\xAC");  // a 4-byte character last
+    EXPECT_EQ(item.DisplayName(), std::string(1019, 'x'));
+    item.SetDisplayName(std::string(2000, 'y'));
+    EXPECT_EQ(item.DisplayName().size(), 1020u);
     item.SetDisplayName("Hard Disk 1");
     EXPECT_EQ(item.DisplayName(), "Hard Disk 1");  // nothing of the longer name remains
-    EXPECT_EQ(item.m_displayName[12], '\0');
-}
-
-TEST(DriveItemTest, ANameFieldWithoutTerminatorIsReadToItsEnd) {
-    DriveItem item;
-    item.m_entryName.fill('A');
-    EXPECT_EQ(item.EntryName().size(), 256u);
 }
 
 TEST(DriveItemTest, FileSizeHighWordIsNonzeroFromFourGiB) {

@@ -51,10 +51,10 @@ std::string MakeRecorderDisk(const TempDir& dir, const std::string& name, int re
     volume.AddFile(records, File("ZEBRA   TS ", 4096, "zebra.ts"));
     volume.AddFile(records, File("B       TS ", 5ull << 30, "b.ts"));
     volume.AddFile(records, File("BERRASCHTS ", 2048,
-                                 "\xDC"
+                                 "\u00DC"
                                  "berraschung.ts"));
     volume.AddFile(records, File("A       TS ", 1280, "A.ts"));
-    volume.AddFile(records, File("EURO    TS ", 999, "\x80uro Cup.ts"));
+    volume.AddFile(records, File("EURO    TS ", 999, "\u20ACuro Cup.ts"));
     volume.AddFile(records, File("APPLE   TS ", 3000, "apple.TS"));
     volume.AddFile(records, File("C       TS ", 0, "c.ts"));
     volume.AddFile(records, File("NEWS0518TS ", 123456789));

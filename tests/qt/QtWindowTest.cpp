@@ -27,7 +27,6 @@
 #include <random>
 
 #include "QtTestSupport.h"
-#include "ui/Windows1252.h"
 #include "ui/headless/HeadlessFrontend.h"
 #include "ui/qt/Controls.h"
 #include "ui/qt/DialogUnits.h"
@@ -49,8 +48,8 @@ const std::vector<QString> kRecordNames = {"A.ts",
                                            "c.ts",
                                            "NEWS0518.TS ",
                                            "zebra.ts",
-                                           "\u20ACuro Cup.ts",
-                                           "\u00DCberraschung.ts"};
+                                           "\u00DCberraschung.ts",
+                                           "\u20ACuro Cup.ts"};
 
 class QtWindowTest : public ::testing::Test {
 protected:
@@ -264,15 +263,18 @@ TEST_F(QtWindowTest, ADoubleClickOnANameOpensAndClosesItsItem) {
 // --- The list
 
 // The same rows inserted into the window and into the headless front end land
-// at the same places: ascending, letters without regard to case, other bytes by
-// their value.
+// at the same places: ascending, letters without regard to case, other
+// characters by their code point.
 TEST_F(QtWindowTest, ListRowsLandWhereTheHeadlessFrontEndPutsThem) {
     m_window.Open({});
     HeadlessFrontend headless;
     for (const char* title : {"File Name", "Size", "Size (bytes)"}) {
         headless.InsertListColumn(title, ColumnAlignment::Left, 100);
     }
-    const std::string letters = "aAbBzZ09._ -~\x80\xC4\xE4\xDC\xFC\x9C";
+    const std::vector<std::string> letters = {
+        "a",      "A",      "b",      "B",      "z",      "Z",      "0",      "9",
+        ".",      "_",      " ",      "-",      "~",      "\u20AC", "\u00C4", "\u00E4",
+        "\u00DC", "\u00FC", "\u0153", "\u0152", "\u0416", "\u0436", "\u65E5", "\xFF"};
     std::mt19937 random(20040515);
     std::uniform_int_distribution<std::size_t> pick(0, letters.size() - 1);
     std::uniform_int_distribution<int> length(0, 4);
@@ -280,7 +282,7 @@ TEST_F(QtWindowTest, ListRowsLandWhereTheHeadlessFrontEndPutsThem) {
     for (int i = 0; i < 400; ++i) {
         std::string name;
         for (int n = length(random); n > 0; --n) {
-            name.push_back(letters[pick(random)]);
+            name += letters[pick(random)];
         }
         names.push_back(name);
     }
@@ -299,7 +301,7 @@ TEST_F(QtWindowTest, ListRowsLandWhereTheHeadlessFrontEndPutsThem) {
     const auto rows = m_window.Rows();
     ASSERT_EQ(rows.size(), headless.Rows().size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i][0].toStdString(), Windows1252ToUtf8(headless.Rows()[i].texts[0])) << i;
+        EXPECT_EQ(rows[i][0], QString::fromUtf8(headless.Rows()[i].texts[0])) << i;
         EXPECT_EQ(rows[i][2].toStdString(), headless.Rows()[i].texts[2]) << i;
     }
     EXPECT_EQ(frontend.SelectedListRow(), headless.SelectedListRow());
@@ -342,24 +344,22 @@ TEST_F(QtWindowTest, ADoubleClickOnTheListHidesTheStatusLine) {
 
 // --- Texts and the status line
 
-TEST_F(QtWindowTest, TextsOfTheDiskAreShownAsWindows1252) {
+// The core's texts are UTF-8; a byte that is no part of it shows as U+FFFD.
+TEST_F(QtWindowTest, TextsOfTheCoreAreShownAsUtf8) {
     m_window.Open({});
     qt::QtFrontend& frontend = m_window.Frontend();
-    frontend.InsertListColumn(
-        "Gr\xF6\xDF"
-        "e",
-        ColumnAlignment::Left, 80);
+    frontend.InsertListColumn("Gr\u00F6\u00DFe", ColumnAlignment::Left, 80);
     const TreeItemHandle item =
-        frontend.InsertTreeItem(kTreeTop, "\x80 \xE9t\xE9 \x9C\x81", 1, nullptr);
+        frontend.InsertTreeItem(kTreeTop, "\u20AC \u00E9t\u00E9 \U0001F3AC \xE9!", 1, nullptr);
     EXPECT_EQ(frontend.TreeItem(item)->text(0),
-              QString::fromUtf8("\u20AC \u00E9t\u00E9 \u0153\u0081"));
-    frontend.InsertListRow("Caf\xE9.ts", nullptr);
-    EXPECT_EQ(List().topLevelItem(0)->text(0), QString::fromUtf8("Caf\u00E9.ts"));
+              QString::fromUtf8("\u20AC \u00E9t\u00E9 \U0001F3AC \uFFFD!"));
+    frontend.InsertListRow("\u65E5\u672C\u8A9E.ts", nullptr);
+    EXPECT_EQ(List().topLevelItem(0)->text(0), QString::fromUtf8("\u65E5\u672C\u8A9E.ts"));
     EXPECT_EQ(List().headerItem()->text(3), QString::fromUtf8("Gr\u00F6\u00DFe"));
-    frontend.SetStatusText("<b>\xC4rger</b>");
+    frontend.SetStatusText("<b>\u00C4rger</b>");
     EXPECT_EQ(m_window.Window().Status().text(), QString::fromUtf8("<b>\u00C4rger</b>"));
     EXPECT_EQ(m_window.Window().Status().textFormat(), Qt::PlainText);
-    frontend.SetCaption("Aufnahmen \xFC");
+    frontend.SetCaption("Aufnahmen \u00FC");
     EXPECT_EQ(m_window.Window().windowTitle(), QString::fromUtf8("Aufnahmen \u00FC"));
 }
 
@@ -654,8 +654,7 @@ TEST_F(QtWindowTest, MessageBoxesHaveTheirTextCaptionButtonsAndIcon) {
         record(box);
         QTest::mouseClick(box.button(QMessageBox::Cancel), Qt::LeftButton);
     });
-    EXPECT_EQ(frontend.ShowMessage("The file will be copied in <multiple> parts.\nM\xFC"
-                                   "de",
+    EXPECT_EQ(frontend.ShowMessage("The file will be copied in <multiple> parts.\nM\u00FCde",
                                    "moravel", MessageButtons::OkCancel, MessageIcon::Exclamation),
               MessageAnswer::Cancel);
     EXPECT_EQ(seen.title, QStringLiteral("moravel"));

@@ -12,7 +12,6 @@
 #include "QtTestSupport.h"
 #include "Scenario.h"
 #include "ui/SourceOptions.h"
-#include "ui/Windows1252.h"
 #include "ui/headless/HeadlessFrontend.h"
 #include "ui/qt/Controls.h"
 
@@ -47,9 +46,7 @@ public:
     std::vector<TreeItemHandle> Children(TreeItemHandle item) override {
         return m_frontend.Node(item).children;
     }
-    std::string Text(TreeItemHandle item) override {
-        return Windows1252ToUtf8(m_frontend.Node(item).text);
-    }
+    std::string Text(TreeItemHandle item) override { return m_frontend.Node(item).text; }
     bool HasButton(TreeItemHandle item) override {
         const auto& node = m_frontend.Node(item);
         return node.childCount > 0 || !node.children.empty();
@@ -58,13 +55,12 @@ public:
     std::vector<std::array<std::string, 3>> Rows() override {
         std::vector<std::array<std::string, 3>> rows;
         for (const auto& row : m_frontend.Rows()) {
-            rows.push_back({Windows1252ToUtf8(row.texts[0]), Windows1252ToUtf8(row.texts[1]),
-                            Windows1252ToUtf8(row.texts[2])});
+            rows.push_back({row.texts[0], row.texts[1], row.texts[2]});
         }
         return rows;
     }
     bool StatusShown() override { return m_frontend.IsVisible(res::kStatusLine); }
-    std::string StatusText() override { return Windows1252ToUtf8(m_frontend.StatusText()); }
+    std::string StatusText() override { return m_frontend.StatusText(); }
     bool ProgressShown() override { return m_frontend.IsVisible(res::kProgressBar); }
 
 private:
@@ -165,8 +161,8 @@ TEST(ScenarioTest, TheWindowShowsWhatTheHeadlessFrontEndShowsAfterEveryStep) {
                                             "row c.ts | 0 B | 0",
                                             "row NEWS0518.TS  |",
                                             "row zebra.ts |",
-                                            "row €uro Cup.ts | 999 B | 999",
-                                            "row Überraschung.ts |"};
+                                            "row Überraschung.ts |",
+                                            "row €uro Cup.ts | 999 B | 999"};
     std::size_t at = 0;
     for (const std::string& row : order) {
         const std::size_t found = records.find(row, at);

@@ -17,6 +17,11 @@ Bytes Directory(std::vector<Bytes> entries) {
     return DirectorySectors(entries);
 }
 
+const OemCodePage& Cp850() {
+    static const OemCodePage page = OemCodePage::Load(850).value();
+    return page;
+}
+
 std::vector<Bytes> WithLongName(const std::string& name, const Bytes& shortEntry) {
     auto entries = LongNameEntries(name);
     entries.push_back(shortEntry);
@@ -25,35 +30,37 @@ std::vector<Bytes> WithLongName(const std::string& name, const Bytes& shortEntry
 
 TEST(EntryNameTest, ShortNamesKeepTheirPaddingAndTheDot) {
     const Bytes video = ShortEntry("VIDEO   MPG", 0x20, 3, 100);
-    EXPECT_EQ(ShortName(video), "VIDEO   .MPG");
-    EXPECT_EQ(ShortName(ShortEntry("README  TXT", 0x20, 3, 1)), "README  .TXT");
-    EXPECT_EQ(ShortName(ShortEntry("RECORDS    ", 0x10, 3, 0)), "RECORDS .   ");
+    EXPECT_EQ(ShortName(video, Cp850()), "VIDEO   .MPG");
+    EXPECT_EQ(ShortName(ShortEntry("README  TXT", 0x20, 3, 1), Cp850()), "README  .TXT");
+    EXPECT_EQ(ShortName(ShortEntry("RECORDS    ", 0x10, 3, 0), Cp850()), "RECORDS .   ");
     const Bytes directory = Directory({ShortEntry("A       TXT", 0x20, 0, 0), video});
-    EXPECT_EQ(FormEntryName(directory, 1), "VIDEO   .MPG");
+    EXPECT_EQ(FormEntryName(directory, 1, Cp850()), "VIDEO   .MPG");
 }
 
 // The name a copy is given: what a file of the machine would be called.
 TEST(EntryNameTest, FileNamesDropTheShortNamesPadding) {
-    EXPECT_EQ(UnpaddedShortName(ShortEntry("NEWS0518TS ", 0x20, 3, 1)), "NEWS0518.TS");
-    EXPECT_EQ(UnpaddedShortName(ShortEntry("TRAILER TS ", 0x20, 3, 1)), "TRAILER.TS");
-    EXPECT_EQ(UnpaddedShortName(ShortEntry("README     ", 0x20, 3, 1)), "README");
-    EXPECT_EQ(UnpaddedShortName(ShortEntry("A B     C  ", 0x20, 3, 1)), "A B.C");
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("NEWS0518TS ", 0x20, 3, 1), Cp850()), "NEWS0518.TS");
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("TRAILER TS ", 0x20, 3, 1), Cp850()), "TRAILER.TS");
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("README     ", 0x20, 3, 1), Cp850()), "README");
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("A B     C  ", 0x20, 3, 1), Cp850()), "A B.C");
     const Bytes directory =
         Directory(WithLongName("Evening News.ts ", ShortEntry("EVENIN~1TS ", 0x20, 3, 1)));
-    EXPECT_EQ(FormFileName(directory, 2), "Evening News.ts ");  // after two long-name entries
-    EXPECT_EQ(FormFileName(Directory({ShortEntry("VIDEO   MPG", 0x20, 3, 1)}), 0), "VIDEO.MPG");
+    EXPECT_EQ(FormFileName(directory, 2, Cp850()),
+              "Evening News.ts ");  // after two long-name entries
+    EXPECT_EQ(FormFileName(Directory({ShortEntry("VIDEO   MPG", 0x20, 3, 1)}), 0, Cp850()),
+              "VIDEO.MPG");
 }
 
 TEST(EntryNameTest, LongNamesOfOneAndTwoEntries) {
     const std::string thirteen = "Evening News.";
     ASSERT_EQ(thirteen.size(), 13u);
     Bytes directory = Directory(WithLongName(thirteen, ShortEntry("EVENIN~1   ", 0x20, 5, 9)));
-    EXPECT_EQ(FormEntryName(directory, 1), thirteen);
+    EXPECT_EQ(FormEntryName(directory, 1, Cp850()), thirteen);
 
     const std::string twentySix = "Evening News 2004-05-17.ts";
     ASSERT_EQ(twentySix.size(), 26u);
     directory = Directory(WithLongName(twentySix, ShortEntry("EVENIN~1TS ", 0x20, 5, 9)));
-    EXPECT_EQ(FormEntryName(directory, 2), twentySix);
+    EXPECT_EQ(FormEntryName(directory, 2, Cp850()), twentySix);
 }
 
 TEST(EntryNameTest, TheEntryMarked0x40HoldsTheEndOfTheName) {
@@ -69,27 +76,68 @@ TEST(EntryNameTest, TheEntryMarked0x40HoldsTheEndOfTheName) {
     EXPECT_EQ(AssembleLongName(directory, 2), name);
 }
 
-TEST(EntryNameTest, HighBytesAreDroppedFromTheCharacters) {
-    Bytes entry = LongNameEntries("Caf?")[0];
-    entry[7] = 0xE9;  // character 4: U+00E9
-    entry[8] = 0x00;
-    Bytes euro = LongNameEntries("X")[0];
-    euro[1] = 0xAC;  // U+20AC keeps only its low byte
-    euro[2] = 0x20;
-    EXPECT_EQ(FormEntryName(Directory({entry, ShortEntry("CAFE    ", 0x20, 3, 1)}), 1), "Caf\xE9");
-    EXPECT_EQ(FormEntryName(Directory({euro, ShortEntry("X       ", 0x20, 3, 1)}), 1), "\xAC");
+// Long names are UTF-16: every unit counts, a pair of surrogates is one character,
+// and only a 0 unit ends the name.
+TEST(EntryNameTest, LongNamesAreDecodedFromUtf16) {
+    const auto named = [](const std::u16string& units) {
+        auto entries = LongNameEntries(units);
+        entries.push_back(ShortEntry("NAME    TS ", 0x20, 3, 1));
+        return FormEntryName(Directory(entries), entries.size() - 1, Cp850());
+    };
+    EXPECT_EQ(named(u"Caf\u00E9 \u20AC.ts"), "Caf\u00E9 \u20AC.ts");
+    EXPECT_EQ(named(u"\u65E5\u672C\u8A9E.ts"), "\u65E5\u672C\u8A9E.ts");
+    EXPECT_EQ(named(u"News \u2013 Late.ts"), "News \u2013 Late.ts");  // an en dash, not 0x13
+    EXPECT_EQ(named(u"Film \U0001F3AC.ts"), "Film \U0001F3AC.ts");    // a surrogate pair
+    EXPECT_EQ(named(u"\u0100\u0200.ts"), "\u0100\u0200.ts");          // low bytes 0
+    // Surrogates without their partner: U+FFFD each, the name goes on.
+    EXPECT_EQ(named(std::u16string{u'a', char16_t{0xD83C}, u'b', char16_t{0xDFAC}}),
+              "a\uFFFDb\uFFFD");
+}
+
+// 255 units, a character of three UTF-8 bytes each: nothing is cut.
+TEST(EntryNameTest, TheLongestNameIsKeptWhole) {
+    const std::u16string units(255, u'\u65E5');
+    std::string expected;
+    for (int i = 0; i < 255; ++i) {
+        expected += "\u65E5";
+    }
+    auto entries = LongNameEntries(units);
+    entries.push_back(ShortEntry("LONG    TS ", 0x20, 3, 1));
+    const std::string formed = FormEntryName(Directory(entries), entries.size() - 1, Cp850());
+    EXPECT_EQ(formed, expected);
+    DriveItem item;
+    item.SetEntryName(formed);
+    EXPECT_EQ(item.EntryName(), expected);
+}
+
+// Short names are bytes of the OEM code page; the one in use decodes them.
+TEST(EntryNameTest, ShortNamesAreDecodedInTheCodePage) {
+    const Bytes resume = ShortEntry("R\x90SUM\x90  TXT", 0x20, 3, 1);
+    EXPECT_EQ(UnpaddedShortName(resume, Cp850()), "R\u00C9SUM\u00C9.TXT");
+    EXPECT_EQ(ShortName(resume, Cp850()), "R\u00C9SUM\u00C9  .TXT");
+    EXPECT_EQ(UnpaddedShortName(resume, OemCodePage::Load(866).value()), "R\u0420SUM\u0420.TXT");
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("\x80URO    TS ", 0x20, 3, 1),
+                                OemCodePage::Load(1252).value()),
+              "\u20ACURO.TS");
+    EXPECT_EQ(UnpaddedShortName(resume, OemCodePage::Unknown()), "R\uFFFDSUM\uFFFD.TXT");
+    // 0x05 first stands for 0xE5 (Õ in code page 850), which would mean deleted.
+    EXPECT_EQ(UnpaddedShortName(ShortEntry("\x05"
+                                           "BER    TS ",
+                                           0x20, 3, 1),
+                                Cp850()),
+              "\u00D5BER.TS");
 }
 
 TEST(EntryNameTest, TheFirstEntryOfTheBufferHasItsShortName) {
     const Bytes directory = Directory({ShortEntry("FIRST   TS ", 0x20, 3, 1)});
-    EXPECT_EQ(FormEntryName(directory, 0), "FIRST   .TS ");
+    EXPECT_EQ(FormEntryName(directory, 0, Cp850()), "FIRST   .TS ");
 }
 
 TEST(EntryNameTest, AWalkThatReachesTheBufferStartBeforeTheEndMarkGivesTheShortName) {
     auto entries = LongNameEntries("A name of two entries");
     entries.erase(entries.begin());  // the 0x40 entry is missing: an orphan
     entries.push_back(ShortEntry("ANAMEO~1   ", 0x20, 3, 1));
-    EXPECT_EQ(FormEntryName(Directory(entries), 1), "ANAMEO~1.   ");
+    EXPECT_EQ(FormEntryName(Directory(entries), 1, Cp850()), "ANAMEO~1.   ");
 }
 
 TEST(EntryNameTest, DeletedLongNameEntriesAreNotTakenAsTheName) {
@@ -99,13 +147,13 @@ TEST(EntryNameTest, DeletedLongNameEntriesAreNotTakenAsTheName) {
         entry[0] = 0xE5;
     }
     entries.push_back(ShortEntry("LIVE    TS ", 0x20, 3, 1));
-    EXPECT_EQ(FormEntryName(Directory(entries), entries.size() - 1), "LIVE    .TS ");
+    EXPECT_EQ(FormEntryName(Directory(entries), entries.size() - 1, Cp850()), "LIVE    .TS ");
 
     // One deleted entry inside an otherwise live run breaks it as well.
     auto broken = LongNameEntries("Recording of 2004-05-17");
     broken[1][0] = 0xE5;
     broken.push_back(ShortEntry("RECORD~1   ", 0x20, 3, 1));
-    EXPECT_EQ(FormEntryName(Directory(broken), 2), "RECORD~1.   ");
+    EXPECT_EQ(FormEntryName(Directory(broken), 2, Cp850()), "RECORD~1.   ");
 }
 
 TEST(EntryNameTest, AnOrphanAfterAnotherEntryGivesTheShortName) {
@@ -113,7 +161,7 @@ TEST(EntryNameTest, AnOrphanAfterAnotherEntryGivesTheShortName) {
     entries.erase(entries.begin());
     entries.insert(entries.begin(), ShortEntry("OTHER   TS ", 0x20, 4, 1));
     entries.push_back(ShortEntry("TWENTY~1   ", 0x20, 3, 1));
-    EXPECT_EQ(FormEntryName(Directory(entries), 2), "TWENTY~1.   ");
+    EXPECT_EQ(FormEntryName(Directory(entries), 2, Cp850()), "TWENTY~1.   ");
 }
 
 TEST(EntryNameTest, NamesLongerThan255CharactersAreCut) {
@@ -122,19 +170,14 @@ TEST(EntryNameTest, NamesLongerThan255CharactersAreCut) {
         name.push_back(static_cast<char>('a' + i % 26));
     }
     auto entries = WithLongName(name, ShortEntry("LONG    TS ", 0x20, 3, 1));
-    const Bytes directory = Directory(entries);
-    const std::string formed = FormEntryName(directory, entries.size() - 1);
-    EXPECT_EQ(formed, name.substr(0, 255));
-    DriveItem item;
-    item.SetDisplayName(formed);
-    EXPECT_EQ(item.DisplayName(), name.substr(0, 255));
+    EXPECT_EQ(FormEntryName(Directory(entries), entries.size() - 1, Cp850()), name.substr(0, 255));
 }
 
 TEST(EntryNameTest, ALongNameWithoutCharactersLeavesTheShortName) {
     auto entries = LongNameEntries("x");
     entries[0][1] = 0;  // the first character is the terminator
     entries.push_back(ShortEntry("EMPTY   TS ", 0x20, 3, 1));
-    EXPECT_EQ(FormEntryName(Directory(entries), 1), "EMPTY   .TS ");
+    EXPECT_EQ(FormEntryName(Directory(entries), 1, Cp850()), "EMPTY   .TS ");
 }
 
 TEST(EntryFilterTest, TheTwoKindsOfDirectoryFilterDifferently) {
@@ -157,7 +200,7 @@ TEST(EntryFilterTest, TheTwoKindsOfDirectoryFilterDifferently) {
     for (bool chain : {false, true}) {
         EXPECT_EQ(FilterEntry(file, chain), EntryVerdict::Keep);
         EXPECT_EQ(FilterEntry(deleted, chain), EntryVerdict::Skip);
-        EXPECT_EQ(FilterEntry(leftOut, chain), EntryVerdict::Skip);
+        EXPECT_EQ(FilterEntry(leftOut, chain), EntryVerdict::Keep);  // a name that begins with 0xE5
         EXPECT_EQ(FilterEntry(longName, chain), EntryVerdict::Skip);
         EXPECT_EQ(FilterEntry(end, chain), EntryVerdict::End);
     }

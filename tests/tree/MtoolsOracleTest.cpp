@@ -233,6 +233,58 @@ INSTANTIATE_TEST_SUITE_P(
         Format{"Fat12WholeDisk", 0, "-F 12", 1'474'560, false, "12-Bit FAT Disk"}),
     [](const ::testing::TestParamInfo<Format>& param) { return std::string(param.param.name); });
 
+// Names as mtools writes them: long names in UTF-16 (from the UTF-8 names given
+// to mcopy), short names in code page 850, mtools' default. (mtools stores only
+// the low 16 bits of a character beyond U+FFFF, so surrogate pairs are tested
+// on the image builder's names alone.)
+class MtoolsNamesTest : public testing::TreeFixture {};
+
+TEST_F(MtoolsNamesTest, LongNamesAreUnicodeAndShortNamesCodePage850) {
+    ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+    const std::string mkfs = testing::FindTool("mkfs.fat");
+    ASSERT_FALSE(mkfs.empty()) << "mkfs.fat (dosfstools) is not installed";
+    ASSERT_FALSE(testing::FindTool("mcopy").empty()) << "mtools is not installed";
+    const std::string image = m_dir.File("stick.img");
+    const auto run = [](const std::string& command) {
+        int status = 0;
+        const std::string output = testing::RunCommand("LC_ALL=C.UTF-8 " + command, status);
+        EXPECT_EQ(status, 0) << command << "\n" << output;
+    };
+    run(mkfs + " -C -F 32 -s 1 " + Quoted(image) + " " + std::to_string(100 * 1024));
+    const std::string host = m_dir.File("payload");
+    std::ofstream(host) << "recording";
+
+    // The longest name, 255 units in 20 long-name entries. (mtools garbles a long
+    // name of many CJK characters, so that one is tested on the builder's images.)
+    const std::string longest = std::string(251, 'r') + ".mpg";
+    const std::vector<std::string> longNames = {
+        "\u65E5\u672C\u8A9E\u306E\u756A\u7D44.ts", "News \u2013 Late Edition.ts",
+        "Caf\u00E9 \u20AC.ts", longest};
+    for (const std::string& name : longNames) {
+        run(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) + " " +
+            Quoted("::/" + name));
+    }
+    run(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) + " " +
+        Quoted("::/R\u00C9SUM\u00C9.TXT"));
+
+    Open({}, {image});
+    std::vector<std::string> shown;
+    std::string resumeShortName;
+    for (DriveItem* child : Expand(Child(Disk(0), "Root Directory"))) {
+        shown.emplace_back(child->DisplayName());
+        if (child->DisplayName() == "R\u00C9SUM\u00C9  .TXT") {
+            resumeShortName = child->ShortName();
+            EXPECT_EQ(child->EntryName(), "R\u00C9SUM\u00C9.TXT");
+        } else {
+            EXPECT_EQ(child->EntryName(), child->DisplayName());
+        }
+    }
+    std::vector<std::string> expected = longNames;
+    expected.push_back("R\u00C9SUM\u00C9  .TXT");
+    EXPECT_THAT(shown, ::testing::UnorderedElementsAreArray(expected));
+    EXPECT_EQ(resumeShortName, "R\u00C9SUM\u00C9.TXT");
+}
+
 // The test image builder against fsck.fat: what the other suites build is a
 // consistent FAT volume, whichever kind.
 TEST(FatVolumeBuilderTest, BuildsVolumesThatFsckAccepts) {

@@ -12,7 +12,7 @@ AboutBox::AboutBox(const res::DialogTemplate& layout, QWidget* parent) : QDialog
     setObjectName(QStringLiteral("aboutBox"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    setWindowTitle(FromDisk(layout.caption));
+    setWindowTitle(FromCore(layout.caption));
     setWindowIcon(ApplicationIcon());
     setModal(true);
     // The version line is the layout's first label.

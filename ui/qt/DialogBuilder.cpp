@@ -20,7 +20,7 @@ QLabel* MakeLabel(QDialog& dialog, std::string_view text, bool prefix) {
     // Static text of the original dialogs: top left, wrapped at word boundaries.
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setWordWrap(true);
-    label->setText(prefix ? WithoutMnemonics(text) : FromDisk(text));
+    label->setText(prefix ? WithoutMnemonics(text) : FromCore(text));
     return label;
 }
 
@@ -40,7 +40,7 @@ QWidget* MakeControl(QDialog& dialog, const res::ControlTemplate& control, const
     switch (control.kind) {
         case Kind::PushButton:
         case Kind::DefaultPushButton: {
-            auto* button = new QPushButton(FromDisk(control.text), &dialog);
+            auto* button = new QPushButton(FromCore(control.text), &dialog);
             const bool isDefault = control.kind == Kind::DefaultPushButton;
             button->setAutoDefault(isDefault);
             button->setDefault(isDefault);

@@ -56,7 +56,7 @@ MainWindow::MainWindow(const res::DialogTemplate& layout, WindowEvents& events)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(ApplicationIcon());
-    setWindowTitle(FromDisk(layout.caption));
+    setWindowTitle(FromCore(layout.caption));
     setSizeGripEnabled(false);
     setAcceptDrops(true);
 

@@ -113,7 +113,7 @@ void QtFrontend::Guarded(Action&& action) {
 void QtFrontend::ShowOwnFailure(const char* text, const char* detail) noexcept {
     try {
         QMessageBox box(QMessageBox::Critical, QString::fromStdString(ApplicationTitle()),
-                        QString::fromLatin1(text) + FromDisk(detail), QMessageBox::Ok,
+                        QString::fromLatin1(text) + FromCore(detail), QMessageBox::Ok,
                         DialogParent());
         box.setTextFormat(Qt::PlainText);
         box.exec();
@@ -130,7 +130,7 @@ QWidget* QtFrontend::DialogParent() const {
 
 MessageAnswer QtFrontend::ShowMessage(const std::string& text, const std::string& caption,
                                       MessageButtons buttons, MessageIcon icon) {
-    QMessageBox box(IconOf(icon), FromDisk(caption), FromDisk(text),
+    QMessageBox box(IconOf(icon), FromCore(caption), FromCore(text),
                     buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                         : QMessageBox::Ok,
                     DialogParent());
@@ -194,7 +194,7 @@ std::optional<SaveChoice> QtFrontend::AskSaveFileName(const std::string& initial
     if (!m_lastSaveFolder.isEmpty()) {
         dialog.setDirectory(m_lastSaveFolder);
     }
-    dialog.selectFile(FromDisk(initialName));
+    dialog.selectFile(FromCore(initialName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
@@ -205,7 +205,7 @@ std::optional<SaveChoice> QtFrontend::AskSaveFileName(const std::string& initial
 }
 
 void QtFrontend::SetStatusText(const std::string& text) {
-    m_window->Status().SetFullText(FromDisk(text));
+    m_window->Status().SetFullText(FromCore(text));
 }
 
 void QtFrontend::ShowControl(int id, bool show) {
@@ -241,7 +241,7 @@ void QtFrontend::ShowNote(const std::string& text) {
 // --- Frontend
 
 void QtFrontend::SetCaption(const std::string& text) {
-    m_window->setWindowTitle(FromDisk(text));
+    m_window->setWindowTitle(FromCore(text));
 }
 
 bool QtFrontend::AppendSystemMenuSeparator() {
@@ -297,7 +297,7 @@ TreeItemHandle QtFrontend::InsertTreeItem(TreeItemHandle parent, const std::stri
                                           int childCount, DriveItem* data) {
     QTreeWidgetItem* parentItem = parent == kTreeTop ? nullptr : Node(parent).item;
     const TreeItemHandle handle = m_tree.size() + 1;
-    auto* item = new QTreeWidgetItem(QStringList{FromDisk(text)});
+    auto* item = new QTreeWidgetItem(QStringList{FromCore(text)});
     item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(handle));
     // A button before the children are known; without children and without the
     // promise of any, none (and one as soon as a child comes after all).
@@ -413,7 +413,7 @@ void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alig
     const auto column = static_cast<int>(m_columns.size());
     m_columns.push_back(alignment);
     list.setColumnCount(column + 1);
-    list.headerItem()->setText(column, FromDisk(title));
+    list.headerItem()->setText(column, FromCore(title));
     list.headerItem()->setTextAlignment(column, AlignmentOf(alignment));
     list.header()->resizeSection(column, width);
 }
@@ -430,7 +430,7 @@ int QtFrontend::InsertListRow(const std::string& text, DriveItem* data) {
                                      });
     const auto index = static_cast<int>(at - m_rows.begin());
     auto* item = new QTreeWidgetItem;
-    item->setText(0, FromDisk(text));
+    item->setText(0, FromCore(text));
     for (std::size_t column = 0; column < m_columns.size(); ++column) {
         item->setTextAlignment(static_cast<int>(column), AlignmentOf(m_columns[column]));
     }
@@ -445,7 +445,7 @@ void QtFrontend::SetListItemText(int row, int column, const std::string& text) {
         throw std::out_of_range("no list cell " + std::to_string(row) + ", " +
                                 std::to_string(column));
     }
-    item->setText(column, FromDisk(text));
+    item->setText(column, FromCore(text));
 }
 
 void QtFrontend::OpenMainDialog(MainDialog& dialog) {

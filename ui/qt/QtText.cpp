@@ -2,12 +2,10 @@
 
 #include <QFile>
 
-#include "ui/Windows1252.h"
-
 namespace moravel::qt {
 
-QString FromDisk(std::string_view bytes) {
-    return QString::fromStdString(Windows1252ToUtf8(bytes));
+QString FromCore(std::string_view bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 std::string ToLocalPath(const QString& path) {
@@ -27,7 +25,7 @@ QString WithoutMnemonics(std::string_view text) {
         }
         plain.push_back(text[i]);
     }
-    return FromDisk(plain);
+    return FromCore(plain);
 }
 
 QString PlainToolTip(const QString& text) {

@@ -8,9 +8,9 @@ class QWidget;
 
 namespace moravel::qt {
 
-// A text of the core (disk names, status texts, messages) as the window shows
-// it: every byte a Windows-1252 character.
-QString FromDisk(std::string_view bytes);
+// A text of the core (disk names, status texts, messages: UTF-8) as the window
+// shows it; a byte that is no part of UTF-8 shows as U+FFFD.
+QString FromCore(std::string_view bytes);
 
 // A path of this machine's file systems as the core takes it (the file name
 // encoding, UTF-8), and back.
