@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include "CliCheck.h"
 #include "CliCopy.h"
 #include "Listing.h"
@@ -32,14 +34,17 @@ void ReportNoDisk(const std::vector<OpenError>& problems, std::ostream& err) {
 
 std::string UsageText() {
     return "Usage: moravel-cli [DISK OPTIONS] list [-r|--recursive] [--json] [TREEPATH]\n"
-           "       moravel-cli [DISK OPTIONS] copy [--split auto|always] TREEPATH DEST\n"
+           "       moravel-cli [DISK OPTIONS] copy [--split auto|always] [--skip-existing]\n"
+           "                   TREEPATH... DEST\n"
            "       moravel-cli [DISK OPTIONS] check TREEPATH\n"
            "DISK OPTIONS: [--disk PATH]... [--floppy PATH]... [--bios-services] [--codepage N]\n"
            "\n"
            "list shows the drive tree of a harddisk video recorder's disk: disks,\n"
            "partitions, FAT copies, root directories, folders and files with their true\n"
            "sizes. copy copies the file at TREEPATH to DEST, a file path or an existing\n"
-           "folder (the file keeps its name there); an existing file is replaced. check\n"
+           "folder (the file keeps its name there); an existing file is replaced. Several\n"
+           "TREEPATHs, or a folder, are copied into DEST, which must then be an existing\n"
+           "folder: a folder as DEST/FOLDER/..., with every file below it. check\n"
            "reads every cluster of the file at TREEPATH, or of every file below the folder\n"
            "there, writes nothing, and names the byte ranges that could not be read.\n"
            "\n" +
@@ -50,6 +55,8 @@ std::string UsageText() {
            "                     DEST_2.ext, ...) only on a FAT32 destination (the default)\n"
            "  --split always     copy: take the destination for FAT32 (FAT12/16 drives\n"
            "                     are still refused)\n"
+           "  --skip-existing    copy: leave a file whose output is already there with\n"
+           "                     the right size (to go on with an interrupted copy)\n"
            "  -h, --help         show this text\n"
            "      --version      show the version\n"
            "\n"
@@ -61,101 +68,94 @@ std::string UsageText() {
            "\n"
            "Text lines: name, kind, for files the size and the byte count, and for files\n"
            "and folders the date of their last change, separated by tabs. copy prints\n"
-           "its outcome on a line of its own, and its progress on stderr when that is a\n"
+           "its outcome on a line of its own (of several files: a line for each, after\n"
+           "its output path, and a summary), and its progress on stderr when that is a\n"
            "terminal. A copy keeps the date of the entry's last change.\n"
            "\n"
-           "Exit status: 0 done (copy: the file was copied), 1 a failure was reported\n"
-           "(list: after the listing; copy: nothing or not all was copied; check: a sector\n"
-           "could not be read, or a file not checked), 2 usage error\n"
-           "or a TREEPATH that names nothing (copy: or not a file).\n";
+           "Exit status: 0 done (copy: every file was copied), 1 a failure was reported\n"
+           "(list: after the listing; copy: nothing or not all of a file was copied;\n"
+           "check: a sector could not be read, or a file not checked), 2 usage error\n"
+           "or a TREEPATH that names nothing (copy: or neither a file nor a folder).\n";
 }
+
+namespace {
+
+// A command's parser: disk options may stand after it as well.
+CLI::App* AddCommand(CLI::App& app, const char* name, std::vector<std::string>& operands) {
+    CLI::App* command = app.add_subcommand(name);
+    command->fallthrough();
+    command->add_option("operands", operands);
+    return command;
+}
+
+// The operands of each command, counted.
+void CheckOperands(CommandLine& line, const std::vector<std::string>& operands) {
+    const std::size_t count = operands.size();
+    if (line.command == "list") {
+        if (count > 1) {
+            line.error = "list takes one TREEPATH, not " + std::to_string(count);
+        } else if (count == 1) {
+            line.list.treePath = operands[0];
+        }
+    } else if (line.command == "copy") {
+        if (count < 2) {
+            line.error = count == 0 ? "copy needs TREEPATH and DEST" : "copy needs DEST";
+        } else if (operands.back().empty()) {
+            line.error = "DEST is empty";
+        } else {
+            line.copy.treePaths.assign(operands.begin(), operands.end() - 1);
+            line.copy.destination = operands.back();
+        }
+    } else if (count != 1) {
+        line.error = line.command + " takes one TREEPATH, not " + std::to_string(count);
+    } else {
+        line.checkPath = operands[0];
+    }
+}
+
+}  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
-    bool optionsEnded = false;
-    std::string listOption;  // the first option that only list takes
-    std::string copyOption;  // the same for copy
-    std::vector<std::string> operands;
+    CLI::App app;
+    UseOwnHelp(app, line.help, line.version);
     SourceOptions sources;
-    for (std::size_t i = 0; i < args.size() && line.error.empty(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            operands.push_back(arg);
-            continue;
-        }
-        std::optional<std::string> value;
-        if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            line.help = true;
-        } else if (arg == "--version") {
-            line.version = true;
-        } else if (TakeSourceOption(args, i, sources, line.error)) {
-            // --disk, --floppy, --bios-services
-        } else if (arg == "-r" || arg == "--recursive") {
-            line.list.recursive = true;
-            listOption = listOption.empty() ? arg : listOption;
-        } else if (arg == "--json") {
-            line.list.json = true;
-            listOption = listOption.empty() ? arg : listOption;
-        } else if (TakeOptionValue(args, i, "--split", value, line.error, "auto or always")) {
-            if (value) {
-                if (*value != "auto" && *value != "always") {
-                    line.error = "--split takes auto or always, not " + *value;
-                }
-                line.copy.splitAlways = *value == "always";
-                copyOption = "--split";
-            }
-        } else {
-            line.error = "unknown option " + arg;
-        }
-    }
-    FinishSourceOptions(sources);
+    AddSourceOptions(app, sources);
+    // Words before any command: an unknown command.
+    std::vector<std::string> stray;
+    app.add_option("stray", stray);
+
+    std::vector<std::string> operands;
+    CLI::App* list = AddCommand(app, "list", operands);
+    list->add_flag("-r,--recursive", line.list.recursive);
+    list->add_flag("--json", line.list.json);
+    CLI::App* copy = AddCommand(app, "copy", operands);
+    std::string split = "auto";
+    copy->add_option("--split", split)
+        ->type_name("auto|always")
+        ->check(CLI::IsMember({"auto", "always"}));
+    copy->add_flag("--skip-existing", line.copy.skipExisting);
+    CLI::App* check = AddCommand(app, "check", operands);
+
+    line.error = ParseArguments(app, args, sources);
     line.platform = sources.platform;
     line.sources = sources.sources;
     line.codePage = sources.codePage;
+    line.copy.splitAlways = split == "always";
     if (!line.error.empty() || line.help || line.version) {
         return line;
     }
-    if (operands.empty()) {
-        line.error = "missing command (list, copy or check)";
+    for (const CLI::App* command : {list, copy, check}) {
+        if (command->parsed()) {
+            line.command = command->get_name();
+        }
+    }
+    if (line.command.empty()) {
+        line.error =
+            stray.empty() ? "missing command (list, copy or check)" : "unknown command " + stray[0];
         return line;
     }
-    line.command = operands[0];
-    if (line.command == "list") {
-        if (!copyOption.empty()) {
-            line.error = "option " + copyOption + " is for copy, not list";
-        } else if (operands.size() > 2) {
-            line.error = "list takes one TREEPATH, not " + std::to_string(operands.size() - 1);
-        } else if (operands.size() == 2) {
-            line.list.treePath = operands[1];
-        }
-    } else if (line.command == "copy") {
-        if (!listOption.empty()) {
-            line.error = "option " + listOption + " is for list, not copy";
-        } else if (operands.size() < 3) {
-            line.error = operands.size() == 1 ? "copy needs TREEPATH and DEST" : "copy needs DEST";
-        } else if (operands.size() > 3) {
-            line.error = "copy takes TREEPATH and DEST, not " +
-                         std::to_string(operands.size() - 1) + " operands";
-        } else if (operands[2].empty()) {
-            line.error = "DEST is empty";
-        } else {
-            line.copy.treePath = operands[1];
-            line.copy.destination = operands[2];
-        }
-    } else if (line.command == "check") {
-        const std::string& option = listOption.empty() ? copyOption : listOption;
-        if (!option.empty()) {
-            line.error = "option " + option + " is not for check";
-        } else if (operands.size() != 2) {
-            line.error = "check takes one TREEPATH, not " + std::to_string(operands.size() - 1);
-        } else {
-            line.checkPath = operands[1];
-        }
-    } else {
-        line.error = "unknown command " + line.command;
-    }
+    CheckOperands(line, operands);
     return line;
 }
 

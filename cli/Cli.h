@@ -29,9 +29,10 @@ struct ListOptions {
 };
 
 struct CopyOptions {
-    bool splitAlways = false;  // --split always: the destination is taken for FAT32
-    std::string treePath;      // the file to copy
-    std::string destination;   // a file path, or an existing folder
+    bool splitAlways = false;            // --split always: the destination is taken for FAT32
+    bool skipExisting = false;           // --skip-existing: outputs of the right size stay
+    std::vector<std::string> treePaths;  // the files or folders to copy
+    std::string destination;             // a file path, or an existing folder
 };
 
 // What the command line asks for.
@@ -41,7 +42,7 @@ struct CommandLine {
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;  // detect when neither --disk nor --floppy is given
     unsigned codePage = kDefaultCodePage;
-    std::string command;   // "list" or "copy"
+    std::string command;  // "list" or "copy"
     ListOptions list;
     CopyOptions copy;
     std::string checkPath;  // check: the file or folder whose clusters are read

@@ -3,11 +3,16 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <set>
 
 #include "CopyTerminalFrontend.h"
 #include "TerminalText.h"
 #include "copy/CopyCommand.h"
+#include "copy/PartNames.h"
+#include "tree/FatDate.h"
 
 namespace moravel::cli {
 
@@ -97,23 +102,47 @@ SaveChoice SaveChoiceFor(const std::filesystem::path& destination, const std::st
     return SaveChoice{path, path.substr(path.rfind('/') + 1)};
 }
 
-int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
-            TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
-            const CliEnvironment& environment) {
-    std::string error;
-    const auto place = walker.Resolve(line.copy.treePath, error);
-    if (!place) {
-        err << EscapeControls(error) << '\n';
-        // When a disk or a folder on the way could not be read, the path may
-        // well be right: that is a failure, not a mistake on the command line.
-        return terminal.Failures() > 0 ? kExitFailureShown : kExitUsage;
-    }
-    if (place->item == nullptr || !place->item->IsFile()) {
-        err << kProgram << ": \"" << line.copy.treePath << "\" is not a file\n";
-        return kExitUsage;
-    }
-    DriveItem& source = *place->item;
+namespace {
 
+// Where the copies go: the file system, with the disks being read refused, and
+// taken for FAT32 when --split always asks for parts.
+struct CopyTargets {
+    FileSystemTarget fileSystem;
+    SourceGuard guarded;
+    PartsAlways inParts;
+    CopyTarget& target;
+
+    CopyTargets(const CommandLine& line, DriveTree& access, const CliEnvironment& environment)
+        : guarded(environment.copyTarget != nullptr ? *environment.copyTarget : fileSystem,
+                  access.SourcePaths()),
+          inParts(guarded),
+          target(line.copy.splitAlways ? static_cast<CopyTarget&>(inParts) : guarded) {}
+};
+
+const volatile std::sig_atomic_t* StopFlag(const CliEnvironment& environment) {
+    if (environment.stopRequested == nullptr && environment.catchInterrupt) {
+        return &g_interrupted;
+    }
+    return environment.stopRequested;
+}
+
+// Runs the Copy File command for one source and one Save dialog answer.
+CopyReport CopyOne(DriveItem& source, const SaveChoice& choice, DriveTree& access,
+                   CopyTarget& target, TerminalFrontend& terminal,
+                   const CliEnvironment& environment, const BatchProgress* batch) {
+    CopyTerminalFrontend frontend(terminal, source, choice, kTerminalControls,
+                                  environment.clock ? environment.clock : SteadySeconds(),
+                                  StopFlag(environment), batch);
+    CopyCommand command(frontend, access, target, kTerminalControls);
+    frontend.OnStop([&command] { command.RequestStop(); });
+    command.Run();
+    terminal.ClearProgressLine();
+    return command.Report();
+}
+
+int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
+                  TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
+                  const CliEnvironment& environment) {
     // The copy creates its files by full path, as the Save dialog gives them.
     std::error_code failure;
     const std::filesystem::path destination =
@@ -124,25 +153,219 @@ int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
         return kExitFailureShown;
     }
     const SaveChoice choice = SaveChoiceFor(destination, std::string(source.EntryName()));
-
-    FileSystemTarget fileSystem;
-    SourceGuard guarded(environment.copyTarget != nullptr ? *environment.copyTarget : fileSystem,
-                        access.SourcePaths());
-    PartsAlways inParts(guarded);
-    CopyTarget& target = line.copy.splitAlways ? static_cast<CopyTarget&>(inParts) : guarded;
-
+    CopyTargets targets(line, access, environment);
     const InterruptWatch watch(environment.catchInterrupt);
-    const volatile std::sig_atomic_t* stop = environment.stopRequested;
-    if (stop == nullptr && environment.catchInterrupt) {
-        stop = &g_interrupted;
+    return ReportOutcome(
+        CopyOne(source, choice, access, targets.target, terminal, environment, nullptr), terminal,
+        out);
+}
+
+// One file of a copy of several: where it comes from and where it goes.
+struct CopyJob {
+    DriveItem* source = nullptr;
+    std::string treePath;
+    std::filesystem::path output;
+};
+
+// A folder whose date is set once its files are in it.
+struct FolderDate {
+    std::filesystem::path path;
+    const DriveItem* entry = nullptr;
+};
+
+bool IsFolder(const DriveItem& item) {
+    return (item.m_kind == KindEntry && item.IsDirectory()) || item.m_kind == KindRootDirectory;
+}
+
+// The name a folder is given: its long or unpadded short name; a root directory
+// by the name it is listed with.
+std::string FolderName(const DriveItem& folder) {
+    return SafeFileName(folder.m_kind == KindEntry ? folder.EntryName() : folder.DisplayName());
+}
+
+class BatchPlan {
+public:
+    explicit BatchPlan(TreeWalker& walker) : m_walker(walker) {}
+
+    void AddFile(DriveItem& file, const std::string& treePath,
+                 const std::filesystem::path& folder) {
+        m_jobs.push_back({&file, treePath, folder / SafeFileName(file.EntryName())});
     }
-    CopyTerminalFrontend frontend(terminal, source, choice, kTerminalControls,
-                                  environment.clock ? environment.clock : SteadySeconds(), stop);
-    CopyCommand command(frontend, access, target, kTerminalControls);
-    frontend.OnStop([&command] { command.RequestStop(); });
-    command.Run();
-    terminal.ClearProgressLine();
-    return ReportOutcome(command.Report(), terminal, out);
+
+    // Every file below the folder, sub-folders kept; a folder that a damaged disk
+    // links from several places, or nests without end, is taken once.
+    void AddFolder(DriveItem& folder, const std::string& treePath,
+                   const std::filesystem::path& output, std::size_t depth) {
+        const TreeWalker::DirectoryKey key{
+            folder.m_drive, folder.m_partitionStart,
+            folder.m_kind == KindEntry ? folder.m_firstCluster : folder.m_relativeSector};
+        if (depth > TreeWalker::kMaxDepth || !m_openedFolders.insert(key).second) {
+            m_skippedFolders.push_back(treePath);
+            return;
+        }
+        m_folders.push_back({output, folder.m_kind == KindEntry ? &folder : nullptr});
+        const Siblings children(m_walker.Expand(folder, treePath));
+        for (std::size_t i = 0; i < children.Size(); ++i) {
+            DriveItem& child = children[i];
+            const std::string childPath = JoinPath(treePath, children.PathComponent(i));
+            if (IsFolder(child)) {
+                AddFolder(child, childPath, output / FolderName(child), depth + 1);
+            } else if (child.IsFile() && (child.m_attributes & kAttributeVolumeLabel) == 0) {
+                AddFile(child, childPath, output);
+            }
+        }
+    }
+
+    std::vector<CopyJob>& Jobs() { return m_jobs; }
+    const std::vector<FolderDate>& Folders() const { return m_folders; }
+    const std::vector<std::string>& SkippedFolders() const { return m_skippedFolders; }
+
+private:
+    TreeWalker& m_walker;
+    std::vector<CopyJob> m_jobs;
+    std::vector<FolderDate> m_folders;
+    std::set<TreeWalker::DirectoryKey> m_openedFolders;
+    std::vector<std::string> m_skippedFolders;
+};
+
+bool HasWholeOutput(const CopyJob& job) {
+    std::error_code failure;
+    const auto size = std::filesystem::file_size(job.output, failure);
+    return !failure && size == job.source->m_fileSize;
+}
+
+void SetFolderDate(const FolderDate& folder) {
+    if (folder.entry == nullptr) {
+        return;
+    }
+    const auto moment = DecodeFatDateTime(folder.entry->m_writeDate, folder.entry->m_writeTime);
+    const auto seconds = moment ? LocalTimeOf(*moment) : std::nullopt;
+    if (!seconds) {
+        return;
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {*seconds, 0}};
+    ::utimensat(AT_FDCWD, folder.path.c_str(), times, 0);
+}
+
+int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, DriveTree& access,
+                 TreeWalker& walker, TerminalFrontend& terminal, std::ostream& out,
+                 std::ostream& err, const CliEnvironment& environment) {
+    std::error_code failure;
+    const std::filesystem::path destination =
+        std::filesystem::absolute(line.copy.destination, failure);
+    if (failure || !std::filesystem::is_directory(destination, failure)) {
+        err << kProgram << ": " << EscapeControls(line.copy.destination)
+            << " is no folder: several files, or a folder, are copied into an existing folder\n";
+        return kExitUsage;
+    }
+    BatchPlan plan(walker);
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (IsFolder(*sources[i])) {
+            plan.AddFolder(*sources[i], line.copy.treePaths[i],
+                           destination / FolderName(*sources[i]), 0);
+        } else {
+            plan.AddFile(*sources[i], line.copy.treePaths[i], destination);
+        }
+    }
+    for (const std::string& skipped : plan.SkippedFolders()) {
+        terminal.Report(std::string(kProgram) + ": \"" + EscapeControls(skipped) +
+                        "\" is a folder taken before (or nested too deep): not copied again");
+    }
+
+    std::vector<CopyJob>& jobs = plan.Jobs();
+    BatchProgress progress;
+    progress.files = jobs.size();
+    for (const CopyJob& job : jobs) {
+        progress.totalBytes += job.source->m_fileSize;
+    }
+    CopyTargets targets(line, access, environment);
+    const InterruptWatch watch(environment.catchInterrupt);
+    const double started = (environment.clock ? environment.clock : SteadySeconds())();
+    progress.started = started;
+    std::size_t copied = 0;
+    std::size_t skipped = 0;
+    std::vector<std::string> failed;
+    bool interrupted = false;
+    for (std::size_t i = 0; i < jobs.size() && !interrupted; ++i) {
+        const CopyJob& job = jobs[i];
+        progress.fileNumber = i + 1;
+        if (line.copy.skipExisting && HasWholeOutput(job)) {
+            ++skipped;
+            progress.bytesBefore += job.source->m_fileSize;
+            out << "Skipped (already there): " << EscapeControls(job.output.string()) << '\n';
+            continue;
+        }
+        std::filesystem::create_directories(job.output.parent_path(), failure);
+        CopyReport report;
+        if (failure) {
+            terminal.Report(std::string(kProgram) + ": cannot create " +
+                            EscapeControls(job.output.parent_path().string()) + ": " +
+                            failure.message());
+            report.outcome = CopyOutcome::Failed;
+        } else {
+            report = CopyOne(*job.source, {job.output.string(), job.output.filename().string()},
+                             access, targets.target, terminal, environment, &progress);
+        }
+        out << EscapeControls(job.output.string()) << ": ";
+        ReportOutcome(report, terminal, out);
+        progress.bytesBefore += job.source->m_fileSize;
+        interrupted = report.stopped;
+        if (report.outcome == CopyOutcome::Copied) {
+            ++copied;
+        } else {
+            failed.push_back(job.treePath);
+        }
+    }
+    for (auto folder = plan.Folders().rbegin(); folder != plan.Folders().rend(); ++folder) {
+        SetFolderDate(*folder);
+    }
+    out << "Copied " << copied << " of " << jobs.size() << " files";
+    if (skipped > 0) {
+        out << ", skipped " << skipped << " already there";
+    }
+    if (!failed.empty()) {
+        out << ", " << failed.size() << " not or not wholly copied";
+    }
+    if (interrupted) {
+        out << ", interrupted";
+    }
+    out << ".\n";
+    out.flush();
+    for (const std::string& path : failed) {
+        terminal.Report(std::string(kProgram) + ": not copied wholly: \"" + EscapeControls(path) +
+                        "\"");
+    }
+    const bool complete = failed.empty() && !interrupted && plan.SkippedFolders().empty();
+    return complete ? kExitOk : kExitFailureShown;
+}
+
+}  // namespace
+
+int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
+            TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
+            const CliEnvironment& environment) {
+    std::vector<DriveItem*> sources;
+    for (const std::string& treePath : line.copy.treePaths) {
+        std::string error;
+        const auto place = walker.Resolve(treePath, error);
+        if (!place) {
+            err << EscapeControls(error) << '\n';
+            // When a disk or a folder on the way could not be read, the path may
+            // well be right: that is a failure, not a mistake on the command line.
+            return terminal.Failures() > 0 ? kExitFailureShown : kExitUsage;
+        }
+        const bool several = line.copy.treePaths.size() > 1;
+        if (place->item == nullptr || !(place->item->IsFile() || IsFolder(*place->item))) {
+            err << kProgram << ": \"" << EscapeControls(treePath) << "\" is not a file"
+                << (several || place->item != nullptr ? " or folder" : "") << '\n';
+            return kExitUsage;
+        }
+        sources.push_back(place->item);
+    }
+    if (sources.size() == 1 && sources[0]->IsFile()) {
+        return RunSingleCopy(line, *sources[0], access, terminal, out, err, environment);
+    }
+    return RunBatchCopy(line, std::move(sources), access, walker, terminal, out, err, environment);
 }
 
 }  // namespace moravel::cli

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "ui/FormatSize.h"
+
 namespace moravel::cli {
 
 namespace {
@@ -36,32 +38,49 @@ SecondsClock SteadySeconds() {
     };
 }
 
+namespace {
+
+// "37.5 MB/s  ETA 3:15" for the bytes done of all in the seconds so far.
+std::string RateAndTimeLeft(std::uint64_t done, std::uint64_t all, double seconds) {
+    if (done == 0 || !(seconds > 0)) {
+        return "--.- MB/s  ETA --:--";
+    }
+    const double bytesPerSecond = static_cast<double>(done) / seconds;
+    const auto tenths = static_cast<std::uint64_t>(std::llround(bytesPerSecond / 1048576.0 * 10));
+    const double left = static_cast<double>(all - std::min(done, all));
+    // Capped at a day less a second: a rate near zero would say "forever".
+    const double eta = std::min(std::ceil(left / bytesPerSecond), 86399.0);
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB/s  ETA " +
+           Duration(static_cast<std::uint64_t>(eta));
+}
+
+}  // namespace
+
+std::string BatchProgressText(const BatchProgress& batch, std::uint64_t bytesDone, double seconds) {
+    return "File " + std::to_string(batch.fileNumber) + "/" + std::to_string(batch.files) + "  " +
+           FormatSize(bytesDone) + " of " + FormatSize(batch.totalBytes) + "  " +
+           RateAndTimeLeft(bytesDone, batch.totalBytes, seconds);
+}
+
 std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t fileSize,
                              double seconds) {
     const std::string shown = std::to_string(std::clamp(percent, 0, 100));
-    std::string line = "Copying " + std::string(3 - shown.size(), ' ') + shown + "%";
-    if (bytesDone == 0 || !(seconds > 0)) {
-        return line + "  --.- MB/s  ETA --:--";
-    }
-    const double bytesPerSecond = static_cast<double>(bytesDone) / seconds;
-    const auto tenths = static_cast<std::uint64_t>(std::llround(bytesPerSecond / 1048576.0 * 10));
-    const double left = static_cast<double>(fileSize - std::min(bytesDone, fileSize));
-    // Capped at a day less a second: a rate near zero would say "forever".
-    const double eta = std::min(std::ceil(left / bytesPerSecond), 86399.0);
-    return line + "  " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) +
-           " MB/s  ETA " + Duration(static_cast<std::uint64_t>(eta));
+    return "Copying " + std::string(3 - shown.size(), ' ') + shown + "%  " +
+           RateAndTimeLeft(bytesDone, fileSize, seconds);
 }
 
 CopyTerminalFrontend::CopyTerminalFrontend(TerminalFrontend& terminal, DriveItem& source,
                                            SaveChoice destination, CopyControls controls,
                                            SecondsClock clock,
-                                           const volatile std::sig_atomic_t* stop)
+                                           const volatile std::sig_atomic_t* stop,
+                                           const BatchProgress* batch)
     : m_terminal(terminal),
       m_source(source),
       m_destination(std::move(destination)),
       m_controls(controls),
       m_clock(std::move(clock)),
-      m_stop(stop) {}
+      m_stop(stop),
+      m_batch(batch) {}
 
 MessageAnswer CopyTerminalFrontend::ShowMessage(const std::string& text, const std::string&,
                                                 MessageButtons, MessageIcon) {
@@ -113,7 +132,9 @@ void CopyTerminalFrontend::DrawLine(double now) {
         std::uint64_t{m_source.m_bytesPerSector} * m_source.m_sectorsPerCluster;
     const std::uint64_t done = std::min(m_clustersDone * clusterBytes, m_source.m_fileSize);
     m_terminal.ShowProgressLine(
-        CopyProgressText(m_position, done, m_source.m_fileSize, now - m_started));
+        m_batch != nullptr
+            ? BatchProgressText(*m_batch, m_batch->bytesBefore + done, now - m_batch->started)
+            : CopyProgressText(m_position, done, m_source.m_fileSize, now - m_started));
     m_drawn = now;
     m_drawnPercent = std::clamp(m_position, 0, 100);
 }

@@ -23,6 +23,21 @@ SecondsClock SteadySeconds();
 std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t fileSize,
                              double seconds);
 
+// Where a copy of several files stands: the file being copied (from 1) of how
+// many, the bytes of the files before it, of all of them, and when it began.
+struct BatchProgress {
+    std::size_t fileNumber = 0;
+    std::size_t files = 0;
+    std::uint64_t bytesBefore = 0;
+    std::uint64_t totalBytes = 0;
+    double started = 0;
+};
+
+// The line of a copy of several files: the file's number, the bytes done of all,
+// the rate since the first file began, and the time left for all at that rate
+// ("File 3/12  1.2 GB of 8.4 GB  37.5 MB/s  ETA 3:15").
+std::string BatchProgressText(const BatchProgress& batch, std::uint64_t bytesDone, double seconds);
+
 // The window's controls as the copy command addresses them; of these the
 // terminal shows only the progress bar, as its progress line.
 inline constexpr CopyControls kTerminalControls{1, 2, 3, 4};
@@ -35,9 +50,11 @@ inline constexpr CopyControls kTerminalControls{1, 2, 3, 4};
 class CopyTerminalFrontend final : public CopyFrontend {
 public:
     // stop, when given, is polled at every pump step; once it is set, onStop runs.
+    // With batch, the line shows the progress of all the files.
     CopyTerminalFrontend(TerminalFrontend& terminal, DriveItem& source, SaveChoice destination,
                          CopyControls controls, SecondsClock clock,
-                         const volatile std::sig_atomic_t* stop = nullptr);
+                         const volatile std::sig_atomic_t* stop = nullptr,
+                         const BatchProgress* batch = nullptr);
 
     void OnStop(std::function<void()> onStop) { m_onStop = std::move(onStop); }
 
@@ -71,6 +88,7 @@ private:
     CopyControls m_controls;
     SecondsClock m_clock;
     const volatile std::sig_atomic_t* m_stop;
+    const BatchProgress* m_batch;
     std::function<void()> m_onStop;
 
     std::string m_status;

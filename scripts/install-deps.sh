@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    nlohmann-json3-dev
+    nlohmann-json3-dev libcli11-dev
     dosfstools mtools
     libblkid-dev util-linux ntfs-3g exfatprogs
     clang libclang-rt-14-dev

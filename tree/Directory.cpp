@@ -98,9 +98,16 @@ std::string ShortName(ByteSpan entry, const OemCodePage& codePage) {
 }
 
 std::string UnpaddedShortName(ByteSpan entry, const OemCodePage& codePage) {
-    const std::string extension = WithoutPadding(ShortNameBytes(entry, 8, 3));
-    return codePage.Decode(WithoutPadding(ShortNameBytes(entry, 0, 8)) +
-                           (extension.empty() ? "" : "." + extension));
+    // Windows NT keeps "readme.txt" as a short name with two flags in byte 12,
+    // rather than as a long name: the name (0x08) or the extension (0x10) in
+    // small letters.
+    const auto lettersOf = [&](std::size_t from, std::size_t count, std::uint8_t smallFlag) {
+        const std::string text =
+            codePage.Decode(WithoutPadding(ShortNameBytes(entry, from, count)));
+        return (entry[12] & smallFlag) != 0 ? FoldCase(text) : text;
+    };
+    const std::string extension = lettersOf(8, 3, 0x10);
+    return lettersOf(0, 8, 0x08) + (extension.empty() ? "" : "." + extension);
 }
 
 std::string FormFileName(ByteSpan directory, std::size_t index, const OemCodePage& codePage) {

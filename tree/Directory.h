@@ -38,7 +38,8 @@ std::string ShortName(ByteSpan entry, const OemCodePage& codePage);
 
 // The short name as a file of the machine would be called: name and extension
 // without their padding, and no dot before an empty extension ("NEWS0518.TS",
-// "TRAILER.TS", "README").
+// "TRAILER.TS", "README"), each in small letters where the entry's case flags
+// say so ("readme.txt").
 std::string UnpaddedShortName(ByteSpan entry, const OemCodePage& codePage);
 
 // The name a copy of the entry is given: its long name, else its unpadded short name.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include <CLI/CLI.hpp>
+
 #include "tree/NameText.h"
 
 namespace moravel {
@@ -22,89 +24,97 @@ std::optional<unsigned> CodePageNumber(const std::string& text) {
     return number;
 }
 
+// "The following argument was not expected: --bogus" in the words of the usage
+// errors: "unknown option --bogus", "unexpected operand x".
+std::string WordsOfExtras(const std::string& message) {
+    const auto colon = message.find(": ");
+    if (colon == std::string::npos) {
+        return message;
+    }
+    const std::string first = message.substr(colon + 2, message.find(' ', colon + 2) - colon - 2);
+    return (first.size() > 1 && first[0] == '-' ? "unknown option " : "unexpected operand ") +
+           first;
+}
+
+// "--disk: 1 required PATH missing": "option --disk needs a value".
+std::string WordsOfMissingValue(const std::string& message) {
+    const auto colon = message.find(':');
+    if (colon == std::string::npos || message.rfind("-", 0) != 0) {
+        return message;
+    }
+    return "option " + message.substr(0, colon) + " needs a value";
+}
+
 }  // namespace
 
-bool TakeOptionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-                     std::optional<std::string>& value, std::string& error, const char* what) {
-    const std::string& arg = args[i];
-    if (arg == name) {
-        if (i + 1 >= args.size()) {
-            error = "option " + name + " needs " + what;
-            return true;
-        }
-        value = args[++i];
-        return true;
-    }
-    if (arg.rfind(name + "=", 0) == 0) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return false;
+void AddSourceOptions(CLI::App& app, SourceOptions& options) {
+    app.add_option("--disk", options.sources.hardDisks)
+        ->type_name("PATH")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--floppy", options.sources.floppies)
+        ->type_name("PATH")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_flag_callback("--bios-services",
+                          [&options] { options.platform = DiskPlatform::BiosServices; });
+    app.add_option_function<std::string>(
+           "--codepage",
+           [&options](const std::string& value) {
+               const std::optional<unsigned> number = CodePageNumber(value);
+               if (!number) {
+                   throw CLI::ValidationError(
+                       "--codepage takes the number of a code page this system knows (437, 850, "
+                       "852, 866, 1252, ...), not " +
+                       value);
+               }
+               options.codePage = *number;
+           })
+        ->type_name("N");
 }
 
-bool TakeSourceOption(const std::vector<std::string>& args, std::size_t& i, SourceOptions& options,
-                      std::string& error) {
-    std::optional<std::string> value;
-    if (TakeOptionValue(args, i, "--disk", value, error)) {
-        if (value) {
-            options.sources.hardDisks.push_back(*value);
-        }
-        return true;
-    }
-    if (TakeOptionValue(args, i, "--floppy", value, error)) {
-        if (value) {
-            options.sources.floppies.push_back(*value);
-        }
-        return true;
-    }
-    if (args[i] == "--bios-services") {
-        options.platform = DiskPlatform::BiosServices;
-        return true;
-    }
-    if (TakeOptionValue(args, i, "--codepage", value, error, "a code page number")) {
-        if (value) {
-            const std::optional<unsigned> number = CodePageNumber(*value);
-            if (number) {
-                options.codePage = *number;
-            } else {
-                error =
-                    "--codepage takes the number of a code page this system knows (437, "
-                    "850, 852, 866, 1252, ...), not " +
-                    *value;
-            }
-        }
-        return true;
-    }
-    return false;
+void UseOwnHelp(CLI::App& app, bool& help, bool& version) {
+    app.set_help_flag();
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
 }
 
-void FinishSourceOptions(SourceOptions& options) {
+std::string ParseArguments(CLI::App& app, const std::vector<std::string>& args,
+                           SourceOptions& options) {
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    std::string error;
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ExtrasError& failure) {
+        error = WordsOfExtras(failure.what());
+    } catch (const CLI::ArgumentMismatch& failure) {
+        error = WordsOfMissingValue(failure.what());
+    } catch (const CLI::ParseError& failure) {
+        error = failure.what();
+        std::replace(error.begin(), error.end(), '\n', ' ');
+        while (!error.empty() && error.back() == ' ') {
+            error.pop_back();
+        }
+        if (error.empty()) {
+            error = "the command line cannot be read";
+        }
+    }
     options.sources.detect = options.sources.hardDisks.empty() && options.sources.floppies.empty();
+    return error;
 }
 
 WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& args) {
     WindowCommandLine line;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size() && line.error.empty(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            line.images.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            line.help = true;
-        } else if (arg == "--version") {
-            line.version = true;
-        } else if (!TakeSourceOption(args, i, line.sources, line.error)) {
-            line.error = "unknown option " + arg;
-        }
+    CLI::App app;
+    UseOwnHelp(app, line.help, line.version);
+    AddSourceOptions(app, line.sources);
+    app.add_option("IMAGE", line.images)->allow_extra_args();
+    line.error = ParseArguments(app, args, line.sources);
+    if (line.error.empty() &&
+        std::find(line.images.begin(), line.images.end(), std::string()) != line.images.end()) {
+        line.error = "an image path is empty";
     }
-    for (const std::string& image : line.images) {
-        if (image.empty()) {
-            line.error = "an image path is empty";
-        }
-    }
-    FinishSourceOptions(line.sources);
     return line;
 }
 

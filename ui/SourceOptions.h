@@ -7,6 +7,10 @@
 
 #include "disk/DriveAccess.h"
 
+namespace CLI {
+class App;
+}
+
 namespace moravel {
 
 // Where the disks come from, as both programs take it from their command lines:
@@ -28,19 +32,18 @@ inline constexpr char kSourceOptionsHelp[] =
     "  --codepage N       the code page of short names (default 850; 437, 852,\n"
     "                     866, 1252, ...); long names are Unicode\n";
 
-// Takes the value of an option given as "--name VALUE" or "--name=VALUE" at
-// args[i]: true when args[i] is that option (i then stands on its last
-// argument); a missing value is said in error ("option --name needs WHAT").
-bool TakeOptionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-                     std::optional<std::string>& value, std::string& error,
-                     const char* what = "a path");
+// Adds --disk, --floppy, --bios-services and --codepage to a parser (CLI11);
+// what they give lands in options.
+void AddSourceOptions(CLI::App& app, SourceOptions& options);
 
-// Takes one disk option at args[i] into options; false when args[i] is none.
-bool TakeSourceOption(const std::vector<std::string>& args, std::size_t& i, SourceOptions& options,
-                      std::string& error);
+// Parses the arguments that follow the program name. Empty when they parse, else
+// the usage error in one line. With neither --disk nor --floppy the machine's
+// own disks are looked for.
+std::string ParseArguments(CLI::App& app, const std::vector<std::string>& args,
+                           SourceOptions& options);
 
-// With neither --disk nor --floppy the machine's own disks are looked for.
-void FinishSourceOptions(SourceOptions& options);
+// A parser without CLI11's own help: both programs print their own usage text.
+void UseOwnHelp(CLI::App& app, bool& help, bool& version);
 
 // The window's command line: moravel [--disk PATH]... [--floppy PATH]...
 // [--bios-services] [IMAGE]... The images are added as disks once the window

@@ -51,7 +51,7 @@ TEST(CliCommandLineTest, CopyTakesATreePathADestinationAndASplitChoice) {
         ParseCommandLine({"--disk", "a.img", "copy", "Hard Disk 1/#1/#3/Movie.ts", "out.ts"});
     EXPECT_EQ(line.error, "");
     EXPECT_EQ(line.command, "copy");
-    EXPECT_EQ(line.copy.treePath, "Hard Disk 1/#1/#3/Movie.ts");
+    EXPECT_THAT(line.copy.treePaths, ElementsAre("Hard Disk 1/#1/#3/Movie.ts"));
     EXPECT_EQ(line.copy.destination, "out.ts");
     EXPECT_FALSE(line.copy.splitAlways);  // auto unless asked
 
@@ -63,30 +63,46 @@ TEST(CliCommandLineTest, CopyTakesATreePathADestinationAndASplitChoice) {
     EXPECT_EQ(ParseCommandLine({"copy", "--", "-a", "-b"}).copy.destination, "-b");
 }
 
+TEST(CliCommandLineTest, CopyTakesSeveralTreePathsAndDiskOptionsAfterTheCommand) {
+    const CommandLine line = ParseCommandLine(
+        {"copy", "--skip-existing", "a", "b", "--disk", "x.img", "c", "--codepage=437", "dest"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_THAT(line.copy.treePaths, ElementsAre("a", "b", "c"));
+    EXPECT_EQ(line.copy.destination, "dest");
+    EXPECT_TRUE(line.copy.skipExisting);
+    EXPECT_THAT(line.sources.hardDisks, ElementsAre("x.img"));
+    EXPECT_EQ(line.codePage, 437u);
+    EXPECT_EQ(ParseCommandLine({"list"}).codePage, 850u);
+}
+
+// Usage errors are one line each; what the command line got wrong is named.
 TEST(CliCommandLineTest, CopyUsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(ParseCommandLine({"copy"}).error, "copy needs TREEPATH and DEST");
     EXPECT_EQ(ParseCommandLine({"copy", "a"}).error, "copy needs DEST");
     EXPECT_EQ(ParseCommandLine({"copy", "a", ""}).error, "DEST is empty");
-    EXPECT_EQ(ParseCommandLine({"copy", "a", "b", "c"}).error,
-              "copy takes TREEPATH and DEST, not 3 operands");
-    EXPECT_EQ(ParseCommandLine({"copy", "--split", "sometimes", "a", "b"}).error,
-              "--split takes auto or always, not sometimes");
-    EXPECT_EQ(ParseCommandLine({"copy", "a", "b", "--split"}).error,
-              "option --split needs auto or always");
-    EXPECT_EQ(ParseCommandLine({"copy", "-r", "a", "b"}).error, "option -r is for list, not copy");
-    EXPECT_EQ(ParseCommandLine({"list", "--split=always"}).error,
-              "option --split is for copy, not list");
-    EXPECT_EQ(ParseCommandLine({"copy", "--frobnicate", "a", "b"}).error,
-              "unknown option --frobnicate");
+    const auto names = [](const std::vector<std::string>& args, const std::string& what) {
+        const std::string error = ParseCommandLine(args).error;
+        EXPECT_THAT(error, ::testing::HasSubstr(what)) << ::testing::PrintToString(args);
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    };
+    names({"copy", "--split", "sometimes", "a", "b"}, "sometimes");
+    names({"copy", "a", "b", "--split"}, "--split");
+    names({"copy", "-r", "a", "b"}, "-r");
+    names({"list", "--split=always"}, "--split");
+    names({"copy", "--frobnicate", "a", "b"}, "--frobnicate");
+    names({"--codepage", "9999", "list"}, "--codepage takes the number of a code page");
+    names({"--codepage", "cp850", "list"}, "cp850");
 }
 
 TEST(CliCommandLineTest, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, copy or check)");
-    EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a path");
+    EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a value");
     EXPECT_EQ(ParseCommandLine({"list", "--color"}).error, "unknown option --color");
     EXPECT_EQ(ParseCommandLine({"show"}).error, "unknown command show");
-    EXPECT_NE(ParseCommandLine({"list", "a", "b"}).error, "");
+    EXPECT_EQ(ParseCommandLine({"list", "a", "b"}).error, "list takes one TREEPATH, not 2");
+    EXPECT_EQ(ParseCommandLine({"check"}).error, "check takes one TREEPATH, not 0");
     EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+    EXPECT_TRUE(ParseCommandLine({"list", "-h"}).help);
 }
 
 }  // namespace

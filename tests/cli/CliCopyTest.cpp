@@ -322,10 +322,12 @@ TEST(CliCopyTest, TreePathsThatNameNoFileAreUsageErrors) {
     const CopyDisk disk(dir);
     const std::string dest = dir.File("out.ts");
     const std::pair<std::string, std::string> cases[] = {
+        // A folder goes into a folder only.
         {CopyDisk::kRecords,
-         "moravel-cli: \"" + std::string(CopyDisk::kRecords) + "\" is not a file\n"},
+         "moravel-cli: " + dest +
+             " is no folder: several files, or a folder, are copied into an existing folder\n"},
         {"Hard Disk 1/32-Bit FAT Disk",
-         "moravel-cli: \"Hard Disk 1/32-Bit FAT Disk\" is not a file\n"},
+         "moravel-cli: \"Hard Disk 1/32-Bit FAT Disk\" is not a file or folder\n"},
         {"/", "moravel-cli: \"/\" is not a file\n"},
         {InRecords("Nothing.ts"),
          "moravel-cli: no \"Nothing.ts\" in \"" + std::string(CopyDisk::kRecords) + "\"\n"},

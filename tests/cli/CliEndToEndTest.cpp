@@ -101,13 +101,14 @@ TEST(CliEndToEndTest, ProgramCopiesAFile) {
               ExpectedContent(disk.movieSeed, CopyDisk::kMovieSize, Content::Full,
                               CopyDisk::kClusterBytes));
 
-    // A folder is not a file to copy.
+    // A folder is copied into an existing folder only.
     RunProgram("--disk " + Quoted(disk.path) + " copy " + Quoted(CopyDisk::kRecords) + " " +
                    Quoted(dir.File("x")),
                err, status);
     EXPECT_EQ(status, 2);
-    EXPECT_EQ(ReadFile(err),
-              "moravel-cli: \"" + std::string(CopyDisk::kRecords) + "\" is not a file\n");
+    EXPECT_EQ(ReadFile(err), "moravel-cli: " + dir.File("x") +
+                                 " is no folder: several files, or a folder, are copied into an "
+                                 "existing folder\n");
 }
 
 // Through the BIOS disk-service library beside the program the same disk lists

@@ -70,7 +70,7 @@ TEST(ProgramTest, AUsageErrorSaysSoOnStandardErrorAndEndsWithStatus2) {
                   "Try 'moravel --help' for more information.\n");
         const Outcome missing = RunProgram({QStringLiteral("--disk")}, environment);
         EXPECT_EQ(missing.status, 2);
-        EXPECT_EQ(missing.err.rfind("moravel: ERROR: option --disk needs a path\n", 0), 0u)
+        EXPECT_EQ(missing.err.rfind("moravel: ERROR: option --disk needs a value\n", 0), 0u)
             << missing.err;
     }
 }

@@ -43,6 +43,15 @@ TEST(EntryNameTest, FileNamesDropTheShortNamesPadding) {
     EXPECT_EQ(UnpaddedShortName(ShortEntry("TRAILER TS ", 0x20, 3, 1), Cp850()), "TRAILER.TS");
     EXPECT_EQ(UnpaddedShortName(ShortEntry("README     ", 0x20, 3, 1), Cp850()), "README");
     EXPECT_EQ(UnpaddedShortName(ShortEntry("A B     C  ", 0x20, 3, 1), Cp850()), "A B.C");
+    // The case flags of byte 12: small letters in the name, the extension, or both.
+    Bytes flagged = ShortEntry("EMPTY   TS ", 0x20, 3, 1);
+    const std::pair<std::uint8_t, const char*> cases[] = {
+        {0x08, "empty.TS"}, {0x10, "EMPTY.ts"}, {0x18, "empty.ts"}};
+    for (const auto& [flags, name] : cases) {
+        flagged[12] = flags;
+        EXPECT_EQ(UnpaddedShortName(flagged, Cp850()), name);
+        EXPECT_EQ(ShortName(flagged, Cp850()), "EMPTY   .TS ");  // shown as stored
+    }
     const Bytes directory =
         Directory(WithLongName("Evening News.ts ", ShortEntry("EVENIN~1TS ", 0x20, 3, 1)));
     EXPECT_EQ(FormFileName(directory, 2, Cp850()),

@@ -1,0 +1,139 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "CliTestImages.h"
+#include "support/Tools.h"
+
+// Copies of whole folders and of several recordings, checked against what mcopy
+// itself copies out of the same volume: the same files, byte for byte, with the
+// same modification times.
+namespace moravel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+class CliBatchCopyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+        const std::string mkfs = FindTool("mkfs.fat");
+        ASSERT_FALSE(mkfs.empty()) << "mkfs.fat (dosfstools) is not installed";
+        ASSERT_FALSE(FindTool("mcopy").empty()) << "mtools is not installed";
+        Run(mkfs + " -C -F 16 -s 4 " + Quoted(m_image) + " 20480");
+        // A season: a folder of recordings with a folder of extras in it.
+        const fs::path season = m_dir.Path() / "host" / "Season 2004";
+        fs::create_directories(season / "Extras");
+        for (int i = 0; i < 24; ++i) {
+            HostFile(season / ("Episode " + std::to_string(i + 1) + " \u2013 Pilot.ts"),
+                     1000 + 4099 * static_cast<std::size_t>(i),
+                     "2004-0" + std::to_string(1 + i % 9) + "-1" + std::to_string(i % 10) +
+                         " 20:15:0" + std::to_string(2 * (i % 5)));
+        }
+        HostFile(season / "Extras" / "TRAILER.TS", 777, "2004-12-24 18:00:00");
+        HostFile(season / "Extras" / "empty.ts", 0, "2004-12-25 08:00:00");
+        Run("touch -d '2004-06-01 12:00:00' " + Quoted((season / "Extras").string()) + " " +
+            Quoted(season.string()));
+        Run("LC_ALL=C.UTF-8 " + FindTool("mcopy") + " -s -m -i " + Quoted(m_image) + " " +
+            Quoted(season.string()) + " ::/");
+        HostFile(m_dir.Path() / "host" / "News.ts", 5000, "2004-05-17 21:30:58");
+        Run(FindTool("mcopy") + " -m -i " + Quoted(m_image) + " " +
+            Quoted((m_dir.Path() / "host" / "News.ts").string()) + " ::/");
+    }
+
+    void Run(const std::string& command) {
+        int status = 0;
+        const std::string output = RunCommand(command, status);
+        ASSERT_EQ(status, 0) << command << "\n" << output;
+    }
+
+    void HostFile(const fs::path& path, std::size_t bytes, const std::string& date) {
+        {
+            std::ofstream out(path, std::ios::binary);
+            for (std::size_t i = 0; i < bytes; ++i) {
+                out.put(static_cast<char>(i * 13 + bytes));
+            }
+        }
+        Run("touch -d " + Quoted(date) + " " + Quoted(path.string()));
+    }
+
+    // Every file below the folder by its path from there: its size, a sum of its
+    // bytes, and its time.
+    static std::map<std::string, std::string> Files(const fs::path& top) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(top)) {
+            struct stat info {};
+            EXPECT_EQ(::stat(entry.path().c_str(), &info), 0);
+            std::uint64_t sum = 0;
+            std::uint64_t size = 0;
+            if (entry.is_regular_file()) {
+                std::ifstream in(entry.path(), std::ios::binary);
+                for (int c = in.get(); c != EOF; c = in.get(), ++size) {
+                    sum = sum * 31 + static_cast<unsigned char>(c);
+                }
+            }
+            files[fs::relative(entry.path(), top).string()] =
+                std::to_string(size) + " bytes, sum " + std::to_string(sum) + ", time " +
+                std::to_string(info.st_mtime);
+        }
+        return files;
+    }
+
+    TempDir m_dir;
+    std::string m_image = m_dir.File("recorder.img");
+    const std::string kRoot = "Floppy Disk 1/Root Directory";
+};
+
+TEST_F(CliBatchCopyTest, AFolderIsCopiedAsMcopyCopiesIt) {
+    const fs::path ours = m_dir.Path() / "ours";
+    const fs::path theirs = m_dir.Path() / "theirs";
+    fs::create_directories(ours);
+    fs::create_directories(theirs);
+    Run("LC_ALL=C.UTF-8 " + FindTool("mcopy") + " -s -m -i " + Quoted(m_image) + " " +
+        Quoted("::/Season 2004") + " " + Quoted(theirs.string()));
+
+    // In another case than on the disk, as a user types it.
+    const CliRun run =
+        RunList({"--floppy", m_image, "copy", kRoot + "/season 2004", ours.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Copied 26 of 26 files.\n"));
+    const auto copied = Files(ours);
+    EXPECT_EQ(copied.size(), 28u);  // 26 files and two folders
+    EXPECT_EQ(copied, Files(theirs));
+
+    // Run again, the files already there are left as they are.
+    const CliRun again = RunList(
+        {"--floppy", m_image, "copy", "--skip-existing", kRoot + "/Season 2004", ours.string()});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_THAT(again.out, HasSubstr("Copied 0 of 26 files, skipped 26 already there.\n"));
+}
+
+TEST_F(CliBatchCopyTest, SeveralSourcesGoIntoOneFolderAndAFailureDoesNotStopTheRest) {
+    const fs::path out = m_dir.Path() / "out";
+    fs::create_directories(out);
+    // A file in the way of one of the outputs: that one fails, the others are copied.
+    fs::create_directories(out / "Extras" / "TRAILER.TS");
+    const CliRun run = RunList({"--floppy", m_image, "copy", kRoot + "/NEWS.TS",
+                                kRoot + "/Season 2004/Extras", out.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("Copied 2 of 3 files, 1 not or not wholly copied.\n"));
+    EXPECT_THAT(run.err,
+                HasSubstr("not copied wholly: \"" + kRoot + "/Season 2004/Extras/TRAILER.TS\""));
+    EXPECT_EQ(fs::file_size(out / "News.ts"), 5000u);
+    EXPECT_EQ(fs::file_size(out / "Extras" / "empty.ts"), 0u);
+
+    // Into something that is no folder: nothing is copied.
+    const CliRun notAFolder = RunList({"--floppy", m_image, "copy", kRoot + "/NEWS.TS",
+                                       kRoot + "/Season 2004", (out / "News.ts").string()});
+    EXPECT_EQ(notAFolder.status, 2);
+    EXPECT_THAT(notAFolder.err, HasSubstr("is no folder"));
+}
+
+}  // namespace
+}  // namespace moravel::testing
