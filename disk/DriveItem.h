@@ -96,6 +96,17 @@ struct DriveItem {
     std::uint16_t m_writeTime = 0;
     std::uint16_t m_createDate = 0;
     std::uint16_t m_createTime = 0;
+    // A directory entry's own name and size fields as stored: the size field (a
+    // file's size modulo 2^32; for a folder whatever it holds, normally 0), the
+    // 8.3 name (8 name and 3 extension bytes, blank-padded), and whether a long
+    // name stood before the entry (the display name is then that long name).
+    std::uint32_t m_directorySize = 0;
+    std::array<std::uint8_t, 11> m_shortName{};
+    bool m_hasLongName = false;
+    // The type byte of the partition table entry the item was found in (a volume,
+    // an extended or a foreign partition); 0 for a disk, a floppy, a disk
+    // formatted without partitions and everything inside a volume.
+    std::uint8_t m_partitionType = 0;
 
     std::string_view DisplayName() const { return NameText(m_displayName); }
     std::string_view EntryName() const { return NameText(m_entryName); }

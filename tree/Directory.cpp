@@ -146,9 +146,13 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     child->m_relativeSector = directory.m_relativeSector + directory.m_sectorCount;
     child->m_firstCluster = EntryFirstCluster(entry, directory.m_fatKind);
     child->m_attributes = entry[11];
-    child->SetDisplayName(FormEntryName(entries, index));
-    child->SetEntryName(FormFileName(entries, index));
-    child->m_fileSize = child->IsDirectory() ? 0 : EntrySize(entry);
+    const std::optional<std::string> longName = AssembleLongName(entries, index);
+    child->SetDisplayName(longName ? *longName : ShortName(entry));
+    child->SetEntryName(longName ? *longName : UnpaddedShortName(entry));
+    child->m_hasLongName = longName.has_value();
+    std::copy_n(entry.begin(), child->m_shortName.size(), child->m_shortName.begin());
+    child->m_directorySize = EntrySize(entry);
+    child->m_fileSize = child->IsDirectory() ? 0 : child->m_directorySize;
     child->m_createTime = ReadLe16(entry, 14);
     child->m_createDate = ReadLe16(entry, 16);
     child->m_writeTime = ReadLe16(entry, 22);
