@@ -4,6 +4,7 @@
 
 #include "CliCheck.h"
 #include "CliCopy.h"
+#include "CliInfo.h"
 #include "Listing.h"
 #include "TerminalFrontend.h"
 #include "TerminalText.h"
@@ -33,6 +34,8 @@ void ReportNoDisk(const std::vector<OpenError>& problems, std::ostream& err) {
 std::string UsageText() {
     return "Usage: moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] list\n"
            "                   [-r|--recursive] [--json] [TREEPATH]\n"
+           "       moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] info\n"
+           "                   [--json] TREEPATH\n"
            "       moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] copy\n"
            "                   [--split auto|always] TREEPATH DEST\n"
            "       moravel-cli [--disk PATH]... [--floppy PATH]... [--bios-services] check\n"
@@ -40,14 +43,18 @@ std::string UsageText() {
            "\n"
            "list shows the drive tree of a harddisk video recorder's disk: disks,\n"
            "partitions, FAT copies, root directories, folders and files with their true\n"
-           "sizes. copy copies the file at TREEPATH to DEST, a file path or an existing\n"
-           "folder (the file keeps its name there); an existing file is replaced. check\n"
-           "reads every cluster of the file at TREEPATH, or of every file below the folder\n"
-           "there, writes nothing, and names the byte ranges that could not be read.\n"
+           "sizes. info describes the item at TREEPATH: a file's or folder's names, its\n"
+           "size beside the size its directory entry holds, its clusters and fragments\n"
+           "with their sectors, its dates; a volume's partition and boot sector; a disk's\n"
+           "source and size. copy copies the file at TREEPATH to DEST, a file path or an\n"
+           "existing folder (the file keeps its name there); an existing file is replaced.\n"
+           "check reads every cluster of the file at TREEPATH, or of every file below the\n"
+           "folder there, writes nothing, and names the byte ranges that could not be read.\n"
            "\n" +
            std::string(kSourceOptionsHelp) +
            "  -r, --recursive    list everything below TREEPATH, depth first\n"
-           "  --json             print one JSON array instead of lines of text\n"
+           "  --json             print JSON instead of lines of text: list one array, info\n"
+           "                     one object\n"
            "  --split auto       copy: a file of 4 GiB or more goes in parts (DEST_1.ext,\n"
            "                     DEST_2.ext, ...) only on a FAT32 destination (the default)\n"
            "  --split always     copy: take the destination for FAT32 (FAT12/16 drives\n"
@@ -66,7 +73,8 @@ std::string UsageText() {
            "terminal. A copy keeps the date of the entry's last change.\n"
            "\n"
            "Exit status: 0 done (copy: the file was copied), 1 a failure was reported\n"
-           "(list: after the listing; copy: nothing or not all was copied; check: a sector\n"
+           "(list: after the listing; info: after the report, the FAT or a boot sector\n"
+           "could not be read; copy: nothing or not all was copied; check: a sector\n"
            "could not be read, or a file not checked), 2 usage error\n"
            "or a TREEPATH that names nothing (copy: or not a file).\n";
 }
@@ -74,8 +82,9 @@ std::string UsageText() {
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     bool optionsEnded = false;
-    std::string listOption;  // the first option that only list takes
-    std::string copyOption;  // the same for copy
+    std::string listOption;       // the first option that only list (--json: and info) takes
+    std::string recursiveOption;  // -r: list's alone
+    std::string copyOption;       // the same for copy
     std::vector<std::string> operands;
     SourceOptions sources;
     for (std::size_t i = 0; i < args.size() && line.error.empty(); ++i) {
@@ -96,6 +105,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "-r" || arg == "--recursive") {
             line.list.recursive = true;
             listOption = listOption.empty() ? arg : listOption;
+            recursiveOption = recursiveOption.empty() ? arg : recursiveOption;
         } else if (arg == "--json") {
             line.list.json = true;
             listOption = listOption.empty() ? arg : listOption;
@@ -118,7 +128,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return line;
     }
     if (operands.empty()) {
-        line.error = "missing command (list, copy or check)";
+        line.error = "missing command (list, info, copy or check)";
         return line;
     }
     line.command = operands[0];
@@ -132,7 +142,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
     } else if (line.command == "copy") {
         if (!listOption.empty()) {
-            line.error = "option " + listOption + " is for list, not copy";
+            line.error = "option " + listOption +
+                         (listOption == "--json" ? " is for list and info" : " is for list") +
+                         ", not copy";
         } else if (operands.size() < 3) {
             line.error = operands.size() == 1 ? "copy needs TREEPATH and DEST" : "copy needs DEST";
         } else if (operands.size() > 3) {
@@ -143,6 +155,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else {
             line.copy.treePath = operands[1];
             line.copy.destination = operands[2];
+        }
+    } else if (line.command == "info") {
+        if (!recursiveOption.empty()) {
+            line.error = "option " + recursiveOption + " is for list, not info";
+        } else if (!copyOption.empty()) {
+            line.error = "option " + copyOption + " is for copy, not info";
+        } else if (operands.size() != 2) {
+            line.error = "info takes one TREEPATH, not " + std::to_string(operands.size() - 1);
+        } else {
+            line.info.json = line.list.json;
+            line.info.treePath = operands[1];
         }
     } else if (line.command == "check") {
         const std::string& option = listOption.empty() ? copyOption : listOption;
@@ -214,14 +237,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (line.command == "check") {
         return RunCheck(line.checkPath, access, walker, frontend, out, err);
     }
+    if (line.command == "info") {
+        return RunInfo(line.info.treePath, line.info.json, walker, frontend, out, err);
+    }
     std::string error;
     const auto place = walker.Resolve(line.list.treePath.value_or(""), error);
     if (!place) {
         err << EscapeControls(error) << '\n';
         return kExitUsage;
     }
-    const std::vector<ListedItem> listing = walker.List(*place, line.list.recursive);
+    std::vector<ListedItem> listing = walker.List(*place, line.list.recursive);
     if (line.list.json) {
+        walker.AddDetails(*place, listing);
         PrintJson(out, listing);
     } else {
         PrintText(out, listing);

@@ -80,8 +80,25 @@ TEST(CliCommandLineTest, CopyUsageErrorsSayWhatIsWrong) {
               "unknown option --frobnicate");
 }
 
+TEST(CliCommandLineTest, InfoTakesOneTreePathAndJsonOnly) {
+    const CommandLine line =
+        ParseCommandLine({"--disk", "a.img", "info", "--json", "Hard Disk 1/#1"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_EQ(line.command, "info");
+    EXPECT_TRUE(line.info.json);
+    EXPECT_EQ(line.info.treePath, "Hard Disk 1/#1");
+    EXPECT_FALSE(ParseCommandLine({"info", "a"}).info.json);
+    EXPECT_EQ(ParseCommandLine({"info"}).error, "info takes one TREEPATH, not 0");
+    EXPECT_EQ(ParseCommandLine({"info", "a", "b"}).error, "info takes one TREEPATH, not 2");
+    EXPECT_EQ(ParseCommandLine({"info", "-r", "a"}).error, "option -r is for list, not info");
+    EXPECT_EQ(ParseCommandLine({"info", "--split=auto", "a"}).error,
+              "option --split is for copy, not info");
+    EXPECT_EQ(ParseCommandLine({"copy", "--json", "a", "b"}).error,
+              "option --json is for list and info, not copy");
+}
+
 TEST(CliCommandLineTest, UsageErrorsSayWhatIsWrong) {
-    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, copy or check)");
+    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, info, copy or check)");
     EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a path");
     EXPECT_EQ(ParseCommandLine({"list", "--color"}).error, "unknown option --color");
     EXPECT_EQ(ParseCommandLine({"show"}).error, "unknown command show");
