@@ -245,7 +245,8 @@ void PrintJsonObject(std::ostream& out, const ListedItem& listed) {
             object["notes"] = notes;
         }
     }
-    out << object.dump(2) << '\n';
+    // A disk's path need not be UTF-8: what is not shows as U+FFFD.
+    out << object.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace

@@ -404,7 +404,8 @@ void PrintJson(std::ostream& out, const std::vector<ListedItem>& items) {
     for (const ListedItem& listed : items) {
         array.push_back(ItemJson(listed));
     }
-    out << array.dump(2) << '\n';
+    // A disk's path need not be UTF-8 (names are made so): what is not shows as U+FFFD.
+    out << array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace moravel::cli

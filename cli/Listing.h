@@ -85,7 +85,8 @@ public:
     void AddDetails(const Place& place, std::vector<ListedItem>& listing);
 
     // The place's own item as a listing shows it, without children, with its
-    // details; keeps the first keepRuns runs of its chain. Null place: nothing.
+    // details; keeps the first keepRuns runs of its chain. Nothing for the top
+    // level, which is no item.
     std::optional<ListedItem> Describe(const Place& place, std::size_t keepRuns);
 
 private:

@@ -298,6 +298,22 @@ TEST(CliInfoTest, ARecordingOver4GiBTakesItsSizeFromTheChain) {
     EXPECT_EQ(RunList({"--disk", disk.path, "info", ""}).status, 2);
 }
 
+// A path is bytes: one that is no UTF-8 still gives JSON, its stray byte shown
+// as U+FFFD.
+TEST(CliInfoTest, ADiskPathThatIsNoUtf8StillGivesJson) {
+    TempDir dir;
+    const ImageFile image(dir.File("Caf\xE9.img"), 1 << 20);
+    image.WriteSector(0, PartitionSector({{0x83, 2048, 100}}));
+    const CliRun list = RunList({"--disk", image.Path(), "list", "--json"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(Json::parse(list.out).at(0)["source"], dir.File("Caf\xEF\xBF\xBD.img"));
+    const CliRun info = RunList({"--disk", image.Path(), "info", "--json", "Hard Disk 1/#1"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    const Json partition = Json::parse(info.out);
+    EXPECT_EQ(partition["partitionType"], 0x83);
+    EXPECT_EQ(partition["startLba"], 2048);
+}
+
 // A partition at sector 2048 that the builder lays out and a test then damages.
 struct BuiltDisk {
     BuiltDisk(const TempDir& dir, int bits, std::uint32_t sectors)
