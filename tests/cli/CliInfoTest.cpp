@@ -364,8 +364,9 @@ std::vector<std::uint32_t> Clusters(std::uint32_t first, std::uint32_t count) {
 }
 
 // A chain that runs back into itself ends before its first repeated cluster; a
-// chain longer than its entry's size is told as such; and a folder whose
-// entries all lead into the same long chain is not followed without end.
+// chain longer than its entry's size is told as such; a chain of 1,100 fragments
+// is named up to the 1,000th; and a folder whose entries all lead into the same
+// long chain is not followed without end.
 TEST(CliInfoTest, DamagedChainsAreCutAndSaidToBe) {
     TempDir dir;
     BuiltDisk disk(dir, 32, 70'000);
@@ -381,6 +382,13 @@ TEST(CliInfoTest, DamagedChainsAreCutAndSaidToBe) {
     longFile.content = Content::Ends;
     longFile.clusters = Clusters(1000, 60'000);
     disk.volume.AddFile(root, longFile);
+    // Every other cluster: 1,100 fragments, more than info names one by one.
+    FileSpec scattered = FileEntry("SCATTER TS ", 1100ull * 512);
+    scattered.clusters = std::vector<std::uint32_t>();
+    for (std::uint32_t i = 0; i < 1100; ++i) {
+        scattered.clusters->push_back(62'000 + 2 * i);
+    }
+    disk.volume.AddFile(root, scattered);
     // A folder whose entry holds a size: no folder's size is taken from it.
     disk.volume.AddRawEntry(root, ShortEntry("ODD        ", 0x10, 300, 1234));
     for (int i = 0; i < 20; ++i) {  // entries that lead into LONG.TS's chain
@@ -408,6 +416,19 @@ TEST(CliInfoTest, DamagedChainsAreCutAndSaidToBe) {
                 HasSubstr("The cluster chain is 2 clusters longer than the size needs (1 "
                           "cluster)."));
 
+    const std::string scatter = std::string(kRoot32) + "/SCATTER.TS";
+    const CliRun scatterJson = RunList({"--disk", disk.image.Path(), "info", "--json", scatter});
+    EXPECT_EQ(scatterJson.status, 0) << scatterJson.err;
+    const Json scatterInfo = Json::parse(scatterJson.out);
+    EXPECT_EQ(scatterInfo["fragments"], 1100);
+    EXPECT_EQ(scatterInfo["fragmentList"].size(), 1000u);
+    EXPECT_EQ(scatterInfo["fragmentList"][999]["firstCluster"], 62'000 + 2 * 999);
+    EXPECT_EQ(scatterInfo["fragmentsLeftOut"], 100);
+    const CliRun scatterText = RunList({"--disk", disk.image.Path(), "info", scatter});
+    EXPECT_THAT(scatterText.out,
+                AllOf(HasSubstr("\n                1000: clusters 63998-63998 (1)"),
+                      Not(HasSubstr("1001:")), HasSubstr("\n                ... 100 more\n")));
+
     const CliRun oddInfo =
         RunList({"--disk", disk.image.Path(), "info", std::string(kRoot32) + "/ODD"});
     EXPECT_EQ(oddInfo.status, 0) << oddInfo.err;
@@ -418,15 +439,16 @@ TEST(CliInfoTest, DamagedChainsAreCutAndSaidToBe) {
     EXPECT_EQ(list.status, 1);
     EXPECT_THAT(list.err, HasSubstr("run into one another"));
     const Json items = Json::parse(list.out);
-    ASSERT_EQ(items.size(), 24u);
+    ASSERT_EQ(items.size(), 25u);
     EXPECT_EQ(items[0]["clusters"], 4);
     EXPECT_EQ(items[2]["clusters"], 60'000);
-    const Json& odd = items[3];
+    EXPECT_EQ(items[3]["fragments"], 1100);
+    const Json& odd = items[4];
     EXPECT_EQ(odd["kind"], "directory");
     EXPECT_EQ(odd["directorySize"], 1234);
     EXPECT_EQ(odd["size"], 0);
     EXPECT_EQ(odd["sizeFromChain"], false);
-    EXPECT_EQ(items[4]["clusters"], 60'000);  // the first that leads into it is counted
+    EXPECT_EQ(items[5]["clusters"], 60'000);  // the first that leads into it is counted
     EXPECT_FALSE(items.back().contains("clusters"));
     EXPECT_FALSE(items.back().contains("fragments"));
     EXPECT_EQ(items.back()["fileName"], "SAME29.TS");  // the entry itself is still there
