@@ -6,6 +6,7 @@
 
 #include "CliCheck.h"
 #include "CliCopy.h"
+#include "CliInfo.h"
 #include "Listing.h"
 #include "TerminalFrontend.h"
 #include "TerminalText.h"
@@ -37,6 +38,7 @@ std::string UsageText() {
            "       moravel-cli [DISK OPTIONS] copy [--split auto|always] [--skip-existing]\n"
            "                   TREEPATH... DEST\n"
            "       moravel-cli [DISK OPTIONS] check TREEPATH\n"
+           "       moravel-cli [DISK OPTIONS] info [--json] TREEPATH\n"
            "DISK OPTIONS: [--disk PATH]... [--floppy PATH]... [--bios-services] [--codepage N]\n"
            "\n"
            "list shows the drive tree of a harddisk video recorder's disk: disks,\n"
@@ -47,10 +49,15 @@ std::string UsageText() {
            "folder: a folder as DEST/FOLDER/..., with every file below it. check\n"
            "reads every cluster of the file at TREEPATH, or of every file below the folder\n"
            "there, writes nothing, and names the byte ranges that could not be read.\n"
+           "info describes the item at TREEPATH: a file's or folder's names, its size\n"
+           "beside the size its directory entry holds, its clusters and fragments with\n"
+           "their sectors, its dates; a volume's partition and boot sector; a disk's\n"
+           "source and size.\n"
            "\n" +
            std::string(kSourceOptionsHelp) +
            "  -r, --recursive    list everything below TREEPATH, depth first\n"
-           "  --json             print one JSON array instead of lines of text\n"
+           "  --json             print JSON instead of lines of text: list one array, info\n"
+           "                     one object\n"
            "  --split auto       copy: a file of 4 GiB or more goes in parts (DEST_1.ext,\n"
            "                     DEST_2.ext, ...) only on a FAT32 destination (the default)\n"
            "  --split always     copy: take the destination for FAT32 (FAT12/16 drives\n"
@@ -73,7 +80,8 @@ std::string UsageText() {
            "terminal. A copy keeps the date of the entry's last change.\n"
            "\n"
            "Exit status: 0 done (copy: every file was copied), 1 a failure was reported\n"
-           "(list: after the listing; copy: nothing or not all of a file was copied;\n"
+           "(list: after the listing; info: after the report, the FAT or a boot sector\n"
+           "could not be read; copy: nothing or not all of a file was copied;\n"
            "check: a sector could not be read, or a file not checked), 2 usage error\n"
            "or a TREEPATH that names nothing (copy: or neither a file nor a folder).\n";
 }
@@ -108,6 +116,8 @@ void CheckOperands(CommandLine& line, const std::vector<std::string>& operands) 
         }
     } else if (count != 1) {
         line.error = line.command + " takes one TREEPATH, not " + std::to_string(count);
+    } else if (line.command == "info") {
+        line.info.treePath = operands[0];
     } else {
         line.checkPath = operands[0];
     }
@@ -136,6 +146,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         ->check(CLI::IsMember({"auto", "always"}));
     copy->add_flag("--skip-existing", line.copy.skipExisting);
     CLI::App* check = AddCommand(app, "check", operands);
+    CLI::App* info = AddCommand(app, "info", operands);
+    info->add_flag("--json", line.info.json);
 
     line.error = ParseArguments(app, args, sources);
     line.platform = sources.platform;
@@ -145,14 +157,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!line.error.empty() || line.help || line.version) {
         return line;
     }
-    for (const CLI::App* command : {list, copy, check}) {
+    for (const CLI::App* command : {list, copy, check, info}) {
         if (command->parsed()) {
             line.command = command->get_name();
         }
     }
     if (line.command.empty()) {
-        line.error =
-            stray.empty() ? "missing command (list, copy or check)" : "unknown command " + stray[0];
+        line.error = stray.empty() ? "missing command (list, info, copy or check)"
+                                   : "unknown command " + stray[0];
         return line;
     }
     CheckOperands(line, operands);
@@ -215,14 +227,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (line.command == "check") {
         return RunCheck(line.checkPath, access, walker, frontend, out, err);
     }
+    if (line.command == "info") {
+        return RunInfo(line.info.treePath, line.info.json, walker, frontend, out, err);
+    }
     std::string error;
     const auto place = walker.Resolve(line.list.treePath.value_or(""), error);
     if (!place) {
         err << EscapeControls(error) << '\n';
         return kExitUsage;
     }
-    const std::vector<ListedItem> listing = walker.List(*place, line.list.recursive);
+    std::vector<ListedItem> listing = walker.List(*place, line.list.recursive);
     if (line.list.json) {
+        walker.AddDetails(*place, listing);
         PrintJson(out, listing);
     } else {
         PrintText(out, listing);

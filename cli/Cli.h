@@ -28,6 +28,11 @@ struct ListOptions {
     std::optional<std::string> treePath;  // none: the disks
 };
 
+struct InfoOptions {
+    bool json = false;
+    std::string treePath;  // the item to describe
+};
+
 struct CopyOptions {
     bool splitAlways = false;            // --split always: the destination is taken for FAT32
     bool skipExisting = false;           // --skip-existing: outputs of the right size stay
@@ -42,8 +47,9 @@ struct CommandLine {
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;  // detect when neither --disk nor --floppy is given
     unsigned codePage = kDefaultCodePage;
-    std::string command;  // "list" or "copy"
+    std::string command;  // "list", "info", "copy" or "check"
     ListOptions list;
+    InfoOptions info;
     CopyOptions copy;
     std::string checkPath;  // check: the file or folder whose clusters are read
     std::string error;      // not empty: a usage error, said in these words

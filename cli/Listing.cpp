@@ -1,10 +1,12 @@
 #include "Listing.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
 #include "Cli.h"
+#include "ListingJson.h"
 #include "TerminalText.h"
+#include "disk/Sector.h"
+#include "tree/Directory.h"
 #include "tree/FatDate.h"
 #include "ui/FormatSize.h"
 
@@ -26,31 +28,10 @@ std::string Quote(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-nlohmann::ordered_json ToJson(const ListedItem& listed) {
-    const DriveItem& item = *listed.item;
-    nlohmann::ordered_json object;
-    object["name"] = listed.name;
-    object["path"] = listed.path;
-    object["kind"] = listed.kind;
-    object["size"] = item.m_fileSize;
-    object["attributes"] = item.m_attributes;
-    object["firstCluster"] = item.m_firstCluster;
-    if (item.m_kind == KindEntry) {
-        if (const auto modified = DecodeFatDateTime(item.m_writeDate, item.m_writeTime)) {
-            object["modified"] = IsoDateText(*modified);
-        }
-        if (const auto created = DecodeFatDateTime(item.m_createDate, item.m_createTime)) {
-            object["created"] = IsoDateText(*created);
-        }
-    }
-    if (listed.expanded) {
-        auto children = nlohmann::ordered_json::array();
-        for (const ListedItem& child : listed.children) {
-            children.push_back(ToJson(child));
-        }
-        object["children"] = std::move(children);
-    }
-    return object;
+// The kinds whose items stand for a directory entry of their own (the FAT32
+// root is a chain without one).
+bool IsEntryKind(std::string_view kind) {
+    return kind == "file" || kind == "directory";
 }
 
 void PrintLines(std::ostream& out, const std::vector<ListedItem>& items, std::size_t depth) {
@@ -145,6 +126,7 @@ std::optional<TreeWalker::Place> TreeWalker::Resolve(std::string_view treePath,
                     (place.item == nullptr ? " among the disks" : " in " + Quote(place.path));
             return std::nullopt;
         }
+        place.parent = place.item;
         place.item = &siblings[*index];
         place.path = JoinPath(place.path, siblings.PathComponent(*index));
         if (IsChainDirectory(*place.item)) {
@@ -163,6 +145,109 @@ std::vector<ListedItem> TreeWalker::List(const Place& place, bool recursive) {
     }
     const Siblings siblings(place.item == nullptr ? TopLevel() : Expand(*place.item, place.path));
     return ListChildren(place.item, siblings, place.path, recursive, 0);
+}
+
+void TreeWalker::AddDetails(const Place& place, std::vector<ListedItem>& listing) {
+    FatCache fats(m_access);
+    AddDetails(listing, place.path, place.item == nullptr, fats);
+}
+
+void TreeWalker::AddDetails(std::vector<ListedItem>& items, const std::string& where, bool topLevel,
+                            FatCache& fats) {
+    // The files of a healthy folder share no cluster: together their chains are
+    // no longer than the FAT has entries. Chains that run into one another are
+    // followed no further than twice that, as the folder scan counts them.
+    std::uint64_t followed = 0;
+    std::size_t leftOut = 0;
+    for (ListedItem& listed : items) {
+        AddOwnDetails(listed, topLevel);
+        if (listed.item->m_kind != KindEntry) {
+            continue;
+        }
+        const FatCache::Outcome fat = fats.Load(*listed.item);
+        if (fat == FatCache::Outcome::Ready && followed > 2 * fats.Entries()) {
+            ++leftOut;
+            continue;
+        }
+        AddChain(listed, where, fat, fats, 0);
+        if (listed.details.chain) {
+            followed += listed.details.chain->clusters;
+        }
+    }
+    if (leftOut > 0) {
+        m_frontend.Report(std::string(kProgram) + ": " + Quote(where) +
+                          ": the cluster chains of its entries run into one another; clusters "
+                          "and fragments are left out for the last " +
+                          std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries"));
+    }
+    for (ListedItem& listed : items) {
+        if (!listed.children.empty()) {
+            AddDetails(listed.children, listed.path, false, fats);
+        }
+    }
+}
+
+void TreeWalker::AddOwnDetails(ListedItem& listed, bool topLevel) {
+    const DriveItem& item = *listed.item;
+    ItemDetails& details = listed.details;
+    if (topLevel) {
+        details.source = m_access.SourcePath(item.m_drive);
+        if (item.m_kind == KindDisk) {
+            details.bytes = m_access.DiskBytes(item.m_drive);
+        }
+    }
+    if (item.m_kind != KindVolume) {
+        return;
+    }
+    VolumeDetails volume;
+    switch (ReadVolumeDetails(m_access, item, volume)) {
+        case BootRead::Read:
+            details.bytes = SectorsToBytes(volume.sectors);
+            details.volume = std::move(volume);
+            break;
+        case BootRead::Unreadable:
+            m_frontend.Report(std::string(kProgram) + ": " + Quote(listed.path) +
+                              ": its boot sector could not be read; the volume's details are "
+                              "left out");
+            break;
+        case BootRead::NotFat:
+            break;  // no FAT volume: nothing to tell beyond the partition entry
+    }
+}
+
+void TreeWalker::AddChain(ListedItem& listed, const std::string& where, FatCache::Outcome fat,
+                          const FatCache& fats, std::size_t keepRuns) {
+    const DriveItem& item = *listed.item;
+    switch (fat) {
+        case FatCache::Outcome::Ready:
+            listed.details.chain =
+                MeasureChain(item.m_firstCluster, item.m_fatKind, fats.Fat(), keepRuns);
+            break;
+        case FatCache::Outcome::Failed:
+            m_frontend.Report(std::string(kProgram) + ": " + Quote(where) +
+                              ": the volume's FAT could not be read; clusters and fragments "
+                              "are left out");
+            break;
+        case FatCache::Outcome::FailedBefore:
+            break;  // reported where it failed first
+    }
+}
+
+std::optional<ListedItem> TreeWalker::Describe(const Place& place, std::size_t keepRuns) {
+    if (place.item == nullptr) {
+        return std::nullopt;
+    }
+    ListedItem listed;
+    listed.item = place.item;
+    listed.name = DisplayText(*place.item);
+    listed.kind = std::string(KindName(*place.item, place.parent));
+    listed.path = place.path;
+    AddOwnDetails(listed, place.parent == nullptr);
+    if (place.item->m_kind == KindEntry) {
+        FatCache fats(m_access);
+        AddChain(listed, listed.path, fats.Load(*place.item), fats, keepRuns);
+    }
+    return listed;
 }
 
 std::vector<ListedItem> TreeWalker::ListChildren(const DriveItem* parent, const Siblings& siblings,
@@ -241,12 +326,85 @@ void PrintText(std::ostream& out, const std::vector<ListedItem>& items) {
     PrintLines(out, items, 0);
 }
 
+nlohmann::ordered_json ItemJson(const ListedItem& listed) {
+    const DriveItem& item = *listed.item;
+    const ItemDetails& details = listed.details;
+    nlohmann::ordered_json object;
+    object["name"] = listed.name;
+    object["path"] = listed.path;
+    object["kind"] = listed.kind;
+    // A disk's or volume's size in bytes, where it could be told.
+    const bool whole = item.m_kind == KindDisk || item.m_kind == KindVolume;
+    object["size"] = whole && details.bytes ? *details.bytes : item.m_fileSize;
+    object["attributes"] = item.m_attributes;
+    object["firstCluster"] = item.m_firstCluster;
+    if (item.m_kind == KindEntry) {
+        if (const auto modified = DecodeFatDateTime(item.m_writeDate, item.m_writeTime)) {
+            object["modified"] = IsoDateText(*modified);
+        }
+        if (const auto created = DecodeFatDateTime(item.m_createDate, item.m_createTime)) {
+            object["created"] = IsoDateText(*created);
+        }
+    }
+    if (IsEntryKind(listed.kind)) {
+        object["directorySize"] = item.m_directorySize;
+        object["sizeFromChain"] = item.IsFile() && item.m_fileSize != item.m_directorySize;
+        if (item.m_hasLongName) {
+            object["shortName"] = item.ShortName();
+        }
+        object["fileName"] = item.EntryName();
+    }
+    if (details.chain) {
+        object["clusters"] = details.chain->clusters;
+        object["fragments"] = details.chain->fragments;
+    }
+    if (details.source) {
+        object["source"] = *details.source;
+    }
+    switch (item.m_kind) {
+        case KindVolume:
+        case KindExtended:
+        case KindUnknown:
+            object["startLba"] = item.m_partitionStart;
+            if (item.m_partitionType != 0) {
+                object["partitionType"] = item.m_partitionType;
+            }
+            break;
+        case KindFat12Table:
+        case KindFat16Table:
+        case KindFat32Table:
+        case KindRootDirectory:
+            object["startLba"] = std::uint64_t{item.m_partitionStart} + item.m_relativeSector;
+            object["sectors"] = item.m_sectorCount;
+            break;
+        default:
+            break;
+    }
+    if (details.volume) {
+        object["sectors"] = details.volume->sectors;
+        object["fatKind"] = details.volume->fatBits;
+        object["clusterSize"] = details.volume->clusterBytes;
+        if (!details.volume->label.empty()) {
+            object["label"] = details.volume->label;
+        }
+    }
+    if (listed.expanded) {
+        auto children = nlohmann::ordered_json::array();
+        for (const ListedItem& child : listed.children) {
+            children.push_back(ItemJson(child));
+        }
+        object["children"] = std::move(children);
+    }
+    return object;
+}
+
 void PrintJson(std::ostream& out, const std::vector<ListedItem>& items) {
     auto array = nlohmann::ordered_json::array();
     for (const ListedItem& listed : items) {
-        array.push_back(ToJson(listed));
+        array.push_back(ItemJson(listed));
     }
-    out << array.dump(2) << '\n';
+    // A disk's path need not be UTF-8 (names are made so): what is not shows as U+FFFD.
+    out << array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace moravel::cli

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "ItemDetails.h"
 #include "TerminalFrontend.h"
 #include "TreePath.h"
 #include "tree/DriveTree.h"
@@ -35,6 +36,7 @@ struct ListedItem {
     std::string path;
     bool expanded = false;
     std::vector<ListedItem> children;
+    ItemDetails details;  // filled by TreeWalker::AddDetails, for the JSON form
 };
 
 // Walks the drive tree for the listing: resolves tree paths and expands items
@@ -57,8 +59,9 @@ public:
     using DirectoryKey = std::tuple<std::uint16_t, std::uint32_t, std::uint32_t>;
 
     struct Place {
-        DriveItem* item = nullptr;  // null: the top level
-        std::string path;           // the path that names it, as a listing prints it
+        DriveItem* item = nullptr;    // null: the top level
+        DriveItem* parent = nullptr;  // the item above it; null for a disk of the top level
+        std::string path;             // the path that names it, as a listing prints it
         // The cluster-chain directories on the way there, the item included.
         std::vector<DirectoryKey> directories;
     };
@@ -72,7 +75,32 @@ public:
     // from several places is listed there, but not opened again.
     std::vector<ListedItem> List(const Place& place, bool recursive);
 
+    // Reads what the JSON form shows beyond the items' own fields: the chains of
+    // directory entries and FAT32 roots (clusters and fragments), volumes' boot
+    // sectors, disks' sources and sizes. One volume's FAT is held at a time, read
+    // once for all the items of that volume that follow one another. A part that
+    // cannot be read is left out and reported. The chains of one folder are not
+    // followed past twice the clusters its FAT has: a damaged folder's entries can
+    // lead into the same long chains thousands of times.
+    void AddDetails(const Place& place, std::vector<ListedItem>& listing);
+
+    // The place's own item as a listing shows it, without children, with its
+    // details; keeps the first keepRuns runs of its chain. Nothing for the top
+    // level, which is no item.
+    std::optional<ListedItem> Describe(const Place& place, std::size_t keepRuns);
+
 private:
+    void AddDetails(std::vector<ListedItem>& items, const std::string& where, bool topLevel,
+                    FatCache& fats);
+    // Fills the details of one item but its chain: a volume's boot sector (one
+    // that cannot be read is reported), a disk's source and size.
+    void AddOwnDetails(ListedItem& listed, bool topLevel);
+    // Measures the item's chain when its FAT was loaded (fat: what the cache's
+    // Load said for it); reports a FAT that could not be, once per volume. where
+    // names the folder the item is listed in.
+    void AddChain(ListedItem& listed, const std::string& where, FatCache::Outcome fat,
+                  const FatCache& fats, std::size_t keepRuns);
+
     std::vector<ListedItem> ListChildren(const DriveItem* parent, const Siblings& siblings,
                                          const std::string& parentPath, bool recursive,
                                          std::size_t depth);

@@ -97,6 +97,19 @@ std::vector<std::string> DriveAccess::SourcePaths() const {
     return paths;
 }
 
+std::optional<std::string> DriveAccess::SourcePath(std::uint16_t drive) const {
+    if (m_isWin9x != 0 && !m_biosServesSources) {
+        return std::nullopt;
+    }
+    const bool floppy = drive < kFirstHardDisk;
+    const auto& paths = floppy ? m_options.sources.floppies : m_options.sources.hardDisks;
+    const std::size_t index = floppy ? drive : drive - std::size_t{kFirstHardDisk};
+    if (index >= paths.size()) {
+        return std::nullopt;
+    }
+    return paths[index];
+}
+
 std::string DriveAccess::BiosLibraryPath() const {
     if (!m_options.biosLibrary.empty()) {
         return m_options.biosLibrary;
@@ -140,6 +153,7 @@ int DriveAccess::OpenBiosServices() {
         }
         useImages(hard.data(), static_cast<std::uint32_t>(hard.size()), floppies.data(),
                   static_cast<std::uint32_t>(floppies.size()));
+        m_biosServesSources = true;
     }
 
     auto driverOpen = LookUp<disk32::DriverOpenFn>(m_hDisk32, disk32::kDriverOpen);
@@ -269,6 +283,7 @@ int DriveAccess::Close() {
     m_pfnReadDisk32 = nullptr;
     m_pfnWriteDisk32 = nullptr;
     m_pfnCheckInt13Extension32 = nullptr;
+    m_biosServesSources = false;
     m_floppyCount = 0;
     m_hardDiskCount = 0;
     return 1;

@@ -74,6 +74,11 @@ public:
     // The paths of the disks that stand behind the drive numbers (after Open).
     std::vector<std::string> SourcePaths() const;
 
+    // The image file or device that was named for a drive number: read directly,
+    // or handed to the BIOS services, which then serve it under that number.
+    // Nothing for a disk that the BIOS services found on their own.
+    std::optional<std::string> SourcePath(std::uint16_t drive) const;
+
     // The paths that ended a list of disks because they could not be opened or
     // read, with the reason, for the front ends to show.
     const std::vector<OpenError>& OpenProblems() const { return m_openProblems; }
@@ -162,6 +167,7 @@ private:
     MemoryBlock m_hDiskTable;
     MemoryBlock m_hWorkBuffer;
     std::uint32_t m_isWin9x = 0;
+    bool m_biosServesSources = false;  // the BIOS services took the named paths
     std::array<std::unique_ptr<SectorSource>, 256> m_hDrive;
     DriveItem* m_pDisks = nullptr;
     std::uint8_t* m_pWorkBuffer = nullptr;

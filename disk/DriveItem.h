@@ -103,6 +103,15 @@ struct DriveItem {
     // A directory entry's short name without its padding ("FILMNI~1.TS"), also
     // when a long name is shown.
     NameField m_shortName;
+    // A directory entry's size field as stored (a file's size modulo 2^32; for a
+    // folder whatever it holds, normally 0), and whether a long name stood before
+    // the entry (the display name is then that long name).
+    std::uint32_t m_directorySize = 0;
+    bool m_hasLongName = false;
+    // The type byte of the partition table entry the item was found in (a volume,
+    // an extended or a foreign partition); 0 for a disk, a floppy, a disk
+    // formatted without partitions and everything inside a volume.
+    std::uint8_t m_partitionType = 0;
 
     std::string_view DisplayName() const { return NameText(m_displayName); }
     std::string_view EntryName() const { return NameText(m_entryName); }

@@ -161,10 +161,13 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     child->m_relativeSector = directory.m_relativeSector + directory.m_sectorCount;
     child->m_firstCluster = EntryFirstCluster(entry, directory.m_fatKind);
     child->m_attributes = entry[11];
-    child->SetDisplayName(FormEntryName(entries, index, m_codePage));
-    child->SetEntryName(FormFileName(entries, index, m_codePage));
+    const std::optional<std::string> longName = AssembleLongName(entries, index);
+    child->SetDisplayName(longName ? *longName : ShortName(entry, m_codePage));
+    child->SetEntryName(longName ? *longName : UnpaddedShortName(entry, m_codePage));
     child->SetShortName(UnpaddedShortName(entry, m_codePage));
-    child->m_fileSize = child->IsDirectory() ? 0 : EntrySize(entry);
+    child->m_hasLongName = longName.has_value();
+    child->m_directorySize = EntrySize(entry);
+    child->m_fileSize = child->IsDirectory() ? 0 : child->m_directorySize;
     child->m_createTime = ReadLe16(entry, 14);
     child->m_createDate = ReadLe16(entry, 16);
     child->m_writeTime = ReadLe16(entry, 22);

@@ -71,6 +71,9 @@ public:
         return m_partitionScan.Repeated(item);
     }
 
+    // How the short names and labels of the disks are decoded.
+    const OemCodePage& CodePage() const { return m_codePage; }
+
 private:
     void ExpandPartitionTable(DriveItem& item);
     void AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector);

@@ -154,6 +154,7 @@ void DriveTree::ExpandPartitionTable(DriveItem& item) {
         child->SetDisplayName(type.displayName);
         child->m_kind = type.kind;
         child->m_fatKind = type.fatKind;
+        child->m_partitionType = entry.type;
         child->m_drive = item.m_drive;
         child->m_useExtensions = item.m_useExtensions;
         child->m_startCylinder = entry.startCylinder;

@@ -94,8 +94,23 @@ TEST(CliCommandLineTest, CopyUsageErrorsSayWhatIsWrong) {
     names({"--codepage", "cp850", "list"}, "cp850");
 }
 
+TEST(CliCommandLineTest, InfoTakesOneTreePathAndJsonOnly) {
+    const CommandLine line =
+        ParseCommandLine({"--disk", "a.img", "info", "--json", "Hard Disk 1/#1"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_EQ(line.command, "info");
+    EXPECT_TRUE(line.info.json);
+    EXPECT_EQ(line.info.treePath, "Hard Disk 1/#1");
+    EXPECT_FALSE(ParseCommandLine({"info", "a"}).info.json);
+    EXPECT_EQ(ParseCommandLine({"info"}).error, "info takes one TREEPATH, not 0");
+    EXPECT_EQ(ParseCommandLine({"info", "a", "b"}).error, "info takes one TREEPATH, not 2");
+    EXPECT_EQ(ParseCommandLine({"info", "-r", "a"}).error, "unknown option -r");
+    EXPECT_EQ(ParseCommandLine({"info", "--split=auto", "a"}).error, "unknown option --split=auto");
+    EXPECT_EQ(ParseCommandLine({"copy", "--json", "a", "b"}).error, "unknown option --json");
+}
+
 TEST(CliCommandLineTest, UsageErrorsSayWhatIsWrong) {
-    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, copy or check)");
+    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, info, copy or check)");
     EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a value");
     EXPECT_EQ(ParseCommandLine({"list", "--color"}).error, "unknown option --color");
     EXPECT_EQ(ParseCommandLine({"show"}).error, "unknown command show");

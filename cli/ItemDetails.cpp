@@ -1,0 +1,141 @@
+#include "ItemDetails.h"
+
+#include <array>
+#include <string_view>
+
+#include "disk/Sector.h"
+#include "tree/BootSector.h"
+
+namespace moravel::cli {
+
+namespace {
+
+constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
+
+// Where a boot sector keeps its extended signature (0x29 when the serial number
+// and the volume label follow) and its 11-byte label, by FAT kind.
+constexpr std::size_t kSignatureAt16 = 0x26;
+constexpr std::size_t kLabelAt16 = 0x2B;
+constexpr std::size_t kSignatureAt32 = 0x42;
+constexpr std::size_t kLabelAt32 = 0x47;
+constexpr std::size_t kLabelLength = 11;
+constexpr std::uint8_t kExtendedSignature = 0x29;
+
+std::uint16_t FatBits(std::uint16_t fatKind) {
+    return fatKind == Fat12 ? 12 : fatKind == Fat16 ? 16 : 32;
+}
+
+// The label a formatter wrote into the boot sector (OEM code page), without its
+// padding; empty when the sector carries none or the formatter's "no label" mark.
+std::string BootLabel(ByteSpan sector, std::uint16_t fatKind, const OemCodePage& codePage) {
+    const bool fat32 = fatKind == Fat32;
+    if (sector[fat32 ? kSignatureAt32 : kSignatureAt16] != kExtendedSignature) {
+        return "";
+    }
+    const std::size_t at = fat32 ? kLabelAt32 : kLabelAt16;
+    std::string_view label(reinterpret_cast<const char*>(sector.data() + at), kLabelLength);
+    while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) {
+        label.remove_suffix(1);
+    }
+    if (label == "NO NAME") {
+        return "";
+    }
+    return codePage.Decode(label);
+}
+
+}  // namespace
+
+ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat,
+                        std::size_t keepRuns) {
+    ChainShape shape;
+    shape.clusters = CountChain(firstCluster, fatKind, fat);
+    if (shape.clusters == 0) {
+        return shape;
+    }
+    // The count decides how far the chain is followed: the same clusters the core
+    // reads for the item, and never round a cycle.
+    std::uint32_t cluster = fatKind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+    Fragment run{cluster, 1};
+    const auto endRun = [&] {
+        ++shape.fragments;
+        if (shape.runs.size() < keepRuns) {
+            shape.runs.push_back(run);
+        }
+    };
+    for (std::uint32_t i = 1; i < shape.clusters; ++i) {
+        const std::uint32_t next = NextCluster(fat, fatKind, cluster);
+        if (next == cluster + 1) {
+            ++run.clusters;
+        } else {
+            endRun();
+            run = Fragment{next, 1};
+        }
+        cluster = next;
+    }
+    endRun();
+    return shape;
+}
+
+std::uint64_t ClusterLba(const DriveItem& item, std::uint32_t cluster) {
+    return std::uint64_t{item.m_partitionStart} + item.m_dataStart +
+           std::uint64_t{cluster - 2} * item.m_sectorsPerCluster;
+}
+
+FatCache::Outcome FatCache::Load(const DriveItem& item) {
+    const Key key{item.m_drive, item.m_partitionStart, item.m_reservedSectors,
+                  item.m_sectorsPerFat};
+    if (m_key == key) {
+        return Outcome::Ready;
+    }
+    if (m_failed.count(key) != 0) {
+        return Outcome::FailedBefore;
+    }
+    // One table at a time: the last one goes before the next is allocated.
+    m_key.reset();
+    m_table.Release();
+    m_fat = FatImage{};
+    if (m_access.FatFits(item)) {
+        m_table = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorsPerFat));
+    }
+    if (!m_table || m_access.LoadFat(item, m_table.Bytes()) == 0) {
+        m_table.Release();
+        m_failed.insert(key);
+        return Outcome::Failed;
+    }
+    m_key = key;
+    m_fatKind = item.m_fatKind;
+    m_fat = FatImage{m_table.Bytes(), LastClusterOf(item)};
+    return Outcome::Ready;
+}
+
+std::uint64_t FatCache::Entries() const {
+    const std::uint64_t bytes = m_fat.bytes.size();
+    return m_fatKind == Fat12 ? bytes * 2 / 3 : m_fatKind == Fat16 ? bytes / 2 : bytes / 4;
+}
+
+BootRead ReadVolumeDetails(DriveTree& access, const DriveItem& volume, VolumeDetails& details) {
+    // A floppy may have been changed since it was last read: it is opened afresh,
+    // as the drive tree does before it reads one.
+    if (!access.IsBiosServices() && volume.m_drive < kFirstHardDisk &&
+        !access.ReopenFloppy(volume.m_drive)) {
+        return BootRead::Unreadable;
+    }
+    std::array<std::uint8_t, kSectorSize> sector{};
+    DriveItem boot = volume;
+    boot.m_sectorCount = 1;
+    if (access.RawReadItem(boot, sector) != RawRead::Ok) {
+        return BootRead::Unreadable;
+    }
+    const BootSector decoded = DecodeBootSector(sector);
+    const auto fatKind = DecideFatKind(decoded, volume.m_fatKind, volume.m_partitionStart == 0);
+    if (!fatKind) {
+        return BootRead::NotFat;
+    }
+    details.sectors = decoded.TotalSectors();
+    details.fatBits = FatBits(*fatKind);
+    details.clusterBytes = static_cast<std::uint32_t>(SectorsToBytes(decoded.sectorsPerCluster));
+    details.label = BootLabel(sector, *fatKind, access.CodePage());
+    return BootRead::Read;
+}
+
+}  // namespace moravel::cli

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "disk/MemoryBlock.h"
+#include "tree/DriveTree.h"
+
+namespace moravel::cli {
+
+// A run of consecutive clusters of a chain.
+struct Fragment {
+    std::uint32_t firstCluster = 0;
+    std::uint32_t clusters = 0;
+};
+
+// An item's cluster chain as the core follows it: its length as the core counts
+// it (a chain that runs in a cycle ends before its first repeated cluster), the
+// number of its runs of consecutive clusters, and the first of those runs.
+struct ChainShape {
+    std::uint32_t clusters = 0;
+    std::uint32_t fragments = 0;
+    std::vector<Fragment> runs;  // the first ones, at most as many as were asked for
+};
+
+// Follows the chain that starts at firstCluster and keeps its first keepRuns
+// runs. Time linear in the chain's length, memory for the runs kept only.
+ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat,
+                        std::size_t keepRuns);
+
+// The absolute sector where a cluster of the item's volume begins.
+std::uint64_t ClusterLba(const DriveItem& item, std::uint32_t cluster);
+
+// The FAT of one volume at a time, for the chains of the items that a listing or
+// a report shows: loaded when an item of another volume asks for it, the memory
+// of the one before let go first. A volume whose FAT could not be loaded is not
+// tried again.
+class FatCache {
+public:
+    explicit FatCache(DriveTree& access) : m_access(access) {}
+
+    enum class Outcome {
+        Ready,        // Fat() is the FAT of the item's volume
+        Failed,       // it could not be read (or held in memory) just now
+        FailedBefore  // the same volume's FAT failed already
+    };
+    Outcome Load(const DriveItem& item);
+
+    // The FAT last loaded, and the number of table entries it holds.
+    const FatImage& Fat() const { return m_fat; }
+    std::uint64_t Entries() const;
+
+private:
+    using Key = std::tuple<std::uint16_t, std::uint32_t, std::uint16_t, std::uint32_t>;
+
+    DriveTree& m_access;
+    std::optional<Key> m_key;
+    std::uint16_t m_fatKind = FatUnknown;
+    MemoryBlock m_table;
+    FatImage m_fat;
+    std::set<Key> m_failed;
+};
+
+// A FAT volume as its boot sector describes it.
+struct VolumeDetails {
+    std::uint32_t sectors = 0;  // the volume's total sectors
+    std::uint16_t fatBits = 0;  // 12, 16 or 32
+    std::uint32_t clusterBytes = 0;
+    std::string label;  // UTF-8 without trailing blanks; empty when it has none
+};
+
+enum class BootRead { Read, Unreadable, NotFat };
+
+// Reads the boot sector of a volume item (a partition, a floppy, a disk formatted
+// whole) and decodes it the way the drive tree does: NotFat for a sector that
+// holds no FAT volume the program can read (an unformatted partition, say).
+BootRead ReadVolumeDetails(DriveTree& access, const DriveItem& volume, VolumeDetails& details);
+
+// What a listing or a report adds to an item beyond its own fields: what had to
+// be read for it. Each part is left out where it could not be had.
+struct ItemDetails {
+    std::optional<ChainShape> chain;  // a directory entry's or FAT32 root's chain
+    std::optional<VolumeDetails> volume;
+    std::optional<std::string> source;   // a disk's image file or device
+    std::optional<std::uint64_t> bytes;  // a disk's or volume's size
+};
+
+}  // namespace moravel::cli
