@@ -7,6 +7,7 @@
 #   share/applications/org.moravel.moravel.desktop        the menu entry
 #   share/metainfo/org.moravel.moravel.metainfo.xml       the software centres' entry
 #   share/icons/hicolor/SIZExSIZE/apps/org.moravel.moravel.png, scalable/apps/...svg
+#   share/man/man1/moravel-cli.1                           the command line's manual
 #
 # The programs find the BIOS disk-service library beside themselves, through
 # /proc/self/exe, which names the program's real file whatever link started it. So
@@ -62,3 +63,6 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/res/moravel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME ${MORAVEL_APP_ID}.svg)
+
+install(FILES ${PROJECT_SOURCE_DIR}/res/linux/moravel-cli.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
