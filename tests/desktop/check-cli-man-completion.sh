@@ -121,10 +121,10 @@ else
     source "$prefix/share/bash-completion/completions/moravel-cli"
     declare -F _init_completion >/dev/null && fail "bash-completion's helpers are loaded"
 fi
-spec=$(complete -p moravel-cli 2>/dev/null)
-function=$(sed -n 's/.* -F \([^ ]*\) .*/\1/p' <<<"$spec")
+registered=$(complete -p moravel-cli 2>/dev/null)
+function=$(sed -n 's/.* -F \([^ ]*\) .*/\1/p' <<<"$registered")
 [ -n "$function" ] || {
-    fail "no completion function for moravel-cli: '$spec'"
+    fail "no completion function for moravel-cli: '$registered'"
     exit 1
 }
 
