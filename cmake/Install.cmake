@@ -7,6 +7,13 @@
 #   share/applications/org.moravel.moravel.desktop        the menu entry
 #   share/metainfo/org.moravel.moravel.metainfo.xml       the software centres' entry
 #   share/icons/hicolor/SIZExSIZE/apps/org.moravel.moravel.png, scalable/apps/...svg
+#   share/man/man1/moravel-cli.1                           the command line's manual
+#   share/bash-completion/completions/moravel-cli          its bash completion
+#
+# bash-completion loads a command's completion on first use from
+# bash-completion/completions/COMMAND under each of XDG_DATA_DIRS (/usr/local/share
+# and /usr/share unless set) and under ~/.local/share, so the file is found for
+# the prefixes /usr, /usr/local and ~/.local.
 #
 # The programs find the BIOS disk-service library beside themselves, through
 # /proc/self/exe, which names the program's real file whatever link started it. So
@@ -62,3 +69,9 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/res/moravel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME ${MORAVEL_APP_ID}.svg)
+
+install(FILES ${PROJECT_SOURCE_DIR}/res/linux/moravel-cli.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/res/linux/moravel-cli.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME moravel-cli)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that Moravel needs to build and test, if any
 # is missing (among them the desktop window's Qt 6, the screenless X server its
-# tests run under, and the validators of the menu entry and the metainfo). Runs
-# apt-get as root, or through sudo.
+# tests run under, the validators of the menu entry and the metainfo, and man,
+# groff and bash-completion, which check moravel-cli's manual page and bash
+# completion). Runs apt-get as root, or through sudo.
 set -euo pipefail
 
 packages=(
@@ -15,6 +16,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6test6
     xvfb xauth xdotool imagemagick
     desktop-file-utils appstream
+    man-db groff-base bash-completion
 )
 
 missing=()
