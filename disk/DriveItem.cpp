@@ -20,6 +20,8 @@ std::vector<DriveItem*> ChildList::Pointers() const {
 }
 
 void DriveItem::StoreName(NameField& field, std::string_view name) {
+    // A name ends at a 0 byte, as it always did on the disk's side.
+    name = name.substr(0, name.find('\0'));
     std::size_t length = std::min(name.size(), kMaxNameBytes);
     // Back to the start of the character the cut would fall in.
     while (length < name.size() && length > 0 &&

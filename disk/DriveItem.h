@@ -127,7 +127,8 @@ struct DriveItem {
     std::uint32_t FileSizeHigh() const { return static_cast<std::uint32_t>(m_fileSize >> 32); }
 
     static std::string_view NameText(const NameField& field) { return field; }
-    // Stores the name, cut to kMaxNameBytes, never inside a UTF-8 character.
+    // Stores the name up to a 0 byte, cut to kMaxNameBytes, never inside a UTF-8
+    // character.
     static void StoreName(NameField& field, std::string_view name);
 };
 

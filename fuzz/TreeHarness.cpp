@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <functional>
 
@@ -63,7 +64,7 @@ std::vector<std::size_t> KeptEntries(ByteSpan directory, bool chainDirectory) {
     for (std::size_t i = 0; (i + 1) * 32 <= directory.size(); ++i) {
         const ByteSpan e = directory.subspan(i * 32, 32);
         const bool longName = (e[11] & 0x0F) == 0x0F;
-        if (longName || e[0] == 0xE5 || e[0] == 0x05) {
+        if (longName || e[0] == 0xE5) {
             continue;
         }
         if (chainDirectory ? ((e[11] & 0x10) != 0 && e[0] == '.') : (e[11] & 0x08) != 0) {
@@ -75,6 +76,39 @@ std::vector<std::size_t> KeptEntries(ByteSpan directory, bool chainDirectory) {
         kept.push_back(i);
     }
     return kept;
+}
+
+// Whether a name decoded from the code page can be these bytes: valid UTF-8 of one
+// character per byte, ASCII bytes as themselves (or, when the case flags may
+// have made them small, in either case).
+bool SameLetters(std::string_view shown, const std::string& bytes, bool caseMayDiffer = false) {
+    std::size_t at = 0;
+    for (const char byte : bytes) {
+        if (at >= shown.size()) {
+            return false;
+        }
+        const auto lead = static_cast<unsigned char>(shown[at]);
+        if (static_cast<unsigned char>(byte) < 0x80) {
+            const bool same =
+                shown[at] == byte || (caseMayDiffer && std::tolower(lead) == std::tolower(byte));
+            if (!same) {
+                return false;
+            }
+            ++at;
+            continue;
+        }
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || at + length > shown.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(shown[at + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        at += length;
+    }
+    return at == shown.size();
 }
 
 // Compares a scanned directory's children with its entries, one by one.
@@ -96,17 +130,20 @@ void CheckEntries(const DriveTree& tree, const MemoryDisk& disk, const DriveItem
         const bool afterLongName =
             i > 0 && (entries[(i - 1) * 32 + 11] & 0x0F) == 0x0F && entries[(i - 1) * 32] != 0xE5;
         if (!afterLongName) {
-            std::string shortName(e.begin(), e.begin() + 8);
-            shortName += '.';
-            shortName.append(e.begin() + 8, e.begin() + 11);
-            // Names are kept as zero-terminated strings: a 0 byte ends the name.
+            // 0x05 first stands for 0xE5.
+            std::string bytes(e.begin(), e.begin() + 11);
+            if (static_cast<std::uint8_t>(bytes[0]) == 0x05) {
+                bytes[0] = static_cast<char>(0xE5);
+            }
+            std::string shortName = bytes.substr(0, 8) + "." + bytes.substr(8);
+            // A 0 byte ends a name.
             shortName = shortName.substr(0, shortName.find('\0'));
-            FUZZ_CHECK(child.DisplayName() == shortName,
+            FUZZ_CHECK(SameLetters(child.DisplayName(), shortName),
                        "an entry without a long name is not shown by its short name");
-            // Its file name is the short name without the padding of either part.
-            auto trimmed = [&e](std::size_t from, std::size_t count) {
-                std::string part(e.begin() + static_cast<std::ptrdiff_t>(from),
-                                 e.begin() + static_cast<std::ptrdiff_t>(from + count));
+            // Its file name is the short name without the padding of either part
+            // (in small letters where the entry's case flags say so).
+            auto trimmed = [&bytes](std::size_t from, std::size_t count) {
+                std::string part = bytes.substr(from, count);
                 return part.erase(part.find_last_not_of(' ') + 1);
             };
             std::string fileName = trimmed(0, 8);
@@ -114,7 +151,7 @@ void CheckEntries(const DriveTree& tree, const MemoryDisk& disk, const DriveItem
                 fileName += "." + trimmed(8, 3);
             }
             fileName = fileName.substr(0, fileName.find('\0'));
-            FUZZ_CHECK(child.EntryName() == fileName,
+            FUZZ_CHECK(SameLetters(child.EntryName(), fileName, (e[12] & 0x18) != 0),
                        "an entry without a long name is not called by its unpadded short name");
         }
         const std::uint32_t directorySize = ReadLe32(e, 28);
@@ -212,8 +249,8 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
     }
     // Without a partition type (a floppy), a boot sector with only a 32-bit FAT
     // size is taken for FAT32.
-    const bool fat32 = type == 0x0B || type == 0x0C ||
-                       (floppy && ReadLe16(b, 22) == 0 && ReadLe32(b, 36) != 0);
+    const bool fat32 =
+        type == 0x0B || type == 0x0C || (floppy && ReadLe16(b, 22) == 0 && ReadLe32(b, 36) != 0);
     const std::uint16_t kind = fat32 ? Fat32 : total / sectorsPerCluster < 4096 ? Fat12 : Fat16;
     const std::uint32_t sectorsPerFat = fat32 ? ReadLe32(b, 36) : ReadLe16(b, 22);
     // Where things lie, counted without a bound: a volume's sectors are numbered
