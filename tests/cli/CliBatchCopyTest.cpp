@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -133,6 +134,23 @@ TEST_F(CliBatchCopyTest, SeveralSourcesGoIntoOneFolderAndAFailureDoesNotStopTheR
                                        kRoot + "/Season 2004", (out / "News.ts").string()});
     EXPECT_EQ(notAFolder.status, 2);
     EXPECT_THAT(notAFolder.err, HasSubstr("is no folder"));
+}
+
+// Ctrl-C during a copy of several files ends it after the cluster being copied:
+// the files after it are not begun, and the user learns what was kept where.
+TEST_F(CliBatchCopyTest, AStopEndsTheWholeCopyAndSaysWhatWasKept) {
+    const fs::path out = m_dir.Path() / "out";
+    fs::create_directories(out);
+    volatile std::sig_atomic_t stop = 1;
+    cli::CliEnvironment environment;
+    environment.stopRequested = &stop;
+    const CliRun run =
+        RunIn({"--floppy", m_image, "copy", kRoot + "/Season 2004", out.string()}, environment);
+    EXPECT_EQ(run.status, 1);
+    // The first file is stopped after its first cluster; none after it is begun.
+    EXPECT_THAT(run.out,
+                HasSubstr("Copied 0 of 26 files, 1 not or not wholly copied, interrupted.\n"));
+    EXPECT_THAT(run.err, HasSubstr("interrupted; kept "));
 }
 
 }  // namespace
