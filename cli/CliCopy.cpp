@@ -13,6 +13,7 @@
 #include "copy/CopyCommand.h"
 #include "copy/PartNames.h"
 #include "tree/FatDate.h"
+#include "tree/NameText.h"
 
 namespace moravel::cli {
 
@@ -187,9 +188,22 @@ class BatchPlan {
 public:
     explicit BatchPlan(TreeWalker& walker) : m_walker(walker) {}
 
+    // Two entries of one folder may come to the same output name (a damaged
+    // folder, names that differ only in what a file name cannot hold): the later
+    // one gets " (2)", " (3)", ... before its extension, so that no copy of the
+    // run replaces another.
     void AddFile(DriveItem& file, const std::string& treePath,
                  const std::filesystem::path& folder) {
-        m_jobs.push_back({&file, treePath, folder / SafeFileName(file.EntryName())});
+        const std::string name = SafeFileName(file.EntryName());
+        std::filesystem::path output = folder / name;
+        // Compared without regard to case, as a FAT32 or NTFS destination does.
+        for (int n = 2; !m_outputs.insert(FoldCase(output.string())).second; ++n) {
+            const auto dot = name.rfind('.');
+            const bool extension = dot != std::string::npos && dot > 0;
+            output = folder / (name.substr(0, extension ? dot : name.size()) + " (" +
+                               std::to_string(n) + ")" + (extension ? name.substr(dot) : ""));
+        }
+        m_jobs.push_back({&file, treePath, output});
     }
 
     // Every file below the folder, sub-folders kept; a folder that a damaged disk
@@ -226,6 +240,7 @@ private:
     std::vector<FolderDate> m_folders;
     std::set<TreeWalker::DirectoryKey> m_openedFolders;
     std::vector<std::string> m_skippedFolders;
+    std::set<std::string> m_outputs;
 };
 
 bool HasWholeOutput(const CopyJob& job) {
@@ -273,6 +288,10 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     }
 
     std::vector<CopyJob>& jobs = plan.Jobs();
+    // Folders are made first, so that an empty one is there as well.
+    for (const FolderDate& folder : plan.Folders()) {
+        std::filesystem::create_directories(folder.path, failure);
+    }
     BatchProgress progress;
     progress.files = jobs.size();
     for (const CopyJob& job : jobs) {

@@ -153,5 +153,21 @@ TEST_F(CliBatchCopyTest, AStopEndsTheWholeCopyAndSaysWhatWasKept) {
     EXPECT_THAT(run.err, HasSubstr("interrupted; kept "));
 }
 
+// Two entries of a damaged folder with one name: the second copy gets a name of
+// its own rather than replacing the first.
+TEST(CliBatchCopyNamesTest, OutputsThatWouldShareANameAreNumbered) {
+    TempDir dir;
+    const RecorderDisk disk(dir);
+    const fs::path out = dir.Path() / "out";
+    fs::create_directories(out);
+    const std::string records = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/";
+    const CliRun run = RunList({"--disk", disk.path, "copy", records + "#4", records + "#5",
+                                records + "VIDEO.MPG", out.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(fs::file_size(out / "Same name.ts"), 100u);
+    EXPECT_EQ(fs::file_size(out / "Same name (2).ts"), 200u);
+    EXPECT_TRUE(fs::exists(out / "VIDEO.MPG"));
+}
+
 }  // namespace
 }  // namespace moravel::testing

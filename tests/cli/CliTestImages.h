@@ -17,8 +17,8 @@ namespace moravel::testing {
 // FAT32 root:     RECORDS/ (folder, short name only), "Long folder name"/ (empty)
 // RECORDS:        "Movie.ts" (4.5 GiB + 12345 bytes, only its ends written),
 //                 "VIDEO.MPG" (a long name), "VIDEO   MPG" (short name only),
-//                 "Same name.ts" twice, "Café €.ts" (bytes 0xE9 and 0x80),
-//                 "RÉSUMÉ  TXT" (short name with byte 0xC9), "a/b" (a long name
+//                 "Same name.ts" twice, "Café €.ts" (a long name),
+//                 "RÉSUMÉ  TXT" (short name with byte 0x90, code page 850), "a/b" (a long name
 //                 holding a slash), SUB/ with "Deep file.bin"
 // FAT16 root:     volume label, NOTES.TXT (1792 bytes), DOCS/ with "Readme.txt"
 // FAT12 logical:  SMALL.DAT (1024 bytes)
@@ -47,7 +47,7 @@ struct RecorderDisk {
 //
 // RECORDS:  "Movie.ts" (100,003 bytes, all written), "Sparse.ts" (5,000,123 bytes,
 //           only its first and last cluster written), "Café €.ts" (1,500 bytes;
-//           the name holds bytes 0xE9 and 0x80), "a/b" (700 bytes, a long name
+//           a long name), "a/b" (700 bytes, a long name
 //           holding a slash)
 struct CopyDisk {
     static constexpr std::uint32_t kClusterBytes = 512;
