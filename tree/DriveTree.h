@@ -88,8 +88,7 @@ private:
     PartitionScan m_partitionScan;
     bool m_scansStopped = false;
     // A code page the system does not know leaves the upper bytes undecoded (U+FFFD).
-    OemCodePage m_codePage =
-        OemCodePage::Load(Options().codePage).value_or(OemCodePage::Unknown());
+    OemCodePage m_codePage = OemCodePage::Load(Options().codePage).value_or(OemCodePage::Unknown());
 };
 
 }  // namespace moravel

@@ -257,9 +257,9 @@ TEST_F(MtoolsNamesTest, LongNamesAreUnicodeAndShortNamesCodePage850) {
     // The longest name, 255 units in 20 long-name entries. (mtools garbles a long
     // name of many CJK characters, so that one is tested on the builder's images.)
     const std::string longest = std::string(251, 'r') + ".mpg";
-    const std::vector<std::string> longNames = {
-        "\u65E5\u672C\u8A9E\u306E\u756A\u7D44.ts", "News \u2013 Late Edition.ts",
-        "Caf\u00E9 \u20AC.ts", longest};
+    const std::vector<std::string> longNames = {"\u65E5\u672C\u8A9E\u306E\u756A\u7D44.ts",
+                                                "News \u2013 Late Edition.ts",
+                                                "Caf\u00E9 \u20AC.ts", longest};
     for (const std::string& name : longNames) {
         run(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) + " " +
             Quoted("::/" + name));
