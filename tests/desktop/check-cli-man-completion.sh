@@ -13,22 +13,8 @@ set -euo pipefail
 build=$1
 make_sample=$2
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-unset DESTDIR
-cmake --install "$build" --prefix "$prefix" >"$work/install.log" || {
-    cat "$work/install.log" >&2
-    echo "FAIL: cmake --install" >&2
-    exit 1
-}
+# shellcheck source=install-prefix.sh
+. "$(dirname "$0")/install-prefix.sh"
 
 program=$prefix/bin/moravel-cli
 page=$prefix/share/man/man1/moravel-cli.1

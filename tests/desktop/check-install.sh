@@ -13,22 +13,8 @@ make_sample=$2
 window=$3
 id=org.moravel.moravel
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-unset DESTDIR
-cmake --install "$build" --prefix "$prefix" >"$work/install.log" || {
-    cat "$work/install.log" >&2
-    echo "FAIL: cmake --install" >&2
-    exit 1
-}
+# shellcheck source=install-prefix.sh
+. "$(dirname "$0")/install-prefix.sh"
 
 programs=(moravel-cli)
 if [ "$window" = 1 ]; then
