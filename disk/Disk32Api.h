@@ -35,7 +35,11 @@ using UseImagesFn = int (*)(const char* const* hardDisks, std::uint32_t hardDisk
                             const char* const* floppies, std::uint32_t floppyCount);
 }
 
+#ifdef _WIN32
+inline constexpr const char* kLibraryName = "Disk32.dll";
+#else
 inline constexpr const char* kLibraryName = "libDisk32.so";
+#endif
 inline constexpr const char* kReadDisk32 = "ReadDisk32";
 inline constexpr const char* kWriteDisk32 = "WriteDisk32";
 inline constexpr const char* kCheckInt13Extension32 = "CheckInt13Extension32";

@@ -1,11 +1,11 @@
 #include "DriveAccess.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <new>
 #include <system_error>
+
+#include "SharedLibrary.h"
 
 namespace moravel {
 
@@ -15,8 +15,8 @@ constexpr std::uint16_t kMaxHardDisks = 10;
 
 template <typename Fn>
 Fn LookUp(void* library, const char* name) {
-    // dlsym hands back an object pointer; the contract says it is this function.
-    return reinterpret_cast<Fn>(::dlsym(library, name));
+    // The look-up hands back an object pointer; the contract says it is this function.
+    return reinterpret_cast<Fn>(SharedLibrarySymbol(library, name));
 }
 
 std::string DisplayNameFor(const char* format, unsigned long number) {
@@ -114,13 +114,11 @@ std::string DriveAccess::BiosLibraryPath() const {
     if (!m_options.biosLibrary.empty()) {
         return m_options.biosLibrary;
     }
-    std::error_code error;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return (program.parent_path() / disk32::kLibraryName).string();
+    return (ProgramFolder() / disk32::kLibraryName).string();
 }
 
 int DriveAccess::OpenBiosServices() {
-    m_hDisk32 = ::dlopen(BiosLibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    m_hDisk32 = LoadSharedLibrary(BiosLibraryPath());
     if (m_hDisk32 == nullptr) {
         ShowFailure(m_frontend, "internal error 00003");
         return 0;
@@ -277,7 +275,7 @@ int DriveAccess::Close() {
         drive.reset();
     }
     if (m_hDisk32 != nullptr) {
-        ::dlclose(m_hDisk32);
+        FreeSharedLibrary(m_hDisk32);
         m_hDisk32 = nullptr;
     }
     m_pfnReadDisk32 = nullptr;

@@ -1,17 +1,14 @@
 #include "MemoryBlock.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
+
+#include "MemoryPages.h"
 
 namespace moravel {
 
 namespace {
-
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
 // Allocations still to go before the injected failure; 0 when none is armed.
 unsigned g_allocationsUntilFailure = 0;
@@ -21,11 +18,6 @@ bool InjectedFailureDue() {
         return false;
     }
     return --g_allocationsUntilFailure == 0;
-}
-
-std::size_t PageSize() {
-    static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return page;
 }
 
 // Blocks from this size on are mapped straight from the kernel: they come
@@ -52,9 +44,9 @@ void FailNthAllocation(unsigned n) {
 
 void MemoryBlock::Deleter::operator()(std::uint8_t* bytes) const {
     if (mapped != 0) {
-        ::munmap(bytes, mapped);
+        UnmapPages(bytes, mapped);
     } else {
-        std::free(bytes);
+        FreeAligned(bytes);
     }
 }
 
@@ -75,27 +67,18 @@ MemoryBlock MemoryBlock::Allocate(std::size_t bytes) {
     // The address sanitizer watches the edges of heap blocks only, so its
     // builds take every block from the heap.
     if (rounded >= kMappedFrom && !kAddressSanitizer) {
-        void* mapped =
-            ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) {
+        void* mapped = MapPages(rounded);
+        if (mapped == nullptr) {
             return block;
         }
         memory = static_cast<std::uint8_t*>(mapped);
-#ifdef MADV_HUGEPAGE
-        // A large disk's FAT is over a hundred megabytes: in huge pages it is
-        // mapped in and given back many times faster than page by page. Only
-        // a hint, so its failure does not matter.
-        if (rounded >= kHugePageBytes) {
-            ::madvise(mapped, rounded, MADV_HUGEPAGE);
-        }
-#endif
         block.m_bytes = std::unique_ptr<std::uint8_t[], Deleter>(memory, Deleter{rounded});
     } else {
         // The heap block is exactly as large as asked, so that the sanitizers
         // catch a read past its end.
-        void* heap = nullptr;
-        if (::posix_memalign(&heap, page,
-                             kAddressSanitizer ? std::max<std::size_t>(bytes, 1) : rounded) != 0) {
+        void* heap =
+            AllocateAligned(page, kAddressSanitizer ? std::max<std::size_t>(bytes, 1) : rounded);
+        if (heap == nullptr) {
             return block;
         }
         memory = static_cast<std::uint8_t*>(heap);

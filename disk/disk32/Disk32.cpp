@@ -3,28 +3,33 @@
 // answers cylinder/head/sector requests through a geometry of its own and LBA
 // requests directly, and it never writes.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "disk/Disk32Api.h"
+#include "disk/SectorSource.h"
 #include "disk32/Disk32Testing.h"
+
+#ifdef _WIN32
+#define DISK32_EXPORT __declspec(dllexport)
+#else
+#define DISK32_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace {
 
 using moravel::disk32::Disk32Request;
 
 struct ServedDrive {
-    int fd = -1;
+    std::shared_ptr<moravel::SectorSource> source;  // opened read-only
     std::uint32_t heads = 255;
     std::uint32_t sectorsPerTrack = 63;
     std::uint32_t extensions = 1;
@@ -49,11 +54,6 @@ struct Library {
 
     ~Library() { Forget(); }
     void Forget() {
-        for (auto& [number, drive] : drives) {
-            if (drive.fd >= 0) {
-                ::close(drive.fd);
-            }
-        }
         drives.clear();
         floppyCount = 0;
     }
@@ -67,9 +67,9 @@ Library& Served() {
 // Floppy images of the standard sizes get their real geometry; anything else the
 // usual translated geometry of a hard disk.
 void GuessFloppyGeometry(ServedDrive& drive) {
-    const off_t bytes = ::lseek(drive.fd, 0, SEEK_END);
+    const std::uint64_t bytes = drive.source->Size().value_or(0);
     struct Format {
-        off_t bytes;
+        std::uint64_t bytes;
         std::uint32_t sectorsPerTrack;
     };
     for (const Format format : {Format{368'640, 9}, Format{737'280, 9}, Format{1'228'800, 15},
@@ -84,8 +84,9 @@ void GuessFloppyGeometry(ServedDrive& drive) {
 
 void Serve(std::uint32_t number, const char* path, bool floppy) {
     ServedDrive drive;
-    drive.fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (drive.fd < 0) {
+    moravel::OpenError error;
+    drive.source = moravel::OpenFileSource(path, error);
+    if (!drive.source) {
         return;  // a drive that is not there: its reads fail
     }
     if (floppy) {
@@ -123,17 +124,8 @@ void Serve(std::uint32_t number, const char* path, bool floppy) {
         if (drive.failingSectors.count(static_cast<std::uint32_t>(lba + i)) != 0) {
             return 0;
         }
-        std::size_t done = 0;
-        while (done < 512) {
-            const ssize_t got = ::pread(drive.fd, bytes + i * 512 + done, 512 - done,
-                                        static_cast<off_t>((lba + i) * 512 + done));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return 0;
-            }
-            done += static_cast<std::size_t>(got);
+        if (drive.source->ReadAt((lba + i) * 512, {bytes + i * 512, 512}) != 512) {
+            return 0;
         }
     }
     return 1;
@@ -143,10 +135,8 @@ void Serve(std::uint32_t number, const char* path, bool floppy) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) int Disk32UseImages(const char* const* hardDisks,
-                                                           std::uint32_t hardDiskCount,
-                                                           const char* const* floppies,
-                                                           std::uint32_t floppyCount) {
+DISK32_EXPORT int Disk32UseImages(const char* const* hardDisks, std::uint32_t hardDiskCount,
+                                  const char* const* floppies, std::uint32_t floppyCount) {
     Served().Forget();
     for (std::uint32_t i = 0; i < hardDiskCount; ++i) {
         Serve(0x80 + i, hardDisks[i], false);
@@ -159,11 +149,9 @@ __attribute__((visibility("default"))) int Disk32UseImages(const char* const* ha
 }
 
 #ifndef DISK32_WITHOUT_READ
-__attribute__((visibility("default"))) int ReadDisk32(std::uint32_t drive, std::uint32_t cylinder,
-                                                      std::uint32_t head, std::uint32_t sector,
-                                                      std::uint32_t count, void* buffer,
-                                                      std::uint32_t lba,
-                                                      std::uint32_t useExtensions) {
+DISK32_EXPORT int ReadDisk32(std::uint32_t drive, std::uint32_t cylinder, std::uint32_t head,
+                             std::uint32_t sector, std::uint32_t count, void* buffer,
+                             std::uint32_t lba, std::uint32_t useExtensions) {
     Disk32Request request{drive, cylinder, head, sector, count, lba, useExtensions, 0};
     const auto found = Served().drives.find(drive);
     if (found != Served().drives.end()) {
@@ -179,22 +167,20 @@ __attribute__((visibility("default"))) int ReadDisk32(std::uint32_t drive, std::
 
 #ifndef DISK32_WITHOUT_WRITE
 // Present because callers look for it; this library never writes a disk.
-__attribute__((visibility("default"))) int WriteDisk32(std::uint32_t, std::uint32_t, std::uint32_t,
-                                                       std::uint32_t, std::uint32_t, const void*,
-                                                       std::uint32_t, std::uint32_t) {
+DISK32_EXPORT int WriteDisk32(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                              std::uint32_t, const void*, std::uint32_t, std::uint32_t) {
     return 0;
 }
 #endif
 
 #ifndef DISK32_WITHOUT_CHECK
-__attribute__((visibility("default"))) std::uint32_t CheckInt13Extension32(std::uint32_t drive) {
+DISK32_EXPORT std::uint32_t CheckInt13Extension32(std::uint32_t drive) {
     const auto found = Served().drives.find(drive);
     return found == Served().drives.end() ? 0 : found->second.extensions;
 }
 #endif
 
-__attribute__((visibility("default"))) std::intptr_t DiskVxdOpen(const char* name,
-                                                                 std::uint32_t* systemError) {
+DISK32_EXPORT std::intptr_t DiskVxdOpen(const char* name, std::uint32_t* systemError) {
     if (Served().driverError != 0 || std::strcmp(name, moravel::disk32::kDriverName) != 0) {
         *systemError =
             Served().driverError != 0 ? Served().driverError : moravel::disk32::kErrorFileNotFound;
@@ -204,9 +190,8 @@ __attribute__((visibility("default"))) std::intptr_t DiskVxdOpen(const char* nam
     return 1;
 }
 
-__attribute__((visibility("default"))) int DiskVxdControl(std::intptr_t handle,
-                                                          std::uint32_t request, void* out,
-                                                          std::uint32_t outSize) {
+DISK32_EXPORT int DiskVxdControl(std::intptr_t handle, std::uint32_t request, void* out,
+                                 std::uint32_t outSize) {
     if (handle != 1 || !Served().driverOpen || request != moravel::disk32::kRequestFloppyCount ||
         outSize < sizeof(std::uint32_t)) {
         return 0;
@@ -215,40 +200,36 @@ __attribute__((visibility("default"))) int DiskVxdControl(std::intptr_t handle,
     return 1;
 }
 
-__attribute__((visibility("default"))) void DiskVxdClose(std::intptr_t) {
+DISK32_EXPORT void DiskVxdClose(std::intptr_t) {
     Served().driverOpen = false;
 }
 
-__attribute__((visibility("default"))) void Disk32SetGeometry(std::uint32_t drive,
-                                                              std::uint32_t heads,
-                                                              std::uint32_t sectorsPerTrack) {
+DISK32_EXPORT void Disk32SetGeometry(std::uint32_t drive, std::uint32_t heads,
+                                     std::uint32_t sectorsPerTrack) {
     auto& settings = Served().settings[drive];
     settings.heads = heads;
     settings.sectorsPerTrack = sectorsPerTrack;
 }
 
-__attribute__((visibility("default"))) void Disk32SetExtensions(std::uint32_t drive,
-                                                                std::uint32_t value) {
+DISK32_EXPORT void Disk32SetExtensions(std::uint32_t drive, std::uint32_t value) {
     Served().settings[drive].extensions = value;
 }
 
-__attribute__((visibility("default"))) void Disk32SetDriverError(std::uint32_t error) {
+DISK32_EXPORT void Disk32SetDriverError(std::uint32_t error) {
     Served().driverError = error;
 }
 
-__attribute__((visibility("default"))) void Disk32FailSector(std::uint32_t drive,
-                                                             std::uint32_t lba) {
+DISK32_EXPORT void Disk32FailSector(std::uint32_t drive, std::uint32_t lba) {
     Served().settings[drive].failingSectors.insert(lba);
 }
 
-__attribute__((visibility("default"))) void Disk32ResetSettings() {
+DISK32_EXPORT void Disk32ResetSettings() {
     Served().settings.clear();
     Served().driverError = 0;
     Served().log.clear();
 }
 
-__attribute__((visibility("default"))) std::uint32_t Disk32TakeRequests(Disk32Request* out,
-                                                                        std::uint32_t capacity) {
+DISK32_EXPORT std::uint32_t Disk32TakeRequests(Disk32Request* out, std::uint32_t capacity) {
     auto& log = Served().log;
     const auto total = static_cast<std::uint32_t>(log.size());
     std::copy_n(log.begin(), std::min(total, capacity), out);

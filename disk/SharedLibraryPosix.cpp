@@ -1,0 +1,26 @@
+#include <dlfcn.h>
+
+#include <system_error>
+
+#include "SharedLibrary.h"
+
+namespace moravel {
+
+void* LoadSharedLibrary(const std::string& path) {
+    return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* SharedLibrarySymbol(void* library, const char* name) {
+    return ::dlsym(library, name);
+}
+
+void FreeSharedLibrary(void* library) {
+    ::dlclose(library);
+}
+
+std::filesystem::path ProgramFolder() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+}
+
+}  // namespace moravel
