@@ -1,8 +1,9 @@
 #include "NameText.h"
 
-#include <iconv.h>
-
 #include <cstdint>
+#include <utility>
+
+#include "CodePageTable.h"
 
 namespace moravel {
 
@@ -14,39 +15,6 @@ bool IsHighSurrogate(char16_t unit) {
 
 bool IsLowSurrogate(char16_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-// An open iconv conversion, closed when it goes.
-struct Conversion {
-    iconv_t handle;
-    explicit Conversion(const char* from) : handle(::iconv_open("UTF-8", from)) {}
-    ~Conversion() {
-        if (Opened()) {
-            ::iconv_close(handle);
-        }
-    }
-    Conversion(const Conversion&) = delete;
-    Conversion& operator=(const Conversion&) = delete;
-    bool Opened() const { return handle != reinterpret_cast<iconv_t>(-1); }
-};
-
-// One byte of the code page through iconv; U+FFFD when it stands for nothing.
-std::string DecodeByte(iconv_t handle, std::uint8_t byte) {
-    char in[1] = {static_cast<char>(byte)};
-    char out[16];
-    char* inPointer = in;
-    char* outPointer = out;
-    std::size_t inLeft = 1;
-    std::size_t outLeft = sizeof out;
-    ::iconv(handle, nullptr, nullptr, nullptr, nullptr);  // a fresh shift state
-    if (::iconv(handle, &inPointer, &inLeft, &outPointer, &outLeft) ==
-            static_cast<std::size_t>(-1) ||
-        inLeft != 0) {
-        std::string replacement;
-        AppendUtf8(replacement, kReplacementCharacter);
-        return replacement;
-    }
-    return std::string(out, static_cast<std::size_t>(outPointer - out));
 }
 
 }  // namespace
@@ -164,15 +132,13 @@ std::optional<OemCodePage> OemCodePage::Load(unsigned number) {
     if (number == 0 || number > 99999) {
         return std::nullopt;
     }
-    const Conversion conversion(("CP" + std::to_string(number)).c_str());
-    if (!conversion.Opened()) {
+    std::optional<std::array<std::string, 128>> upper = SystemCodePageUpperHalf(number);
+    if (!upper) {
         return std::nullopt;
     }
     OemCodePage page;
     page.m_number = number;
-    for (std::size_t i = 0; i < page.m_upper.size(); ++i) {
-        page.m_upper[i] = DecodeByte(conversion.handle, static_cast<std::uint8_t>(0x80 + i));
-    }
+    page.m_upper = std::move(*upper);
     return page;
 }
 

@@ -39,7 +39,7 @@ bool FoldedLess(std::string_view a, std::string_view b);
 // others are decoded through a table of the code page's 128 upper characters.
 class OemCodePage {
 public:
-    // The code page by its number (850, 437, 852, 866, 1252, ...), through iconv;
+    // The code page by its number (850, 437, 852, 866, 1252, ...), from the system;
     // none when the system does not know it.
     static std::optional<OemCodePage> Load(unsigned number);
     // A stand-in that knows no upper half: every byte from 0x80 becomes U+FFFD.
