@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -71,7 +69,8 @@ private:
 };
 
 // Keeps copies off the disks being read: no output is created on a block device,
-// nor over a file that is one of the disks (by device and inode, so links and
+// nor over a file that is one of the disks (by device and inode, or volume and file
+// index on Windows, so links and
 // other spellings of its path count too), nor on a file system that lies on one
 // of the disks: on a disk or its partition (an automounted stick that is also
 // being read), on a device mapped over them, or behind a loop device that reads
@@ -87,12 +86,8 @@ public:
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
 
 private:
-    struct FileId {
-        dev_t device;
-        ino_t inode;
-    };
     CopyTarget& m_inner;
-    std::vector<FileId> m_disks;
+    std::vector<FileIdentity> m_disks;
     SourceDisks m_sources;
     BlockDeviceTables m_tables;
 };

@@ -168,6 +168,14 @@ std::optional<WritePlace> WhereWritten(const std::string& path) {
 
 }  // namespace
 
+std::optional<ExaminedFile> ExamineFile(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return ExaminedFile{{status.st_dev, status.st_ino}, S_ISBLK(status.st_mode)};
+}
+
 SourceDisks IdentifySourceDisks(const std::vector<std::string>& diskPaths) {
     SourceDisks sources;
     for (const std::string& path : diskPaths) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,9 +12,17 @@ namespace moravel {
 
 // A file by identity, whatever path names it.
 struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
+    std::uint64_t device = 0;  // the file system's device (on Windows its volume's serial number)
+    std::uint64_t inode = 0;   // the file's number there (on Windows its file index)
 };
+
+// What an existing path names: its identity, and whether it is a block device (or on
+// Windows a device path such as \\.\PhysicalDrive1). Nothing when it cannot be examined.
+struct ExaminedFile {
+    FileIdentity identity;
+    bool blockDevice = false;
+};
+std::optional<ExaminedFile> ExamineFile(const std::string& path);
 
 // The disks being read, as the kernel knows them.
 struct SourceDisks {
