@@ -1,12 +1,11 @@
 #include "Cli.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 
 #include "CliCheck.h"
 #include "CliCopy.h"
 #include "CliInfo.h"
+#include "CliPlatform.h"
 #include "Listing.h"
 #include "TerminalFrontend.h"
 #include "TerminalText.h"
@@ -173,7 +172,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 CliEnvironment ProcessEnvironment() {
     CliEnvironment environment;
-    environment.progressLine = ::isatty(STDERR_FILENO) == 1;
+    environment.progressLine = StderrIsTerminal();
     environment.catchInterrupt = true;
     return environment;
 }

@@ -1,13 +1,9 @@
 #include "CliCopy.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-
-#include <fcntl.h>
-
 #include <algorithm>
 #include <set>
 
+#include "CliPlatform.h"
 #include "CopyTerminalFrontend.h"
 #include "TerminalText.h"
 #include "copy/CopyCommand.h"
@@ -18,45 +14,6 @@
 namespace moravel::cli {
 
 namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) {
-    g_interrupted = 1;
-}
-
-// Catches Ctrl-C while it lives: the first one sets g_interrupted, and puts the
-// default action back, so that a second one ends the program.
-class InterruptWatch {
-public:
-    explicit InterruptWatch(bool active) : m_active(active) {
-        if (!m_active) {
-            return;
-        }
-        g_interrupted = 0;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = static_cast<int>(SA_RESETHAND);
-        m_active = ::sigaction(SIGINT, &action, &m_previous) == 0;
-        // Ctrl-C that the shell had the program ignore (a background job) stays ignored.
-        if (m_active && m_previous.sa_handler == SIG_IGN) {
-            ::sigaction(SIGINT, &m_previous, nullptr);
-            m_active = false;
-        }
-    }
-    ~InterruptWatch() {
-        if (m_active) {
-            ::sigaction(SIGINT, &m_previous, nullptr);
-        }
-    }
-    InterruptWatch(const InterruptWatch&) = delete;
-    InterruptWatch& operator=(const InterruptWatch&) = delete;
-
-private:
-    bool m_active;
-    struct sigaction m_previous {};
-};
 
 // The outcome line on stdout, and on stderr what the window's messages did not say.
 int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ostream& out) {
@@ -258,8 +215,7 @@ void SetFolderDate(const FolderDate& folder) {
     if (!seconds) {
         return;
     }
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {*seconds, 0}};
-    ::utimensat(AT_FDCWD, folder.path.c_str(), times, 0);
+    SetFolderModified(folder.path, *seconds);
 }
 
 int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, DriveTree& access,

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace moravel::cli {
+
+// Set by the first Ctrl-C while an InterruptWatch is active.
+extern volatile std::sig_atomic_t g_interrupted;
+
+// Catches Ctrl-C while it lives: the first one sets g_interrupted, and the
+// system's own handling comes back, so that a second one ends the program.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(bool active);
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+private:
+    struct Previous;
+    bool m_active;
+    std::unique_ptr<Previous> m_previous;
+};
+
+// True when stderr is a terminal (a console window), where a progress line is drawn.
+bool StderrIsTerminal();
+
+// Gives an existing folder a modification time (seconds since the epoch); a file
+// system that cannot keep it keeps its own.
+void SetFolderModified(const std::filesystem::path& path, std::time_t seconds);
+
+}  // namespace moravel::cli
