@@ -1,49 +1,59 @@
 #include "ImageBuilder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
+#include <system_error>
 
 #include "disk/ByteOrder.h"
 
 namespace moravel::image {
 
+// The file is made as long as the disk without writing its bytes (sparse where the
+// file system can), and written and read at 64-bit offsets through the standard
+// streams, on Linux and Windows alike.
 ImageFile::ImageFile(std::string path, std::uint64_t bytes) : m_path(std::move(path)) {
-    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
+    {
+        std::ofstream created(m_path, std::ios::binary | std::ios::trunc);
+        if (!created) {
+            throw std::runtime_error("cannot create image " + m_path);
+        }
+    }
+    std::error_code error;
+    std::filesystem::resize_file(m_path, bytes, error);
+    if (error) {
         throw std::runtime_error("cannot create image " + m_path);
     }
-    ::close(fd);
 }
 
 void ImageFile::Write(std::uint64_t offset, const Bytes& bytes) const {
-    const int fd = ::open(m_path.c_str(), O_WRONLY);
-    const bool written =
-        fd >= 0 && ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
-                       static_cast<ssize_t>(bytes.size());
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    std::fstream file(m_path, std::ios::binary | std::ios::in | std::ios::out);
+    const bool written = file && file.seekp(static_cast<std::streamoff>(offset)) &&
+                         file.write(reinterpret_cast<const char*>(bytes.data()),
+                                    static_cast<std::streamsize>(bytes.size())) &&
+                         file.flush();
     if (!written) {
         throw std::runtime_error("cannot write image " + m_path);
     }
 }
 
 void ImageFile::Truncate(std::uint64_t bytes) const {
-    if (::truncate(m_path.c_str(), static_cast<off_t>(bytes)) != 0) {
+    std::error_code error;
+    std::filesystem::resize_file(m_path, bytes, error);
+    if (error) {
         throw std::runtime_error("cannot truncate image " + m_path);
     }
 }
 
 Bytes ImageFile::Read(std::uint64_t offset, std::size_t bytes) const {
     Bytes data(bytes);
-    const int fd = ::open(m_path.c_str(), O_RDONLY);
-    const ssize_t got = fd >= 0 ? ::pread(fd, data.data(), bytes, static_cast<off_t>(offset)) : -1;
-    if (fd >= 0) {
-        ::close(fd);
+    std::ifstream file(m_path, std::ios::binary);
+    std::streamsize got = 0;
+    if (file && file.seekg(static_cast<std::streamoff>(offset))) {
+        file.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(bytes));
+        got = file.gcount();
     }
     data.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     return data;
