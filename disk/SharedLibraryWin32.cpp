@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "SharedLibrary.h"
@@ -8,7 +9,10 @@
 namespace moravel {
 
 void* LoadSharedLibrary(const std::string& path) {
-    return ::LoadLibraryW(WidePath(path).c_str());
+    // LoadLibrary takes backslashes only: a path with '/' would be looked up as a name.
+    std::wstring wide = WidePath(path);
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    return ::LoadLibraryW(wide.c_str());
 }
 
 void* SharedLibrarySymbol(void* library, const char* name) {
