@@ -1,9 +1,9 @@
 #include "ServiceLibrary.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <stdexcept>
+
+#include "disk/SharedLibrary.h"
 
 namespace moravel::testing {
 
@@ -11,7 +11,7 @@ namespace {
 
 template <typename Fn>
 Fn Find(void* handle, const char* name) {
-    auto* found = ::dlsym(handle, name);
+    auto* found = SharedLibrarySymbol(handle, name);
     if (found == nullptr) {
         throw std::runtime_error(std::string("the BIOS service library lacks ") + name);
     }
@@ -20,8 +20,7 @@ Fn Find(void* handle, const char* name) {
 
 }  // namespace
 
-ServiceLibrary::ServiceLibrary(const std::string& path)
-    : m_handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+ServiceLibrary::ServiceLibrary(const std::string& path) : m_handle(LoadSharedLibrary(path)) {
     if (m_handle == nullptr) {
         throw std::runtime_error("cannot load " + path);
     }
@@ -34,7 +33,7 @@ ServiceLibrary::ServiceLibrary(const std::string& path)
 }
 
 ServiceLibrary::~ServiceLibrary() {
-    ::dlclose(m_handle);
+    FreeSharedLibrary(m_handle);
 }
 
 std::vector<disk32::Disk32Request> ServiceLibrary::TakeRequests() {

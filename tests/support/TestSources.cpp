@@ -1,7 +1,9 @@
 #include "TestSources.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +13,7 @@ namespace moravel::testing {
 
 namespace {
 
+#ifndef _WIN32
 // Reads an image file like the program's own source does, but serves the holes of
 // a sparse image without reading them: multi-gigabyte recordings that are mostly
 // holes then copy in moments.
@@ -61,6 +64,7 @@ public:
 private:
     int m_fd;
 };
+#endif
 
 // The first of the sectors that a read of bytes [offset, offset + size) touches.
 const std::uint64_t* FirstTouched(const std::set<std::uint64_t>& sectors, std::uint64_t offset,
@@ -108,7 +112,12 @@ SourceOpener TestOpener::Opener() {
         if (OpenFileSource(path, error) == nullptr) {
             return nullptr;
         }
+#ifdef _WIN32
+        // Windows has no look-up of a file's holes: the program's own source reads them.
+        std::unique_ptr<SectorSource> inner = OpenFileSource(path, error);
+#else
         auto inner = std::make_unique<SparseFileSource>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+#endif
         return std::make_unique<LoggingSource>(std::move(inner), path, m_faults, m_log);
     };
 }

@@ -1,7 +1,9 @@
 #include "Tools.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <cstdio>
@@ -11,6 +13,11 @@
 namespace moravel::testing {
 
 std::string FindTool(const std::string& name) {
+#ifdef _WIN32
+    // The tools the tests use as oracles (mkfs.fat, mtools, findmnt) are Linux programs.
+    (void)name;
+    return {};
+#else
     std::string folders = "/usr/sbin:/sbin:/usr/bin:/bin";
     if (const char* path = std::getenv("PATH")) {
         folders = std::string(path) + ":" + folders;
@@ -24,11 +31,16 @@ std::string FindTool(const std::string& name) {
         }
     }
     return {};
+#endif
 }
 
 std::string RunCommand(const std::string& command, int& status) {
     std::string output;
+#ifdef _WIN32
+    FILE* pipe = ::_popen((command + " 2>NUL").c_str(), "rb");
+#else
     FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+#endif
     if (pipe == nullptr) {
         status = -1;
         return output;
@@ -38,8 +50,12 @@ std::string RunCommand(const std::string& command, int& status) {
     while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
         output.append(chunk.data(), got);
     }
+#ifdef _WIN32
+    status = ::_pclose(pipe);
+#else
     const int raw = ::pclose(pipe);
     status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
     return output;
 }
 

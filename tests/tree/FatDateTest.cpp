@@ -41,6 +41,9 @@ TEST(FatDateTest, NoDayOfTheCalendarIsNoDate) {
 }
 
 TEST(FatDateTest, LocalTimeFollowsTheZone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the C library of Windows takes no time-zone rules (M3.5.0) in TZ";
+#else
     const char* old = std::getenv("TZ");
     const std::string saved = old != nullptr ? old : "";
     ::setenv("TZ", "UTC0", 1);
@@ -58,6 +61,7 @@ TEST(FatDateTest, LocalTimeFollowsTheZone) {
     ASSERT_TRUE(utc && berlin);
     EXPECT_EQ(*utc, 1084829458);          // date -u -d '2004-05-17 21:30:58' +%s
     EXPECT_EQ(*utc - *berlin, 2 * 3600);  // summer time there: two hours ahead
+#endif
 }
 
 }  // namespace
