@@ -1,14 +1,14 @@
 #include "CoreFrontend.h"
 
 #include <filesystem>
-#include <system_error>
+
+#include "SharedLibrary.h"
 
 namespace moravel {
 
 std::string ApplicationTitle() {
-    std::error_code error;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
+    const std::filesystem::path program = ProgramFile();
+    if (program.empty()) {
         return "Moravel";
     }
     return program.stem().string();

@@ -57,9 +57,15 @@ private:
 std::unique_ptr<SectorSource> OpenFileSource(const std::string& path, OpenError& error) {
     // Read-only, always: this program must never write to the recorder's disk. Others
     // may go on reading and writing it meanwhile, as they may on Linux.
+    const std::wstring wide = WidePath(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = {path, "Is a directory"};
+        return nullptr;
+    }
     const HANDLE file =
-        ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = {path, SystemMessage(::GetLastError())};
         return nullptr;

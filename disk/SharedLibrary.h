@@ -14,6 +14,9 @@ void* SharedLibrarySymbol(void* library, const char* name);
 
 void FreeSharedLibrary(void* library);
 
+// The running program's file; empty when it cannot be told.
+std::filesystem::path ProgramFile();
+
 // The folder of the running program, where the libraries it loads lie beside it;
 // empty when it cannot be told.
 std::filesystem::path ProgramFolder();

@@ -18,9 +18,13 @@ void FreeSharedLibrary(void* library) {
     ::dlclose(library);
 }
 
-std::filesystem::path ProgramFolder() {
+std::filesystem::path ProgramFile() {
     std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    return std::filesystem::read_symlink("/proc/self/exe", error);
+}
+
+std::filesystem::path ProgramFolder() {
+    return ProgramFile().parent_path();
 }
 
 }  // namespace moravel

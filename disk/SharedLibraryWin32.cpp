@@ -26,6 +26,10 @@ void FreeSharedLibrary(void* library) {
 }
 
 std::filesystem::path ProgramFolder() {
+    return ProgramFile().parent_path();
+}
+
+std::filesystem::path ProgramFile() {
     std::vector<wchar_t> name(MAX_PATH);
     for (;;) {
         const DWORD length =
@@ -34,7 +38,7 @@ std::filesystem::path ProgramFolder() {
             return {};
         }
         if (length < name.size()) {
-            return std::filesystem::path(std::wstring(name.data(), length)).parent_path();
+            return std::filesystem::path(std::wstring(name.data(), length));
         }
         name.resize(name.size() * 2);
     }

@@ -14,6 +14,8 @@ std::wstring WidePath(const std::string& utf8);
 std::string NarrowText(const std::wstring& wide);
 
 // The system's text for an error code of GetLastError, without its line break.
+// The errors of opening a path that the Linux program names too are named as
+// there ("No such file or directory", "Permission denied"), so that both say the same.
 std::string SystemMessage(unsigned long code);
 
 }  // namespace moravel

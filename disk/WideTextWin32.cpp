@@ -47,6 +47,16 @@ std::string NarrowText(const std::wstring& wide) {
 }
 
 std::string SystemMessage(unsigned long code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+            return "No such file or directory";
+        case ERROR_ACCESS_DENIED:
+            return "Permission denied";
+        default:
+            break;
+    }
     wchar_t* buffer = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
