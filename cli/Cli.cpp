@@ -91,6 +91,8 @@ namespace {
 CLI::App* AddCommand(CLI::App& app, const char* name, std::vector<std::string>& operands) {
     CLI::App* command = app.add_subcommand(name);
     command->fallthrough();
+    // A TREEPATH may start with '/': it is no Windows-style option, there either.
+    command->allow_windows_style_options(false);
     command->add_option("operands", operands);
     return command;
 }
@@ -127,6 +129,8 @@ void CheckOperands(CommandLine& line, const std::vector<std::string>& operands) 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     CLI::App app;
+    // CLI11 takes "/x" for an option on Windows; here it is a TREEPATH or a file.
+    app.allow_windows_style_options(false);
     UseOwnHelp(app, line.help, line.version);
     SourceOptions sources;
     AddSourceOptions(app, sources);
