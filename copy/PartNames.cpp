@@ -44,7 +44,12 @@ std::string SafeFileName(std::string_view name) {
 }
 
 std::string FolderOf(std::string_view path) {
+#ifdef _WIN32
+    // Windows paths separate their folders with '\\' as well.
+    const auto slash = path.find_last_of("/\\");
+#else
     const auto slash = path.rfind('/');
+#endif
     return slash == std::string_view::npos ? "" : std::string(path.substr(0, slash + 1));
 }
 
