@@ -57,7 +57,12 @@ SaveChoice SaveChoiceFor(const std::filesystem::path& destination, const std::st
         return SaveChoice{(destination / name).string(), name};
     }
     const std::string path = destination.string();
+#ifdef _WIN32
+    // Windows paths separate their folders with '\\' as well.
+    return SaveChoice{path, path.substr(path.find_last_of("/\\") + 1)};
+#else
     return SaveChoice{path, path.substr(path.rfind('/') + 1)};
+#endif
 }
 
 namespace {
