@@ -59,8 +59,10 @@ void CopyFixture::SelectFile(const std::string& name) {
 }
 
 void CopyFixture::CopyTo(const std::string& path) {
-    const auto slash = path.rfind('/');
-    m_frontend.QueueSaveAnswer(SaveChoice{path, path.substr(slash + 1)});
+    // The Save dialog gives the name after the folder's last separator ('\\' on
+    // Windows as well as '/').
+    const auto separator = path.find_last_of("/\\");
+    m_frontend.QueueSaveAnswer(SaveChoice{path, path.substr(separator + 1)});
     m_frontend.UserClickCopyFile();
 }
 
