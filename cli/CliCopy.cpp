@@ -8,6 +8,7 @@
 #include "TerminalText.h"
 #include "copy/CopyCommand.h"
 #include "copy/PartNames.h"
+#include "disk/PathText.h"
 #include "tree/FatDate.h"
 #include "tree/NameText.h"
 
@@ -54,9 +55,9 @@ SaveChoice SaveChoiceFor(const std::filesystem::path& destination, const std::st
     std::error_code failure;
     if (std::filesystem::is_directory(destination, failure)) {
         const std::string name = SafeFileName(offeredName);
-        return SaveChoice{(destination / name).string(), name};
+        return SaveChoice{Utf8FromPath(destination / PathFromUtf8(name)), name};
     }
-    const std::string path = destination.string();
+    const std::string path = Utf8FromPath(destination);
 #ifdef _WIN32
     // Windows paths separate their folders with '\\' as well.
     return SaveChoice{path, path.substr(path.find_last_of("/\\") + 1)};
@@ -109,7 +110,7 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
     // The copy creates its files by full path, as the Save dialog gives them.
     std::error_code failure;
     const std::filesystem::path destination =
-        std::filesystem::absolute(line.copy.destination, failure);
+        std::filesystem::absolute(PathFromUtf8(line.copy.destination), failure);
     if (failure) {
         err << kProgram << ": cannot tell where " << line.copy.destination
             << " is: " << failure.message() << '\n';
@@ -157,13 +158,14 @@ public:
     void AddFile(DriveItem& file, const std::string& treePath,
                  const std::filesystem::path& folder) {
         const std::string name = SafeFileName(file.EntryName());
-        std::filesystem::path output = folder / name;
+        std::filesystem::path output = folder / PathFromUtf8(name);
         // Compared without regard to case, as a FAT32 or NTFS destination does.
-        for (int n = 2; !m_outputs.insert(FoldCase(output.string())).second; ++n) {
+        for (int n = 2; !m_outputs.insert(FoldCase(Utf8FromPath(output))).second; ++n) {
             const auto dot = name.rfind('.');
             const bool extension = dot != std::string::npos && dot > 0;
-            output = folder / (name.substr(0, extension ? dot : name.size()) + " (" +
-                               std::to_string(n) + ")" + (extension ? name.substr(dot) : ""));
+            output = folder /
+                     PathFromUtf8(name.substr(0, extension ? dot : name.size()) + " (" +
+                                  std::to_string(n) + ")" + (extension ? name.substr(dot) : ""));
         }
         m_jobs.push_back({&file, treePath, output});
     }
@@ -185,7 +187,7 @@ public:
             DriveItem& child = children[i];
             const std::string childPath = JoinPath(treePath, children.PathComponent(i));
             if (IsFolder(child)) {
-                AddFolder(child, childPath, output / FolderName(child), depth + 1);
+                AddFolder(child, childPath, output / PathFromUtf8(FolderName(child)), depth + 1);
             } else if (child.IsFile() && (child.m_attributes & kAttributeVolumeLabel) == 0) {
                 AddFile(child, childPath, output);
             }
@@ -228,7 +230,7 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
                  std::ostream& err, const CliEnvironment& environment) {
     std::error_code failure;
     const std::filesystem::path destination =
-        std::filesystem::absolute(line.copy.destination, failure);
+        std::filesystem::absolute(PathFromUtf8(line.copy.destination), failure);
     if (failure || !std::filesystem::is_directory(destination, failure)) {
         err << kProgram << ": " << EscapeControls(line.copy.destination)
             << " is no folder: several files, or a folder, are copied into an existing folder\n";
@@ -238,7 +240,7 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     for (std::size_t i = 0; i < sources.size(); ++i) {
         if (IsFolder(*sources[i])) {
             plan.AddFolder(*sources[i], line.copy.treePaths[i],
-                           destination / FolderName(*sources[i]), 0);
+                           destination / PathFromUtf8(FolderName(*sources[i])), 0);
         } else {
             plan.AddFile(*sources[i], line.copy.treePaths[i], destination);
         }
@@ -272,21 +274,22 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
         if (line.copy.skipExisting && HasWholeOutput(job)) {
             ++skipped;
             progress.bytesBefore += job.source->m_fileSize;
-            out << "Skipped (already there): " << EscapeControls(job.output.string()) << '\n';
+            out << "Skipped (already there): " << EscapeControls(Utf8FromPath(job.output)) << '\n';
             continue;
         }
         std::filesystem::create_directories(job.output.parent_path(), failure);
         CopyReport report;
         if (failure) {
             terminal.Report(std::string(kProgram) + ": cannot create " +
-                            EscapeControls(job.output.parent_path().string()) + ": " +
+                            EscapeControls(Utf8FromPath(job.output.parent_path())) + ": " +
                             failure.message());
             report.outcome = CopyOutcome::Failed;
         } else {
-            report = CopyOne(*job.source, {job.output.string(), job.output.filename().string()},
+            report = CopyOne(*job.source,
+                             {Utf8FromPath(job.output), Utf8FromPath(job.output.filename())},
                              access, targets.target, terminal, environment, &progress);
         }
-        out << EscapeControls(job.output.string()) << ": ";
+        out << EscapeControls(Utf8FromPath(job.output)) << ": ";
         ReportOutcome(report, terminal, out);
         progress.bytesBefore += job.source->m_fileSize;
         interrupted = report.stopped;

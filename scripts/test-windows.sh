@@ -122,6 +122,23 @@ copy_and_compare "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/Film Night 
     "Film Night" --split always
 rm -rf out-linux out-windows
 
+# Paths are UTF-8 in the program and UTF-16 to Windows: a folder named with letters
+# beyond ASCII must be the one written to.
+step "copy into a folder named \"Été €\""
+mkdir "Été €"
+"${cli_windows[@]}" copy "Hard Disk 1/32-Bit FAT Disk/Root Directory/Archive 2003" "Été €" \
+    >out-windows.txt 2>&1 || true
+"${cli_linux[@]}" copy "Hard Disk 1/32-Bit FAT Disk/Root Directory/Archive 2003/TRAILER.TS" \
+    trailer-linux.ts >/dev/null 2>&1 || true
+if cmp trailer-linux.ts "Été €/Archive 2003/TRAILER.TS"; then
+    echo "Été €/Archive 2003/TRAILER.TS: the same $(stat -c %s trailer-linux.ts) bytes"
+else
+    echo "the copy into \"Été €\" is not there or differs; the folder holds: $(find "Été €")" >&2
+    cat out-windows.txt >&2
+    failed=1
+fi
+rm -rf "Été €" trailer-linux.ts
+
 if [ "$failed" -ne 0 ]; then
     echo "FAILED" >&2
     exit 1

@@ -8,6 +8,7 @@
 #include "AboutDialog.h"
 #include "FormatSize.h"
 #include "SourceOptions.h"
+#include "disk/PathText.h"
 
 namespace moravel {
 
@@ -289,7 +290,7 @@ void MainDialog::AddDiskImages(const std::vector<std::string>& paths) {
     std::string problems;
     for (const std::string& path : paths) {
         std::error_code error;
-        const std::uint64_t size = std::filesystem::file_size(path, error);
+        const std::uint64_t size = std::filesystem::file_size(PathFromUtf8(path), error);
         OpenError problem;
         DriveItem* disk = m_driveAccess.AddDisk(path, !error && HasFloppySize(size), problem);
         if (disk == nullptr) {
