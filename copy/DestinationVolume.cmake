@@ -6,6 +6,7 @@ if(WIN32)
         ${CMAKE_CURRENT_LIST_DIR}/DestinationVolumeWin32.cpp
         ${CMAKE_CURRENT_LIST_DIR}/DestinationVolume.h
         ${CMAKE_CURRENT_LIST_DIR}/SourceDevicesWin32.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/VolumeRootWin32.h
         ${CMAKE_CURRENT_LIST_DIR}/SourceDevices.h)
     target_include_directories(moravel_copy_destination PUBLIC ${PROJECT_SOURCE_DIR})
     target_link_libraries(moravel_copy_destination PUBLIC moravel_options PRIVATE moravel_disk)

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "DestinationVolume.h"
+#include "VolumeRootWin32.h"
 #include "disk/WideText.h"
 
 namespace moravel {
@@ -42,11 +43,7 @@ std::optional<std::wstring> DestinationFolder(const std::string& path) {
 
 }  // namespace
 
-// The volume by its root (C:\, a mounted folder, \\server\share\) and the file system
-// Windows names for it: "FAT" (FAT12 or FAT16: Windows does not tell which; both are
-// refused alike), "FAT32", "NTFS", "exFAT", ... Nothing when the folder does not exist
-// or the volume cannot be asked, as on Linux when the mount table cannot be read.
-std::optional<DestinationVolume> FindDestinationVolume(const std::string& path) {
+std::optional<std::wstring> VolumeRootOf(const std::string& path) {
     const std::optional<std::wstring> folder = DestinationFolder(path);
     if (!folder) {
         return std::nullopt;
@@ -55,12 +52,24 @@ std::optional<DestinationVolume> FindDestinationVolume(const std::string& path) 
     if (!::GetVolumePathNameW(folder->c_str(), root.data(), static_cast<DWORD>(root.size()))) {
         return std::nullopt;
     }
+    return std::wstring(root.data());
+}
+
+// The volume by its root (C:\, a mounted folder, \\server\share\) and the file system
+// Windows names for it: "FAT" (FAT12 or FAT16: Windows does not tell which; both are
+// refused alike), "FAT32", "NTFS", "exFAT", ... Nothing when the folder does not exist
+// or the volume cannot be asked, as on Linux when the mount table cannot be read.
+std::optional<DestinationVolume> FindDestinationVolume(const std::string& path) {
+    const std::optional<std::wstring> root = VolumeRootOf(path);
+    if (!root) {
+        return std::nullopt;
+    }
     wchar_t fileSystem[MAX_PATH + 1] = {};
-    if (!::GetVolumeInformationW(root.data(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+    if (!::GetVolumeInformationW(root->c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
                                  MAX_PATH + 1)) {
         return std::nullopt;
     }
-    return DestinationVolume{NarrowText(root.data()), NarrowText(fileSystem)};
+    return DestinationVolume{NarrowText(*root), NarrowText(fileSystem)};
 }
 
 }  // namespace moravel

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace moravel {
@@ -26,9 +27,19 @@ std::optional<ExaminedFile> ExamineFile(const std::string& path);
 
 // The disks being read, as the kernel knows them.
 struct SourceDisks {
-    std::vector<dev_t> devices;        // disks that are block devices: their device numbers
+    // Disks that are block devices: their device numbers (on Windows the N of each
+    // \\.\PhysicalDriveN being read).
+    std::vector<dev_t> devices;
     std::vector<FileIdentity> images;  // disks that are image files
+    std::vector<char> driveLetters{};  // on Windows, drives read by their letter (\\.\A:)
 };
+
+#ifdef _WIN32
+// N of a path \\.\PhysicalDriveN (any case), and the letter of a drive device
+// \\.\A: (upper case); nothing for other paths.
+std::optional<unsigned> PhysicalDriveNumber(std::string_view path);
+std::optional<char> DriveLetterDevice(std::string_view path);
+#endif
 
 // The disks behind the paths they were opened by. A path that cannot be examined is left
 // out: it cannot be read either.
