@@ -325,7 +325,7 @@ void Win32Frontend::RunMainDialog(MainDialog& dialog) {
     m_closed = false;
     ::DialogBoxParamW(m_resources, MAKEINTRESOURCEW(res::kMainDialog), nullptr, DialogProc,
                       reinterpret_cast<LPARAM>(this));
-    m_window = m_tree = m_list = nullptr;
+    m_window = m_tree = m_list = m_statusTip = nullptr;
     m_dialog = nullptr;
 }
 
@@ -429,6 +429,7 @@ INT_PTR Win32Frontend::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             // A name longer than its column shows whole under the mouse.
             ::SendMessageW(m_list, LVM_SETEXTENDEDLISTVIEWSTYLE, kListStyle, kListStyle);
             ::DragAcceptFiles(m_window, TRUE);
+            AddStatusTip();
             Guarded([this] {
                 if (m_dialog != nullptr) {
                     m_dialog->InitializeDialog();
@@ -501,6 +502,18 @@ INT_PTR Win32Frontend::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 // view sends the wide ones to a wide dialog, and the parts read here are the
 // same in both.
 bool Win32Frontend::HandleNotify(const NMHDR& header) {
+    if (m_statusTip != nullptr && header.hwndFrom == m_statusTip &&
+        header.code == TTN_GETDISPINFOW) {
+        // Asked as the mouse comes: the status line's text then, whole.
+        auto& tip = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
+        HWND status = Control(res::kStatusLine);
+        m_statusTipText.assign(static_cast<std::size_t>(::GetWindowTextLengthW(status)) + 1, L'\0');
+        ::GetWindowTextW(status, m_statusTipText.data(), static_cast<int>(m_statusTipText.size()));
+        m_statusTipText.resize(m_statusTipText.size() - 1);
+        tip.lpszText =
+            ::IsWindowVisible(status) ? m_statusTipText.data() : const_cast<wchar_t*>(L"");
+        return true;
+    }
     if (m_dialog == nullptr) {
         return false;
     }
@@ -538,6 +551,32 @@ bool Win32Frontend::HandleNotify(const NMHDR& header) {
         return true;
     }
     return false;
+}
+
+// The status line cuts a long text (a disk that could not be opened, with its
+// path and the reason) at its end: under the mouse it shows whole.
+void Win32Frontend::AddStatusTip() {
+    HWND status = Control(res::kStatusLine);
+    m_statusTip = ::CreateWindowExW(
+        WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, CW_USEDEFAULT,
+        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, m_resources, nullptr);
+    if (m_statusTip == nullptr || status == nullptr) {
+        return;
+    }
+    // The line lets the mouse through to the dialog: the tip watches the dialog
+    // where the line lies.
+    RECT place{};
+    ::GetWindowRect(status, &place);
+    ::MapWindowPoints(nullptr, m_window, reinterpret_cast<POINT*>(&place), 2);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_SUBCLASS;
+    tool.hwnd = m_window;
+    tool.uId = static_cast<UINT_PTR>(res::kStatusLine);
+    tool.rect = place;
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    ::SendMessageW(m_statusTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    ::SendMessageW(m_statusTip, TTM_SETMAXTIPWIDTH, 0, 600);
 }
 
 // The window's commands beside the system menu's (Open Disk Image, About), at

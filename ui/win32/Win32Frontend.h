@@ -87,6 +87,7 @@ private:
     static INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool HandleNotify(const NMHDR& header);
+    void AddStatusTip();
     void UserClose();
     void ShowContextMenu(LPARAM lParam);
     void DropFiles(HDROP drop);
@@ -101,6 +102,8 @@ private:
     HWND m_window = nullptr;
     HWND m_tree = nullptr;
     HWND m_list = nullptr;
+    HWND m_statusTip = nullptr;
+    std::wstring m_statusTipText;
     MainDialog* m_dialog = nullptr;
     bool m_modal = false;
     bool m_closed = false;
