@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Runs the Windows build under Wine: the test suites built for Windows, then
-# moravel-cli.exe against the Linux moravel-cli on the sample disk (the listing
-# must be the same byte for byte, and so must the copies).
+# Runs the Windows build under Wine: the test suites built for Windows (the
+# window's among them, on Wine's null display driver), then moravel-cli.exe
+# against the Linux moravel-cli on the sample disk (the listing must be the same
+# byte for byte, and so must the copies). With Xvfb, xdotool and ImageMagick's
+# import at hand, moravel.exe is then shown on the sample disk, browsed to
+# RECORDS, and photographed into WINDOWS_BUILD/win32-window.png.
 #
 #   scripts/test-windows.sh [WINDOWS_BUILD [LINUX_BUILD]]
 #
@@ -26,11 +29,20 @@ if [ -z "$wine" ]; then
     echo "wine64 is not installed (scripts/install-windows-deps.sh)" >&2
     exit 2
 fi
+wineserver="$(dirname "$wine")/wineserver"
+if [ ! -x "$wineserver" ]; then
+    wineserver="$(command -v wineserver || echo true)"
+fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/moravel-windows-XXXXXX")"
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+xvfb=""
+trap '"$wineserver" -k 2>/dev/null || true; [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$wine" wineboot -i >/dev/null 2>&1
+# The window's tests need no X server: Wine's null display driver, which the prefix takes once
+# its first server has ended.
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+"$wineserver" -w
 
 failed=0
 step() {
@@ -39,7 +51,7 @@ step() {
 
 # The suites. Each runs in its own folder of the work area (Z: is the root of the
 # Linux file system under Wine, so the paths the tests were built with resolve).
-for suite in disk_tests tree_tests copy_tests cli_tests; do
+for suite in disk_tests tree_tests copy_tests cli_tests win32_tests; do
     program="$windows/bin/$suite.exe"
     if [ ! -f "$program" ]; then
         echo "$suite.exe was not built" >&2
@@ -138,6 +150,53 @@ else
     failed=1
 fi
 rm -rf "Été €" trailer-linux.ts
+
+# A look at the real window, when an X server can be made: the tree is clicked,
+# browsed with the keyboard down to RECORDS, and the screen saved. Optional: the
+# run does not fail without it.
+shot="$windows/win32-window.png"
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null; then
+    step "screenshot"
+    number=91
+    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":$number" -screen 0 1024x768x24 >/dev/null 2>&1 &
+    xvfb=$!
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w
+    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
+    "$wineserver" -w
+    export DISPLAY=":$number"
+    # A Wine desktop of its own draws the window's frame, caption and icon.
+    "$wine" explorer /desktop=moravel,800x560 "$windows/bin/moravel.exe" --disk sample.img \
+        >/dev/null 2>&1 &
+    desktop=""
+    for _ in $(seq 60); do
+        desktop="$(xdotool search --name "Wine desktop" 2>/dev/null | head -n 1 || true)"
+        [ -n "$desktop" ] && break
+        sleep 0.5
+    done
+    if [ -n "$desktop" ]; then
+        sleep 3
+        # The dialog is centred on the desktop: this is the empty lower part of the tree.
+        xdotool mousemove 175 400 click 1
+        sleep 0.5
+        for key in Home Right Down Right Down Right Down; do
+            xdotool key "$key"
+            sleep 0.7
+        done
+        sleep 1
+        import -window root -crop 800x560+0+0 "$shot" && echo "the window on the sample disk: $shot"
+        xdotool key Escape || true
+    else
+        echo "no window to photograph"
+    fi
+    "$wineserver" -k 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+    xvfb=""
+    unset DISPLAY
+fi
 
 if [ "$failed" -ne 0 ]; then
     echo "FAILED" >&2
