@@ -542,6 +542,10 @@ TEST_F(Win32Window, EverySelectionShowsWhatTheHeadlessWindowShows) {
     EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(m_window, res::kProgressBar)));
     EXPECT_EQ(::IsWindowVisible(::GetDlgItem(m_window, res::kStatusLine)) != 0,
               m_headless.IsVisible(res::kStatusLine));
+    // The scans' progress notices reached the bar as they reached the headless one.
+    EXPECT_GT(m_headless.ProgressPosition(), 0);
+    EXPECT_EQ(::SendMessageW(::GetDlgItem(m_window, res::kProgressBar), PBM_GETPOS, 0, 0),
+              m_headless.ProgressPosition());
 }
 
 // A click on the expand button of an item never selected: it is selected, and
@@ -648,6 +652,14 @@ TEST_F(Win32Window, CopyThroughTheSaveDialogGivesTheSourceBytes) {
     EXPECT_EQ(Text(::GetDlgItem(m_window, res::kStatusLine)), m_headless.StatusText());
     EXPECT_TRUE(::IsWindowEnabled(m_tree));
     EXPECT_TRUE(::IsWindowEnabled(m_list));
+
+    // A double click in the list takes the result away, and does nothing else.
+    HWND status = ::GetDlgItem(m_window, res::kStatusLine);
+    ASSERT_TRUE(::IsWindowVisible(status));
+    ::SendMessageW(m_list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(20, 5));
+    m_headless.UserDoubleClickList();
+    EXPECT_EQ(::IsWindowVisible(status) != 0, m_headless.IsVisible(res::kStatusLine));
+    EXPECT_EQ(ListRows(), ReferenceRows());
 }
 
 // The About box from any system command 16 to 31; closing it with OK.
