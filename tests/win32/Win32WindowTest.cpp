@@ -662,6 +662,40 @@ TEST_F(Win32Window, CopyThroughTheSaveDialogGivesTheSourceBytes) {
     EXPECT_EQ(ListRows(), ReferenceRows());
 }
 
+// The close box while a copy runs: the copy stops at its next pump step, then
+// the window closes, as the headless one does.
+TEST_F(Win32Window, ClosingDuringACopyEndsTheCopyThenTheWindow) {
+    const std::string name = "Evening News 2004-05-17.ts";
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    const std::vector<Row> rows = ListRows();
+    const auto found =
+        std::find_if(rows.begin(), rows.end(), [&](const Row& row) { return row[0] == name; });
+    ASSERT_NE(found, rows.end());
+    LVITEMW select{};
+    select.stateMask = select.state = LVIS_SELECTED | LVIS_FOCUSED;
+    ::SendMessageW(m_list, LVM_SETITEMSTATE, static_cast<WPARAM>(found - rows.begin()),
+                   reinterpret_cast<LPARAM>(&select));
+    const std::string copy = s_dir->File("closed.ts");
+    m_frontend.AnswerSaveDialogs(
+        [&](const std::wstring&) { return std::optional<std::wstring>(W(copy)); });
+    // It waits in the queue until the copy pumps it.
+    ::PostMessageW(m_window, WM_CLOSE, 0, 0);
+    ::SendMessageW(::GetDlgItem(m_window, res::kCopyFileButton), BM_CLICK, 0, 0);
+
+    const std::string reference = s_dir->File("closed reference.ts");
+    ASSERT_TRUE(m_headless.UserSelectListRow(name));
+    m_headless.QueueSaveAnswer(SaveChoice{reference, "closed reference.ts"});
+    m_headless.Post([this] { m_headless.UserClose(); });
+    m_headless.UserClickCopyFile();
+
+    ASSERT_TRUE(m_headless.Closed());
+    EXPECT_TRUE(m_frontend.IsClosed());
+    EXPECT_FALSE(::IsWindowVisible(m_window));
+    EXPECT_EQ(m_messages, m_headless.MessageTexts());
+    EXPECT_EQ(Text(::GetDlgItem(m_window, res::kStatusLine)), m_headless.StatusText());
+    EXPECT_LT(ReadAll(copy).size(), std::stoull((*found)[2]));
+}
+
 // The About box from any system command 16 to 31; closing it with OK.
 TEST_F(Win32Window, SystemMenuCommandsOpenTheAboutBox) {
     static std::vector<std::string> seen;
