@@ -75,7 +75,13 @@ void Win32Frontend::Guarded(Action&& action) noexcept {
     } catch (...) {
         failure = L"This could not be done: the window failed.";
     }
-    ::MessageBoxW(Owner(), failure, L"Moravel", MB_OK | MB_ICONHAND);
+    std::wstring caption = L"Moravel";
+    try {
+        caption = Wide(ApplicationTitle());
+    } catch (...) {
+        // The plain name will do.
+    }
+    ::MessageBoxW(Owner(), failure, caption.c_str(), MB_OK | MB_ICONHAND);
 }
 
 HWND Win32Frontend::Control(int id) const {
@@ -423,9 +429,9 @@ INT_PTR Win32Frontend::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
         case WM_INITDIALOG: {
             // The icon of the caption, the task bar and the minimised window.
-            HICON icon = ::LoadIconW(m_resources, MAKEINTRESOURCEW(res::kApplicationIcon));
-            ::SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-            ::SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+            m_icon = ::LoadIconW(m_resources, MAKEINTRESOURCEW(res::kApplicationIcon));
+            ::SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+            ::SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
             // A name longer than its column shows whole under the mouse.
             ::SendMessageW(m_list, LVM_SETEXTENDEDLISTVIEWSTYLE, kListStyle, kListStyle);
             ::DragAcceptFiles(m_window, TRUE);
@@ -486,6 +492,9 @@ INT_PTR Win32Frontend::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             }
             return handled ? TRUE : FALSE;
         }
+        case WM_QUERYDRAGICON:
+            // The icon the shell drags for the window (its result is the answer).
+            return reinterpret_cast<INT_PTR>(m_icon);
         case WM_CONTEXTMENU:
             Guarded([&] { ShowContextMenu(lParam); });
             return TRUE;

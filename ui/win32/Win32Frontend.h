@@ -103,6 +103,7 @@ private:
     HWND m_tree = nullptr;
     HWND m_list = nullptr;
     HWND m_statusTip = nullptr;
+    HICON m_icon = nullptr;
     std::wstring m_statusTipText;
     MainDialog* m_dialog = nullptr;
     bool m_modal = false;
