@@ -408,6 +408,20 @@ protected:
         }
         return rows;
     }
+    // Selects the list row with that name as a click does; nothing when there is none.
+    std::optional<Row> SelectRow(const std::string& name) {
+        const std::vector<Row> rows = ListRows();
+        const auto found =
+            std::find_if(rows.begin(), rows.end(), [&](const Row& row) { return row[0] == name; });
+        if (found == rows.end()) {
+            return std::nullopt;
+        }
+        LVITEMW select{};
+        select.stateMask = select.state = LVIS_SELECTED | LVIS_FOCUSED;
+        ::SendMessageW(m_list, LVM_SETITEMSTATE, static_cast<WPARAM>(found - rows.begin()),
+                       reinterpret_cast<LPARAM>(&select));
+        return *found;
+    }
     // Selects the item by its path of texts in both windows, as a click on each does.
     std::pair<HTREEITEM, TreeItemHandle> SelectPath(const std::vector<std::string>& path) {
         HTREEITEM item = nullptr;
@@ -618,17 +632,9 @@ TEST_F(Win32Names, ListShowsNamesWholeInOrder) {
 
 TEST_F(Win32Window, CopyThroughTheSaveDialogGivesTheSourceBytes) {
     SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "Archive 2003"});
-    const std::vector<Row> rows = ListRows();
-    ASSERT_EQ(rows, ReferenceRows());
-    int row = -1;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        row = rows[i][0] == "TRAILER .TS " ? static_cast<int>(i) : row;
-    }
-    ASSERT_GE(row, 0);
-    LVITEMW select{};
-    select.stateMask = select.state = LVIS_SELECTED | LVIS_FOCUSED;
-    ::SendMessageW(m_list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                   reinterpret_cast<LPARAM>(&select));
+    ASSERT_EQ(ListRows(), ReferenceRows());
+    const std::optional<Row> row = SelectRow("TRAILER .TS ");
+    ASSERT_TRUE(row);
 
     const std::string copy = s_dir->File("window copy.ts");
     std::vector<std::wstring> offered;
@@ -647,7 +653,7 @@ TEST_F(Win32Window, CopyThroughTheSaveDialogGivesTheSourceBytes) {
     EXPECT_EQ(NarrowText(offered.front()), m_headless.SaveDialogs().front());
     EXPECT_TRUE(m_messages.empty()) << m_messages.front();
     const std::string bytes = ReadAll(copy);
-    EXPECT_EQ(bytes.size(), std::stoull(rows[static_cast<std::size_t>(row)][2]));
+    EXPECT_EQ(bytes.size(), std::stoull((*row)[2]));
     EXPECT_TRUE(bytes == ReadAll(reference)) << "the copies differ";
     EXPECT_EQ(Text(::GetDlgItem(m_window, res::kStatusLine)), m_headless.StatusText());
     EXPECT_TRUE(::IsWindowEnabled(m_tree));
@@ -667,14 +673,8 @@ TEST_F(Win32Window, CopyThroughTheSaveDialogGivesTheSourceBytes) {
 TEST_F(Win32Window, ClosingDuringACopyEndsTheCopyThenTheWindow) {
     const std::string name = "Evening News 2004-05-17.ts";
     SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
-    const std::vector<Row> rows = ListRows();
-    const auto found =
-        std::find_if(rows.begin(), rows.end(), [&](const Row& row) { return row[0] == name; });
-    ASSERT_NE(found, rows.end());
-    LVITEMW select{};
-    select.stateMask = select.state = LVIS_SELECTED | LVIS_FOCUSED;
-    ::SendMessageW(m_list, LVM_SETITEMSTATE, static_cast<WPARAM>(found - rows.begin()),
-                   reinterpret_cast<LPARAM>(&select));
+    const std::optional<Row> row = SelectRow(name);
+    ASSERT_TRUE(row);
     const std::string copy = s_dir->File("closed.ts");
     m_frontend.AnswerSaveDialogs(
         [&](const std::wstring&) { return std::optional<std::wstring>(W(copy)); });
@@ -693,7 +693,7 @@ TEST_F(Win32Window, ClosingDuringACopyEndsTheCopyThenTheWindow) {
     EXPECT_FALSE(::IsWindowVisible(m_window));
     EXPECT_EQ(m_messages, m_headless.MessageTexts());
     EXPECT_EQ(Text(::GetDlgItem(m_window, res::kStatusLine)), m_headless.StatusText());
-    EXPECT_LT(ReadAll(copy).size(), std::stoull((*found)[2]));
+    EXPECT_LT(ReadAll(copy).size(), std::stoull((*row)[2]));
 }
 
 // The About box from any system command 16 to 31; closing it with OK.
