@@ -206,7 +206,9 @@ void Win32Frontend::EnableControl(int id, bool enable) {
 }
 
 void Win32Frontend::SetProgressPosition(int position) {
-    ::SendMessageW(Control(res::kProgressBar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    // A position outside the range shows as the nearer end.
+    const int shown = std::clamp(position, m_progressRange.first, m_progressRange.second);
+    ::SendMessageW(Control(res::kProgressBar), PBM_SETPOS, static_cast<WPARAM>(shown), 0);
 }
 
 void Win32Frontend::ShowNote(const std::string& text) {
@@ -232,7 +234,9 @@ void Win32Frontend::AppendSystemMenuItem(unsigned command, const std::string& te
 }
 
 void Win32Frontend::SetProgressRange(int low, int high) {
-    ::SendMessageW(Control(res::kProgressBar), PBM_SETRANGE32, static_cast<WPARAM>(low), high);
+    m_progressRange = {low, std::max(low, high)};
+    ::SendMessageW(Control(res::kProgressBar), PBM_SETRANGE32, static_cast<WPARAM>(low),
+                   m_progressRange.second);
 }
 
 TreeItemHandle Win32Frontend::InsertTreeItem(TreeItemHandle parent, const std::string& text,
@@ -329,8 +333,13 @@ void Win32Frontend::RunMainDialog(MainDialog& dialog) {
     m_dialog = &dialog;
     m_modal = true;
     m_closed = false;
-    ::DialogBoxParamW(m_resources, MAKEINTRESOURCEW(res::kMainDialog), nullptr, DialogProc,
-                      reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = ::DialogBoxParamW(m_resources, MAKEINTRESOURCEW(res::kMainDialog),
+                                             nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+    if (result == -1) {
+        // No template, or the controls' classes missing: nothing was shown at all.
+        ::MessageBoxW(nullptr, L"The window could not be opened.", Wide(ApplicationTitle()).c_str(),
+                      MB_OK | MB_ICONHAND);
+    }
     m_window = m_tree = m_list = m_statusTip = nullptr;
     m_dialog = nullptr;
 }

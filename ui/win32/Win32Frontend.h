@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/Frontend.h"
@@ -111,6 +112,7 @@ private:
     bool m_progressPending = false;
     std::uint64_t m_pumpSlice = 10;
     std::uint64_t m_lastPump = 0;
+    std::pair<int, int> m_progressRange{0, 100};
     int m_columns = 0;
     std::vector<std::string> m_rowTexts;  // the first column as given, in the list's order
     std::wstring m_lastSaveFolder;
