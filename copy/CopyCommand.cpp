@@ -2,27 +2,18 @@
 
 #include <algorithm>
 
+#include "CopyTexts.h"
 #include "disk/Sector.h"
 #include "tree/FatChain.h"
 #include "tree/FatDate.h"
 
 namespace moravel {
 
-namespace {
-
-constexpr char kSelectFile[] = "Please select the file to be copied";
-constexpr char kCannotCreate[] =
-    "The file could not be created. Make shure that the filename and path is accessible.";
-constexpr char kWriteFailed[] =
-    "Error: Failed to complete writing to the file. Your harddrive may be full.\n"
-    "Note that the fragment of the file that was succesfully copied may still be used.";
-constexpr char kChainTooShort[] =
-    "Error: The file's cluster chain on the recorder's disk ends before the end of the file.\n"
-    "Note that the fragment of the file that was succesfully copied may still be used.";
-
 std::string Fatal(const char* function) {
     return std::string("Fatal Error: Funtion m_driveAccess.") + function + "() caused an exeption.";
 }
+
+namespace {
 
 // The pattern with each "%s" replaced by the next value, left to right: a value
 // that itself holds "%s" (a mount point, say) is taken as it stands.
@@ -109,6 +100,11 @@ void CopyCommand::Run() {
     }
     EnableSelection(false);
     try {
+        if (m_rescue) {
+            // A rescue's outputs keep what an earlier run of it wrote.
+            RescueClusters(*source);
+            return;
+        }
         const std::string first = m_split ? PartName(m_name, 1) : m_name.base + m_name.extension;
         m_part = 1;
         if (!CreateOutput(first)) {
@@ -210,13 +206,15 @@ bool CopyCommand::StartNextPart() {
 // line and the bar hidden. The tree and the list are enabled again.
 void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIcon icon) {
     std::string shown = message;
+    bool closed = true;
     if (m_output != nullptr) {
-        const bool closed = m_output->Close();
+        closed = m_output->Close();
         m_output.reset();
-        if (!closed && outcome != CopyOutcome::Failed) {
-            outcome = CopyOutcome::Failed;
-            shown = kWriteFailed;
-        }
+    }
+    closed = CloseParts() && closed;
+    if (!closed && outcome != CopyOutcome::Failed) {
+        outcome = CopyOutcome::Failed;
+        shown = kWriteFailed;
     }
     m_chain.Release();
     m_buffer.Release();
@@ -250,11 +248,26 @@ void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIc
 
 void CopyCommand::CopyClusters(const DriveItem& source) {
     DriveItem work = source;
+    std::uint32_t count = 0;
+    if (!LoadChain(work, count)) {
+        return;
+    }
+    m_frontend.SetStatusText(kCopyingText);
+    m_frontend.ShowControl(m_controls.status, true);
+    m_frontend.SetProgressPosition(0);
+    m_frontend.ShowControl(m_controls.progress, true);
+    m_copying = true;
+    CopyLoop(work, count);
+}
+
+// The FAT into the buffer, and the file's cluster chain out of it into m_chain;
+// false (the command ended) when either cannot be had.
+bool CopyCommand::LoadChain(DriveItem& work, std::uint32_t& count) {
     m_bytesDone = 0;
     // A FAT that cannot be the volume's is not read: neither copy is usable.
     if (!m_drives.FatFits(work)) {
         End(CopyOutcome::Failed, "internal error 00026");
-        return;
+        return false;
     }
     const std::uint64_t fatBytes = SectorsToBytes(work.m_sectorsPerFat);
     const std::uint64_t clusterRoom =
@@ -262,41 +275,34 @@ void CopyCommand::CopyClusters(const DriveItem& source) {
     m_buffer = MemoryBlock::Allocate(static_cast<std::size_t>(std::max(fatBytes, clusterRoom)));
     if (!m_buffer) {
         End(CopyOutcome::Failed, "internal error 00025");
-        return;
+        return false;
     }
     if (m_drives.LoadFat(work, m_buffer.Bytes(), &m_stopRequested) == 0) {
         m_report.stopped = m_stopRequested;
         End(CopyOutcome::Failed, m_stopRequested ? "" : "internal error 00026");
-        return;
+        return false;
     }
     const FatImage fat{m_buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),
                        LastClusterOf(work)};
-    std::uint32_t count = 0;
     try {
         count = m_drives.CountFatEntries(work.m_firstCluster, work.m_fatKind, fat);
     } catch (...) {
         End(CopyOutcome::Failed, Fatal("CountFatEntries"));
-        return;
+        return false;
     }
     m_chain = MemoryBlock::Allocate(std::size_t{count} * sizeof(std::uint32_t));
     if (!m_chain) {
         End(CopyOutcome::Failed, "internal error 00027");
-        return;
+        return false;
     }
     try {
         m_drives.StoreFatEntries(work.m_firstCluster, work.m_fatKind,
                                  reinterpret_cast<std::uint32_t*>(m_chain.Data()), count, fat);
     } catch (...) {
         End(CopyOutcome::Failed, Fatal("StoreFatEntries"));
-        return;
+        return false;
     }
-
-    m_frontend.SetStatusText(kCopyingText);
-    m_frontend.ShowControl(m_controls.status, true);
-    m_frontend.SetProgressPosition(0);
-    m_frontend.ShowControl(m_controls.progress, true);
-    m_copying = true;
-    CopyLoop(work, count);
+    return true;
 }
 
 // Records where the sectors of a run that could not be read went in the file;

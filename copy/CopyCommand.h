@@ -10,6 +10,7 @@
 #include "CopyFrontend.h"
 #include "CopyTarget.h"
 #include "PartNames.h"
+#include "RescueEngine.h"
 #include "disk/MemoryBlock.h"
 #include "tree/DriveTree.h"
 
@@ -78,6 +79,14 @@ std::string FilledSectorsText(const CopyReport& report);
 // The first ten ranges as "0-511, 4096-5119", then ", ..." when there are more.
 std::string ByteRangesText(const std::vector<ByteRange>& ranges);
 
+// How a rescue copy runs (see RescueEngine): where its map is kept (empty: beside
+// the output, as OUTPUT.moravel-map), and how often bad sectors are read again at
+// the end.
+struct RescueSettings {
+    std::string mapPath;
+    unsigned retries = 1;
+};
+
 // The Copy File command: takes the file of the selected list row, asks where to
 // put it, refuses old FAT drives, decides on parts for FAT32, and copies the file
 // cluster by cluster from the recorder's disk, with progress and a pump step
@@ -94,6 +103,8 @@ public:
     CopyCommand& operator=(const CopyCommand&) = delete;
 
     void Run();
+    // From now on the command makes rescue copies (nothing: normal copies again).
+    void SetRescue(std::optional<RescueSettings> settings) { m_rescue = std::move(settings); }
     // Ends a running copy after the cluster being copied (the window is closing).
     void RequestStop() { m_stopRequested = true; }
 
@@ -103,6 +114,14 @@ private:
     bool ChooseDestination(const DriveItem& source);
     bool CreateOutput(const std::string& name);
     void CopyClusters(const DriveItem& source);
+    void RescueClusters(const DriveItem& source);
+    std::string MapPath() const;
+    bool LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state);
+    bool OpenParts(std::uint64_t size, std::uint64_t clusterBytes);
+    bool WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    bool SaveMap(const RescueMapFile& state);
+    bool CloseParts();
+    void EndRescue(RescueEngine::Result result, const RescueMapFile& state);
     bool LoadChain(DriveItem& work, std::uint32_t& count);
     void CopyLoop(DriveItem& work, std::uint32_t count);
     bool StartNextPart();
@@ -126,6 +145,7 @@ private:
     CopyControls m_controls;
     bool m_stopRequested = false;
     CopyReport m_report;
+    std::optional<RescueSettings> m_rescue;
 
     // The run's state.
     std::string m_folder;
@@ -146,6 +166,15 @@ private:
     // The clusters of the chain that the buffer holds: [first, first + clusters).
     std::uint32_t m_windowFirst = 0;
     std::uint32_t m_windowClusters = 0;
+
+    // A rescue copy's parts, opened to be written anywhere, by their first byte in
+    // the recording.
+    struct Part {
+        std::uint64_t first = 0;
+        std::uint64_t size = 0;
+        std::unique_ptr<PositionedFile> file;
+    };
+    std::vector<Part> m_parts;
 };
 
 }  // namespace moravel

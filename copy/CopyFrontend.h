@@ -8,6 +8,7 @@
 namespace moravel {
 
 struct DriveItem;
+struct RescueProgress;
 
 // The Save dialog's answer: the full path and the bare file name.
 struct SaveChoice {
@@ -32,6 +33,8 @@ public:
     // Something the user should know about the destination that is no failure (its
     // file system was guessed, say); a front end shows it where it fits.
     virtual void ShowNote(const std::string& text) { (void)text; }
+    // How far a rescue copy is; shown where the front end shows a copy's progress.
+    virtual void ShowRescueProgress(const RescueProgress& progress) { (void)progress; }
 };
 
 }  // namespace moravel

@@ -30,21 +30,33 @@ SourceGuard::SourceGuard(CopyTarget& inner, const std::vector<std::string>& disk
     }
 }
 
-std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path, std::string& reason) {
+std::optional<std::string> SourceGuard::Refusal(const std::string& path) const {
     if (std::optional<ExaminedFile> file = ExamineFile(path)) {
         const bool disk = std::any_of(m_disks.begin(), m_disks.end(), [&](const FileIdentity& id) {
             return id.device == file->identity.device && id.inode == file->identity.inode;
         });
         if (disk || file->blockDevice) {
-            reason = disk ? "it is a disk being read" : "it is a block device";
-            return nullptr;
+            return disk ? "it is a disk being read" : "it is a block device";
         }
     }
-    if (std::optional<std::string> refusal = SourceRefusal(path, m_sources, m_tables)) {
+    return SourceRefusal(path, m_sources, m_tables);
+}
+
+std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path, std::string& reason) {
+    if (std::optional<std::string> refusal = Refusal(path)) {
         reason = std::move(*refusal);
         return nullptr;
     }
     return m_inner.Create(path, reason);
+}
+
+std::unique_ptr<PositionedFile> SourceGuard::OpenPositioned(const std::string& path,
+                                                            std::string& reason) {
+    if (std::optional<std::string> refusal = Refusal(path)) {
+        reason = std::move(*refusal);
+        return nullptr;
+    }
+    return m_inner.OpenPositioned(path, reason);
 }
 
 }  // namespace moravel

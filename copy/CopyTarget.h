@@ -36,6 +36,20 @@ public:
     virtual void KeepModified(std::time_t when) { (void)when; }
 };
 
+// An output file written at chosen places: a rescue copy puts what it reads where
+// it belongs, and fills the holes of one pass in a later one, or in a later run.
+class PositionedFile {
+public:
+    virtual ~PositionedFile() = default;
+    // False when not all of the bytes could be written.
+    virtual bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) = 0;
+    // Makes the file this long (bytes never written read as zeros).
+    virtual bool SetSize(std::uint64_t size) = 0;
+    // False when closing reports an error: a file system may fail a write only then.
+    virtual bool Close() = 0;
+    virtual void KeepModified(std::time_t when) { (void)when; }
+};
+
 // Where copies go: the destination volume's file system, and new output files.
 class CopyTarget {
 public:
@@ -45,6 +59,14 @@ public:
     // Creates the file, or empties an existing one; null when it cannot, and then
     // the reason says why ("Permission denied", "is a disk being read").
     virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) = 0;
+    // Opens the file to write at chosen places, creating it when it is missing and
+    // keeping what it holds; null when it cannot, and then the reason says why.
+    virtual std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
+                                                           std::string& reason) {
+        (void)path;
+        reason = "this destination takes no rescue copies";
+        return nullptr;
+    }
 };
 
 // Files on this machine's file systems.
@@ -52,6 +74,8 @@ class FileSystemTarget : public CopyTarget {
 public:
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
+    std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
+                                                   std::string& reason) override;
 };
 
 // Treats every destination as FAT32, so that large files go in parts, except a
@@ -62,6 +86,10 @@ public:
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
         return m_inner.Create(path, reason);
+    }
+    std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
+                                                   std::string& reason) override {
+        return m_inner.OpenPositioned(path, reason);
     }
 
 private:
@@ -84,8 +112,13 @@ public:
         return m_inner.VolumeOf(path);
     }
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
+    std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
+                                                   std::string& reason) override;
 
 private:
+    // Why no output may go to the path; nothing when it may.
+    std::optional<std::string> Refusal(const std::string& path) const;
+
     CopyTarget& m_inner;
     std::vector<FileIdentity> m_disks;
     SourceDisks m_sources;

@@ -82,7 +82,65 @@ private:
     std::optional<std::time_t> m_modified;
 };
 
+class PosixPositionedFile final : public PositionedFile {
+public:
+    explicit PosixPositionedFile(int fd) : m_fd(fd) {}
+    ~PosixPositionedFile() override {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    PosixPositionedFile(const PosixPositionedFile&) = delete;
+    PosixPositionedFile& operator=(const PosixPositionedFile&) = delete;
+
+    bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t wrote = ::pwrite(m_fd, bytes.data() + done, bytes.size() - done,
+                                           static_cast<off_t>(offset + done));
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        return true;
+    }
+
+    bool SetSize(std::uint64_t size) override {
+        return ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
+    }
+
+    bool Close() override {
+        if (m_modified) {
+            const timespec times[2] = {{0, UTIME_NOW}, {*m_modified, 0}};
+            ::futimens(m_fd, times);
+        }
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+    void KeepModified(std::time_t when) override { m_modified = when; }
+
+private:
+    int m_fd;
+    std::optional<std::time_t> m_modified;
+};
+
 }  // namespace
+
+std::unique_ptr<PositionedFile> FileSystemTarget::OpenPositioned(const std::string& path,
+                                                                 std::string& reason) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<PosixPositionedFile>(fd);
+}
 
 std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

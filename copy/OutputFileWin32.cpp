@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "CopyTarget.h"
 #include "disk/WideText.h"
 
@@ -14,6 +16,14 @@ constexpr std::size_t kWriteBehind = 256 * 1024;
 
 // Seconds since 1601-01-01 (the FILETIME epoch) at the Unix epoch.
 constexpr std::int64_t kEpochDifference = 11644473600;
+
+FILETIME FileTimeOf(std::time_t seconds) {
+    const auto ticks = static_cast<std::uint64_t>((seconds + kEpochDifference) * 10000000);
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return time;
+}
 
 class Win32OutputFile final : public OutputFile {
 public:
@@ -62,11 +72,7 @@ public:
         if (m_modified) {
             // The recording's own date, as the recorder wrote it; a file system
             // that cannot keep it leaves the time of the copy.
-            const auto ticks =
-                static_cast<std::uint64_t>((*m_modified + kEpochDifference) * 10000000);
-            FILETIME time;
-            time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
-            time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+            const FILETIME time = FileTimeOf(*m_modified);
             ::SetFileTime(m_file, nullptr, nullptr, &time);
         }
         const HANDLE file = m_file;
@@ -82,7 +88,70 @@ private:
     std::optional<std::time_t> m_modified;
 };
 
+class Win32PositionedFile final : public PositionedFile {
+public:
+    explicit Win32PositionedFile(HANDLE file) : m_file(file) {}
+    ~Win32PositionedFile() override {
+        if (m_file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(m_file);
+        }
+    }
+    Win32PositionedFile(const Win32PositionedFile&) = delete;
+    Win32PositionedFile& operator=(const Win32PositionedFile&) = delete;
+
+    bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            OVERLAPPED at{};
+            const std::uint64_t where = offset + done;
+            at.Offset = static_cast<DWORD>(where & 0xFFFFFFFFu);
+            at.OffsetHigh = static_cast<DWORD>(where >> 32);
+            const DWORD asked =
+                static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+            DWORD wrote = 0;
+            if (!::WriteFile(m_file, bytes.data() + done, asked, &wrote, &at) || wrote == 0) {
+                return false;
+            }
+            done += wrote;
+        }
+        return true;
+    }
+
+    bool SetSize(std::uint64_t size) override {
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+        return ::SetFileInformationByHandle(m_file, FileEndOfFileInfo, &end, sizeof end) != 0;
+    }
+
+    bool Close() override {
+        if (m_modified) {
+            const FILETIME time = FileTimeOf(*m_modified);
+            ::SetFileTime(m_file, nullptr, nullptr, &time);
+        }
+        const HANDLE file = m_file;
+        m_file = INVALID_HANDLE_VALUE;
+        return ::CloseHandle(file) != 0;
+    }
+
+    void KeepModified(std::time_t when) override { m_modified = when; }
+
+private:
+    HANDLE m_file;
+    std::optional<std::time_t> m_modified;
+};
+
 }  // namespace
+
+std::unique_ptr<PositionedFile> FileSystemTarget::OpenPositioned(const std::string& path,
+                                                                 std::string& reason) {
+    const HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reason = SystemMessage(::GetLastError());
+        return nullptr;
+    }
+    return std::make_unique<Win32PositionedFile>(file);
+}
 
 std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
     // Others may read the copy meanwhile, not write it.

@@ -20,6 +20,22 @@ NameParts SplitFileName(std::string_view fileName) {
     return {std::string(fileName.substr(0, dot)), std::string(fileName.substr(dot))};
 }
 
+std::vector<std::uint64_t> PartStarts(std::uint64_t size, std::uint64_t clusterBytes, bool split) {
+    std::vector<std::uint64_t> starts{0};
+    if (!split || clusterBytes == 0 || clusterBytes > kPartLimit) {
+        return starts;
+    }
+    const std::uint64_t whole = kPartLimit / clusterBytes * clusterBytes;
+    for (std::uint64_t next = whole; next < size; next += whole) {
+        // Only the file's last cluster can be short enough to stay.
+        if (whole + (size - next) <= kPartLimit) {
+            break;
+        }
+        starts.push_back(next);
+    }
+    return starts;
+}
+
 std::string PartName(const NameParts& name, int part) {
     return name.base + "_" + std::to_string(part) + name.extension;
 }

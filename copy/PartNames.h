@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace moravel {
 
@@ -26,6 +27,11 @@ NameParts SplitFileName(std::string_view fileName);
 
 // The name of part n: base, "_", n, extension (Movie_1.ts).
 std::string PartName(const NameParts& name, int part);
+
+// Where the parts of a split copy begin in the file: a part takes whole clusters
+// while it stays within kPartLimit bytes, and the file's last, partial cluster
+// too when that still fits. {0} for a file that is not split.
+std::vector<std::uint64_t> PartStarts(std::uint64_t size, std::uint64_t clusterBytes, bool split);
 
 // A name from the disk made fit to be a file name in a chosen folder: '/', NUL and
 // control characters (also C1 controls written as UTF-8) become '_', and so do

@@ -108,6 +108,12 @@ public:
     int ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer,
                     UnreadableSectors* unreadable);
 
+    // One attempt at the item's run of m_sectorCount sectors, without a retry: how
+    // many sectors from the run's start came in before the first that did not (all
+    // of them when it read whole). The buffer's bytes past those are undefined. For
+    // a rescue copy, which decides itself what to read again, and when.
+    std::uint32_t ReadSectorsOnce(const DriveItem& item, std::span<std::uint8_t> buffer);
+
     // Reads the listed clusters of the volume, one after another, into the buffer.
     // Stops at the first cluster that does not read whole; 1 when none failed.
     int ReadClusters(const std::uint32_t* clusters, const DriveItem& volume, std::uint32_t count,

@@ -140,6 +140,47 @@ void DriveAccess::RetrySectorBySector(const DriveItem& first, ChsAddress* chs, s
     }
 }
 
+std::uint32_t DriveAccess::ReadSectorsOnce(const DriveItem& item, std::span<std::uint8_t> buffer) {
+    const std::uint64_t bytes = SectorsToBytes(item.m_sectorCount);
+    if (buffer.size() < bytes) {
+        return 0;
+    }
+    const auto run = buffer.first(static_cast<std::size_t>(bytes));
+    if (m_isWin9x == 0) {
+        const std::uint64_t offset =
+            SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector);
+        std::size_t got = ReadDevice(item.m_drive, offset, run);
+        if (got == 0 && item.m_drive < kFirstHardDisk && ReopenFloppy(item.m_drive)) {
+            got = ReadDevice(item.m_drive, offset, run);
+        }
+        return static_cast<std::uint32_t>(got / kSectorSize);
+    }
+    // The services read a request whole or not at all: a track at a time, up to
+    // the first that fails.
+    if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
+        return 0;
+    }
+    DriveItem work = item;
+    ChsAddress chs;
+    std::uint32_t done = 0;
+    while (done < item.m_sectorCount) {
+        const int overflow = ItemToChs(work, chs);
+        const std::uint32_t chunk = std::min<std::uint32_t>(
+            item.m_sectorsPerTrack - (chs.m_sector & 0x3Fu) + 1, item.m_sectorCount - done);
+        const auto place = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
+                                       static_cast<std::size_t>(SectorsToBytes(chunk)));
+        const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
+        if (m_pfnReadDisk32(item.m_drive, chs.m_cylinder, chs.m_head, chs.m_sector, chunk,
+                            place.data(), item.m_partitionStart + work.m_relativeSector,
+                            useExtensions) == 0) {
+            break;
+        }
+        done += chunk;
+        work.m_relativeSector += chunk;
+    }
+    return done;
+}
+
 int DriveAccess::ReadClusters(const std::uint32_t* clusters, const DriveItem& volume,
                               std::uint32_t count, std::span<std::uint8_t> buffer) {
     DriveItem work = volume;

@@ -35,6 +35,8 @@ std::string_view LoadString(int id) {
             return "&About Moravel...";
         case kOpenImageMenuText:
             return "&Open Disk Image...";
+        case kRescueCopyMenuText:
+            return "&Rescue Copy...";
         default:
             return "";
     }

@@ -12,6 +12,7 @@ namespace moravel::res {
 inline constexpr int kAboutDialog = 100;
 inline constexpr int kAboutMenuText = 101;
 inline constexpr int kOpenImageMenuText = 103;
+inline constexpr int kRescueCopyMenuText = 104;
 inline constexpr int kMainDialog = 102;
 inline constexpr int kApplicationIcon = 129;
 inline constexpr int kLogoBitmap = 130;
@@ -21,6 +22,8 @@ inline constexpr unsigned kAboutCommand = 16;
 // The command that adds disk images to the tree (the window's context menu);
 // its low four bits are free too.
 inline constexpr unsigned kOpenImageCommand = 32;
+// The command that copies the selected file as a rescue (the context menu).
+inline constexpr unsigned kRescueCopyCommand = 48;
 
 inline constexpr int kCopyFileButton = 1000;
 inline constexpr int kFolderTree = 1002;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "RescueText.h"
 #include "copy/CopyFrontend.h"
 #include "res/Resources.h"
 #include "tree/NameText.h"
@@ -75,6 +76,11 @@ public:
     virtual void RunAboutDialog(const res::DialogTemplate& about) = 0;
     // The Open Disk Image dialog: the image files the user chose, none on Cancel.
     virtual std::vector<std::string> AskDiskImages() = 0;
+
+    // A rescue copy's progress goes to the status line.
+    void ShowRescueProgress(const RescueProgress& progress) override {
+        SetStatusText(RescueProgressText(progress));
+    }
 };
 
 }  // namespace moravel

@@ -42,6 +42,7 @@ MainDialog::MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarge
 
 std::vector<std::pair<unsigned, std::string>> MainDialog::WindowCommands() {
     return {{res::kOpenImageCommand, std::string(res::LoadString(res::kOpenImageMenuText))},
+            {res::kRescueCopyCommand, std::string(res::LoadString(res::kRescueCopyMenuText))},
             {res::kAboutCommand, std::string(res::LoadString(res::kAboutMenuText))}};
 }
 
@@ -135,6 +136,10 @@ bool MainDialog::OnSystemCommand(unsigned command) {
     }
     if (family == res::kOpenImageCommand) {
         OnOpenDiskImage();
+        return true;
+    }
+    if (family == res::kRescueCopyCommand) {
+        OnRescueCopy();
         return true;
     }
     return false;
@@ -311,16 +316,23 @@ void MainDialog::AddDiskImages(const std::vector<std::string>& paths) {
 namespace moravel {
 
 void MainDialog::OnCopyFile() {
-    Guarded([this] { CopyFile(); });
+    Guarded([this] { CopyFile(false); });
 }
 
-void MainDialog::CopyFile() {
+void MainDialog::OnRescueCopy() {
+    Guarded([this] { CopyFile(true); });
+}
+
+void MainDialog::CopyFile(bool rescue) {
     if (m_runningCopy != nullptr) {
         return;
     }
     // Whatever the Save dialog is given, a copy never overwrites a disk being read.
     SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
     CopyCommand copy(m_frontend, m_driveAccess, target, {m_tree, m_fileList, m_progress, m_status});
+    if (rescue) {
+        copy.SetRescue(RescueSettings{});
+    }
     // Also when a handler throws inside one of the copy's pump steps: no later
     // close request may reach a copy that is gone.
     struct Running {

@@ -40,6 +40,9 @@ public:
     void OnTreeSelectionChanged(const TreeNotification& notification);
     // Copy File. A click while a copy runs is ignored.
     void OnCopyFile();
+    // Rescue Copy: the selected file copied as from a failing disk (readable parts
+    // first, bad areas last), its map beside the output; run again, it goes on.
+    void OnRescueCopy();
     // The window is asked to close: true when it may close now. A running scan
     // ends at its next step; during a copy the copy ends after its current
     // cluster, and the window closes then.
@@ -67,7 +70,7 @@ private:
     void EndScanning(const DriveItem& item, bool empty);
     bool InsertTreeChildren(TreeItemHandle item, const std::vector<DriveItem*>& children);
     void FillList(const std::vector<DriveItem*>& children);
-    void CopyFile();
+    void CopyFile(bool rescue);
     void ShowOpenProblems();
     void AddFileRow(DriveItem& file);
     void AddDiskImages(const std::vector<std::string>& paths);

@@ -1,0 +1,234 @@
+// The Copy File command's rescue copy: the chain is loaded as for a normal copy,
+// the outputs are opened to be written anywhere, and RescueEngine reads the
+// recording in its passes, keeping its map beside the output.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "CopyCommand.h"
+#include "CopyTexts.h"
+#include "disk/PathText.h"
+#include "disk/Sector.h"
+
+namespace moravel {
+
+namespace {
+
+// A map is small (a line per range); one larger than this is no map of ours.
+constexpr std::uintmax_t kMaxMapBytes = 256u << 20;
+
+double SteadyNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+std::string CopyCommand::MapPath() const {
+    if (!m_rescue->mapPath.empty()) {
+        return m_rescue->mapPath;
+    }
+    return m_folder + m_name.base + m_name.extension + ".moravel-map";
+}
+
+// The map of an earlier run, when there is one and it is this recording's; else a
+// new one. False (the command ended, saying why) for a map that cannot be used.
+bool CopyCommand::LoadRescueState(const DriveItem& work, std::uint32_t needed,
+                                  RescueMapFile& state) {
+    const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
+    RescueSource source;
+    const std::optional<std::string> path = m_drives.SourcePath(work.m_drive);
+    source.disk = std::string(work.DisplayName()) + (path ? " (" + *path + ")" : "");
+    source.volumeStart = work.m_partitionStart;
+    source.firstCluster = work.m_firstCluster;
+    source.size = work.m_fileSize;
+    source.chainHash = ChainHash(chain, needed);
+
+    const std::string mapPath = MapPath();
+    std::error_code error;
+    const std::filesystem::path file = PathFromUtf8(mapPath);
+    if (!std::filesystem::exists(file, error)) {
+        state = RescueMapFile{source, RescuePass::Copy, 0, 0, RescueMap(source.size)};
+        return true;
+    }
+    std::string why;
+    std::optional<RescueMapFile> loaded;
+    const std::uintmax_t bytes = std::filesystem::file_size(file, error);
+    if (error || bytes > kMaxMapBytes) {
+        why = error ? error.message() : "it is too large to be a map";
+    } else {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        loaded = ParseRescueMap(text.str(), why);
+        if (loaded) {
+            if (const auto mismatch = RescueSourceMismatch(loaded->source, source)) {
+                why = *mismatch;
+                loaded.reset();
+            }
+        }
+    }
+    if (!loaded) {
+        End(CopyOutcome::Failed, "The rescue map " + mapPath + " cannot be used: " + why + ".");
+        return false;
+    }
+    state = std::move(*loaded);
+    state.source.disk = source.disk;
+    // Asked for more retries than the finished run made: the bad sectors again.
+    if (state.pass == RescuePass::Done && state.retriesDone < m_rescue->retries) {
+        state.pass = RescuePass::Retry;
+        state.position = 0;
+    }
+    return true;
+}
+
+bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes) {
+    const std::vector<std::uint64_t> starts = PartStarts(size, clusterBytes, m_split);
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : size;
+        const std::string path = m_folder + (m_split ? PartName(m_name, static_cast<int>(i + 1))
+                                                     : m_name.base + m_name.extension);
+        std::string reason;
+        std::unique_ptr<PositionedFile> file = m_target.OpenPositioned(path, reason);
+        if (file == nullptr || !file->SetSize(end - starts[i])) {
+            m_report.uncreatedPath = path;
+            m_report.uncreatedReason = file == nullptr ? reason : "its size could not be set";
+            return false;
+        }
+        if (m_modified) {
+            file->KeepModified(*m_modified);
+        }
+        m_report.outputs.push_back({path, end - starts[i]});
+        m_parts.push_back({starts[i], end - starts[i], std::move(file)});
+    }
+    return true;
+}
+
+bool CopyCommand::WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const auto part = std::prev(
+            std::upper_bound(m_parts.begin(), m_parts.end(), offset,
+                             [](std::uint64_t at, const Part& p) { return at < p.first; }));
+        const std::uint64_t within = offset - part->first;
+        if (within >= part->size) {
+            return false;
+        }
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), part->size - within));
+        if (!part->file->WriteAt(within, bytes.first(n))) {
+            return false;
+        }
+        bytes = bytes.subspan(n);
+        offset += n;
+    }
+    return true;
+}
+
+// Written beside the map and put in its place in one step: a run that ends
+// anyhow leaves the old map or the new one, never half of one.
+bool CopyCommand::SaveMap(const RescueMapFile& state) {
+    const std::string path = MapPath();
+    const std::string temporary = path + ".new";
+    const std::string text = FormatRescueMap(state);
+    std::string reason;
+    std::unique_ptr<OutputFile> file = m_target.Create(temporary, reason);
+    if (file == nullptr) {
+        return false;
+    }
+    std::size_t written = 0;
+    const bool wrote =
+        file->Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, written);
+    if (!file->Close() || !wrote) {
+        return false;
+    }
+    std::error_code error;
+    std::filesystem::rename(PathFromUtf8(temporary), PathFromUtf8(path), error);
+    return !error;
+}
+
+bool CopyCommand::CloseParts() {
+    bool closed = true;
+    for (Part& part : m_parts) {
+        closed = part.file->Close() && closed;
+    }
+    m_parts.clear();
+    return closed;
+}
+
+void CopyCommand::RescueClusters(const DriveItem& source) {
+    DriveItem work = source;
+    std::uint32_t count = 0;
+    if (!LoadChain(work, count)) {
+        return;
+    }
+    const std::uint64_t clusterBytes = SectorsToBytes(work.m_sectorsPerCluster);
+    const std::uint64_t size = work.m_fileSize;
+    const auto needed = static_cast<std::uint32_t>((size + clusterBytes - 1) / clusterBytes);
+    if (count < needed) {
+        // Nothing is written: where the missing clusters' bytes would come from
+        // cannot be told.
+        End(CopyOutcome::Failed, kChainTooShort);
+        return;
+    }
+    RescueMapFile state;
+    if (!LoadRescueState(work, needed, state)) {
+        return;
+    }
+    if (!OpenParts(size, clusterBytes)) {
+        End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
+        return;
+    }
+    m_fileSize = size;
+    m_frontend.SetStatusText(kCopyingText);
+    m_frontend.ShowControl(m_controls.status, true);
+    m_frontend.SetProgressPosition(0);
+    m_frontend.ShowControl(m_controls.progress, true);
+    m_copying = true;
+
+    RescueEngine::Hooks hooks;
+    hooks.clock = SteadyNow;
+    hooks.write = [this](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        return WriteParts(offset, bytes);
+    };
+    hooks.saveMap = [this](const RescueMapFile& current) { return SaveMap(current); };
+    hooks.progress = [this](const RescueProgress& progress) {
+        const std::uint64_t known = progress.rescuedBytes + progress.badBytes;
+        m_frontend.SetProgressPosition(
+            progress.size == 0 ? 100 : static_cast<int>(known * 100 / progress.size));
+        m_frontend.ShowRescueProgress(progress);
+        m_frontend.PumpMessages();
+    };
+    hooks.stopRequested = [this] { return m_stopRequested; };
+    const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
+    RescueEngine engine(m_drives, work, {chain, needed}, state, m_rescue->retries, m_buffer.Bytes(),
+                        std::move(hooks));
+    EndRescue(engine.Run(), state);
+}
+
+void CopyCommand::EndRescue(RescueEngine::Result result, const RescueMapFile& state) {
+    for (const RescueRange& range : state.map.Ranges()) {
+        if (range.state == RescueState::Bad) {
+            m_report.filledRanges.push_back({range.first, range.end - 1});
+        }
+    }
+    m_bytesDone = state.map.Size();
+    switch (result) {
+        case RescueEngine::Result::Done:
+            End(CopyOutcome::Copied);
+            break;
+        case RescueEngine::Result::Stopped:
+            m_report.stopped = true;
+            End(CopyOutcome::Failed);
+            break;
+        case RescueEngine::Result::WriteFailed:
+            End(CopyOutcome::Failed, kWriteFailed);
+            break;
+        case RescueEngine::Result::MapNotSaved:
+            End(CopyOutcome::Failed, "The rescue map " + MapPath() + " could not be written.");
+            break;
+    }
+}
+
+}  // namespace moravel

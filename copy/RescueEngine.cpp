@@ -1,0 +1,286 @@
+#include "RescueEngine.h"
+
+#include <algorithm>
+
+#include "disk/DriveAccess.h"
+#include "disk/Sector.h"
+
+namespace moravel {
+
+namespace {
+
+constexpr std::uint64_t kRunBytes = 256 * 1024;
+constexpr std::uint64_t kMinSkip = 64 * 1024;
+constexpr double kSaveSeconds = 1.0;
+constexpr std::uint64_t kSector = kSectorSize;
+
+std::uint64_t SectorFloor(std::uint64_t offset) {
+    return offset / kSector * kSector;
+}
+
+}  // namespace
+
+RescueEngine::RescueEngine(DriveAccess& drives, const DriveItem& volume,
+                           std::span<const std::uint32_t> chain, RescueMapFile& state,
+                           unsigned retries, std::span<std::uint8_t> buffer, Hooks hooks)
+    : m_drives(drives),
+      m_volume(volume),
+      m_chain(chain),
+      m_state(state),
+      m_retries(retries),
+      m_buffer(buffer.first(std::min<std::size_t>(buffer.size(), kRunBytes) / kSector * kSector)),
+      m_hooks(std::move(hooks)),
+      m_clusterBytes(std::uint64_t{volume.m_sectorsPerCluster} * kSector) {}
+
+RescueEngine::Result RescueEngine::Run() {
+    m_lastSave = m_hooks.clock();
+    m_lastGoodRead = m_lastSave;
+    bool going = true;
+    while (going && m_state.pass != RescuePass::Done) {
+        m_passStarted = m_hooks.clock();
+        m_passBytesRead = 0;
+        switch (m_state.pass) {
+            case RescuePass::Copy:
+                going = CopyPass();
+                break;
+            case RescuePass::Trim:
+                going = TrimPass();
+                break;
+            case RescuePass::Scrape:
+                going = ScrapePass();
+                break;
+            case RescuePass::Retry:
+                going = RetryPass();
+                break;
+            case RescuePass::Done:
+                break;
+        }
+        if (going) {
+            m_state.pass = static_cast<RescuePass>(static_cast<int>(m_state.pass) + 1);
+            m_state.position = 0;
+        }
+    }
+    const bool saved = Save(true);
+    if (m_writeFailed) {
+        return Result::WriteFailed;
+    }
+    if (!saved) {
+        return Result::MapNotSaved;
+    }
+    return m_state.pass == RescuePass::Done ? Result::Done : Result::Stopped;
+}
+
+// How many bytes from `offset` lie together on the disk, at most `most`.
+std::uint64_t RescueEngine::ContiguousBytes(std::uint64_t offset, std::uint64_t most) const {
+    std::uint64_t index = offset / m_clusterBytes;
+    std::uint64_t bytes = m_clusterBytes - offset % m_clusterBytes;
+    while (bytes < most && index + 1 < m_chain.size() && m_chain[index + 1] == m_chain[index] + 1) {
+        ++index;
+        bytes += m_clusterBytes;
+    }
+    return std::min(bytes, most);
+}
+
+std::uint64_t RescueEngine::RunLength(std::uint64_t offset, std::uint64_t length) const {
+    length = ContiguousBytes(offset, std::min<std::uint64_t>(length, m_buffer.size()));
+    return std::min(length, m_state.map.Size() - offset);
+}
+
+std::uint64_t RescueEngine::ReadOnce(std::uint64_t offset, std::uint64_t length) {
+    length = RunLength(offset, length);
+    const auto sectors = static_cast<std::uint32_t>((length + kSector - 1) / kSector);
+    const std::uint64_t index = offset / m_clusterBytes;
+    DriveItem run = m_volume;
+    run.m_relativeSector = static_cast<std::uint32_t>(
+        m_volume.m_dataStart + (std::uint64_t{m_chain[index]} - 2) * m_volume.m_sectorsPerCluster +
+        offset % m_clusterBytes / kSector);
+    run.m_sectorCount = sectors;
+    const std::uint32_t got = m_drives.ReadSectorsOnce(run, m_buffer);
+    m_passBytesRead += length;
+    const std::uint64_t good = std::min<std::uint64_t>(std::uint64_t{got} * kSector, length);
+    if (good > 0) {
+        if (!Write(offset, std::span<const std::uint8_t>(m_buffer).first(good))) {
+            return 0;
+        }
+        m_state.map.Mark(offset, offset + good, RescueState::Copied);
+        m_lastGoodRead = m_hooks.clock();
+    }
+    return good;
+}
+
+bool RescueEngine::ReadSector(std::uint64_t offset, RescueState onFailure) {
+    if (ReadOnce(offset, kSector) > 0) {
+        return true;
+    }
+    if (m_writeFailed) {
+        return false;
+    }
+    const std::uint64_t end = std::min(offset + kSector, m_state.map.Size());
+    if (onFailure == RescueState::Bad && m_state.map.StateAt(offset) != RescueState::Bad) {
+        std::fill(m_buffer.begin(), m_buffer.begin() + kSector, kUnreadableFill);
+        Write(offset, std::span<const std::uint8_t>(m_buffer).first(end - offset));
+    }
+    m_state.map.Mark(offset, end, onFailure);
+    return false;
+}
+
+bool RescueEngine::Write(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (!m_hooks.write(offset, bytes)) {
+        m_writeFailed = true;
+        return false;
+    }
+    return true;
+}
+
+bool RescueEngine::Save(bool now) {
+    const double time = m_hooks.clock();
+    if (!now && time - m_lastSave < kSaveSeconds) {
+        return true;
+    }
+    m_lastSave = time;
+    return m_hooks.saveMap(m_state);
+}
+
+// After each read: the map kept now and then, the progress shown, the front end
+// served. False when the rescue ends here (a stop, a failed write or map).
+bool RescueEngine::Step(std::uint64_t done, std::uint64_t total) {
+    const double now = m_hooks.clock();
+    RescueProgress progress;
+    progress.pass = m_state.pass;
+    progress.rescuedBytes = m_state.map.Bytes(RescueState::Copied);
+    progress.badBytes = m_state.map.Bytes(RescueState::Bad);
+    progress.size = m_state.map.Size();
+    const double seconds = now - m_passStarted;
+    progress.bytesPerSecond = seconds > 0 ? static_cast<double>(m_passBytesRead) / seconds : 0;
+    progress.secondsSinceGoodRead = now - m_lastGoodRead;
+    if (done > 0 && seconds > 0 && total >= done) {
+        progress.passSecondsLeft =
+            seconds * static_cast<double>(total - done) / static_cast<double>(done);
+    }
+    m_hooks.progress(progress);
+    if (m_writeFailed || !Save(false)) {
+        return false;
+    }
+    return !m_hooks.stopRequested();
+}
+
+bool RescueEngine::CopyPass() {
+    const std::uint64_t size = m_state.map.Size();
+    const std::uint64_t from = m_state.position;
+    std::uint64_t skip = kMinSkip;
+    const std::uint64_t maxSkip =
+        std::clamp<std::uint64_t>(SectorFloor(size / 1024), 1 << 20, 16 << 20);
+    while (auto range = m_state.map.Next(RescueState::Untried, m_state.position)) {
+        const std::uint64_t start = range->first;
+        const std::uint64_t asked = RunLength(start, std::min(range->Size(), kRunBytes));
+        const std::uint64_t good = ReadOnce(start, asked);
+        if (m_writeFailed) {
+            return false;
+        }
+        if (good >= asked) {
+            skip = std::max(kMinSkip, skip / 2);
+            m_state.position = start + good;
+        } else {
+            // The sector at start + good failed: it and what follows are left for
+            // the trim pass, and the reading goes on farther ahead.
+            m_state.position = std::min(size, start + good + kSector + skip);
+            skip = std::min(skip * 2, maxSkip);
+        }
+        if (!Step(m_state.position - std::min(from, m_state.position), size - from)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads an area left by the copy pass inward from its leading edge: runs that
+// stop at a failing sector, which is then read alone (a run may fail for a
+// neighbour's sake). Where the edge ends up: the first sector that failed alone,
+// or the area's end.
+std::optional<std::uint64_t> RescueEngine::TrimFront(const RescueRange& area) {
+    std::uint64_t front = area.first;
+    while (front < area.end) {
+        const std::uint64_t asked = RunLength(front, area.end - front);
+        const std::uint64_t good = ReadOnce(front, asked);
+        front += good;
+        if (m_writeFailed || !Step(front - area.first, area.Size())) {
+            return std::nullopt;
+        }
+        if (good < asked) {
+            const bool read = ReadSector(front, RescueState::Bad);
+            if (m_writeFailed) {
+                return std::nullopt;
+            }
+            if (!read) {
+                return front;
+            }
+            front = std::min(front + kSector, area.end);
+        }
+    }
+    return area.end;
+}
+
+bool RescueEngine::TrimPass() {
+    while (auto range = m_state.map.Next(RescueState::Untried, m_state.position)) {
+        const RescueRange area = *range;
+        const std::optional<std::uint64_t> failed = TrimFront(area);
+        if (!failed) {
+            return false;
+        }
+        if (*failed < area.end) {
+            // Inward from the trailing edge, a sector at a time: a read stops at the
+            // first failing sector, so a longer one would tell nothing from this side.
+            const std::uint64_t inner = *failed + kSector;
+            std::uint64_t back = area.end;
+            while (back > inner) {
+                const std::uint64_t sector = SectorFloor(back - 1);
+                const bool read = ReadSector(sector, RescueState::Bad);
+                if (m_writeFailed || !Step(area.end - sector, area.Size())) {
+                    return false;
+                }
+                if (!read) {
+                    break;
+                }
+                back = sector;
+            }
+            const std::uint64_t innerEnd = back > inner ? SectorFloor(back - 1) : inner;
+            if (innerEnd > inner) {
+                m_state.map.Mark(inner, innerEnd, RescueState::Trimmed);
+            }
+        }
+        m_state.position = area.end;
+    }
+    return true;
+}
+
+bool RescueEngine::ScrapePass() {
+    const std::uint64_t total = m_state.map.Bytes(RescueState::Trimmed);
+    while (auto range = m_state.map.Next(RescueState::Trimmed, m_state.position)) {
+        const std::uint64_t sector = SectorFloor(range->first);
+        ReadSector(sector, RescueState::Bad);
+        m_state.position = sector + kSector;
+        if (m_writeFailed ||
+            !Step(total - std::min(total, m_state.map.Bytes(RescueState::Trimmed)), total)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RescueEngine::RetryPass() {
+    while (m_state.retriesDone < m_retries) {
+        while (auto range = m_state.map.Next(RescueState::Bad, m_state.position)) {
+            const std::uint64_t sector = SectorFloor(range->first);
+            ReadSector(sector, RescueState::Bad);
+            m_state.position = sector + kSector;
+            if (m_writeFailed || !Step(m_state.position, m_state.map.Size())) {
+                return false;
+            }
+        }
+        ++m_state.retriesDone;
+        m_state.position = 0;
+    }
+    return true;
+}
+
+}  // namespace moravel

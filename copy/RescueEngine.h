@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "RescueMap.h"
+#include "disk/DriveItem.h"
+
+namespace moravel {
+
+class DriveAccess;
+
+// How far a rescue is, for a progress line.
+struct RescueProgress {
+    RescuePass pass = RescuePass::Copy;
+    std::uint64_t rescuedBytes = 0;  // in the output, as read from the disk
+    std::uint64_t badBytes = 0;      // sectors that failed when read alone
+    std::uint64_t size = 0;
+    double bytesPerSecond = 0;        // what the pass reads in a second
+    double secondsSinceGoodRead = 0;  // since the last read that brought anything
+    double passSecondsLeft = -1;      // for the current pass; below 0 when not known yet
+};
+
+// Reads a recording off a failing disk so that everything readable is in the
+// output soon, and the disk's weak places are read last and least:
+//  copy:   the chain in runs of up to 256 KiB; after a failed run the reading goes
+//          on farther ahead, the skip doubling while failures go on and halving
+//          after a run that read whole;
+//  trim:   every area left so, read inward from its edges until a sector fails,
+//          so that a bad area shrinks to its true extent;
+//  scrape: what is left inside, one sector at a time;
+//  retry:  the bad sectors again, one at a time, as often as asked.
+// Every byte read goes to its place in the output at once; a bad sector is 0xE5
+// there. The map says of every byte what became of it, and where the passes
+// stand, so that a rescue that was stopped goes on where it was and never reads
+// a copied byte again.
+class RescueEngine {
+public:
+    struct Hooks {
+        std::function<double()> clock;
+        // Writes bytes at their offset in the recording; false when they could not be.
+        std::function<bool(std::uint64_t offset, std::span<const std::uint8_t> bytes)> write;
+        // Keeps the map (at most about once a second, and at the end); false when
+        // it could not be kept.
+        std::function<bool(const RescueMapFile& state)> saveMap;
+        // Shows how far it is, and lets the front end do its work (and ask to stop).
+        std::function<void(const RescueProgress& progress)> progress;
+        std::function<bool()> stopRequested;
+    };
+    enum class Result { Done, Stopped, WriteFailed, MapNotSaved };
+
+    // volume: the recording's volume (drive, partition start, data start, sectors
+    // per cluster); chain: the recording's clusters, at least as many as its size
+    // takes; buffer: room for one run (256 KiB or more, a whole number of sectors).
+    RescueEngine(DriveAccess& drives, const DriveItem& volume, std::span<const std::uint32_t> chain,
+                 RescueMapFile& state, unsigned retries, std::span<std::uint8_t> buffer,
+                 Hooks hooks);
+
+    Result Run();
+
+private:
+    bool CopyPass();
+    bool TrimPass();
+    bool ScrapePass();
+    bool RetryPass();
+    // Reads [offset, offset + length) of the recording in one attempt (the length
+    // kept within one stretch of clusters that lie together on the disk); what came
+    // in goes to the output and the map. The bytes that came in.
+    std::uint64_t ReadOnce(std::uint64_t offset, std::uint64_t length);
+    // The sector at `offset` alone: copied, or marked bad (and 0xE5 in the output).
+    bool ReadSector(std::uint64_t offset, RescueState onFailure);
+    std::uint64_t ContiguousBytes(std::uint64_t offset, std::uint64_t most) const;
+    // The length of a read from `offset`: at most `length`, the buffer, the
+    // stretch of clusters that lie together, and the recording.
+    std::uint64_t RunLength(std::uint64_t offset, std::uint64_t length) const;
+    std::optional<std::uint64_t> TrimFront(const RescueRange& area);
+    bool Step(std::uint64_t done, std::uint64_t total);
+    bool Save(bool now);
+    bool Write(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+
+    DriveAccess& m_drives;
+    DriveItem m_volume;
+    std::span<const std::uint32_t> m_chain;
+    RescueMapFile& m_state;
+    unsigned m_retries;
+    std::span<std::uint8_t> m_buffer;
+    Hooks m_hooks;
+    std::uint64_t m_clusterBytes;
+    bool m_writeFailed = false;
+    double m_lastSave = 0;
+    double m_lastGoodRead = 0;
+    double m_passStarted = 0;
+    std::uint64_t m_passBytesRead = 0;  // tried in this pass, good or not
+};
+
+}  // namespace moravel

@@ -1,0 +1,303 @@
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "CopyFixture.h"
+#include "copy/PartNames.h"
+#include "copy/RescueMap.h"
+
+// The rescue copy: its map on its own, then whole rescues through the window of a
+// disk whose chosen sectors fail, against the normal copy of the same file.
+namespace moravel::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+std::vector<std::uint8_t> FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(RescueMapTest, MarksSplitAndJoinRangesAndKeepTheCounts) {
+    RescueMap map(10'000);
+    map.Mark(1024, 2048, RescueState::Copied);
+    map.Mark(2048, 4096, RescueState::Copied);  // joins the range before
+    map.Mark(3000, 3512, RescueState::Bad);     // splits it
+    ASSERT_EQ(map.RangeCount(), 5u);
+    EXPECT_EQ(map.Bytes(RescueState::Copied), 3072u - 512u);
+    EXPECT_EQ(map.Bytes(RescueState::Bad), 512u);
+    EXPECT_EQ(map.Bytes(RescueState::Untried), 10'000u - 3072u);
+    EXPECT_EQ(map.StateAt(3511), RescueState::Bad);
+    EXPECT_EQ(map.StateAt(3512), RescueState::Copied);
+    const auto next = map.Next(RescueState::Untried, 1500);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->first, 4096u);
+    EXPECT_EQ(next->end, 10'000u);
+    EXPECT_EQ(map.Next(RescueState::Trimmed, 0), std::nullopt);
+
+    map.Mark(0, 20'000, RescueState::Copied);  // cut at the end
+    EXPECT_EQ(map.RangeCount(), 1u);
+    EXPECT_EQ(map.Bytes(RescueState::Copied), 10'000u);
+}
+
+RescueMapFile SampleMapFile() {
+    RescueMapFile file;
+    file.source = {"Hard Disk 1 (/dev/sdb)", 2048, 1234, 5'000'000'000, 0xfedcba9876543210u};
+    file.pass = RescuePass::Trim;
+    file.position = 65536;
+    file.map = RescueMap(file.source.size);
+    file.map.Mark(0, 1 << 20, RescueState::Copied);
+    file.map.Mark(1 << 20, (1 << 20) + 512, RescueState::Bad);
+    return file;
+}
+
+TEST(RescueMapTest, AMapReadsBackAsItWasWritten) {
+    const RescueMapFile file = SampleMapFile();
+    std::string error;
+    const auto read = ParseRescueMap(FormatRescueMap(file), error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_EQ(read->source.disk, file.source.disk);
+    EXPECT_EQ(RescueSourceMismatch(read->source, file.source), std::nullopt);
+    EXPECT_EQ(read->pass, RescuePass::Trim);
+    EXPECT_EQ(read->position, 65536u);
+    EXPECT_EQ(FormatRescueMap(*read), FormatRescueMap(file));
+}
+
+// A map is a file the user may have edited, cut or swapped: what does not hold
+// together is refused, never half used.
+TEST(RescueMapTest, DamagedMapsAreRefusedWithTheReason) {
+    const std::string good = FormatRescueMap(SampleMapFile());
+    const auto refusal = [](const std::string& text) {
+        std::string error;
+        EXPECT_EQ(ParseRescueMap(text, error), std::nullopt) << text;
+        return error;
+    };
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    EXPECT_THAT(refusal("hello\n"), HasSubstr("no rescue map"));
+    EXPECT_THAT(refusal(""), HasSubstr("no rescue map"));
+    EXPECT_THAT(refusal(replaced("1048576 512 bad", "1048576 512 fine")), HasSubstr("no range"));
+    EXPECT_THAT(refusal(replaced("1048576 512 bad", "1048000 512 bad")), HasSubstr("do not cover"));
+    EXPECT_THAT(refusal(replaced("size 5000000000", "size 4000000000")), HasSubstr("do not cover"));
+    EXPECT_THAT(refusal(replaced("size 5000000000\n", "")), HasSubstr("size"));
+    EXPECT_THAT(refusal(replaced("pass trim", "pass later")), HasSubstr("not understood"));
+    EXPECT_THAT(refusal(replaced("0 1048576 copied", "0 18446744073709551615 copied")),
+                HasSubstr("do not cover"));
+
+    RescueSource other = SampleMapFile().source;
+    other.chainHash ^= 1;
+    EXPECT_THAT(RescueSourceMismatch(SampleMapFile().source, other).value_or(""),
+                HasSubstr("another recording"));
+}
+
+TEST(PartStartsTest, PartsTakeWholeClustersAndTheLastPartialOneWhereItFits) {
+    constexpr std::uint64_t kCluster = 32768;
+    // 4 GiB - 2 bytes holds 131,071 whole 32 KiB clusters.
+    EXPECT_THAT(PartStarts(5'000'000'000, kCluster, true), ::testing::ElementsAre(0u, 4294934528u));
+    EXPECT_THAT(PartStarts(5'000'000'000, kCluster, false), ::testing::ElementsAre(0u));
+    // A last cluster of 100 bytes still fits after the whole ones.
+    EXPECT_THAT(PartStarts(4294934528u + 100, kCluster, true), ::testing::ElementsAre(0u));
+    EXPECT_THAT(PartStarts(4294934528u + 32767, kCluster, true),
+                ::testing::ElementsAre(0u, 4294934528u));
+    constexpr std::uint64_t kWhole = 4294934528u;
+    EXPECT_THAT(PartStarts(3 * kWhole + 1, kCluster, true),
+                ::testing::ElementsAre(0u, kWhole, 2 * kWhole));
+    EXPECT_THAT(PartStarts(3 * kWhole + kCluster, kCluster, true),
+                ::testing::ElementsAre(0u, kWhole, 2 * kWhole, 3 * kWhole));
+}
+
+// 4 KiB clusters; a recording of 400 clusters with a bad area of 300 sectors and
+// five scattered bad sectors, one of them in the last cluster.
+class RescueTest : public CopyFixture {
+protected:
+    void SetUp() override {
+        Volume(8);
+        m_seed = AddRecording("DAMAGED TS ", kSize, "Damaged.ts", Content::Full);
+        Start(m_files);
+        const auto clusters = m_volume->FileClusters(m_seed);
+        for (const std::uint32_t cluster : clusters) {
+            for (std::uint64_t i = 0; i < 8; ++i) {
+                m_fileSectors.insert(kPartitionStart + m_volume->DataStart() +
+                                     std::uint64_t{cluster - 2} * 8 + i);
+            }
+        }
+        for (std::uint64_t offset : BadOffsets()) {
+            const std::uint32_t cluster = clusters[offset / 4096];
+            m_bad.insert(kPartitionStart + m_volume->DataStart() + std::uint64_t{cluster - 2} * 8 +
+                         offset % 4096 / 512);
+        }
+        for (std::uint64_t sector : m_bad) {
+            m_opener.MarkBad(m_image->Path(), sector);
+        }
+    }
+
+    static std::vector<std::uint64_t> BadOffsets() {
+        std::vector<std::uint64_t> offsets;
+        for (std::uint64_t o = 300'000; o < 300'000 + 300 * 512; o += 512) {
+            offsets.push_back(o / 512 * 512);
+        }
+        for (const std::uint64_t o :
+             {std::uint64_t{5 * 4096 + 1024}, std::uint64_t{90'000}, std::uint64_t{700'000},
+              std::uint64_t{1'000'000}, kSize - 100}) {
+            offsets.push_back(o / 512 * 512);
+        }
+        return offsets;
+    }
+
+    void Rescue(const std::string& path) {
+        m_frontend.QueueSaveAnswer(SaveChoice{path, std::filesystem::path(path).filename()});
+        SelectFile("Damaged.ts");
+        m_dialog->OnRescueCopy();
+    }
+
+    // The sectors of the recording's clusters that the log's reads brought, as often
+    // as they were brought.
+    std::vector<std::uint64_t> DeliveredSectors(std::size_t fromRead = 0) const {
+        std::vector<std::uint64_t> delivered;
+        const auto& reads = m_opener.Log().reads;
+        for (std::size_t i = fromRead; i < reads.size(); ++i) {
+            if (m_fileSectors.count(reads[i].offset / 512) == 0) {
+                continue;  // the partition table, boot sector, FAT, folders
+            }
+            for (std::uint64_t s = reads[i].offset / 512;
+                 s < (reads[i].offset + reads[i].bytes) / 512; ++s) {
+                if (m_bad.count(s) != 0) {
+                    break;  // a read stops at a bad sector
+                }
+                delivered.push_back(s);
+            }
+        }
+        return delivered;
+    }
+
+    static constexpr std::uint64_t kSize = 400 * 4096 - 1000;
+    std::uint32_t m_seed = 0;
+    FileSystemTarget m_files;
+    std::set<std::uint64_t> m_bad;
+    std::set<std::uint64_t> m_fileSectors;
+};
+
+// The rescue ends with what the normal copy ends with (the same bytes, 0xE5 in
+// every bad sector, the same report), having read every good sector once.
+TEST_F(RescueTest, ARescueEndsWithTheNormalCopysBytesAndReadsEachGoodSectorOnce) {
+    Reopen(m_files);
+    SelectFile("Damaged.ts");
+    CopyTo(m_dir.File("normal.ts"));
+    const std::string normalStatus = m_frontend.StatusText();
+    ASSERT_THAT(normalStatus, HasSubstr("copied incompletely. 305 sectors"));
+
+    Reopen(m_files);
+    const std::size_t before = m_opener.Log().reads.size();
+    Rescue(m_dir.File("rescued.ts"));
+    EXPECT_EQ(m_frontend.StatusText(), normalStatus);
+    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_EQ(FileBytes(m_dir.File("rescued.ts")), FileBytes(m_dir.File("normal.ts")));
+
+    const std::vector<std::uint64_t> delivered = DeliveredSectors(before);
+    const std::set<std::uint64_t> distinct(delivered.begin(), delivered.end());
+    EXPECT_EQ(delivered.size(), distinct.size()) << "a good sector was read twice";
+    EXPECT_EQ(distinct.size(), (kSize + 511) / 512 - 305);
+
+    std::string error;
+    const auto map = ParseRescueMap(
+        [&] {
+            const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
+            return std::string(bytes.begin(), bytes.end());
+        }(),
+        error);
+    ASSERT_TRUE(map) << error;
+    EXPECT_EQ(map->pass, RescuePass::Done);
+    EXPECT_EQ(map->map.Bytes(RescueState::Bad), 305u * 512);
+    EXPECT_EQ(map->map.Bytes(RescueState::Copied) + map->map.Bytes(RescueState::Bad), kSize);
+}
+
+// The bad area costs a few reads, not one per sector more than once: the copy pass
+// skips it, the trim pass finds its edges, the scrape and retry passes read each
+// of its sectors alone.
+TEST_F(RescueTest, ABadAreaIsReadSectorBySectorOnlyInTheLastPasses) {
+    Reopen(m_files);
+    const std::size_t before = m_opener.Log().reads.size();
+    Rescue(m_dir.File("rescued.ts"));
+    std::map<std::uint64_t, int> triesOfBad;
+    const auto& reads = m_opener.Log().reads;
+    for (std::size_t i = before; i < reads.size(); ++i) {
+        const std::uint64_t first = reads[i].offset / 512;
+        if (m_bad.count(first) != 0) {
+            ++triesOfBad[first];  // a read that began at a bad sector: it was tried
+        }
+    }
+    // Scrape (or trim) once, retry once: a bad sector is tried twice, or three times
+    // where the copy or trim pass ran into it first.
+    int tries = 0;
+    for (const auto& [sector, count] : triesOfBad) {
+        EXPECT_LE(count, 4) << sector;
+        tries += count;
+    }
+    EXPECT_EQ(triesOfBad.size(), m_bad.size());
+    // Twice each (scrape and retry), and a few more where the copy and trim passes
+    // ran into the bad places: not once more per sector of the bad area.
+    EXPECT_LE(tries, static_cast<int>(2 * m_bad.size()) + 40) << tries;
+}
+
+// Stopped in the middle (the window closed), the rescue leaves its map; run
+// again, it goes on: the output ends as a whole run's would, and no good sector
+// was read in both runs.
+TEST_F(RescueTest, AStoppedRescueGoesOnWhereItStoppedWithItsMap) {
+    Reopen(m_files);
+    const std::size_t before = m_opener.Log().reads.size();
+    int steps = 0;
+    m_frontend.OnPumpStep([&] {
+        if (m_frontend.IsVisible(res::kProgressBar) && ++steps == 40) {
+            m_dialog->OnClose();
+        }
+    });
+    Rescue(m_dir.File("rescued.ts"));
+    EXPECT_EQ(m_frontend.StatusText(), "The file copying failed.");
+    std::string error;
+    const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
+    const auto stopped = ParseRescueMap(std::string(bytes.begin(), bytes.end()), error);
+    ASSERT_TRUE(stopped) << error;
+    EXPECT_NE(stopped->pass, RescuePass::Done);
+    EXPECT_GT(stopped->map.Bytes(RescueState::Copied), 0u);
+
+    Reopen(m_files);
+    Rescue(m_dir.File("rescued.ts"));
+    EXPECT_THAT(m_frontend.StatusText(), HasSubstr("copied incompletely. 305 sectors"));
+    const std::vector<std::uint64_t> delivered = DeliveredSectors(before);
+    const std::set<std::uint64_t> distinct(delivered.begin(), delivered.end());
+    EXPECT_EQ(delivered.size(), distinct.size()) << "a good sector was read in both runs";
+    EXPECT_EQ(distinct.size(), (kSize + 511) / 512 - 305);
+
+    Reopen(m_files);
+    SelectFile("Damaged.ts");
+    CopyTo(m_dir.File("normal.ts"));
+    EXPECT_EQ(FileBytes(m_dir.File("rescued.ts")), FileBytes(m_dir.File("normal.ts")));
+}
+
+// A map left by another recording's rescue must not steer this one: the rescue
+// is refused before anything is read or written.
+TEST_F(RescueTest, AMapOfAnotherRecordingIsRefused) {
+    AddRecording("OTHER   TS ", 8192, "Other.ts", Content::Full);
+    Start(m_files);
+    SelectFile("Other.ts");
+    m_frontend.QueueSaveAnswer(SaveChoice{m_dir.File("out.ts"), "out.ts"});
+    m_dialog->OnRescueCopy();
+    ASSERT_THAT(m_frontend.StatusText(), HasSubstr("succesfully"));
+    const auto otherOutput = FileBytes(m_dir.File("out.ts"));
+
+    Rescue(m_dir.File("out.ts"));
+    ASSERT_EQ(m_frontend.MessageTexts().size(), 1u);
+    EXPECT_THAT(m_frontend.MessageTexts()[0],
+                HasSubstr("The rescue map " + m_dir.File("out.ts.moravel-map") +
+                          " cannot be used: it belongs to another recording"));
+    EXPECT_EQ(FileBytes(m_dir.File("out.ts")), otherOutput);
+}
+
+}  // namespace
+}  // namespace moravel::testing
