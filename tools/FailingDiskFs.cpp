@@ -52,8 +52,8 @@ const char kUsage[] =
     "  -o OPTION            a mount option for libfuse (e.g. auto_unmount)\n"
     "  -h, --help           show this help\n"
     "\n"
-    "A read(2) larger than the kernel's request size (usually 128 KiB) reaches\n"
-    "the disk, and the log, as several reads.\n";
+    "A read(2) larger than the kernel's largest FUSE request (128 KiB to 1 MiB,\n"
+    "by kernel) reaches the disk, and the log, as several reads.\n";
 
 struct Server {
     std::unique_ptr<FailingSource> source;
