@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -229,6 +230,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     server.bytes = server.source->Disk().Bytes();
+    if (server.bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        std::cerr << "moravel-failing-disk: " << positional[0] << ": its size cannot be told\n";
+        return 1;
+    }
     // A long rescue makes millions of reads: the log goes to the file only.
     server.source->Disk().SetLogging(false);
     if (!logPath.empty()) {
