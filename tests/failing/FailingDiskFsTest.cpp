@@ -27,7 +27,8 @@ namespace {
 
 using testing::Bytes;
 
-constexpr std::uint64_t kSectors = 64;
+// 2 MiB: more than the kernel sends in one request.
+constexpr std::uint64_t kSectors = 4096;
 
 // Every byte of the image tells its sector and its place in it.
 Bytes Contents() {
@@ -215,7 +216,7 @@ protected:
 
 TEST_F(FailingDiskFsTest, ReadsFailExactlyAtTheBadSectors) {
     ASSERT_TRUE(Mount({"--bad", "10-12", "--bad", "40", "--delay-ms", "1"}));
-    for (std::uint64_t sector = 0; sector < kSectors; ++sector) {
+    for (std::uint64_t sector = 0; sector < 64; ++sector) {
         const Got got = ReadSectors(sector, 1);
         if ((sector >= 10 && sector <= 12) || sector == 40) {
             EXPECT_EQ(got.error, EIO) << sector;
@@ -226,7 +227,7 @@ TEST_F(FailingDiskFsTest, ReadsFailExactlyAtTheBadSectors) {
         }
     }
     // A long read comes back short, up to the first bad sector.
-    EXPECT_EQ(ReadSectors(0, kSectors).bytes, Expected(0, 10));
+    EXPECT_EQ(ReadSectors(0, 64).bytes, Expected(0, 10));
     EXPECT_EQ(ReadSectors(13, kSectors - 13).bytes, Expected(13, 27));
     EXPECT_EQ(ReadSectors(41, kSectors - 41).bytes, Expected(41, kSectors - 41));
 }
@@ -252,6 +253,27 @@ TEST_F(FailingDiskFsTest, TheLogHasOneLinePerRead) {
         lines.push_back(line);
     }
     EXPECT_EQ(lines, (std::vector<std::string>{"0 512 512", "4096 2048 1024", "5120 512 0 EIO"}));
+}
+
+TEST_F(FailingDiskFsTest, ALongReadEndsAtTheBadSectorOfALaterRequest) {
+    const std::string log = m_dir.File("reads.log");
+    ASSERT_TRUE(Mount({"--bad", "3000", "--delay-ms", "1", "--log", log}));
+    EXPECT_EQ(ReadSectors(0, kSectors).bytes, Expected(0, 3000));
+    Unmount();
+    // The kernel split the read, and asked for nothing after the short request.
+    std::ifstream in(log);
+    std::uint64_t next = 0;
+    std::uint64_t requests = 0;
+    for (std::uint64_t offset = 0, length = 0, bytes = 0; in >> offset >> length >> bytes;) {
+        ++requests;
+        EXPECT_EQ(offset, next);
+        next = offset + bytes;
+        if (next < 3000 * 512) {
+            EXPECT_EQ(bytes, length) << offset;
+        }
+    }
+    EXPECT_GT(requests, 1u);
+    EXPECT_EQ(next, 3000u * 512);
 }
 
 TEST_F(FailingDiskFsTest, ABadSectorCostsTheDelay) {
