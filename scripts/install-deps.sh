@@ -11,6 +11,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev libcli11-dev
     dosfstools mtools
+    libfuse3-dev fuse3
     libblkid-dev util-linux ntfs-3g exfatprogs
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6test6

@@ -51,7 +51,7 @@ step() {
 
 # The suites. Each runs in its own folder of the work area (Z: is the root of the
 # Linux file system under Wine, so the paths the tests were built with resolve).
-for suite in disk_tests tree_tests copy_tests cli_tests win32_tests; do
+for suite in disk_tests tree_tests copy_tests cli_tests win32_tests failing_disk_tests; do
     program="$windows/bin/$suite.exe"
     if [ ! -f "$program" ]; then
         echo "$suite.exe was not built" >&2
