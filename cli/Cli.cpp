@@ -35,7 +35,7 @@ void ReportNoDisk(const std::vector<OpenError>& problems, std::ostream& err) {
 std::string UsageText() {
     return "Usage: moravel-cli [DISK OPTIONS] list [-r|--recursive] [--json] [TREEPATH]\n"
            "       moravel-cli [DISK OPTIONS] copy [--split auto|always] [--skip-existing]\n"
-           "                   TREEPATH... DEST\n"
+           "                   [--rescue [--map FILE] [--retries N]] TREEPATH... DEST\n"
            "       moravel-cli [DISK OPTIONS] check TREEPATH\n"
            "       moravel-cli [DISK OPTIONS] info [--json] TREEPATH\n"
            "DISK OPTIONS: [--disk PATH]... [--floppy PATH]... [--bios-services] [--codepage N]\n"
@@ -63,6 +63,14 @@ std::string UsageText() {
            "                     are still refused)\n"
            "  --skip-existing    copy: leave a file whose output is already there with\n"
            "                     the right size (to go on with an interrupted copy)\n"
+           "  --rescue           copy: for a failing disk. Everything readable first (bad\n"
+           "                     areas are skipped), then their edges, then what is left\n"
+           "                     sector by sector; a map beside the output\n"
+           "                     (DEST.moravel-map) lets the same command go on later\n"
+           "                     without reading anything twice\n"
+           "  --map FILE         copy --rescue of one file: keep the map in FILE\n"
+           "  --retries N        copy --rescue: read bad sectors again N times at the end\n"
+           "                     (default 1)\n"
            "  -h, --help         show this text\n"
            "      --version      show the version\n"
            "\n"
@@ -148,6 +156,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         ->type_name("auto|always")
         ->check(CLI::IsMember({"auto", "always"}));
     copy->add_flag("--skip-existing", line.copy.skipExisting);
+    copy->add_flag("--rescue", line.copy.rescue);
+    CLI::Option* map = copy->add_option("--map", line.copy.mapPath)->type_name("FILE");
+    CLI::Option* retries = copy->add_option("--retries", line.copy.retries)
+                               ->type_name("N")
+                               ->check(CLI::Range(0u, 1000u));
     CLI::App* check = AddCommand(app, "check", operands);
     CLI::App* info = AddCommand(app, "info", operands);
     info->add_flag("--json", line.info.json);
@@ -171,6 +184,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return line;
     }
     CheckOperands(line, operands);
+    if (line.error.empty() && !line.copy.rescue && (map->count() > 0 || retries->count() > 0)) {
+        line.error = std::string(map->count() > 0 ? "--map" : "--retries") + " goes with --rescue";
+    } else if (line.error.empty() && map->count() > 0 && line.copy.treePaths.size() > 1) {
+        line.error = "--map names the map of one file; with several, each map lies beside its file";
+    } else if (line.error.empty() && line.copy.rescue && line.copy.skipExisting) {
+        line.error = "--skip-existing does not go with --rescue: a rescue goes on from its map";
+    } else if (line.error.empty() && map->count() > 0 && line.copy.mapPath.empty()) {
+        line.error = "--map needs a FILE";
+    }
     return line;
 }
 

@@ -36,6 +36,9 @@ struct InfoOptions {
 struct CopyOptions {
     bool splitAlways = false;            // --split always: the destination is taken for FAT32
     bool skipExisting = false;           // --skip-existing: outputs of the right size stay
+    bool rescue = false;                 // --rescue: read as from a failing disk, with a map
+    std::string mapPath;                 // --map FILE (one file only); else beside the output
+    unsigned retries = 1;                // --retries N: bad sectors read again N times
     std::vector<std::string> treePaths;  // the files or folders to copy
     std::string destination;             // a file path, or an existing folder
 };

@@ -92,12 +92,15 @@ const volatile std::sig_atomic_t* StopFlag(const CliEnvironment& environment) {
 
 // Runs the Copy File command for one source and one Save dialog answer.
 CopyReport CopyOne(DriveItem& source, const SaveChoice& choice, DriveTree& access,
-                   CopyTarget& target, TerminalFrontend& terminal,
+                   CopyTarget& target, TerminalFrontend& terminal, const CopyOptions& options,
                    const CliEnvironment& environment, const BatchProgress* batch) {
     CopyTerminalFrontend frontend(terminal, source, choice, kTerminalControls,
                                   environment.clock ? environment.clock : SteadySeconds(),
                                   StopFlag(environment), batch);
     CopyCommand command(frontend, access, target, kTerminalControls);
+    if (options.rescue) {
+        command.SetRescue(RescueSettings{options.mapPath, options.retries});
+    }
     frontend.OnStop([&command] { command.RequestStop(); });
     command.Run();
     terminal.ClearProgressLine();
@@ -120,8 +123,8 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
     CopyTargets targets(line, access, environment);
     const InterruptWatch watch(environment.catchInterrupt);
     return ReportOutcome(
-        CopyOne(source, choice, access, targets.target, terminal, environment, nullptr), terminal,
-        out);
+        CopyOne(source, choice, access, targets.target, terminal, line.copy, environment, nullptr),
+        terminal, out);
 }
 
 // One file of a copy of several: where it comes from and where it goes.
@@ -287,7 +290,7 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
         } else {
             report = CopyOne(*job.source,
                              {Utf8FromPath(job.output), Utf8FromPath(job.output.filename())},
-                             access, targets.target, terminal, environment, &progress);
+                             access, targets.target, terminal, line.copy, environment, &progress);
         }
         out << EscapeControls(Utf8FromPath(job.output)) << ": ";
         ReportOutcome(report, terminal, out);
@@ -344,6 +347,11 @@ int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
             return kExitUsage;
         }
         sources.push_back(place->item);
+    }
+    if (!line.copy.mapPath.empty() && !(sources.size() == 1 && sources[0]->IsFile())) {
+        err << kProgram
+            << ": --map names the map of one file; with a folder, each map lies beside its file\n";
+        return kExitUsage;
     }
     if (sources.size() == 1 && sources[0]->IsFile()) {
         return RunSingleCopy(line, *sources[0], access, terminal, out, err, environment);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "ui/FormatSize.h"
+#include "ui/RescueText.h"
 
 namespace moravel::cli {
 
@@ -111,8 +112,25 @@ void CopyTerminalFrontend::ShowControl(int id, bool show) {
     }
 }
 
+void CopyTerminalFrontend::ShowRescueProgress(const RescueProgress& progress) {
+    m_rescue = true;
+    if (!m_copying || !m_terminal.ShowsProgressLine()) {
+        return;
+    }
+    const double now = m_clock();
+    if (now - m_drawn < kRedrawSeconds && m_drawnPercent >= 0) {
+        return;
+    }
+    const std::string batch = m_batch != nullptr ? "File " + std::to_string(m_batch->fileNumber) +
+                                                       "/" + std::to_string(m_batch->files) + "  "
+                                                 : "";
+    m_terminal.ShowProgressLine(batch + RescueProgressText(progress));
+    m_drawn = now;
+    m_drawnPercent = 0;
+}
+
 void CopyTerminalFrontend::PumpMessages() {
-    if (m_copying) {
+    if (m_copying && !m_rescue) {
         ++m_clustersDone;
         if (m_terminal.ShowsProgressLine()) {
             const double now = m_clock();

@@ -76,6 +76,8 @@ public:
     void SetProgressPosition(int position) override { m_position = position; }
     // On the error stream, as a line of its own.
     void ShowNote(const std::string& text) override;
+    // A rescue's line takes the place of the copy's, redrawn as often.
+    void ShowRescueProgress(const RescueProgress& progress) override;
 
     const std::string& StatusText() const { return m_status; }
 
@@ -98,6 +100,7 @@ private:
     double m_started = 0;
     double m_drawn = 0;
     int m_drawnPercent = -1;
+    bool m_rescue = false;
 };
 
 }  // namespace moravel::cli

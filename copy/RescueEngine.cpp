@@ -58,6 +58,8 @@ RescueEngine::Result RescueEngine::Run() {
         if (going) {
             m_state.pass = static_cast<RescuePass>(static_cast<int>(m_state.pass) + 1);
             m_state.position = 0;
+            // A pass is kept as it ends: who watches the map learns it at once.
+            going = m_state.pass == RescuePass::Done || Save(true);
         }
     }
     const bool saved = Save(true);
@@ -200,21 +202,18 @@ bool RescueEngine::CopyPass() {
 std::optional<std::uint64_t> RescueEngine::TrimFront(const RescueRange& area) {
     std::uint64_t front = area.first;
     while (front < area.end) {
-        const std::uint64_t asked = RunLength(front, area.end - front);
-        const std::uint64_t good = ReadOnce(front, asked);
-        front += good;
+        // The sector at the edge alone first: an area mostly begins at a sector that
+        // failed a moment ago, and a run would only fail there once more.
+        const bool read = ReadSector(front, RescueState::Bad);
         if (m_writeFailed || !Step(front - area.first, area.Size())) {
             return std::nullopt;
         }
-        if (good < asked) {
-            const bool read = ReadSector(front, RescueState::Bad);
-            if (m_writeFailed) {
-                return std::nullopt;
-            }
-            if (!read) {
-                return front;
-            }
-            front = std::min(front + kSector, area.end);
+        if (!read) {
+            return front;
+        }
+        front = std::min(front + kSector, area.end);
+        if (front < area.end) {
+            front += ReadOnce(front, RunLength(front, area.end - front));
         }
     }
     return area.end;

@@ -43,8 +43,8 @@ public:
         std::function<double()> clock;
         // Writes bytes at their offset in the recording; false when they could not be.
         std::function<bool(std::uint64_t offset, std::span<const std::uint8_t> bytes)> write;
-        // Keeps the map (at most about once a second, and at the end); false when
-        // it could not be kept.
+        // Keeps the map (at most about once a second, as a pass ends, and at the
+        // end); false when it could not be kept.
         std::function<bool(const RescueMapFile& state)> saveMap;
         // Shows how far it is, and lets the front end do its work (and ask to stop).
         std::function<void(const RescueProgress& progress)> progress;

@@ -92,6 +92,25 @@ TEST(CliCommandLineTest, CopyUsageErrorsSayWhatIsWrong) {
     names({"copy", "--frobnicate", "a", "b"}, "--frobnicate");
     names({"--codepage", "9999", "list"}, "--codepage takes the number of a code page");
     names({"--codepage", "cp850", "list"}, "cp850");
+    names({"copy", "--map", "m", "a", "b"}, "--map goes with --rescue");
+    names({"copy", "--retries", "2", "a", "b"}, "--retries goes with --rescue");
+    names({"copy", "--rescue", "--map", "m", "a", "b", "c"}, "map of one file");
+    names({"copy", "--rescue", "--skip-existing", "a", "b"}, "does not go with --rescue");
+    names({"copy", "--rescue", "--retries", "-1", "a", "b"}, "--retries");
+    names({"copy", "--rescue", "--retries", "many", "a", "b"}, "--retries");
+}
+
+TEST(CliCommandLineTest, CopyTakesARescueWithItsMapAndRetries) {
+    const CommandLine plain = ParseCommandLine({"copy", "a", "b"});
+    EXPECT_FALSE(plain.copy.rescue);
+    const CommandLine line =
+        ParseCommandLine({"copy", "--rescue", "a", "--retries=3", "--map", "m.map", "b"});
+    ASSERT_EQ(line.error, "");
+    EXPECT_TRUE(line.copy.rescue);
+    EXPECT_EQ(line.copy.retries, 3u);
+    EXPECT_EQ(line.copy.mapPath, "m.map");
+    EXPECT_EQ(line.copy.treePaths, std::vector<std::string>{"a"});
+    EXPECT_EQ(ParseCommandLine({"copy", "--rescue", "a", "b"}).copy.retries, 1u);
 }
 
 TEST(CliCommandLineTest, InfoTakesOneTreePathAndJsonOnly) {
