@@ -252,12 +252,16 @@ void CopyCommand::CopyClusters(const DriveItem& source) {
     if (!LoadChain(work, count)) {
         return;
     }
+    ShowCopying();
+    CopyLoop(work, count);
+}
+
+void CopyCommand::ShowCopying() {
     m_frontend.SetStatusText(kCopyingText);
     m_frontend.ShowControl(m_controls.status, true);
     m_frontend.SetProgressPosition(0);
     m_frontend.ShowControl(m_controls.progress, true);
     m_copying = true;
-    CopyLoop(work, count);
 }
 
 // The FAT into the buffer, and the file's cluster chain out of it into m_chain;

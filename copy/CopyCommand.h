@@ -114,10 +114,12 @@ private:
     bool ChooseDestination(const DriveItem& source);
     bool CreateOutput(const std::string& name);
     void CopyClusters(const DriveItem& source);
+    // The status line says a copy runs, and the bar shows from 0.
+    void ShowCopying();
     void RescueClusters(const DriveItem& source);
     std::string MapPath() const;
     bool LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state);
-    bool OpenParts(std::uint64_t size, std::uint64_t clusterBytes);
+    bool OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool fresh);
     bool WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     bool SaveMap(const RescueMapFile& state);
     bool CloseParts();

@@ -3,6 +3,7 @@
 // recording in its passes, keeping its map beside the output.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -40,7 +41,9 @@ bool CopyCommand::LoadRescueState(const DriveItem& work, std::uint32_t needed,
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
     RescueSource source;
     const std::optional<std::string> path = m_drives.SourcePath(work.m_drive);
-    source.disk = std::string(work.DisplayName()) + (path ? " (" + *path + ")" : "");
+    char drive[8];
+    std::snprintf(drive, sizeof drive, "0x%02X", static_cast<unsigned>(work.m_drive));
+    source.disk = std::string("drive ") + drive + (path ? " (" + *path + ")" : "");
     source.volumeStart = work.m_partitionStart;
     source.firstCluster = work.m_firstCluster;
     source.size = work.m_fileSize;
@@ -84,7 +87,7 @@ bool CopyCommand::LoadRescueState(const DriveItem& work, std::uint32_t needed,
     return true;
 }
 
-bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes) {
+bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool fresh) {
     const std::vector<std::uint64_t> starts = PartStarts(size, clusterBytes, m_split);
     for (std::size_t i = 0; i < starts.size(); ++i) {
         const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : size;
@@ -92,7 +95,9 @@ bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes) {
                                                      : m_name.base + m_name.extension);
         std::string reason;
         std::unique_ptr<PositionedFile> file = m_target.OpenPositioned(path, reason);
-        if (file == nullptr || !file->SetSize(end - starts[i])) {
+        // A rescue that begins anew keeps nothing of a file that was there: what it
+        // has not read yet must not pass for the recording.
+        if (file == nullptr || (fresh && !file->SetSize(0)) || !file->SetSize(end - starts[i])) {
             m_report.uncreatedPath = path;
             m_report.uncreatedReason = file == nullptr ? reason : "its size could not be set";
             return false;
@@ -176,16 +181,14 @@ void CopyCommand::RescueClusters(const DriveItem& source) {
     if (!LoadRescueState(work, needed, state)) {
         return;
     }
-    if (!OpenParts(size, clusterBytes)) {
+    const bool fresh =
+        state.pass == RescuePass::Copy && state.map.Bytes(RescueState::Untried) == size;
+    if (!OpenParts(size, clusterBytes, fresh)) {
         End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
         return;
     }
     m_fileSize = size;
-    m_frontend.SetStatusText(kCopyingText);
-    m_frontend.ShowControl(m_controls.status, true);
-    m_frontend.SetProgressPosition(0);
-    m_frontend.ShowControl(m_controls.progress, true);
-    m_copying = true;
+    ShowCopying();
 
     RescueEngine::Hooks hooks;
     hooks.clock = SteadyNow;

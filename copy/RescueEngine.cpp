@@ -9,7 +9,8 @@ namespace moravel {
 
 namespace {
 
-constexpr std::uint64_t kRunBytes = 256 * 1024;
+// Large runs: a read costs little more for its length, a failed one as much.
+constexpr std::uint64_t kRunBytes = 1024 * 1024;
 constexpr std::uint64_t kMinSkip = 64 * 1024;
 constexpr double kSaveSeconds = 1.0;
 constexpr std::uint64_t kSector = kSectorSize;
@@ -110,20 +111,28 @@ std::uint64_t RescueEngine::ReadOnce(std::uint64_t offset, std::uint64_t length)
     return good;
 }
 
-bool RescueEngine::ReadSector(std::uint64_t offset, RescueState onFailure) {
+bool RescueEngine::ReadSector(std::uint64_t offset) {
     if (ReadOnce(offset, kSector) > 0) {
         return true;
     }
-    if (m_writeFailed) {
-        return false;
+    if (!m_writeFailed) {
+        MarkBad(offset);
+    }
+    return false;
+}
+
+bool RescueEngine::MarkBad(std::uint64_t offset) {
+    if (m_state.map.StateAt(offset) == RescueState::Bad) {
+        return true;
     }
     const std::uint64_t end = std::min(offset + kSector, m_state.map.Size());
-    if (onFailure == RescueState::Bad && m_state.map.StateAt(offset) != RescueState::Bad) {
-        std::fill(m_buffer.begin(), m_buffer.begin() + kSector, kUnreadableFill);
-        Write(offset, std::span<const std::uint8_t>(m_buffer).first(end - offset));
+    std::fill(m_buffer.begin(), m_buffer.begin() + kSector, kUnreadableFill);
+    // Marked bad only once the output says so too.
+    if (!Write(offset, std::span<const std::uint8_t>(m_buffer).first(end - offset))) {
+        return false;
     }
-    m_state.map.Mark(offset, end, onFailure);
-    return false;
+    m_state.map.Mark(offset, end, RescueState::Bad);
+    return true;
 }
 
 bool RescueEngine::Write(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
@@ -183,8 +192,12 @@ bool RescueEngine::CopyPass() {
             skip = std::max(kMinSkip, skip / 2);
             m_state.position = start + good;
         } else {
-            // The sector at start + good failed: it and what follows are left for
-            // the trim pass, and the reading goes on farther ahead.
+            // The sector at start + good failed. It is marked bad now (a read of it
+            // alone would only fail once more; the retry pass reads it again), what
+            // follows is left for the trim pass, and the reading goes on farther ahead.
+            if (!MarkBad(start + good)) {
+                return false;
+            }
             m_state.position = std::min(size, start + good + kSector + skip);
             skip = std::min(skip * 2, maxSkip);
         }
@@ -202,9 +215,9 @@ bool RescueEngine::CopyPass() {
 std::optional<std::uint64_t> RescueEngine::TrimFront(const RescueRange& area) {
     std::uint64_t front = area.first;
     while (front < area.end) {
-        // The sector at the edge alone first: an area mostly begins at a sector that
-        // failed a moment ago, and a run would only fail there once more.
-        const bool read = ReadSector(front, RescueState::Bad);
+        // The sector at the edge alone first: next to a bad one it may well fail
+        // too, and a run that failed there would cost as much and tell no more.
+        const bool read = ReadSector(front);
         if (m_writeFailed || !Step(front - area.first, area.Size())) {
             return std::nullopt;
         }
@@ -233,7 +246,7 @@ bool RescueEngine::TrimPass() {
             std::uint64_t back = area.end;
             while (back > inner) {
                 const std::uint64_t sector = SectorFloor(back - 1);
-                const bool read = ReadSector(sector, RescueState::Bad);
+                const bool read = ReadSector(sector);
                 if (m_writeFailed || !Step(area.end - sector, area.Size())) {
                     return false;
                 }
@@ -256,7 +269,7 @@ bool RescueEngine::ScrapePass() {
     const std::uint64_t total = m_state.map.Bytes(RescueState::Trimmed);
     while (auto range = m_state.map.Next(RescueState::Trimmed, m_state.position)) {
         const std::uint64_t sector = SectorFloor(range->first);
-        ReadSector(sector, RescueState::Bad);
+        ReadSector(sector);
         m_state.position = sector + kSector;
         if (m_writeFailed ||
             !Step(total - std::min(total, m_state.map.Bytes(RescueState::Trimmed)), total)) {
@@ -270,7 +283,7 @@ bool RescueEngine::RetryPass() {
     while (m_state.retriesDone < m_retries) {
         while (auto range = m_state.map.Next(RescueState::Bad, m_state.position)) {
             const std::uint64_t sector = SectorFloor(range->first);
-            ReadSector(sector, RescueState::Bad);
+            ReadSector(sector);
             m_state.position = sector + kSector;
             if (m_writeFailed || !Step(m_state.position, m_state.map.Size())) {
                 return false;

@@ -26,7 +26,7 @@ struct RescueProgress {
 
 // Reads a recording off a failing disk so that everything readable is in the
 // output soon, and the disk's weak places are read last and least:
-//  copy:   the chain in runs of up to 256 KiB; after a failed run the reading goes
+//  copy:   the chain in runs of up to 1 MiB; after a failed run the reading goes
 //          on farther ahead, the skip doubling while failures go on and halving
 //          after a run that read whole;
 //  trim:   every area left so, read inward from its edges until a sector fails,
@@ -54,7 +54,7 @@ public:
 
     // volume: the recording's volume (drive, partition start, data start, sectors
     // per cluster); chain: the recording's clusters, at least as many as its size
-    // takes; buffer: room for one run (256 KiB or more, a whole number of sectors).
+    // takes; buffer: room for one run (runs are cut to it; up to 1 MiB is used).
     RescueEngine(DriveAccess& drives, const DriveItem& volume, std::span<const std::uint32_t> chain,
                  RescueMapFile& state, unsigned retries, std::span<std::uint8_t> buffer,
                  Hooks hooks);
@@ -70,8 +70,11 @@ private:
     // kept within one stretch of clusters that lie together on the disk); what came
     // in goes to the output and the map. The bytes that came in.
     std::uint64_t ReadOnce(std::uint64_t offset, std::uint64_t length);
-    // The sector at `offset` alone: copied, or marked bad (and 0xE5 in the output).
-    bool ReadSector(std::uint64_t offset, RescueState onFailure);
+    // The sector at `offset` alone: copied, or marked bad.
+    bool ReadSector(std::uint64_t offset);
+    // The sector at `offset` bad, and 0xE5 in the output; false when that could not
+    // be written.
+    bool MarkBad(std::uint64_t offset);
     std::uint64_t ContiguousBytes(std::uint64_t offset, std::uint64_t most) const;
     // The length of a read from `offset`: at most `length`, the buffer, the
     // stretch of clusters that lie together, and the recording.

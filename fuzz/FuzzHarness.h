@@ -47,6 +47,10 @@ int FuzzCopy(const std::uint8_t* data, std::size_t size);
 
 inline constexpr std::uint64_t kCopyBudget = 32ull << 20;
 
+// A rescue map file's text: what is taken must cover the recording, range after
+// range, and read back the same once written again.
+int FuzzRescueMap(const std::uint8_t* data, std::size_t size);
+
 // The harnesses by name, as the fuzz targets and the corpus folders call them.
 using FuzzFunction = int (*)(const std::uint8_t*, std::size_t);
 struct NamedHarness {
@@ -61,6 +65,7 @@ inline constexpr NamedHarness kHarnesses[] = {
     {"chain", FuzzChain},
     {"disk", FuzzDisk},
     {"copy", FuzzCopy},
+    {"rescue_map", FuzzRescueMap},
 };
 
 }  // namespace moravel::fuzz

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "copy/RescueMap.h"
 #include "MemoryDisk.h"
 #include "disk/ByteOrder.h"
 #include "image/FatVolumeBuilder.h"
@@ -25,6 +26,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using moravel::FormatRescueMap;
+using moravel::RescueMap;
+using moravel::RescueMapFile;
+using moravel::RescuePass;
+using moravel::RescueState;
 using moravel::WriteLe32;
 using moravel::fuzz::kFuzzDiskBytes;
 using moravel::fuzz::MemoryDisk;
@@ -311,6 +317,30 @@ void ChainSeeds() {
     Save("chain", "fat32-reserved-bits-and-range", ChainInput(2, 0x10000005, 30, fat32.Data()));
 }
 
+// Maps as a rescue leaves them: begun, in the middle of its passes, and done.
+void RescueMapSeeds() {
+    RescueMapFile file;
+    file.source = {"Hard Disk 1 (/dev/sdb)", 2048, 494711, 12583257, 0x0123456789abcdefu};
+    file.map = RescueMap(file.source.size);
+    const auto save = [&](const std::string& name) {
+        const std::string text = FormatRescueMap(file);
+        Save("rescue_map", name, Bytes(text.begin(), text.end()));
+    };
+    save("begun");
+    file.map.Mark(0, 1 << 20, RescueState::Copied);
+    file.map.Mark(1 << 20, (1 << 20) + 512, RescueState::Bad);
+    file.map.Mark((1 << 20) + 512, (2 << 20), RescueState::Trimmed);
+    file.map.Mark(3 << 20, (3 << 20) + 4096, RescueState::Copied);
+    file.pass = RescuePass::Scrape;
+    file.position = (1 << 20) + 1024;
+    save("scraping");
+    file.map.Mark(0, file.source.size, RescueState::Copied);
+    file.map.Mark(5000, 5512, RescueState::Bad);
+    file.pass = RescuePass::Done;
+    file.retriesDone = 1;
+    save("done");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -341,6 +371,7 @@ int main(int argc, char** argv) {
         Save("volume", "fat12-partition", VolumeInput(0x01, 12, 8000, 4));
         DirectorySeeds();
         ChainSeeds();
+        RescueMapSeeds();
         fs::remove_all(g_scratch);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "moravel-make-fuzz-seeds: %s\n", e.what());

@@ -151,7 +151,7 @@ protected:
     }
 
     void Rescue(const std::string& path) {
-        m_frontend.QueueSaveAnswer(SaveChoice{path, std::filesystem::path(path).filename()});
+        m_frontend.QueueSaveAnswer(SaveChoice{path, path.substr(path.find_last_of("/\\") + 1)});
         SelectFile("Damaged.ts");
         m_dialog->OnRescueCopy();
     }
