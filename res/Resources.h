@@ -22,8 +22,9 @@ inline constexpr unsigned kAboutCommand = 16;
 // The command that adds disk images to the tree (the window's context menu);
 // its low four bits are free too.
 inline constexpr unsigned kOpenImageCommand = 32;
-// The command that copies the selected file as a rescue (the context menu).
-inline constexpr unsigned kRescueCopyCommand = 48;
+// The command that copies the selected file as a rescue (the context menu); its
+// low four bits are free too.
+inline constexpr unsigned kRescueCopyCommand = 64;
 
 inline constexpr int kCopyFileButton = 1000;
 inline constexpr int kFolderTree = 1002;

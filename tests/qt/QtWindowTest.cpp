@@ -535,7 +535,8 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
     ChooseFromContextMenu(*Tree().viewport(),
                           Tree().viewport()->rect().bottomLeft() + QPoint(20, -20),
                           QStringLiteral("&About Moravel..."), &offered);
-    EXPECT_EQ(offered, (QStringList{"&Open Disk Image...", "&About Moravel..."}));
+    EXPECT_EQ(offered,
+              (QStringList{"&Open Disk Image...", "&Rescue Copy...", "&About Moravel..."}));
     ASSERT_TRUE(about.Answered());
     EXPECT_EQ(caption, QStringLiteral("About Moravel"));
     EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3 beta",
