@@ -93,6 +93,15 @@ bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool
         const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : size;
         const std::string path = m_folder + (m_split ? PartName(m_name, static_cast<int>(i + 1))
                                                      : m_name.base + m_name.extension);
+        // Going on from a map, the outputs must be the ones it was kept for: a
+        // missing or different file would pass its holes off as copied bytes.
+        std::error_code error;
+        if (!fresh && std::filesystem::file_size(PathFromUtf8(path), error) != end - starts[i]) {
+            End(CopyOutcome::Failed, "The rescue map " + MapPath() + " cannot be used: " + path +
+                                         " is missing or has another size than when it was "
+                                         "kept. Remove the map to begin anew.");
+            return false;
+        }
         std::string reason;
         std::unique_ptr<PositionedFile> file = m_target.OpenPositioned(path, reason);
         // A rescue that begins anew keeps nothing of a file that was there: what it
@@ -184,7 +193,9 @@ void CopyCommand::RescueClusters(const DriveItem& source) {
     const bool fresh =
         state.pass == RescuePass::Copy && state.map.Bytes(RescueState::Untried) == size;
     if (!OpenParts(size, clusterBytes, fresh)) {
-        End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
+        if (m_report.outcome == CopyOutcome::NotStarted) {
+            End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
+        }
         return;
     }
     m_fileSize = size;

@@ -280,6 +280,27 @@ TEST_F(RescueTest, AStoppedRescueGoesOnWhereItStoppedWithItsMap) {
     EXPECT_EQ(FileBytes(m_dir.File("rescued.ts")), FileBytes(m_dir.File("normal.ts")));
 }
 
+// A map says which bytes its output holds: without that output (removed, or
+// another file in its place) its holes would pass for copied bytes.
+TEST_F(RescueTest, AMapWhoseOutputIsGoneIsRefused) {
+    Reopen(m_files);
+    int steps = 0;
+    m_frontend.OnPumpStep([&] {
+        if (m_frontend.IsVisible(res::kProgressBar) && ++steps == 40) {
+            m_dialog->OnClose();
+        }
+    });
+    Rescue(m_dir.File("rescued.ts"));
+    ASSERT_TRUE(std::filesystem::exists(m_dir.File("rescued.ts.moravel-map")));
+    std::filesystem::remove(m_dir.File("rescued.ts"));
+
+    Reopen(m_files);
+    Rescue(m_dir.File("rescued.ts"));
+    ASSERT_EQ(m_frontend.MessageTexts().size(), 1u);
+    EXPECT_THAT(m_frontend.MessageTexts()[0], HasSubstr("is missing or has another size"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("rescued.ts")));
+}
+
 // A map left by another recording's rescue must not steer this one: the rescue
 // is refused before anything is read or written.
 TEST_F(RescueTest, AMapOfAnotherRecordingIsRefused) {
