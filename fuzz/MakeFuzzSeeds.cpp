@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "copy/RescueMap.h"
 #include "MemoryDisk.h"
+#include "copy/RescueMap.h"
 #include "disk/ByteOrder.h"
 #include "image/FatVolumeBuilder.h"
 #include "image/ImageBuilder.h"
