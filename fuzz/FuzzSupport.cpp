@@ -96,8 +96,10 @@ void CheckChildren(const DriveTree& tree, const DriveItem& item,
     for (const DriveItem* child : children) {
         FUZZ_CHECK(child != nullptr, "a null child");
         FUZZ_CHECK(child->m_drive == item.m_drive, "a child on another drive");
-        FUZZ_CHECK(child->DisplayName().size() <= 255 && child->EntryName().size() <= 255,
-                   "a name longer than 255 bytes");
+        // A long name of 255 UTF-16 units is up to 765 bytes of UTF-8.
+        FUZZ_CHECK(child->DisplayName().size() <= kMaxNameBytes &&
+                       child->EntryName().size() <= kMaxNameBytes,
+                   "a name longer than a drive item holds");
         FUZZ_CHECK(child->m_expanded == 0, "a new child is expanded already");
     }
     switch (item.m_kind) {
