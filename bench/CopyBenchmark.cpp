@@ -228,7 +228,7 @@ int Make(const std::string& path, std::uint64_t size) {
         return 1;
     }
     const auto folder = volume.AddDirectory(volume.Root(), "RECORDS    ");
-    FileSpec file;
+    FileLayout file;
     file.shortName = kShortName;
     file.longName = kLongName;
     file.size = size;

@@ -82,7 +82,7 @@ int Make(const std::string& path, std::uint32_t files) {
     std::uint64_t clusters = 0;
     for (std::uint32_t i = 1; i <= files; ++i) {
         const std::uint64_t chain = 5000 + (std::uint64_t{i} * 7919) % 2001;
-        FileSpec file;
+        FileLayout file;
         file.shortName = Numbered("RE%04u~1TS ", i);
         file.longName = Numbered("Recording %04u.ts", i);
         file.size = chain * clusterBytes - (std::uint64_t{i} * 997) % clusterBytes;

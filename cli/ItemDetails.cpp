@@ -95,7 +95,7 @@ FatCache::Outcome FatCache::Load(const DriveItem& item) {
     m_table.Release();
     m_fat = FatImage{};
     if (m_access.FatFits(item)) {
-        m_table = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorsPerFat));
+        m_table = MemoryBlock::Allocate(FatBytesUsed(item));
     }
     if (!m_table || m_access.LoadFat(item, m_table.Bytes()) == 0) {
         m_table.Release();
@@ -127,7 +127,7 @@ BootRead ReadVolumeDetails(DriveTree& access, const DriveItem& volume, VolumeDet
         return BootRead::Unreadable;
     }
     const BootSector decoded = DecodeBootSector(sector);
-    const auto fatKind = DecideFatKind(decoded, volume.m_fatKind, volume.m_partitionStart == 0);
+    const auto fatKind = decoded.Decodable() ? FatKindOf(decoded) : std::nullopt;
     if (!fatKind) {
         return BootRead::NotFat;
     }

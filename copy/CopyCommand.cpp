@@ -273,7 +273,7 @@ bool CopyCommand::LoadChain(DriveItem& work, std::uint32_t& count) {
         End(CopyOutcome::Failed, "internal error 00026");
         return false;
     }
-    const std::uint64_t fatBytes = SectorsToBytes(work.m_sectorsPerFat);
+    const std::uint64_t fatBytes = FatBytesUsed(work);
     const std::uint64_t clusterRoom =
         SectorsToBytes(std::uint64_t{work.m_sectorsPerCluster} * 1024);
     m_buffer = MemoryBlock::Allocate(static_cast<std::size_t>(std::max(fatBytes, clusterRoom)));

@@ -20,6 +20,7 @@ else()
         ${CMAKE_CURRENT_LIST_DIR}/SourceDevices.cpp
         ${CMAKE_CURRENT_LIST_DIR}/SourceDevices.h)
     target_include_directories(moravel_copy_destination PUBLIC ${PROJECT_SOURCE_DIR})
-    target_link_libraries(moravel_copy_destination PUBLIC moravel_options PRIVATE PkgConfig::BLKID)
+    target_link_libraries(moravel_copy_destination PUBLIC moravel_options PRIVATE moravel_tree
+                                                                         PkgConfig::BLKID)
 endif()
 add_library(moravel::copy_destination ALIAS moravel_copy_destination)

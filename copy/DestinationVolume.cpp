@@ -15,6 +15,8 @@
 #include <sstream>
 
 #include "disk/ByteOrder.h"
+#include "disk/DriveItem.h"
+#include "tree/BootSector.h"
 
 namespace moravel {
 
@@ -367,61 +369,36 @@ std::optional<std::string> FatVersionOfBootSector(std::span<const std::uint8_t> 
     if (sector.size() < 512) {
         return std::nullopt;
     }
-    const std::uint32_t bytesPerSector = ReadLe16(sector, 11);
-    const std::uint32_t sectorsPerCluster = ReadU8(sector, 13);
-    const std::uint32_t reservedSectors = ReadLe16(sector, 14);
-    const std::uint32_t fatCount = ReadU8(sector, 16);
-    const std::uint32_t rootEntries = ReadLe16(sector, 17);
-    const std::uint32_t totalSectors16 = ReadLe16(sector, 19);
-    const std::uint32_t media = ReadU8(sector, 21);
-    const std::uint32_t sectorsPerFat16 = ReadLe16(sector, 22);
-    const std::uint32_t totalSectors32 = ReadLe32(sector, 32);
-    const std::uint32_t sectorsPerFat32 = ReadLe32(sector, 36);
-
+    const BootSector boot = DecodeBootSector(sector);
+    const unsigned bytesPerSector = boot.bytesPerSector;
+    const unsigned sectorsPerCluster = boot.sectorsPerCluster;
     const bool sectorSize = bytesPerSector == 512 || bytesPerSector == 1024 ||
                             bytesPerSector == 2048 || bytesPerSector == 4096;
     const bool clusterSize =
         sectorsPerCluster != 0 && (sectorsPerCluster & (sectorsPerCluster - 1)) == 0;
     // The media byte is F0 or F8..FF on every FAT volume the kernel mounts.
+    const std::uint8_t media = ReadU8(sector, 21);
     const bool mediaByte = media == 0xF0 || media >= 0xF8;
-    if (!sectorSize || !clusterSize || !mediaByte || reservedSectors == 0 || fatCount == 0) {
+    if (!sectorSize || !clusterSize || !mediaByte || boot.reservedSectors == 0 ||
+        boot.fatCount == 0) {
         return std::nullopt;
     }
-    const std::uint64_t totalSectors = totalSectors16 != 0 ? totalSectors16 : totalSectors32;
-    const std::uint64_t sectorsPerFat = sectorsPerFat16 != 0 ? sectorsPerFat16 : sectorsPerFat32;
-    const std::uint64_t rootSectors = (rootEntries * 32u + bytesPerSector - 1) / bytesPerSector;
-    const std::uint64_t overhead = reservedSectors + fatCount * sectorsPerFat + rootSectors;
-    // No room for data (or no count of sectors at all); a FAT of no sectors fails the test
-    // of its size below.
-    if (overhead >= totalSectors) {
+    // No room for data, or no count of sectors at all.
+    const std::uint64_t clusters = DataClusters(boot);
+    const std::optional<std::uint16_t> kind = FatKindOf(boot);
+    if (clusters == 0 || !kind) {
         return std::nullopt;
     }
-    const std::uint64_t clusters = (totalSectors - overhead) / sectorsPerCluster;
-    if (clusters == 0) {
-        return std::nullopt;
-    }
-    // The count of clusters names the FAT, but a volume laid out as FAT32 (its 16-bit FAT
-    // size zero) is FAT32 whatever the count: mkfs.fat makes small ones, and the kernel and
-    // libblkid take them as FAT32.
-    std::string version;
-    std::uint64_t entryBits = 0;
-    if (sectorsPerFat16 == 0) {
-        version = "FAT32";
-        entryBits = 32;
-    } else if (clusters < 4085) {
-        version = "FAT12";
-        entryBits = 12;
-    } else if (clusters < 65525) {
-        version = "FAT16";
-        entryBits = 16;
-    } else {
+    const std::uint64_t entryBits = *kind == Fat32 ? 32 : *kind == Fat16 ? 16 : 12;
+    if (*kind == Fat16 && clusters >= 65525) {
         return std::nullopt;  // more clusters than 16-bit entries can number
     }
     // Every cluster, and the two reserved entries, have an entry in the FAT.
+    const std::uint64_t sectorsPerFat = boot.SectorsPerFat(*kind);
     if (sectorsPerFat * bytesPerSector * 8 / entryBits < clusters + 2) {
         return std::nullopt;
     }
-    return version;
+    return *kind == Fat32 ? "FAT32" : *kind == Fat16 ? "FAT16" : "FAT12";
 }
 
 std::optional<std::string> FatVersionOfUdevRecord(std::string_view record) {

@@ -160,7 +160,7 @@ Bytes LargeFileDisk() {
     VolumeLayout layout = Layout(16, 9'000'000, 255, 1);
     FatVolumeBuilder volume(layout);
     const auto folder = volume.AddDirectory(volume.Root(), "RECORDS    ");
-    FileSpec movie = FileEntry("BIG     TS ", (4ull << 30) + 1000, "A long recording.ts");
+    FileLayout movie = FileEntry("BIG     TS ", (4ull << 30) + 1000, "A long recording.ts");
     movie.content = Content::Ends;
     const std::uint32_t seed = volume.AddFile(folder, movie);
     volume.Write(image, kStart);
@@ -189,7 +189,7 @@ Bytes RecordingBeyondTheDiskEnd() {
     // The cluster in which the disk ends, and ten on either side of it.
     const auto diskSectors = static_cast<std::uint32_t>(kFuzzDiskBytes / 512);
     const std::uint32_t last = (diskSectors - kStart - volume.DataStart()) / 8 + 2;
-    FileSpec movie = FileEntry("CUT     TS ", 20 * 4096, "Cut at the end of the disk.ts");
+    FileLayout movie = FileEntry("CUT     TS ", 20 * 4096, "Cut at the end of the disk.ts");
     movie.content = Content::Ends;
     movie.clusters.emplace();
     for (std::uint32_t c = last - 10; c < last + 10; ++c) {

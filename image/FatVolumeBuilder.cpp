@@ -28,9 +28,9 @@ VolumeLayout FloppyLayout() {
     return layout;
 }
 
-FileSpec FileEntry(const std::string& shortName, std::uint64_t size, const std::string& longName,
-                   Content content) {
-    FileSpec file;
+FileLayout FileEntry(const std::string& shortName, std::uint64_t size, const std::string& longName,
+                     Content content) {
+    FileLayout file;
     file.shortName = shortName;
     file.longName = longName;
     file.size = size;
@@ -66,8 +66,10 @@ FatVolumeBuilder::FatVolumeBuilder(VolumeLayout layout) : m_layout(layout) {
         const std::uint32_t data = m_layout.totalSectors - m_layout.reservedSectors -
                                    m_layout.fatCount * sectorsPerFat - m_rootSectors;
         const std::uint32_t clusters = data / m_layout.sectorsPerCluster;
-        sectorsPerFat = static_cast<std::uint32_t>(DivideUp(
-            (std::uint64_t{clusters} + 2) * static_cast<unsigned>(m_layout.fatBits), 8 * 512));
+        sectorsPerFat =
+            static_cast<std::uint32_t>(DivideUp(
+                (std::uint64_t{clusters} + 2) * static_cast<unsigned>(m_layout.fatBits), 8 * 512)) +
+            m_layout.spareFatSectors;
     }
     m_sectorsPerFat = sectorsPerFat;
     m_dataStart = m_layout.reservedSectors + m_layout.fatCount * m_sectorsPerFat + m_rootSectors;
@@ -92,7 +94,7 @@ FatVolumeBuilder::Directory FatVolumeBuilder::AddDirectory(Directory parent,
     return m_nodes.size() - 1;
 }
 
-std::uint32_t FatVolumeBuilder::AddFile(Directory parent, const FileSpec& file) {
+std::uint32_t FatVolumeBuilder::AddFile(Directory parent, const FileLayout& file) {
     Node node;
     node.parent = parent;
     node.spec = file;

@@ -21,6 +21,9 @@ struct VolumeLayout {
     std::uint16_t heads = 255;
     std::uint16_t sectorsPerTrack = 63;
     std::uint32_t serial = 0x20041705;
+    // Sectors the FAT has beyond what its clusters need, as formatters that align
+    // the data region or round the FAT's size up leave.
+    std::uint32_t spareFatSectors = 0;
 };
 
 // A 1.44 MB floppy: FAT12, one sector per cluster, 224 root entries, 2 heads of
@@ -31,7 +34,7 @@ VolumeLayout FloppyLayout();
 // in the sparse image and read as zeros.
 enum class Content { Full, Ends };
 
-struct FileSpec {
+struct FileLayout {
     std::string shortName;  // 11 bytes as stored, blank-padded ("MOVIE   TS ")
     std::string longName;   // empty: no long-name entries
     std::uint64_t size = 0;
@@ -43,8 +46,8 @@ struct FileSpec {
 };
 
 // A file by its short name (11 bytes as stored), size and long name.
-FileSpec FileEntry(const std::string& shortName, std::uint64_t size,
-                   const std::string& longName = "", Content content = Content::Full);
+FileLayout FileEntry(const std::string& shortName, std::uint64_t size,
+                     const std::string& longName = "", Content content = Content::Full);
 
 // Byte o of the file with the given seed, for content checks.
 std::uint8_t ContentByte(std::uint32_t seed, std::uint64_t offset);
@@ -64,7 +67,7 @@ public:
     Directory AddDirectory(Directory parent, const std::string& shortName,
                            const std::string& longName = "");
     // Returns the file's seed for ContentByte.
-    std::uint32_t AddFile(Directory parent, const FileSpec& file);
+    std::uint32_t AddFile(Directory parent, const FileLayout& file);
     // A raw 32-byte entry, placed among the directory's entries as they come.
     void AddRawEntry(Directory parent, const Bytes& entry);
     void AddVolumeLabel(const std::string& label11);
@@ -85,7 +88,7 @@ private:
     struct Node {
         bool directory = false;
         Directory parent = 0;
-        FileSpec spec;
+        FileLayout spec;
         std::vector<std::size_t> children;  // node indexes
         std::optional<Bytes> rawEntry;
         std::vector<std::uint32_t> clusters;

@@ -26,7 +26,7 @@ using moravel::WriteLe16;
 using moravel::image::Bytes;
 using moravel::image::Content;
 using moravel::image::FatVolumeBuilder;
-using moravel::image::FileSpec;
+using moravel::image::FileLayout;
 using moravel::image::ImageFile;
 using moravel::image::PartitionEntry;
 using moravel::image::PartitionSector;
@@ -168,8 +168,9 @@ void StampVolume(const ImageFile& image, std::uint64_t partitionStart,
     }
 }
 
-FileSpec Recording(const std::string& shortName, const std::string& longName, std::uint64_t size) {
-    FileSpec file;
+FileLayout Recording(const std::string& shortName, const std::string& longName,
+                     std::uint64_t size) {
+    FileLayout file;
     file.shortName = shortName;
     file.longName = longName;
     file.size = size;
@@ -177,8 +178,9 @@ FileSpec Recording(const std::string& shortName, const std::string& longName, st
     return file;
 }
 
-FileSpec SmallFile(const std::string& shortName, const std::string& longName, std::uint64_t size) {
-    FileSpec file;
+FileLayout SmallFile(const std::string& shortName, const std::string& longName,
+                     std::uint64_t size) {
+    FileLayout file;
     file.shortName = shortName;
     file.longName = longName;
     file.size = size;

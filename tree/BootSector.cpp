@@ -29,19 +29,34 @@ BootSector DecodeBootSector(ByteSpan sector) {
     return boot;
 }
 
-std::optional<std::uint16_t> DecideFatKind(const BootSector& boot,
-                                           std::uint16_t fatKindFromPartition, bool partitionless) {
-    if (!boot.Decodable()) {
+std::uint32_t BootSector::RootSectors() const {
+    if (bytesPerSector == 0) {
+        return 0;
+    }
+    return (std::uint32_t{rootEntries} * 32 + bytesPerSector - 1) / bytesPerSector;
+}
+
+std::uint64_t DataClusters(const BootSector& boot) {
+    if (boot.bytesPerSector == 0 || boot.sectorsPerCluster == 0) {
+        return 0;
+    }
+    const std::uint64_t sectorsPerFat =
+        boot.sectorsPerFat16 != 0 ? boot.sectorsPerFat16 : boot.sectorsPerFat32;
+    const std::uint64_t overhead =
+        boot.reservedSectors + boot.fatCount * sectorsPerFat + boot.RootSectors();
+    const std::uint64_t total = boot.TotalSectors();
+    return total > overhead ? (total - overhead) / boot.sectorsPerCluster : 0;
+}
+
+std::optional<std::uint16_t> FatKindOf(const BootSector& boot) {
+    if (boot.bytesPerSector == 0 || boot.sectorsPerCluster == 0) {
         return std::nullopt;
     }
-    if (fatKindFromPartition == Fat32) {
+    if (boot.sectorsPerFat16 == 0) {
         return Fat32;
     }
-    if (partitionless && boot.sectorsPerFat16 == 0 && boot.sectorsPerFat32 != 0) {
-        return Fat32;
-    }
-    const std::uint32_t clusters = boot.TotalSectors() / boot.sectorsPerCluster;
-    return clusters < 0x1000 ? Fat12 : Fat16;
+    const std::uint64_t clusters = DataClusters(boot);
+    return clusters < 4085 ? Fat12 : Fat16;
 }
 
 namespace {

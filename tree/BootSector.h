@@ -26,6 +26,8 @@ struct BootSector {
     // The 16-bit count when it is nonzero, else the 32-bit one.
     std::uint32_t TotalSectors() const;
     std::uint32_t SectorsPerFat(std::uint16_t fatKind) const;
+    // The sectors of a fixed root directory (none on FAT32, whose root is a chain).
+    std::uint32_t RootSectors() const;
     // Every read and every cluster counts sectors of 512 bytes, so a volume whose
     // sectors are of another size (or of none: an unformatted partition, say), or
     // whose clusters hold no sector, cannot be read: no FAT kind, no children.
@@ -35,14 +37,18 @@ struct BootSector {
 // Decodes the first 512 bytes of a volume.
 BootSector DecodeBootSector(ByteSpan sector);
 
-// FAT12 below 4096 clusters, else FAT16; FAT32 when the partition type said so
-// (fatKindFromPartition 9), whatever the count. A volume without a partition (a
-// floppy, a disk formatted whole) has no type to tell: it is FAT32 when its boot
-// sector is, by a 16-bit FAT size of 0 beside a 32-bit one. Nothing for an
-// undecodable sector.
-std::optional<std::uint16_t> DecideFatKind(const BootSector& boot,
-                                           std::uint16_t fatKindFromPartition,
-                                           bool partitionless = false);
+// The clusters of the volume's data region: what the reserved sectors, the FATs and
+// a fixed root leave, in whole clusters; 0 when they leave nothing or the sector
+// or cluster has no size.
+std::uint64_t DataClusters(const BootSector& boot);
+
+// The FAT kind of a volume, by one rule for the disks read and the drives written
+// to. A boot sector laid out as FAT32's (its 16-bit FAT size 0) is FAT32 whatever
+// its cluster count: formatters make small FAT32 volumes, and the kernel and
+// mtools take them as FAT32. Otherwise the count of data clusters decides, as FAT
+// defines it: FAT12 below 4085, else FAT16. Nothing when a sector or a cluster
+// has no size.
+std::optional<std::uint16_t> FatKindOf(const BootSector& boot);
 
 // Whether a disk's first sector is the boot sector of a FAT volume that fills
 // the disk rather than a master boot record: a jump to boot code, 512-byte

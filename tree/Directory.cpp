@@ -62,14 +62,33 @@ EntryVerdict FilterEntry(ByteSpan entry, bool chainDirectory) {
     return first == kEndOfDirectory ? EntryVerdict::End : EntryVerdict::Keep;
 }
 
+std::uint8_t ShortNameChecksum(ByteSpan entry) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < 11; ++i) {
+        sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+    }
+    return sum;
+}
+
 std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t index) {
+    // A writer that knows only short names (DOS, a recorder's firmware) leaves the
+    // long-name entries of a file it replaced or renamed before the new short
+    // entry. Those carry another short name's checksum, or come in another order:
+    // the name is not this file's.
+    const std::uint8_t checksum = ShortNameChecksum(EntryAt(directory, index));
     std::u16string name;
     bool ended = false;  // a 0 unit ends the name; what follows it is not part of it
-    for (std::size_t i = index; i-- > 0;) {
+    unsigned sequence = 1;
+    for (std::size_t i = index; i-- > 0; ++sequence) {
         const ByteSpan entry = EntryAt(directory, i);
         // Only live long-name entries belong to the name; a deleted one (0xE5)
         // or any other entry before the 0x40 entry leaves an orphan: no name.
         if (!IsLongNameEntry(entry) || entry[0] == kDeleted) {
+            return std::nullopt;
+        }
+        // Numbered 1, 2, ... back from the short entry, the last one marked 0x40.
+        const auto number = static_cast<unsigned>(entry[0] & ~kLastLongNamePart);
+        if (number != sequence || entry[13] != checksum) {
             return std::nullopt;
         }
         for (const std::size_t at : kLongNameCharacters) {
@@ -205,7 +224,7 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
         return;
     }
     // One FAT image serves the directory's own chain and every file's size.
-    MemoryBlock fatBuffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorsPerFat));
+    MemoryBlock fatBuffer = MemoryBlock::Allocate(FatBytesUsed(item));
     if (!fatBuffer) {
         ShowFailure(Frontend(), "internal error 00019");
         return;

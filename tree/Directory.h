@@ -25,14 +25,20 @@ bool IsLongNameEntry(ByteSpan entry);
 // All names come out in UTF-8: long names from their UTF-16 units, short names
 // from the bytes of the OEM code page.
 
-// The name of entry index of the directory buffer: its long name when live
-// long-name entries stand right before it, back to the one marked 0x40, else the
+// The name of entry index of the directory buffer: its long name when the
+// long-name entries right before it are its own (AssembleLongName), else the
 // short name as stored: 8 name bytes, a dot and 3 extension bytes, padding kept.
 std::string FormEntryName(ByteSpan directory, std::size_t index, const OemCodePage& codePage);
 
-// The long name gathered before entry index, if there is a whole one: up to its
+// The long name gathered before entry index, if there is a whole one that is the
+// entry's: live long-name entries numbered 1, 2, ... back from it to the one
+// marked 0x40, each with the checksum of its short name. The name runs up to its
 // first 0 unit, at most 255 units.
 std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t index);
+
+// The checksum over the 11 short-name bytes of an entry that its long-name
+// entries carry.
+std::uint8_t ShortNameChecksum(ByteSpan entry);
 
 std::string ShortName(ByteSpan entry, const OemCodePage& codePage);
 

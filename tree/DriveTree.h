@@ -44,15 +44,16 @@ public:
     void StopScans() { m_scansStopped = true; }
 
     // Whether the FAT that the item's volume claims (m_sectorsPerFat sectors) can
-    // be its FAT at all: not larger than the volume, nor than 4 bytes for each of
-    // its clusters and a sector, nor running past the end of the disk. A FAT that
-    // cannot is neither allocated nor read.
+    // be its FAT at all: it lies between the reserved sectors and the data region
+    // of the volume, and the part of it that the clusters use (FatBytesUsed) is on
+    // the disk. A FAT that cannot is neither allocated nor read.
     bool FatFits(const DriveItem& item) const;
 
-    // Fills fat (m_sectorsPerFat sectors) with the volume's first FAT copy; a piece
-    // of it that does not read whole is taken from the second copy. Serves the
-    // front end's messages after each piece. 0 when a piece reads from neither,
-    // when the FAT does not fit, or when *stop was set meanwhile.
+    // Fills fat (FatBytesUsed(item) bytes) with the used part of the volume's
+    // first FAT copy; a piece of it that does not read whole is taken from the
+    // second copy. Serves the front end's messages after each piece. 0 when a
+    // piece reads from neither, when the FAT does not fit, or when *stop was set
+    // meanwhile.
     int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop = nullptr);
 
     // The number of clusters in a chain, up to its end or its first cluster that

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "disk/DriveItem.h"
+#include "disk/Sector.h"
 
 namespace moravel {
 
@@ -22,6 +23,17 @@ std::uint32_t LastClusterOf(const DriveItem& item) {
         return 1;
     }
     return 1 + (item.m_totalSectors - item.m_dataStart) / item.m_sectorsPerCluster;
+}
+
+std::uint64_t FatBytesUsed(const DriveItem& item) {
+    // FAT32 numbers clusters in 28 bits: no entry past those is ever looked up.
+    const std::uint64_t entries = std::min<std::uint64_t>(
+        std::uint64_t{LastClusterOf(item)} + 1, item.m_fatKind == Fat32 ? kFat32Mask + 1 : ~0u);
+    const std::uint64_t bytes = item.m_fatKind == Fat12   ? (entries * 3 + 1) / 2
+                                : item.m_fatKind == Fat16 ? entries * 2
+                                                          : entries * 4;
+    const std::uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
+    return SectorsToBytes(std::min<std::uint64_t>(sectors, item.m_sectorsPerFat));
 }
 
 std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint32_t cluster) {

@@ -20,6 +20,13 @@ struct FatImage {
 // The highest data cluster of the volume that the item lies in (1 when it has none).
 std::uint32_t LastClusterOf(const DriveItem& item);
 
+// The bytes of a FAT that hold the entries of the volume's clusters (the two
+// reserved entries and one for each data cluster), in whole sectors, and no more
+// than the FAT's own size (m_sectorsPerFat sectors). Formatters leave the rest of
+// a FAT unused (they align the data region; the sizing formula rounds up): it is
+// neither read nor held.
+std::uint64_t FatBytesUsed(const DriveItem& item);
+
 // The table entry of cluster c; 0 (free, so a chain ends) when it lies outside the image.
 std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint32_t cluster);
 

@@ -45,10 +45,9 @@ void DriveTree::ExpandVolume(DriveItem& item) {
         return;
     }
     const BootSector boot = DecodeBootSector(buffer.Bytes());
-    // No partition starts at a disk's first sector, where its boot record is: a
-    // volume there is the whole disk's, a floppy's or a disk formatted without
-    // partitions.
-    const auto fatKind = DecideFatKind(boot, item.m_fatKind, item.m_partitionStart == 0);
+    // The boot sector tells the kind, not the partition type: a FAT16 volume in a
+    // partition typed FAT32 is still read as FAT16.
+    const auto fatKind = boot.Decodable() ? FatKindOf(boot) : std::nullopt;
     if (!fatKind) {
         return;  // an unformatted partition, say: nothing to show
     }
@@ -99,33 +98,34 @@ void DriveTree::ExpandVolume(DriveItem& item) {
 }
 
 bool DriveTree::FatFits(const DriveItem& item) const {
-    const std::uint64_t fatBytes = SectorsToBytes(item.m_sectorsPerFat);
-    if (item.m_sectorsPerFat > item.m_totalSectors || item.m_sectorsPerCluster == 0) {
+    // The first copy lies between the reserved sectors and the data region, and
+    // inside the volume.
+    const std::uint64_t fatEnd = std::uint64_t{item.m_reservedSectors} + item.m_sectorsPerFat;
+    if (item.m_sectorsPerFat == 0 || item.m_sectorsPerCluster == 0 || fatEnd > item.m_dataStart ||
+        item.m_dataStart > item.m_totalSectors) {
         return false;
     }
-    // Even a FAT32 table needs no more than 4 bytes for each cluster the volume
-    // could hold (and the two reserved entries), rounded up to a whole sector.
-    const std::uint64_t clusters = item.m_totalSectors / item.m_sectorsPerCluster;
-    if (fatBytes > 4 * (clusters + 2) + kSectorSize) {
-        return false;
-    }
+    // What is read of it must be on the disk.
     const std::optional<std::uint64_t> disk = DiskBytes(item.m_drive);
-    const std::uint64_t end = SectorsToBytes(std::uint64_t{item.m_partitionStart} +
-                                             item.m_reservedSectors + item.m_sectorsPerFat);
+    const std::uint64_t end =
+        SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_reservedSectors) +
+        FatBytesUsed(item);
     return !disk || end <= *disk;
 }
 
 int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop) {
-    if (!FatFits(item) || fat.size() < SectorsToBytes(item.m_sectorsPerFat)) {
+    const std::uint64_t used = FatBytesUsed(item);
+    if (!FatFits(item) || fat.size() < used) {
         return 0;
     }
     // A FAT32 table of a large disk runs to a hundred megabytes and more: it is read
     // in pieces, and the window is served between them. A piece that cannot be read
     // from the first copy is taken from the second, which follows it directly.
     constexpr std::uint32_t kPieceSectors = 8192;
+    const auto sectors = static_cast<std::uint32_t>(used / kSectorSize);
     DriveItem work = item;
-    for (std::uint32_t done = 0; done < item.m_sectorsPerFat; done += work.m_sectorCount) {
-        work.m_sectorCount = std::min(kPieceSectors, item.m_sectorsPerFat - done);
+    for (std::uint32_t done = 0; done < sectors; done += work.m_sectorCount) {
+        work.m_sectorCount = std::min(kPieceSectors, sectors - done);
         work.m_relativeSector = item.m_reservedSectors + done;
         const auto piece = fat.subspan(static_cast<std::size_t>(SectorsToBytes(done)));
         if (ReadSectors(work, &Chs(), piece) == 0) {

@@ -371,19 +371,19 @@ TEST(CliInfoTest, DamagedChainsAreCutAndSaidToBe) {
     TempDir dir;
     BuiltDisk disk(dir, 32, 70'000);
     const auto root = disk.volume.Root();
-    FileSpec loop = FileEntry("LOOP    TS ", 2048);
+    FileLayout loop = FileEntry("LOOP    TS ", 2048);
     loop.clusters = std::vector<std::uint32_t>{100, 101, 200, 201};
     disk.volume.AddFile(root, loop);
-    FileSpec slack = FileEntry("SLACK   TS ", 3 * 512);
+    FileLayout slack = FileEntry("SLACK   TS ", 3 * 512);
     slack.directorySize = 100;  // the chain has 3 clusters, the entry asks for one
     slack.clusters = std::vector<std::uint32_t>{300, 301, 302};
     disk.volume.AddFile(root, slack);
-    FileSpec longFile = FileEntry("LONG    TS ", 60'000ull * 512);
+    FileLayout longFile = FileEntry("LONG    TS ", 60'000ull * 512);
     longFile.content = Content::Ends;
     longFile.clusters = Clusters(1000, 60'000);
     disk.volume.AddFile(root, longFile);
     // Every other cluster: 1,100 fragments, more than info names one by one.
-    FileSpec scattered = FileEntry("SCATTER TS ", 1100ull * 512);
+    FileLayout scattered = FileEntry("SCATTER TS ", 1100ull * 512);
     scattered.clusters = std::vector<std::uint32_t>();
     for (std::uint32_t i = 0; i < 1100; ++i) {
         scattered.clusters->push_back(62'000 + 2 * i);

@@ -53,7 +53,7 @@ RecorderDisk::RecorderDisk(const TempDir& dir) : path(dir.File("recorder.img")) 
     FatVolumeBuilder fat32(Fat32Layout(kFat32Sectors, 64));
     const auto records = fat32.AddDirectory(fat32.Root(), "RECORDS    ");
     fat32.AddDirectory(fat32.Root(), "LONGFO~1   ", "Long folder name");
-    FileSpec movie = FileEntry("MOVIE   TS ", kMovieSize, "Movie.ts");
+    FileLayout movie = FileEntry("MOVIE   TS ", kMovieSize, "Movie.ts");
     movie.content = Content::Ends;
     movieSeed = fat32.AddFile(records, movie);
     fat32.AddFile(records, FileEntry("VIDEO~1 MPG", 2000, "VIDEO.MPG"));
@@ -97,7 +97,7 @@ CopyDisk::CopyDisk(const TempDir& dir) : path(dir.File("copy-source.img")) {
     FatVolumeBuilder fat32(Fat32Layout(kSectors, 1));
     const auto records = fat32.AddDirectory(fat32.Root(), "RECORDS    ");
     movieSeed = fat32.AddFile(records, FileEntry("MOVIE   TS ", kMovieSize, "Movie.ts"));
-    FileSpec sparse = FileEntry("SPARSE  TS ", kSparseSize, "Sparse.ts");
+    FileLayout sparse = FileEntry("SPARSE  TS ", kSparseSize, "Sparse.ts");
     sparse.content = Content::Ends;
     sparseSeed = fat32.AddFile(records, sparse);
     cafeSeed = fat32.AddFile(records, FileEntry("CAF~1   TS ", kCafeSize, "Caf\u00E9 \u20AC.ts"));

@@ -203,7 +203,7 @@ TEST(MalformedDiskTest, Fat32FatLargerThanThePartition) {
 TEST(MalformedDiskTest, ImageEndsBeforeTheVolume) {
     TempDir dir;
     Fat32Disk disk(dir, "image-ends-before-the-volume");
-    FileSpec movie = FileEntry("MOVIE   TS ", 100'000);
+    FileLayout movie = FileEntry("MOVIE   TS ", 100'000);
     movie.content = Content::Full;
     const auto seed = disk.volume.AddFile(disk.volume.Root(), movie);
     disk.Write();

@@ -306,7 +306,7 @@ TEST_F(CopyTest, TenClustersAndOneByteMoveTheBarBy10) {
 
 TEST_F(CopyTest, ClustersThatLieTogetherAreReadTogether) {
     Volume(8);  // 4 KiB clusters
-    testing::FileSpec file;
+    testing::FileLayout file;
     file.shortName = "SCATTER TS ";
     file.longName = "Scattered.ts";
     file.size = 7 * 4096 - 100;
@@ -494,7 +494,7 @@ TEST_F(CopyTest, AFirstOutputThatCannotBeCreated) {
 }
 
 TEST_F(CopyTest, AChainShorterThanTheSizeCopiesWhatItHasAndFails) {
-    testing::FileSpec file;
+    testing::FileLayout file;
     Volume();
     file.shortName = "CUT     TS ";
     file.longName = "Cut.ts";

@@ -18,7 +18,7 @@ std::uint32_t CopyFixture::AddRecording(const std::string& shortName, std::uint6
     if (!m_volume) {
         Volume();
     }
-    FileSpec file;
+    FileLayout file;
     file.shortName = shortName;
     file.longName = longName;
     file.size = size;

@@ -45,7 +45,6 @@ struct Format {
     const char* name;
     const char* options;  // for mkfs.fat
     std::uint32_t kilobytes;
-    std::uint16_t partitionFatKind;  // what the partition type would say
     std::uint16_t expectedKind;
     const char* diskType;  // the FAT type that mkfs.fat wrote in the boot sector
 };
@@ -95,47 +94,63 @@ TEST_P(BootSectorOracleTest, DecodesWhatMkfsWroteAsMinfoReadsIt) {
         EXPECT_EQ(boot.sectorsPerFat32, Number(fields, "Big fatlen"));
         EXPECT_EQ(boot.rootCluster, Number(fields, "rootCluster"));
     }
-    EXPECT_EQ(DecideFatKind(boot, format.partitionFatKind), format.expectedKind);
+    EXPECT_EQ(FatKindOf(boot), format.expectedKind);
     EXPECT_NE(fields.at("disk type").find(format.diskType), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     MkfsFat, BootSectorOracleTest,
-    ::testing::Values(Format{"Floppy", "-F 12 -f 2 -r 224 -s 1 -S 512", 1440, 0, Fat12, "FAT12"},
-                      Format{"Fat16Small", "-F 16 -s 4 -R 4 -r 512", 32768, 0, Fat16, "FAT16"},
-                      Format{"Fat16OneFat", "-F 16 -s 8 -f 1 -r 1024", 200000, 0, Fat16, "FAT16"},
-                      Format{"Fat32", "-F 32 -s 8 -R 32", 300000, Fat32, Fat32, "FAT32"},
-                      Format{"Fat32OneFat", "-F 32 -s 1 -f 1 -R 8", 600000, Fat32, Fat32, "FAT32"}),
+    ::testing::Values(Format{"Floppy", "-F 12 -f 2 -r 224 -s 1 -S 512", 1440, Fat12, "FAT12"},
+                      Format{"Fat16Small", "-F 16 -s 4 -R 4 -r 512", 32768, Fat16, "FAT16"},
+                      Format{"Fat16OneFat", "-F 16 -s 8 -f 1 -r 1024", 200000, Fat16, "FAT16"},
+                      Format{"Fat32", "-F 32 -s 8 -R 32", 300000, Fat32, "FAT32"},
+                      Format{"Fat32OneFat", "-F 32 -s 1 -f 1 -R 8", 600000, Fat32, "FAT32"}),
     [](const ::testing::TestParamInfo<Format>& param) { return std::string(param.param.name); });
 
-TEST(FatKindTest, FollowsTheClusterCountUnlessThePartitionSaysFat32) {
+// The kind by the clusters of the data region, as FAT defines it: a floppy's
+// layout, then volumes on either side of 4085 clusters whose total sectors alone
+// would say otherwise.
+TEST(FatKindTest, FollowsTheDataRegionsClusterCountUnlessLaidOutAsFat32) {
     BootSector floppy;
     floppy.bytesPerSector = 512;
     floppy.sectorsPerCluster = 1;
+    floppy.reservedSectors = 1;
+    floppy.fatCount = 2;
+    floppy.sectorsPerFat16 = 9;
+    floppy.rootEntries = 224;
     floppy.totalSectors16 = 2880;
-    EXPECT_EQ(DecideFatKind(floppy, 0), Fat12);
+    EXPECT_EQ(DataClusters(floppy), 2880u - 1 - 18 - 14);
+    EXPECT_EQ(FatKindOf(floppy), Fat12);
 
     BootSector volume = floppy;
+    volume.sectorsPerCluster = 4;
+    volume.sectorsPerFat16 = 12;
+    volume.rootEntries = 512;  // 32 sectors
+    const std::uint32_t overhead = 1 + 2 * 12 + 32;
+    volume.totalSectors16 = static_cast<std::uint16_t>(overhead + 4084 * 4 + 3);
+    EXPECT_EQ(FatKindOf(volume), Fat12);  // 4098 clusters by total sectors alone
+    volume.totalSectors16 = static_cast<std::uint16_t>(overhead + 4085 * 4);
+    EXPECT_EQ(FatKindOf(volume), Fat16);
     volume.totalSectors16 = 0;
-    volume.totalSectors32 = 65536;
-    volume.sectorsPerCluster = 4;  // 16384 clusters
-    EXPECT_EQ(DecideFatKind(volume, 0), Fat16);
+    volume.totalSectors32 = 65536 * 64;
+    EXPECT_EQ(FatKindOf(volume), Fat16);
 
-    volume.totalSectors32 = 4095 * 4 + 3;  // 4095 clusters
-    EXPECT_EQ(DecideFatKind(volume, 0), Fat12);
-    volume.totalSectors32 = 4096 * 4;
-    EXPECT_EQ(DecideFatKind(volume, 0), Fat16);
-    EXPECT_EQ(DecideFatKind(floppy, Fat32), Fat32);  // whatever the count
+    // Laid out as FAT32 (no 16-bit FAT size): FAT32 with a floppy's few clusters too.
+    BootSector small = floppy;
+    small.sectorsPerFat16 = 0;
+    small.sectorsPerFat32 = 23;
+    small.rootEntries = 0;
+    EXPECT_EQ(FatKindOf(small), Fat32);
 }
 
 TEST(FatKindTest, AnUndecodableBootSectorHasNoKind) {
     BootSector blank;
     blank.totalSectors16 = 2880;
     blank.bytesPerSector = 512;
-    EXPECT_EQ(DecideFatKind(blank, 0), std::nullopt);  // 0 sectors per cluster
+    EXPECT_EQ(FatKindOf(blank), std::nullopt);  // 0 sectors per cluster
     blank.sectorsPerCluster = 1;
     blank.bytesPerSector = 0;
-    EXPECT_EQ(DecideFatKind(blank, Fat32), std::nullopt);
+    EXPECT_EQ(FatKindOf(blank), std::nullopt);
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ constexpr std::uint32_t kFat32Sectors = 16'000'000;
 constexpr std::uint32_t kUnknownStart = kFat32Start + kFat32Sectors;
 
 // Files whose first and last clusters hold their pattern: quick to build.
-FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
+FileLayout File(const std::string& shortName, std::uint64_t size,
+                const std::string& longName = "") {
     return testing::FileEntry(shortName, size, longName, Content::Ends);
 }
 
@@ -96,7 +97,7 @@ std::string MakeCopyDisk(const TempDir& dir, std::uint64_t size, std::uint32_t& 
     layout.sectorsPerCluster = 8;
     FatVolumeBuilder volume(layout);
     const auto records = volume.AddDirectory(volume.Root(), "RECORDS    ");
-    FileSpec file = File("MOVIE   TS ", size, "Movie 2004.ts");
+    FileLayout file = File("MOVIE   TS ", size, "Movie 2004.ts");
     file.content = Content::Full;
     seed = volume.AddFile(records, file);
     volume.Write(image, kFat32Start);

@@ -53,7 +53,7 @@ TEST_F(BiosTreeTest, TheTreeReadsTheSameThroughTheBiosServices) {
     FatVolumeBuilder builder(layout);
     const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
     for (int i = 0; i < 30; ++i) {
-        testing::FileSpec file;
+        testing::FileLayout file;
         file.shortName = "R" + std::to_string(10 + i) + "     TS ";
         file.longName = "Recording " + std::to_string(i) + ".ts";
         file.size = 777u * static_cast<unsigned>(i);

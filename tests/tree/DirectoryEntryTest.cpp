@@ -22,8 +22,15 @@ const OemCodePage& Cp850() {
     return page;
 }
 
-std::vector<Bytes> WithLongName(const std::string& name, const Bytes& shortEntry) {
-    auto entries = LongNameEntries(name);
+// The checksum that a short entry's long-name entries carry, as the image builder
+// computes it.
+std::uint8_t ChecksumOf(const Bytes& shortEntry) {
+    return testing::ShortNameChecksum(std::string(shortEntry.begin(), shortEntry.begin() + 11));
+}
+
+template <typename Name>
+std::vector<Bytes> WithLongName(const Name& name, const Bytes& shortEntry) {
+    auto entries = LongNameEntries(name, ChecksumOf(shortEntry));
     entries.push_back(shortEntry);
     return entries;
 }
@@ -89,8 +96,7 @@ TEST(EntryNameTest, TheEntryMarked0x40HoldsTheEndOfTheName) {
 // and only a 0 unit ends the name.
 TEST(EntryNameTest, LongNamesAreDecodedFromUtf16) {
     const auto named = [](const std::u16string& units) {
-        auto entries = LongNameEntries(units);
-        entries.push_back(ShortEntry("NAME    TS ", 0x20, 3, 1));
+        const auto entries = WithLongName(units, ShortEntry("NAME    TS ", 0x20, 3, 1));
         return FormEntryName(Directory(entries), entries.size() - 1, Cp850());
     };
     EXPECT_EQ(named(u"Caf\u00E9 \u20AC.ts"), "Caf\u00E9 \u20AC.ts");
@@ -110,8 +116,7 @@ TEST(EntryNameTest, TheLongestNameIsKeptWhole) {
     for (int i = 0; i < 255; ++i) {
         expected += "\u65E5";
     }
-    auto entries = LongNameEntries(units);
-    entries.push_back(ShortEntry("LONG    TS ", 0x20, 3, 1));
+    const auto entries = WithLongName(units, ShortEntry("LONG    TS ", 0x20, 3, 1));
     const std::string formed = FormEntryName(Directory(entries), entries.size() - 1, Cp850());
     EXPECT_EQ(formed, expected);
     DriveItem item;
@@ -180,6 +185,28 @@ TEST(EntryNameTest, NamesLongerThan255CharactersAreCut) {
     }
     auto entries = WithLongName(name, ShortEntry("LONG    TS ", 0x20, 3, 1));
     EXPECT_EQ(FormEntryName(Directory(entries), entries.size() - 1, Cp850()), name.substr(0, 255));
+}
+
+// A writer that knows only short names renamed or replaced the file and left the
+// old long-name entries in front of its entry: they carry another checksum, or
+// their numbers are out of order, and the file keeps its own short name.
+TEST(EntryNameTest, LongNameEntriesThatAreNotTheEntrysOwnAreNotUsed) {
+    const Bytes renamed = ShortEntry("NEWS0001TS ", 0x20, 3, 1);
+    auto stale = LongNameEntries("Evening News 2004-05-17.ts",
+                                 ChecksumOf(ShortEntry("EVENIN~1TS ", 0x20, 3, 1)));
+    stale.push_back(renamed);
+    EXPECT_EQ(FormEntryName(Directory(stale), 2, Cp850()), "NEWS0001.TS ");
+
+    const std::pair<std::size_t, std::uint8_t> misnumbered[] = {
+        {0, 0x43}, {0, 0x02}, {1, 0x02}, {1, 0x81}};
+    for (const auto& [at, sequence] : misnumbered) {
+        auto entries = WithLongName("Evening News 2004-05-17.ts", renamed);
+        entries[at][0] = sequence;
+        EXPECT_EQ(FormEntryName(Directory(entries), 2, Cp850()), "NEWS0001.TS ")
+            << "entry " << at << " numbered " << int{sequence};
+    }
+    const auto own = WithLongName("Evening News 2004-05-17.ts", renamed);
+    EXPECT_EQ(FormEntryName(Directory(own), 2, Cp850()), "Evening News 2004-05-17.ts");
 }
 
 TEST(EntryNameTest, ALongNameWithoutCharactersLeavesTheShortName) {

@@ -11,7 +11,7 @@ namespace {
 using testing::Content;
 using ::testing::ElementsAre;
 using testing::FatVolumeBuilder;
-using testing::FileSpec;
+using testing::FileLayout;
 using testing::PartitionSector;
 using testing::ShortEntry;
 using testing::VolumeLayout;
@@ -20,7 +20,8 @@ constexpr std::uint32_t kPartitionStart = 2048;
 constexpr std::uint64_t kGiB = 1ull << 30;
 
 // Files whose first and last clusters hold their pattern: quick to build.
-FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
+FileLayout File(const std::string& shortName, std::uint64_t size,
+                const std::string& longName = "") {
     return testing::FileEntry(shortName, size, longName, Content::Ends);
 }
 
@@ -130,7 +131,7 @@ TEST_F(DirectoryScanTest, SizesAroundTheFourGiBBoundary) {
 TEST_F(DirectoryScanTest, TheFixedRootKeepsDirectorySizesAndSkipsTheLabel) {
     FatVolumeBuilder builder(Fat16Layout());
     builder.AddVolumeLabel("RECORDER   ");
-    FileSpec odd = File("ODD     TS ", 100'000);
+    FileLayout odd = File("ODD     TS ", 100'000);
     odd.directorySize = 5;  // the entry says 5 bytes, the chain holds 100,000
     builder.AddFile(builder.Root(), odd);
     builder.AddDirectory(builder.Root(), "CLIPS      ", "Clips");
@@ -228,11 +229,47 @@ TEST_F(DirectoryScanTest, TheFatIsReadOncePerScan) {
     EXPECT_EQ(m_opener.Log().reads.size(), 1u + builder.DirectoryClusters(folder).size());
 }
 
+// Formatters leave a FAT larger than its clusters need (they align the data
+// region; the sizing formula rounds up). Such a volume opens, and what is read of
+// its FAT is the part that holds the clusters' entries.
+TEST_F(DirectoryScanTest, AFatLargerThanItsClustersNeedOpensAndOnlyTheirEntriesAreRead) {
+    for (const int bits : {12, 16, 32}) {
+        VolumeLayout layout = bits == 32 ? Fat32Layout(2'000'000, 8) : Fat16Layout();
+        layout.fatBits = bits;
+        layout.totalSectors = bits == 12 ? 30'000 : layout.totalSectors;
+        layout.spareFatSectors = 64;
+        FatVolumeBuilder builder(layout);
+        const std::uint64_t size = 5ull * builder.ClusterBytes() + 7;
+        builder.AddFile(builder.Root(), File("MOVIE   TS ", size));
+        DriveItem& root = Root(Volume(builder, bits == 32 ? 0x0C : 0x06, layout.totalSectors));
+        m_opener.Log().reads.clear();
+        const auto files = Expand(root);
+        ASSERT_EQ(files.size(), 1u) << bits;
+        EXPECT_EQ(files[0]->m_fileSize, size) << bits;
+        EXPECT_EQ(files[0]->m_fatKind, bits == 12 ? Fat12 : bits == 16 ? Fat16 : Fat32);
+        EXPECT_THAT(m_frontend.MessageTexts(), ::testing::IsEmpty()) << bits;
+
+        const std::uint64_t entryBytes =
+            (builder.ClusterCount() + 2ull) * static_cast<unsigned>(bits) / 8;
+        const std::uint64_t unused = kPartitionStart + layout.reservedSectors +
+                                     (entryBytes + 511) / 512;  // first unused FAT sector
+        const std::uint64_t fatEnd =
+            kPartitionStart + layout.reservedSectors + builder.SectorsPerFat();
+        ASSERT_EQ(builder.SectorsPerFat(), (entryBytes + 511) / 512 + 64);
+        for (const auto& read : m_opener.Log().reads) {
+            const std::uint64_t first = read.offset / 512;
+            const std::uint64_t end = (read.offset + read.bytes + 511) / 512;
+            EXPECT_FALSE(first < fatEnd && end > unused)
+                << bits << ": sectors " << first << "-" << end << " of the unused FAT were read";
+        }
+    }
+}
+
 TEST_F(DirectoryScanTest, AFat12FloppyWithAFolder) {
     FatVolumeBuilder builder(testing::FloppyLayout());
     const auto folder = builder.AddDirectory(builder.Root(), "DOCS       ");
     for (int i = 0; i < 20; ++i) {
-        FileSpec file = File("D" + std::to_string(10 + i) + "     TXT", 700);
+        FileLayout file = File("D" + std::to_string(10 + i) + "     TXT", 700);
         builder.AddFile(folder, file);
     }
     const auto image = NewImage("floppy.img", 2880 * 512);

@@ -285,6 +285,47 @@ TEST_F(MtoolsNamesTest, LongNamesAreUnicodeAndShortNamesCodePage850) {
     EXPECT_EQ(resumeShortName, "R\u00C9SUM\u00C9.TXT");
 }
 
+// A recorder that knows only short names renames a file that mcopy wrote: it
+// rewrites the short entry in place and leaves the long-name entries before it.
+// Their checksum is then another name's, and the file goes by its new short
+// name, as mdir shows it.
+TEST_F(MtoolsNamesTest, AShortEntryRenamedInPlaceLosesItsOldLongName) {
+    ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+    const std::string mkfs = testing::FindTool("mkfs.fat");
+    ASSERT_FALSE(mkfs.empty()) << "mkfs.fat (dosfstools) is not installed";
+    ASSERT_FALSE(testing::FindTool("mcopy").empty()) << "mtools is not installed";
+    const std::string image = m_dir.File("stick.img");
+    int status = 0;
+    testing::RunCommand(mkfs + " -C -F 32 -s 1 " + Quoted(image) + " 102400", status);
+    ASSERT_EQ(status, 0);
+    const std::string host = m_dir.File("payload");
+    std::ofstream(host) << "recording";
+    testing::RunCommand(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) +
+                            " " + Quoted("::/Evening News 2004-05-17.ts"),
+                        status);
+    ASSERT_EQ(status, 0);
+
+    std::fstream disk(image, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes(4u << 20, '\0');
+    disk.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::size_t at = bytes.find("EVENIN~1TS ");
+    while (at != std::string::npos && at % 32 != 0) {
+        at = bytes.find("EVENIN~1TS ", at + 1);
+    }
+    ASSERT_NE(at, std::string::npos) << "mcopy wrote no short entry EVENIN~1TS";
+    disk.seekp(static_cast<std::streamoff>(at));
+    disk.write("NEWS0001TS ", 11);
+    disk.close();
+
+    Open({}, {image});
+    EXPECT_EQ(Names(Expand(Child(Disk(0), "Root Directory"))),
+              std::vector<std::string>{"NEWS0001.TS "});
+    const std::string listed =
+        testing::RunCommand(testing::FindTool("mdir") + " -i " + Quoted(image) + " ::/", status);
+    EXPECT_TRUE(std::regex_search(listed, std::regex(R"(\nNEWS0001 TS +9 [-0-9]+ +[0-9:]+ *\n)")))
+        << listed;
+}
+
 // The test image builder against fsck.fat: what the other suites build is a
 // consistent FAT volume, whichever kind.
 TEST(FatVolumeBuilderTest, BuildsVolumesThatFsckAccepts) {
@@ -301,7 +342,7 @@ TEST(FatVolumeBuilderTest, BuildsVolumesThatFsckAccepts) {
         builder.AddVolumeLabel("RECORDER   ");
         const auto folder = builder.AddDirectory(builder.Root(), "RECORD~1   ", "Recordings");
         for (int i = 0; i < 30; ++i) {
-            testing::FileSpec file;
+            testing::FileLayout file;
             file.shortName = "REC" + std::to_string(10 + i) + "   TS ";
             file.longName = "Recording " + std::to_string(10 + i) + ".ts";
             file.size = 1000u * static_cast<unsigned>(i);

@@ -22,7 +22,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::FatVolumeBuilder;
-using testing::FileSpec;
+using testing::FileLayout;
 using testing::ImageFile;
 using ::testing::IsEmpty;
 using testing::PartitionSector;
@@ -32,7 +32,8 @@ constexpr std::uint32_t kFat32Sectors = 16'000'000;
 constexpr std::uint32_t kUnknownStart = kFat32Start + kFat32Sectors;
 
 // Files whose first and last clusters hold their pattern: quick to build.
-FileSpec File(const std::string& shortName, std::uint64_t size, const std::string& longName = "") {
+FileLayout File(const std::string& shortName, std::uint64_t size,
+                const std::string& longName = "") {
     return testing::FileEntry(shortName, size, longName, testing::Content::Ends);
 }
 
