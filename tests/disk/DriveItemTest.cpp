@@ -75,7 +75,7 @@ TEST(DriveItemTest, AWorkingCopyHasTheFieldsButNoChildren) {
     EXPECT_EQ(work.m_relativeSector, 2048u);
     EXPECT_EQ(work.DisplayName(), "RECORDS");
     EXPECT_TRUE(work.m_children.Empty());
-    EXPECT_EQ(directory.m_children.Size(), 1u);  // the original keeps (and owns) its child
+    EXPECT_EQ(directory.m_children.Size(), 1u);  // the item copied from keeps (and owns) its child
     EXPECT_EQ(directory.m_sectorCount, 0u);
 }
 

@@ -9,9 +9,9 @@
 namespace moravel::qt {
 namespace {
 
-// The original window with its 8-point dialog font at 96 dpi: base units of 6
+// The window on Windows with its 8-point dialog font at 96 dpi: base units of 6
 // by 13 pixels make the 388 x 265 dialog units 582 x 431 pixels.
-TEST(DialogUnitsTest, ConvertLikeTheOriginalDialogManager) {
+TEST(DialogUnitsTest, ConvertLikeTheWindowsDialogManager) {
     const BaseUnits windows{6, 13};
     EXPECT_EQ(DluToPixels(388, 265, windows), QSize(582, 431));
     // Copy File at 317,240 (63 x 16): each value rounded on its own, halves up.

@@ -16,8 +16,8 @@ namespace {
 
 // The application's style, but for the branches of a tree: Fusion (Qt's style
 // where no desktop names one) draws arrows and no lines there; the Windows style
-// draws the dotted connecting lines and the boxed plus and minus of the original
-// tree. Frames, scroll bars and selections stay as the rest of the window has
+// draws the dotted connecting lines and the boxed plus and minus of the Windows
+// tree view. Frames, scroll bars and selections stay as the rest of the window has
 // them.
 class BranchLineStyle : public QProxyStyle {
 public:

@@ -40,7 +40,7 @@ private:
 };
 
 // The file list: a report view whose header sorts nothing; a double click
-// anywhere in it is reported (on a row or not, as the original list does).
+// anywhere in it is reported (on a row or not, as the Windows list view does).
 class FileList : public QTreeWidget {
     Q_OBJECT
 public:

@@ -17,7 +17,7 @@ namespace {
 QLabel* MakeLabel(QDialog& dialog, std::string_view text, bool prefix) {
     auto* label = new QLabel(&dialog);
     label->setTextFormat(Qt::PlainText);
-    // Static text of the original dialogs: top left, wrapped at word boundaries.
+    // Static text as the Windows dialog manager draws it: top left, wrapped at word boundaries.
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setWordWrap(true);
     label->setText(prefix ? WithoutMnemonics(text) : FromCore(text));

@@ -8,7 +8,7 @@ namespace moravel::qt {
 
 // The dialog base units of a font, in pixels: the average width of its letters
 // (the width of "A".."Z" and "a".."z" over 52, rounded) and its height (ascent
-// plus descent), as the dialog manager of the original platform measures them.
+// plus descent), as the Windows dialog manager measures them.
 struct BaseUnits {
     int x = 0;
     int y = 0;
