@@ -18,20 +18,20 @@ namespace {
 
 // The outcome line on stdout, and on stderr what the window's messages did not say.
 int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ostream& out) {
-    if (!report.uncreatedPath.empty()) {
-        terminal.Report(std::string(kProgram) + ": cannot create " + report.uncreatedPath + ": " +
-                        report.uncreatedReason);
-    }
     if (report.filledSectors > 0) {
         terminal.Report(std::string(kProgram) + ": " + FilledSectorsText(report));
     }
-    if (report.stopped) {
+    // A copy that ended before its last byte: what it left, under which names.
+    const bool whole =
+        report.outcome == CopyOutcome::Copied || report.outcome == CopyOutcome::Incomplete;
+    if (report.stopped || (!whole && !report.outputs.empty())) {
         std::string kept;
         for (const CopyReport::Output& output : report.outputs) {
             kept += (kept.empty() ? "" : ", ") + std::to_string(output.bytes) + " bytes in " +
                     output.path;
         }
-        terminal.Report(std::string(kProgram) + ": interrupted; kept " +
+        terminal.Report(std::string(kProgram) +
+                        (report.stopped ? ": interrupted; kept " : ": not copied wholly; kept ") +
                         (kept.empty() ? std::string("nothing") : kept));
     }
     switch (report.outcome) {
@@ -53,7 +53,8 @@ int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ost
 
 SaveChoice SaveChoiceFor(const std::filesystem::path& destination, const std::string& offeredName) {
     std::error_code failure;
-    if (std::filesystem::is_directory(destination, failure)) {
+    // A destination ending in '/' names a folder, there or not.
+    if (std::filesystem::is_directory(destination, failure) || !destination.has_filename()) {
         const std::string name = SafeFileName(offeredName);
         return SaveChoice{Utf8FromPath(destination / PathFromUtf8(name)), name};
     }

@@ -89,6 +89,8 @@ void CopyCommand::EnableSelection(bool enable) {
 
 void CopyCommand::Run() {
     m_report = CopyReport{};
+    m_unpublished.clear();
+    m_writeFailure.clear();
     const int row = m_frontend.SelectedListRow();
     DriveItem* source = row < 0 ? nullptr : m_frontend.ListRowData(row);
     if (source == nullptr) {
@@ -108,7 +110,7 @@ void CopyCommand::Run() {
         const std::string first = m_split ? PartName(m_name, 1) : m_name.base + m_name.extension;
         m_part = 1;
         if (!CreateOutput(first)) {
-            End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
+            End(CopyOutcome::Failed, CannotCreateText(), MessageIcon::Hand);
             return;
         }
         CopyClusters(*source);
@@ -163,9 +165,33 @@ bool CopyCommand::ChooseDestination(const DriveItem& source) {
     }
     m_folder = FolderOf(choice->path);
     m_name = SplitFileName(choice->fileName);
+    if (m_split && !ConfirmReplacingParts(source)) {
+        return false;
+    }
     const auto written = DecodeFatDateTime(source.m_writeDate, source.m_writeTime);
     m_modified = written ? LocalTimeOf(*written) : std::nullopt;
     return true;
+}
+
+// The Save dialog asked about the name typed there; a split copy writes other
+// names, and the user is asked before any of them that is there is replaced.
+bool CopyCommand::ConfirmReplacingParts(const DriveItem& source) {
+    const std::size_t parts =
+        PartStarts(source.m_fileSize, SectorsToBytes(source.m_sectorsPerCluster), true).size();
+    std::string existing;
+    for (std::size_t part = 1; part <= parts; ++part) {
+        const std::string name = PartName(m_name, static_cast<int>(part));
+        if (m_target.Exists(m_folder + name)) {
+            existing += "\n" + name;
+        }
+    }
+    if (existing.empty()) {
+        return true;
+    }
+    const std::string question = "These files are in " + m_folder +
+                                 " already and will be replaced:" + existing + "\nReplace them?";
+    return m_frontend.ShowMessage(question, ApplicationTitle(), MessageButtons::OkCancel,
+                                  MessageIcon::Exclamation) == MessageAnswer::Ok;
 }
 
 bool CopyCommand::CreateOutput(const std::string& name) {
@@ -176,25 +202,69 @@ bool CopyCommand::CreateOutput(const std::string& name) {
         m_report.uncreatedPath = path;
         m_report.uncreatedReason = reason;
     } else {
-        m_report.outputs.push_back({path, 0});
-        if (m_modified) {
-            m_output->KeepModified(*m_modified);
-        }
+        m_report.outputs.push_back({WorkingPath(path), 0});
+        m_unpublished.push_back(path);
     }
     return m_output != nullptr;
 }
 
-bool CopyCommand::StartNextPart() {
+// Closes the output being written; one that holds the whole of its part is first
+// synced to its device. False, with the reason kept, when a write failed.
+bool CopyCommand::CloseOutput(bool whole) {
+    const bool synced = !whole || m_output->Sync();
     const bool closed = m_output->Close();
+    if (!synced || !closed) {
+        NoteWriteFailure(m_output->Failure());
+    }
+    // Bytes it took but could not hand on are not in the file.
+    if (const auto written = m_output->BytesWritten()) {
+        m_report.outputs.back().bytes = *written;
+    }
     m_output.reset();
-    if (!closed) {
-        End(CopyOutcome::Failed, kWriteFailed);
+    return synced && closed;
+}
+
+// Every byte is written: each output gets its final name and the recording's date.
+bool CopyCommand::PublishOutputs() {
+    for (std::size_t i = 0; i < m_unpublished.size(); ++i) {
+        std::string reason;
+        if (!m_target.Publish(m_unpublished[i], m_modified, reason)) {
+            m_writeFailure = m_report.outputs[i].path + " could not be renamed to " +
+                             m_unpublished[i] + ": " + reason;
+            return false;
+        }
+        m_report.outputs[i].path = m_unpublished[i];
+    }
+    m_unpublished.clear();
+    return true;
+}
+
+// The output being written failed for that reason.
+void CopyCommand::NoteWriteFailure(const std::string& reason) {
+    if (!m_report.outputs.empty()) {
+        m_writeFailure = m_report.outputs.back().path + ": " +
+                         (reason.empty() ? std::string("the write failed") : reason);
+    }
+}
+
+std::string CopyCommand::WriteFailedText() const {
+    return std::string(kWriteFailed) + (m_writeFailure.empty() ? "" : "\n" + m_writeFailure);
+}
+
+std::string CopyCommand::CannotCreateText() const {
+    return std::string(kCannotCreate) + "\n" + m_report.uncreatedPath + ": " +
+           m_report.uncreatedReason;
+}
+
+bool CopyCommand::StartNextPart() {
+    if (!CloseOutput(true)) {
+        End(CopyOutcome::Failed, WriteFailedText());
         return false;
     }
     ++m_part;
     m_partStart = m_bytesDone;
     if (!CreateOutput(PartName(m_name, m_part))) {
-        End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
+        End(CopyOutcome::Failed, CannotCreateText(), MessageIcon::Hand);
         return false;
     }
     return true;
@@ -206,15 +276,20 @@ bool CopyCommand::StartNextPart() {
 // line and the bar hidden. The tree and the list are enabled again.
 void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIcon icon) {
     std::string shown = message;
+    // Copied: every byte was written, some perhaps 0xE5 for unreadable sectors.
+    const bool whole = outcome == CopyOutcome::Copied;
     bool closed = true;
     if (m_output != nullptr) {
-        closed = m_output->Close();
-        m_output.reset();
+        closed = CloseOutput(whole);
     }
-    closed = CloseParts() && closed;
+    closed = CloseParts(whole) && closed;
     if (!closed && outcome != CopyOutcome::Failed) {
         outcome = CopyOutcome::Failed;
-        shown = kWriteFailed;
+        shown = WriteFailedText();
+    }
+    if (outcome == CopyOutcome::Copied && !PublishOutputs()) {
+        outcome = CopyOutcome::Failed;
+        shown = WriteFailedText();
     }
     m_chain.Release();
     m_buffer.Release();
@@ -237,13 +312,27 @@ void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIc
                                          FilledSectorsText(m_report));
                 break;
             default:
-                m_frontend.SetStatusText(kCopyFailedText);
+                m_frontend.SetStatusText(kCopyFailedText + KeptText());
                 break;
         }
         m_frontend.ShowControl(m_controls.progress, false);
         m_frontend.SetProgressPosition(0);
     }
+    m_unpublished.clear();
     EnableSelection(true);
+}
+
+// " What was copied is kept in /media/usb/Film_1.ts.part." for a copy that ended
+// before its last byte; nothing when no output is left.
+std::string CopyCommand::KeptText() const {
+    if (m_unpublished.empty()) {
+        return "";
+    }
+    std::string kept;
+    for (std::size_t i = 0; i < m_unpublished.size(); ++i) {
+        kept += (i == 0 ? " What was copied is kept in " : ", ") + m_report.outputs[i].path;
+    }
+    return kept + ".";
 }
 
 void CopyCommand::CopyClusters(const DriveItem& source) {
@@ -405,7 +494,8 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
         // The output may still hold the buffer's bytes: hand them on before the
         // buffer is read into again.
         if (!InWindow(index) && !m_output->Flush()) {
-            End(CopyOutcome::Failed, kWriteFailed);
+            NoteWriteFailure(m_output->Failure());
+            End(CopyOutcome::Failed, WriteFailedText());
             return;
         }
         std::span<const std::uint8_t> cluster;
@@ -420,7 +510,8 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
         m_bytesDone += written;
         m_report.outputs.back().bytes += written;
         if (!complete) {
-            End(CopyOutcome::Failed, kWriteFailed);
+            NoteWriteFailure(m_output->Failure());
+            End(CopyOutcome::Failed, WriteFailedText());
             return;
         }
         const double position = wholeClusters == 0 ? 0.0 : (index + 1.0) * 100.0 / wholeClusters;

@@ -112,7 +112,14 @@ public:
 
 private:
     bool ChooseDestination(const DriveItem& source);
+    bool ConfirmReplacingParts(const DriveItem& source);
     bool CreateOutput(const std::string& name);
+    bool CloseOutput(bool whole);
+    bool PublishOutputs();
+    void NoteWriteFailure(const std::string& reason);
+    std::string WriteFailedText() const;
+    std::string CannotCreateText() const;
+    std::string KeptText() const;
     void CopyClusters(const DriveItem& source);
     // The status line says a copy runs, and the bar shows from 0.
     void ShowCopying();
@@ -122,7 +129,7 @@ private:
     bool OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool fresh);
     bool WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     bool SaveMap(const RescueMapFile& state);
-    bool CloseParts();
+    bool CloseParts(bool whole);
     void EndRescue(RescueEngine::Result result, const RescueMapFile& state);
     bool LoadChain(DriveItem& work, std::uint32_t& count);
     void CopyLoop(DriveItem& work, std::uint32_t count);
@@ -162,6 +169,11 @@ private:
     MemoryBlock m_buffer;
     MemoryBlock m_chain;
     std::unique_ptr<OutputFile> m_output;
+    // The final names of the outputs written under their working names, in the
+    // order of m_report.outputs; each is published once every byte is written.
+    std::vector<std::string> m_unpublished;
+    // Why the last write, sync, close or rename failed.
+    std::string m_writeFailure;
     std::uint64_t m_fileSize = 0;
     std::uint64_t m_bytesDone = 0;
     std::uint64_t m_partStart = 0;

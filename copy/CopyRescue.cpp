@@ -132,6 +132,8 @@ bool CopyCommand::WriteParts(std::uint64_t offset, std::span<const std::uint8_t>
         const auto n =
             static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), part->size - within));
         if (!part->file->WriteAt(within, bytes.first(n))) {
+            const auto index = static_cast<std::size_t>(part - m_parts.begin());
+            m_writeFailure = m_report.outputs[index].path + ": " + part->file->Failure();
             return false;
         }
         bytes = bytes.subspan(n);
@@ -140,31 +142,37 @@ bool CopyCommand::WriteParts(std::uint64_t offset, std::span<const std::uint8_t>
     return true;
 }
 
-// Written beside the map and put in its place in one step: a run that ends
-// anyhow leaves the old map or the new one, never half of one.
+// The outputs are synced first: the map must never call bytes copied that a
+// pulled plug would take back. The map is written under its working name and put
+// in its place in one step: a run that ends anyhow leaves the old map or the new
+// one, never half of one.
 bool CopyCommand::SaveMap(const RescueMapFile& state) {
+    for (Part& part : m_parts) {
+        if (!part.file->Sync()) {
+            return false;
+        }
+    }
     const std::string path = MapPath();
-    const std::string temporary = path + ".new";
     const std::string text = FormatRescueMap(state);
     std::string reason;
-    std::unique_ptr<OutputFile> file = m_target.Create(temporary, reason);
+    std::unique_ptr<OutputFile> file = m_target.Create(path, reason);
     if (file == nullptr) {
         return false;
     }
     std::size_t written = 0;
     const bool wrote =
         file->Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, written);
-    if (!file->Close() || !wrote) {
+    const bool synced = wrote && file->Sync();
+    if (!file->Close() || !synced) {
         return false;
     }
-    std::error_code error;
-    std::filesystem::rename(PathFromUtf8(temporary), PathFromUtf8(path), error);
-    return !error;
+    return m_target.Publish(path, std::nullopt, reason);
 }
 
-bool CopyCommand::CloseParts() {
+bool CopyCommand::CloseParts(bool whole) {
     bool closed = true;
     for (Part& part : m_parts) {
+        closed = (!whole || part.file->Sync()) && closed;
         closed = part.file->Close() && closed;
     }
     m_parts.clear();
@@ -194,7 +202,7 @@ void CopyCommand::RescueClusters(const DriveItem& source) {
         state.pass == RescuePass::Copy && state.map.Bytes(RescueState::Untried) == size;
     if (!OpenParts(size, clusterBytes, fresh)) {
         if (m_report.outcome == CopyOutcome::NotStarted) {
-            End(CopyOutcome::Failed, kCannotCreate, MessageIcon::Hand);
+            End(CopyOutcome::Failed, CannotCreateText(), MessageIcon::Hand);
         }
         return;
     }
@@ -237,7 +245,7 @@ void CopyCommand::EndRescue(RescueEngine::Result result, const RescueMapFile& st
             End(CopyOutcome::Failed);
             break;
         case RescueEngine::Result::WriteFailed:
-            End(CopyOutcome::Failed, kWriteFailed);
+            End(CopyOutcome::Failed, WriteFailedText());
             break;
         case RescueEngine::Result::MapNotSaved:
             End(CopyOutcome::Failed, "The rescue map " + MapPath() + " could not be written.");

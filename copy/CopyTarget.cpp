@@ -4,11 +4,21 @@
 #include <utility>
 
 #include "PartNames.h"
+#include "disk/PathText.h"
 
 namespace moravel {
 
+std::string WorkingPath(const std::string& path) {
+    return path + ".part";
+}
+
 std::optional<DestinationVolume> FileSystemTarget::VolumeOf(const std::string& path) {
     return FindDestinationVolume(path);
+}
+
+bool FileSystemTarget::Exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(PathFromUtf8(path), error);
 }
 
 std::optional<DestinationVolume> PartsAlways::VolumeOf(const std::string& path) {
@@ -43,11 +53,24 @@ std::optional<std::string> SourceGuard::Refusal(const std::string& path) const {
 }
 
 std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path, std::string& reason) {
-    if (std::optional<std::string> refusal = Refusal(path)) {
-        reason = std::move(*refusal);
-        return nullptr;
+    // The final name is checked now, before anything is written: the copy would
+    // end by putting itself in that file's place.
+    for (const std::string& name : {path, WorkingPath(path)}) {
+        if (std::optional<std::string> refusal = Refusal(name)) {
+            reason = std::move(*refusal);
+            return nullptr;
+        }
     }
     return m_inner.Create(path, reason);
+}
+
+bool SourceGuard::Publish(const std::string& path, std::optional<std::time_t> modified,
+                          std::string& reason) {
+    if (std::optional<std::string> refusal = Refusal(path)) {
+        reason = std::move(*refusal);
+        return false;
+    }
+    return m_inner.Publish(path, modified, reason);
 }
 
 std::unique_ptr<PositionedFile> SourceGuard::OpenPositioned(const std::string& path,

@@ -14,9 +14,14 @@
 
 namespace moravel {
 
-// An output file the copy writes. Writes may be held back and handed on in
-// larger pieces: Write may keep the caller's bytes, without copying them, until
-// the next Write, Flush or Close, so the caller leaves them unchanged until then.
+// The name an output is written under until every byte of it is there: a copy
+// that stops, fails or is cut off leaves NAME.part, never a file that looks whole.
+std::string WorkingPath(const std::string& path);
+
+// An output file the copy writes, under its working name (WorkingPath) until the
+// target publishes it. Writes may be held back and handed on in larger pieces:
+// Write may keep the caller's bytes, without copying them, until the next Write,
+// Sync, Flush or Close, so the caller leaves them unchanged until then.
 // Destroying the file closes it without handing on what it still holds (the
 // bytes may be gone by then): Close it first.
 class OutputFile {
@@ -27,13 +32,18 @@ public:
     virtual bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) = 0;
     // False when bytes written before could not be written after all (the disk is full).
     virtual bool Flush() = 0;
+    // Hands on what is held and waits until the file's bytes are on its device: a
+    // stick pulled out after this has them. False when any could not be written.
+    virtual bool Sync() { return Flush(); }
     // Hands on what is held and closes the file. False when any of it could not be
     // written, or when closing reports an error: a file system may fail a write
     // only then. Nothing is written after it.
     virtual bool Close() = 0;
-    // The modification time the file is to have once it is closed (seconds since
-    // the epoch); without it, the time of the copy.
-    virtual void KeepModified(std::time_t when) { (void)when; }
+    // Why the last Write, Flush, Sync or Close failed ("No space left on device").
+    virtual std::string Failure() const { return {}; }
+    // The bytes handed on to the system so far, held ones not counted; nothing
+    // when the file does not tell.
+    virtual std::optional<std::uint64_t> BytesWritten() const { return std::nullopt; }
 };
 
 // An output file written at chosen places: a rescue copy puts what it reads where
@@ -45,9 +55,13 @@ public:
     virtual bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) = 0;
     // Makes the file this long (bytes never written read as zeros).
     virtual bool SetSize(std::uint64_t size) = 0;
+    // Waits until what was written is on the file's device.
+    virtual bool Sync() { return true; }
     // False when closing reports an error: a file system may fail a write only then.
     virtual bool Close() = 0;
     virtual void KeepModified(std::time_t when) { (void)when; }
+    // Why the last WriteAt failed ("File too large").
+    virtual std::string Failure() const { return "the write failed"; }
 };
 
 // Where copies go: the destination volume's file system, and new output files.
@@ -56,9 +70,27 @@ public:
     virtual ~CopyTarget() = default;
     // The volume that holds a chosen path; nothing when it cannot be found.
     virtual std::optional<DestinationVolume> VolumeOf(const std::string& path) = 0;
-    // Creates the file, or empties an existing one; null when it cannot, and then
-    // the reason says why ("Permission denied", "is a disk being read").
+    // Creates the output for the file at path under its working name (PATH.part,
+    // emptied when it is there); a file at path itself is left as it is until
+    // Publish. Null when it cannot, and then the reason says why ("Permission
+    // denied", "it is a disk being read").
     virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) = 0;
+    // Gives the closed output created for path its final name, replacing a file of
+    // that name, with the modification time given (else the time of the copy),
+    // and waits until the new name is on the device. False, with the reason, when
+    // it cannot: the output then keeps its working name.
+    virtual bool Publish(const std::string& path, std::optional<std::time_t> modified,
+                         std::string& reason) {
+        (void)path;
+        (void)modified;
+        (void)reason;
+        return true;
+    }
+    // Whether a file is there already at path.
+    virtual bool Exists(const std::string& path) {
+        (void)path;
+        return false;
+    }
     // Opens the file to write at chosen places, creating it when it is missing and
     // keeping what it holds; null when it cannot, and then the reason says why.
     virtual std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
@@ -73,7 +105,12 @@ public:
 class FileSystemTarget : public CopyTarget {
 public:
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
+    // A path that is a device or a pipe (/dev/null, say) is written as it is: it
+    // has no working name and nothing to publish.
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
+    bool Publish(const std::string& path, std::optional<std::time_t> modified,
+                 std::string& reason) override;
+    bool Exists(const std::string& path) override;
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override;
 };
@@ -87,6 +124,11 @@ public:
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
         return m_inner.Create(path, reason);
     }
+    bool Publish(const std::string& path, std::optional<std::time_t> modified,
+                 std::string& reason) override {
+        return m_inner.Publish(path, modified, reason);
+    }
+    bool Exists(const std::string& path) override { return m_inner.Exists(path); }
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override {
         return m_inner.OpenPositioned(path, reason);
@@ -111,7 +153,11 @@ public:
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override {
         return m_inner.VolumeOf(path);
     }
+    // Refused when the path or its working name is one of the disks.
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
+    bool Publish(const std::string& path, std::optional<std::time_t> modified,
+                 std::string& reason) override;
+    bool Exists(const std::string& path) override { return m_inner.Exists(path); }
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "CopyTarget.h"
+#include "PartNames.h"
 
 namespace moravel {
 
@@ -15,6 +16,11 @@ namespace {
 // cluster would cost more than the copying itself. Bytes that follow the held
 // ones in the caller's memory (the clusters of one read) join them uncopied.
 constexpr std::size_t kWriteBehind = 256 * 1024;
+
+// The system's reason for errno: "No space left on device".
+std::string Reason(int error) {
+    return std::strerror(error);
+}
 
 class PosixOutputFile final : public OutputFile {
 public:
@@ -51,35 +57,50 @@ public:
                 continue;
             }
             if (wrote <= 0) {
+                m_failure = Reason(wrote < 0 ? errno : ENOSPC);
+                m_written += done;
                 m_held = {};
                 return false;
             }
             done += static_cast<std::size_t>(wrote);
         }
+        m_written += m_held.size();
         m_held = {};
+        return true;
+    }
+
+    bool Sync() override {
+        if (!Flush()) {
+            return false;
+        }
+        // A device or pipe that keeps nothing (/dev/null) cannot be synced: EINVAL.
+        if (::fsync(m_fd) != 0 && errno != EINVAL) {
+            m_failure = Reason(errno);
+            return false;
+        }
         return true;
     }
 
     bool Close() override {
         const bool flushed = Flush();
-        if (m_modified) {
-            // The recording's own date, as the recorder wrote it; a file system
-            // that cannot keep it leaves the time of the copy.
-            const timespec times[2] = {{0, UTIME_NOW}, {*m_modified, 0}};
-            ::futimens(m_fd, times);
-        }
         const int fd = m_fd;
         m_fd = -1;
         // Not retried on EINTR: the descriptor is gone either way on Linux.
-        return ::close(fd) == 0 && flushed;
+        if (::close(fd) != 0) {
+            m_failure = Reason(errno);
+            return false;
+        }
+        return flushed;
     }
 
-    void KeepModified(std::time_t when) override { m_modified = when; }
+    std::string Failure() const override { return m_failure; }
+    std::optional<std::uint64_t> BytesWritten() const override { return m_written; }
 
 private:
     int m_fd;
     std::span<const std::uint8_t> m_held;
-    std::optional<std::time_t> m_modified;
+    std::string m_failure;
+    std::uint64_t m_written = 0;
 };
 
 class PosixPositionedFile final : public PositionedFile {
@@ -102,6 +123,7 @@ public:
                 continue;
             }
             if (wrote <= 0) {
+                m_failure = Reason(wrote < 0 ? errno : ENOSPC);
                 return false;
             }
             done += static_cast<std::size_t>(wrote);
@@ -109,9 +131,13 @@ public:
         return true;
     }
 
+    std::string Failure() const override { return m_failure; }
+
     bool SetSize(std::uint64_t size) override {
         return ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
     }
+
+    bool Sync() override { return ::fsync(m_fd) == 0 || errno == EINVAL; }
 
     bool Close() override {
         if (m_modified) {
@@ -128,6 +154,7 @@ public:
 private:
     int m_fd;
     std::optional<std::time_t> m_modified;
+    std::string m_failure;
 };
 
 }  // namespace
@@ -142,13 +169,80 @@ std::unique_ptr<PositionedFile> FileSystemTarget::OpenPositioned(const std::stri
     return std::make_unique<PosixPositionedFile>(fd);
 }
 
-std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+namespace {
+
+// A file that is not written under a working name: a device or a pipe.
+bool WrittenInPlace(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) &&
+           !S_ISDIR(status.st_mode);
+}
+
+// The folder of a path, "./" for a bare name.
+std::string ParentFolder(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    return folder.empty() ? "./" : folder;
+}
+
+// Why a file could not be made in its folder: a folder that is missing is named.
+std::string CreateFailure(const std::string& path, int error) {
+    struct stat status {};
+    const std::string folder = ParentFolder(path);
+    if ((error == ENOENT || error == ENOTDIR) && ::stat(folder.c_str(), &status) != 0) {
+        return "the folder " + folder + " does not exist";
+    }
+    return Reason(error);
+}
+
+// A new name is on the device once its folder is synced. File systems that
+// cannot sync a folder say so (EINVAL); they keep the name as they keep files.
+bool SyncFolder(const std::string& folder, std::string& reason) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        reason = std::strerror(errno);
+        return true;  // nothing more to do for it than the rename did
+    }
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
+    if (!synced) {
+        reason = Reason(errno);
+    }
+    ::close(fd);
+    return synced;
+}
+
+}  // namespace
+
+std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        reason = "it is a folder";
+        return nullptr;
+    }
+    const std::string name = WrittenInPlace(path) ? path : WorkingPath(path);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        reason = CreateFailure(name, errno);
         return nullptr;
     }
     return std::make_unique<PosixOutputFile>(fd);
+}
+
+bool FileSystemTarget::Publish(const std::string& path, std::optional<std::time_t> modified,
+                               std::string& reason) {
+    if (WrittenInPlace(path)) {
+        return true;
+    }
+    const std::string working = WorkingPath(path);
+    if (modified) {
+        // The recording's own date, as the recorder wrote it; a file system that
+        // cannot keep it leaves the time of the copy.
+        const timespec times[2] = {{0, UTIME_NOW}, {*modified, 0}};
+        ::utimensat(AT_FDCWD, working.c_str(), times, 0);
+    }
+    if (::rename(working.c_str(), path.c_str()) != 0) {
+        reason = Reason(errno);
+        return false;
+    }
+    return SyncFolder(ParentFolder(path), reason);
 }
 
 }  // namespace moravel

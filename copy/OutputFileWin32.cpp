@@ -58,34 +58,51 @@ public:
             DWORD wrote = 0;
             const DWORD asked = static_cast<DWORD>(m_held.size() - done);
             if (!::WriteFile(m_file, m_held.data() + done, asked, &wrote, nullptr) || wrote == 0) {
+                m_failure = SystemMessage(wrote == 0 && ::GetLastError() == ERROR_SUCCESS
+                                              ? ERROR_DISK_FULL
+                                              : ::GetLastError());
+                m_written += done;
                 m_held = {};
                 return false;
             }
             done += wrote;
         }
+        m_written += m_held.size();
         m_held = {};
+        return true;
+    }
+
+    bool Sync() override {
+        if (!Flush()) {
+            return false;
+        }
+        // A device that keeps nothing (NUL) has nothing to flush.
+        if (!::FlushFileBuffers(m_file) && ::GetLastError() != ERROR_INVALID_FUNCTION) {
+            m_failure = SystemMessage(::GetLastError());
+            return false;
+        }
         return true;
     }
 
     bool Close() override {
         const bool flushed = Flush();
-        if (m_modified) {
-            // The recording's own date, as the recorder wrote it; a file system
-            // that cannot keep it leaves the time of the copy.
-            const FILETIME time = FileTimeOf(*m_modified);
-            ::SetFileTime(m_file, nullptr, nullptr, &time);
-        }
         const HANDLE file = m_file;
         m_file = INVALID_HANDLE_VALUE;
-        return ::CloseHandle(file) != 0 && flushed;
+        if (!::CloseHandle(file)) {
+            m_failure = SystemMessage(::GetLastError());
+            return false;
+        }
+        return flushed;
     }
 
-    void KeepModified(std::time_t when) override { m_modified = when; }
+    std::string Failure() const override { return m_failure; }
+    std::optional<std::uint64_t> BytesWritten() const override { return m_written; }
 
 private:
     HANDLE m_file;
     std::span<const std::uint8_t> m_held;
-    std::optional<std::time_t> m_modified;
+    std::string m_failure;
+    std::uint64_t m_written = 0;
 };
 
 class Win32PositionedFile final : public PositionedFile {
@@ -110,6 +127,7 @@ public:
                 static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
             DWORD wrote = 0;
             if (!::WriteFile(m_file, bytes.data() + done, asked, &wrote, &at) || wrote == 0) {
+                m_failure = SystemMessage(::GetLastError());
                 return false;
             }
             done += wrote;
@@ -123,6 +141,8 @@ public:
         return ::SetFileInformationByHandle(m_file, FileEndOfFileInfo, &end, sizeof end) != 0;
     }
 
+    bool Sync() override { return ::FlushFileBuffers(m_file) != 0; }
+
     bool Close() override {
         if (m_modified) {
             const FILETIME time = FileTimeOf(*m_modified);
@@ -134,10 +154,12 @@ public:
     }
 
     void KeepModified(std::time_t when) override { m_modified = when; }
+    std::string Failure() const override { return m_failure; }
 
 private:
     HANDLE m_file;
     std::optional<std::time_t> m_modified;
+    std::string m_failure;
 };
 
 }  // namespace
@@ -153,15 +175,80 @@ std::unique_ptr<PositionedFile> FileSystemTarget::OpenPositioned(const std::stri
     return std::make_unique<Win32PositionedFile>(file);
 }
 
+namespace {
+
+// A device is written as it is, with no working name: NUL, \\.\...
+bool WrittenInPlace(const std::string& path) {
+    const std::wstring wide = WidePath(path);
+    const HANDLE file = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const DWORD type = ::GetFileType(file);
+    ::CloseHandle(file);
+    return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
+bool IsFolder(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Why a file could not be made in its folder: a folder that is missing is named.
+std::string CreateFailure(const std::string& path, DWORD error) {
+    if (error == ERROR_PATH_NOT_FOUND) {
+        const auto slash = path.find_last_of("/\\");
+        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+        if (!IsFolder(folder)) {
+            return "the folder " + folder + " does not exist";
+        }
+    }
+    return SystemMessage(error);
+}
+
+}  // namespace
+
 std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
+    if (IsFolder(path)) {
+        reason = "it is a folder";
+        return nullptr;
+    }
+    const std::string name = WrittenInPlace(path) ? path : WorkingPath(path);
     // Others may read the copy meanwhile, not write it.
-    const HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+    const HANDLE file = ::CreateFileW(WidePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        reason = SystemMessage(::GetLastError());
+        reason = CreateFailure(name, ::GetLastError());
         return nullptr;
     }
     return std::make_unique<Win32OutputFile>(file);
+}
+
+bool FileSystemTarget::Publish(const std::string& path, std::optional<std::time_t> modified,
+                               std::string& reason) {
+    if (WrittenInPlace(path)) {
+        return true;
+    }
+    const std::wstring working = WidePath(WorkingPath(path));
+    if (modified) {
+        // The recording's own date, as the recorder wrote it; a file system that
+        // cannot keep it leaves the time of the copy.
+        const HANDLE file = ::CreateFileW(working.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            const FILETIME time = FileTimeOf(*modified);
+            ::SetFileTime(file, nullptr, nullptr, &time);
+            ::CloseHandle(file);
+        }
+    }
+    // Written through: the new name is on the device when the call returns.
+    if (!::MoveFileExW(working.c_str(), WidePath(path).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        reason = SystemMessage(::GetLastError());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace moravel

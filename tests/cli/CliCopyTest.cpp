@@ -241,8 +241,9 @@ TEST(CliCopyTest, SplitAutoFollowsTheDestinationAndAStopKeepsWhatWasWritten) {
         ASSERT_EQ(target.created, c.created);
         // The user learns what the stop left behind.
         EXPECT_THAT(run.err, ::testing::EndsWith("moravel-cli: interrupted; kept 32768 bytes in " +
-                                                 c.created[0] + "\n"));
-        ExpectEndsContent(target.files[c.created[0]], 0, 32'768, disk.movieSeed,
+                                                 c.created[0] + ".part\n"));
+        EXPECT_EQ(target.files.count(c.created[0]), 0u);
+        ExpectEndsContent(target.files[c.created[0] + ".part"], 0, 32'768, disk.movieSeed,
                           RecorderDisk::kMovieSize, 32'768);
     }
 }
@@ -305,16 +306,20 @@ TEST(CliCopyTest, AGuessedFileSystemIsSaidOnStderr) {
     EXPECT_EQ(run.err, "moravel-cli: " + target.note + "\n");
 }
 
+// The missing folder is named, whether the destination names a file in it or the
+// folder itself (with its '/').
 TEST(CliCopyTest, ADestinationFolderThatDoesNotExistFails) {
     TempDir dir;
     const CopyDisk disk(dir);
-    const fs::path dest = dir.Path() / "none" / "Movie.ts";
-    const CliRun run = RunList({"--disk", disk.path, "copy", InRecords("Movie.ts"), dest.string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, kFailed);
-    EXPECT_EQ(run.err, std::string(kCannotCreate) + "moravel-cli: cannot create " + dest.string() +
-                           ": No such file or directory\n");
-    EXPECT_FALSE(fs::exists(dest.parent_path()));
+    const fs::path folder = dir.Path() / "none";
+    for (const std::string& dest : {(folder / "Movie.ts").string(), folder.string() + "/"}) {
+        const CliRun run = RunList({"--disk", disk.path, "copy", InRecords("Movie.ts"), dest});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, kFailed);
+        EXPECT_EQ(run.err, std::string(kCannotCreate) + (folder / "Movie.ts").string() +
+                               ": the folder " + folder.string() + "/ does not exist\n");
+        EXPECT_FALSE(fs::exists(folder));
+    }
 }
 
 TEST(CliCopyTest, TreePathsThatNameNoFileAreUsageErrors) {
@@ -380,8 +385,8 @@ TEST(CliCopyTest, ADiskBeingReadIsNeverTheDestination) {
         const CliRun run = RunList({"--disk", disk.path, "copy", InRecords("Movie.ts"), dest});
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, kFailed);
-        EXPECT_EQ(run.err, std::string(kCannotCreate) + "moravel-cli: cannot create " + dest +
-                               ": it is a disk being read\n");
+        EXPECT_EQ(run.err, std::string(kCannotCreate) + dest + ": it is a disk being read\n");
+        EXPECT_FALSE(fs::exists(dest + ".part"));
         EXPECT_EQ(fs::file_size(disk.path), size);
     }
     // The disk can still be read: nothing was written to it.
@@ -430,8 +435,7 @@ TEST(CliCopyTest, AFileSystemOnADiskBeingReadIsNeverTheDestination) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, kFailed);
     // The reason names the device by its name in /dev, which may differ from the path given.
-    const std::string said = std::string(kCannotCreate) + "moravel-cli: cannot create " + dest +
-                             ": it is on a disk being read (";
+    const std::string said = std::string(kCannotCreate) + dest + ": it is on a disk being read (";
     ASSERT_THAT(run.err, StartsWith(said));
     ASSERT_THAT(run.err, EndsWith(")\n"));
     const std::string named = run.err.substr(said.size(), run.err.size() - said.size() - 2);

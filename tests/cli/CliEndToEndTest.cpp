@@ -58,12 +58,17 @@ TEST(CliEndToEndTest, AFileSizeLimitFailsTheCopyWithAMessage) {
                    status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "The file copying failed.\n");
+    // The reason follows, and what was written is kept under a name that says so.
+    const std::string kept = dest + ".part";
+    const auto written = std::filesystem::file_size(kept);
     EXPECT_EQ(ReadFile(dir.File("err.txt")),
               "Error: Failed to complete writing to the file. Your harddrive may be full.\nNote "
-              "that the fragment of the file that was succesfully copied may still be used.\n");
-    const auto written = std::filesystem::file_size(dest);
+              "that the fragment of the file that was succesfully copied may still be used.\n" +
+                  kept + ": File too large\nmoravel-cli: not copied wholly; kept " +
+                  std::to_string(written) + " bytes in " + kept + "\n");
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, CopyDisk::kMovieSize);
+    EXPECT_FALSE(std::filesystem::exists(dest));
 }
 
 TEST(CliEndToEndTest, ProgramReportsAMissingDiskAndFailsWithOne) {

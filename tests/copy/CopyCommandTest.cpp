@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "CopyFixture.h"
+#include "copy/CopyTexts.h"
 #include "copy/PartNames.h"
 
 namespace moravel {
@@ -26,6 +27,11 @@ using testing::MemoryTarget;
 constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
 constexpr char kSucceeded[] = "The file was succesfully copied";
 constexpr char kFailed[] = "The file copying failed.";
+
+// The status of a copy that ended before its last byte, with its output kept.
+std::string kKeptFailed(const std::string& kept) {
+    return std::string(kFailed) + " What was copied is kept in " + kept + ".";
+}
 
 class CopyTest : public CopyFixture {
 protected:
@@ -132,6 +138,9 @@ TEST_F(CopyTest, AnyOtherFileSystemTakesTheFileWhole) {
         SelectFile("Movie.ts");
         CopyTo("/media/usb/Movie.ts");
         ASSERT_THAT(target.created, ElementsAre("/media/usb/Movie.ts")) << fileSystem;
+        // On its device before it was named as the copy, and nothing else left.
+        ASSERT_EQ(target.files.size(), 1u);
+        EXPECT_EQ(target.files["/media/usb/Movie.ts"].syncs, 1);
         ExpectContent(target.files["/media/usb/Movie.ts"], 100'000,
                       [&](std::uint64_t o) { return ContentByte(seed, o); });
         EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
@@ -183,7 +192,9 @@ TEST_F(CopyTest, Fat32TakesFourGiBAndMoreInParts) {
         auto expected = [&](std::uint64_t o) { return EndsContent(seed, size, ClusterBytes(), o); };
         ExpectContent(target.files["/media/usb/Movie_1.ts"], first, expected);
         ExpectContent(target.files["/media/usb/Movie_2.ts"], size - first, expected, first);
-        EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);  // the chosen name itself never
+        EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].syncs, 1);
+        EXPECT_EQ(target.files["/media/usb/Movie_2.ts"].syncs, 1);
+        EXPECT_EQ(target.files.size(), 2u);  // the chosen name itself never
         EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
     }
 }
@@ -223,6 +234,39 @@ TEST_F(CopyTest, EveryPartKeepsTheEntrysDate) {
     CopyTo("/media/usb/Movie.ts");
     ASSERT_EQ(again.files.size(), 1u);
     EXPECT_FALSE(again.files.begin()->second.modified.has_value());
+}
+
+// The Save dialog asked about the name typed there; the parts that are there
+// already are asked about by name, and kept when the user says no.
+TEST_F(CopyTest, PartsThatAreThereAlreadyAreReplacedOnlyWhenTheUserSaysSo) {
+    AddRecording("BIG     TS ", kFourGiB + 5, "Movie.ts");
+    for (const auto answer : {MessageAnswer::Cancel, MessageAnswer::Ok}) {
+        MemoryTarget target("FAT32", "/media/usb/");
+        target.files["/media/usb/Movie_1.ts"].size = 7;
+        target.files["/media/usb/Movie_2.ts"].size = 8;
+        target.files["/media/usb/Movie_3.ts"].size = 9;  // not a part of this copy
+        Start(target);
+        SelectFile("Movie.ts");
+        const std::size_t before = m_frontend.Messages().size();
+        m_frontend.QueueAnswer(MessageAnswer::Ok);  // the split notice
+        m_frontend.QueueAnswer(answer);
+        CopyTo("/media/usb/Movie.ts");
+        ASSERT_GE(m_frontend.Messages().size(), before + 2);
+        const auto& question = m_frontend.Messages()[before + 1];
+        EXPECT_EQ(question.text,
+                  "These files are in /media/usb/ already and will be replaced:\nMovie_1.ts\n"
+                  "Movie_2.ts\nReplace them?");
+        EXPECT_EQ(question.buttons, MessageButtons::OkCancel);
+        if (answer == MessageAnswer::Cancel) {
+            EXPECT_THAT(target.created, IsEmpty());
+            EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].size, 7u);
+        } else {
+            EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].size, 4'294'934'528u);
+            EXPECT_EQ(target.files["/media/usb/Movie_2.ts"].size, kFourGiB + 5 - 4'294'934'528u);
+            EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+        }
+        EXPECT_EQ(target.files["/media/usb/Movie_3.ts"].size, 9u);
+    }
 }
 
 TEST_F(CopyTest, CancellingTheSplitNoticeCreatesNothing) {
@@ -420,10 +464,10 @@ TEST_F(CopyTest, AFailureToCloseTheOutputFailsTheCopy) {
     CopyTo("/media/usb/Movie.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
     EXPECT_EQ(m_frontend.Messages()[0].text,
-              "Error: Failed to complete writing to the file. Your harddrive may be full.\nNote "
-              "that the fragment of the file that was succesfully copied may still be used.");
-    EXPECT_EQ(m_frontend.StatusText(), kFailed);
-    EXPECT_EQ(target.files["/media/usb/Movie.ts"].closes, 1);
+              std::string(kWriteFailed) + "\n/media/usb/Movie.ts.part: Input/output error");
+    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie.ts.part"));
+    EXPECT_EQ(target.files["/media/usb/Movie.ts.part"].closes, 1);
+    EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
 }
 
 TEST_F(CopyTest, ADamagedFirstFatIsReplacedByTheSecond) {
@@ -450,14 +494,14 @@ TEST_F(CopyTest, AFullDiskKeepsWhatWasWritten) {
     CopyTo("/media/usb/Movie.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
     EXPECT_EQ(m_frontend.Messages()[0].text,
-              "Error: Failed to complete writing to the file. Your harddrive may be full.\nNote "
-              "that the fragment of the file that was succesfully copied may still be used.");
+              std::string(kWriteFailed) + "\n/media/usb/Movie.ts.part: No space left on device");
     EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
     EXPECT_EQ(m_frontend.ProgressPosition(), 0);
     EXPECT_TRUE(SelectionEnabled());
-    ExpectContent(target.files["/media/usb/Movie.ts"], 100'000,
+    EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
+    ExpectContent(target.files["/media/usb/Movie.ts.part"], 100'000,
                   [&](std::uint64_t o) { return ContentByte(seed, o); });
 }
 
@@ -470,11 +514,12 @@ TEST_F(CopyTest, APartThatCannotBeCreatedEndsTheCopy) {
     CopyTo("/media/usb/Movie.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 2u);  // the split notice, then the failure
     EXPECT_EQ(m_frontend.Messages()[1].text,
-              "The file could not be created. Make shure that the filename and path is "
-              "accessible.");
+              std::string(kCannotCreate) + "\n/media/usb/Movie_2.ts: Permission denied");
     EXPECT_EQ(m_frontend.Messages()[1].icon, MessageIcon::Hand);
-    EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].size, 4'294'934'528u);  // complete
-    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    // Whole, but the copy is not: it keeps its working name.
+    EXPECT_EQ(target.files["/media/usb/Movie_1.ts.part"].size, 4'294'934'528u);
+    EXPECT_EQ(target.files.count("/media/usb/Movie_1.ts"), 0u);
+    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie_1.ts.part"));
     EXPECT_TRUE(SelectionEnabled());
 }
 
@@ -486,8 +531,8 @@ TEST_F(CopyTest, AFirstOutputThatCannotBeCreated) {
     SelectFile("Movie.ts");
     CopyTo("/media/usb/Movie.ts");
     ASSERT_THAT(m_frontend.MessageTexts(),
-                ElementsAre("The file could not be created. Make shure that the filename and "
-                            "path is accessible."));
+                ElementsAre(std::string(kCannotCreate) +
+                            "\n/media/usb/Movie.ts: Permission denied"));
     EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Hand);
     EXPECT_TRUE(SelectionEnabled());
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
@@ -516,8 +561,8 @@ TEST_F(CopyTest, AChainShorterThanTheSizeCopiesWhatItHasAndFails) {
     CopyTo("/media/usb/Cut.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
     EXPECT_NE(m_frontend.Messages()[0].text.find("cluster chain"), std::string::npos);
-    EXPECT_EQ(m_frontend.StatusText(), kFailed);
-    ExpectContent(target.files["/media/usb/Cut.ts"], 2 * 32768,
+    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Cut.ts.part"));
+    ExpectContent(target.files["/media/usb/Cut.ts.part"], 2 * 32768,
                   [&](std::uint64_t o) { return ContentByte(seed, o); });
 }
 
@@ -537,8 +582,8 @@ TEST_F(CopyTest, AChainThatEndsWithAPartLeavesNoEmptyPart) {
     m_opener.MarkBad(m_image->Path(), kPartitionStart + 32);  // the first FAT, from now on
     CopyTo("/media/usb/Movie.ts");
     EXPECT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts"));
-    EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].size, 131'071ull * 32768);
-    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    EXPECT_EQ(target.files["/media/usb/Movie_1.ts.part"].size, 131'071ull * 32768);
+    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie_1.ts.part"));
 }
 
 TEST_F(CopyTest, OutOfMemoryAndAnUnreadableFat) {
@@ -556,7 +601,7 @@ TEST_F(CopyTest, OutOfMemoryAndAnUnreadableFat) {
         FailNthAllocation(0);
         ASSERT_EQ(m_frontend.Messages().size(), before + 1);
         EXPECT_EQ(m_frontend.Messages().back().text, text);
-        EXPECT_EQ(target.files["/media/usb/Movie.ts"].size, 0u);  // created, left empty
+        EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 0u);  // created, left empty
         EXPECT_TRUE(SelectionEnabled());
         EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));  // as before the command
     }
@@ -572,7 +617,7 @@ TEST_F(CopyTest, NeitherFatCopyReadable) {
     m_opener.MarkBad(m_image->Path(), kPartitionStart + 32 + m_volume->SectorsPerFat());
     CopyTo("/media/usb/Movie.ts");
     EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00026"));
-    EXPECT_EQ(target.files["/media/usb/Movie.ts"].size, 0u);
+    EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 0u);
     EXPECT_TRUE(SelectionEnabled());
     EXPECT_NE(seed, 0u);
 }
@@ -590,10 +635,10 @@ TEST_F(CopyTest, AClusterReadThatThrowsEndsTheCopyWithAFatalError) {
     EXPECT_THAT(
         m_frontend.MessageTexts(),
         ElementsAre("Fatal Error: Funtion m_driveAccess.ReadSectors() caused an exeption."));
-    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
     EXPECT_TRUE(SelectionEnabled());
-    ExpectContent(target.files["/media/usb/Movie.ts"], 2 * 4096,
+    ExpectContent(target.files["/media/usb/Movie.ts.part"], 2 * 4096,
                   [&](std::uint64_t o) { return ContentByte(seed, o); });
 }
 
@@ -639,14 +684,16 @@ TEST_F(CopyTest, ClosingTheWindowDuringACopyStopsItAndThenCloses) {
         EXPECT_EQ(closedAtOnce, false);
         EXPECT_TRUE(m_frontend.Closed());
         EXPECT_TRUE(m_frontend.Messages().empty());
+        // What was copied is kept under its working name: it is not the recording.
+        EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
         if (whileCopying) {
             // The cluster being copied when the close came was finished, and kept.
-            ExpectContent(target.files["/media/usb/Movie.ts"], 4096,
+            ExpectContent(target.files["/media/usb/Movie.ts.part"], 4096,
                           [&](std::uint64_t o) { return ContentByte(seed, o); });
         } else {
             // Not one piece of the FAT more is read, nor any cluster.
             EXPECT_EQ(m_opener.Log().reads.size(), static_cast<std::size_t>(fatReads));
-            EXPECT_EQ(target.files["/media/usb/Movie.ts"].size, 0u);
+            EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 0u);
         }
     }
 }
@@ -673,8 +720,9 @@ TEST_F(CopyTest, TheDiskBeingReadIsNeverOverwritten) {
     SelectFile("Movie.ts");
     CopyTo(m_image->Path());
     EXPECT_THAT(m_frontend.MessageTexts(),
-                ElementsAre("The file could not be created. Make shure that the filename and "
-                            "path is accessible."));
+                ElementsAre(std::string(kCannotCreate) + "\n" + m_image->Path() +
+                            ": it is a disk being read"));
+    EXPECT_FALSE(std::filesystem::exists(m_image->Path() + ".part"));
     EXPECT_EQ(std::filesystem::file_size(m_image->Path()), before);
     EXPECT_EQ(m_image->Read(0, 512), firstSector);
     EXPECT_TRUE(SelectionEnabled());
@@ -697,6 +745,7 @@ TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {
     for (std::size_t i = 0; i < copied.size(); ++i) {
         ASSERT_EQ(static_cast<std::uint8_t>(copied[i]), ContentByte(seed, i)) << i;
     }
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("Movie.ts.part")));
 
 #ifndef _WIN32
     // A file-size limit (Linux's RLIMIT_FSIZE) stands in for a full disk.
@@ -710,9 +759,13 @@ TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {
     CopyTo(m_dir.File("Again.ts"));
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(m_frontend.StatusText(), kFailed);
-    ASSERT_EQ(m_frontend.Messages().size(), 1u);
-    EXPECT_EQ(std::filesystem::file_size(m_dir.File("Again.ts")), 10'000u);
+    const std::string kept = m_dir.File("Again.ts.part");
+    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed(kept));
+    // The system's reason follows the message, with the file it was writing.
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre(std::string(kWriteFailed) + "\n" + kept + ": File too large"));
+    EXPECT_EQ(std::filesystem::file_size(kept), 10'000u);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("Again.ts")));
 #endif
 }
 
@@ -736,12 +789,12 @@ TEST_F(CopyTest, AHandlerThatThrowsInAPumpStepFailsTheCopyAndLeavesWhatWasWritte
         }
     });
     EXPECT_NO_THROW(CopyTo(m_dir.File("Movie.ts")));
-    EXPECT_EQ(m_frontend.StatusText(), kFailed);
+    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed(m_dir.File("Movie.ts.part")));
     EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("This could not be done: a handler failed"));
     EXPECT_TRUE(m_frontend.IsEnabled(res::kFolderTree));
     EXPECT_TRUE(m_frontend.IsEnabled(res::kFileList));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
-    std::ifstream in(m_dir.File("Movie.ts"), std::ios::binary);
+    std::ifstream in(m_dir.File("Movie.ts.part"), std::ios::binary);
     const std::vector<char> copied{std::istreambuf_iterator<char>(in), {}};
     ASSERT_EQ(copied.size(), 4096u);
     for (std::size_t i = 0; i < copied.size(); ++i) {

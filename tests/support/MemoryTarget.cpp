@@ -30,20 +30,31 @@ public:
         m_file.size += written;
         m_total += written;
         ++m_file.writes;
+        if (written != bytes.size()) {
+            m_failure = "No space left on device";
+        }
         return written == bytes.size();
     }
     bool Flush() override { return true; }
-    void KeepModified(std::time_t when) override { m_file.modified = when; }
+    bool Sync() override {
+        ++m_file.syncs;
+        return true;
+    }
 
     bool Close() override {
         ++m_file.closes;
+        if (m_file.failClose) {
+            m_failure = "Input/output error";
+        }
         return !m_file.failClose;
     }
+    std::string Failure() const override { return m_failure; }
 
 private:
     MemoryTarget::File& m_file;
     std::uint64_t& m_total;
     std::uint64_t m_limit;
+    std::string m_failure;
 };
 
 }  // namespace
@@ -59,9 +70,23 @@ std::unique_ptr<OutputFile> MemoryTarget::Create(const std::string& path, std::s
         return nullptr;
     }
     created.push_back(path);
-    files[path] = File{};
-    files[path].failClose = failClose.count(path) != 0;
-    return std::make_unique<MemoryOutput>(files[path], m_written, failAfterBytes);
+    File& file = files[WorkingPath(path)] = File{};
+    file.failClose = failClose.count(path) != 0;
+    return std::make_unique<MemoryOutput>(file, m_written, failAfterBytes);
+}
+
+bool MemoryTarget::Publish(const std::string& path, std::optional<std::time_t> modified,
+                           std::string& reason) {
+    const auto working = files.find(WorkingPath(path));
+    if (working == files.end()) {
+        reason = "No such file or directory";
+        return false;
+    }
+    File file = std::move(working->second);
+    files.erase(working);
+    file.modified = modified;
+    files[path] = std::move(file);
+    return true;
 }
 
 std::uint8_t EndsContent(std::uint32_t seed, std::uint64_t size, std::uint32_t clusterBytes,

@@ -23,6 +23,7 @@ public:
         std::uint64_t size = 0;
         std::map<std::uint64_t, Bytes> data;  // by offset; all-zero writes left out
         int writes = 0;
+        int syncs = 0;  // how often it was synced to its device
         int closes = 0;
         bool failClose = false;
         std::optional<std::time_t> modified;  // the time the file is to keep
@@ -32,10 +33,14 @@ public:
         : m_fileSystem(std::move(fileSystem)), m_root(std::move(root)) {}
 
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
+    // The output is kept under its working name until Publish.
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
+    bool Publish(const std::string& path, std::optional<std::time_t> modified,
+                 std::string& reason) override;
+    bool Exists(const std::string& path) override { return files.count(path) != 0; }
 
-    std::map<std::string, File> files;
-    std::vector<std::string> created;           // in order, each time
+    std::map<std::string, File> files;  // by the name they have now
+    std::vector<std::string> created;           // the paths asked for, in order, each time
     std::set<std::string> refused;              // paths that cannot be created
     std::set<std::string> failClose;            // paths whose closing reports an error
     std::uint64_t failAfterBytes = UINT64_MAX;  // the disk fills up after this many bytes
