@@ -240,6 +240,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         frontend.Report(std::string(kProgram) + ": cannot open " + problem.path + ": " +
                         problem.reason);
     }
+    for (const std::string& note : access.OpenNotes()) {
+        frontend.Note(std::string(kProgram) + ": " + note);
+    }
     if (access.NoFoundDiskOpened()) {
         ReportNoDisk(access.DetectProblems(), err);
         return kExitFailureShown;

@@ -5,6 +5,7 @@
 #include <new>
 #include <system_error>
 
+#include "PathText.h"
 #include "SharedLibrary.h"
 
 namespace moravel {
@@ -37,6 +38,7 @@ DriveAccess::~DriveAccess() {
 int DriveAccess::Open() {
     Close();
     m_openProblems.clear();
+    m_openNotes.clear();
     m_detectProblems.clear();
 
     m_hDiskTable = MemoryBlock::Allocate(kDiskTableEntries * sizeof(DriveItem));
@@ -53,6 +55,7 @@ int DriveAccess::Open() {
 
     m_isWin9x = m_options.platform == DiskPlatform::BiosServices ? 1 : 0;
     ResolveSources();
+    DropRepeatedSources();
     if (m_isWin9x == 0) {
         // Device variant: every floppy given counts as a removable drive.
         m_floppyCount = static_cast<std::uint32_t>(m_options.sources.floppies.size());
@@ -89,6 +92,48 @@ void DriveAccess::ResolveSources() {
     }
     m_options.sources.hardDisks = std::move(openable);
     m_options.sources.floppies = std::move(found.floppies);
+}
+
+namespace {
+
+// The path among paths that names the same file or device as path.
+std::optional<std::string> SameDiskIn(const std::vector<std::string>& paths,
+                                      const std::string& path) {
+    for (const std::string& named : paths) {
+        std::error_code error;
+        if (named == path ||
+            std::filesystem::equivalent(PathFromUtf8(named), PathFromUtf8(path), error)) {
+            return named;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> DriveAccess::SameDiskAs(const std::string& path) const {
+    return SameDiskIn(SourcePaths(), path);
+}
+
+// A disk named twice (by the same path, another spelling of it, or a link) is read
+// once: two drive numbers would show one disk as two, and copy from it twice.
+void DriveAccess::DropRepeatedSources() {
+    std::vector<std::string> named;
+    const auto once = [&](std::vector<std::string>& paths) {
+        std::vector<std::string> kept;
+        for (const std::string& path : paths) {
+            if (const std::optional<std::string> same = SameDiskIn(named, path)) {
+                m_openNotes.push_back(path + " is the same disk as " + *same +
+                                      ": it is read once.");
+            } else {
+                named.push_back(path);
+                kept.push_back(path);
+            }
+        }
+        paths = std::move(kept);
+    };
+    once(m_options.sources.hardDisks);
+    once(m_options.sources.floppies);
 }
 
 std::vector<std::string> DriveAccess::SourcePaths() const {
@@ -303,6 +348,10 @@ DriveItem* DriveAccess::AddDisk(const std::string& path, bool floppy, OpenError&
         error.reason =
             "disk images are read only when disks are read directly, not through the "
             "BIOS disk services";
+        return nullptr;
+    }
+    if (const std::optional<std::string> same = SameDiskAs(path)) {
+        error.reason = "it is the same disk as " + *same + ", which is open already";
         return nullptr;
     }
     auto& paths = floppy ? m_options.sources.floppies : m_options.sources.hardDisks;

@@ -82,6 +82,9 @@ public:
     // The paths that ended a list of disks because they could not be opened or
     // read, with the reason, for the front ends to show.
     const std::vector<OpenError>& OpenProblems() const { return m_openProblems; }
+    // What the front ends should know of the disks named that is no failure: a
+    // disk named twice, which is read once.
+    const std::vector<std::string>& OpenNotes() const { return m_openNotes; }
     // With no disks named: the machine's whole disks that could not be opened
     // (most often for want of the rights to read them), with the reason.
     const std::vector<OpenError>& DetectProblems() const { return m_detectProblems; }
@@ -144,6 +147,9 @@ private:
     void FillDiskEntry(DriveItem& entry, std::uint16_t drive);
     void DestroyDiskTable();
     void ResolveSources();
+    void DropRepeatedSources();
+    // The path of a disk named that is the same file or device as path.
+    std::optional<std::string> SameDiskAs(const std::string& path) const;
     std::string BiosLibraryPath() const;
     std::size_t ReadDevice(std::uint16_t drive, std::uint64_t offset,
                            std::span<std::uint8_t> buffer);
@@ -161,6 +167,7 @@ private:
     CoreFrontend& m_frontend;
     DriveAccessOptions m_options;
     std::vector<OpenError> m_openProblems;
+    std::vector<std::string> m_openNotes;
     std::vector<OpenError> m_detectProblems;
     // Disks added after the table was filled; a deque keeps their addresses.
     std::deque<DriveItem> m_addedDisks;

@@ -59,8 +59,6 @@ std::optional<std::uint16_t> FatKindOf(const BootSector& boot) {
     return clusters < 4085 ? Fat12 : Fat16;
 }
 
-namespace {
-
 bool HasPartitionEntry(ByteSpan sector) {
     for (std::size_t at = 446; at < 510; at += 16) {
         const std::uint8_t flag = ReadU8(sector, at);
@@ -70,8 +68,6 @@ bool HasPartitionEntry(ByteSpan sector) {
     }
     return false;
 }
-
-}  // namespace
 
 bool IsWholeDiskVolume(ByteSpan sector) {
     if (sector.size() < 512) {

@@ -50,6 +50,10 @@ std::uint64_t DataClusters(const BootSector& boot);
 // has no size.
 std::optional<std::uint16_t> FatKindOf(const BootSector& boot);
 
+// Whether one of the four entries at offset 446 has a boot flag of 0x00 or 0x80
+// and a type.
+bool HasPartitionEntry(ByteSpan sector);
+
 // Whether a disk's first sector is the boot sector of a FAT volume that fills
 // the disk rather than a master boot record: a jump to boot code, 512-byte
 // sectors, a power of two sectors per cluster, reserved sectors, one or two FATs,

@@ -77,6 +77,7 @@ public:
 
 private:
     void ExpandPartitionTable(DriveItem& item);
+    void ReportNoDisk(const DriveItem& disk, const std::string& why);
     void AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector);
     void ExpandVolume(DriveItem& item);
     void ExpandFixedRoot(DriveItem& item);

@@ -120,6 +120,19 @@ void DriveTree::AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector) {
     disk.m_children.Append(std::move(volume));
 }
 
+bool LooksLikePartitionTable(ByteSpan sector) {
+    return sector.size() >= 512 &&
+           ((ReadU8(sector, 510) == 0x55 && ReadU8(sector, 511) == 0xAA) ||
+            HasPartitionEntry(sector));
+}
+
+// A disk added by its path that is not one: a text, a video, a blank image.
+void DriveTree::ReportNoDisk(const DriveItem& disk, const std::string& why) {
+    const std::optional<std::string> path = SourcePath(disk.m_drive);
+    ShowFailure(Frontend(), (path ? *path : std::string(disk.DisplayName())) +
+                                " holds no partition table and no FAT boot sector" + why + ".");
+}
+
 void DriveTree::ExpandPartitionTable(DriveItem& item) {
     const bool disk = item.m_kind == KindDisk;
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
@@ -139,13 +152,24 @@ void DriveTree::ExpandPartitionTable(DriveItem& item) {
         case RawRead::BiosServiceFailed:
             ShowFailure(Frontend(), disk ? "internal error 00010" : "internal error 00013");
             return;
-        case RawRead::DeviceReadShort:
-            ShowFailure(Frontend(), disk ? "internal error 00011" : "internal error 00014");
+        case RawRead::DeviceReadShort: {
+            const std::optional<std::uint64_t> bytes = DiskBytes(item.m_drive);
+            if (disk && bytes && *bytes < kSectorSize) {
+                ReportNoDisk(item, ": it is " + std::to_string(*bytes) +
+                                       " bytes long, less than a sector");
+            } else {
+                ShowFailure(Frontend(), disk ? "internal error 00011" : "internal error 00014");
+            }
             return;
+        }
     }
 
     if (disk && IsWholeDiskVolume(buffer.Bytes())) {
         AddWholeDiskVolume(item, buffer.Bytes());
+        return;
+    }
+    if (disk && !LooksLikePartitionTable(buffer.Bytes())) {
+        ReportNoDisk(item, "");
         return;
     }
     ExtendedScan scan = disk ? ExtendedScan{} : m_partitionScan.ContextOf(item);

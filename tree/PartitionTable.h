@@ -23,6 +23,11 @@ struct PartitionEntry {
 // 0), which ends the table. The 0x55 0xAA mark is not looked at.
 std::vector<PartitionEntry> DecodePartitionTable(ByteSpan sector);
 
+// Whether a disk's first sector can be a master boot record at all: it carries
+// the 0x55 0xAA mark, or an entry with a boot flag (0x00 or 0x80) and a type. A
+// text, a video or a blank disk has neither.
+bool LooksLikePartitionTable(ByteSpan sector);
+
 struct PartitionType {
     std::string_view displayName;
     std::uint16_t kind;

@@ -97,13 +97,17 @@ void MainDialog::InitializeDialogNow() {
     AddDiskImages(m_startImages);
 }
 
-// A disk named on the command line that could not be opened, or none of the
-// machine's disks readable: the status line says which, why, and how to get in.
+// A disk named on the command line that could not be opened (or was named twice),
+// or none of the machine's disks readable: the status line says which, why, and
+// how to get in.
 void MainDialog::ShowOpenProblems() {
     std::string text;
     for (const OpenError& problem : m_driveAccess.OpenProblems()) {
         text +=
             (text.empty() ? "" : "; ") + problem.path + " could not be opened: " + problem.reason;
+    }
+    for (const std::string& note : m_driveAccess.OpenNotes()) {
+        text += (text.empty() ? "" : "; ") + note;
     }
     const auto& unreadable = m_driveAccess.DetectProblems();
     if (text.empty() && m_driveAccess.NoFoundDiskOpened()) {

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -20,6 +21,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+namespace fs = std::filesystem;
 
 TEST(CliFailureTest, ADiskThatCannotBeOpenedIsReportedAndTheRestListed) {
     TempDir dir;
@@ -32,6 +34,35 @@ TEST(CliFailureTest, ADiskThatCannotBeOpenedIsReportedAndTheRestListed) {
     ASSERT_EQ(errors.size(), 1u) << run.err;
     EXPECT_THAT(errors[0], StartsWith("moravel-cli: cannot open " + missing + ": "));
     EXPECT_GT(errors[0].size(), ("moravel-cli: cannot open " + missing + ": ").size());
+}
+
+// Files that are no disk (a text, a file shorter than a sector, a blank image)
+// are said to be none, by their path; a disk named twice is read once, with a
+// note, and every message ends its line.
+TEST(CliFailureTest, FilesThatAreNoDiskAreSaidSoAndADiskNamedTwiceIsReadOnce) {
+    TempDir dir;
+    const CopyDisk disk(dir);
+    const std::string text = dir.File("notes.txt");
+    const std::string tiny = dir.File("tiny.txt");
+    const std::string blank = dir.File("blank.img");
+    std::ofstream(text) << std::string(3000, 'x');
+    std::ofstream(tiny) << "hello\n";
+    std::ofstream(blank) << std::string(1 << 20, '\0');
+    const std::string again = dir.Path().string() + "/./" + fs::path(disk.path).filename().string();
+    const CliRun run = RunList({"--disk", text, "--disk", tiny, "--disk", blank, "--disk",
+                                disk.path, "--disk", again, "list", "-r"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, StartsWith("Hard Disk 1\tdisk\nHard Disk 2\tdisk\nHard Disk 3\tdisk\n"
+                                    "Hard Disk 4\tdisk\n  32-Bit FAT Disk"));
+    EXPECT_EQ(run.out.find("Hard Disk 5"), std::string::npos);
+    EXPECT_THAT(Lines(run.err),
+                ElementsAre("moravel-cli: " + again + " is the same disk as " + disk.path +
+                                ": it is read once.",
+                            text + " holds no partition table and no FAT boot sector.",
+                            tiny + " holds no partition table and no FAT boot sector: it is 6 "
+                                   "bytes long, less than a sector.",
+                            blank + " holds no partition table and no FAT boot sector."));
+    EXPECT_EQ(run.err.back(), '\n');
 }
 
 TEST(CliFailureTest, OnlyAMissingDiskListsNothing) {

@@ -477,14 +477,22 @@ TEST_F(MainDialogTest, OpenDiskImageAddsHardDisksAndFloppiesByTheirSize) {
 
 TEST_F(MainDialogTest, ImagesFromTheCommandLineAndDroppedFilesFollowTheDisks) {
     const std::string disk = MakeDisk(m_dir);
+    const std::string second = m_dir.File("second.img");
+    const std::string third = m_dir.File("third.img");
+    std::filesystem::copy_file(disk, second);
+    std::filesystem::copy_file(disk, third);
     DriveAccessOptions options;
     options.sources.hardDisks = {disk};
-    m_dialog.emplace(m_frontend, options, nullptr, std::vector<std::string>{disk});
+    m_dialog.emplace(m_frontend, options, nullptr, std::vector<std::string>{second});
     m_frontend.Attach(&*m_dialog);
     m_dialog->InitializeDialog();
-    m_dialog->OnDropFiles({disk});
+    // A disk that is open already is not added again: one disk, one item.
+    const std::string again = m_dir.Path().string() + "/./second.img";
+    m_dialog->OnDropFiles({third, again});
     EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
                 ElementsAre("Hard Disk 1", "Hard Disk 2", "Hard Disk 3"));
+    EXPECT_EQ(m_frontend.StatusText(), again + " could not be opened: it is the same disk as " +
+                                           second + ", which is open already");
     SelectPath({"Hard Disk 3", "32-Bit FAT Disk", "Root Directory"});
     EXPECT_THAT(m_frontend.TreeTexts(Item({"Hard Disk 3", "32-Bit FAT Disk", "Root Directory"})),
                 ElementsAre("RECORDS .   ", "EMPTY   .   ", "NESTED  .   ", "MANY    .   "));
