@@ -237,23 +237,29 @@ INSTANTIATE_TEST_SUITE_P(
 // to mcopy), short names in code page 850, mtools' default. (mtools stores only
 // the low 16 bits of a character beyond U+FFFF, so surrogate pairs are tested
 // on the image builder's names alone.)
-class MtoolsNamesTest : public testing::TreeFixture {};
+class MtoolsNamesTest : public testing::TreeFixture {
+protected:
+    // A 100 MiB stick formatted FAT32 by mkfs.fat, and a small file to copy onto it.
+    void SetUp() override {
+        ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+        const std::string mkfs = testing::FindTool("mkfs.fat");
+        ASSERT_FALSE(mkfs.empty()) << "mkfs.fat (dosfstools) is not installed";
+        ASSERT_FALSE(testing::FindTool("mcopy").empty()) << "mtools is not installed";
+        Run(mkfs + " -C -F 32 -s 1 " + Quoted(image) + " " + std::to_string(100 * 1024));
+        std::ofstream(host) << "recording";
+    }
 
-TEST_F(MtoolsNamesTest, LongNamesAreUnicodeAndShortNamesCodePage850) {
-    ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
-    const std::string mkfs = testing::FindTool("mkfs.fat");
-    ASSERT_FALSE(mkfs.empty()) << "mkfs.fat (dosfstools) is not installed";
-    ASSERT_FALSE(testing::FindTool("mcopy").empty()) << "mtools is not installed";
-    const std::string image = m_dir.File("stick.img");
-    const auto run = [](const std::string& command) {
+    static void Run(const std::string& command) {
         int status = 0;
         const std::string output = testing::RunCommand("LC_ALL=C.UTF-8 " + command, status);
         EXPECT_EQ(status, 0) << command << "\n" << output;
-    };
-    run(mkfs + " -C -F 32 -s 1 " + Quoted(image) + " " + std::to_string(100 * 1024));
-    const std::string host = m_dir.File("payload");
-    std::ofstream(host) << "recording";
+    }
 
+    const std::string image = m_dir.File("stick.img");
+    const std::string host = m_dir.File("payload");
+};
+
+TEST_F(MtoolsNamesTest, LongNamesAreUnicodeAndShortNamesCodePage850) {
     // The longest name, 255 units in 20 long-name entries. (mtools garbles a long
     // name of many CJK characters, so that one is tested on the builder's images.)
     const std::string longest = std::string(251, 'r') + ".mpg";
@@ -261,10 +267,10 @@ TEST_F(MtoolsNamesTest, LongNamesAreUnicodeAndShortNamesCodePage850) {
                                                 "News \u2013 Late Edition.ts",
                                                 "Caf\u00E9 \u20AC.ts", longest};
     for (const std::string& name : longNames) {
-        run(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) + " " +
+        Run(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) + " " +
             Quoted("::/" + name));
     }
-    run(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) + " " +
+    Run(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) + " " +
         Quoted("::/R\u00C9SUM\u00C9.TXT"));
 
     Open({}, {image});
@@ -290,20 +296,8 @@ TEST_F(MtoolsNamesTest, LongNamesAreUnicodeAndShortNamesCodePage850) {
 // Their checksum is then another name's, and the file goes by its new short
 // name, as mdir shows it.
 TEST_F(MtoolsNamesTest, AShortEntryRenamedInPlaceLosesItsOldLongName) {
-    ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
-    const std::string mkfs = testing::FindTool("mkfs.fat");
-    ASSERT_FALSE(mkfs.empty()) << "mkfs.fat (dosfstools) is not installed";
-    ASSERT_FALSE(testing::FindTool("mcopy").empty()) << "mtools is not installed";
-    const std::string image = m_dir.File("stick.img");
-    int status = 0;
-    testing::RunCommand(mkfs + " -C -F 32 -s 1 " + Quoted(image) + " 102400", status);
-    ASSERT_EQ(status, 0);
-    const std::string host = m_dir.File("payload");
-    std::ofstream(host) << "recording";
-    testing::RunCommand(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) +
-                            " " + Quoted("::/Evening News 2004-05-17.ts"),
-                        status);
-    ASSERT_EQ(status, 0);
+    Run(testing::FindTool("mcopy") + " -i " + Quoted(image) + " " + Quoted(host) + " " +
+        Quoted("::/Evening News 2004-05-17.ts"));
 
     std::fstream disk(image, std::ios::in | std::ios::out | std::ios::binary);
     std::string bytes(4u << 20, '\0');
@@ -320,6 +314,7 @@ TEST_F(MtoolsNamesTest, AShortEntryRenamedInPlaceLosesItsOldLongName) {
     Open({}, {image});
     EXPECT_EQ(Names(Expand(Child(Disk(0), "Root Directory"))),
               std::vector<std::string>{"NEWS0001.TS "});
+    int status = 0;
     const std::string listed =
         testing::RunCommand(testing::FindTool("mdir") + " -i " + Quoted(image) + " ::/", status);
     EXPECT_TRUE(std::regex_search(listed, std::regex(R"(\nNEWS0001 TS +9 [-0-9]+ +[0-9:]+ *\n)")))
