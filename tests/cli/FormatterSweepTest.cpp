@@ -128,12 +128,14 @@ const SizesOfKind kMkfsSizes[] = {
 
 // The other axes turn over the sizes and cluster sizes of each kind (the i-th of
 // the kind), so that every value of each meets every kind: 2 or 1 FATs, reserved
-// sectors (0: mkfs.fat's default), data region aligned or not (-a), and where the
+// sectors and FAT12/16 root entries (0: mkfs.fat's default), data region aligned or
+// not (-a), and where the
 // volume is: a primary or a logical partition, a disk formatted whole (with or
 // without the one-entry partition table mkfs.fat can put in its boot sector), or
 // a floppy.
 Case MkfsCase(int fatBits, std::uint64_t bytes, unsigned cluster, unsigned i) {
     constexpr unsigned kReserved[2][5] = {{0, 2, 7, 16, 33}, {0, 2, 9, 16, 64}};
+    constexpr unsigned kRootEntries[4] = {0, 16, 112, 1024};
     constexpr Placement kPlacements[] = {Placement::Partition, Placement::WholeDisk,
                                          Placement::Floppy};
     Case c;
@@ -142,6 +144,7 @@ Case MkfsCase(int fatBits, std::uint64_t bytes, unsigned cluster, unsigned i) {
     c.sectorsPerCluster = cluster;
     c.fats = i % 2 == 0 ? 2 : 1;
     const unsigned reserved = kReserved[fatBits == 32][i % 5];
+    const unsigned rootEntries = fatBits == 32 ? 0 : kRootEntries[(i / 5) % 4];
     const bool aligned = (i / 2) % 2 == 0;
     const bool alternative = (i / 3) % 2 == 1;
     c.placement = kPlacements[i % 3];
@@ -150,11 +153,13 @@ Case MkfsCase(int fatBits, std::uint64_t bytes, unsigned cluster, unsigned i) {
     }
     const bool fakeMbr = c.placement == Placement::WholeDisk && alternative;
     c.partitionType = PartitionTypeFor(fatBits, bytes, (i / 6) % 2 == 1);
-    c.options = (reserved != 0 ? "-R " + std::to_string(reserved) : "") + (aligned ? "" : " -a") +
-                (fakeMbr ? " --mbr=y" : "");
+    c.options = (reserved != 0 ? "-R " + std::to_string(reserved) : "") +
+                (rootEntries != 0 ? " -r " + std::to_string(rootEntries) : "") +
+                (aligned ? "" : " -a") + (fakeMbr ? " --mbr=y" : "");
     c.name = "Mkfs_Fat" + std::to_string(fatBits) + "_" + SizeText(bytes) + "_s" +
              std::to_string(cluster) + "_f" + std::to_string(c.fats) + "_R" +
              (reserved != 0 ? std::to_string(reserved) : "def") +
+             (rootEntries != 0 ? "_r" + std::to_string(rootEntries) : "") +
              (aligned ? "_aligned_" : "_unaligned_") + PlacementText(c.placement) +
              (fakeMbr ? "WithMbr" : "");
     return c;
