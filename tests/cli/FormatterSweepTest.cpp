@@ -148,6 +148,9 @@ Case MkfsCase(int fatBits, std::uint64_t bytes, unsigned cluster, unsigned i) {
     const bool aligned = (i / 2) % 2 == 0;
     const bool alternative = (i / 3) % 2 == 1;
     c.placement = kPlacements[i % 3];
+    if (c.placement == Placement::Floppy && bytes > 4 * kGiB) {
+        c.placement = Placement::Partition;  // a recorder's disk, not a stick
+    }
     if (c.placement == Placement::Partition && alternative) {
         c.placement = Placement::Logical;
     }
