@@ -33,7 +33,7 @@ std::uint32_t BootSector::RootSectors() const {
     if (bytesPerSector == 0) {
         return 0;
     }
-    return (std::uint32_t{rootEntries} * 32 + bytesPerSector - 1) / bytesPerSector;
+    return std::uint32_t{rootEntries} * 32 / bytesPerSector;
 }
 
 std::uint64_t DataClusters(const BootSector& boot) {

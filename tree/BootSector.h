@@ -26,7 +26,8 @@ struct BootSector {
     // The 16-bit count when it is nonzero, else the 32-bit one.
     std::uint32_t TotalSectors() const;
     std::uint32_t SectorsPerFat(std::uint16_t fatKind) const;
-    // The sectors of a fixed root directory (none on FAT32, whose root is a chain).
+    // The sectors of a fixed root directory (none on FAT32, whose root is a chain),
+    // rounded down as the volume's layout counts them (the kernel and mtools too).
     std::uint32_t RootSectors() const;
     // Every read and every cluster counts sectors of 512 bytes, so a volume whose
     // sectors are of another size (or of none: an unformatted partition, say), or
@@ -44,8 +45,8 @@ std::uint64_t DataClusters(const BootSector& boot);
 
 // The FAT kind of a volume, by one rule for the disks read and the drives written
 // to. A boot sector laid out as FAT32's (its 16-bit FAT size 0) is FAT32 whatever
-// its cluster count: formatters make small FAT32 volumes, and the kernel and
-// mtools take them as FAT32. Otherwise the count of data clusters decides, as FAT
+// its cluster count: mkfs.fat makes small FAT32 volumes, and the kernel and
+// fsck.fat take them as FAT32. Otherwise the count of data clusters decides, as FAT
 // defines it: FAT12 below 4085, else FAT16. Nothing when a sector or a cluster
 // has no size.
 std::optional<std::uint16_t> FatKindOf(const BootSector& boot);

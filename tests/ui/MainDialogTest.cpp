@@ -476,18 +476,17 @@ TEST_F(MainDialogTest, OpenDiskImageAddsHardDisksAndFloppiesByTheirSize) {
 }
 
 TEST_F(MainDialogTest, ImagesFromTheCommandLineAndDroppedFilesFollowTheDisks) {
+    const testing::TempDir others[2];
     const std::string disk = MakeDisk(m_dir);
-    const std::string second = m_dir.File("second.img");
-    const std::string third = m_dir.File("third.img");
-    std::filesystem::copy_file(disk, second);
-    std::filesystem::copy_file(disk, third);
+    const std::string second = MakeDisk(others[0]);
+    const std::string third = MakeDisk(others[1]);
     DriveAccessOptions options;
     options.sources.hardDisks = {disk};
     m_dialog.emplace(m_frontend, options, nullptr, std::vector<std::string>{second});
     m_frontend.Attach(&*m_dialog);
     m_dialog->InitializeDialog();
     // A disk that is open already is not added again: one disk, one item.
-    const std::string again = m_dir.Path().string() + "/./second.img";
+    const std::string again = others[0].Path().string() + "/./disk.img";
     m_dialog->OnDropFiles({third, again});
     EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
                 ElementsAre("Hard Disk 1", "Hard Disk 2", "Hard Disk 3"));
