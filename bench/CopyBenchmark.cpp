@@ -23,9 +23,12 @@
 //                  copy-dd-256k.ts;
 //         mcopy    mcopy -i IMAGE@@OFFSET of the file to copy-mcopy.ts (into the
 //                  folder only).
-//       Nothing is fsynced inside a timed run (the program does not fsync): each time
-//       ends when the copy has handed its last byte to the kernel and closed the
-//       file, as a shell sees a command end. The order turns from round to round.
+//       The program syncs its output to the device before it reports the copy, and
+//       the dd runs into the folder do the same (conv=fsync); mcopy does not sync,
+//       and /dev/null keeps nothing to sync. So each time ends when the copy is on
+//       the folder's device (for mcopy: handed to the kernel), as a shell sees the
+//       command end. On a tmpfs a sync costs nothing. The order turns from round to
+//       round.
 //       After every run sync(2) is called outside the timing, so that every run
 //       starts with no dirty pages, and the output is deleted, except in the check
 //       round into the folder: its outputs are compared with cmp, the dd-256k output
@@ -462,17 +465,23 @@ private:
     std::vector<char*> m_pointers;
 };
 
-// dd of the file's byte range of the image, in blocks of the given size.
+// dd of the file's byte range of the image, in blocks of the given size; synced to
+// its device before dd ends, when asked.
 std::vector<std::string> CatCommand(const std::string& image, const Layout& layout,
-                                    const std::string& destination, const char* block = "1M") {
-    return {"dd",
-            "if=" + image,
-            "of=" + destination,
-            std::string("bs=") + block,
-            "iflag=skip_bytes,count_bytes",
-            "skip=" + std::to_string(layout.offset),
-            "count=" + std::to_string(layout.size),
-            "status=none"};
+                                    const std::string& destination, const char* block = "1M",
+                                    bool sync = false) {
+    std::vector<std::string> command = {"dd",
+                                        "if=" + image,
+                                        "of=" + destination,
+                                        std::string("bs=") + block,
+                                        "iflag=skip_bytes,count_bytes",
+                                        "skip=" + std::to_string(layout.offset),
+                                        "count=" + std::to_string(layout.size),
+                                        "status=none"};
+    if (sync) {
+        command.push_back("conv=fsync");
+    }
+    return command;
 }
 
 std::vector<std::string> McopyCommand(const std::string& image, const Layout&,
@@ -622,8 +631,9 @@ Verdict MeasureInto(const std::string& image, const Layout& layout, std::uint32_
     const Outputs cleanup(null ? std::vector<std::string>{} : outputs);
     MtoolsEnvironment mtools;
     const auto Command = [&](int tool) {
-        return tool == kDd32k    ? CatCommand(image, layout, outputs[kDd32k], "32K")
-               : tool == kDd256k ? CatCommand(image, layout, outputs[kDd256k], "256K")
+        // The program syncs what it writes into a folder: so does dd there.
+        return tool == kDd32k    ? CatCommand(image, layout, outputs[kDd32k], "32K", !null)
+               : tool == kDd256k ? CatCommand(image, layout, outputs[kDd256k], "256K", !null)
                                  : McopyCommand(image, layout, outputs[kMcopy]);
     };
     std::vector<int> tools = {kProgram, kDd32k, kDd256k};
