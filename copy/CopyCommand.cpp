@@ -322,17 +322,19 @@ void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIc
     EnableSelection(true);
 }
 
-// " What was copied is kept in /media/usb/Film_1.ts.part." for a copy that ended
-// before its last byte; nothing when no output is left.
+// " What was copied is kept as Film_1.ts.part in /media/usb/." for a copy that
+// ended before its last byte (the names first: a status line cut short keeps
+// them); nothing when no output is left.
 std::string CopyCommand::KeptText() const {
     if (m_unpublished.empty()) {
         return "";
     }
-    std::string kept;
+    std::string kept = " What was copied is kept as ";
     for (std::size_t i = 0; i < m_unpublished.size(); ++i) {
-        kept += (i == 0 ? " What was copied is kept in " : ", ") + m_report.outputs[i].path;
+        const std::string& path = m_report.outputs[i].path;
+        kept += (i == 0 ? "" : ", ") + path.substr(FolderOf(path).size());
     }
-    return kept + ".";
+    return kept + " in " + m_folder + ".";
 }
 
 void CopyCommand::CopyClusters(const DriveItem& source) {

@@ -29,8 +29,10 @@ constexpr char kSucceeded[] = "The file was succesfully copied";
 constexpr char kFailed[] = "The file copying failed.";
 
 // The status of a copy that ended before its last byte, with its output kept.
-std::string kKeptFailed(const std::string& kept) {
-    return std::string(kFailed) + " What was copied is kept in " + kept + ".";
+std::string KeptFailed(const std::string& kept) {
+    const auto slash = kept.rfind('/');
+    return std::string(kFailed) + " What was copied is kept as " + kept.substr(slash + 1) +
+           " in " + kept.substr(0, slash + 1) + ".";
 }
 
 class CopyTest : public CopyFixture {
@@ -465,7 +467,7 @@ TEST_F(CopyTest, AFailureToCloseTheOutputFailsTheCopy) {
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
     EXPECT_EQ(m_frontend.Messages()[0].text,
               std::string(kWriteFailed) + "\n/media/usb/Movie.ts.part: Input/output error");
-    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie.ts.part"));
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_EQ(target.files["/media/usb/Movie.ts.part"].closes, 1);
     EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
 }
@@ -496,7 +498,7 @@ TEST_F(CopyTest, AFullDiskKeepsWhatWasWritten) {
     EXPECT_EQ(m_frontend.Messages()[0].text,
               std::string(kWriteFailed) + "\n/media/usb/Movie.ts.part: No space left on device");
     EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie.ts.part"));
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
     EXPECT_EQ(m_frontend.ProgressPosition(), 0);
     EXPECT_TRUE(SelectionEnabled());
@@ -519,7 +521,7 @@ TEST_F(CopyTest, APartThatCannotBeCreatedEndsTheCopy) {
     // Whole, but the copy is not: it keeps its working name.
     EXPECT_EQ(target.files["/media/usb/Movie_1.ts.part"].size, 4'294'934'528u);
     EXPECT_EQ(target.files.count("/media/usb/Movie_1.ts"), 0u);
-    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie_1.ts.part"));
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie_1.ts.part"));
     EXPECT_TRUE(SelectionEnabled());
 }
 
@@ -561,7 +563,7 @@ TEST_F(CopyTest, AChainShorterThanTheSizeCopiesWhatItHasAndFails) {
     CopyTo("/media/usb/Cut.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
     EXPECT_NE(m_frontend.Messages()[0].text.find("cluster chain"), std::string::npos);
-    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Cut.ts.part"));
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Cut.ts.part"));
     ExpectContent(target.files["/media/usb/Cut.ts.part"], 2 * 32768,
                   [&](std::uint64_t o) { return ContentByte(seed, o); });
 }
@@ -583,7 +585,7 @@ TEST_F(CopyTest, AChainThatEndsWithAPartLeavesNoEmptyPart) {
     CopyTo("/media/usb/Movie.ts");
     EXPECT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts"));
     EXPECT_EQ(target.files["/media/usb/Movie_1.ts.part"].size, 131'071ull * 32768);
-    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie_1.ts.part"));
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie_1.ts.part"));
 }
 
 TEST_F(CopyTest, OutOfMemoryAndAnUnreadableFat) {
@@ -635,7 +637,7 @@ TEST_F(CopyTest, AClusterReadThatThrowsEndsTheCopyWithAFatalError) {
     EXPECT_THAT(
         m_frontend.MessageTexts(),
         ElementsAre("Fatal Error: Funtion m_driveAccess.ReadSectors() caused an exeption."));
-    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed("/media/usb/Movie.ts.part"));
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
     EXPECT_TRUE(SelectionEnabled());
     ExpectContent(target.files["/media/usb/Movie.ts.part"], 2 * 4096,
@@ -760,7 +762,7 @@ TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     const std::string kept = m_dir.File("Again.ts.part");
-    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed(kept));
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed(kept));
     // The system's reason follows the message, with the file it was writing.
     EXPECT_THAT(m_frontend.MessageTexts(),
                 ElementsAre(std::string(kWriteFailed) + "\n" + kept + ": File too large"));
@@ -789,7 +791,7 @@ TEST_F(CopyTest, AHandlerThatThrowsInAPumpStepFailsTheCopyAndLeavesWhatWasWritte
         }
     });
     EXPECT_NO_THROW(CopyTo(m_dir.File("Movie.ts")));
-    EXPECT_EQ(m_frontend.StatusText(), kKeptFailed(m_dir.File("Movie.ts.part")));
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed(m_dir.File("Movie.ts.part")));
     EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("This could not be done: a handler failed"));
     EXPECT_TRUE(m_frontend.IsEnabled(res::kFolderTree));
     EXPECT_TRUE(m_frontend.IsEnabled(res::kFileList));
