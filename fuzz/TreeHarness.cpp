@@ -247,12 +247,15 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
         FUZZ_CHECK(children.empty(), "a boot sector without 512-byte sectors gave children");
         return 0;
     }
-    // Without a partition type (a floppy), a boot sector with only a 32-bit FAT
-    // size is taken for FAT32.
-    const bool fat32 =
-        type == 0x0B || type == 0x0C || (floppy && ReadLe16(b, 22) == 0 && ReadLe32(b, 36) != 0);
-    const std::uint16_t kind = fat32 ? Fat32 : total / sectorsPerCluster < 4096 ? Fat12 : Fat16;
+    // The boot sector tells the kind, whatever the partition type: FAT32 when it
+    // has no 16-bit FAT size, else FAT12 below 4085 clusters in the data region
+    // (the fixed root's sectors rounded down), FAT16 from there.
+    const bool fat32 = ReadLe16(b, 22) == 0;
     const std::uint32_t sectorsPerFat = fat32 ? ReadLe32(b, 36) : ReadLe16(b, 22);
+    const std::uint64_t overhead =
+        reserved + std::uint64_t{fats} * sectorsPerFat + (fat32 ? 0 : rootEntries * 32 / 512);
+    const std::uint64_t clusters = total > overhead ? (total - overhead) / sectorsPerCluster : 0;
+    const std::uint16_t kind = fat32 ? Fat32 : clusters < 4085 ? Fat12 : Fat16;
     // Where things lie, counted without a bound: a volume's sectors are numbered
     // in 32 bits, so one whose FATs end past that cannot be laid out at all.
     const std::uint64_t rootStart = std::uint64_t{sectorsPerFat} * fats + reserved;
