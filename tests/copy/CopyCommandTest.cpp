@@ -30,7 +30,7 @@ constexpr char kFailed[] = "The file copying failed.";
 
 // The status of a copy that ended before its last byte, with its output kept.
 std::string KeptFailed(const std::string& kept) {
-    const auto slash = kept.rfind('/');
+    const auto slash = kept.find_last_of("/\\");
     return std::string(kFailed) + " What was copied is kept as " + kept.substr(slash + 1) +
            " in " + kept.substr(0, slash + 1) + ".";
 }
