@@ -121,9 +121,8 @@ void DriveTree::AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector) {
 }
 
 bool LooksLikePartitionTable(ByteSpan sector) {
-    return sector.size() >= 512 &&
-           ((ReadU8(sector, 510) == 0x55 && ReadU8(sector, 511) == 0xAA) ||
-            HasPartitionEntry(sector));
+    return sector.size() >= 512 && ((ReadU8(sector, 510) == 0x55 && ReadU8(sector, 511) == 0xAA) ||
+                                    HasPartitionEntry(sector));
 }
 
 // A disk added by its path that is not one: a text, a video, a blank image.
@@ -155,8 +154,8 @@ void DriveTree::ExpandPartitionTable(DriveItem& item) {
         case RawRead::DeviceReadShort: {
             const std::optional<std::uint64_t> bytes = DiskBytes(item.m_drive);
             if (disk && bytes && *bytes < kSectorSize) {
-                ReportNoDisk(item, ": it is " + std::to_string(*bytes) +
-                                       " bytes long, less than a sector");
+                ReportNoDisk(
+                    item, ": it is " + std::to_string(*bytes) + " bytes long, less than a sector");
             } else {
                 ShowFailure(Frontend(), disk ? "internal error 00011" : "internal error 00014");
             }

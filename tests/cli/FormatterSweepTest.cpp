@@ -206,18 +206,25 @@ std::vector<Case> MkfsEdges() {
     return {fat32In320M, largestFat12, smallestFat16};
 }
 
+// A volume of a formatter other than mkfs.fat, in a partition of its kind's usual type.
+Case OtherFormatterCase(Formatter formatter, int bits, std::uint64_t sectors, unsigned cluster,
+                        unsigned fats, Placement placement) {
+    Case c;
+    c.formatter = formatter;
+    c.fatBits = bits;
+    c.volumeBytes = sectors * 512;
+    c.sectorsPerCluster = cluster;
+    c.fats = fats;
+    c.placement = placement;
+    c.partitionType = PartitionTypeFor(bits, c.volumeBytes, false);
+    return c;
+}
+
 std::vector<Case> MformatCases() {
     const auto make = [](const char* name, int bits, std::uint64_t sectors, unsigned cluster,
                          unsigned fats, Placement placement, const char* options) {
-        Case c;
+        Case c = OtherFormatterCase(Formatter::Mformat, bits, sectors, cluster, fats, placement);
         c.name = std::string("Mformat_") + name;
-        c.formatter = Formatter::Mformat;
-        c.fatBits = bits;
-        c.volumeBytes = sectors * 512;
-        c.sectorsPerCluster = cluster;
-        c.fats = fats;
-        c.placement = placement;
-        c.partitionType = PartitionTypeFor(bits, c.volumeBytes, false);
         c.options = options;
         return c;
     };
@@ -241,19 +248,12 @@ std::vector<Case> MformatCases() {
 std::vector<Case> BuilderCases() {
     const auto make = [](int bits, std::uint64_t sectors, unsigned cluster, unsigned reserved,
                          unsigned fats, unsigned spare, Placement placement) {
-        Case c;
+        Case c = OtherFormatterCase(Formatter::Builder, bits, sectors, cluster, fats, placement);
         c.name = "Builder_Fat" + std::to_string(bits) + "_" + std::to_string(sectors) +
                  "sectors_s" + std::to_string(cluster) + "_f" + std::to_string(fats) + "_spare" +
                  std::to_string(spare) + "_" + PlacementText(placement);
-        c.formatter = Formatter::Builder;
-        c.fatBits = bits;
-        c.volumeBytes = sectors * 512;
-        c.sectorsPerCluster = cluster;
         c.reservedSectors = reserved;
-        c.fats = fats;
         c.spareFatSectors = spare;
-        c.placement = placement;
-        c.partitionType = PartitionTypeFor(bits, c.volumeBytes, false);
         return c;
     };
     return {

@@ -31,8 +31,8 @@ constexpr char kFailed[] = "The file copying failed.";
 // The status of a copy that ended before its last byte, with its output kept.
 std::string KeptFailed(const std::string& kept) {
     const auto slash = kept.find_last_of("/\\");
-    return std::string(kFailed) + " What was copied is kept as " + kept.substr(slash + 1) +
-           " in " + kept.substr(0, slash + 1) + ".";
+    return std::string(kFailed) + " What was copied is kept as " + kept.substr(slash + 1) + " in " +
+           kept.substr(0, slash + 1) + ".";
 }
 
 class CopyTest : public CopyFixture {
@@ -532,9 +532,8 @@ TEST_F(CopyTest, AFirstOutputThatCannotBeCreated) {
     Start(target);
     SelectFile("Movie.ts");
     CopyTo("/media/usb/Movie.ts");
-    ASSERT_THAT(m_frontend.MessageTexts(),
-                ElementsAre(std::string(kCannotCreate) +
-                            "\n/media/usb/Movie.ts: Permission denied"));
+    ASSERT_THAT(m_frontend.MessageTexts(), ElementsAre(std::string(kCannotCreate) +
+                                                       "\n/media/usb/Movie.ts: Permission denied"));
     EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Hand);
     EXPECT_TRUE(SelectionEnabled());
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));

@@ -39,7 +39,7 @@ public:
                  std::string& reason) override;
     bool Exists(const std::string& path) override { return files.count(path) != 0; }
 
-    std::map<std::string, File> files;  // by the name they have now
+    std::map<std::string, File> files;          // by the name they have now
     std::vector<std::string> created;           // the paths asked for, in order, each time
     std::set<std::string> refused;              // paths that cannot be created
     std::set<std::string> failClose;            // paths whose closing reports an error
