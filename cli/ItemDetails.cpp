@@ -127,7 +127,7 @@ BootRead ReadVolumeDetails(DriveTree& access, const DriveItem& volume, VolumeDet
         return BootRead::Unreadable;
     }
     const BootSector decoded = DecodeBootSector(sector);
-    const auto fatKind = decoded.Decodable() ? FatKindOf(decoded) : std::nullopt;
+    const auto fatKind = ReadableFatKind(decoded);
     if (!fatKind) {
         return BootRead::NotFat;
     }

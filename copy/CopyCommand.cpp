@@ -214,7 +214,7 @@ bool CopyCommand::CloseOutput(bool whole) {
     const bool synced = !whole || m_output->Sync();
     const bool closed = m_output->Close();
     if (!synced || !closed) {
-        NoteWriteFailure(m_output->Failure());
+        NoteWriteFailure(m_report.outputs.back().path, m_output->Failure());
     }
     // Bytes it took but could not hand on are not in the file.
     if (const auto written = m_output->BytesWritten()) {
@@ -239,12 +239,9 @@ bool CopyCommand::PublishOutputs() {
     return true;
 }
 
-// The output being written failed for that reason.
-void CopyCommand::NoteWriteFailure(const std::string& reason) {
-    if (!m_report.outputs.empty()) {
-        m_writeFailure = m_report.outputs.back().path + ": " +
-                         (reason.empty() ? std::string("the write failed") : reason);
-    }
+// The output at path failed for that reason.
+void CopyCommand::NoteWriteFailure(const std::string& path, const std::string& reason) {
+    m_writeFailure = path + ": " + (reason.empty() ? std::string("the write failed") : reason);
 }
 
 std::string CopyCommand::WriteFailedText() const {
@@ -496,7 +493,7 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
         // The output may still hold the buffer's bytes: hand them on before the
         // buffer is read into again.
         if (!InWindow(index) && !m_output->Flush()) {
-            NoteWriteFailure(m_output->Failure());
+            NoteWriteFailure(m_report.outputs.back().path, m_output->Failure());
             End(CopyOutcome::Failed, WriteFailedText());
             return;
         }
@@ -512,7 +509,7 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
         m_bytesDone += written;
         m_report.outputs.back().bytes += written;
         if (!complete) {
-            NoteWriteFailure(m_output->Failure());
+            NoteWriteFailure(m_report.outputs.back().path, m_output->Failure());
             End(CopyOutcome::Failed, WriteFailedText());
             return;
         }

@@ -116,7 +116,7 @@ private:
     bool CreateOutput(const std::string& name);
     bool CloseOutput(bool whole);
     bool PublishOutputs();
-    void NoteWriteFailure(const std::string& reason);
+    void NoteWriteFailure(const std::string& path, const std::string& reason);
     std::string WriteFailedText() const;
     std::string CannotCreateText() const;
     std::string KeptText() const;

@@ -133,7 +133,7 @@ bool CopyCommand::WriteParts(std::uint64_t offset, std::span<const std::uint8_t>
             static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), part->size - within));
         if (!part->file->WriteAt(within, bytes.first(n))) {
             const auto index = static_cast<std::size_t>(part - m_parts.begin());
-            m_writeFailure = m_report.outputs[index].path + ": " + part->file->Failure();
+            NoteWriteFailure(m_report.outputs[index].path, part->file->Failure());
             return false;
         }
         bytes = bytes.subspan(n);

@@ -64,15 +64,6 @@ std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path, std::st
     return m_inner.Create(path, reason);
 }
 
-bool SourceGuard::Publish(const std::string& path, std::optional<std::time_t> modified,
-                          std::string& reason) {
-    if (std::optional<std::string> refusal = Refusal(path)) {
-        reason = std::move(*refusal);
-        return false;
-    }
-    return m_inner.Publish(path, modified, reason);
-}
-
 std::unique_ptr<PositionedFile> SourceGuard::OpenPositioned(const std::string& path,
                                                             std::string& reason) {
     if (std::optional<std::string> refusal = Refusal(path)) {

@@ -61,7 +61,7 @@ public:
     virtual bool Close() = 0;
     virtual void KeepModified(std::time_t when) { (void)when; }
     // Why the last WriteAt failed ("File too large").
-    virtual std::string Failure() const { return "the write failed"; }
+    virtual std::string Failure() const { return {}; }
 };
 
 // Where copies go: the destination volume's file system, and new output files.
@@ -153,10 +153,13 @@ public:
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override {
         return m_inner.VolumeOf(path);
     }
-    // Refused when the path or its working name is one of the disks.
+    // Refused when the path or its working name is one of the disks: checked here,
+    // before anything is written, and not again when the output is published.
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
     bool Publish(const std::string& path, std::optional<std::time_t> modified,
-                 std::string& reason) override;
+                 std::string& reason) override {
+        return m_inner.Publish(path, modified, reason);
+    }
     bool Exists(const std::string& path) override { return m_inner.Exists(path); }
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override;

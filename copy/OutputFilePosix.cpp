@@ -171,11 +171,18 @@ std::unique_ptr<PositionedFile> FileSystemTarget::OpenPositioned(const std::stri
 
 namespace {
 
-// A file that is not written under a working name: a device or a pipe.
-bool WrittenInPlace(const std::string& path) {
+enum class PathKind { Missing, File, Folder, Device };
+
+// What is at the path now. A device or a pipe is written as it is, without a
+// working name.
+PathKind KindAt(const std::string& path) {
     struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) &&
-           !S_ISDIR(status.st_mode);
+    if (::stat(path.c_str(), &status) != 0) {
+        return PathKind::Missing;
+    }
+    return S_ISREG(status.st_mode)   ? PathKind::File
+           : S_ISDIR(status.st_mode) ? PathKind::Folder
+                                     : PathKind::Device;
 }
 
 // The folder of a path, "./" for a bare name.
@@ -186,9 +193,8 @@ std::string ParentFolder(const std::string& path) {
 
 // Why a file could not be made in its folder: a folder that is missing is named.
 std::string CreateFailure(const std::string& path, int error) {
-    struct stat status {};
     const std::string folder = ParentFolder(path);
-    if ((error == ENOENT || error == ENOTDIR) && ::stat(folder.c_str(), &status) != 0) {
+    if ((error == ENOENT || error == ENOTDIR) && KindAt(folder) == PathKind::Missing) {
         return "the folder " + folder + " does not exist";
     }
     return Reason(error);
@@ -212,12 +218,12 @@ bool SyncFolder(const std::string& folder, std::string& reason) {
 }  // namespace
 
 std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    const PathKind kind = KindAt(path);
+    if (kind == PathKind::Folder) {
         reason = "it is a folder";
         return nullptr;
     }
-    const std::string name = WrittenInPlace(path) ? path : WorkingPath(path);
+    const std::string name = kind == PathKind::Device ? path : WorkingPath(path);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         reason = CreateFailure(name, errno);
@@ -228,7 +234,7 @@ std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, st
 
 bool FileSystemTarget::Publish(const std::string& path, std::optional<std::time_t> modified,
                                std::string& reason) {
-    if (WrittenInPlace(path)) {
+    if (KindAt(path) == PathKind::Device) {
         return true;
     }
     const std::string working = WorkingPath(path);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "CopyTarget.h"
+#include "PartNames.h"
 #include "disk/WideText.h"
 
 namespace moravel {
@@ -198,9 +199,8 @@ bool IsFolder(const std::string& path) {
 // Why a file could not be made in its folder: a folder that is missing is named.
 std::string CreateFailure(const std::string& path, DWORD error) {
     if (error == ERROR_PATH_NOT_FOUND) {
-        const auto slash = path.find_last_of("/\\");
-        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-        if (!IsFolder(folder)) {
+        const std::string folder = FolderOf(path);
+        if (!folder.empty() && !IsFolder(folder)) {
             return "the folder " + folder + " does not exist";
         }
     }

@@ -59,6 +59,10 @@ std::optional<std::uint16_t> FatKindOf(const BootSector& boot) {
     return clusters < 4085 ? Fat12 : Fat16;
 }
 
+std::optional<std::uint16_t> ReadableFatKind(const BootSector& boot) {
+    return boot.Decodable() ? FatKindOf(boot) : std::nullopt;
+}
+
 bool HasPartitionEntry(ByteSpan sector) {
     for (std::size_t at = 446; at < 510; at += 16) {
         const std::uint8_t flag = ReadU8(sector, at);

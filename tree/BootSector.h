@@ -51,6 +51,9 @@ std::uint64_t DataClusters(const BootSector& boot);
 // has no size.
 std::optional<std::uint16_t> FatKindOf(const BootSector& boot);
 
+// The kind of a volume the program reads: nothing for one it cannot (Decodable).
+std::optional<std::uint16_t> ReadableFatKind(const BootSector& boot);
+
 // Whether one of the four entries at offset 446 has a boot flag of 0x00 or 0x80
 // and a type.
 bool HasPartitionEntry(ByteSpan sector);

@@ -47,7 +47,7 @@ void DriveTree::ExpandVolume(DriveItem& item) {
     const BootSector boot = DecodeBootSector(buffer.Bytes());
     // The boot sector tells the kind, not the partition type: a FAT16 volume in a
     // partition typed FAT32 is still read as FAT16.
-    const auto fatKind = boot.Decodable() ? FatKindOf(boot) : std::nullopt;
+    const auto fatKind = ReadableFatKind(boot);
     if (!fatKind) {
         return;  // an unformatted partition, say: nothing to show
     }

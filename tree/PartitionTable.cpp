@@ -101,8 +101,7 @@ void PartitionScan::Clear() {
 // a partition of that type would be.
 void DriveTree::AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector) {
     const BootSector boot = DecodeBootSector(bootSector);
-    const std::uint16_t fatKind =
-        (boot.Decodable() ? FatKindOf(boot) : std::nullopt).value_or(std::uint16_t{FatUnknown});
+    const std::uint16_t fatKind = ReadableFatKind(boot).value_or(std::uint16_t{FatUnknown});
     auto volume = std::make_unique<DriveItem>();
     volume->SetDisplayName(fatKind == Fat32   ? "32-Bit FAT Disk"
                            : fatKind == Fat12 ? "12-Bit FAT Disk"
