@@ -86,9 +86,9 @@ FatVolumeBuilder::Directory FatVolumeBuilder::AddDirectory(Directory parent,
     Node node;
     node.directory = true;
     node.parent = parent;
-    node.spec.shortName = shortName;
-    node.spec.longName = longName;
-    node.spec.attributes = 0x10;
+    node.layout.shortName = shortName;
+    node.layout.longName = longName;
+    node.layout.attributes = 0x10;
     m_nodes.push_back(node);
     m_nodes[parent].children.push_back(m_nodes.size() - 1);
     return m_nodes.size() - 1;
@@ -97,7 +97,7 @@ FatVolumeBuilder::Directory FatVolumeBuilder::AddDirectory(Directory parent,
 std::uint32_t FatVolumeBuilder::AddFile(Directory parent, const FileLayout& file) {
     Node node;
     node.parent = parent;
-    node.spec = file;
+    node.layout = file;
     m_nodes.push_back(node);
     m_nodes[parent].children.push_back(m_nodes.size() - 1);
     return static_cast<std::uint32_t>(m_nodes.size() - 1);
@@ -121,9 +121,9 @@ Bytes FatVolumeBuilder::EntriesFor(const Node& node) const {
         return *node.rawEntry;
     }
     Bytes bytes;
-    if (!node.spec.longName.empty()) {
+    if (!node.layout.longName.empty()) {
         for (const auto& entry :
-             LongNameEntries(node.spec.longName, ShortNameChecksum(node.spec.shortName))) {
+             LongNameEntries(node.layout.longName, ShortNameChecksum(node.layout.shortName))) {
             bytes.insert(bytes.end(), entry.begin(), entry.end());
         }
     }
@@ -131,8 +131,8 @@ Bytes FatVolumeBuilder::EntriesFor(const Node& node) const {
     const std::uint32_t size =
         node.directory
             ? 0
-            : node.spec.directorySize.value_or(static_cast<std::uint32_t>(node.spec.size));
-    const Bytes entry = ShortEntry(node.spec.shortName, node.spec.attributes, first, size);
+            : node.layout.directorySize.value_or(static_cast<std::uint32_t>(node.layout.size));
+    const Bytes entry = ShortEntry(node.layout.shortName, node.layout.attributes, first, size);
     bytes.insert(bytes.end(), entry.begin(), entry.end());
     return bytes;
 }
@@ -160,7 +160,7 @@ std::size_t FatVolumeBuilder::EntrySlots(const Node& directory) const {
     std::size_t slots = &directory == &m_nodes[0] ? 0 : 2;
     for (const std::size_t child : directory.children) {
         const Node& node = m_nodes[child];
-        slots += node.rawEntry ? 1 : 1 + (Utf16Units(node.spec.longName).size() + 12) / 13;
+        slots += node.rawEntry ? 1 : 1 + (Utf16Units(node.layout.longName).size() + 12) / 13;
     }
     return slots;
 }
@@ -168,8 +168,8 @@ std::size_t FatVolumeBuilder::EntrySlots(const Node& directory) const {
 void FatVolumeBuilder::Allocate() {
     std::set<std::uint32_t> claimed;
     for (const Node& node : m_nodes) {
-        if (node.spec.clusters) {
-            claimed.insert(node.spec.clusters->begin(), node.spec.clusters->end());
+        if (node.layout.clusters) {
+            claimed.insert(node.layout.clusters->begin(), node.layout.clusters->end());
         }
     }
     std::uint32_t next = 2;
@@ -195,10 +195,10 @@ void FatVolumeBuilder::Allocate() {
     }
     for (Node& node : m_nodes) {
         if (!node.directory && !node.rawEntry) {
-            if (node.spec.clusters) {
-                node.clusters = *node.spec.clusters;
+            if (node.layout.clusters) {
+                node.clusters = *node.layout.clusters;
             } else {
-                take(DivideUp(node.spec.size, ClusterBytes()), node.clusters);
+                take(DivideUp(node.layout.size, ClusterBytes()), node.clusters);
             }
         }
     }
@@ -218,14 +218,14 @@ void FatVolumeBuilder::WriteFileData(const ImageFile& image, std::uint64_t base,
     const auto seed = static_cast<std::uint32_t>(index);
     for (std::size_t i = 0; i < node.clusters.size(); ++i) {
         const std::uint64_t start = i * clusterBytes;
-        if (start >= node.spec.size) {
+        if (start >= node.layout.size) {
             break;
         }
-        const bool end = i == 0 || start + clusterBytes >= node.spec.size;
-        if (node.spec.content == Content::Ends && !end) {
+        const bool end = i == 0 || start + clusterBytes >= node.layout.size;
+        if (node.layout.content == Content::Ends && !end) {
             continue;
         }
-        Bytes data(static_cast<std::size_t>(std::min(clusterBytes, node.spec.size - start)));
+        Bytes data(static_cast<std::size_t>(std::min(clusterBytes, node.layout.size - start)));
         for (std::size_t b = 0; b < data.size(); ++b) {
             data[b] = ContentByte(seed, start + b);
         }

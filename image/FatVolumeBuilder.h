@@ -88,7 +88,7 @@ private:
     struct Node {
         bool directory = false;
         Directory parent = 0;
-        FileLayout spec;
+        FileLayout layout;
         std::vector<std::size_t> children;  // node indexes
         std::optional<Bytes> rawEntry;
         std::vector<std::uint32_t> clusters;
