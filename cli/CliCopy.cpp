@@ -240,6 +240,13 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
             << " is no folder: several files, or a folder, are copied into an existing folder\n";
         return kExitUsage;
     }
+    CopyTargets targets(line, access, environment);
+    // Checked before any folder is made there.
+    if (const auto refusal = targets.target.Refusal(Utf8FromPath(destination))) {
+        err << kProgram << ": nothing is copied into " << EscapeControls(line.copy.destination)
+            << ": " << *refusal << '\n';
+        return kExitFailureShown;
+    }
     BatchPlan plan(walker);
     for (std::size_t i = 0; i < sources.size(); ++i) {
         if (IsFolder(*sources[i])) {
@@ -264,7 +271,6 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     for (const CopyJob& job : jobs) {
         progress.totalBytes += job.source->m_fileSize;
     }
-    CopyTargets targets(line, access, environment);
     const InterruptWatch watch(environment.catchInterrupt);
     const double started = (environment.clock ? environment.clock : SteadySeconds())();
     progress.started = started;

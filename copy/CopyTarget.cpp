@@ -32,7 +32,8 @@ std::optional<DestinationVolume> PartsAlways::VolumeOf(const std::string& path) 
 
 SourceGuard::SourceGuard(CopyTarget& inner, const std::vector<std::string>& diskPaths,
                          BlockDeviceTables tables)
-    : m_inner(inner), m_sources(IdentifySourceDisks(diskPaths)), m_tables(std::move(tables)) {
+    : m_inner(inner), m_tables(std::move(tables)) {
+    m_sources = IdentifySourceDisks(diskPaths, m_tables);
     for (const std::string& path : diskPaths) {
         if (std::optional<ExaminedFile> file = ExamineFile(path)) {
             m_disks.push_back(file->identity);
@@ -42,11 +43,17 @@ SourceGuard::SourceGuard(CopyTarget& inner, const std::vector<std::string>& disk
 
 std::optional<std::string> SourceGuard::Refusal(const std::string& path) const {
     if (std::optional<ExaminedFile> file = ExamineFile(path)) {
-        const bool disk = std::any_of(m_disks.begin(), m_disks.end(), [&](const FileIdentity& id) {
+        const auto same = [&](const FileIdentity& id) {
             return id.device == file->identity.device && id.inode == file->identity.inode;
-        });
-        if (disk || file->blockDevice) {
-            return disk ? "it is a disk being read" : "it is a block device";
+        };
+        if (std::any_of(m_disks.begin(), m_disks.end(), same)) {
+            return "it is a disk being read";
+        }
+        if (std::any_of(m_sources.images.begin(), m_sources.images.end(), same)) {
+            return "a disk being read is read from it";
+        }
+        if (file->blockDevice) {
+            return "it is a block device";
         }
     }
     return SourceRefusal(path, m_sources, m_tables);

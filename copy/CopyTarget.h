@@ -86,6 +86,13 @@ public:
         (void)reason;
         return true;
     }
+    // Why nothing may be written at path, a file or a folder ("it is a disk being
+    // read"); nothing when it may. A copy of many files asks it of their folder
+    // before it makes any folder there.
+    virtual std::optional<std::string> Refusal(const std::string& path) const {
+        (void)path;
+        return std::nullopt;
+    }
     // Whether a file is there already at path.
     virtual bool Exists(const std::string& path) {
         (void)path;
@@ -129,6 +136,9 @@ public:
         return m_inner.Publish(path, modified, reason);
     }
     bool Exists(const std::string& path) override { return m_inner.Exists(path); }
+    std::optional<std::string> Refusal(const std::string& path) const override {
+        return m_inner.Refusal(path);
+    }
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override {
         return m_inner.OpenPositioned(path, reason);
@@ -139,9 +149,10 @@ private:
 };
 
 // Keeps copies off the disks being read: no output is created on a block device,
-// nor over a file that is one of the disks (by device and inode, or volume and file
-// index on Windows, so links and
-// other spellings of its path count too), nor on a file system that lies on one
+// nor over a file that is one of the disks or that one is read from (a loop
+// device's backing file, the image a FUSE file system serves; by device and inode,
+// or volume and file index on Windows, so links and other spellings of its path
+// count too), nor on a file system that lies on one
 // of the disks: on a disk or its partition (an automounted stick that is also
 // being read), on a device mapped over them, or behind a loop device that reads
 // a disk or image being read (see SourceRefusal). A refused output fails as any
@@ -164,12 +175,11 @@ public:
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override;
 
-private:
-    // Why no output may go to the path; nothing when it may.
-    std::optional<std::string> Refusal(const std::string& path) const;
+    std::optional<std::string> Refusal(const std::string& path) const override;
 
+private:
     CopyTarget& m_inner;
-    std::vector<FileIdentity> m_disks;
+    std::vector<FileIdentity> m_disks;  // the disks' paths as given
     SourceDisks m_sources;
     BlockDeviceTables m_tables;
 };

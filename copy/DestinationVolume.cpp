@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -21,6 +22,11 @@
 namespace moravel {
 
 namespace {
+
+// Bounds on the look for a FUSE mount's server.
+constexpr std::size_t kMaxProcesses = 65536;
+constexpr std::size_t kMaxOpenFiles = 4096;
+constexpr std::size_t kMaxCommandLine = 65536;
 
 bool IsOctalDigit(char c) {
     return c >= '0' && c <= '7';
@@ -227,10 +233,6 @@ FileSystemName NameFatMount(const MountEntry& mount,
                          " could not be read (" + problem + "); it is taken as FAT32."};
 }
 
-bool IsFuseType(std::string_view type) {
-    return type == "fuse" || type == "fuseblk" || type.starts_with("fuse.");
-}
-
 std::optional<std::string> ResolvedPath(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                          &std::free);
@@ -271,7 +273,185 @@ std::optional<std::string> DestinationFolder(const std::string& path) {
     return folder && IsFolder(*folder) ? folder : std::nullopt;
 }
 
+// Whether a relative argument, given by a server that has since left its working folder
+// (daemons go to "/"), may name the mount point: it is the mount point's last components.
+bool EndsWith(const std::filesystem::path& mountPoint, const std::filesystem::path& relative) {
+    std::vector<std::filesystem::path> tail(relative.begin(), relative.end());
+    std::vector<std::filesystem::path> whole(mountPoint.begin(), mountPoint.end());
+    return !tail.empty() && tail.size() < whole.size() &&
+           std::equal(tail.rbegin(), tail.rend(), whole.rbegin());
+}
+
+// A FUSE server names its mount point among its arguments, as given: relative ones
+// from its working folder. Compared by spelling, never by looking at the paths: a hung
+// server's mount would hang the look.
+bool NamesMountPoint(const std::filesystem::path& process, const std::string& mountPoint) {
+    std::ifstream in(process / "cmdline", std::ios::binary);
+    std::string arguments(kMaxCommandLine, '\0');
+    in.read(arguments.data(), static_cast<std::streamsize>(arguments.size()));
+    arguments.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::read_symlink(process / "cwd", error);
+    const std::filesystem::path wanted = std::filesystem::path(mountPoint).lexically_normal();
+    std::size_t start = 0;
+    while (start < arguments.size()) {
+        const std::size_t end = std::min(arguments.find('\0', start), arguments.size());
+        std::filesystem::path argument =
+            std::filesystem::path(arguments.substr(start, end - start)).lexically_normal();
+        start = end + 1;
+        if (!argument.has_filename() && argument.has_parent_path() &&
+            argument != argument.root_path()) {
+            argument = argument.parent_path();
+        }
+        if (argument.empty() || (argument.is_relative() && error)) {
+            continue;
+        }
+        if (argument.is_relative() && folder == folder.root_path()) {
+            if (EndsWith(wanted, argument)) {
+                return true;
+            }
+        } else if ((argument.is_absolute() ? argument : (folder / argument).lexically_normal()) ==
+                   wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The paths a process holds open, as its file descriptors show them, by descriptor.
+std::vector<std::pair<std::string, std::string>> OpenFilesOf(const std::filesystem::path& process) {
+    std::vector<std::pair<std::string, std::string>> files;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(process / "fd", error), end;
+         !error && it != end && files.size() < kMaxOpenFiles; it.increment(error)) {
+        std::error_code unreadable;
+        const std::filesystem::path target = std::filesystem::read_symlink(it->path(), unreadable);
+        if (!unreadable) {
+            files.emplace_back(it->path().filename().string(), target.string());
+        }
+    }
+    return files;
+}
+
+// The FUSE connection a /dev/fuse descriptor serves, which is the minor number of its
+// mount's device; Linux tells it from 6.x on. Nothing when it does not.
+std::optional<unsigned int> FuseConnectionOf(const std::filesystem::path& process,
+                                             const std::string& descriptor) {
+    std::ifstream in(process / "fdinfo" / descriptor);
+    std::string line;
+    while (std::getline(in, line)) {
+        constexpr std::string_view kField = "fuse_connection:";
+        if (line.starts_with(kField)) {
+            std::string_view digits = std::string_view(line).substr(kField.size());
+            digits.remove_prefix(std::min(digits.find_first_not_of(" \t"), digits.size()));
+            unsigned int connection = 0;
+            const auto [end, failure] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), connection);
+            if (failure == std::errc() && end == digits.data() + digits.size()) {
+                return connection;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether the process serves the FUSE mount: it has /dev/fuse open, for that mount's
+// connection where the system tells, else with the mount point among its arguments.
+bool ServesMount(const std::filesystem::path& process,
+                 const std::vector<std::pair<std::string, std::string>>& files,
+                 const MountEntry& mount) {
+    bool fuse = false;
+    bool told = false;
+    for (const auto& [descriptor, path] : files) {
+        if (path != "/dev/fuse") {
+            continue;
+        }
+        fuse = true;
+        if (const auto connection = FuseConnectionOf(process, descriptor)) {
+            if (mount.major == 0 && *connection == mount.minor) {
+                return true;
+            }
+            told = true;
+        }
+    }
+    return fuse && !told && NamesMountPoint(process, mount.mountPoint);
+}
+
 }  // namespace
+
+namespace {
+
+// A FUSE driver that names itself as the source (fusefat does) is named by the device or
+// image it serves; a FAT driver whose device cannot be looked into is taken as FAT32, with
+// the note that says so. Nothing when neither tells.
+std::optional<FileSystemName> NameServedFileSystem(const MountEntry& mount,
+                                                   const FatVersionSources& sources) {
+    for (const std::string& file : FuseServedFiles(mount, sources.procRoot)) {
+        MountEntry served = mount;
+        served.source = file;
+        served.fileSystemType = "fuseblk";
+        const std::optional<VolumeSignature> signature =
+            sources.probe ? sources.probe(file) : std::nullopt;
+        if (signature && !signature->type.empty()) {
+            return NameMountedFileSystem(served, sources);
+        }
+        if (sources.bootSector) {
+            const FirstSector sector = ReadFirstSector(file);
+            if (std::optional<std::string> version = FatVersionOfBootSector(sector.bytes)) {
+                return FileSystemName{std::move(*version), ""};
+            }
+        }
+    }
+    const std::string_view type = mount.fileSystemType;
+    if (type.find("fat") != std::string_view::npos &&
+        type.find("exfat") == std::string_view::npos) {
+        return NameFatMount(mount, std::nullopt, sources);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool IsFuseType(std::string_view type) {
+    return type == "fuse" || type == "fuseblk" || type.starts_with("fuse.");
+}
+
+std::vector<std::string> FuseServedFiles(const MountEntry& mount,
+                                         const std::filesystem::path& procRoot) {
+    std::vector<std::string> served;
+    const auto add = [&served](const std::string& path) {
+        if (std::find(served.begin(), served.end(), path) == served.end()) {
+            served.push_back(path);
+        }
+    };
+    if (mount.source.starts_with('/')) {
+        add(mount.source);
+    }
+    std::error_code error;
+    std::size_t processes = 0;
+    for (std::filesystem::directory_iterator it(procRoot, error), end;
+         !error && it != end && processes < kMaxProcesses; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        ++processes;
+        const auto files = OpenFilesOf(it->path());
+        if (!ServesMount(it->path(), files, mount)) {
+            continue;
+        }
+        for (const auto& [descriptor, file] : files) {
+            struct stat status {};
+            if (file != "/dev/fuse" && file.starts_with('/') &&
+                ::stat(file.c_str(), &status) == 0 &&
+                (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))) {
+                add(file);
+            }
+        }
+    }
+    return served;
+}
 
 std::string DecodeMountField(std::string_view field) {
     std::string decoded;
@@ -437,6 +617,11 @@ FileSystemName NameMountedFileSystem(const MountEntry& mount, const FatVersionSo
     }
     if (fat) {
         return NameFatMount(mount, signature, sources);
+    }
+    if (fuse && !mount.source.starts_with('/')) {
+        if (std::optional<FileSystemName> name = NameServedFileSystem(mount, sources)) {
+            return std::move(*name);
+        }
     }
     if (type == "ntfs" || type == "ntfs3") {
         return {"NTFS", ""};

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <span>
@@ -60,6 +61,17 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text);
 const MountEntry* MountHolding(const std::vector<MountEntry>& mounts, std::string_view resolvedPath,
                                dev_t device);
 
+// The files a FUSE file system is served from, as far as this process can see: its source
+// when that is an absolute path, and the regular files and block devices that its server
+// holds open (fusefat, fuse2fs and others name themselves as the source). The server is a
+// process under procRoot that has /dev/fuse open and names the mount point among its
+// arguments. A server of another user cannot be looked into. Bounded in processes and files.
+std::vector<std::string> FuseServedFiles(const MountEntry& mount,
+                                         const std::filesystem::path& procRoot = "/proc");
+
+// Whether a mount's file system type is one of FUSE's ("fuse", "fuseblk", "fuse.NAME").
+bool IsFuseType(std::string_view type);
+
 // What a file system signature probe finds on a device or image file.
 struct VolumeSignature {
     std::string type;     // blkid's TYPE: "vfat", "ntfs", "exfat", "ext4", ...
@@ -98,6 +110,7 @@ struct FatVersionSources {
     VolumeProbe probe = ProbeVolume;          // the signature of the mount source; empty: not asked
     std::string udevData = "/run/udev/data";  // udev's device records; empty: not read
     bool bootSector = true;                   // the boot sector of the mount source, read-only
+    std::filesystem::path procRoot = "/proc";  // where a FUSE mount's server is looked for
 };
 
 // A file system's name as the copy uses it, and a note when the name is a guess.

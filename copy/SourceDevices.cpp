@@ -176,18 +176,97 @@ std::optional<ExaminedFile> ExamineFile(const std::string& path) {
     return ExaminedFile{{status.st_dev, status.st_ino}, S_ISBLK(status.st_mode)};
 }
 
-SourceDisks IdentifySourceDisks(const std::vector<std::string>& diskPaths) {
-    SourceDisks sources;
-    for (const std::string& path : diskPaths) {
+namespace {
+
+// Collects the disks being read and the files behind them, each once, bounded in depth.
+class SourceFollower {
+public:
+    SourceFollower(SourceDisks& sources, const BlockDeviceTables& tables)
+        : m_sources(sources), m_tables(tables) {}
+
+    void Add(const std::string& path, int depth) {
         struct stat status {};
-        if (::stat(path.c_str(), &status) != 0) {
-            continue;
+        if (depth > kMaxDepth || ::stat(path.c_str(), &status) != 0) {
+            return;
         }
         if (S_ISBLK(status.st_mode)) {
-            sources.devices.push_back(status.st_rdev);
+            AddDevice(status.st_rdev, depth);
         } else if (S_ISREG(status.st_mode)) {
-            sources.images.push_back({status.st_dev, status.st_ino});
+            AddImage(path, status, depth);
         }
+    }
+
+private:
+    bool Full() const { return m_sources.devices.size() + m_sources.images.size() >= kMaxDevices; }
+
+    void AddDevice(dev_t device, int depth) {
+        if (Full() || IsSourceDevice(m_sources, device)) {
+            return;
+        }
+        m_sources.devices.push_back(device);
+        const fs::path folder = DeviceFolder(m_tables.sysRoot, device);
+        if (folder.empty()) {
+            return;
+        }
+        // A partition of a loop device lies in the loop's backing file.
+        std::error_code error;
+        std::vector<fs::path> readers{folder};
+        if (fs::exists(folder / "partition", error)) {
+            readers.push_back(folder.parent_path());
+        }
+        for (const fs::path& reader : readers) {
+            if (const auto backing = ReadLine(reader / "loop" / "backing_file")) {
+                Add(*backing, depth + 1);
+            }
+        }
+        for (fs::directory_iterator it(folder / "slaves", error), end; !error && it != end;
+             it.increment(error)) {
+            std::error_code broken;
+            if (const auto slave = ReadDeviceNumber(fs::canonical(it->path(), broken));
+                slave && !broken) {
+                AddDevice(*slave, depth + 1);
+            }
+        }
+    }
+
+    void AddImage(const std::string& path, const struct stat& status, int depth) {
+        if (Full() || IsSourceImage(m_sources, status)) {
+            return;
+        }
+        m_sources.images.push_back({status.st_dev, status.st_ino});
+        std::error_code error;
+        const fs::path resolved = fs::canonical(path, error);
+        const std::vector<MountEntry>& mounts = Mounts();
+        const MountEntry* mount =
+            error ? nullptr : MountHolding(mounts, resolved.string(), status.st_dev);
+        if (mount != nullptr && IsFuseType(mount->fileSystemType)) {
+            for (const std::string& served : FuseServedFiles(*mount, m_tables.procRoot)) {
+                Add(served, depth + 1);
+            }
+        }
+    }
+
+    const std::vector<MountEntry>& Mounts() {
+        if (!m_mounts) {
+            const auto table = m_tables.mountInfo ? m_tables.mountInfo : ReadMountTable();
+            m_mounts = table ? ParseMountInfo(*table) : std::vector<MountEntry>{};
+        }
+        return *m_mounts;
+    }
+
+    SourceDisks& m_sources;
+    const BlockDeviceTables& m_tables;
+    std::optional<std::vector<MountEntry>> m_mounts;
+};
+
+}  // namespace
+
+SourceDisks IdentifySourceDisks(const std::vector<std::string>& diskPaths,
+                                const BlockDeviceTables& tables) {
+    SourceDisks sources;
+    SourceFollower follower(sources, tables);
+    for (const std::string& path : diskPaths) {
+        follower.Add(path, 0);
     }
     return sources;
 }
@@ -259,24 +338,36 @@ std::optional<std::string> SourceRefusal(const std::string& path, const SourceDi
     }
 
     // A FUSE file system (ntfs-3g, say) has a device number of its own; the mount table
-    // names the device or image it serves.
+    // names the device or image it serves, or its server holds them open.
     const std::optional<std::string> table = tables.mountInfo ? tables.mountInfo : ReadMountTable();
     if (!table) {
         return std::nullopt;
     }
     const std::vector<MountEntry> mounts = ParseMountInfo(*table);
     const MountEntry* mount = MountHolding(mounts, place->path, place->device);
-    struct stat source {};
-    if (mount == nullptr || !mount->source.starts_with('/') ||
-        ::stat(mount->source.c_str(), &source) != 0) {
+    if (mount == nullptr) {
         return std::nullopt;
     }
-    if (IsSourceImage(sources, source)) {
-        return RefusalText(SourceOverlap::Image, mount->source);
+    std::vector<std::string> served;
+    if (IsFuseType(mount->fileSystemType)) {
+        served = FuseServedFiles(*mount, tables.procRoot);
+    } else if (mount->source.starts_with('/')) {
+        served.push_back(mount->source);
     }
-    if (S_ISBLK(source.st_mode) && source.st_rdev != place->device) {
-        if (const auto how = FindSourceBeneath(source.st_rdev, sources, tables.sysRoot)) {
-            return RefusalText(*how, mount->source);
+    for (const std::string& file : served) {
+        struct stat source {};
+        if (::stat(file.c_str(), &source) != 0) {
+            continue;
+        }
+        if (IsSourceImage(sources, source)) {
+            return RefusalText(SourceOverlap::Image, file);
+        }
+        // A device it serves, or the file system that holds an image it serves.
+        const dev_t holder = S_ISBLK(source.st_mode) ? source.st_rdev : source.st_dev;
+        if (holder != place->device) {
+            if (const auto how = FindSourceBeneath(holder, sources, tables.sysRoot)) {
+                return RefusalText(*how, file);
+            }
         }
     }
     return std::nullopt;

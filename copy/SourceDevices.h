@@ -41,16 +41,22 @@ std::optional<unsigned> PhysicalDriveNumber(std::string_view path);
 std::optional<char> DriveLetterDevice(std::string_view path);
 #endif
 
-// The disks behind the paths they were opened by. A path that cannot be examined is left
-// out: it cannot be read either.
-SourceDisks IdentifySourceDisks(const std::vector<std::string>& diskPaths);
-
 // Where this machine describes its block devices and its mounts; tests put fakes there.
 struct BlockDeviceTables {
     std::filesystem::path sysRoot = "/sys";
     // The text of the mount table; nothing: /proc/self/mountinfo, read at each look-up.
     std::optional<std::string> mountInfo;
+    std::filesystem::path procRoot = "/proc";  // where FUSE servers are looked for
 };
+
+// The disks behind the paths they were opened by, and the files behind those: what a loop
+// device reads (its backing file, also of the disk a partition lies on, and of the devices a
+// mapped device is made of), what a FUSE file system serves an image from (its source, or
+// the files its server holds open), followed as far as they lead. Writing to any of them
+// writes the disk being read. A path that cannot be examined is left out: it cannot be read
+// either.
+SourceDisks IdentifySourceDisks(const std::vector<std::string>& diskPaths,
+                                const BlockDeviceTables& tables = {});
 
 // How a file system's device stands on a disk being read.
 enum class SourceOverlap {
@@ -74,7 +80,8 @@ std::optional<SourceOverlap> FindSourceBeneath(dev_t device, const SourceDisks& 
 // would go cannot be told (then it cannot be created either). Looked at: the device of the
 // file system that holds the path (that of an existing file or of a symbolic link's target
 // where it is one), and the source of the mount that holds it when that is a block device or
-// an image file: FUSE file systems have device numbers of their own.
+// an image file, or else the files its FUSE server holds open: FUSE file systems have device
+// numbers of their own.
 std::optional<std::string> SourceRefusal(const std::string& path, const SourceDisks& sources,
                                          const BlockDeviceTables& tables = {});
 

@@ -10,7 +10,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev libcli11-dev
-    dosfstools mtools
+    dosfstools mtools fusefat e2fsprogs
     libfuse3-dev fuse3
     libblkid-dev util-linux ntfs-3g exfatprogs
     clang libclang-rt-14-dev

@@ -738,6 +738,48 @@ TEST_F(FatVersionFallback, AsksThePlacesInTurn) {
     EXPECT_EQ(NameMountedFileSystem(mount).name, "FAT12");
 }
 
+// fusefat names itself as the source: the FAT version is read from what its server holds
+// open. Servers are told apart by the connection of their /dev/fuse where the system
+// shows it, else by the mount point among their arguments (a daemon's are relative to
+// the folder it has left for "/").
+TEST_F(FatVersionFallback, ReadsWhatAFuseServerHoldsOpen) {
+    const std::string fat16 = MakeFat(16, 16384);
+    const std::string fat32 = MakeFat(32, 66000);
+    const std::filesystem::path proc = m_folder.Path() + "/proc";
+    const auto process = [&](int pid, std::string arguments, const std::string& folder,
+                             const std::vector<std::string>& open, const std::string& fdinfo) {
+        const std::filesystem::path dir = proc / std::to_string(pid);
+        std::filesystem::create_directories(dir / "fd");
+        std::filesystem::create_directories(dir / "fdinfo");
+        std::ofstream(dir / "cmdline", std::ios::binary) << arguments;
+        std::filesystem::create_directory_symlink(folder, dir / "cwd");
+        for (std::size_t i = 0; i < open.size(); ++i) {
+            std::filesystem::create_symlink(open[i], dir / "fd" / std::to_string(i + 3));
+            std::ofstream(dir / "fdinfo" / std::to_string(i + 3)) << "pos:\t0\n" << fdinfo;
+        }
+    };
+    using namespace std::string_literals;
+    const std::string first = m_folder.Path() + "/first";
+    process(10, "fusefat\0-o\0rw\0/dev/loop1\0first\0"s, "/", {fat16, "/dev/fuse"}, "");
+    process(11, "other\0"s + first + "\0"s, "/", {fat32, "/dev/fuse"}, "fuse_connection:\t99\n");
+    process(12, "cat\0"s + first + "\0"s, "/", {fat32}, "");
+    process(13, "fusefat\0/dev/loop2\0mnt\0"s, "/", {fat32, "/dev/fuse"}, "fuse_connection:\t41\n");
+
+    MountEntry mount = Mount(60, 1, 0, 40, first, "fuse.fusefat");
+    mount.source = "fusefat";
+    EXPECT_THAT(FuseServedFiles(mount, proc), ElementsAre(fat16));
+    FatVersionSources sources{m_unreadable.Function(), m_udev, true, proc};
+    EXPECT_EQ(NameMountedFileSystem(mount, sources).name, "FAT16");
+    mount = Mount(61, 1, 0, 41, "/media/second", "fuse.fusefat");
+    mount.source = "fusefat";
+    EXPECT_EQ(NameMountedFileSystem(mount, sources).name, "FAT32");
+    EXPECT_EQ(NameMountedFileSystem(mount, sources).note, "");
+    // Served by no process to be seen: a FAT driver's drive is taken as FAT32, and said so.
+    mount = Mount(62, 1, 0, 42, "/media/third", "fuse.fusefat");
+    EXPECT_EQ(NameMountedFileSystem(mount, sources).name, "FAT32");
+    EXPECT_THAT(NameMountedFileSystem(mount, sources).note, ::testing::HasSubstr("FAT32"));
+}
+
 TEST_F(FatVersionFallback, SaysSoWhenTheVersionIsAGuess) {
     const std::string zeros = m_folder.Path() + "/zeros.img";
     std::ofstream(zeros).close();
