@@ -38,12 +38,17 @@ struct CheckedFile {
     std::string path;
 };
 
-void CollectFiles(const std::vector<ListedItem>& listed, std::vector<CheckedFile>& files) {
+// The files below a listing, and how many of its items could not be read wholly.
+void CollectFiles(const std::vector<ListedItem>& listed, const TreeWalker& walker,
+                  std::vector<CheckedFile>& files, std::size_t& unread) {
     for (const ListedItem& entry : listed) {
         if (entry.item != nullptr && entry.item->IsFile()) {
             files.push_back({entry.item, entry.path});
         }
-        CollectFiles(entry.children, files);
+        if (entry.item != nullptr && walker.ReadInPart(*entry.item)) {
+            ++unread;
+        }
+        CollectFiles(entry.children, walker, files, unread);
     }
 }
 
@@ -65,10 +70,13 @@ int RunCheck(const std::string& treePath, DriveTree& access, TreeWalker& walker,
     }
     const int failuresBefore = terminal.Failures();
     std::vector<CheckedFile> files;
+    std::size_t unread = 0;
     if (place->item != nullptr && place->item->IsFile()) {
         files.push_back({place->item, place->path});
     } else {
-        CollectFiles(walker.List(*place, true), files);
+        // The folder itself was opened on the way to it.
+        unread = place->item != nullptr && walker.ReadInPart(*place->item) ? 1 : 0;
+        CollectFiles(walker.List(*place, true), walker, files, unread);
     }
 
     DiscardTarget discard;
@@ -93,9 +101,15 @@ int RunCheck(const std::string& treePath, DriveTree& access, TreeWalker& walker,
         }
     }
     out << "Checked " << files.size() << (files.size() == 1 ? " file" : " files") << ": "
-        << unreadable << " with unreadable sectors, " << unchecked << " not checked.\n";
+        << unreadable << " with unreadable sectors, " << unchecked << " not checked";
+    if (unread > 0) {
+        out << ", " << unread << (unread == 1 ? " folder" : " folders")
+            << " not or not wholly read";
+    }
+    out << ".\n";
     out.flush();
-    const bool clean = unreadable == 0 && unchecked == 0 && terminal.Failures() == failuresBefore;
+    const bool clean =
+        unreadable == 0 && unchecked == 0 && unread == 0 && terminal.Failures() == failuresBefore;
     return clean ? kExitOk : kExitFailureShown;
 }
 

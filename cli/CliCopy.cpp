@@ -146,38 +146,25 @@ bool IsFolder(const DriveItem& item) {
 }
 
 // The name a folder is given: its long or unpadded short name; a root directory
-// by the name it is listed with.
+// (a FAT32 one is a chain of clusters without an entry) by the name it is listed with.
 std::string FolderName(const DriveItem& folder) {
-    return SafeFileName(folder.m_kind == KindEntry ? folder.EntryName() : folder.DisplayName());
+    const bool entry = folder.m_kind == KindEntry && !folder.EntryName().empty();
+    return SafeFileName(entry ? folder.EntryName() : folder.DisplayName());
 }
 
 class BatchPlan {
 public:
     explicit BatchPlan(TreeWalker& walker) : m_walker(walker) {}
 
-    // Two entries of one folder may come to the same output name (a damaged
-    // folder, names that differ only in what a file name cannot hold): the later
-    // one gets " (2)", " (3)", ... before its extension, so that no copy of the
-    // run replaces another.
     void AddFile(DriveItem& file, const std::string& treePath,
                  const std::filesystem::path& folder) {
-        const std::string name = SafeFileName(file.EntryName());
-        std::filesystem::path output = folder / PathFromUtf8(name);
-        // Compared without regard to case, as a FAT32 or NTFS destination does.
-        for (int n = 2; !m_outputs.insert(FoldCase(Utf8FromPath(output))).second; ++n) {
-            const auto dot = name.rfind('.');
-            const bool extension = dot != std::string::npos && dot > 0;
-            output = folder /
-                     PathFromUtf8(name.substr(0, extension ? dot : name.size()) + " (" +
-                                  std::to_string(n) + ")" + (extension ? name.substr(dot) : ""));
-        }
-        m_jobs.push_back({&file, treePath, output});
+        m_jobs.push_back({&file, treePath, UniqueOutput(folder, SafeFileName(file.EntryName()))});
     }
 
     // Every file below the folder, sub-folders kept; a folder that a damaged disk
     // links from several places, or nests without end, is taken once.
     void AddFolder(DriveItem& folder, const std::string& treePath,
-                   const std::filesystem::path& output, std::size_t depth) {
+                   const std::filesystem::path& parent, std::size_t depth) {
         const TreeWalker::DirectoryKey key{
             folder.m_drive, folder.m_partitionStart,
             folder.m_kind == KindEntry ? folder.m_firstCluster : folder.m_relativeSector};
@@ -185,13 +172,17 @@ public:
             m_skippedFolders.push_back(treePath);
             return;
         }
+        const std::filesystem::path output = UniqueOutput(parent, FolderName(folder));
         m_folders.push_back({output, folder.m_kind == KindEntry ? &folder : nullptr});
         const Siblings children(m_walker.Expand(folder, treePath));
+        if (m_walker.ReadInPart(folder)) {
+            m_unreadFolders.push_back(treePath);
+        }
         for (std::size_t i = 0; i < children.Size(); ++i) {
             DriveItem& child = children[i];
             const std::string childPath = JoinPath(treePath, children.PathComponent(i));
             if (IsFolder(child)) {
-                AddFolder(child, childPath, output / PathFromUtf8(FolderName(child)), depth + 1);
+                AddFolder(child, childPath, output, depth + 1);
             } else if (child.IsFile() && (child.m_attributes & kAttributeVolumeLabel) == 0) {
                 AddFile(child, childPath, output);
             }
@@ -201,13 +192,34 @@ public:
     std::vector<CopyJob>& Jobs() { return m_jobs; }
     const std::vector<FolderDate>& Folders() const { return m_folders; }
     const std::vector<std::string>& SkippedFolders() const { return m_skippedFolders; }
+    // Folders that could not be read, or not wholly: their files are not all copied.
+    const std::vector<std::string>& UnreadFolders() const { return m_unreadFolders; }
 
 private:
+    // Two entries may come to the same output name (a damaged folder, names that
+    // differ only in what a file name cannot hold, a file and a folder of one
+    // name): the later one gets " (2)", " (3)", ... before its extension, so
+    // that no copy of the run replaces another or is kept from its place.
+    std::filesystem::path UniqueOutput(const std::filesystem::path& folder,
+                                       const std::string& name) {
+        std::filesystem::path output = folder / PathFromUtf8(name);
+        // Compared without regard to case, as a FAT32 or NTFS destination does.
+        for (int n = 2; !m_outputs.insert(FoldCase(Utf8FromPath(output))).second; ++n) {
+            const auto dot = name.rfind('.');
+            const bool extension = dot != std::string::npos && dot > 0;
+            output = folder /
+                     PathFromUtf8(name.substr(0, extension ? dot : name.size()) + " (" +
+                                  std::to_string(n) + ")" + (extension ? name.substr(dot) : ""));
+        }
+        return output;
+    }
+
     TreeWalker& m_walker;
     std::vector<CopyJob> m_jobs;
     std::vector<FolderDate> m_folders;
     std::set<TreeWalker::DirectoryKey> m_openedFolders;
     std::vector<std::string> m_skippedFolders;
+    std::vector<std::string> m_unreadFolders;
     std::set<std::string> m_outputs;
 };
 
@@ -250,8 +262,7 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     BatchPlan plan(walker);
     for (std::size_t i = 0; i < sources.size(); ++i) {
         if (IsFolder(*sources[i])) {
-            plan.AddFolder(*sources[i], line.copy.treePaths[i],
-                           destination / PathFromUtf8(FolderName(*sources[i])), 0);
+            plan.AddFolder(*sources[i], line.copy.treePaths[i], destination, 0);
         } else {
             plan.AddFile(*sources[i], line.copy.treePaths[i], destination);
         }
@@ -319,6 +330,11 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     if (!failed.empty()) {
         out << ", " << failed.size() << " not or not wholly copied";
     }
+    const std::vector<std::string>& unread = plan.UnreadFolders();
+    if (!unread.empty()) {
+        out << ", " << unread.size() << (unread.size() == 1 ? " folder" : " folders")
+            << " not or not wholly read";
+    }
     if (interrupted) {
         out << ", interrupted";
     }
@@ -328,7 +344,12 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
         terminal.Report(std::string(kProgram) + ": not copied wholly: \"" + EscapeControls(path) +
                         "\"");
     }
-    const bool complete = failed.empty() && !interrupted && plan.SkippedFolders().empty();
+    for (const std::string& path : unread) {
+        terminal.Report(std::string(kProgram) + ": folder not or not wholly read: \"" +
+                        EscapeControls(path) + "\"");
+    }
+    const bool complete =
+        failed.empty() && unread.empty() && !interrupted && plan.SkippedFolders().empty();
     return complete ? kExitOk : kExitFailureShown;
 }
 

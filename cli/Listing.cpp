@@ -88,8 +88,12 @@ TreeWalker::TreeWalker(DriveTree& access, TerminalFrontend& frontend)
 
 std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item, const std::string& path) {
     const bool first = item.m_expanded == 0;
+    const int failures = m_frontend.Failures();
     m_frontend.SetReading(Quote(path));
     std::vector<DriveItem*> children = m_access.ExpandItem(item, m_frontend.Progress());
+    if (m_frontend.Failures() != failures) {
+        m_readInPart.insert(&item);
+    }
     m_frontend.SetReading("");
     m_frontend.EndScan();
     if (const auto sector = m_access.RepeatedRecord(item); first && sector) {

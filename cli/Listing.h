@@ -53,6 +53,11 @@ public:
     // the item in what is reported about it.
     std::vector<DriveItem*> Expand(DriveItem& item, const std::string& path);
 
+    // Whether opening the item reported a failure: its children were not read, or
+    // not all of them (a folder with an unreadable sector, a volume whose FAT
+    // could not be read).
+    bool ReadInPart(const DriveItem& item) const { return m_readInPart.contains(&item); }
+
     // The disks of the table, the top level of every path.
     std::vector<DriveItem*> TopLevel() const;
 
@@ -110,6 +115,7 @@ private:
 
     DriveTree& m_access;
     TerminalFrontend& m_frontend;
+    std::set<const DriveItem*> m_readInPart;  // items whose opening reported a failure
     // The cluster-chain directories on the way down to the item being listed.
     std::vector<DirectoryKey> m_openDirectories;
     // Every cluster-chain directory the listing has opened, with its path.

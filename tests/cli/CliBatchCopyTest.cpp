@@ -153,6 +153,19 @@ TEST_F(CliBatchCopyTest, AStopEndsTheWholeCopyAndSaysWhatWasKept) {
     EXPECT_THAT(run.err, HasSubstr("interrupted; kept "));
 }
 
+// A folder and a file of one name, copied together: the later one is numbered,
+// folder or file, and neither is kept from its place.
+TEST_F(CliBatchCopyTest, AFolderAndAFileOfOneNameAreBothCopied) {
+    Run(FindTool("mmd") + " -i " + Quoted(m_image) + " ::/TRAILER.TS");
+    const fs::path out = m_dir.Path() / "out";
+    fs::create_directories(out);
+    const CliRun run = RunList({"--floppy", m_image, "copy", kRoot + "/TRAILER.TS",
+                                kRoot + "/Season 2004/Extras/TRAILER.TS", out.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_directory(out / "TRAILER.TS"));
+    EXPECT_EQ(fs::file_size(out / "TRAILER (2).TS"), 777u);
+}
+
 // Two entries of a damaged folder with one name: the second copy gets a name of
 // its own rather than replacing the first.
 TEST(CliBatchCopyNamesTest, OutputsThatWouldShareANameAreNumbered) {

@@ -92,6 +92,28 @@ TEST(CliFailureTest, AnUnreadableFolderIsReportedAndTheListingGoesOn) {
     EXPECT_EQ(root["children"][0]["children"], nlohmann::json::array());
 }
 
+// A folder that could not be read is no folder copied or checked: its files are
+// unaccounted for, whether it is the folder asked for or one below it.
+TEST(CliFailureTest, AnUnreadableFolderFailsACopyAndACheck) {
+    TempDir dir;
+    const std::string image = MakeDiskWithMissingDirectoryCluster(dir);
+    const std::string root = "Hard Disk 1/32-Bit FAT Disk/Root Directory";
+    fs::create_directories(dir.File("out"));
+    for (const std::string& folder : {root + "/BROKEN", root}) {
+        SCOPED_TRACE(folder);
+        const CliRun copy = RunList({"--disk", image, "copy", folder, dir.File("out")});
+        EXPECT_EQ(copy.status, 1);
+        EXPECT_THAT(copy.out, HasSubstr(", 1 folder not or not wholly read.\n"));
+        EXPECT_THAT(copy.err, HasSubstr("folder not or not wholly read: \"" + root + "/BROKEN\""));
+        const CliRun check = RunList({"--disk", image, "check", folder});
+        EXPECT_EQ(check.status, 1);
+        EXPECT_THAT(check.out, HasSubstr(", 1 folder not or not wholly read.\n"));
+    }
+    // A FAT32 root is named as a FAT16 one is.
+    EXPECT_TRUE(fs::is_directory(dir.File("out/Root Directory")));
+    EXPECT_FALSE(fs::exists(dir.File("out/_")));
+}
+
 TEST(CliFailureTest, AFolderThatContainsItselfIsNotFollowed) {
     TempDir dir;
     const std::string image = MakeDiskWithDirectoryLoop(dir);
