@@ -1,6 +1,7 @@
 #include "CliCopy.h"
 
 #include <algorithm>
+#include <fstream>
 #include <set>
 
 #include "CliPlatform.h"
@@ -15,6 +16,9 @@
 namespace moravel::cli {
 
 namespace {
+
+// A rescue map larger than this is no map of ours.
+constexpr std::size_t kMaxMapText = 16u << 20;
 
 // The outcome line on stdout, and on stderr what the window's messages did not say.
 int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ostream& out) {
@@ -223,10 +227,36 @@ private:
     std::set<std::string> m_outputs;
 };
 
-bool HasWholeOutput(const CopyJob& job) {
+// Whether a rescue map beside the output says the rescue has passes to go (or is
+// no map that can be read: then what it kept cannot be told either).
+bool RescueUnfinished(const std::string& output) {
+    const std::filesystem::path map = PathFromUtf8(MapPathBeside(output));
     std::error_code failure;
-    const auto size = std::filesystem::file_size(job.output, failure);
-    return !failure && size == job.source->m_fileSize;
+    if (!std::filesystem::exists(map, failure)) {
+        return false;
+    }
+    std::ifstream in(map, std::ios::binary);
+    std::string text(kMaxMapText, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    std::string error;
+    const std::optional<RescueMapFile> parsed = ParseRescueMap(text, error);
+    return !parsed || parsed->pass != RescuePass::Done;
+}
+
+// Whether every output this copy would write is there at its size, and no rescue
+// of it has passes to go.
+bool HasWholeOutput(const CopyJob& job, CopyTarget& target) {
+    const std::string output = Utf8FromPath(job.output);
+    const std::vector<PlannedOutput> planned = PlannedOutputs(*job.source, output, target);
+    if (planned.empty() || RescueUnfinished(output)) {
+        return false;
+    }
+    return std::all_of(planned.begin(), planned.end(), [](const PlannedOutput& file) {
+        std::error_code failure;
+        const auto size = std::filesystem::file_size(PathFromUtf8(file.path), failure);
+        return !failure && size == file.size;
+    });
 }
 
 void SetFolderDate(const FolderDate& folder) {
@@ -292,7 +322,7 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     for (std::size_t i = 0; i < jobs.size() && !interrupted; ++i) {
         const CopyJob& job = jobs[i];
         progress.fileNumber = i + 1;
-        if (line.copy.skipExisting && HasWholeOutput(job)) {
+        if (line.copy.skipExisting && HasWholeOutput(job, targets.target)) {
             ++skipped;
             progress.bytesBefore += job.source->m_fileSize;
             out << "Skipped (already there): " << EscapeControls(Utf8FromPath(job.output)) << '\n';

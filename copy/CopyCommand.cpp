@@ -90,6 +90,7 @@ void CopyCommand::EnableSelection(bool enable) {
 void CopyCommand::Run() {
     m_report = CopyReport{};
     m_unpublished.clear();
+    m_rescuePublished = false;
     m_writeFailure.clear();
     const int row = m_frontend.SelectedListRow();
     DriveItem* source = row < 0 ? nullptr : m_frontend.ListRowData(row);
@@ -171,6 +172,27 @@ bool CopyCommand::ChooseDestination(const DriveItem& source) {
     const auto written = DecodeFatDateTime(source.m_writeDate, source.m_writeTime);
     m_modified = written ? LocalTimeOf(*written) : std::nullopt;
     return true;
+}
+
+std::vector<PlannedOutput> PlannedOutputs(const DriveItem& source, const std::string& path,
+                                          CopyTarget& target) {
+    const DestinationVolume volume =
+        target.VolumeOf(path).value_or(DestinationVolume{FolderOf(path), ""});
+    if (IsRefusedFileSystem(volume.fileSystem)) {
+        return {};
+    }
+    const bool split = NeedsParts(volume.fileSystem, source.m_fileSize);
+    const std::vector<std::uint64_t> starts =
+        PartStarts(source.m_fileSize, SectorsToBytes(source.m_sectorsPerCluster), split);
+    const std::string folder = FolderOf(path);
+    const NameParts name = SplitFileName(std::string_view(path).substr(folder.size()));
+    std::vector<PlannedOutput> outputs;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : source.m_fileSize;
+        outputs.push_back(
+            {split ? folder + PartName(name, static_cast<int>(i + 1)) : path, end - starts[i]});
+    }
+    return outputs;
 }
 
 // The Save dialog asked about the name typed there; a split copy writes other

@@ -63,7 +63,8 @@ struct CopyReport {
     // An output file that could not be created, and why.
     std::string uncreatedPath;
     std::string uncreatedReason;
-    // Every output file created, in order, with the bytes written into it.
+    // Every output file created, in order, with the bytes written into it (by a
+    // rescue: the bytes of the recording read into it so far).
     struct Output {
         std::string path;
         std::uint64_t bytes = 0;
@@ -78,6 +79,20 @@ struct CopyReport {
 std::string FilledSectorsText(const CopyReport& report);
 // The first ten ranges as "0-511, 4096-5119", then ", ..." when there are more.
 std::string ByteRangesText(const std::vector<ByteRange>& ranges);
+
+// The map a rescue keeps beside its output when no other place is given.
+std::string MapPathBeside(const std::string& outputPath);
+
+// An output that a copy writes, with the size it has once whole.
+struct PlannedOutput {
+    std::string path;
+    std::uint64_t size = 0;
+};
+// The outputs that a copy of source to path writes on the target: the file, or
+// its parts where the destination takes no file that large. Empty when the
+// destination's file system is refused.
+std::vector<PlannedOutput> PlannedOutputs(const DriveItem& source, const std::string& path,
+                                          CopyTarget& target);
 
 // How a rescue copy runs (see RescueEngine): where its map is kept (empty: beside
 // the output, as OUTPUT.moravel-map), and how often bad sectors are read again at
@@ -172,6 +187,8 @@ private:
     // The final names of the outputs written under their working names, in the
     // order of m_report.outputs; each is published once every byte is written.
     std::vector<std::string> m_unpublished;
+    // A rescue going on after all its passes ended: its outputs have their names.
+    bool m_rescuePublished = false;
     // Why the last write, sync, close or rename failed.
     std::string m_writeFailure;
     std::uint64_t m_fileSize = 0;

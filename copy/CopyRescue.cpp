@@ -27,11 +27,15 @@ double SteadyNow() {
 
 }  // namespace
 
+std::string MapPathBeside(const std::string& outputPath) {
+    return outputPath + ".moravel-map";
+}
+
 std::string CopyCommand::MapPath() const {
     if (!m_rescue->mapPath.empty()) {
         return m_rescue->mapPath;
     }
-    return m_folder + m_name.base + m_name.extension + ".moravel-map";
+    return MapPathBeside(m_folder + m_name.base + m_name.extension);
 }
 
 // The map of an earlier run, when there is one and it is this recording's; else a
@@ -79,6 +83,8 @@ bool CopyCommand::LoadRescueState(const DriveItem& work, std::uint32_t needed,
     }
     state = std::move(*loaded);
     state.source.disk = source.disk;
+    // Every pass of the earlier run ended: its outputs have their final names.
+    m_rescuePublished = state.pass == RescuePass::Done;
     // Asked for more retries than the finished run made: the bad sectors again.
     if (state.pass == RescuePass::Done && state.retriesDone < m_rescue->retries) {
         state.pass = RescuePass::Retry;
@@ -91,8 +97,11 @@ bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool
     const std::vector<std::uint64_t> starts = PartStarts(size, clusterBytes, m_split);
     for (std::size_t i = 0; i < starts.size(); ++i) {
         const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : size;
-        const std::string path = m_folder + (m_split ? PartName(m_name, static_cast<int>(i + 1))
-                                                     : m_name.base + m_name.extension);
+        const std::string final = m_folder + (m_split ? PartName(m_name, static_cast<int>(i + 1))
+                                                      : m_name.base + m_name.extension);
+        // Until every pass has ended, an output carries its working name: a file
+        // with holes must not look like the recording.
+        const std::string path = m_rescuePublished ? final : WorkingPath(final);
         // Going on from a map, the outputs must be the ones it was kept for: a
         // missing or different file would pass its holes off as copied bytes.
         std::error_code error;
@@ -103,7 +112,12 @@ bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool
             return false;
         }
         std::string reason;
-        std::unique_ptr<PositionedFile> file = m_target.OpenPositioned(path, reason);
+        std::unique_ptr<PositionedFile> file;
+        if (const auto refusal = m_target.Refusal(final)) {
+            reason = *refusal;
+        } else {
+            file = m_target.OpenPositioned(path, reason);
+        }
         // A rescue that begins anew keeps nothing of a file that was there: what it
         // has not read yet must not pass for the recording.
         if (file == nullptr || (fresh && !file->SetSize(0)) || !file->SetSize(end - starts[i])) {
@@ -114,7 +128,10 @@ bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool
         if (m_modified) {
             file->KeepModified(*m_modified);
         }
-        m_report.outputs.push_back({path, end - starts[i]});
+        m_report.outputs.push_back({path, 0});
+        if (!m_rescuePublished) {
+            m_unpublished.push_back(final);
+        }
         m_parts.push_back({starts[i], end - starts[i], std::move(file)});
     }
     return true;
@@ -233,6 +250,14 @@ void CopyCommand::EndRescue(RescueEngine::Result result, const RescueMapFile& st
     for (const RescueRange& range : state.map.Ranges()) {
         if (range.state == RescueState::Bad) {
             m_report.filledRanges.push_back({range.first, range.end - 1});
+        }
+        // What each output holds of the recording: its bytes read, not its size.
+        if (range.state == RescueState::Copied) {
+            for (std::size_t i = 0; i < m_parts.size(); ++i) {
+                const std::uint64_t first = std::max(range.first, m_parts[i].first);
+                const std::uint64_t end = std::min(range.end, m_parts[i].first + m_parts[i].size);
+                m_report.outputs[i].bytes += end > first ? end - first : 0;
+            }
         }
     }
     m_bytesDone = state.map.Size();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CliTestImages.h"
+#include "copy/RescueMap.h"
 #include "support/Tools.h"
 
 // Copies of whole folders and of several recordings, checked against what mcopy
@@ -180,6 +181,66 @@ TEST(CliBatchCopyNamesTest, OutputsThatWouldShareANameAreNumbered) {
     EXPECT_EQ(fs::file_size(out / "Same name.ts"), 100u);
     EXPECT_EQ(fs::file_size(out / "Same name (2).ts"), 200u);
     EXPECT_TRUE(fs::exists(out / "VIDEO.MPG"));
+}
+
+// --skip-existing skips a file exactly when every output this copy would write is
+// there at its size: the parts of a split copy, not a whole file of that size,
+// and never an output whose rescue has passes to go.
+TEST(CliSkipExistingTest, SkipsOnlyWhatThisCopyWouldWriteWhole) {
+    TempDir dir;
+    const RecorderDisk disk(dir);
+    const fs::path out = dir.Path() / "out";
+    fs::create_directories(out);
+    const std::string records = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/";
+    const auto sized = [](const fs::path& path, std::uint64_t size) {
+        std::ofstream(path).close();
+        fs::resize_file(path, size);
+    };
+    // Parts take whole 32 KiB clusters below 4 GiB - 1: 131,071 clusters, then the rest.
+    const std::uint64_t first = 131'071ull * 32768;
+    sized(out / "Movie_1.ts", first);
+    sized(out / "Movie_2.ts", RecorderDisk::kMovieSize - first);
+    sized(out / "VIDEO.MPG", 2000);
+    const std::vector<std::string> args = {"--disk",
+                                           disk.path,
+                                           "copy",
+                                           "--skip-existing",
+                                           "--split",
+                                           "always",
+                                           records + "Movie.ts",
+                                           records + "VIDEO.MPG",
+                                           out.string()};
+    const CliRun parts = RunList(args);
+    EXPECT_EQ(parts.status, 0) << parts.err;
+    EXPECT_THAT(parts.out, HasSubstr("Copied 0 of 2 files, skipped 2 already there.\n"));
+
+    // A whole file where parts are asked for, and a rescue that has a pass to go:
+    // each is begun (and stopped at once), not skipped.
+    fs::remove(out / "Movie_1.ts");
+    sized(out / "Movie.ts", RecorderDisk::kMovieSize);
+    RescueMapFile map{{"drive 0x80", RecorderDisk::kFat32Start, 5, 2000, 1},
+                      RescuePass::Retry,
+                      0,
+                      0,
+                      RescueMap(2000)};
+    std::ofstream(out / "VIDEO.MPG.moravel-map") << FormatRescueMap(map);
+    volatile std::sig_atomic_t stop = 1;
+    cli::CliEnvironment environment;
+    environment.stopRequested = &stop;
+    for (const std::string& file : {"Movie.ts", "VIDEO.MPG"}) {
+        SCOPED_TRACE(file);
+        const CliRun run = RunIn({"--disk", disk.path, "copy", "--skip-existing", "--split",
+                                  "always", records + file, records + "Same name.ts", out.string()},
+                                 environment);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_THAT(run.out, HasSubstr("Copied 0 of 2 files, 1 not or not wholly copied, "
+                                       "interrupted.\n"));
+    }
+    map.pass = RescuePass::Done;
+    std::ofstream(out / "VIDEO.MPG.moravel-map") << FormatRescueMap(map);
+    const CliRun done = RunList({"--disk", disk.path, "copy", "--skip-existing",
+                                 records + "VIDEO.MPG", records + "Same name.ts", out.string()});
+    EXPECT_THAT(done.out, HasSubstr("Skipped (already there): " + (out / "VIDEO.MPG").string()));
 }
 
 }  // namespace
