@@ -227,7 +227,7 @@ TEST(CliSkipExistingTest, SkipsOnlyWhatThisCopyWouldWriteWhole) {
     volatile std::sig_atomic_t stop = 1;
     cli::CliEnvironment environment;
     environment.stopRequested = &stop;
-    for (const std::string& file : {"Movie.ts", "VIDEO.MPG"}) {
+    for (const std::string file : {"Movie.ts", "VIDEO.MPG"}) {
         SCOPED_TRACE(file);
         const CliRun run = RunIn({"--disk", disk.path, "copy", "--skip-existing", "--split",
                                   "always", records + file, records + "Same name.ts", out.string()},
