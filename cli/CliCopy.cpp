@@ -112,6 +112,41 @@ CopyReport CopyOne(DriveItem& source, const SaveChoice& choice, DriveTree& acces
     return command.Report();
 }
 
+// Whether two paths name one file, however spelt: links, "..", and on Windows
+// case. A path that does not exist yet is compared by its resolved spelling.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code failure;
+    const std::filesystem::path first = PathFromUtf8(a);
+    const std::filesystem::path second = PathFromUtf8(b);
+    if (std::filesystem::equivalent(first, second, failure) && !failure) {
+        return true;
+    }
+    std::error_code unresolved;
+    const std::string one = Utf8FromPath(std::filesystem::weakly_canonical(first, unresolved));
+    const std::string two = Utf8FromPath(std::filesystem::weakly_canonical(second, unresolved));
+#ifdef _WIN32
+    return !unresolved && FoldCase(one) == FoldCase(two);
+#else
+    return !unresolved && one == two;
+#endif
+}
+
+// The output (or its working name) that a rescue map at mapPath, or the map's own
+// working name, would be written over; nothing when the map has a place of its own.
+std::optional<std::string> MapInPlaceOfOutput(const std::string& mapPath, const DriveItem& source,
+                                              const std::string& outputPath, CopyTarget& target) {
+    std::vector<PlannedOutput> outputs = PlannedOutputs(source, outputPath, target);
+    outputs.push_back({outputPath, 0});  // also when the destination is refused
+    for (const PlannedOutput& output : outputs) {
+        for (const std::string& written : {output.path, WorkingPath(output.path)}) {
+            if (SameFile(mapPath, written) || SameFile(WorkingPath(mapPath), written)) {
+                return written;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
                   TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
                   const CliEnvironment& environment) {
@@ -126,6 +161,15 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
     }
     const SaveChoice choice = SaveChoiceFor(destination, std::string(source.EntryName()));
     CopyTargets targets(line, access, environment);
+    if (!line.copy.mapPath.empty()) {
+        if (const auto output =
+                MapInPlaceOfOutput(line.copy.mapPath, source, choice.path, targets.target)) {
+            err << kProgram << ": --map " << EscapeControls(line.copy.mapPath)
+                << " would be written where the copy writes " << EscapeControls(*output)
+                << ": the map needs a place of its own\n";
+            return kExitUsage;
+        }
+    }
     const InterruptWatch watch(environment.catchInterrupt);
     return ReportOutcome(
         CopyOne(source, choice, access, targets.target, terminal, line.copy, environment, nullptr),
@@ -278,8 +322,15 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     const std::filesystem::path destination =
         std::filesystem::absolute(PathFromUtf8(line.copy.destination), failure);
     if (failure || !std::filesystem::is_directory(destination, failure)) {
+        // A folder that cannot be looked at (a name too long, no access) is named
+        // with the reason; only what is there and no folder is "no folder".
+        const bool unseen = failure && failure != std::errc::no_such_file_or_directory &&
+                            failure != std::errc::not_a_directory;
         err << kProgram << ": " << EscapeControls(line.copy.destination)
-            << " is no folder: several files, or a folder, are copied into an existing folder\n";
+            << (unseen ? ": " + failure.message()
+                       : std::string(" is no folder: several files, or a folder, are copied "
+                                     "into an existing folder"))
+            << '\n';
         return kExitUsage;
     }
     CopyTargets targets(line, access, environment);

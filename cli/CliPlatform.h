@@ -8,11 +8,13 @@
 
 namespace moravel::cli {
 
-// Set by the first Ctrl-C while an InterruptWatch is active.
+// Set by the first Ctrl-C (on Linux also SIGTERM or SIGHUP) while an
+// InterruptWatch is active.
 extern volatile std::sig_atomic_t g_interrupted;
 
-// Catches Ctrl-C while it lives: the first one sets g_interrupted, and the
-// system's own handling comes back, so that a second one ends the program.
+// Catches Ctrl-C (on Linux also SIGTERM and SIGHUP) while it lives: the first
+// one sets g_interrupted, and the system's own handling of that signal comes
+// back, so that a second one ends the program.
 class InterruptWatch {
 public:
     explicit InterruptWatch(bool active);

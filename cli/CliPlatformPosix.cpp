@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iterator>
+
 #include "CliPlatform.h"
 
 namespace moravel::cli {
@@ -17,8 +19,14 @@ void OnInterrupt(int) {
 
 }  // namespace
 
+// Ctrl-C, and the ends that a session's close or a system's shutdown asks for:
+// each stops the copy as Ctrl-C does, so that it says what it kept where.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kStopSignalCount = std::size(kStopSignals);
+
 struct InterruptWatch::Previous {
-    struct sigaction action {};
+    struct sigaction actions[kStopSignalCount] {};
+    bool caught[kStopSignalCount] = {};
 };
 
 InterruptWatch::InterruptWatch(bool active)
@@ -31,17 +39,26 @@ InterruptWatch::InterruptWatch(bool active)
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = static_cast<int>(SA_RESETHAND);
-    m_active = ::sigaction(SIGINT, &action, &m_previous->action) == 0;
-    // Ctrl-C that the shell had the program ignore (a background job) stays ignored.
-    if (m_active && m_previous->action.sa_handler == SIG_IGN) {
-        ::sigaction(SIGINT, &m_previous->action, nullptr);
-        m_active = false;
+    for (std::size_t i = 0; i < kStopSignalCount; ++i) {
+        struct sigaction& previous = m_previous->actions[i];
+        m_previous->caught[i] = ::sigaction(kStopSignals[i], &action, &previous) == 0;
+        // A signal that the shell had the program ignore (Ctrl-C in a background
+        // job, a hang-up under nohup) stays ignored.
+        if (m_previous->caught[i] && previous.sa_handler == SIG_IGN) {
+            ::sigaction(kStopSignals[i], &previous, nullptr);
+            m_previous->caught[i] = false;
+        }
     }
 }
 
 InterruptWatch::~InterruptWatch() {
-    if (m_active) {
-        ::sigaction(SIGINT, &m_previous->action, nullptr);
+    if (!m_active) {
+        return;
+    }
+    for (std::size_t i = 0; i < kStopSignalCount; ++i) {
+        if (m_previous->caught[i]) {
+            ::sigaction(kStopSignals[i], &m_previous->actions[i], nullptr);
+        }
     }
 }
 

@@ -180,7 +180,9 @@ bool CopyCommand::SaveMap(const RescueMapFile& state) {
     const bool wrote =
         file->Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, written);
     const bool synced = wrote && file->Sync();
+    // Half a map is no map: it goes, and the last whole one stays.
     if (!file->Close() || !synced) {
+        m_target.Discard(path);
         return false;
     }
     return m_target.Publish(path, std::nullopt, reason);

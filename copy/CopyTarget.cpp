@@ -21,6 +21,11 @@ bool FileSystemTarget::Exists(const std::string& path) {
     return std::filesystem::exists(PathFromUtf8(path), error);
 }
 
+void FileSystemTarget::Discard(const std::string& path) {
+    std::error_code error;
+    std::filesystem::remove(PathFromUtf8(WorkingPath(path)), error);
+}
+
 std::optional<DestinationVolume> PartsAlways::VolumeOf(const std::string& path) {
     DestinationVolume volume = m_inner.VolumeOf(path).value_or(DestinationVolume{});
     if (!IsRefusedFileSystem(volume.fileSystem) && volume.fileSystem != "FAT32") {

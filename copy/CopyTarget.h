@@ -86,6 +86,9 @@ public:
         (void)reason;
         return true;
     }
+    // Removes the output created for path under its working name: one that could
+    // not be written whole and is worth nothing as a part (a map, say).
+    virtual void Discard(const std::string& path) { (void)path; }
     // Why nothing may be written at path, a file or a folder ("it is a disk being
     // read"); nothing when it may. A copy of many files asks it of their folder
     // before it makes any folder there.
@@ -118,6 +121,7 @@ public:
     bool Publish(const std::string& path, std::optional<std::time_t> modified,
                  std::string& reason) override;
     bool Exists(const std::string& path) override;
+    void Discard(const std::string& path) override;
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override;
 };
@@ -136,6 +140,7 @@ public:
         return m_inner.Publish(path, modified, reason);
     }
     bool Exists(const std::string& path) override { return m_inner.Exists(path); }
+    void Discard(const std::string& path) override { m_inner.Discard(path); }
     std::optional<std::string> Refusal(const std::string& path) const override {
         return m_inner.Refusal(path);
     }
@@ -172,6 +177,7 @@ public:
         return m_inner.Publish(path, modified, reason);
     }
     bool Exists(const std::string& path) override { return m_inner.Exists(path); }
+    void Discard(const std::string& path) override { m_inner.Discard(path); }
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override;
 

@@ -396,6 +396,29 @@ TEST(CliCopyTest, ADiskBeingReadIsNeverTheDestination) {
     EXPECT_EQ(ReadBytes(dir.File("Movie.ts")), Expected(disk.movieSeed, CopyDisk::kMovieSize));
 }
 
+// A rescue map given the output's place, by any spelling, would take the
+// recording's place: it is refused before anything is read or written.
+TEST(CliCopyTest, ARescueMapInTheOutputsPlaceIsRefused) {
+    TempDir dir;
+    const CopyDisk disk(dir);
+    fs::create_directories(dir.File("sub"));
+    const std::string out = dir.File("out.ts");
+    const CliRun first = RunList({"--disk", disk.path, "copy", "--rescue", "--map",
+                                  dir.File("out.map"), InRecords("Movie.ts"), out});
+    EXPECT_EQ(first.status, 0) << first.err;
+    fs::create_symlink(out, dir.File("link.ts"));
+    for (const std::string& map :
+         {out, dir.File("sub/../out.ts"), out + ".part", dir.File("link.ts")}) {
+        SCOPED_TRACE(map);
+        const CliRun run = RunList(
+            {"--disk", disk.path, "copy", "--rescue", "--map", map, InRecords("Movie.ts"), out});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_THAT(run.err, ::testing::HasSubstr("the map needs a place of its own"));
+        EXPECT_EQ(ReadBytes(out), Expected(disk.movieSeed, CopyDisk::kMovieSize));
+        EXPECT_FALSE(fs::exists(out + ".part"));
+    }
+}
+
 // The block device that holds a folder's file system, as /dev names it; empty when this
 // machine shows none (a tmpfs, a btrfs subvolume, a container without device nodes).
 std::string BlockDeviceHolding(const fs::path& folder) {

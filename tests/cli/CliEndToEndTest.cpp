@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -114,6 +116,38 @@ TEST(CliEndToEndTest, ProgramCopiesAFile) {
     EXPECT_EQ(ReadFile(err), "moravel-cli: " + dir.File("x") +
                                  " is no folder: several files, or a folder, are copied into an "
                                  "existing folder\n");
+    // One that cannot be looked at is named with the reason.
+    const std::string tooLong = dir.File(std::string(300, 'x'));
+    RunProgram("--disk " + Quoted(disk.path) + " copy " + Quoted(CopyDisk::kRecords) + " " +
+                   Quoted(tooLong),
+               err, status);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(ReadFile(err), "moravel-cli: " + tooLong + ": " + std::strerror(ENAMETOOLONG) + "\n");
+}
+
+// A copy ended by the session (SIGHUP) or the system (SIGTERM) ends as Ctrl-C ends
+// it: it says what it kept where, and leaves no file under the final name.
+TEST(CliEndToEndTest, TermAndHangUpStopTheCopyAsCtrlCDoes) {
+    TempDir dir;
+    const RecorderDisk disk(dir);
+    const std::string movie = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/Movie.ts";
+    for (const std::string signal : {"TERM", "HUP"}) {
+        SCOPED_TRACE(signal);
+        const std::string out = dir.File(signal + ".ts");
+        const std::string err = dir.File(signal + ".txt");
+        int status = -1;
+        // Signalled once the output has its first bytes: the copy is under way.
+        const std::string said = RunCommand(
+            Quoted(MORAVEL_CLI) + " --disk " + Quoted(disk.path) + " copy " + Quoted(movie) + " " +
+                Quoted(out) + " 2>" + Quoted(err) + " & pid=$!; for i in $(seq 1000); do [ -s " +
+                Quoted(out + ".part") + " ] && break; sleep 0.01; done; kill -" + signal +
+                " $pid; wait $pid; echo \"exit $?\"",
+            status);
+        EXPECT_THAT(said, ::testing::HasSubstr("The file copying failed.\nexit 1\n"));
+        EXPECT_THAT(ReadFile(err), ::testing::HasSubstr("interrupted; kept "));
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_TRUE(std::filesystem::exists(out + ".part"));
+    }
 }
 
 // Through the BIOS disk-service library beside the program the same disk lists

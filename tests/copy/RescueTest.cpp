@@ -306,6 +306,67 @@ TEST_F(RescueTest, AMapWhoseOutputIsGoneIsRefused) {
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("rescued.ts")));
 }
 
+// A destination that fills up: every write of a map fails, and the recording's
+// writes fail once `room` bytes are in.
+class FillingTarget : public FileSystemTarget {
+public:
+    explicit FillingTarget(std::uint64_t room) : m_room(room) {}
+
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
+        struct Full : OutputFile {
+            std::unique_ptr<OutputFile> inner;
+            bool Write(std::span<const std::uint8_t>, std::size_t& written) override {
+                written = 0;
+                return false;
+            }
+            bool Flush() override { return false; }
+            bool Close() override { return inner->Close() && false; }
+            std::string Failure() const override { return "No space left on device"; }
+        };
+        auto full = std::make_unique<Full>();
+        full->inner = FileSystemTarget::Create(path, reason);
+        return full->inner ? std::move(full) : nullptr;
+    }
+
+    std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
+                                                   std::string& reason) override {
+        struct Filling : PositionedFile {
+            std::unique_ptr<PositionedFile> inner;
+            std::uint64_t* room = nullptr;
+            bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
+                if (bytes.size() > *room) {
+                    return false;
+                }
+                *room -= bytes.size();
+                return inner->WriteAt(offset, bytes);
+            }
+            bool SetSize(std::uint64_t size) override { return inner->SetSize(size); }
+            bool Close() override { return inner->Close(); }
+            std::string Failure() const override { return "No space left on device"; }
+        };
+        auto filling = std::make_unique<Filling>();
+        filling->inner = FileSystemTarget::OpenPositioned(path, reason);
+        filling->room = &m_room;
+        return filling->inner ? std::move(filling) : nullptr;
+    }
+
+private:
+    std::uint64_t m_room;
+};
+
+// On a destination that fills up, the rescue fails saying so, and leaves no map
+// that it could not write whole.
+TEST_F(RescueTest, AFullDestinationLeavesNoHalfWrittenMap) {
+    FillingTarget filling(100'000);
+    Reopen(filling);
+    Rescue(m_dir.File("rescued.ts"));
+    EXPECT_THAT(m_frontend.StatusText(), HasSubstr("The file copying failed."));
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
+        EXPECT_EQ(entry.path().string().find(".moravel-map"), std::string::npos) << entry.path();
+    }
+    EXPECT_TRUE(std::filesystem::exists(m_dir.File("rescued.ts.part")));
+}
+
 // A map left by another recording's rescue must not steer this one: the rescue
 // is refused before anything is read or written.
 TEST_F(RescueTest, AMapOfAnotherRecordingIsRefused) {

@@ -86,6 +86,12 @@ wait "$copier" || status=$?
 stopped_in=$(sed -n 's/^pass //p' "$work/rescued.ts.moravel-map" 2>/dev/null || true)
 [ "$stopped_in" != done ] || fail "the first run ended before Ctrl-C reached it"
 [ "$status" = 1 ] || fail "the stopped rescue ended with $status, not 1"
+# Stopped, the output has holes: it keeps its working name, and the report
+# counts the bytes read into it, not its size.
+[ ! -e "$work/rescued.ts" ] || fail "the stopped rescue's output has its final name"
+kept=$(sed -n 's/.*interrupted; kept \([0-9]*\) bytes in .*rescued\.ts\.part$/\1/p' "$work/first.txt")
+[ -n "$kept" ] && [ "$kept" -lt "$size" ] ||
+    fail "the stopped rescue did not say what it read into rescued.ts.part: $(cat "$work/first.txt")"
 status=0
 "${cli[@]}" copy --rescue "$trailer" "$work/rescued.ts" >"$work/second.txt" 2>&1 || status=$?
 [ "$status" = 1 ] || fail "the rescue ended with $status, not 1: $(cat "$work/second.txt")"
