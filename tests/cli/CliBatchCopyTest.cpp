@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -213,6 +214,21 @@ TEST(CliSkipExistingTest, SkipsOnlyWhatThisCopyWouldWriteWhole) {
     const CliRun parts = RunList(args);
     EXPECT_EQ(parts.status, 0) << parts.err;
     EXPECT_THAT(parts.out, HasSubstr("Copied 0 of 2 files, skipped 2 already there.\n"));
+
+    // With a part missing, the copy is made again; on a destination without room
+    // (a file-size limit stands in for it) the finished first part stays whole.
+    fs::remove(out / "Movie_2.ts");
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 100'000;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    const CliRun full = RunList(args);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(fs::file_size(out / "Movie_1.ts"), first);
 
     // A whole file where parts are asked for, and a rescue that has a pass to go:
     // each is begun (and stopped at once), not skipped.
