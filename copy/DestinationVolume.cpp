@@ -424,8 +424,11 @@ std::vector<std::string> FuseServedFiles(const MountEntry& mount,
             served.push_back(path);
         }
     };
+    // A source that is a path names what is served (ntfs-3g names its device); the
+    // look through the processes is for drivers that name themselves.
     if (mount.source.starts_with('/')) {
         add(mount.source);
+        return served;
     }
     std::error_code error;
     std::size_t processes = 0;

@@ -62,8 +62,8 @@ const MountEntry* MountHolding(const std::vector<MountEntry>& mounts, std::strin
                                dev_t device);
 
 // The files a FUSE file system is served from, as far as this process can see: its source
-// when that is an absolute path, and the regular files and block devices that its server
-// holds open (fusefat, fuse2fs and others name themselves as the source). The server is a
+// when that is an absolute path (ntfs-3g's device), else the regular files and block devices
+// that its server holds open (fusefat and others name themselves as the source). The server is a
 // process under procRoot that has /dev/fuse open and names the mount point among its
 // arguments. A server of another user cannot be looked into. Bounded in processes and files.
 std::vector<std::string> FuseServedFiles(const MountEntry& mount,

@@ -75,7 +75,9 @@ std::optional<char> DriveLetterDevice(std::string_view path) {
 
 // Image files by their volume and file index; whole disks by their number, drives
 // read by their letter by that letter.
-SourceDisks IdentifySourceDisks(const std::vector<std::string>& diskPaths) {
+SourceDisks IdentifySourceDisks(const std::vector<std::string>& diskPaths,
+                                const BlockDeviceTables& tables) {
+    (void)tables;  // Windows has no loop devices or FUSE servers to follow
     SourceDisks sources;
     for (const std::string& path : diskPaths) {
         if (const std::optional<unsigned> number = PhysicalDriveNumber(path)) {
