@@ -29,10 +29,9 @@ cleanup() {
         fusermount -u "$mount" 2>/dev/null || fusermount3 -u "$mount" 2>/dev/null ||
             umount "$mount" 2>/dev/null || true
     done
-    for file in "$work"/*.img; do
-        losetup -j "$file" | cut -d: -f1 | while read -r device; do
-            losetup -d "$device" 2>/dev/null || true
-        done
+    # Every loop device over a file here, also one whose file was replaced.
+    losetup --list --noheadings --output NAME,BACK-FILE | while read -r device file _; do
+        case "$file" in "$work"/*) losetup -d "$device" 2>/dev/null || true ;; esac
     done
     rm -rf "$work"
 }
