@@ -265,6 +265,63 @@ TEST_F(DirectoryScanTest, AFatLargerThanItsClustersNeedOpensAndOnlyTheirEntriesA
     }
 }
 
+// The peak of the program's address space so far, in KiB (0 where it cannot be told).
+std::uint64_t PeakAddressSpaceKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmPeak:", 0) == 0) {
+            return std::stoull(line.substr(7));
+        }
+    }
+    return 0;
+}
+
+// A FAT32 boot sector whose sectors-per-FAT field says 8 Mi sectors (4 GiB per
+// copy), for a volume of 100,000 clusters: their entries take 782 sectors. Only
+// those are read, and the FAT the field claims is never held: the address space
+// grows by far less than it.
+TEST_F(DirectoryScanTest, AFatFieldOfFourGiBForFewClustersReadsAndHoldsOnlyTheirEntries) {
+    constexpr std::uint32_t kPerFat = 8u << 20;
+    constexpr std::uint32_t kDataStart = 32 + 2 * kPerFat;
+    constexpr std::uint32_t kTotal = kDataStart + 64 * 100'000;
+    m_image.emplace(
+        NewImage("huge-fat-field.img", (kPartitionStart + std::uint64_t{kTotal}) * 512));
+    m_image->WriteSector(0, PartitionSector({{0x0C, kPartitionStart, kTotal}}));
+    testing::BootParameters boot;
+    boot.fat32 = true;
+    boot.sectorsPerCluster = 64;
+    boot.reservedSectors = 32;
+    boot.totalSectors = kTotal;
+    boot.sectorsPerFat = kPerFat;
+    boot.hiddenSectors = kPartitionStart;
+    m_image->WriteSector(kPartitionStart, testing::BootSectorBytes(boot));
+    testing::FatTable table(32, 128);
+    table.Chain({2});
+    table.Chain({3, 4, 5});
+    m_image->WriteSector(kPartitionStart + 32, table.Data());
+    m_image->WriteSector(kPartitionStart + 32 + kPerFat, table.Data());
+    m_image->WriteSector(kPartitionStart + kDataStart,
+                         testing::DirectorySectors({ShortEntry("MOVIE   TS ", 0x20, 3, 90'000)}));
+    Open({m_image->Path()});
+    DriveItem& root = Root(*Expand(Disk(0)).at(0));
+    m_opener.Log().reads.clear();
+    const std::uint64_t peak = PeakAddressSpaceKiB();
+    const auto files = Expand(root);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0]->m_fileSize, 90'000u);
+    EXPECT_THAT(m_frontend.MessageTexts(), ::testing::IsEmpty());
+    EXPECT_LT(PeakAddressSpaceKiB(), peak + 64 * 1024);
+    std::uint64_t fatBytes = 0;
+    const std::uint64_t fatStart = (kPartitionStart + 32ull) * 512;
+    for (const auto& read : m_opener.Log().reads) {
+        if (read.offset < fatStart + 2ull * kPerFat * 512 && read.offset + read.bytes > fatStart) {
+            fatBytes += read.bytes;
+        }
+    }
+    EXPECT_EQ(fatBytes, 782u * 512);
+}
+
 TEST_F(DirectoryScanTest, AFat12FloppyWithAFolder) {
     FatVolumeBuilder builder(testing::FloppyLayout());
     const auto folder = builder.AddDirectory(builder.Root(), "DOCS       ");
