@@ -568,8 +568,9 @@ TEST_F(CopyTest, AChainShorterThanTheSizeCopiesWhatItHasAndFails) {
 }
 
 // The scan measured the file with the first FAT; by the time of the copy the disk
-// can no longer read it, and the second one holds a chain that ends with the
-// first part. The copy fails there, without creating a second, empty part.
+// can no longer read the sector of it that holds the end of the first part, and
+// the second copy's sector holds a chain that ends there. The copy fails there,
+// without creating a second, empty part.
 TEST_F(CopyTest, AChainThatEndsWithAPartLeavesNoEmptyPart) {
     const auto seed = AddRecording("BIG     TS ", kFourGiB + 1, "Movie.ts");
     MemoryTarget target("FAT32", "/media/usb/");
@@ -580,7 +581,8 @@ TEST_F(CopyTest, AChainThatEndsWithAPartLeavesNoEmptyPart) {
         (kPartitionStart + 32 + std::uint64_t{m_volume->SectorsPerFat()}) * 512 + 4ull * lastOfPart,
         {0xFF, 0xFF, 0xFF, 0x0F});
     SelectFile("Movie.ts");
-    m_opener.MarkBad(m_image->Path(), kPartitionStart + 32);  // the first FAT, from now on
+    // That sector of the first FAT, from now on.
+    m_opener.MarkBad(m_image->Path(), kPartitionStart + 32 + 4ull * lastOfPart / 512);
     CopyTo("/media/usb/Movie.ts");
     EXPECT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts"));
     EXPECT_EQ(target.files["/media/usb/Movie_1.ts.part"].size, 131'071ull * 32768);
