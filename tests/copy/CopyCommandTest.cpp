@@ -610,17 +610,28 @@ TEST_F(CopyTest, OutOfMemoryAndAnUnreadableFat) {
     }
 }
 
-TEST_F(CopyTest, NeitherFatCopyReadable) {
+// The folder was read; now both copies of the FAT sector that holds the file's
+// entries have gone bad. Its first cluster is known, and copied; where the chain
+// goes on is not, and the copy fails naming that sector, its part kept.
+TEST_F(CopyTest, AFatSectorLostInBothCopiesCutsTheCopy) {
     const auto seed = AddRecording("MOVIE   TS ", 1000, "Movie.ts");
     MemoryTarget target("NTFS");
     Start(target);
     SelectFile("Movie.ts");
-    // The folder was read; now both copies of the FAT have gone bad.
     m_opener.MarkBad(m_image->Path(), kPartitionStart + 32);
     m_opener.MarkBad(m_image->Path(), kPartitionStart + 32 + m_volume->SectorsPerFat());
     CopyTo("/media/usb/Movie.ts");
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00026"));
-    EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 0u);
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre("Error: The file's cluster chain runs into sector 0 of the FAT (disk "
+                            "sector " +
+                            std::to_string(kPartitionStart + 32) + " of the first copy, " +
+                            std::to_string(kPartitionStart + 32 + m_volume->SectorsPerFat()) +
+                            " of the second), which could not be read from either copy: where "
+                            "it goes on after 1 cluster is not known.\nNote that the fragment "
+                            "of the file that was succesfully copied may still be used."));
+    EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 1000u);
+    EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_TRUE(SelectionEnabled());
     EXPECT_NE(seed, 0u);
 }
