@@ -336,6 +336,9 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
     }
     const std::size_t ended =
         ScanChainEntries(item, directory.Bytes(), fatBuffer.Bytes(), lostFat, lost, progress);
+    if (m_scansStopped) {
+        return;  // the window is going away: what was found is not told about
+    }
     if (!lost.empty()) {
         std::vector<std::uint64_t> diskSectors;
         for (const std::uint32_t sector : lost) {
