@@ -295,6 +295,12 @@ bool CopyCommand::StartNextPart() {
 // line and the bar hidden. The tree and the list are enabled again.
 void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIcon icon) {
     std::string shown = message;
+    // A chain cut short by a lost FAT sector may go on past the entry's size (a
+    // recording over 4 GiB): what was copied is kept, but is no whole file.
+    if (outcome == CopyOutcome::Copied && !m_chainCut.empty()) {
+        outcome = CopyOutcome::Failed;
+        shown = m_chainCut;
+    }
     // Copied: every byte was written, some perhaps 0xE5 for unreadable sectors.
     const bool whole = outcome == CopyOutcome::Copied;
     bool closed = true;
@@ -378,6 +384,7 @@ void CopyCommand::ShowCopying() {
 // false (the command ended) when either cannot be had.
 bool CopyCommand::LoadChain(DriveItem& work, std::uint32_t& count) {
     m_bytesDone = 0;
+    m_chainCut.clear();
     // A FAT that cannot be the volume's is not read: neither copy is usable.
     if (!m_drives.FatFits(work)) {
         End(CopyOutcome::Failed, "internal error 00026");
@@ -391,13 +398,16 @@ bool CopyCommand::LoadChain(DriveItem& work, std::uint32_t& count) {
         End(CopyOutcome::Failed, "internal error 00025");
         return false;
     }
-    if (m_drives.LoadFat(work, m_buffer.Bytes(), &m_stopRequested) == 0) {
+    // A FAT sector that reads from neither copy cuts only the chains that run
+    // into it: this one is copied as far as it is known.
+    std::vector<std::uint32_t> lostFat;
+    if (m_drives.LoadFat(work, m_buffer.Bytes(), &m_stopRequested, &lostFat) == 0) {
         m_report.stopped = m_stopRequested;
         End(CopyOutcome::Failed, m_stopRequested ? "" : "internal error 00026");
         return false;
     }
     const FatImage fat{m_buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),
-                       LastClusterOf(work)};
+                       LastClusterOf(work), lostFat};
     try {
         count = m_drives.CountFatEntries(work.m_firstCluster, work.m_fatKind, fat);
     } catch (...) {
@@ -415,6 +425,20 @@ bool CopyCommand::LoadChain(DriveItem& work, std::uint32_t& count) {
     } catch (...) {
         End(CopyOutcome::Failed, Fatal("StoreFatEntries"));
         return false;
+    }
+    const std::uint32_t last =
+        count == 0 ? 0 : reinterpret_cast<const std::uint32_t*>(m_chain.Data())[count - 1];
+    if (count > 0 && EntryLost(lostFat, work.m_fatKind, last)) {
+        std::uint32_t sector = EntrySector(work.m_fatKind, last);
+        if (!std::binary_search(lostFat.begin(), lostFat.end(), sector)) {
+            ++sector;  // a FAT12 entry whose other half was lost
+        }
+        m_chainCut = "Error: The file's cluster chain runs into " +
+                     FatSectorsText(work, std::span(&sector, 1)) +
+                     ", which could not be read from either copy: where it goes on after " +
+                     std::to_string(count) + (count == 1 ? " cluster" : " clusters") +
+                     " is not known.\nNote that the fragment of the file that was succesfully "
+                     "copied may still be used.";
     }
     return true;
 }
@@ -506,7 +530,7 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
         }
         // Checked before a new part is begun, so that no empty part is left behind.
         if (index >= count) {
-            End(CopyOutcome::Failed, kChainTooShort);
+            End(CopyOutcome::Failed, m_chainCut.empty() ? kChainTooShort : m_chainCut);
             return;
         }
         if (m_split && m_bytesDone + n - m_partStart > kPartLimit && !StartNextPart()) {

@@ -183,6 +183,9 @@ private:
     // on to bytes of it until it is closed.
     MemoryBlock m_buffer;
     MemoryBlock m_chain;
+    // Why the chain ends where it does when it runs into a FAT sector that could
+    // not be read: such a copy never ends as a success. Empty otherwise.
+    std::string m_chainCut;
     std::unique_ptr<OutputFile> m_output;
     // The final names of the outputs written under their working names, in the
     // order of m_report.outputs; each is published once every byte is written.

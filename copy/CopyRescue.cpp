@@ -210,7 +210,7 @@ void CopyCommand::RescueClusters(const DriveItem& source) {
     if (count < needed) {
         // Nothing is written: where the missing clusters' bytes would come from
         // cannot be told.
-        End(CopyOutcome::Failed, kChainTooShort);
+        End(CopyOutcome::Failed, m_chainCut.empty() ? kChainTooShort : m_chainCut);
         return;
     }
     RescueMapFile state;

@@ -119,8 +119,11 @@ public:
 
     // Reads the listed clusters of the volume, one after another, into the buffer.
     // Stops at the first cluster that does not read whole; 1 when none failed.
+    // With unreadable, every cluster is read (as ReadSectors does with it): the
+    // sectors filled with 0xE5 are appended, numbered from the first cluster's
+    // first sector.
     int ReadClusters(const std::uint32_t* clusters, const DriveItem& volume, std::uint32_t count,
-                     std::span<std::uint8_t> buffer);
+                     std::span<std::uint8_t> buffer, UnreadableSectors* unreadable = nullptr);
 
     // The item's own m_sectorCount sectors at m_partitionStart in one attempt: how
     // partition tables and boot sectors are read.

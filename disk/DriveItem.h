@@ -112,6 +112,10 @@ struct DriveItem {
     // an extended or a foreign partition); 0 for a disk, a floppy, a disk
     // formatted without partitions and everything inside a volume.
     std::uint8_t m_partitionType = 0;
+    // A file whose cluster chain runs into a FAT sector that could not be read
+    // from either copy: its chain, and so its size, is known only up to there
+    // (the size is then its directory entry's).
+    bool m_chainCut = false;
 
     std::string_view DisplayName() const { return NameText(m_displayName); }
     std::string_view EntryName() const { return NameText(m_entryName); }

@@ -182,21 +182,34 @@ std::uint32_t DriveAccess::ReadSectorsOnce(const DriveItem& item, std::span<std:
 }
 
 int DriveAccess::ReadClusters(const std::uint32_t* clusters, const DriveItem& volume,
-                              std::uint32_t count, std::span<std::uint8_t> buffer) {
+                              std::uint32_t count, std::span<std::uint8_t> buffer,
+                              UnreadableSectors* unreadable) {
     DriveItem work = volume;
     work.m_sectorCount = volume.m_sectorsPerCluster;
     const auto clusterBytes = static_cast<std::size_t>(SectorsToBytes(volume.m_sectorsPerCluster));
     if (buffer.size() / std::max<std::size_t>(clusterBytes, 1) < count) {
         return 0;
     }
+    int whole = 1;
     for (std::uint32_t i = 0; i < count; ++i) {
         work.m_relativeSector =
             volume.m_relativeSector + (clusters[i] - 2) * volume.m_sectorsPerCluster;
-        if (ReadSectors(work, &m_chs, buffer.subspan(i * clusterBytes, clusterBytes)) == 0) {
-            return 0;
+        const auto place = buffer.subspan(i * clusterBytes, clusterBytes);
+        if (unreadable == nullptr) {
+            if (ReadSectors(work, &m_chs, place) == 0) {
+                return 0;
+            }
+            continue;
+        }
+        UnreadableSectors inCluster;
+        if (ReadSectors(work, &m_chs, place, &inCluster) == 0) {
+            whole = 0;
+        }
+        for (const std::uint32_t sector : inCluster) {
+            unreadable->push_back(i * volume.m_sectorsPerCluster + sector);
         }
     }
-    return 1;
+    return whole;
 }
 
 RawRead DriveAccess::RawReadItem(const DriveItem& item, std::span<std::uint8_t> buffer) {

@@ -200,6 +200,41 @@ Bytes RecordingBeyondTheDiskEnd() {
     return Records(image);
 }
 
+// A FAT32 volume whose boot sector claims a FAT of 250,000 sectors (122 MiB a
+// copy) for 2,000 clusters, whose entries take 16 sectors: a FAT far larger than
+// its clusters need, as formatters leave one. Only its used part is read.
+Bytes FatFarLargerThanItsClustersNeed() {
+    constexpr std::uint32_t kStart = 2048, kReserved = 32, kPerFat = 250'000;
+    constexpr std::uint32_t kDataStart = kReserved + 2 * kPerFat;
+    constexpr std::uint32_t kSectors = kDataStart + 8 * 2000;
+    const ImageFile image = Scratch("spare-fat", kFuzzDiskBytes);
+    image.WriteSector(0, PartitionSector({{0x0C, kStart, kSectors}}));
+    BootParameters boot;
+    boot.fat32 = true;
+    boot.sectorsPerCluster = 8;
+    boot.reservedSectors = kReserved;
+    boot.totalSectors = kSectors;
+    boot.sectorsPerFat = kPerFat;
+    boot.hiddenSectors = kStart;
+    image.WriteSector(kStart, BootSectorBytes(boot));
+    image.WriteSector(kStart + 1, FsInfoSector());
+    FatTable fat(32, 128);
+    fat.Chain({2});
+    fat.Chain({3});
+    fat.Chain({4, 5, 6});
+    image.WriteSector(kStart + kReserved, fat.Data());
+    image.WriteSector(kStart + kReserved + kPerFat, fat.Data());
+    const auto cluster = [](std::uint32_t c) {
+        return (kStart + kDataStart + (c - 2) * 8ull) * 512;
+    };
+    image.Write(cluster(2), DirectorySectors({ShortEntry("RECORDS    ", 0x10, 3, 0),
+                                              ShortEntry("MOVIE   TS ", 0x20, 4, 10'000)}));
+    image.Write(cluster(3), DirectorySectors({ShortEntry(".          ", 0x10, 3, 0),
+                                              ShortEntry("..         ", 0x10, 0, 0)}));
+    image.Write(cluster(4), Bytes(10'000, 0x47));
+    return Records(image);
+}
+
 // A volume at sector 2048 as the volume harness takes it: its partition type,
 // its boot sector, then the records of the rest of the disk.
 Bytes VolumeInput(std::uint8_t type, int bits, std::uint32_t sectors, std::uint8_t perCluster) {
@@ -359,7 +394,9 @@ int main(int argc, char** argv) {
         const Bytes floppy = FloppyDisk();
         const Bytes large = LargeFileDisk();
         const Bytes cut = RecordingBeyondTheDiskEnd();
+        const Bytes spareFat = FatFarLargerThanItsClustersNeed();
         for (const char* harness : {"disk", "copy"}) {
+            Save(harness, "fat32-fat-far-larger-than-its-clusters-need", spareFat);
             Save(harness, "fat32-recording-beyond-the-disk-end", cut);
             Save(harness, "recorder-fat16-fat32-logical", recorder);
             Save(harness, "floppy-fat12", floppy);

@@ -194,19 +194,69 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     return child;
 }
 
+namespace {
+
+// How a message names a directory.
+std::string DirectoryText(const DriveItem& directory) {
+    if (directory.m_kind == KindRootDirectory || directory.EntryName().empty()) {
+        return "the root directory";
+    }
+    return "the folder \"" + std::string(directory.EntryName()) + "\"";
+}
+
+bool SectorLost(const UnreadableSectors& lost, std::size_t entry) {
+    return std::binary_search(lost.begin(), lost.end(), entry * kDirectoryEntrySize / kSectorSize);
+}
+
+// "Bytes 4096-4607 of the folder "RECORDS" could not be read (disk sector
+// 123456): the entries there are not listed." The lost sectors are numbered in
+// the directory, in order; diskSectors gives each one's place on the disk.
+std::string LostDirectoryText(const DriveItem& directory, const UnreadableSectors& lost,
+                              const std::vector<std::uint64_t>& diskSectors, bool afterEnd) {
+    std::string bytes;
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < lost.size();) {
+        std::size_t end = i + 1;
+        while (end < lost.size() && lost[end] == lost[end - 1] + 1) {
+            ++end;
+        }
+        if (runs++ == 8) {
+            bytes += ", ...";
+            break;
+        }
+        bytes += (bytes.empty() ? "" : ", ") + std::to_string(SectorsToBytes(lost[i])) + "-" +
+                 std::to_string(SectorsToBytes(lost[end - 1] + 1) - 1);
+        i = end;
+    }
+    std::string text =
+        "Bytes " + bytes + " of " + DirectoryText(directory) + " could not be read (disk " +
+        (diskSectors.size() == 1 ? "sector " : "sectors ") + RunsText(diskSectors) + ")";
+    return text + (afterEnd ? "; they lie after the entry that ends it."
+                            : ": the entries there are not listed.");
+}
+
+}  // namespace
+
 void DriveTree::ExpandFixedRoot(DriveItem& item) {
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
     if (!buffer) {
         ShowFailure(Frontend(), "internal error 00017");
         return;
     }
-    // Unreadable sectors come back as 0xE5, that is as deleted entries, so the
-    // scan goes on over what could be read.
-    if (ReadSectors(item, &Chs(), buffer.Bytes()) == 0) {
+    // Unreadable sectors come back as 0xE5; they are passed over, not read as
+    // entries, and the scan goes on over what could be read.
+    UnreadableSectors lost;
+    if (ReadSectors(item, &Chs(), buffer.Bytes(), &lost) == 0 &&
+        lost.size() == item.m_sectorCount) {
         ShowFailure(Frontend(), "internal error 00018");
+        return;
     }
     const std::size_t entries = buffer.Size() / kDirectoryEntrySize;
-    for (std::size_t i = 0; i < entries; ++i) {
+    std::size_t i = 0;
+    for (; i < entries; ++i) {
+        if (SectorLost(lost, i)) {
+            continue;
+        }
         const EntryVerdict verdict = FilterEntry(EntryAt(buffer.Bytes(), i), false);
         if (verdict == EntryVerdict::End) {
             break;
@@ -214,6 +264,16 @@ void DriveTree::ExpandFixedRoot(DriveItem& item) {
         if (verdict == EntryVerdict::Keep) {
             item.m_children.Append(MakeEntryItem(item, buffer.Bytes(), i));
         }
+    }
+    if (!lost.empty()) {
+        std::vector<std::uint64_t> diskSectors;
+        for (const std::uint32_t sector : lost) {
+            diskSectors.push_back(std::uint64_t{item.m_partitionStart} + item.m_relativeSector +
+                                  sector);
+        }
+        ShowFailure(Frontend(),
+                    LostDirectoryText(item, lost, diskSectors,
+                                      lost.front() * kSectorSize / kDirectoryEntrySize > i));
     }
 }
 
@@ -229,17 +289,20 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
         ShowFailure(Frontend(), "internal error 00019");
         return;
     }
-    if (LoadFat(item, fatBuffer.Bytes(), &m_scansStopped) == 0) {
+    std::vector<std::uint32_t> lostFat;
+    if (LoadFat(item, fatBuffer.Bytes(), &m_scansStopped, &lostFat) == 0) {
         if (!m_scansStopped) {
             ShowFailure(Frontend(), "internal error 00020");
         }
         return;
     }
-    const FatImage fat{fatBuffer.Bytes(), LastClusterOf(item)};
+    const FatImage fat{fatBuffer.Bytes(), LastClusterOf(item), lostFat};
     std::uint32_t clusters = CountFatEntries(item.m_firstCluster, item.m_fatKind, fat);
     if (clusters == 0) {
         return;
     }
+    const bool folderCut =
+        ChainRunsIntoLostSector(item.m_firstCluster, item.m_fatKind, clusters, fat);
     // Cut before the chain is stored: a damaged folder's chain may run on through
     // a recording's millions of clusters, and only a folder's worth of it is read.
     const std::uint64_t clusterBytes = SectorsToBytes(item.m_sectorsPerCluster);
@@ -264,17 +327,81 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
         ShowFailure(Frontend(), "internal error 00022");
         return;
     }
-    if (ReadClusters(chain, item, clusters, directory.Bytes()) == 0) {
+    // A sector that cannot be read is passed over, and the rest still listed.
+    UnreadableSectors lost;
+    ReadClusters(chain, item, clusters, directory.Bytes(), &lost);
+    if (lost.size() == std::uint64_t{clusters} * item.m_sectorsPerCluster) {
         ShowFailure(Frontend(), "Failed to access the sub directory");
         return;
     }
-    chainBuffer.Release();
-    ScanChainEntries(item, directory.Bytes(), fatBuffer.Bytes(), progress);
+    const std::size_t ended =
+        ScanChainEntries(item, directory.Bytes(), fatBuffer.Bytes(), lostFat, lost, progress);
+    if (m_scansStopped) {
+        return;  // the window is going away: what was found is not told about
+    }
+    if (!lost.empty()) {
+        std::vector<std::uint64_t> diskSectors;
+        for (const std::uint32_t sector : lost) {
+            diskSectors.push_back(std::uint64_t{item.m_partitionStart} + item.m_relativeSector +
+                                  std::uint64_t{chain[sector / item.m_sectorsPerCluster] - 2} *
+                                      item.m_sectorsPerCluster +
+                                  sector % item.m_sectorsPerCluster);
+        }
+        ShowFailure(Frontend(),
+                    LostDirectoryText(item, lost, diskSectors,
+                                      lost.front() * kSectorSize / kDirectoryEntrySize > ended));
+    }
+    ReportCutChains(item, lostFat,
+                    folderCut ? std::optional<std::uint32_t>(clusters) : std::nullopt);
 }
 
-void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<std::uint8_t> table,
-                                 std::int32_t& progress) {
-    const FatImage fat{table, LastClusterOf(item)};
+// Names what the FAT sectors that could not be read cut short in this folder:
+// its own chain, and the files whose chains run into them.
+void DriveTree::ReportCutChains(const DriveItem& item, const std::vector<std::uint32_t>& lostFat,
+                                std::optional<std::uint32_t> folderClusters) {
+    constexpr std::size_t kNamesShown = 5;
+    std::string files;
+    std::size_t cut = 0;
+    for (std::size_t i = 0; i < item.m_children.Size(); ++i) {
+        const DriveItem& child = item.m_children[i];
+        if (!child.m_chainCut) {
+            continue;
+        }
+        if (++cut <= kNamesShown) {
+            files += (files.empty() ? "\"" : ", \"") + std::string(child.EntryName()) + "\"";
+        }
+    }
+    if (cut == 0 && !folderClusters) {
+        return;
+    }
+    if (cut > kNamesShown) {
+        files += " and " + std::to_string(cut - kNamesShown) + " more";
+    }
+    std::string text = FatSectorsText(item, lostFat);
+    text[0] = 'S';
+    const bool one = lostFat.size() == 1;
+    text += " could not be read from either copy; the cluster chains that run into " +
+            std::string(one ? "it" : "them") + " end there: ";
+    if (folderClusters) {
+        text += DirectoryText(item) + " is read only as far as its chain is known (" +
+                std::to_string(*folderClusters) +
+                (*folderClusters == 1 ? " cluster)" : " clusters)") + (cut > 0 ? "; " : ".");
+    }
+    if (cut > 0) {
+        text += std::string(cut == 1 ? "the file " : "the files ") + files + " in " +
+                DirectoryText(item) +
+                (cut == 1 ? " is listed with its directory entry's size"
+                          : " are listed with their directory entries' sizes") +
+                " and cannot be copied whole.";
+    }
+    ShowFailure(Frontend(), text);
+}
+
+std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory,
+                                        std::span<std::uint8_t> table,
+                                        std::span<const std::uint32_t> lostFat,
+                                        const UnreadableSectors& lost, std::int32_t& progress) {
+    const FatImage fat{table, LastClusterOf(item), lostFat};
     const std::uint64_t entries = directory.size() / kDirectoryEntrySize;
     const std::uint64_t clusterBytes =
         std::uint64_t{item.m_sectorsPerCluster} * item.m_bytesPerSector;
@@ -284,7 +411,8 @@ void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<
     const std::uint64_t tableEntries = table.size() / (item.m_fatKind == Fat16 ? 2 : 4);
     std::uint64_t counted = 0;
     std::optional<ChainCounts> counts;
-    for (std::uint64_t i = 0; i < entries; ++i) {
+    std::uint64_t i = 0;
+    for (; i < entries; ++i) {
         progress = static_cast<std::int32_t>(i * 100 / entries);
         Frontend().PostScanProgress();
         Frontend().PumpMessages();
@@ -293,6 +421,10 @@ void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<
         }
 
         const auto index = static_cast<std::size_t>(i);
+        // The bytes of a sector that could not be read are no entries.
+        if (SectorLost(lost, index)) {
+            continue;
+        }
         const EntryVerdict verdict = FilterEntry(EntryAt(directory, index), true);
         if (verdict == EntryVerdict::End) {
             break;
@@ -302,13 +434,17 @@ void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<
         }
         auto child = MakeEntryItem(item, directory, index);
         if (!child->IsDirectory()) {
+            const bool counting = counts && counts->Ready();
             const std::uint32_t fileClusters =
-                counts && counts->Ready()
-                    ? counts->Count(child->m_firstCluster)
-                    : CountFatEntries(child->m_firstCluster, child->m_fatKind, fat);
+                counting ? counts->Count(child->m_firstCluster)
+                         : CountFatEntries(child->m_firstCluster, child->m_fatKind, fat);
+            child->m_chainCut = counting
+                                    ? counts->RunsIntoLostSector(child->m_firstCluster)
+                                    : ChainRunsIntoLostSector(child->m_firstCluster,
+                                                              child->m_fatKind, fileClusters, fat);
             counted += fileClusters;
             if (!counts && counted > 2 * tableEntries) {
-                counts.emplace(table, item.m_fatKind, fat.lastCluster);
+                counts.emplace(table, item.m_fatKind, fat.lastCluster, lostFat);
             }
             child->m_fileSize = FileSizeFromChain(EntrySize(EntryAt(directory, index)),
                                                   fileClusters * clusterBytes);
@@ -320,6 +456,7 @@ void DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<
     if (!m_scansStopped) {
         Frontend().PumpMessages();
     }
+    return static_cast<std::size_t>(i);
 }
 
 }  // namespace moravel

@@ -50,11 +50,15 @@ public:
     bool FatFits(const DriveItem& item) const;
 
     // Fills fat (FatBytesUsed(item) bytes) with the used part of the volume's
-    // first FAT copy; a piece of it that does not read whole is taken from the
-    // second copy. Serves the front end's messages after each piece. 0 when a
-    // piece reads from neither, when the FAT does not fit, or when *stop was set
-    // meanwhile.
-    int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop = nullptr);
+    // first FAT copy; each sector of it that does not read is taken from the
+    // second copy. Serves the front end's messages after each piece of 8192
+    // sectors. A sector that reads from neither copy fails the load, unless lost
+    // is given: it then receives the numbers (in the FAT, in order) of such
+    // sectors, whose entries are made free (ClearLostSector), and only a FAT of
+    // which no sector could be read fails. 0 also when the FAT does not fit, or
+    // when *stop was set meanwhile.
+    int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop = nullptr,
+                std::vector<std::uint32_t>* lost = nullptr);
 
     // The number of clusters in a chain, up to its end or its first cluster that
     // came before (a chain that runs in a cycle); 0 for an empty one.
@@ -82,8 +86,14 @@ private:
     void ExpandVolume(DriveItem& item);
     void ExpandFixedRoot(DriveItem& item);
     void ExpandChainDirectory(DriveItem& item, std::int32_t& progress);
-    void ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<std::uint8_t> table,
-                          std::int32_t& progress);
+    // Lists the entries of the directory's bytes, passing over the sectors that
+    // could not be read; returns the index of the entry that ended it (the
+    // number of entries when none did).
+    std::size_t ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<std::uint8_t> table,
+                                 std::span<const std::uint32_t> lostFat,
+                                 const UnreadableSectors& lost, std::int32_t& progress);
+    void ReportCutChains(const DriveItem& item, const std::vector<std::uint32_t>& lostFat,
+                         std::optional<std::uint32_t> folderClusters);
     std::unique_ptr<DriveItem> MakeEntryItem(const DriveItem& directory, ByteSpan entries,
                                              std::size_t index) const;
 

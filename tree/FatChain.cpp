@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "disk/DriveItem.h"
 #include "disk/Sector.h"
@@ -34,6 +36,119 @@ std::uint64_t FatBytesUsed(const DriveItem& item) {
                                                           : entries * 4;
     const std::uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
     return SectorsToBytes(std::min<std::uint64_t>(sectors, item.m_sectorsPerFat));
+}
+
+namespace {
+
+// The first byte of the cluster's entry in the table, and how many bytes it touches.
+std::pair<std::uint64_t, std::uint64_t> EntryBytes(std::uint16_t fatKind, std::uint32_t cluster) {
+    switch (fatKind) {
+        case Fat12:
+            return {3 * std::uint64_t{cluster} / 2, 2};
+        case Fat16:
+            return {2 * std::uint64_t{cluster}, 2};
+        default:
+            return {4 * std::uint64_t{cluster & kFat32Mask}, 4};
+    }
+}
+
+}  // namespace
+
+std::uint32_t EntrySector(std::uint16_t fatKind, std::uint32_t cluster) {
+    return static_cast<std::uint32_t>(EntryBytes(fatKind, cluster).first / kSectorSize);
+}
+
+std::string RunsText(std::span<const std::uint64_t> numbers) {
+    constexpr std::size_t kShown = 8;
+    std::string text;
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < numbers.size();) {
+        std::size_t end = i + 1;
+        while (end < numbers.size() && numbers[end] == numbers[end - 1] + 1) {
+            ++end;
+        }
+        if (runs++ == kShown) {
+            return text + ", ...";
+        }
+        text += (text.empty() ? "" : ", ") + std::to_string(numbers[i]);
+        if (end - i > 1) {
+            text += "-" + std::to_string(numbers[end - 1]);
+        }
+        i = end;
+    }
+    return text;
+}
+
+std::string FatSectorsText(const DriveItem& item, std::span<const std::uint32_t> sectors) {
+    const auto offset = [&](std::uint64_t base) {
+        std::vector<std::uint64_t> numbers;
+        for (const std::uint32_t sector : sectors) {
+            numbers.push_back(base + sector);
+        }
+        return RunsText(numbers);
+    };
+    const std::uint64_t first = std::uint64_t{item.m_partitionStart} + item.m_reservedSectors;
+    const char* noun = sectors.size() == 1 ? "sector " : "sectors ";
+    return noun + offset(0) + " of the FAT (disk " + noun + offset(first) + " of the first copy, " +
+           offset(first + item.m_sectorsPerFat) + " of the second)";
+}
+
+bool EntryLost(std::span<const std::uint32_t> lostSectors, std::uint16_t fatKind,
+               std::uint32_t cluster) {
+    if (lostSectors.empty()) {
+        return false;
+    }
+    const auto [at, bytes] = EntryBytes(fatKind, cluster);
+    const auto lost = [&](std::uint64_t byte) {
+        return std::binary_search(lostSectors.begin(), lostSectors.end(), byte / kSectorSize);
+    };
+    return lost(at) || lost(at + bytes - 1);
+}
+
+void ClearLostSector(std::span<std::uint8_t> table, std::uint16_t fatKind, std::uint32_t sector) {
+    const std::uint64_t first = std::uint64_t{sector} * kSectorSize;
+    if (first >= table.size()) {
+        return;
+    }
+    const std::uint64_t end = std::min<std::uint64_t>(first + kSectorSize, table.size());
+    std::fill(table.begin() + static_cast<std::ptrdiff_t>(first),
+              table.begin() + static_cast<std::ptrdiff_t>(end), std::uint8_t{0});
+    if (fatKind != Fat12) {
+        return;  // 16- and 32-bit entries never span two sectors
+    }
+    // A 12-bit entry whose other half lies in the sector before or after: its
+    // bits in the readable byte are cleared too, the other entry's there kept.
+    for (const std::uint64_t byte : {first - 1, end - 1}) {
+        if (byte + 1 == 0 || byte + 1 >= table.size()) {
+            continue;
+        }
+        // The entry that begins at this byte, if one does: cluster c begins at 3c/2.
+        const std::uint64_t cluster = byte * 2 / 3 + (byte * 2 % 3 == 0 ? 0 : 1);
+        if (3 * cluster / 2 != byte) {
+            continue;
+        }
+        if ((cluster & 1) == 0) {
+            table[byte] = 0;
+            table[byte + 1] &= 0xF0;
+        } else {
+            table[byte] &= 0x0F;
+            table[byte + 1] = 0;
+        }
+    }
+}
+
+bool ChainRunsIntoLostSector(std::uint32_t firstCluster, std::uint16_t fatKind, std::uint32_t count,
+                             const FatImage& fat) {
+    if (count == 0 || fat.lostSectors.empty()) {
+        return false;
+    }
+    std::uint32_t cluster = firstCluster;
+    for (std::uint32_t i = 1; i < count; ++i) {
+        cluster = NextCluster(fat, fatKind, cluster);
+    }
+    // A cluster whose entry lies past the table ends the chain for want of one.
+    const auto [at, bytes] = EntryBytes(fatKind, cluster);
+    return at + bytes <= fat.bytes.size() && EntryLost(fat.lostSectors, fatKind, cluster);
 }
 
 std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint32_t cluster) {
@@ -132,8 +247,8 @@ std::uint32_t StoreChain(std::uint32_t firstCluster, std::uint16_t fatKind,
 }
 
 ChainCounts::ChainCounts(std::span<std::uint8_t> table, std::uint16_t fatKind,
-                         std::uint32_t lastCluster)
-    : m_table(table), m_kind(fatKind), m_lastCluster(lastCluster) {
+                         std::uint32_t lastCluster, std::span<const std::uint32_t> lostSectors)
+    : m_table(table), m_kind(fatKind), m_lastCluster(lastCluster), m_lostSectors(lostSectors) {
     if (fatKind != Fat16 && fatKind != Fat32) {
         return;
     }
@@ -181,26 +296,30 @@ void ChainCounts::SetEntry(std::uint32_t cluster, std::uint32_t value) {
 // Walks from start until the chain ends, meets a cluster already counted, or
 // comes back to itself; then walks the same clusters again and writes each one's
 // count over its entry. A cluster on a cycle counts the cycle; one before it
-// counts its way there and the cycle.
+// counts its way there and the cycle. Each is marked cut when the chain ends at
+// a cluster whose entry was lost.
 void ChainCounts::Resolve(std::uint32_t start) {
     const std::uint32_t mask = m_kind == Fat32 ? kFat32Mask : 0xFFFF;
     const auto next = [&](std::uint32_t cluster) { return Entry(cluster) & mask; };
     std::uint32_t walked = 0;
     std::uint32_t after = 0;  // the count of what follows the walk
     std::optional<std::uint32_t> cycleAt;
+    State done = kDone;
     for (std::uint32_t cluster = start;;) {
         SetState(cluster, kOnWalk);
         ++walked;
         const std::uint32_t following = next(cluster);
         if (EndsChain(m_kind, following, m_lastCluster)) {
+            done = EntryLost(m_lostSectors, m_kind, cluster) ? kDoneCut : kDone;
             break;
         }
         if (following > m_limit) {
             after = 1;  // its entry lies past the table: the chain ends with it
             break;
         }
-        if (StateOf(following) == kDone) {
+        if (StateOf(following) >= kDone) {
             after = Entry(following);
+            done = StateOf(following);
             break;
         }
         if (StateOf(following) == kOnWalk) {
@@ -222,7 +341,7 @@ void ChainCounts::Resolve(std::uint32_t start) {
     for (std::uint32_t i = 0; i < walked; ++i) {
         const std::uint32_t following = next(cluster);
         SetEntry(cluster, i < lead ? lead - i + (cycleAt ? cycle : after) : cycle);
-        SetState(cluster, kDone);
+        SetState(cluster, done);
         cluster = following;
     }
 }
@@ -233,6 +352,14 @@ std::uint32_t ChainCounts::Count(std::uint32_t firstCluster) const {
     }
     const std::uint32_t first = m_kind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
     return first > m_limit ? 1 : Entry(first);
+}
+
+bool ChainCounts::RunsIntoLostSector(std::uint32_t firstCluster) const {
+    if (!KnownKind(m_kind) || EndsChain(m_kind, firstCluster, m_lastCluster)) {
+        return false;
+    }
+    const std::uint32_t first = m_kind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+    return first <= m_limit && StateOf(first) == kDoneCut;
 }
 
 }  // namespace moravel

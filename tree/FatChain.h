@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "disk/ByteOrder.h"
 #include "disk/MemoryBlock.h"
@@ -12,9 +13,13 @@ struct DriveItem;
 
 // A volume's allocation table in memory, with the highest cluster number that
 // the volume's data region holds: a chain never leaves the image or the volume.
+// lostSectors lists, in order, the sectors of the table (by their number in it)
+// that could not be read from any FAT copy: their entries read as free, so a
+// chain ends at the first cluster whose entry lies in one of them.
 struct FatImage {
     ByteSpan bytes;
     std::uint32_t lastCluster = 0x0FFFFFFF;
+    std::span<const std::uint32_t> lostSectors = {};
 };
 
 // The highest data cluster of the volume that the item lies in (1 when it has none).
@@ -26,6 +31,32 @@ std::uint32_t LastClusterOf(const DriveItem& item);
 // a FAT unused (they align the data region; the sizing formula rounds up): it is
 // neither read nor held.
 std::uint64_t FatBytesUsed(const DriveItem& item);
+
+// The sector of the table (by its number in it) that holds the first byte of
+// the cluster's entry.
+std::uint32_t EntrySector(std::uint16_t fatKind, std::uint32_t cluster);
+
+// Numbers in order as runs, for a message: "8-9, 20"; after eight runs, "...".
+std::string RunsText(std::span<const std::uint64_t> numbers);
+
+// Sectors of the FAT of the item's volume, numbered in the FAT, for a message:
+// "sectors 8-9 of the FAT (disk sectors 2088-2089 of the first copy, 3088-3089
+// of the second)"; long lists end in "...".
+std::string FatSectorsText(const DriveItem& item, std::span<const std::uint32_t> sectors);
+
+// Whether the entry of the cluster lies, whole or in part (a FAT12 entry may
+// span two sectors), in one of the lost sectors (sorted).
+bool EntryLost(std::span<const std::uint32_t> lostSectors, std::uint16_t fatKind,
+               std::uint32_t cluster);
+
+// Makes every entry that lies, whole or in part, in sector `sector` of the table
+// free: the sector could not be read, and no chain may go on from its bytes.
+void ClearLostSector(std::span<std::uint8_t> table, std::uint16_t fatKind, std::uint32_t sector);
+
+// Whether the chain of count clusters (as CountChain counted it) ends at a
+// cluster whose entry was lost: where it goes on is not known.
+bool ChainRunsIntoLostSector(std::uint32_t firstCluster, std::uint16_t fatKind, std::uint32_t count,
+                             const FatImage& fat);
 
 // The table entry of cluster c; 0 (free, so a chain ends) when it lies outside the image.
 std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint32_t cluster);
@@ -56,14 +87,19 @@ std::uint32_t StoreChain(std::uint32_t firstCluster, std::uint16_t fatKind,
 class ChainCounts {
 public:
     // Counts every chain of the table; false from Ready() when the kind is not
-    // FAT16 or FAT32 or memory is short (the table is then untouched).
-    ChainCounts(std::span<std::uint8_t> table, std::uint16_t fatKind, std::uint32_t lastCluster);
+    // FAT16 or FAT32 or memory is short (the table is then untouched). The lost
+    // sectors are those of the FatImage the table came with.
+    ChainCounts(std::span<std::uint8_t> table, std::uint16_t fatKind, std::uint32_t lastCluster,
+                std::span<const std::uint32_t> lostSectors = {});
     bool Ready() const { return m_ready; }
     // What CountChain gave for this first cluster on the table as it was.
     std::uint32_t Count(std::uint32_t firstCluster) const;
+    // What ChainRunsIntoLostSector gave for the chain.
+    bool RunsIntoLostSector(std::uint32_t firstCluster) const;
 
 private:
-    enum State : std::uint8_t { kNew = 0, kOnWalk = 1, kDone = 2 };
+    // kDoneCut: done, and the chain ends at a cluster whose entry was lost.
+    enum State : std::uint8_t { kNew = 0, kOnWalk = 1, kDone = 2, kDoneCut = 3 };
     State StateOf(std::uint32_t cluster) const;
     void SetState(std::uint32_t cluster, State state);
     std::uint32_t Entry(std::uint32_t cluster) const;
@@ -73,6 +109,7 @@ private:
     std::span<std::uint8_t> m_table;
     std::uint16_t m_kind;
     std::uint32_t m_lastCluster;
+    std::span<const std::uint32_t> m_lostSectors;
     std::uint32_t m_limit = 0;  // the highest cluster whose entry lies in the table
     MemoryBlock m_states;
     bool m_ready = false;

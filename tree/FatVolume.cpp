@@ -113,31 +113,61 @@ bool DriveTree::FatFits(const DriveItem& item) const {
     return !disk || end <= *disk;
 }
 
-int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop) {
+int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop,
+                       std::vector<std::uint32_t>* lost) {
     const std::uint64_t used = FatBytesUsed(item);
     if (!FatFits(item) || fat.size() < used) {
         return 0;
     }
     // A FAT32 table of a large disk runs to a hundred megabytes and more: it is read
-    // in pieces, and the window is served between them. A piece that cannot be read
-    // from the first copy is taken from the second, which follows it directly.
+    // in pieces, and the window is served between them. A sector that cannot be
+    // read from the first copy is taken from the second, which follows it directly.
     constexpr std::uint32_t kPieceSectors = 8192;
     const auto sectors = static_cast<std::uint32_t>(used / kSectorSize);
+    std::vector<std::uint32_t> unread;
     DriveItem work = item;
     for (std::uint32_t done = 0; done < sectors; done += work.m_sectorCount) {
         work.m_sectorCount = std::min(kPieceSectors, sectors - done);
         work.m_relativeSector = item.m_reservedSectors + done;
         const auto piece = fat.subspan(static_cast<std::size_t>(SectorsToBytes(done)));
-        if (ReadSectors(work, &Chs(), piece) == 0) {
-            work.m_relativeSector += item.m_sectorsPerFat;
-            if (ReadSectors(work, &Chs(), piece) == 0) {
-                return 0;
+        UnreadableSectors unreadable;
+        if (ReadSectors(work, &Chs(), piece, &unreadable) == 0) {
+            // Each run of sectors that did not read comes from the second copy.
+            for (std::size_t i = 0; i < unreadable.size();) {
+                std::size_t end = i + 1;
+                while (end < unreadable.size() && unreadable[end] == unreadable[end - 1] + 1) {
+                    ++end;
+                }
+                DriveItem second = work;
+                second.m_relativeSector += item.m_sectorsPerFat + unreadable[i];
+                second.m_sectorCount = static_cast<std::uint32_t>(end - i);
+                UnreadableSectors neither;
+                ReadSectors(second, &Chs(),
+                            piece.subspan(static_cast<std::size_t>(SectorsToBytes(unreadable[i]))),
+                            &neither);
+                if (!neither.empty() && lost == nullptr) {
+                    return 0;
+                }
+                for (const std::uint32_t sector : neither) {
+                    unread.push_back(done + unreadable[i] + sector);
+                }
+                i = end;
             }
         }
         Frontend().PumpMessages();
         if (stop != nullptr && *stop) {
             return 0;
         }
+    }
+    // A table of which no sector could be read is no table.
+    if (!unread.empty() && unread.size() == sectors) {
+        return 0;
+    }
+    for (const std::uint32_t sector : unread) {
+        ClearLostSector(fat.first(static_cast<std::size_t>(used)), item.m_fatKind, sector);
+    }
+    if (lost != nullptr) {
+        *lost = std::move(unread);
     }
     return 1;
 }

@@ -568,8 +568,9 @@ TEST_F(CopyTest, AChainShorterThanTheSizeCopiesWhatItHasAndFails) {
 }
 
 // The scan measured the file with the first FAT; by the time of the copy the disk
-// can no longer read it, and the second one holds a chain that ends with the
-// first part. The copy fails there, without creating a second, empty part.
+// can no longer read the sector of it that holds the end of the first part, and
+// the second copy's sector holds a chain that ends there. The copy fails there,
+// without creating a second, empty part.
 TEST_F(CopyTest, AChainThatEndsWithAPartLeavesNoEmptyPart) {
     const auto seed = AddRecording("BIG     TS ", kFourGiB + 1, "Movie.ts");
     MemoryTarget target("FAT32", "/media/usb/");
@@ -580,7 +581,8 @@ TEST_F(CopyTest, AChainThatEndsWithAPartLeavesNoEmptyPart) {
         (kPartitionStart + 32 + std::uint64_t{m_volume->SectorsPerFat()}) * 512 + 4ull * lastOfPart,
         {0xFF, 0xFF, 0xFF, 0x0F});
     SelectFile("Movie.ts");
-    m_opener.MarkBad(m_image->Path(), kPartitionStart + 32);  // the first FAT, from now on
+    // That sector of the first FAT, from now on.
+    m_opener.MarkBad(m_image->Path(), kPartitionStart + 32 + 4ull * lastOfPart / 512);
     CopyTo("/media/usb/Movie.ts");
     EXPECT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts"));
     EXPECT_EQ(target.files["/media/usb/Movie_1.ts.part"].size, 131'071ull * 32768);
@@ -608,17 +610,28 @@ TEST_F(CopyTest, OutOfMemoryAndAnUnreadableFat) {
     }
 }
 
-TEST_F(CopyTest, NeitherFatCopyReadable) {
+// The folder was read; now both copies of the FAT sector that holds the file's
+// entries have gone bad. Its first cluster is known, and copied; where the chain
+// goes on is not, and the copy fails naming that sector, its part kept.
+TEST_F(CopyTest, AFatSectorLostInBothCopiesCutsTheCopy) {
     const auto seed = AddRecording("MOVIE   TS ", 1000, "Movie.ts");
     MemoryTarget target("NTFS");
     Start(target);
     SelectFile("Movie.ts");
-    // The folder was read; now both copies of the FAT have gone bad.
     m_opener.MarkBad(m_image->Path(), kPartitionStart + 32);
     m_opener.MarkBad(m_image->Path(), kPartitionStart + 32 + m_volume->SectorsPerFat());
     CopyTo("/media/usb/Movie.ts");
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00026"));
-    EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 0u);
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre("Error: The file's cluster chain runs into sector 0 of the FAT (disk "
+                            "sector " +
+                            std::to_string(kPartitionStart + 32) + " of the first copy, " +
+                            std::to_string(kPartitionStart + 32 + m_volume->SectorsPerFat()) +
+                            " of the second), which could not be read from either copy: where "
+                            "it goes on after 1 cluster is not known.\nNote that the fragment "
+                            "of the file that was succesfully copied may still be used."));
+    EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 1000u);
+    EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_TRUE(SelectionEnabled());
     EXPECT_NE(seed, 0u);
 }

@@ -265,6 +265,63 @@ TEST_F(DirectoryScanTest, AFatLargerThanItsClustersNeedOpensAndOnlyTheirEntriesA
     }
 }
 
+// The peak of the program's address space so far, in KiB (0 where it cannot be told).
+std::uint64_t PeakAddressSpaceKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmPeak:", 0) == 0) {
+            return std::stoull(line.substr(7));
+        }
+    }
+    return 0;
+}
+
+// A FAT32 boot sector whose sectors-per-FAT field says 8 Mi sectors (4 GiB per
+// copy), for a volume of 100,000 clusters: their entries take 782 sectors. Only
+// those are read, and the FAT the field claims is never held: the address space
+// grows by far less than it.
+TEST_F(DirectoryScanTest, AFatFieldOfFourGiBForFewClustersReadsAndHoldsOnlyTheirEntries) {
+    constexpr std::uint32_t kPerFat = 8u << 20;
+    constexpr std::uint32_t kDataStart = 32 + 2 * kPerFat;
+    constexpr std::uint32_t kTotal = kDataStart + 64 * 100'000;
+    m_image.emplace(
+        NewImage("huge-fat-field.img", (kPartitionStart + std::uint64_t{kTotal}) * 512));
+    m_image->WriteSector(0, PartitionSector({{0x0C, kPartitionStart, kTotal}}));
+    testing::BootParameters boot;
+    boot.fat32 = true;
+    boot.sectorsPerCluster = 64;
+    boot.reservedSectors = 32;
+    boot.totalSectors = kTotal;
+    boot.sectorsPerFat = kPerFat;
+    boot.hiddenSectors = kPartitionStart;
+    m_image->WriteSector(kPartitionStart, testing::BootSectorBytes(boot));
+    testing::FatTable table(32, 128);
+    table.Chain({2});
+    table.Chain({3, 4, 5});
+    m_image->WriteSector(kPartitionStart + 32, table.Data());
+    m_image->WriteSector(kPartitionStart + 32 + kPerFat, table.Data());
+    m_image->WriteSector(kPartitionStart + kDataStart,
+                         testing::DirectorySectors({ShortEntry("MOVIE   TS ", 0x20, 3, 90'000)}));
+    Open({m_image->Path()});
+    DriveItem& root = Root(*Expand(Disk(0)).at(0));
+    m_opener.Log().reads.clear();
+    const std::uint64_t peak = PeakAddressSpaceKiB();
+    const auto files = Expand(root);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0]->m_fileSize, 90'000u);
+    EXPECT_THAT(m_frontend.MessageTexts(), ::testing::IsEmpty());
+    EXPECT_LT(PeakAddressSpaceKiB(), peak + 64 * 1024);
+    std::uint64_t fatBytes = 0;
+    const std::uint64_t fatStart = (kPartitionStart + 32ull) * 512;
+    for (const auto& read : m_opener.Log().reads) {
+        if (read.offset < fatStart + 2ull * kPerFat * 512 && read.offset + read.bytes > fatStart) {
+            fatBytes += read.bytes;
+        }
+    }
+    EXPECT_EQ(fatBytes, 782u * 512);
+}
+
 TEST_F(DirectoryScanTest, AFat12FloppyWithAFolder) {
     FatVolumeBuilder builder(testing::FloppyLayout());
     const auto folder = builder.AddDirectory(builder.Root(), "DOCS       ");
@@ -330,7 +387,9 @@ TEST_F(DirectoryScanTest, UnreadableRootSectorsReadAsDeletedEntries) {
     const auto children = Expand(root);
     ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(children[0]->DisplayName(), "F26     .TS ");
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00018"));
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre("Bytes 0-511 of the root directory could not be read (disk sector " +
+                            std::to_string(rootStart) + "): the entries there are not listed."));
 }
 
 TEST_F(DirectoryScanTest, ADamagedFirstFatIsReplacedByTheSecondWithoutAMessage) {
@@ -349,15 +408,20 @@ TEST_F(DirectoryScanTest, ADamagedFirstFatIsReplacedByTheSecondWithoutAMessage) 
 
 class DirectoryFailureTest : public DirectoryScanTest {
 protected:
-    // A FAT32 volume with a folder; returns the folder, unexpanded.
-    DriveItem& Folder(const std::vector<std::uint64_t>& badSectors = {}) {
+    // A FAT32 volume with a folder of files; returns the folder, unexpanded.
+    DriveItem& Folder(int files = 1, const std::vector<std::uint64_t>& badSectors = {}) {
         FatVolumeBuilder builder(Fat32Layout(4'000'000, 8));
         const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
-        builder.AddFile(folder, File("ONE     TS ", 10));
+        for (int i = 0; i < files; ++i) {
+            builder.AddFile(
+                folder,
+                File(files == 1 ? "ONE     TS " : "F" + std::to_string(10 + i) + "     TS ", 10));
+        }
         const auto image = NewImage("disk.img", (kPartitionStart + 4'000'000ull) * 512);
         image.WriteSector(0, PartitionSector({{0x0C, kPartitionStart, 4'000'000}}));
         builder.Write(image, kPartitionStart);
         m_folderSector = ClusterSector(builder, builder.DirectoryClusters(folder).front(), 8);
+        m_opener = testing::TestOpener();  // no sector of a disk made before stays bad
         for (const std::uint64_t sector : badSectors) {
             m_opener.MarkBad(image.Path(), sector);
         }
@@ -382,25 +446,94 @@ TEST_F(DirectoryFailureTest, OutOfMemoryAtEachStep) {
     }
 }
 
-TEST_F(DirectoryScanTest, NeitherFatCopyReadable) {
-    FatVolumeBuilder builder(Fat16Layout());
-    const auto folder = builder.AddDirectory(builder.Root(), "RECORDS    ");
-    builder.AddFile(folder, File("ONE     TS ", 10));
-    const auto image = NewImage("disk.img", (kPartitionStart + 200'000ull) * 512);
-    image.WriteSector(0, PartitionSector({{0x06, kPartitionStart, 200'000}}));
-    builder.Write(image, kPartitionStart);
-    m_opener.MarkBad(image.Path(), kPartitionStart + 4);
-    m_opener.MarkBad(image.Path(), kPartitionStart + 4 + builder.SectorsPerFat());
-    Open({image.Path()});
-    DriveItem& records = Child(Child(*Expand(Disk(0)).at(0), "Root Directory"), "RECORDS .   ");
+// A FAT sector that reads from neither copy cuts only the chains that run
+// through it: every other file keeps its true size; a file whose chain it cuts
+// is listed with its entry's size, marked, and named in a message. A FAT of
+// which nothing can be read gives no folder.
+TEST_F(DirectoryScanTest, AFatSectorLostInBothCopiesCutsOnlyTheChainsThroughIt) {
+    FatVolumeBuilder builder(Fat32Layout(12'000'000, 64));
+    builder.AddFile(builder.Root(), File("FIRST   TS ", 3 * 32768 + 5));
+    const auto cut = builder.AddFile(builder.Root(), File("CROSS   TS ", 1000 * 32768));
+    builder.AddFile(builder.Root(), File("BIG     TS ", 5 * kGiB + 3));
+    DriveItem& volume = Volume(builder, 0x0C, 12'000'000);
+    // The FAT sector that holds the entries of clusters 512-639: CROSS.TS's only.
+    const std::uint32_t lostSector = 4;
+    ASSERT_LT(builder.FileClusters(cut).front(), 512u);
+    ASSERT_GT(builder.FileClusters(cut).back(), 639u);
+    const std::uint64_t fat1 = kPartitionStart + 32 + lostSector;
+    m_opener.MarkBad(m_image->Path(), fat1);
+    m_opener.MarkBad(m_image->Path(), fat1 + builder.SectorsPerFat());
+    const auto files = Expand(Root(volume));
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0]->m_fileSize, 3 * 32768 + 5u);
+    EXPECT_FALSE(files[0]->m_chainCut);
+    EXPECT_EQ(files[1]->m_fileSize, 1000 * 32768u);
+    EXPECT_TRUE(files[1]->m_chainCut);
+    EXPECT_EQ(files[2]->m_fileSize, 5 * kGiB + 3);
+    EXPECT_FALSE(files[2]->m_chainCut);
+    EXPECT_THAT(
+        m_frontend.MessageTexts(),
+        ElementsAre("Sector 4 of the FAT (disk sector " + std::to_string(fat1) +
+                    " of the first copy, " + std::to_string(fat1 + builder.SectorsPerFat()) +
+                    " of the second) could not be read from either copy; the cluster "
+                    "chains that run into it end there: the file \"CROSS.TS\" in the "
+                    "root directory is listed with its directory entry's size and "
+                    "cannot be copied whole."));
+
+    FatVolumeBuilder small(Fat16Layout());
+    const auto folder = small.AddDirectory(small.Root(), "RECORDS    ");
+    small.AddFile(folder, File("ONE     TS ", 10));
+    DriveItem& records = Child(Root(Volume(small, 0x06, 200'000)), "RECORDS .   ");
+    for (std::uint32_t sector = 0; sector < 2 * small.SectorsPerFat(); ++sector) {
+        m_opener.MarkBad(m_image->Path(), kPartitionStart + 4 + sector);
+    }
+    m_frontend = HeadlessFrontend();
     EXPECT_TRUE(Expand(records).empty());
     EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00020"));
 }
 
-TEST_F(DirectoryFailureTest, AnUnreadableFolderCluster) {
-    Folder();
-    DriveItem& folder = Folder({m_folderSector + 3});
-    EXPECT_TRUE(Expand(folder).empty());
+// Sectors of a folder that cannot be read are passed over: the entries of the
+// others are all listed, and the lost bytes are named. Only a folder of which
+// nothing reads is not listed at all.
+TEST_F(DirectoryFailureTest, UnreadableSectorsOfAFolder) {
+    // 40 files after the dot entries: sectors 0-2 of the folder's first cluster.
+    const auto names = [](const std::vector<DriveItem*>& items) {
+        std::vector<std::string> listed;
+        for (const DriveItem* item : items) {
+            listed.emplace_back(item->EntryName());
+        }
+        return listed;
+    };
+    std::vector<std::string> all;
+    for (int i = 0; i < 40; ++i) {
+        all.push_back("F" + std::to_string(10 + i) + ".TS");
+    }
+    const auto text = [&](const std::string& bytes, std::uint64_t sector, const char* end) {
+        return "Bytes " + bytes + " of the folder \"RECORDS\" could not be read (disk sector " +
+               std::to_string(sector) + ")" + end;
+    };
+    Folder(40);
+    DriveItem& tail = Folder(40, {m_folderSector + 3});
+    EXPECT_EQ(names(Expand(tail)), all);
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre(text("1536-2047", m_folderSector + 3,
+                                 "; they lie after the entry that ends it.")));
+
+    m_frontend = HeadlessFrontend();
+    DriveItem& middle = Folder(40, {m_folderSector + 1});
+    std::vector<std::string> outside(all.begin(), all.begin() + 14);
+    outside.insert(outside.end(), all.begin() + 30, all.end());
+    EXPECT_EQ(names(Expand(middle)), outside);
+    EXPECT_THAT(
+        m_frontend.MessageTexts(),
+        ElementsAre(text("512-1023", m_folderSector + 1, ": the entries there are not listed.")));
+
+    m_frontend = HeadlessFrontend();
+    std::vector<std::uint64_t> every;
+    for (std::uint64_t i = 0; i < 8; ++i) {
+        every.push_back(m_folderSector + i);
+    }
+    EXPECT_TRUE(Expand(Folder(40, every)).empty());
     EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("Failed to access the sub directory"));
 }
 

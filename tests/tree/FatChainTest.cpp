@@ -214,21 +214,59 @@ TEST(FatChainTest, CountingAllChainsAtOnceGivesEachChainsCount) {
             const auto kind = static_cast<std::uint16_t>(bits == 16 ? Fat16 : Fat32);
             // Some rounds claim more clusters than the table has entries for.
             const std::uint32_t last = round % 3 == 0 ? entries + 50 : entries - 1;
-            const FatImage fat = Image(table, last);
+            // Every other round, a sector of the table could not be read.
+            Bytes bytes = table.Data();
+            std::vector<std::uint32_t> lost;
+            if (round % 2 == 1) {
+                lost.push_back(below(static_cast<std::uint32_t>((bytes.size() + 511) / 512)));
+                ClearLostSector(bytes, kind, lost[0]);
+            }
+            const FatImage fat{bytes, last, lost};
             std::vector<std::uint32_t> expected;
+            std::vector<bool> cut;
             for (std::uint32_t first = 0; first < entries + 60; ++first) {
                 expected.push_back(CountChain(first, kind, fat));
+                cut.push_back(ChainRunsIntoLostSector(first, kind, expected.back(), fat));
             }
-            Bytes bytes = table.Data();
-            const ChainCounts counts(bytes, kind, last);
+            const ChainCounts counts(bytes, kind, last, lost);
             ASSERT_TRUE(counts.Ready());
             for (std::uint32_t first = 0; first < entries + 60; ++first) {
                 ASSERT_EQ(counts.Count(first), expected[first]) << bits << " from " << first;
+                ASSERT_EQ(counts.RunsIntoLostSector(first), cut[first])
+                    << bits << " from " << first;
             }
         }
     }
     Bytes fat12 = FatTable(12, 64).Data();
     EXPECT_FALSE(ChainCounts(fat12, Fat12, 60).Ready());
+}
+
+// A FAT sector that could not be read: a chain ends at the first cluster whose
+// entry lies in it, also a FAT12 entry that has only half of its bits there;
+// the other entries of the bytes it shares with its neighbours stay.
+TEST(FatChainTest, AChainEndsAtAnEntryInALostSector) {
+    FatTable table(12, 1024);      // three sectors
+    table.Chain({340, 341, 342});  // 341 lies in bytes 511-512
+    table.Chain({681, 682, 683});  // 681 in bytes 1021-1022, 682 in 1023-1024
+    table.Chain({100, 101});
+    Bytes bytes = table.Data();
+    const std::vector<std::uint32_t> lost = {1};
+    ClearLostSector(bytes, Fat12, 1);
+    const FatImage fat{bytes, 1000, lost};
+    const auto runs = [&](std::uint32_t first) {
+        return ChainRunsIntoLostSector(first, Fat12, CountChain(first, Fat12, fat), fat);
+    };
+    EXPECT_EQ(CountChain(340, Fat12, fat), 2u);
+    EXPECT_TRUE(runs(340));
+    EXPECT_EQ(CountChain(681, Fat12, fat), 1u);
+    EXPECT_TRUE(runs(681));
+    EXPECT_EQ(CountChain(682, Fat12, fat), 1u);
+    EXPECT_TRUE(EntryLost(lost, Fat12, 682));
+    EXPECT_FALSE(EntryLost(lost, Fat12, 683));
+    EXPECT_EQ(NextCluster(fat, Fat12, 683), 0xFFFu);  // half of byte 1024 is 682's
+    EXPECT_EQ(CountChain(100, Fat12, fat), 2u);
+    EXPECT_FALSE(runs(100));
+    EXPECT_FALSE(runs(683));
 }
 
 TEST(FatChainTest, OtherKindsHaveNoChains) {

@@ -205,7 +205,7 @@ TEST_F(VolumeTest, TheFatLoadFallsBackToTheSecondCopy) {
     second.Chain({2, 5});
     image.WriteSector(1, first.Data());
     image.WriteSector(10, second.Data());
-    m_opener.MarkBad(image.Path(), 4);
+    m_opener.MarkBad(image.Path(), 1);
     Open({}, {image.Path()});
     const DriveItem& root = *Expand(Disk(0)).back();
 
@@ -213,14 +213,15 @@ TEST_F(VolumeTest, TheFatLoadFallsBackToTheSecondCopy) {
     ASSERT_EQ(m_access->LoadFat(root, fat), 1);
     EXPECT_EQ(m_access->CountFatEntries(2, Fat12, FatImage{fat, 2848}), 2u);
 
-    m_opener.MarkBad(image.Path(), 12);
+    m_opener.MarkBad(image.Path(), 10);
     Open({}, {image.Path()});
     EXPECT_EQ(m_access->LoadFat(*Expand(Disk(0)).back(), fat), 0);
 }
 
-// A large FAT is read in pieces: each piece that does not read from the first copy
-// comes from the second, and the load fails only where neither copy reads.
-TEST_F(VolumeTest, EachPieceOfALargeFatFallsBackOnItsOwn) {
+// A large FAT is read in pieces, and each sector that does not read from the
+// first copy comes from the second. One that reads from neither fails the load,
+// or, where the caller takes lost sectors, is listed and its entries made free.
+TEST_F(VolumeTest, EachFatSectorFallsBackOnItsOwn) {
     constexpr std::uint32_t kFatSectors = 20'000;  // more than two pieces
     constexpr std::uint32_t kFirst = 2048 + 32;
     constexpr std::uint32_t kSecond = kFirst + kFatSectors;
@@ -239,29 +240,38 @@ TEST_F(VolumeTest, EachPieceOfALargeFatFallsBackOnItsOwn) {
         bytes[2] = static_cast<std::uint8_t>(at >> 8);
         image.WriteSector(start + at, bytes);
     };
-    const std::uint32_t probes[] = {0, 10, 8191, 8192, 12'000, 16'384, kFatSectors - 1};
+    const std::uint32_t probes[] = {0, 10, 11, 8191, 8192, 12'000, 16'384, kFatSectors - 1};
     for (const std::uint32_t at : probes) {
         mark(kFirst, at, 1);
         mark(kSecond, at, 2);
     }
-    m_opener.MarkBad(image.Path(), kFirst + 10);       // first piece of copy 1
-    m_opener.MarkBad(image.Path(), kSecond + 12'000);  // second piece of copy 2
-    m_opener.MarkBad(image.Path(), kFirst + 19'999);   // last piece of copy 1
+    m_opener.MarkBad(image.Path(), kFirst + 10);
+    m_opener.MarkBad(image.Path(), kSecond + 12'000);
+    m_opener.MarkBad(image.Path(), kFirst + 19'999);
     Open({image.Path()});
     const DriveItem& root = *Expand(*Expand(Disk(0)).at(0)).back();
 
     std::vector<std::uint8_t> fat(std::size_t{kFatSectors} * 512);
     ASSERT_EQ(m_access->LoadFat(root, fat), 1);
     for (const std::uint32_t at : probes) {
-        const bool fromSecond = at < 8192 || at >= 16'384;
+        const bool fromSecond = at == 10 || at == kFatSectors - 1;
         EXPECT_EQ(fat[std::size_t{at} * 512], fromSecond ? 2 : 1) << "FAT sector " << at;
         EXPECT_EQ(fat[std::size_t{at} * 512 + 1] | fat[std::size_t{at} * 512 + 2] << 8, at)
             << "FAT sector " << at;
     }
 
-    m_opener.MarkBad(image.Path(), kSecond + 8191);
+    m_opener.MarkBad(image.Path(), kSecond + 10);
+    m_opener.MarkBad(image.Path(), kSecond + 11);
+    m_opener.MarkBad(image.Path(), kFirst + 11);
     Open({image.Path()});
-    EXPECT_EQ(m_access->LoadFat(*Expand(*Expand(Disk(0)).at(0)).back(), fat), 0);
+    const DriveItem& again = *Expand(*Expand(Disk(0)).at(0)).back();
+    EXPECT_EQ(m_access->LoadFat(again, fat), 0);
+    std::vector<std::uint32_t> lost;
+    ASSERT_EQ(m_access->LoadFat(again, fat, nullptr, &lost), 1);
+    EXPECT_THAT(lost, ElementsAre(10u, 11u));
+    EXPECT_EQ(fat[10 * 512], 0);
+    EXPECT_EQ(fat[12 * 512 - 1], 0);
+    EXPECT_EQ(fat[8191 * 512], 1);
 }
 
 TEST_F(VolumeTest, ChainsThroughTheAccessObject) {
