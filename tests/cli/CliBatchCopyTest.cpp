@@ -1,6 +1,5 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -168,14 +167,20 @@ TEST_F(CliBatchCopyTest, AFolderAndAFileOfOneNameAreBothCopied) {
     EXPECT_EQ(fs::file_size(out / "TRAILER (2).TS"), 777u);
 }
 
+// Copies from the recorder disk into an empty folder.
+class RecorderDiskCopyTest : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(out); }
+
+    TempDir dir;
+    const RecorderDisk disk{dir};
+    const fs::path out = dir.Path() / "out";
+    const std::string records = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/";
+};
+
 // Two entries of a damaged folder with one name: the second copy gets a name of
 // its own rather than replacing the first.
-TEST(CliBatchCopyNamesTest, OutputsThatWouldShareANameAreNumbered) {
-    TempDir dir;
-    const RecorderDisk disk(dir);
-    const fs::path out = dir.Path() / "out";
-    fs::create_directories(out);
-    const std::string records = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/";
+TEST_F(RecorderDiskCopyTest, OutputsThatWouldShareANameAreNumbered) {
     const CliRun run = RunList({"--disk", disk.path, "copy", records + "#4", records + "#5",
                                 records + "VIDEO.MPG", out.string()});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -187,12 +192,7 @@ TEST(CliBatchCopyNamesTest, OutputsThatWouldShareANameAreNumbered) {
 // --skip-existing skips a file exactly when every output this copy would write is
 // there at its size: the parts of a split copy, not a whole file of that size,
 // and never an output whose rescue has passes to go.
-TEST(CliSkipExistingTest, SkipsOnlyWhatThisCopyWouldWriteWhole) {
-    TempDir dir;
-    const RecorderDisk disk(dir);
-    const fs::path out = dir.Path() / "out";
-    fs::create_directories(out);
-    const std::string records = "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/";
+TEST_F(RecorderDiskCopyTest, SkipExistingSkipsOnlyWhatThisCopyWouldWriteWhole) {
     const auto sized = [](const fs::path& path, std::uint64_t size) {
         std::ofstream(path).close();
         fs::resize_file(path, size);
@@ -218,15 +218,8 @@ TEST(CliSkipExistingTest, SkipsOnlyWhatThisCopyWouldWriteWhole) {
     // With a part missing, the copy is made again; on a destination without room
     // (a file-size limit stands in for it) the finished first part stays whole.
     fs::remove(out / "Movie_2.ts");
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = 100'000;
-    ::setrlimit(RLIMIT_FSIZE, &limited);
-    const CliRun full = RunList(args);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
+    CliRun full;
+    WithFileSizeLimit(100'000, [&] { full = RunList(args); });
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(fs::file_size(out / "Movie_1.ts"), first);
 

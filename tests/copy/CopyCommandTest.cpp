@@ -1,8 +1,3 @@
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
-
-#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -10,6 +5,7 @@
 #include "CopyFixture.h"
 #include "copy/CopyTexts.h"
 #include "copy/PartNames.h"
+#include "support/Tools.h"
 
 namespace moravel {
 namespace {
@@ -763,16 +759,10 @@ TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {
 
 #ifndef _WIN32
     // A file-size limit (Linux's RLIMIT_FSIZE) stands in for a full disk.
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = 10'000;
-    ::setrlimit(RLIMIT_FSIZE, &limited);
-    SelectFile("Movie.ts");
-    CopyTo(m_dir.File("Again.ts"));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
+    testing::WithFileSizeLimit(10'000, [&] {
+        SelectFile("Movie.ts");
+        CopyTo(m_dir.File("Again.ts"));
+    });
     const std::string kept = m_dir.File("Again.ts.part");
     EXPECT_EQ(m_frontend.StatusText(), KeptFailed(kept));
     // The system's reason follows the message, with the file it was writing.

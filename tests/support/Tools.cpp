@@ -1,8 +1,11 @@
 #include "Tools.h"
 
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include <array>
@@ -66,5 +69,19 @@ std::string Quoted(const std::string& text) {
     }
     return quoted + "'";
 }
+
+#ifndef _WIN32
+void WithFileSizeLimit(std::uint64_t bytes, const std::function<void()>& fn) {
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    fn();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+}
+#endif
 
 }  // namespace moravel::testing

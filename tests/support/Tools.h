@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace moravel::testing {
@@ -13,5 +15,11 @@ std::string RunCommand(const std::string& command, int& status);
 
 // Quotes a path for the shell.
 std::string Quoted(const std::string& text);
+
+#ifndef _WIN32
+// Runs fn with the file-size limit (RLIMIT_FSIZE) at bytes and SIGXFSZ ignored: it
+// stands in for a destination that runs out of room.
+void WithFileSizeLimit(std::uint64_t bytes, const std::function<void()>& fn);
+#endif
 
 }  // namespace moravel::testing
