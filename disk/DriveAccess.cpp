@@ -41,32 +41,25 @@ int DriveAccess::Open() {
     m_openNotes.clear();
     m_detectProblems.clear();
 
-    m_hDiskTable = MemoryBlock::Allocate(kDiskTableEntries * sizeof(DriveItem));
-    if (!m_hDiskTable) {
+    m_diskTableMemory = MemoryBlock::Allocate(kDiskTableEntries * sizeof(DriveItem));
+    if (!m_diskTableMemory) {
         ShowFailure(m_frontend, "internal error 00001");
         return 0;
     }
-    m_hWorkBuffer = MemoryBlock::Allocate(kWorkBufferBytes);
-    if (!m_hWorkBuffer) {
-        ShowFailure(m_frontend, "internal error 00002");
-        m_hDiskTable.Release();
-        return 0;
-    }
 
-    m_isWin9x = m_options.platform == DiskPlatform::BiosServices ? 1 : 0;
+    m_biosServices = m_options.platform == DiskPlatform::BiosServices;
     ResolveSources();
     DropRepeatedSources();
-    if (m_isWin9x == 0) {
+    if (!m_biosServices) {
         // Device variant: every floppy given counts as a removable drive.
         m_floppyCount = static_cast<std::uint32_t>(m_options.sources.floppies.size());
     } else if (OpenBiosServices() == 0) {
         return 0;
     }
 
-    m_pWorkBuffer = m_hWorkBuffer.Data();
-    m_pDisks = new (m_hDiskTable.Data()) DriveItem[kDiskTableEntries];
+    m_disks = new (m_diskTableMemory.Data()) DriveItem[kDiskTableEntries];
     EnumerateDisks();
-    if (m_isWin9x == 0) {
+    if (!m_biosServices) {
         // The disks being read are those in the table; a path that ended a list
         // is not read, and the next disk added takes the next number.
         m_options.sources.floppies.resize(m_floppyCount);
@@ -143,7 +136,7 @@ std::vector<std::string> DriveAccess::SourcePaths() const {
 }
 
 std::optional<std::string> DriveAccess::SourcePath(std::uint16_t drive) const {
-    if (m_isWin9x != 0 && !m_biosServesSources) {
+    if (m_biosServices && !m_biosServesSources) {
         return std::nullopt;
     }
     const bool floppy = drive < kFirstHardDisk;
@@ -163,29 +156,24 @@ std::string DriveAccess::BiosLibraryPath() const {
 }
 
 int DriveAccess::OpenBiosServices() {
-    m_hDisk32 = LoadSharedLibrary(BiosLibraryPath());
-    if (m_hDisk32 == nullptr) {
+    m_serviceLibrary = LoadSharedLibrary(BiosLibraryPath());
+    if (m_serviceLibrary == nullptr) {
         ShowFailure(m_frontend, "internal error 00003");
         return 0;
     }
-    m_pfnReadDisk32 = LookUp<disk32::ReadDisk32Fn>(m_hDisk32, disk32::kReadDisk32);
-    if (m_pfnReadDisk32 == nullptr) {
+    m_readDisk32 = LookUp<disk32::ReadDisk32Fn>(m_serviceLibrary, disk32::kReadDisk32);
+    if (m_readDisk32 == nullptr) {
         ShowFailure(m_frontend, "internal error 00004");
         return 0;
     }
-    m_pfnWriteDisk32 = LookUp<disk32::WriteDisk32Fn>(m_hDisk32, disk32::kWriteDisk32);
-    if (m_pfnWriteDisk32 == nullptr) {
-        ShowFailure(m_frontend, "internal error 00005");
-        return 0;
-    }
-    m_pfnCheckInt13Extension32 =
-        LookUp<disk32::CheckInt13Extension32Fn>(m_hDisk32, disk32::kCheckInt13Extension32);
-    if (m_pfnCheckInt13Extension32 == nullptr) {
+    m_checkExtensions =
+        LookUp<disk32::CheckInt13Extension32Fn>(m_serviceLibrary, disk32::kCheckInt13Extension32);
+    if (m_checkExtensions == nullptr) {
         ShowFailure(m_frontend, "internal error 00006");
         return 0;
     }
 
-    if (auto useImages = LookUp<disk32::UseImagesFn>(m_hDisk32, disk32::kUseImages)) {
+    if (auto useImages = LookUp<disk32::UseImagesFn>(m_serviceLibrary, disk32::kUseImages)) {
         std::vector<const char*> hard;
         std::vector<const char*> floppies;
         for (const auto& path : m_options.sources.hardDisks) {
@@ -199,14 +187,14 @@ int DriveAccess::OpenBiosServices() {
         m_biosServesSources = true;
     }
 
-    auto driverOpen = LookUp<disk32::DriverOpenFn>(m_hDisk32, disk32::kDriverOpen);
-    auto driverControl = LookUp<disk32::DriverControlFn>(m_hDisk32, disk32::kDriverControl);
-    auto driverClose = LookUp<disk32::DriverCloseFn>(m_hDisk32, disk32::kDriverClose);
+    auto driverOpen = LookUp<disk32::DriverOpenFn>(m_serviceLibrary, disk32::kDriverOpen);
+    auto driverControl = LookUp<disk32::DriverControlFn>(m_serviceLibrary, disk32::kDriverControl);
+    auto driverClose = LookUp<disk32::DriverCloseFn>(m_serviceLibrary, disk32::kDriverClose);
     std::uint32_t systemError = disk32::kErrorFileNotFound;
     if (driverOpen != nullptr && driverControl != nullptr && driverClose != nullptr) {
-        m_hVxd = driverOpen(disk32::kDriverName, &systemError);
+        m_driver = driverOpen(disk32::kDriverName, &systemError);
     }
-    if (m_hVxd == disk32::kInvalidDriverHandle) {
+    if (m_driver == disk32::kInvalidDriverHandle) {
         ShowFailure(m_frontend, "Unable to open DISK.VXD");
         m_floppyCount = 0;
         ShowFailure(m_frontend, systemError == disk32::kErrorNotSupported
@@ -216,12 +204,12 @@ int DriveAccess::OpenBiosServices() {
     }
     // The reply of a failed request is undefined: no floppies then.
     std::uint32_t floppies = 0;
-    if (driverControl(m_hVxd, disk32::kRequestFloppyCount, &floppies, sizeof floppies) == 0) {
+    if (driverControl(m_driver, disk32::kRequestFloppyCount, &floppies, sizeof floppies) == 0) {
         floppies = 0;
     }
     m_floppyCount = floppies;
-    driverClose(m_hVxd);
-    m_hVxd = disk32::kInvalidDriverHandle;
+    driverClose(m_driver);
+    m_driver = disk32::kInvalidDriverHandle;
     return 1;
 }
 
@@ -233,7 +221,7 @@ void DriveAccess::EnumerateDisks() {
         if (!ProbeHardDisk(drive)) {
             break;  // numbered without gaps: the first disk missing ends the list
         }
-        FillDiskEntry(m_pDisks[firstHardDisk + n], drive);
+        FillDiskEntry(m_disks[firstHardDisk + n], drive);
         ++m_hardDiskCount;
     }
 }
@@ -245,7 +233,7 @@ void DriveAccess::EnumerateFloppies() {
     }
     // A floppy named on the command line that cannot be opened ends the floppies.
     // Its slot stays closed until the floppy is first read.
-    if (m_isWin9x == 0) {
+    if (!m_biosServices) {
         for (std::uint32_t n = 0; n < m_floppyCount; ++n) {
             OpenError error;
             if (m_options.opener(m_options.sources.floppies[n], error) == nullptr) {
@@ -256,28 +244,28 @@ void DriveAccess::EnumerateFloppies() {
         }
     }
     for (std::uint32_t n = 0; n < m_floppyCount; ++n) {
-        FillDiskEntry(m_pDisks[n], static_cast<std::uint16_t>(n));
+        FillDiskEntry(m_disks[n], static_cast<std::uint16_t>(n));
     }
 }
 
 bool DriveAccess::ProbeHardDisk(std::uint16_t drive) {
     const std::size_t index = drive - kFirstHardDisk;
     const auto& paths = m_options.sources.hardDisks;
-    if (m_isWin9x == 0) {
-        m_hDrive[drive].reset();
+    if (!m_biosServices) {
+        m_sources[drive].reset();
         if (index >= paths.size()) {
             return false;
         }
         OpenError error;
-        m_hDrive[drive] = m_options.opener(paths[index], error);
-        if (m_hDrive[drive] == nullptr) {
+        m_sources[drive] = m_options.opener(paths[index], error);
+        if (m_sources[drive] == nullptr) {
             m_openProblems.push_back(error);
             return false;
         }
         return true;
     }
     std::array<std::uint8_t, 512> scratch{};
-    if (m_pfnReadDisk32(drive, 0, 0, 1, 1, scratch.data(), 0, 0) != 0) {
+    if (m_readDisk32(drive, 0, 0, 1, 1, scratch.data(), 0, 0) != 0) {
         return true;
     }
     if (index < paths.size()) {
@@ -298,34 +286,31 @@ void DriveAccess::FillDiskEntry(DriveItem& entry, std::uint16_t drive) {
     entry.m_kind = floppy ? KindVolume : KindDisk;
     entry.m_relativeSector = 0;
     entry.m_partitionStart = 0;
-    entry.m_useExtensions = (!floppy && m_isWin9x != 0) ? m_pfnCheckInt13Extension32(drive) : 0;
+    entry.m_useExtensions = (!floppy && m_biosServices) ? m_checkExtensions(drive) : 0;
     entry.m_expanded = 0;
     entry.SetDisplayName(floppy ? DisplayNameFor("Floppy Disk %lu", drive + 1UL)
                                 : DisplayNameFor("Hard Disk %lu", drive - 127UL));
 }
 
 int DriveAccess::Close() {
-    if (m_hVxd != disk32::kInvalidDriverHandle) {
-        if (auto close = LookUp<disk32::DriverCloseFn>(m_hDisk32, disk32::kDriverClose)) {
-            close(m_hVxd);
+    if (m_driver != disk32::kInvalidDriverHandle) {
+        if (auto close = LookUp<disk32::DriverCloseFn>(m_serviceLibrary, disk32::kDriverClose)) {
+            close(m_driver);
         }
-        m_hVxd = disk32::kInvalidDriverHandle;
+        m_driver = disk32::kInvalidDriverHandle;
     }
     DestroyDiskTable();
     m_addedDisks.clear();
-    m_pWorkBuffer = nullptr;
-    m_hDiskTable.Release();
-    m_hWorkBuffer.Release();
-    for (auto& drive : m_hDrive) {
+    m_diskTableMemory.Release();
+    for (auto& drive : m_sources) {
         drive.reset();
     }
-    if (m_hDisk32 != nullptr) {
-        FreeSharedLibrary(m_hDisk32);
-        m_hDisk32 = nullptr;
+    if (m_serviceLibrary != nullptr) {
+        FreeSharedLibrary(m_serviceLibrary);
+        m_serviceLibrary = nullptr;
     }
-    m_pfnReadDisk32 = nullptr;
-    m_pfnWriteDisk32 = nullptr;
-    m_pfnCheckInt13Extension32 = nullptr;
+    m_readDisk32 = nullptr;
+    m_checkExtensions = nullptr;
     m_biosServesSources = false;
     m_floppyCount = 0;
     m_hardDiskCount = 0;
@@ -333,18 +318,18 @@ int DriveAccess::Close() {
 }
 
 void DriveAccess::DestroyDiskTable() {
-    if (m_pDisks == nullptr) {
+    if (m_disks == nullptr) {
         return;
     }
     for (std::size_t i = 0; i < kDiskTableEntries; ++i) {
-        m_pDisks[i].~DriveItem();
+        m_disks[i].~DriveItem();
     }
-    m_pDisks = nullptr;
+    m_disks = nullptr;
 }
 
 DriveItem* DriveAccess::AddDisk(const std::string& path, bool floppy, OpenError& error) {
     error = OpenError{path, ""};
-    if (m_pDisks == nullptr || m_isWin9x != 0) {
+    if (m_disks == nullptr || m_biosServices) {
         error.reason =
             "disk images are read only when disks are read directly, not through the "
             "BIOS disk services";
@@ -356,7 +341,7 @@ DriveItem* DriveAccess::AddDisk(const std::string& path, bool floppy, OpenError&
     }
     auto& paths = floppy ? m_options.sources.floppies : m_options.sources.hardDisks;
     const std::size_t drive = (floppy ? 0 : kFirstHardDisk) + paths.size();
-    if (drive >= (floppy ? kFirstHardDisk : m_hDrive.size())) {
+    if (drive >= (floppy ? kFirstHardDisk : m_sources.size())) {
         error.reason = "there is no drive number left for it";
         return nullptr;
     }
@@ -365,7 +350,7 @@ DriveItem* DriveAccess::AddDisk(const std::string& path, bool floppy, OpenError&
         return nullptr;
     }
     const auto number = static_cast<std::uint16_t>(drive);
-    m_hDrive[number] = std::move(source);
+    m_sources[number] = std::move(source);
     paths.push_back(path);
     DriveItem& entry = m_addedDisks.emplace_back();
     FillDiskEntry(entry, number);
@@ -373,29 +358,29 @@ DriveItem* DriveAccess::AddDisk(const std::string& path, bool floppy, OpenError&
 }
 
 bool DriveAccess::ReopenFloppy(std::uint16_t drive) {
-    m_hDrive[drive].reset();
+    m_sources[drive].reset();
     const auto& floppies = m_options.sources.floppies;
     if (drive >= floppies.size()) {
         return false;
     }
     OpenError error;
-    m_hDrive[drive] = m_options.opener(floppies[drive], error);
-    return m_hDrive[drive] != nullptr;
+    m_sources[drive] = m_options.opener(floppies[drive], error);
+    return m_sources[drive] != nullptr;
 }
 
 std::size_t DriveAccess::ReadDevice(std::uint16_t drive, std::uint64_t offset,
                                     std::span<std::uint8_t> buffer) {
-    if (drive >= m_hDrive.size() || m_hDrive[drive] == nullptr) {
+    if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
         return 0;
     }
-    return m_hDrive[drive]->ReadAt(offset, buffer);
+    return m_sources[drive]->ReadAt(offset, buffer);
 }
 
 std::optional<std::uint64_t> DriveAccess::DiskBytes(std::uint16_t drive) const {
-    if (m_isWin9x != 0 || drive >= m_hDrive.size() || m_hDrive[drive] == nullptr) {
+    if (m_biosServices || drive >= m_sources.size() || m_sources[drive] == nullptr) {
         return std::nullopt;
     }
-    return m_hDrive[drive]->Size();
+    return m_sources[drive]->Size();
 }
 
 }  // namespace moravel

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ByteOrder.h"
@@ -41,7 +42,6 @@ struct DriveAccessOptions {
 };
 
 inline constexpr std::size_t kDiskTableEntries = 10;
-inline constexpr std::size_t kWorkBufferBytes = 2'097'152;
 inline constexpr std::uint16_t kFirstHardDisk = 0x80;
 
 // Outcome of a raw item read: one attempt, no per-sector retry.
@@ -66,10 +66,10 @@ public:
     int Open();
     int Close();
 
-    DriveItem* GetDisks() const { return m_pDisks; }
+    DriveItem* GetDisks() const { return m_disks; }
     std::uint32_t GetFloppyCount() const { return m_floppyCount; }
     std::int32_t GetHardDiskCount() const { return m_hardDiskCount; }
-    bool IsBiosServices() const { return m_isWin9x != 0; }
+    bool IsBiosServices() const { return m_biosServices; }
 
     // The paths of the disks that stand behind the drive numbers (after Open).
     std::vector<std::string> SourcePaths() const;
@@ -163,6 +163,11 @@ private:
                                   std::span<std::uint8_t> run, UnreadableSectors* unreadable);
     RunRead ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run,
                                 UnreadableSectors* unreadable);
+    // One request of the BIOS services: the run's sectors from `done` to the end of
+    // their track (at most to the run's end). How many were asked for, and whether
+    // they came.
+    std::pair<std::uint32_t, bool> ReadBiosTrack(const DriveItem& item, std::uint32_t done,
+                                                 ChsAddress& chs, std::span<std::uint8_t> run);
     void RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
                              std::span<std::uint8_t> run, UnreadableSectors* unreadable,
                              std::uint32_t firstIndex);
@@ -175,18 +180,15 @@ private:
     // Disks added after the table was filled; a deque keeps their addresses.
     std::deque<DriveItem> m_addedDisks;
 
-    std::intptr_t m_hVxd = disk32::kInvalidDriverHandle;
-    disk32::ReadDisk32Fn m_pfnReadDisk32 = nullptr;
-    disk32::WriteDisk32Fn m_pfnWriteDisk32 = nullptr;
-    disk32::CheckInt13Extension32Fn m_pfnCheckInt13Extension32 = nullptr;
-    void* m_hDisk32 = nullptr;
-    MemoryBlock m_hDiskTable;
-    MemoryBlock m_hWorkBuffer;
-    std::uint32_t m_isWin9x = 0;
+    std::intptr_t m_driver = disk32::kInvalidDriverHandle;
+    disk32::ReadDisk32Fn m_readDisk32 = nullptr;
+    disk32::CheckInt13Extension32Fn m_checkExtensions = nullptr;
+    void* m_serviceLibrary = nullptr;
+    MemoryBlock m_diskTableMemory;
+    bool m_biosServices = false;       // read through the BIOS-service library
     bool m_biosServesSources = false;  // the BIOS services took the named paths
-    std::array<std::unique_ptr<SectorSource>, 256> m_hDrive;
-    DriveItem* m_pDisks = nullptr;
-    std::uint8_t* m_pWorkBuffer = nullptr;
+    std::array<std::unique_ptr<SectorSource>, 256> m_sources;
+    DriveItem* m_disks = nullptr;
     std::uint32_t m_floppyCount = 0;
     std::int32_t m_hardDiskCount = 0;
     ChsAddress m_chs;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "DriveAccess.h"
 #include "Sector.h"
@@ -47,7 +48,7 @@ int DriveAccess::ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<s
     if (chs == nullptr) {
         chs = &scratch;
     }
-    const RunRead result = m_isWin9x != 0 ? ReadSectorsFromBios(item, chs, run, unreadable)
+    const RunRead result = m_biosServices ? ReadSectorsFromBios(item, chs, run, unreadable)
                                           : ReadSectorsFromDevice(item, chs, run, unreadable);
     if (result == RunRead::Nothing && unreadable != nullptr) {
         // Nothing came in and nothing was retried (a one-sector run, a floppy that
@@ -90,32 +91,43 @@ DriveAccess::RunRead DriveAccess::ReadSectorsFromBios(const DriveItem& item, Chs
     if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
         return RunRead::Nothing;  // without a geometry no request can be addressed
     }
-    DriveItem work = item;
-    std::uint32_t remaining = item.m_sectorCount;
     RunRead result = RunRead::Whole;
-    while (remaining > 0) {
-        const int overflow = ItemToChs(work, *chs);
-        std::uint32_t chunk = item.m_sectorsPerTrack - (chs->m_sector & 0x3Fu) + 1;
-        chunk = std::min(chunk, remaining);
-        const std::uint32_t done = item.m_sectorCount - remaining;
-        const auto place = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
-                                       static_cast<std::size_t>(SectorsToBytes(chunk)));
-        const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
-        if (m_pfnReadDisk32(item.m_drive, chs->m_cylinder, chs->m_head, chs->m_sector, chunk,
-                            place.data(), item.m_partitionStart + work.m_relativeSector,
-                            useExtensions) == 0) {
+    for (std::uint32_t done = 0; done < item.m_sectorCount;) {
+        const auto [chunk, read] = ReadBiosTrack(item, done, *chs, run);
+        if (!read) {
             if (item.m_sectorCount == 1) {
                 return RunRead::Nothing;
             }
             // Also for a one-sector chunk of a longer run: an unreadable sector
             // must never keep whatever the buffer held before.
-            RetrySectorBySector(work, chs, chunk, place, unreadable, done);
+            DriveItem first = item;
+            first.m_relativeSector += done;
+            RetrySectorBySector(first, chs, chunk,
+                                run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
+                                            static_cast<std::size_t>(SectorsToBytes(chunk))),
+                                unreadable, done);
             result = RunRead::SectorBySector;
         }
-        remaining -= chunk;
-        work.m_relativeSector += chunk;
+        done += chunk;
     }
     return result;
+}
+
+std::pair<std::uint32_t, bool> DriveAccess::ReadBiosTrack(const DriveItem& item, std::uint32_t done,
+                                                          ChsAddress& chs,
+                                                          std::span<std::uint8_t> run) {
+    DriveItem work = item;
+    work.m_relativeSector = item.m_relativeSector + done;
+    const int overflow = ItemToChs(work, chs);
+    const std::uint32_t chunk = std::min<std::uint32_t>(
+        item.m_sectorsPerTrack - (chs.m_sector & 0x3Fu) + 1, item.m_sectorCount - done);
+    const auto place = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
+                                   static_cast<std::size_t>(SectorsToBytes(chunk)));
+    const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
+    const bool read =
+        m_readDisk32(item.m_drive, chs.m_cylinder, chs.m_head, chs.m_sector, chunk, place.data(),
+                     item.m_partitionStart + work.m_relativeSector, useExtensions) != 0;
+    return {chunk, read};
 }
 
 void DriveAccess::RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
@@ -146,7 +158,7 @@ std::uint32_t DriveAccess::ReadSectorsOnce(const DriveItem& item, std::span<std:
         return 0;
     }
     const auto run = buffer.first(static_cast<std::size_t>(bytes));
-    if (m_isWin9x == 0) {
+    if (!m_biosServices) {
         const std::uint64_t offset =
             SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector);
         std::size_t got = ReadDevice(item.m_drive, offset, run);
@@ -160,23 +172,14 @@ std::uint32_t DriveAccess::ReadSectorsOnce(const DriveItem& item, std::span<std:
     if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
         return 0;
     }
-    DriveItem work = item;
     ChsAddress chs;
     std::uint32_t done = 0;
     while (done < item.m_sectorCount) {
-        const int overflow = ItemToChs(work, chs);
-        const std::uint32_t chunk = std::min<std::uint32_t>(
-            item.m_sectorsPerTrack - (chs.m_sector & 0x3Fu) + 1, item.m_sectorCount - done);
-        const auto place = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
-                                       static_cast<std::size_t>(SectorsToBytes(chunk)));
-        const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
-        if (m_pfnReadDisk32(item.m_drive, chs.m_cylinder, chs.m_head, chs.m_sector, chunk,
-                            place.data(), item.m_partitionStart + work.m_relativeSector,
-                            useExtensions) == 0) {
+        const auto [chunk, read] = ReadBiosTrack(item, done, chs, run);
+        if (!read) {
             break;
         }
         done += chunk;
-        work.m_relativeSector += chunk;
     }
     return done;
 }
@@ -214,11 +217,11 @@ int DriveAccess::ReadClusters(const std::uint32_t* clusters, const DriveItem& vo
 
 RawRead DriveAccess::RawReadItem(const DriveItem& item, std::span<std::uint8_t> buffer) {
     const auto bytes = static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount));
-    if (m_isWin9x != 0) {
+    if (m_biosServices) {
         const bool read = buffer.size() >= bytes &&
-                          m_pfnReadDisk32(item.m_drive, item.m_startCylinder, item.m_startHead,
-                                          item.m_startSector, item.m_sectorCount, buffer.data(),
-                                          item.m_partitionStart, item.m_useExtensions) != 0;
+                          m_readDisk32(item.m_drive, item.m_startCylinder, item.m_startHead,
+                                       item.m_startSector, item.m_sectorCount, buffer.data(),
+                                       item.m_partitionStart, item.m_useExtensions) != 0;
         return read ? RawRead::Ok : RawRead::BiosServiceFailed;
     }
     if (buffer.size() < bytes) {
