@@ -45,40 +45,8 @@ std::string BootLabel(ByteSpan sector, std::uint16_t fatKind, const OemCodePage&
 
 }  // namespace
 
-ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat,
-                        std::size_t keepRuns) {
-    ChainShape shape;
-    shape.clusters = CountChain(firstCluster, fatKind, fat);
-    if (shape.clusters == 0) {
-        return shape;
-    }
-    // The count decides how far the chain is followed: the same clusters the core
-    // reads for the item, and never round a cycle.
-    std::uint32_t cluster = fatKind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
-    Fragment run{cluster, 1};
-    const auto endRun = [&] {
-        ++shape.fragments;
-        if (shape.runs.size() < keepRuns) {
-            shape.runs.push_back(run);
-        }
-    };
-    for (std::uint32_t i = 1; i < shape.clusters; ++i) {
-        const std::uint32_t next = NextCluster(fat, fatKind, cluster);
-        if (next == cluster + 1) {
-            ++run.clusters;
-        } else {
-            endRun();
-            run = Fragment{next, 1};
-        }
-        cluster = next;
-    }
-    endRun();
-    return shape;
-}
-
 std::uint64_t ClusterLba(const DriveItem& item, std::uint32_t cluster) {
-    return std::uint64_t{item.m_partitionStart} + item.m_dataStart +
-           std::uint64_t{cluster - 2} * item.m_sectorsPerCluster;
+    return std::uint64_t{item.m_partitionStart} + ClusterSector(item, cluster);
 }
 
 FatCache::Outcome FatCache::Load(const DriveItem& item) {

@@ -13,26 +13,6 @@
 
 namespace moravel::cli {
 
-// A run of consecutive clusters of a chain.
-struct Fragment {
-    std::uint32_t firstCluster = 0;
-    std::uint32_t clusters = 0;
-};
-
-// An item's cluster chain as the core follows it: its length as the core counts
-// it (a chain that runs in a cycle ends before its first repeated cluster), the
-// number of its runs of consecutive clusters, and the first of those runs.
-struct ChainShape {
-    std::uint32_t clusters = 0;
-    std::uint32_t fragments = 0;
-    std::vector<Fragment> runs;  // the first ones, at most as many as were asked for
-};
-
-// Follows the chain that starts at firstCluster and keeps its first keepRuns
-// runs. Time linear in the chain's length, memory for the runs kept only.
-ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat,
-                        std::size_t keepRuns);
-
 // The absolute sector where a cluster of the item's volume begins.
 std::uint64_t ClusterLba(const DriveItem& item, std::uint32_t cluster);
 

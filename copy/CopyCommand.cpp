@@ -470,7 +470,7 @@ void CopyCommand::NoteFilled(const DriveItem& work, std::uint32_t index,
 // with cluster `index` of the chain, into the start of the buffer.
 void CopyCommand::ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t clusters) {
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
-    work.m_relativeSector = work.m_dataStart + (chain[index] - 2) * work.m_sectorsPerCluster;
+    work.m_relativeSector = static_cast<std::uint32_t>(ClusterSector(work, chain[index]));
     work.m_sectorCount = clusters * work.m_sectorsPerCluster;
     const auto bytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorCount));
     UnreadableSectors unreadable;
@@ -490,10 +490,7 @@ std::span<const std::uint8_t> CopyCommand::Cluster(DriveItem& work, std::uint32_
         const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
         const auto most = static_cast<std::uint32_t>(
             std::clamp<std::size_t>(kReadAhead / clusterBytes, 1, m_buffer.Size() / clusterBytes));
-        std::uint32_t run = 1;
-        while (run < most && index + run < needed && chain[index + run] == chain[index] + run) {
-            ++run;
-        }
+        std::uint32_t run = ContiguousClusters({chain, needed}, index, most);
         m_windowFirst = index;
         m_windowClusters = 0;
         try {

@@ -4,6 +4,7 @@
 
 #include "disk/DriveAccess.h"
 #include "disk/Sector.h"
+#include "tree/FatChain.h"
 
 namespace moravel {
 
@@ -75,13 +76,14 @@ RescueEngine::Result RescueEngine::Run() {
 
 // How many bytes from `offset` lie together on the disk, at most `most`.
 std::uint64_t RescueEngine::ContiguousBytes(std::uint64_t offset, std::uint64_t most) const {
-    std::uint64_t index = offset / m_clusterBytes;
-    std::uint64_t bytes = m_clusterBytes - offset % m_clusterBytes;
-    while (bytes < most && index + 1 < m_chain.size() && m_chain[index + 1] == m_chain[index] + 1) {
-        ++index;
-        bytes += m_clusterBytes;
-    }
-    return std::min(bytes, most);
+    const std::uint64_t first = m_clusterBytes - offset % m_clusterBytes;
+    // The clusters after the first that it takes to reach `most`.
+    const std::uint64_t more =
+        most > first ? (most - first + m_clusterBytes - 1) / m_clusterBytes : 0;
+    const std::uint32_t clusters = ContiguousClusters(
+        m_chain, static_cast<std::size_t>(offset / m_clusterBytes),
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(more + 1, UINT32_MAX)));
+    return std::min(first + (clusters - 1) * m_clusterBytes, most);
 }
 
 std::uint64_t RescueEngine::RunLength(std::uint64_t offset, std::uint64_t length) const {
@@ -94,9 +96,8 @@ std::uint64_t RescueEngine::ReadOnce(std::uint64_t offset, std::uint64_t length)
     const auto sectors = static_cast<std::uint32_t>((length + kSector - 1) / kSector);
     const std::uint64_t index = offset / m_clusterBytes;
     DriveItem run = m_volume;
-    run.m_relativeSector = static_cast<std::uint32_t>(
-        m_volume.m_dataStart + (std::uint64_t{m_chain[index]} - 2) * m_volume.m_sectorsPerCluster +
-        offset % m_clusterBytes / kSector);
+    run.m_relativeSector = static_cast<std::uint32_t>(ClusterSector(m_volume, m_chain[index]) +
+                                                      offset % m_clusterBytes / kSector);
     run.m_sectorCount = sectors;
     const std::uint32_t got = m_drives.ReadSectorsOnce(run, m_buffer);
     m_passBytesRead += length;

@@ -136,4 +136,17 @@ struct DriveItem {
     static void StoreName(NameField& field, std::string_view name);
 };
 
+// The first sector of data cluster `cluster` (counted from the partition's start) in
+// a volume whose cluster 2 begins at sector dataStart. Clusters below 2 hold no data:
+// for them the sum runs far past any disk rather than onto another cluster.
+constexpr std::uint64_t ClusterSector(std::uint64_t dataStart, std::uint16_t sectorsPerCluster,
+                                      std::uint32_t cluster) {
+    return dataStart + std::uint64_t{cluster - 2} * sectorsPerCluster;
+}
+
+// The same for an item of the volume, whose m_dataStart says where cluster 2 is.
+inline std::uint64_t ClusterSector(const DriveItem& item, std::uint32_t cluster) {
+    return ClusterSector(item.m_dataStart, item.m_sectorsPerCluster, cluster);
+}
+
 }  // namespace moravel

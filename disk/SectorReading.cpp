@@ -195,8 +195,9 @@ int DriveAccess::ReadClusters(const std::uint32_t* clusters, const DriveItem& vo
     }
     int whole = 1;
     for (std::uint32_t i = 0; i < count; ++i) {
-        work.m_relativeSector =
-            volume.m_relativeSector + (clusters[i] - 2) * volume.m_sectorsPerCluster;
+        // Here the volume's data region begins at its own first sector.
+        work.m_relativeSector = static_cast<std::uint32_t>(
+            ClusterSector(volume.m_relativeSector, volume.m_sectorsPerCluster, clusters[i]));
         const auto place = buffer.subspan(i * clusterBytes, clusterBytes);
         if (unreadable == nullptr) {
             if (ReadSectors(work, &m_chs, place) == 0) {

@@ -342,9 +342,9 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
     if (!lost.empty()) {
         std::vector<std::uint64_t> diskSectors;
         for (const std::uint32_t sector : lost) {
-            diskSectors.push_back(std::uint64_t{item.m_partitionStart} + item.m_relativeSector +
-                                  std::uint64_t{chain[sector / item.m_sectorsPerCluster] - 2} *
-                                      item.m_sectorsPerCluster +
+            diskSectors.push_back(std::uint64_t{item.m_partitionStart} +
+                                  ClusterSector(item.m_relativeSector, item.m_sectorsPerCluster,
+                                                chain[sector / item.m_sectorsPerCluster]) +
                                   sector % item.m_sectorsPerCluster);
         }
         ShowFailure(Frontend(),

@@ -362,4 +362,44 @@ bool ChainCounts::RunsIntoLostSector(std::uint32_t firstCluster) const {
     return first <= m_limit && StateOf(first) == kDoneCut;
 }
 
+ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat,
+                        std::size_t keepRuns) {
+    ChainShape shape;
+    shape.clusters = CountChain(firstCluster, fatKind, fat);
+    if (shape.clusters == 0) {
+        return shape;
+    }
+    // The count decides how far the chain is followed: the same clusters the core
+    // reads for the item, and never round a cycle.
+    std::uint32_t cluster = fatKind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+    Fragment run{cluster, 1};
+    const auto endRun = [&] {
+        ++shape.fragments;
+        if (shape.runs.size() < keepRuns) {
+            shape.runs.push_back(run);
+        }
+    };
+    for (std::uint32_t i = 1; i < shape.clusters; ++i) {
+        const std::uint32_t next = NextCluster(fat, fatKind, cluster);
+        if (next == cluster + 1) {
+            ++run.clusters;
+        } else {
+            endRun();
+            run = Fragment{next, 1};
+        }
+        cluster = next;
+    }
+    endRun();
+    return shape;
+}
+
+std::uint32_t ContiguousClusters(std::span<const std::uint32_t> chain, std::size_t index,
+                                 std::uint32_t most) {
+    std::uint32_t run = 1;
+    while (run < most && index + run < chain.size() && chain[index + run] == chain[index] + run) {
+        ++run;
+    }
+    return run;
+}
+
 }  // namespace moravel

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "disk/ByteOrder.h"
 #include "disk/MemoryBlock.h"
@@ -114,5 +115,30 @@ private:
     MemoryBlock m_states;
     bool m_ready = false;
 };
+
+// A run of consecutive clusters of a chain.
+struct Fragment {
+    std::uint32_t firstCluster = 0;
+    std::uint32_t clusters = 0;
+};
+
+// An item's cluster chain as the core follows it: its length as the core counts
+// it (a chain that runs in a cycle ends before its first repeated cluster), the
+// number of its runs of consecutive clusters, and the first of those runs.
+struct ChainShape {
+    std::uint32_t clusters = 0;
+    std::uint32_t fragments = 0;
+    std::vector<Fragment> runs;  // the first ones, at most as many as were asked for
+};
+
+// Follows the chain that starts at firstCluster and keeps its first keepRuns
+// runs. Time linear in the chain's length, memory for the runs kept only.
+ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat,
+                        std::size_t keepRuns);
+
+// How many clusters of the chain, from the one at `index` on, lie one after another
+// on the disk (each the next cluster of the one before): at least 1, at most `most`.
+std::uint32_t ContiguousClusters(std::span<const std::uint32_t> chain, std::size_t index,
+                                 std::uint32_t most);
 
 }  // namespace moravel
