@@ -298,6 +298,22 @@ TEST(PartNamesTest, PartsAreNumberedBeforeTheLastDot) {
     EXPECT_FALSE(NeedsParts("NTFS", 10 * kFourGiB));
 }
 
+TEST(PartStartsTest, PartsTakeWholeClustersAndTheLastPartialOneWhereItFits) {
+    constexpr std::uint64_t kCluster = 32768;
+    // 4 GiB - 2 bytes holds 131,071 whole 32 KiB clusters.
+    EXPECT_THAT(PartStarts(5'000'000'000, kCluster, true), ::testing::ElementsAre(0u, 4294934528u));
+    EXPECT_THAT(PartStarts(5'000'000'000, kCluster, false), ::testing::ElementsAre(0u));
+    // A last cluster of 100 bytes still fits after the whole ones.
+    EXPECT_THAT(PartStarts(4294934528u + 100, kCluster, true), ::testing::ElementsAre(0u));
+    EXPECT_THAT(PartStarts(4294934528u + 32767, kCluster, true),
+                ::testing::ElementsAre(0u, 4294934528u));
+    constexpr std::uint64_t kWhole = 4294934528u;
+    EXPECT_THAT(PartStarts(3 * kWhole + 1, kCluster, true),
+                ::testing::ElementsAre(0u, kWhole, 2 * kWhole));
+    EXPECT_THAT(PartStarts(3 * kWhole + kCluster, kCluster, true),
+                ::testing::ElementsAre(0u, kWhole, 2 * kWhole, 3 * kWhole));
+}
+
 TEST_F(CopyTest, PartNamesKeepAPercentSign) {
     AddRecording("BIG     TS ", kFourGiB + 100, "Movie.ts");
     MemoryTarget target("FAT32");

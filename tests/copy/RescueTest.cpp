@@ -5,7 +5,6 @@
 #include <set>
 
 #include "CopyFixture.h"
-#include "copy/PartNames.h"
 #include "copy/RescueMap.h"
 
 // The rescue copy: its map on its own, then whole rescues through the window of a
@@ -94,22 +93,6 @@ TEST(RescueMapTest, DamagedMapsAreRefusedWithTheReason) {
     other.chainHash ^= 1;
     EXPECT_THAT(RescueSourceMismatch(SampleMapFile().source, other).value_or(""),
                 HasSubstr("another recording"));
-}
-
-TEST(PartStartsTest, PartsTakeWholeClustersAndTheLastPartialOneWhereItFits) {
-    constexpr std::uint64_t kCluster = 32768;
-    // 4 GiB - 2 bytes holds 131,071 whole 32 KiB clusters.
-    EXPECT_THAT(PartStarts(5'000'000'000, kCluster, true), ::testing::ElementsAre(0u, 4294934528u));
-    EXPECT_THAT(PartStarts(5'000'000'000, kCluster, false), ::testing::ElementsAre(0u));
-    // A last cluster of 100 bytes still fits after the whole ones.
-    EXPECT_THAT(PartStarts(4294934528u + 100, kCluster, true), ::testing::ElementsAre(0u));
-    EXPECT_THAT(PartStarts(4294934528u + 32767, kCluster, true),
-                ::testing::ElementsAre(0u, 4294934528u));
-    constexpr std::uint64_t kWhole = 4294934528u;
-    EXPECT_THAT(PartStarts(3 * kWhole + 1, kCluster, true),
-                ::testing::ElementsAre(0u, kWhole, 2 * kWhole));
-    EXPECT_THAT(PartStarts(3 * kWhole + kCluster, kCluster, true),
-                ::testing::ElementsAre(0u, kWhole, 2 * kWhole, 3 * kWhole));
 }
 
 // 4 KiB clusters; a recording of 400 clusters with a bad area of 300 sectors and

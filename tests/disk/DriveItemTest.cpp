@@ -7,17 +7,6 @@
 namespace moravel {
 namespace {
 
-TEST(DriveItemTest, StartsEmptyAndUnexpanded) {
-    const DriveItem item;
-    EXPECT_EQ(item.m_drive, 0);
-    EXPECT_EQ(item.m_kind, KindDisk);
-    EXPECT_EQ(item.m_fileSize, 0u);
-    EXPECT_EQ(item.m_expanded, 0);
-    EXPECT_TRUE(item.m_children.Empty());
-    EXPECT_EQ(item.DisplayName(), "");
-    EXPECT_EQ(item.EntryName(), "");
-}
-
 // The longest long name, 255 characters of three UTF-8 bytes each, is kept whole;
 // a name cut for length is cut between characters.
 TEST(DriveItemTest, NamesKeepTheLongestLongNameAndAreCutBetweenCharacters) {
@@ -35,15 +24,6 @@ TEST(DriveItemTest, NamesKeepTheLongestLongNameAndAreCutBetweenCharacters) {
     EXPECT_EQ(item.DisplayName().size(), 1020u);
     item.SetDisplayName("Hard Disk 1");
     EXPECT_EQ(item.DisplayName(), "Hard Disk 1");  // nothing of the longer name remains
-}
-
-TEST(DriveItemTest, FileSizeHighWordIsNonzeroFromFourGiB) {
-    DriveItem item;
-    item.m_fileSize = 4'294'967'295u;
-    EXPECT_EQ(item.FileSizeHigh(), 0u);
-    item.m_fileSize = 4'295'967'296u;
-    EXPECT_EQ(item.FileSizeHigh(), 1u);
-    EXPECT_EQ(item.FileSizeLow(), 1'000'000u);
 }
 
 TEST(DriveItemTest, ChildrenKeepTheirOrderAndTheListCopiesAsPointers) {
