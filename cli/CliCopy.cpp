@@ -63,12 +63,7 @@ SaveChoice SaveChoiceFor(const std::filesystem::path& destination, const std::st
         return SaveChoice{Utf8FromPath(destination / PathFromUtf8(name)), name};
     }
     const std::string path = Utf8FromPath(destination);
-#ifdef _WIN32
-    // Windows paths separate their folders with '\\' as well.
-    return SaveChoice{path, path.substr(path.find_last_of("/\\") + 1)};
-#else
-    return SaveChoice{path, path.substr(path.rfind('/') + 1)};
-#endif
+    return SaveChoice{path, path.substr(FolderOf(path).size())};
 }
 
 namespace {

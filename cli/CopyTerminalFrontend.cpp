@@ -1,7 +1,6 @@
 #include "CopyTerminalFrontend.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 #include "ui/FormatSize.h"
@@ -33,10 +32,7 @@ std::string Duration(std::uint64_t seconds) {
 }  // namespace
 
 SecondsClock SteadySeconds() {
-    return [] {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        return std::chrono::duration<double>(now).count();
-    };
+    return SteadySecondsNow;
 }
 
 namespace {

@@ -2,7 +2,6 @@
 // the outputs are opened to be written anywhere, and RescueEngine reads the
 // recording in its passes, keeping its map beside the output.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,11 +18,6 @@ namespace {
 
 // A map is small (a line per range); one larger than this is no map of ours.
 constexpr std::uintmax_t kMaxMapBytes = 256u << 20;
-
-double SteadyNow() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -229,7 +223,7 @@ void CopyCommand::RescueClusters(const DriveItem& source) {
     ShowCopying();
 
     RescueEngine::Hooks hooks;
-    hooks.clock = SteadyNow;
+    hooks.clock = SteadySecondsNow;
     hooks.write = [this](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
         return WriteParts(offset, bytes);
     };

@@ -247,14 +247,6 @@ bool IsFolder(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-std::string ParentOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The folder that a destination path names: the path itself when it is a folder, else the
 // folder of the file it names (which need not exist yet). A path that ends in '/' names a
 // folder, which then has to exist: its "parent" is the path itself.
@@ -454,6 +446,14 @@ std::vector<std::string> FuseServedFiles(const MountEntry& mount,
         }
     }
     return served;
+}
+
+std::string ParentOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string DecodeMountField(std::string_view field) {

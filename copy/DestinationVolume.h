@@ -61,6 +61,10 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text);
 const MountEntry* MountHolding(const std::vector<MountEntry>& mounts, std::string_view resolvedPath,
                                dev_t device);
 
+// The folder a path lies in, by its spelling: "." for a bare name, "/" for a
+// name in the root.
+std::string ParentOf(const std::string& path);
+
 // The files a FUSE file system is served from, as far as this process can see: its source
 // when that is an absolute path (ntfs-3g's device), else the regular files and block devices
 // that its server holds open (fusefat and others name themselves as the source). The server is a

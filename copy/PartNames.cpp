@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "disk/PathText.h"
+
 namespace moravel {
 
 bool IsRefusedFileSystem(std::string_view fileSystem) {
@@ -60,13 +62,10 @@ std::string SafeFileName(std::string_view name) {
 }
 
 std::string FolderOf(std::string_view path) {
-#ifdef _WIN32
-    // Windows paths separate their folders with '\\' as well.
-    const auto slash = path.find_last_of("/\\");
-#else
-    const auto slash = path.rfind('/');
-#endif
-    return slash == std::string_view::npos ? "" : std::string(path.substr(0, slash + 1));
+    // The system's own rule for where a name begins ('\\' separates folders on
+    // Windows as well).
+    const std::string name = Utf8FromPath(PathFromUtf8(path).filename());
+    return std::string(path.substr(0, path.size() - name.size()));
 }
 
 }  // namespace moravel

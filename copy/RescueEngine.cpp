@@ -1,12 +1,18 @@
 #include "RescueEngine.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "disk/DriveAccess.h"
 #include "disk/Sector.h"
 #include "tree/FatChain.h"
 
 namespace moravel {
+
+double SteadySecondsNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 namespace {
 

@@ -11,6 +11,10 @@
 
 namespace moravel {
 
+// Seconds on the steady clock (counted from an arbitrary moment): the time of the rescue's
+// map saves and of the progress lines' rates.
+double SteadySecondsNow();
+
 class DriveAccess;
 
 // How far a rescue is, for a progress line.

@@ -122,14 +122,6 @@ std::string RefusalText(SourceOverlap how, const std::string& device) {
     return "it is on a file system that is read from a disk being read (" + device + ")";
 }
 
-std::string ParentOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Where a file created at a path is written: the path with no symbolic link in it, and the
 // device of its file system. An existing file is written where it is; a new one in its
 // folder; a symbolic link, also one that leads nowhere yet, where it leads.
