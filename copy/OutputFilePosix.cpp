@@ -6,23 +6,19 @@
 #include <cstring>
 
 #include "CopyTarget.h"
+#include "HeldOutputFile.h"
 #include "PartNames.h"
 
 namespace moravel {
 
 namespace {
 
-// Writes go to the kernel in pieces of up to 256 KiB: one system call per
-// cluster would cost more than the copying itself. Bytes that follow the held
-// ones in the caller's memory (the clusters of one read) join them uncopied.
-constexpr std::size_t kWriteBehind = 256 * 1024;
-
 // The system's reason for errno: "No space left on device".
 std::string Reason(int error) {
     return std::strerror(error);
 }
 
-class PosixOutputFile final : public OutputFile {
+class PosixOutputFile final : public HeldOutputFile {
 public:
     explicit PosixOutputFile(int fd) : m_fd(fd) {}
     ~PosixOutputFile() override {
@@ -33,49 +29,13 @@ public:
     PosixOutputFile(const PosixOutputFile&) = delete;
     PosixOutputFile& operator=(const PosixOutputFile&) = delete;
 
-    bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
-        written = 0;
-        const bool joins = !m_held.empty() && bytes.data() == m_held.data() + m_held.size() &&
-                           m_held.size() + bytes.size() <= kWriteBehind;
-        if (joins) {
-            m_held = {m_held.data(), m_held.size() + bytes.size()};
-        } else {
-            if (!Flush()) {
-                return false;
-            }
-            m_held = bytes;
-        }
-        written = bytes.size();
-        return true;
-    }
-
-    bool Flush() override {
-        std::size_t done = 0;
-        while (done < m_held.size()) {
-            const ssize_t wrote = ::write(m_fd, m_held.data() + done, m_held.size() - done);
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                m_failure = Reason(wrote < 0 ? errno : ENOSPC);
-                m_written += done;
-                m_held = {};
-                return false;
-            }
-            done += static_cast<std::size_t>(wrote);
-        }
-        m_written += m_held.size();
-        m_held = {};
-        return true;
-    }
-
     bool Sync() override {
         if (!Flush()) {
             return false;
         }
         // A device or pipe that keeps nothing (/dev/null) cannot be synced: EINVAL.
         if (::fsync(m_fd) != 0 && errno != EINVAL) {
-            m_failure = Reason(errno);
+            SetFailure(Reason(errno));
             return false;
         }
         return true;
@@ -87,20 +47,29 @@ public:
         m_fd = -1;
         // Not retried on EINTR: the descriptor is gone either way on Linux.
         if (::close(fd) != 0) {
-            m_failure = Reason(errno);
+            SetFailure(Reason(errno));
             return false;
         }
         return flushed;
     }
 
-    std::string Failure() const override { return m_failure; }
-    std::optional<std::uint64_t> BytesWritten() const override { return m_written; }
-
 private:
+    std::optional<std::size_t> WriteSome(std::span<const std::uint8_t> bytes,
+                                         std::string& failure) override {
+        while (true) {
+            const ssize_t wrote = ::write(m_fd, bytes.data(), bytes.size());
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                failure = Reason(wrote < 0 ? errno : ENOSPC);
+                return std::nullopt;
+            }
+            return static_cast<std::size_t>(wrote);
+        }
+    }
+
     int m_fd;
-    std::span<const std::uint8_t> m_held;
-    std::string m_failure;
-    std::uint64_t m_written = 0;
 };
 
 class PosixPositionedFile final : public PositionedFile {

@@ -3,17 +3,13 @@
 #include <algorithm>
 
 #include "CopyTarget.h"
+#include "HeldOutputFile.h"
 #include "PartNames.h"
 #include "disk/WideText.h"
 
 namespace moravel {
 
 namespace {
-
-// Writes go to the system in pieces of up to 256 KiB, as on Linux: bytes that
-// follow the held ones in the caller's memory (the clusters of one read) join
-// them uncopied.
-constexpr std::size_t kWriteBehind = 256 * 1024;
 
 // Seconds since 1601-01-01 (the FILETIME epoch) at the Unix epoch.
 constexpr std::int64_t kEpochDifference = 11644473600;
@@ -26,7 +22,7 @@ FILETIME FileTimeOf(std::time_t seconds) {
     return time;
 }
 
-class Win32OutputFile final : public OutputFile {
+class Win32OutputFile final : public HeldOutputFile {
 public:
     explicit Win32OutputFile(HANDLE file) : m_file(file) {}
     ~Win32OutputFile() override {
@@ -37,49 +33,13 @@ public:
     Win32OutputFile(const Win32OutputFile&) = delete;
     Win32OutputFile& operator=(const Win32OutputFile&) = delete;
 
-    bool Write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
-        written = 0;
-        const bool joins = !m_held.empty() && bytes.data() == m_held.data() + m_held.size() &&
-                           m_held.size() + bytes.size() <= kWriteBehind;
-        if (joins) {
-            m_held = {m_held.data(), m_held.size() + bytes.size()};
-        } else {
-            if (!Flush()) {
-                return false;
-            }
-            m_held = bytes;
-        }
-        written = bytes.size();
-        return true;
-    }
-
-    bool Flush() override {
-        std::size_t done = 0;
-        while (done < m_held.size()) {
-            DWORD wrote = 0;
-            const DWORD asked = static_cast<DWORD>(m_held.size() - done);
-            if (!::WriteFile(m_file, m_held.data() + done, asked, &wrote, nullptr) || wrote == 0) {
-                m_failure = SystemMessage(wrote == 0 && ::GetLastError() == ERROR_SUCCESS
-                                              ? ERROR_DISK_FULL
-                                              : ::GetLastError());
-                m_written += done;
-                m_held = {};
-                return false;
-            }
-            done += wrote;
-        }
-        m_written += m_held.size();
-        m_held = {};
-        return true;
-    }
-
     bool Sync() override {
         if (!Flush()) {
             return false;
         }
         // A device that keeps nothing (NUL) has nothing to flush.
         if (!::FlushFileBuffers(m_file) && ::GetLastError() != ERROR_INVALID_FUNCTION) {
-            m_failure = SystemMessage(::GetLastError());
+            SetFailure(SystemMessage(::GetLastError()));
             return false;
         }
         return true;
@@ -90,20 +50,27 @@ public:
         const HANDLE file = m_file;
         m_file = INVALID_HANDLE_VALUE;
         if (!::CloseHandle(file)) {
-            m_failure = SystemMessage(::GetLastError());
+            SetFailure(SystemMessage(::GetLastError()));
             return false;
         }
         return flushed;
     }
 
-    std::string Failure() const override { return m_failure; }
-    std::optional<std::uint64_t> BytesWritten() const override { return m_written; }
-
 private:
+    std::optional<std::size_t> WriteSome(std::span<const std::uint8_t> bytes,
+                                         std::string& failure) override {
+        DWORD wrote = 0;
+        const auto asked = static_cast<DWORD>(bytes.size());
+        if (!::WriteFile(m_file, bytes.data(), asked, &wrote, nullptr) || wrote == 0) {
+            failure =
+                SystemMessage(wrote == 0 && ::GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL
+                                                                              : ::GetLastError());
+            return std::nullopt;
+        }
+        return wrote;
+    }
+
     HANDLE m_file;
-    std::span<const std::uint8_t> m_held;
-    std::string m_failure;
-    std::uint64_t m_written = 0;
 };
 
 class Win32PositionedFile final : public PositionedFile {
