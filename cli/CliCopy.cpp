@@ -226,7 +226,8 @@ public:
             const std::string childPath = JoinPath(treePath, children.PathComponent(i));
             if (IsFolder(child)) {
                 AddFolder(child, childPath, output, depth + 1);
-            } else if (child.IsFile() && (child.m_attributes & kAttributeVolumeLabel) == 0) {
+            } else if (child.IsFile() &&
+                       (child.m_attributes & layout::entry::kAttributeVolumeLabel) == 0) {
                 AddFile(child, childPath, output);
             }
         }

@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "disk/DiskLayout.h"
 #include "disk/Sector.h"
 #include "tree/BootSector.h"
 
@@ -12,15 +13,6 @@ namespace {
 
 constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
 
-// Where a boot sector keeps its extended signature (0x29 when the serial number
-// and the volume label follow) and its 11-byte label, by FAT kind.
-constexpr std::size_t kSignatureAt16 = 0x26;
-constexpr std::size_t kLabelAt16 = 0x2B;
-constexpr std::size_t kSignatureAt32 = 0x42;
-constexpr std::size_t kLabelAt32 = 0x47;
-constexpr std::size_t kLabelLength = 11;
-constexpr std::uint8_t kExtendedSignature = 0x29;
-
 std::uint16_t FatBits(std::uint16_t fatKind) {
     return fatKind == Fat12 ? 12 : fatKind == Fat16 ? 16 : 32;
 }
@@ -28,12 +20,16 @@ std::uint16_t FatBits(std::uint16_t fatKind) {
 // The label a formatter wrote into the boot sector (OEM code page), without its
 // padding; empty when the sector carries none or the formatter's "no label" mark.
 std::string BootLabel(ByteSpan sector, std::uint16_t fatKind, const OemCodePage& codePage) {
+    // The extended block lies further on in a FAT32 boot sector.
+    namespace boot = layout::boot;
     const bool fat32 = fatKind == Fat32;
-    if (sector[fat32 ? kSignatureAt32 : kSignatureAt16] != kExtendedSignature) {
+    const std::size_t signature =
+        fat32 ? boot::fat32::kExtendedSignature : boot::fat16::kExtendedSignature;
+    if (sector[signature] != boot::kExtendedSignatureMark) {
         return "";
     }
-    const std::size_t at = fat32 ? kLabelAt32 : kLabelAt16;
-    std::string_view label(reinterpret_cast<const char*>(sector.data() + at), kLabelLength);
+    const std::size_t at = fat32 ? boot::fat32::kLabel : boot::fat16::kLabel;
+    std::string_view label(reinterpret_cast<const char*>(sector.data() + at), boot::kLabelLength);
     while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) {
         label.remove_suffix(1);
     }

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "disk/ByteOrder.h"
+#include "disk/DiskLayout.h"
 #include "disk/DriveItem.h"
 #include "tree/BootSector.h"
 
@@ -560,7 +561,7 @@ std::optional<std::string> FatVersionOfBootSector(std::span<const std::uint8_t> 
     const bool clusterSize =
         sectorsPerCluster != 0 && (sectorsPerCluster & (sectorsPerCluster - 1)) == 0;
     // The media byte is F0 or F8..FF on every FAT volume the kernel mounts.
-    const std::uint8_t media = ReadU8(sector, 21);
+    const std::uint8_t media = ReadU8(sector, layout::boot::kMedia);
     const bool mediaByte = media == 0xF0 || media >= 0xF8;
     if (!sectorSize || !clusterSize || !mediaByte || boot.reservedSectors == 0 ||
         boot.fatCount == 0) {

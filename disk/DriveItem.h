@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "DiskLayout.h"
+
 namespace moravel {
 
 // Item kind codes (m_kind). 3, 4 and 9 double as FAT kind codes (m_fatKind).
@@ -29,9 +31,6 @@ enum : std::uint16_t {
     Fat12 = KindFat12Table,
     Fat32 = KindFat32Table,
 };
-
-inline constexpr std::uint16_t kAttributeVolumeLabel = 0x08;
-inline constexpr std::uint16_t kAttributeDirectory = 0x10;
 
 struct DriveItem;
 
@@ -124,7 +123,7 @@ struct DriveItem {
     void SetDisplayName(std::string_view name) { StoreName(m_displayName, name); }
     void SetEntryName(std::string_view name) { StoreName(m_entryName, name); }
 
-    bool IsDirectory() const { return (m_attributes & kAttributeDirectory) != 0; }
+    bool IsDirectory() const { return (m_attributes & layout::entry::kAttributeDirectory) != 0; }
     bool IsFile() const { return m_kind == KindEntry && !IsDirectory(); }
 
     std::uint32_t FileSizeLow() const { return static_cast<std::uint32_t>(m_fileSize); }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "copy/PartNames.h"
+#include "disk/DiskLayout.h"
 #include "disk/Sector.h"
 #include "tree/FatChain.h"
 
@@ -145,10 +146,11 @@ void CheckChildren(const DriveTree& tree, const DriveItem& item,
             }
             // Every entry takes 32 bytes of the directory: no more children than that.
             if (item.m_kind == KindRootDirectory) {
-                FUZZ_CHECK(children.size() <= std::uint64_t{item.m_sectorCount} * 16,
-                           "more entries than the root directory holds");
+                FUZZ_CHECK(
+                    children.size() <= SectorsToBytes(item.m_sectorCount) / layout::entry::kSize,
+                    "more entries than the root directory holds");
             } else {
-                FUZZ_CHECK(children.size() <= kMaxDirectoryBytes / 32,
+                FUZZ_CHECK(children.size() <= kMaxDirectoryBytes / layout::entry::kSize,
                            "more entries than a folder holds");
             }
             break;

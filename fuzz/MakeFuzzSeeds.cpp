@@ -20,6 +20,7 @@
 #include "MemoryDisk.h"
 #include "copy/RescueMap.h"
 #include "disk/ByteOrder.h"
+#include "disk/DiskLayout.h"
 #include "image/FatVolumeBuilder.h"
 #include "image/ImageBuilder.h"
 
@@ -36,6 +37,7 @@ using moravel::fuzz::kFuzzDiskBytes;
 using moravel::fuzz::MemoryDisk;
 using moravel::fuzz::RecordsOf;
 using namespace moravel::image;
+namespace layout = moravel::layout;
 
 fs::path g_out;
 fs::path g_scratch;
@@ -93,7 +95,7 @@ void FillVolume(FatVolumeBuilder& volume) {
                    FileEntry("A       TXT", 20, "a rather long file name for one entry.txt"));
     volume.AddFile(volume.Root(), FileEntry("SETTINGSDAT", 300));
     Bytes deleted = ShortEntry("GONE    TS ", 0x20, 3, 4000);
-    deleted[0] = 0xE5;
+    deleted[layout::entry::kName] = layout::entry::kDeleted;
     volume.AddRawEntry(volume.Root(), deleted);
     volume.AddVolumeLabel("RECORDER   ");
 }
@@ -296,7 +298,7 @@ void DirectorySeeds() {
     }
     root.push_back(ShortEntry("FOLDER     ", 0x10, 10, 0));
     Bytes deleted = ShortEntry("GONE    TS ", 0x20, 5, 100);
-    deleted[0] = 0xE5;
+    deleted[layout::entry::kName] = layout::entry::kDeleted;
     root.push_back(deleted);
     root.push_back(ShortEntry("LOOP    TS ", 0x20, 20, 3000));
     Save("fixed_root", "fat16-root-long-names", DirectoryInput(root, 2048, fat16.Data()));

@@ -6,6 +6,7 @@
 
 #include "FuzzHarness.h"
 #include "FuzzSupport.h"
+#include "disk/DiskLayout.h"
 #include "disk/Sector.h"
 #include "image/ImageBuilder.h"
 #include "tree/Directory.h"
@@ -61,16 +62,21 @@ DriveItem* FirstVolume(const std::vector<DriveItem*>& items) {
 // entries; a first byte 0 then ends the directory.
 std::vector<std::size_t> KeptEntries(ByteSpan directory, bool chainDirectory) {
     std::vector<std::size_t> kept;
-    for (std::size_t i = 0; (i + 1) * 32 <= directory.size(); ++i) {
-        const ByteSpan e = directory.subspan(i * 32, 32);
-        const bool longName = (e[11] & 0x0F) == 0x0F;
-        if (longName || e[0] == 0xE5) {
+    for (std::size_t i = 0; (i + 1) * layout::entry::kSize <= directory.size(); ++i) {
+        const ByteSpan e = directory.subspan(i * layout::entry::kSize, layout::entry::kSize);
+        const std::uint8_t first = e[layout::entry::kName];
+        const std::uint8_t attributes = e[layout::entry::kAttributes];
+        const bool longName =
+            (attributes & layout::entry::kAttributeLongName) == layout::entry::kAttributeLongName;
+        if (longName || first == layout::entry::kDeleted) {
             continue;
         }
-        if (chainDirectory ? ((e[11] & 0x10) != 0 && e[0] == '.') : (e[11] & 0x08) != 0) {
+        if (chainDirectory
+                ? ((attributes & layout::entry::kAttributeDirectory) != 0 && first == '.')
+                : (attributes & layout::entry::kAttributeVolumeLabel) != 0) {
             continue;
         }
-        if (e[0] == 0) {
+        if (first == layout::entry::kEndOfDirectory) {
             break;
         }
         kept.push_back(i);
@@ -119,21 +125,31 @@ void CheckEntries(const DriveTree& tree, const MemoryDisk& disk, const DriveItem
                                                    " entries, not " + std::to_string(kept.size()));
     for (std::size_t n = 0; n < kept.size(); ++n) {
         const std::size_t i = kept[n];
-        const ByteSpan e = entries.subspan(i * 32, 32);
+        const ByteSpan e = entries.subspan(i * layout::entry::kSize, layout::entry::kSize);
         const DriveItem& child = *children[n];
-        FUZZ_CHECK(child.m_attributes == e[11], "attributes differ from the entry's");
-        const std::uint32_t low = ReadLe16(e, 26);
+        FUZZ_CHECK(child.m_attributes == e[layout::entry::kAttributes],
+                   "attributes differ from the entry's");
+        const std::uint32_t low = ReadLe16(e, layout::entry::kFirstClusterLow);
         const std::uint32_t first =
-            directory.m_fatKind == Fat32 ? (std::uint32_t{ReadLe16(e, 20)} << 16) | low : low;
+            directory.m_fatKind == Fat32
+                ? (std::uint32_t{ReadLe16(e, layout::entry::kFirstClusterHigh)} << 16) | low
+                : low;
         FUZZ_CHECK(child.m_firstCluster == first, "first cluster differs from the entry's");
         // Without a long-name entry right before it, an entry goes by its short name.
+        const ByteSpan before =
+            i > 0 ? entries.subspan((i - 1) * layout::entry::kSize, layout::entry::kSize)
+                  : ByteSpan{};
         const bool afterLongName =
-            i > 0 && (entries[(i - 1) * 32 + 11] & 0x0F) == 0x0F && entries[(i - 1) * 32] != 0xE5;
+            i > 0 &&
+            (before[layout::entry::kAttributes] & layout::entry::kAttributeLongName) ==
+                layout::entry::kAttributeLongName &&
+            before[layout::longName::kOrder] != layout::entry::kDeleted;
         if (!afterLongName) {
             // 0x05 first stands for 0xE5.
-            std::string bytes(e.begin(), e.begin() + 11);
-            if (static_cast<std::uint8_t>(bytes[0]) == 0x05) {
-                bytes[0] = static_cast<char>(0xE5);
+            std::string bytes(e.begin() + layout::entry::kName,
+                              e.begin() + layout::entry::kName + layout::entry::kShortNameLength);
+            if (static_cast<std::uint8_t>(bytes[0]) == layout::entry::kEscapedE5) {
+                bytes[0] = static_cast<char>(layout::entry::kDeleted);
             }
             std::string shortName = bytes.substr(0, 8) + "." + bytes.substr(8);
             // A 0 byte ends a name.
@@ -151,10 +167,13 @@ void CheckEntries(const DriveTree& tree, const MemoryDisk& disk, const DriveItem
                 fileName += "." + trimmed(8, 3);
             }
             fileName = fileName.substr(0, fileName.find('\0'));
-            FUZZ_CHECK(SameLetters(child.EntryName(), fileName, (e[12] & 0x18) != 0),
-                       "an entry without a long name is not called by its unpadded short name");
+            FUZZ_CHECK(
+                SameLetters(child.EntryName(), fileName,
+                            (e[layout::entry::kCaseFlags] &
+                             (layout::entry::kSmallName | layout::entry::kSmallExtension)) != 0),
+                "an entry without a long name is not called by its unpadded short name");
         }
-        const std::uint32_t directorySize = ReadLe32(e, 28);
+        const std::uint32_t directorySize = ReadLe32(e, layout::entry::kFileSize);
         if (child.IsDirectory()) {
             FUZZ_CHECK(child.m_fileSize == 0, "a folder with a size");
         } else if (!chainDirectory) {
@@ -237,12 +256,15 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
 
     // The boot sector's fields, decoded here on their own.
     const ByteSpan b = boot;
-    const std::uint32_t sectorsPerCluster = b[13];
-    const std::uint32_t reserved = ReadLe16(b, 14);
-    const std::uint32_t fats = b[16];
-    const std::uint32_t rootEntries = ReadLe16(b, 17);
-    const std::uint32_t total = ReadLe16(b, 19) != 0 ? ReadLe16(b, 19) : ReadLe32(b, 32);
-    const bool decodable = ReadLe16(b, 11) == 512 && sectorsPerCluster != 0;
+    const std::uint32_t sectorsPerCluster = b[layout::boot::kSectorsPerCluster];
+    const std::uint32_t reserved = ReadLe16(b, layout::boot::kReservedSectors);
+    const std::uint32_t fats = b[layout::boot::kFatCount];
+    const std::uint32_t rootEntries = ReadLe16(b, layout::boot::kRootEntries);
+    const std::uint32_t total = ReadLe16(b, layout::boot::kTotalSectors16) != 0
+                                    ? ReadLe16(b, layout::boot::kTotalSectors16)
+                                    : ReadLe32(b, layout::boot::kTotalSectors32);
+    const bool decodable =
+        ReadLe16(b, layout::boot::kBytesPerSector) == 512 && sectorsPerCluster != 0;
     if (!decodable) {
         FUZZ_CHECK(children.empty(), "a boot sector without 512-byte sectors gave children");
         return 0;
@@ -250,16 +272,17 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
     // The boot sector tells the kind, whatever the partition type: FAT32 when it
     // has no 16-bit FAT size, else FAT12 below 4085 clusters in the data region
     // (the fixed root's sectors rounded down), FAT16 from there.
-    const bool fat32 = ReadLe16(b, 22) == 0;
-    const std::uint32_t sectorsPerFat = fat32 ? ReadLe32(b, 36) : ReadLe16(b, 22);
-    const std::uint64_t overhead =
-        reserved + std::uint64_t{fats} * sectorsPerFat + (fat32 ? 0 : rootEntries * 32 / 512);
+    const bool fat32 = ReadLe16(b, layout::boot::kSectorsPerFat16) == 0;
+    const std::uint32_t sectorsPerFat = fat32 ? ReadLe32(b, layout::boot::fat32::kSectorsPerFat)
+                                              : ReadLe16(b, layout::boot::kSectorsPerFat16);
+    const std::uint64_t overhead = reserved + std::uint64_t{fats} * sectorsPerFat +
+                                   (fat32 ? 0 : rootEntries * layout::entry::kSize / 512);
     const std::uint64_t clusters = total > overhead ? (total - overhead) / sectorsPerCluster : 0;
     const std::uint16_t kind = fat32 ? Fat32 : clusters < 4085 ? Fat12 : Fat16;
     // Where things lie, counted without a bound: a volume's sectors are numbered
     // in 32 bits, so one whose FATs end past that cannot be laid out at all.
     const std::uint64_t rootStart = std::uint64_t{sectorsPerFat} * fats + reserved;
-    if (rootStart + (fat32 ? 0 : rootEntries * 32 / 512) > UINT32_MAX) {
+    if (rootStart + (fat32 ? 0 : rootEntries * layout::entry::kSize / 512) > UINT32_MAX) {
         FUZZ_CHECK(children.empty(), "a volume whose FATs end past sector 2^32 was laid out");
         return 0;
     }
@@ -276,10 +299,11 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(root.m_relativeSector == rootStart && root.m_fatKind == kind,
                "the root directory lies elsewhere");
     if (fat32) {
-        FUZZ_CHECK(root.m_firstCluster == ReadLe32(b, 44) && root.m_dataStart == rootStart,
+        FUZZ_CHECK(root.m_firstCluster == ReadLe32(b, layout::boot::fat32::kRootCluster) &&
+                       root.m_dataStart == rootStart,
                    "the FAT32 root directory's chain starts elsewhere");
     } else {
-        FUZZ_CHECK(root.m_sectorCount == rootEntries * 32 / 512 &&
+        FUZZ_CHECK(root.m_sectorCount == rootEntries * layout::entry::kSize / 512 &&
                        root.m_dataStart == rootStart + root.m_sectorCount,
                    "the fixed root directory's size differs");
     }

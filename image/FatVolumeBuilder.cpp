@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "disk/ByteOrder.h"
+#include "disk/DiskLayout.h"
 
 namespace moravel::image {
 
@@ -46,7 +47,7 @@ std::uint8_t ContentByte(std::uint32_t seed, std::uint64_t offset) {
 
 std::uint8_t ShortNameChecksum(const std::string& shortName) {
     std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < 11; ++i) {
+    for (std::size_t i = 0; i < layout::entry::kShortNameLength; ++i) {
         const auto c = static_cast<std::uint8_t>(i < shortName.size() ? shortName[i] : ' ');
         sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + c);
     }
@@ -59,7 +60,8 @@ FatVolumeBuilder::FatVolumeBuilder(VolumeLayout layout) : m_layout(layout) {
     m_nodes.push_back(root);
 
     const bool fat32 = m_layout.fatBits == 32;
-    m_rootSectors = fat32 ? 0 : m_layout.rootEntries * 32u / 512;
+    m_rootSectors =
+        fat32 ? 0 : static_cast<std::uint32_t>(m_layout.rootEntries * layout::entry::kSize / 512);
     // Sectors per FAT: enough entries for every cluster the rest leaves room for.
     std::uint32_t sectorsPerFat = 1;
     for (int round = 0; round < 8; ++round) {
@@ -88,7 +90,7 @@ FatVolumeBuilder::Directory FatVolumeBuilder::AddDirectory(Directory parent,
     node.parent = parent;
     node.layout.shortName = shortName;
     node.layout.longName = longName;
-    node.layout.attributes = 0x10;
+    node.layout.attributes = layout::entry::kAttributeDirectory;
     m_nodes.push_back(node);
     m_nodes[parent].children.push_back(m_nodes.size() - 1);
     return m_nodes.size() - 1;
@@ -113,7 +115,7 @@ void FatVolumeBuilder::AddRawEntry(Directory parent, const Bytes& entry) {
 
 void FatVolumeBuilder::AddVolumeLabel(const std::string& label11) {
     m_label = label11;
-    AddRawEntry(Root(), ShortEntry(label11, 0x08, 0, 0));
+    AddRawEntry(Root(), ShortEntry(label11, layout::entry::kAttributeVolumeLabel, 0, 0));
 }
 
 Bytes FatVolumeBuilder::EntriesFor(const Node& node) const {
@@ -145,7 +147,8 @@ Bytes FatVolumeBuilder::DirectoryBytes(std::size_t index) const {
         const Node& parent = m_nodes[directory.parent];
         // ".." of a folder in the root names cluster 0, as FAT does.
         const std::uint32_t up = directory.parent == 0 ? 0 : parent.clusters.front();
-        for (const Bytes& dot : {ShortEntry(".", 0x10, self, 0), ShortEntry("..", 0x10, up, 0)}) {
+        for (const Bytes& dot : {ShortEntry(".", layout::entry::kAttributeDirectory, self, 0),
+                                 ShortEntry("..", layout::entry::kAttributeDirectory, up, 0)}) {
             bytes.insert(bytes.end(), dot.begin(), dot.end());
         }
     }
@@ -160,7 +163,10 @@ std::size_t FatVolumeBuilder::EntrySlots(const Node& directory) const {
     std::size_t slots = &directory == &m_nodes[0] ? 0 : 2;
     for (const std::size_t child : directory.children) {
         const Node& node = m_nodes[child];
-        slots += node.rawEntry ? 1 : 1 + (Utf16Units(node.layout.longName).size() + 12) / 13;
+        slots += node.rawEntry ? 1
+                               : 1 + (Utf16Units(node.layout.longName).size() +
+                                      layout::longName::kUnitsPerEntry - 1) /
+                                         layout::longName::kUnitsPerEntry;
     }
     return slots;
 }
@@ -189,7 +195,8 @@ void FatVolumeBuilder::Allocate() {
         Node& node = m_nodes[i];
         node.clusters.clear();
         if (node.directory && (i != 0 || fat32)) {
-            const std::uint64_t bytes = std::max<std::size_t>(EntrySlots(node) * 32, 1);
+            const std::uint64_t bytes =
+                std::max<std::size_t>(EntrySlots(node) * layout::entry::kSize, 1);
             take(DivideUp(bytes, ClusterBytes()), node.clusters);
         }
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ImageBuilder.h"
+#include "disk/DiskLayout.h"
 
 namespace moravel::image {
 
@@ -38,7 +39,7 @@ struct FileLayout {
     std::string shortName;  // 11 bytes as stored, blank-padded ("MOVIE   TS ")
     std::string longName;   // empty: no long-name entries
     std::uint64_t size = 0;
-    std::uint8_t attributes = 0x20;
+    std::uint8_t attributes = layout::entry::kAttributeArchive;
     Content content = Content::Full;
     // Overrides for malformed or unusual files.
     std::optional<std::vector<std::uint32_t>> clusters;  // the chain, in order

@@ -8,8 +8,14 @@
 #include <system_error>
 
 #include "disk/ByteOrder.h"
+#include "disk/DiskLayout.h"
 
 namespace moravel::image {
+
+namespace boot = layout::boot;
+namespace partition = layout::partition;
+namespace fsInfo = layout::fsInfo;
+namespace longName = layout::longName;
 
 // The file is made as long as the disk without writing its bytes (sparse where the
 // file system can), and written and read at 64-bit offsets through the standard
@@ -61,71 +67,75 @@ Bytes ImageFile::Read(std::uint64_t offset, std::size_t bytes) const {
 
 Bytes PartitionSector(const std::vector<PartitionEntry>& entries) {
     Bytes sector(512, 0);
-    for (std::size_t i = 0; i < entries.size() && i < 4; ++i) {
-        const std::size_t at = 446 + 16 * i;
-        sector[at + 1] = entries[i].head;
-        sector[at + 2] = entries[i].sector;
-        sector[at + 3] = entries[i].cylinder;
-        sector[at + 4] = entries[i].type;
-        WriteLe32(sector, at + 8, entries[i].lba);
-        WriteLe32(sector, at + 12, entries[i].sectors);
+    for (std::size_t i = 0; i < entries.size() && i < partition::kEntryCount; ++i) {
+        const std::size_t at = partition::EntryOffset(i);
+        sector[at + partition::kStartHead] = entries[i].head;
+        sector[at + partition::kStartSector] = entries[i].sector;
+        sector[at + partition::kStartCylinder] = entries[i].cylinder;
+        sector[at + partition::kType] = entries[i].type;
+        WriteLe32(sector, at + partition::kStartLba, entries[i].lba);
+        WriteLe32(sector, at + partition::kSectorCount, entries[i].sectors);
     }
-    sector[510] = 0x55;
-    sector[511] = 0xAA;
+    WriteLe16(sector, boot::kSignature, boot::kSignatureMark);
     return sector;
 }
 
 Bytes BootSectorBytes(const BootParameters& p) {
     Bytes sector(512, 0);
-    sector[0] = 0xEB;
-    sector[1] = 0x58;
-    sector[2] = 0x90;
-    std::copy_n("MORAVEL ", 8, sector.begin() + 3);
-    WriteLe16(sector, 0x0B, p.bytesPerSector);
-    sector[0x0D] = p.sectorsPerCluster;
-    WriteLe16(sector, 0x0E, p.reservedSectors);
-    sector[0x10] = p.fatCount;
-    WriteLe16(sector, 0x11, p.fat32 ? 0 : p.rootEntries);
+    sector[boot::kJump] = 0xEB;
+    sector[boot::kJump + 1] = 0x58;
+    sector[boot::kJumpNop] = 0x90;
+    std::copy_n("MORAVEL ", 8, sector.begin() + static_cast<long>(boot::kOemName));
+    WriteLe16(sector, boot::kBytesPerSector, p.bytesPerSector);
+    sector[boot::kSectorsPerCluster] = p.sectorsPerCluster;
+    WriteLe16(sector, boot::kReservedSectors, p.reservedSectors);
+    sector[boot::kFatCount] = p.fatCount;
+    WriteLe16(sector, boot::kRootEntries, p.fat32 ? 0 : p.rootEntries);
     const bool small = !p.fat32 && p.totalSectors < 0x10000;
-    WriteLe16(sector, 0x13, small ? static_cast<std::uint16_t>(p.totalSectors) : 0);
-    sector[0x15] = 0xF8;
-    WriteLe16(sector, 0x16, p.fat32 ? 0 : static_cast<std::uint16_t>(p.sectorsPerFat));
-    WriteLe16(sector, 0x18, p.sectorsPerTrack);
-    WriteLe16(sector, 0x1A, p.heads);
-    WriteLe32(sector, 0x1C, p.hiddenSectors);
-    WriteLe32(sector, 0x20, small ? 0 : p.totalSectors);
-    // The extended parameter block: drive, signature, serial, label, type.
-    std::size_t extended = 0x24;
+    WriteLe16(sector, boot::kTotalSectors16,
+              small ? static_cast<std::uint16_t>(p.totalSectors) : 0);
+    sector[boot::kMedia] = 0xF8;
+    WriteLe16(sector, boot::kSectorsPerFat16,
+              p.fat32 ? 0 : static_cast<std::uint16_t>(p.sectorsPerFat));
+    WriteLe16(sector, boot::kSectorsPerTrack, p.sectorsPerTrack);
+    WriteLe16(sector, boot::kHeads, p.heads);
+    WriteLe32(sector, boot::kHiddenSectors, p.hiddenSectors);
+    WriteLe32(sector, boot::kTotalSectors32, small ? 0 : p.totalSectors);
+    // The extended parameter block: drive, signature, serial, label, type; on
+    // FAT32 after the fields of its own.
     std::string type = p.totalSectors / std::max<unsigned>(p.sectorsPerCluster, 1) < 4085
                            ? "FAT12   "
                            : "FAT16   ";
     if (p.fat32) {
-        WriteLe32(sector, 0x24, p.sectorsPerFat);
-        WriteLe32(sector, 0x2C, p.rootCluster);
-        WriteLe16(sector, 0x30, 1);  // information sector
-        WriteLe16(sector, 0x32, 6);  // backup boot sector
-        extended = 0x40;
+        WriteLe32(sector, boot::fat32::kSectorsPerFat, p.sectorsPerFat);
+        WriteLe32(sector, boot::fat32::kRootCluster, p.rootCluster);
+        WriteLe16(sector, boot::fat32::kFsInfoSector, 1);
+        WriteLe16(sector, boot::fat32::kBackupBootSector, 6);
         type = "FAT32   ";
     }
-    sector[extended] = 0x80;
-    sector[extended + 2] = 0x29;
-    WriteLe32(sector, extended + 3, p.serial);
-    for (std::size_t i = 0; i < 11; ++i) {
-        sector[extended + 7 + i] = static_cast<std::uint8_t>(i < p.label.size() ? p.label[i] : ' ');
+    const auto at = [&p](std::size_t fat16, std::size_t fat32) { return p.fat32 ? fat32 : fat16; };
+    sector[at(boot::fat16::kDriveNumber, boot::fat32::kDriveNumber)] = 0x80;
+    sector[at(boot::fat16::kExtendedSignature, boot::fat32::kExtendedSignature)] =
+        boot::kExtendedSignatureMark;
+    WriteLe32(sector, at(boot::fat16::kVolumeId, boot::fat32::kVolumeId), p.serial);
+    const std::size_t label = at(boot::fat16::kLabel, boot::fat32::kLabel);
+    for (std::size_t i = 0; i < boot::kLabelLength; ++i) {
+        sector[label + i] = static_cast<std::uint8_t>(i < p.label.size() ? p.label[i] : ' ');
     }
-    std::copy_n(type.begin(), 8, sector.begin() + static_cast<long>(extended + 18));
-    sector[510] = 0x55;
-    sector[511] = 0xAA;
+    std::copy_n(type.begin(), boot::kFileSystemTypeLength,
+                sector.begin() + static_cast<long>(at(boot::fat16::kFileSystemType,
+                                                      boot::fat32::kFileSystemType)));
+    WriteLe16(sector, boot::kSignature, boot::kSignatureMark);
     return sector;
 }
 
 Bytes FsInfoSector(std::uint32_t freeClusters, std::uint32_t firstFree) {
     Bytes sector(512, 0);
-    WriteLe32(sector, 0, 0x41615252);
-    WriteLe32(sector, 484, 0x61417272);
-    WriteLe32(sector, 488, freeClusters);
-    WriteLe32(sector, 492, firstFree);
-    WriteLe32(sector, 508, 0xAA550000);
+    WriteLe32(sector, fsInfo::kLeadSignature, fsInfo::kLeadSignatureMark);
+    WriteLe32(sector, fsInfo::kStructSignature, fsInfo::kStructSignatureMark);
+    WriteLe32(sector, fsInfo::kFreeCount, freeClusters);
+    WriteLe32(sector, fsInfo::kNextFree, firstFree);
+    WriteLe32(sector, fsInfo::kTrailSignature, fsInfo::kTrailSignatureMark);
     return sector;
 }
 
@@ -164,14 +174,16 @@ void FatTable::Chain(const std::vector<std::uint32_t>& clusters) {
 
 Bytes ShortEntry(const std::string& name11, std::uint8_t attributes, std::uint32_t firstCluster,
                  std::uint32_t size) {
-    Bytes entry(32, 0);
-    for (std::size_t i = 0; i < 11; ++i) {
-        entry[i] = i < name11.size() ? static_cast<std::uint8_t>(name11[i]) : ' ';
+    Bytes entry(layout::entry::kSize, 0);
+    for (std::size_t i = 0; i < layout::entry::kShortNameLength; ++i) {
+        entry[layout::entry::kName + i] =
+            i < name11.size() ? static_cast<std::uint8_t>(name11[i]) : ' ';
     }
-    entry[11] = attributes;
-    WriteLe16(entry, 20, static_cast<std::uint16_t>(firstCluster >> 16));
-    WriteLe16(entry, 26, static_cast<std::uint16_t>(firstCluster));
-    WriteLe32(entry, 28, size);
+    entry[layout::entry::kAttributes] = attributes;
+    WriteLe16(entry, layout::entry::kFirstClusterHigh,
+              static_cast<std::uint16_t>(firstCluster >> 16));
+    WriteLe16(entry, layout::entry::kFirstClusterLow, static_cast<std::uint16_t>(firstCluster));
+    WriteLe32(entry, layout::entry::kFileSize, size);
     return entry;
 }
 
@@ -206,23 +218,24 @@ std::vector<Bytes> LongNameEntries(const std::string& name, std::uint8_t checksu
 }
 
 std::vector<Bytes> LongNameEntries(const std::u16string& name, std::uint8_t checksum) {
-    static constexpr std::size_t kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-    const std::size_t parts = (name.size() + 12) / 13;
+    const std::size_t parts =
+        (name.size() + longName::kUnitsPerEntry - 1) / longName::kUnitsPerEntry;
     std::vector<Bytes> entries;
     for (std::size_t part = parts; part >= 1; --part) {
-        Bytes entry(32, 0);
-        entry[0] = static_cast<std::uint8_t>(part | (part == parts ? 0x40 : 0));
-        entry[11] = 0x0F;
-        entry[13] = checksum;
-        for (std::size_t i = 0; i < 13; ++i) {
-            const std::size_t at = (part - 1) * 13 + i;
+        Bytes entry(layout::entry::kSize, 0);
+        entry[longName::kOrder] =
+            static_cast<std::uint8_t>(part | (part == parts ? longName::kLastEntry : 0));
+        entry[longName::kAttributes] = layout::entry::kAttributeLongName;
+        entry[longName::kChecksum] = checksum;
+        for (std::size_t i = 0; i < longName::kUnitsPerEntry; ++i) {
+            const std::size_t at = (part - 1) * longName::kUnitsPerEntry + i;
             std::uint16_t ch = 0xFFFF;
             if (at < name.size()) {
                 ch = name[at];
             } else if (at == name.size()) {
                 ch = 0;
             }
-            WriteLe16(entry, kOffsets[i], ch);
+            WriteLe16(entry, longName::kUnitOffsets[i], ch);
         }
         entries.push_back(entry);
     }

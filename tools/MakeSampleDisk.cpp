@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "disk/ByteOrder.h"
+#include "disk/DiskLayout.h"
 #include "image/FatVolumeBuilder.h"
 #include "image/ImageBuilder.h"
 
@@ -31,6 +32,8 @@ using moravel::image::ImageFile;
 using moravel::image::PartitionEntry;
 using moravel::image::PartitionSector;
 using moravel::image::VolumeLayout;
+namespace entry = moravel::layout::entry;
+namespace partition = moravel::layout::partition;
 
 constexpr std::uint64_t kSectorBytes = 512;
 
@@ -101,10 +104,10 @@ PartitionEntry Entry(std::uint8_t type, std::uint32_t lba, std::uint32_t sectors
 // The end address of table slot `slot`, which the record builder leaves empty.
 void SetEndChs(Bytes& record, std::size_t slot, std::uint64_t lastSector) {
     const ChsBytes end = ChsOf(lastSector);
-    const std::size_t at = 446 + 16 * slot;
-    record[at + 5] = end.head;
-    record[at + 6] = end.sector;
-    record[at + 7] = end.cylinder;
+    const std::size_t at = partition::EntryOffset(slot);
+    record[at + partition::kEndHead] = end.head;
+    record[at + partition::kEndSector] = end.sector;
+    record[at + partition::kEndCylinder] = end.cylinder;
 }
 
 // Dates and times as directory entries hold them: the builder leaves them zero,
@@ -130,20 +133,23 @@ struct Stamps {
 void StampDirectory(const ImageFile& image, std::uint64_t offset, std::size_t bytes,
                     const Stamps& stamps) {
     Bytes entries = image.Read(offset, bytes);
-    for (std::size_t at = 0; at + 32 <= entries.size(); at += 32) {
-        const std::uint8_t first = entries[at];
-        if (first == 0x00 || first == 0xE5 || (entries[at + 11] & 0x0F) == 0x0F) {
+    for (std::size_t at = 0; at + entry::kSize <= entries.size(); at += entry::kSize) {
+        const std::uint8_t first = entries[at + entry::kName];
+        const std::uint8_t attributes = entries[at + entry::kAttributes];
+        if (first == entry::kEndOfDirectory || first == entry::kDeleted ||
+            (attributes & entry::kAttributeLongName) == entry::kAttributeLongName) {
             continue;
         }
-        const std::string name(entries.begin() + static_cast<long>(at),
-                               entries.begin() + static_cast<long>(at + 11));
-        const auto found = stamps.byName.find(name);
+        const auto name = static_cast<long>(at + entry::kName);
+        const auto found = stamps.byName.find(
+            std::string(entries.begin() + name,
+                        entries.begin() + name + static_cast<long>(entry::kShortNameLength)));
         const Stamp stamp = found != stamps.byName.end() ? found->second : stamps.fallback;
-        WriteLe16(entries, at + 14, stamp.time);  // created
-        WriteLe16(entries, at + 16, stamp.date);
-        WriteLe16(entries, at + 18, stamp.date);  // last accessed
-        WriteLe16(entries, at + 22, stamp.time);  // last written
-        WriteLe16(entries, at + 24, stamp.date);
+        WriteLe16(entries, at + entry::kCreateTime, stamp.time);
+        WriteLe16(entries, at + entry::kCreateDate, stamp.date);
+        WriteLe16(entries, at + entry::kAccessDate, stamp.date);
+        WriteLe16(entries, at + entry::kWriteTime, stamp.time);
+        WriteLe16(entries, at + entry::kWriteDate, stamp.date);
     }
     image.Write(offset, entries);
 }

@@ -1,6 +1,8 @@
 #include "BootSector.h"
 
+#include "disk/DiskLayout.h"
 #include "disk/DriveItem.h"
+#include "disk/Sector.h"
 
 namespace moravel {
 
@@ -14,18 +16,18 @@ std::uint32_t BootSector::SectorsPerFat(std::uint16_t fatKind) const {
 
 BootSector DecodeBootSector(ByteSpan sector) {
     BootSector boot;
-    boot.bytesPerSector = ReadLe16(sector, 0x0B);
-    boot.sectorsPerCluster = ReadU8(sector, 0x0D);
-    boot.reservedSectors = ReadLe16(sector, 0x0E);
-    boot.fatCount = ReadU8(sector, 0x10);
-    boot.rootEntries = ReadLe16(sector, 0x11);
-    boot.totalSectors16 = ReadLe16(sector, 0x13);
-    boot.sectorsPerFat16 = ReadLe16(sector, 0x16);
-    boot.sectorsPerTrack = ReadLe16(sector, 0x18);
-    boot.heads = ReadLe16(sector, 0x1A);
-    boot.totalSectors32 = ReadLe32(sector, 0x20);
-    boot.sectorsPerFat32 = ReadLe32(sector, 0x24);
-    boot.rootCluster = ReadLe32(sector, 0x2C);
+    boot.bytesPerSector = ReadLe16(sector, layout::boot::kBytesPerSector);
+    boot.sectorsPerCluster = ReadU8(sector, layout::boot::kSectorsPerCluster);
+    boot.reservedSectors = ReadLe16(sector, layout::boot::kReservedSectors);
+    boot.fatCount = ReadU8(sector, layout::boot::kFatCount);
+    boot.rootEntries = ReadLe16(sector, layout::boot::kRootEntries);
+    boot.totalSectors16 = ReadLe16(sector, layout::boot::kTotalSectors16);
+    boot.sectorsPerFat16 = ReadLe16(sector, layout::boot::kSectorsPerFat16);
+    boot.sectorsPerTrack = ReadLe16(sector, layout::boot::kSectorsPerTrack);
+    boot.heads = ReadLe16(sector, layout::boot::kHeads);
+    boot.totalSectors32 = ReadLe32(sector, layout::boot::kTotalSectors32);
+    boot.sectorsPerFat32 = ReadLe32(sector, layout::boot::fat32::kSectorsPerFat);
+    boot.rootCluster = ReadLe32(sector, layout::boot::fat32::kRootCluster);
     return boot;
 }
 
@@ -33,7 +35,8 @@ std::uint32_t BootSector::RootSectors() const {
     if (bytesPerSector == 0) {
         return 0;
     }
-    return std::uint32_t{rootEntries} * 32 / bytesPerSector;
+    return static_cast<std::uint32_t>(std::uint32_t{rootEntries} * layout::entry::kSize /
+                                      bytesPerSector);
 }
 
 std::uint64_t DataClusters(const BootSector& boot) {
@@ -64,9 +67,11 @@ std::optional<std::uint16_t> ReadableFatKind(const BootSector& boot) {
 }
 
 bool HasPartitionEntry(ByteSpan sector) {
-    for (std::size_t at = 446; at < 510; at += 16) {
-        const std::uint8_t flag = ReadU8(sector, at);
-        if ((flag == 0x00 || flag == 0x80) && ReadU8(sector, at + 4) != 0) {
+    for (std::size_t slot = 0; slot < layout::partition::kEntryCount; ++slot) {
+        const std::size_t at = layout::partition::EntryOffset(slot);
+        const std::uint8_t flag = ReadU8(sector, at + layout::partition::kBootFlag);
+        if ((flag == layout::partition::kInactive || flag == layout::partition::kActive) &&
+            ReadU8(sector, at + layout::partition::kType) != 0) {
             return true;
         }
     }
@@ -74,16 +79,16 @@ bool HasPartitionEntry(ByteSpan sector) {
 }
 
 bool IsWholeDiskVolume(ByteSpan sector) {
-    if (sector.size() < 512) {
+    if (sector.size() < kSectorSize) {
         return false;
     }
-    const std::uint8_t jump = ReadU8(sector, 0);
-    if (!(jump == 0xE9 || (jump == 0xEB && ReadU8(sector, 2) == 0x90))) {
+    const std::uint8_t jump = ReadU8(sector, layout::boot::kJump);
+    if (!(jump == 0xE9 || (jump == 0xEB && ReadU8(sector, layout::boot::kJumpNop) == 0x90))) {
         return false;
     }
     const BootSector boot = DecodeBootSector(sector);
     const unsigned perCluster = boot.sectorsPerCluster;
-    const std::uint8_t media = ReadU8(sector, 0x15);
+    const std::uint8_t media = ReadU8(sector, layout::boot::kMedia);
     return boot.bytesPerSector == 512 && perCluster != 0 && (perCluster & (perCluster - 1)) == 0 &&
            boot.reservedSectors != 0 && (boot.fatCount == 1 || boot.fatCount == 2) &&
            (media == 0xF0 || media >= 0xF8) && boot.TotalSectors() != 0 &&

@@ -11,16 +11,10 @@ namespace moravel {
 
 namespace {
 
-constexpr std::uint8_t kEndOfDirectory = 0x00;
-constexpr std::uint8_t kDeleted = 0xE5;
-constexpr std::uint8_t kLeftOut = 0x05;
-constexpr std::uint8_t kLastLongNamePart = 0x40;
 constexpr std::size_t kMaxNameLength = 255;
-// Where a long-name entry's 13 UTF-16 units lie.
-constexpr std::size_t kLongNameCharacters[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 
 ByteSpan EntryAt(ByteSpan directory, std::size_t index) {
-    return directory.subspan(index * kDirectoryEntrySize, kDirectoryEntrySize);
+    return directory.subspan(index * layout::entry::kSize, layout::entry::kSize);
 }
 
 // The name and extension bytes as the name holds them: a first byte 0x05 stands
@@ -28,8 +22,9 @@ ByteSpan EntryAt(ByteSpan directory, std::size_t index) {
 std::string ShortNameBytes(ByteSpan entry, std::size_t from, std::size_t count) {
     std::string bytes(entry.begin() + static_cast<std::ptrdiff_t>(from),
                       entry.begin() + static_cast<std::ptrdiff_t>(from + count));
-    if (from == 0 && !bytes.empty() && static_cast<std::uint8_t>(bytes[0]) == kLeftOut) {
-        bytes[0] = static_cast<char>(kDeleted);
+    if (from == layout::entry::kName && !bytes.empty() &&
+        static_cast<std::uint8_t>(bytes[0]) == layout::entry::kEscapedE5) {
+        bytes[0] = static_cast<char>(layout::entry::kDeleted);
     }
     return bytes;
 }
@@ -43,29 +38,31 @@ std::string WithoutPadding(std::string bytes) {
 }  // namespace
 
 bool IsLongNameEntry(ByteSpan entry) {
-    return (entry[11] & 0x0F) == 0x0F;
+    return (entry[layout::entry::kAttributes] & layout::entry::kAttributeLongName) ==
+           layout::entry::kAttributeLongName;
 }
 
 EntryVerdict FilterEntry(ByteSpan entry, bool chainDirectory) {
-    const std::uint8_t first = entry[0];
-    const std::uint8_t attributes = entry[11];
-    if (IsLongNameEntry(entry) || first == kDeleted) {
+    const std::uint8_t first = entry[layout::entry::kName];
+    const std::uint8_t attributes = entry[layout::entry::kAttributes];
+    if (IsLongNameEntry(entry) || first == layout::entry::kDeleted) {
         return EntryVerdict::Skip;
     }
     if (chainDirectory) {
-        if ((attributes & kAttributeDirectory) != 0 && first == '.') {
+        if ((attributes & layout::entry::kAttributeDirectory) != 0 && first == '.') {
             return EntryVerdict::Skip;
         }
-    } else if ((attributes & kAttributeVolumeLabel) != 0) {
+    } else if ((attributes & layout::entry::kAttributeVolumeLabel) != 0) {
         return EntryVerdict::Skip;
     }
-    return first == kEndOfDirectory ? EntryVerdict::End : EntryVerdict::Keep;
+    return first == layout::entry::kEndOfDirectory ? EntryVerdict::End : EntryVerdict::Keep;
 }
 
 std::uint8_t ShortNameChecksum(ByteSpan entry) {
     std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < 11; ++i) {
-        sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+    for (std::size_t i = 0; i < layout::entry::kShortNameLength; ++i) {
+        sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) +
+                                        entry[layout::entry::kName + i]);
     }
     return sum;
 }
@@ -83,15 +80,16 @@ std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t inde
         const ByteSpan entry = EntryAt(directory, i);
         // Only live long-name entries belong to the name; a deleted one (0xE5)
         // or any other entry before the 0x40 entry leaves an orphan: no name.
-        if (!IsLongNameEntry(entry) || entry[0] == kDeleted) {
+        if (!IsLongNameEntry(entry) || entry[layout::longName::kOrder] == layout::entry::kDeleted) {
             return std::nullopt;
         }
         // Numbered 1, 2, ... back from the short entry, the last one marked 0x40.
-        const auto number = static_cast<unsigned>(entry[0] & ~kLastLongNamePart);
-        if (number != sequence || entry[13] != checksum) {
+        const std::uint8_t order = entry[layout::longName::kOrder];
+        const auto number = static_cast<unsigned>(order & ~layout::longName::kLastEntry);
+        if (number != sequence || entry[layout::longName::kChecksum] != checksum) {
             return std::nullopt;
         }
-        for (const std::size_t at : kLongNameCharacters) {
+        for (const std::size_t at : layout::longName::kUnitOffsets) {
             if (ended || name.size() == kMaxNameLength) {
                 break;
             }
@@ -102,7 +100,7 @@ std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t inde
             }
             name.push_back(unit);
         }
-        if ((entry[0] & kLastLongNamePart) != 0) {
+        if ((order & layout::longName::kLastEntry) != 0) {
             if (name.empty()) {
                 return std::nullopt;
             }
@@ -113,20 +111,23 @@ std::optional<std::string> AssembleLongName(ByteSpan directory, std::size_t inde
 }
 
 std::string ShortName(ByteSpan entry, const OemCodePage& codePage) {
-    return codePage.Decode(ShortNameBytes(entry, 0, 8) + "." + ShortNameBytes(entry, 8, 3));
+    return codePage.Decode(
+        ShortNameBytes(entry, layout::entry::kName, layout::entry::kNameLength) + "." +
+        ShortNameBytes(entry, layout::entry::kExtension, layout::entry::kExtensionLength));
 }
 
 std::string UnpaddedShortName(ByteSpan entry, const OemCodePage& codePage) {
-    // Windows NT keeps "readme.txt" as a short name with two flags in byte 12,
-    // rather than as a long name: the name (0x08) or the extension (0x10) in
-    // small letters.
+    // Windows NT keeps "readme.txt" as a short name with two case flags rather
+    // than as a long name: the name or the extension in small letters.
     const auto lettersOf = [&](std::size_t from, std::size_t count, std::uint8_t smallFlag) {
         const std::string text =
             codePage.Decode(WithoutPadding(ShortNameBytes(entry, from, count)));
-        return (entry[12] & smallFlag) != 0 ? FoldCase(text) : text;
+        return (entry[layout::entry::kCaseFlags] & smallFlag) != 0 ? FoldCase(text) : text;
     };
-    const std::string extension = lettersOf(8, 3, 0x10);
-    return lettersOf(0, 8, 0x08) + (extension.empty() ? "" : "." + extension);
+    const std::string extension = lettersOf(
+        layout::entry::kExtension, layout::entry::kExtensionLength, layout::entry::kSmallExtension);
+    return lettersOf(layout::entry::kName, layout::entry::kNameLength, layout::entry::kSmallName) +
+           (extension.empty() ? "" : "." + extension);
 }
 
 std::string FormFileName(ByteSpan directory, std::size_t index, const OemCodePage& codePage) {
@@ -144,8 +145,10 @@ std::string FormEntryName(ByteSpan directory, std::size_t index, const OemCodePa
 }
 
 std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind) {
-    const std::uint32_t low = ReadLe16(entry, 26);
-    return fatKind == Fat32 ? (std::uint32_t{ReadLe16(entry, 20)} << 16) | low : low;
+    const std::uint32_t low = ReadLe16(entry, layout::entry::kFirstClusterLow);
+    return fatKind == Fat32
+               ? (std::uint32_t{ReadLe16(entry, layout::entry::kFirstClusterHigh)} << 16) | low
+               : low;
 }
 
 std::uint64_t FileSizeFromChain(std::uint32_t directorySize, std::uint64_t allocatedBytes) {
@@ -179,7 +182,7 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     child->m_sectorCount = 0;
     child->m_relativeSector = directory.m_relativeSector + directory.m_sectorCount;
     child->m_firstCluster = EntryFirstCluster(entry, directory.m_fatKind);
-    child->m_attributes = entry[11];
+    child->m_attributes = entry[layout::entry::kAttributes];
     const std::optional<std::string> longName = AssembleLongName(entries, index);
     child->SetDisplayName(longName ? *longName : ShortName(entry, m_codePage));
     child->SetEntryName(longName ? *longName : UnpaddedShortName(entry, m_codePage));
@@ -187,10 +190,10 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     child->m_hasLongName = longName.has_value();
     child->m_directorySize = EntrySize(entry);
     child->m_fileSize = child->IsDirectory() ? 0 : child->m_directorySize;
-    child->m_createTime = ReadLe16(entry, 14);
-    child->m_createDate = ReadLe16(entry, 16);
-    child->m_writeTime = ReadLe16(entry, 22);
-    child->m_writeDate = ReadLe16(entry, 24);
+    child->m_createTime = ReadLe16(entry, layout::entry::kCreateTime);
+    child->m_createDate = ReadLe16(entry, layout::entry::kCreateDate);
+    child->m_writeTime = ReadLe16(entry, layout::entry::kWriteTime);
+    child->m_writeDate = ReadLe16(entry, layout::entry::kWriteDate);
     return child;
 }
 
@@ -205,7 +208,7 @@ std::string DirectoryText(const DriveItem& directory) {
 }
 
 bool SectorLost(const UnreadableSectors& lost, std::size_t entry) {
-    return std::binary_search(lost.begin(), lost.end(), entry * kDirectoryEntrySize / kSectorSize);
+    return std::binary_search(lost.begin(), lost.end(), entry * layout::entry::kSize / kSectorSize);
 }
 
 // "Bytes 4096-4607 of the folder "RECORDS" could not be read (disk sector
@@ -251,7 +254,7 @@ void DriveTree::ExpandFixedRoot(DriveItem& item) {
         ShowFailure(Frontend(), "internal error 00018");
         return;
     }
-    const std::size_t entries = buffer.Size() / kDirectoryEntrySize;
+    const std::size_t entries = buffer.Size() / layout::entry::kSize;
     std::size_t i = 0;
     for (; i < entries; ++i) {
         if (SectorLost(lost, i)) {
@@ -273,7 +276,7 @@ void DriveTree::ExpandFixedRoot(DriveItem& item) {
         }
         ShowFailure(Frontend(),
                     LostDirectoryText(item, lost, diskSectors,
-                                      lost.front() * kSectorSize / kDirectoryEntrySize > i));
+                                      lost.front() * kSectorSize / layout::entry::kSize > i));
     }
 }
 
@@ -349,7 +352,7 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
         }
         ShowFailure(Frontend(),
                     LostDirectoryText(item, lost, diskSectors,
-                                      lost.front() * kSectorSize / kDirectoryEntrySize > ended));
+                                      lost.front() * kSectorSize / layout::entry::kSize > ended));
     }
     ReportCutChains(item, lostFat,
                     folderCut ? std::optional<std::uint32_t>(clusters) : std::nullopt);
@@ -402,7 +405,7 @@ std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory,
                                         std::span<const std::uint32_t> lostFat,
                                         const UnreadableSectors& lost, std::int32_t& progress) {
     const FatImage fat{table, LastClusterOf(item), lostFat};
-    const std::uint64_t entries = directory.size() / kDirectoryEntrySize;
+    const std::uint64_t entries = directory.size() / layout::entry::kSize;
     const std::uint64_t clusterBytes =
         std::uint64_t{item.m_sectorsPerCluster} * item.m_bytesPerSector;
     // The files of a healthy folder share no cluster, so together they count no

@@ -6,10 +6,9 @@
 
 #include "NameText.h"
 #include "disk/ByteOrder.h"
+#include "disk/DiskLayout.h"
 
 namespace moravel {
-
-inline constexpr std::size_t kDirectoryEntrySize = 32;
 
 enum class EntryVerdict { Keep, Skip, End };
 
@@ -55,7 +54,7 @@ std::string FormFileName(ByteSpan directory, std::size_t index, const OemCodePag
 std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind);
 
 inline std::uint32_t EntrySize(ByteSpan entry) {
-    return ReadLe32(entry, 28);
+    return ReadLe32(entry, layout::entry::kFileSize);
 }
 
 // A file's true size from its directory size (the size modulo 2^32) and the bytes

@@ -10,6 +10,7 @@
 #include "NameText.h"
 #include "PartitionScan.h"
 #include "disk/ByteOrder.h"
+#include "disk/DiskLayout.h"
 #include "disk/DriveAccess.h"
 
 namespace moravel {
@@ -17,7 +18,7 @@ namespace moravel {
 // A FAT folder holds at most 65,536 entries of 32 bytes. A cluster chain that
 // runs longer is no folder's (a damaged entry that leads into a recording, say):
 // only this much of it is read as one.
-inline constexpr std::uint64_t kMaxDirectoryBytes = 65536 * 32;
+inline constexpr std::uint64_t kMaxDirectoryBytes = 65536 * layout::entry::kSize;
 
 // The drive tree over the disks: it turns items into their children (partition
 // tables, FAT volumes, directories) and walks FAT chains. Everything it learns is

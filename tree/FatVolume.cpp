@@ -56,7 +56,8 @@ void DriveTree::ExpandVolume(DriveItem& item) {
     // (and a fixed root) that end past that cannot be addressed: counted in 32
     // bits, the root's start would wrap round and be read from inside the FATs.
     const std::uint64_t rootSectors =
-        *fatKind == Fat32 ? 0 : std::uint64_t{boot.rootEntries} * 32 / kSectorSize;
+        *fatKind == Fat32 ? 0
+                          : std::uint64_t{boot.rootEntries} * layout::entry::kSize / kSectorSize;
     if (std::uint64_t{sectorsPerFat} * boot.fatCount + boot.reservedSectors + rootSectors >
         UINT32_MAX) {
         ShowFailure(Frontend(),
@@ -86,12 +87,13 @@ void DriveTree::ExpandVolume(DriveItem& item) {
     if (*fatKind == Fat32) {
         root->m_kind = KindEntry;
         root->m_sectorCount = 0;
-        root->m_attributes = kAttributeDirectory;
+        root->m_attributes = layout::entry::kAttributeDirectory;
         root->m_firstCluster = boot.rootCluster;
         root->m_dataStart = root->m_relativeSector;
     } else {
         root->m_kind = KindRootDirectory;
-        root->m_sectorCount = std::uint32_t{boot.rootEntries} * 32 / kSectorSize;
+        root->m_sectorCount = static_cast<std::uint32_t>(std::uint32_t{boot.rootEntries} *
+                                                         layout::entry::kSize / kSectorSize);
         root->m_dataStart = root->m_relativeSector + root->m_sectorCount;
     }
     item.m_children.Append(std::move(root));

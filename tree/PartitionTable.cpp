@@ -2,30 +2,24 @@
 
 #include "BootSector.h"
 #include "DriveTree.h"
+#include "disk/DiskLayout.h"
 #include "disk/Sector.h"
 
 namespace moravel {
 
-namespace {
-
-constexpr std::size_t kTableOffset = 446;
-constexpr std::size_t kEntrySize = 16;
-
-}  // namespace
-
 std::vector<PartitionEntry> DecodePartitionTable(ByteSpan sector) {
     std::vector<PartitionEntry> entries;
-    for (std::size_t i = 0; i < 4; ++i) {
-        const std::size_t at = kTableOffset + i * kEntrySize;
+    for (std::size_t i = 0; i < layout::partition::kEntryCount; ++i) {
+        const std::size_t at = layout::partition::EntryOffset(i);
         PartitionEntry entry;
-        entry.type = ReadU8(sector, at + 4);
+        entry.type = ReadU8(sector, at + layout::partition::kType);
         if (entry.type == 0) {
             break;
         }
-        entry.startHead = ReadU8(sector, at + 1);
-        entry.startSector = ReadU8(sector, at + 2);
-        entry.startCylinder = ReadU8(sector, at + 3);
-        entry.startLba = ReadLe32(sector, at + 8);
+        entry.startHead = ReadU8(sector, at + layout::partition::kStartHead);
+        entry.startSector = ReadU8(sector, at + layout::partition::kStartSector);
+        entry.startCylinder = ReadU8(sector, at + layout::partition::kStartCylinder);
+        entry.startLba = ReadLe32(sector, at + layout::partition::kStartLba);
         entries.push_back(entry);
     }
     return entries;
@@ -120,8 +114,9 @@ void DriveTree::AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector) {
 }
 
 bool LooksLikePartitionTable(ByteSpan sector) {
-    return sector.size() >= 512 && ((ReadU8(sector, 510) == 0x55 && ReadU8(sector, 511) == 0xAA) ||
-                                    HasPartitionEntry(sector));
+    return sector.size() >= kSectorSize &&
+           (ReadLe16(sector, layout::boot::kSignature) == layout::boot::kSignatureMark ||
+            HasPartitionEntry(sector));
 }
 
 // A disk added by its path that is not one: a text, a video, a blank image.

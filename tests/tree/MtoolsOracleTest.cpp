@@ -142,7 +142,7 @@ protected:
         std::vector<MdirEntry> ours;
         std::vector<DriveItem*> subfolders;
         for (DriveItem* child : Expand(directory)) {
-            if ((child->m_attributes & kAttributeVolumeLabel) != 0) {
+            if ((child->m_attributes & layout::entry::kAttributeVolumeLabel) != 0) {
                 continue;  // mdir names the label in its heading, not among the files
             }
             const auto modified = DecodeFatDateTime(child->m_writeDate, child->m_writeTime);

@@ -100,7 +100,7 @@ Listing MdirListing(const std::string& image, std::uint64_t startSector,
 Listing ProgramListing(const std::vector<DriveItem*>& children) {
     Listing listing;
     for (const DriveItem* child : children) {
-        if ((child->m_attributes & kAttributeVolumeLabel) != 0) {
+        if ((child->m_attributes & layout::entry::kAttributeVolumeLabel) != 0) {
             continue;
         }
         listing[PlainName(std::string(child->DisplayName()))] =
@@ -201,7 +201,7 @@ TEST_F(SampleDiskTest, RecordingsRootHoldsTheLabelAndBothFolders) {
     std::vector<std::string> labels;
     std::vector<std::string> folders;
     for (const DriveItem* child : Expand(*root)) {
-        if ((child->m_attributes & kAttributeVolumeLabel) != 0) {
+        if ((child->m_attributes & layout::entry::kAttributeVolumeLabel) != 0) {
             labels.emplace_back(child->DisplayName());
         } else if (child->IsDirectory()) {
             folders.emplace_back(child->DisplayName());

@@ -79,7 +79,7 @@ TEST_F(VolumeTest, AFat32PartitionHasAClusterChainRoot) {
     EXPECT_EQ(children[1]->m_startSector, 33);
     const DriveItem& root = *children[2];
     EXPECT_EQ(root.m_kind, KindEntry);
-    EXPECT_EQ(root.m_attributes, kAttributeDirectory);
+    EXPECT_EQ(root.m_attributes, layout::entry::kAttributeDirectory);
     EXPECT_EQ(root.m_firstCluster, 5u);
     EXPECT_EQ(root.m_sectorCount, 0u);
     EXPECT_EQ(root.m_relativeSector, 32u + 2 * 7800);
