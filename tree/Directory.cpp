@@ -216,22 +216,12 @@ bool SectorLost(const UnreadableSectors& lost, std::size_t entry) {
 // the directory, in order; diskSectors gives each one's place on the disk.
 std::string LostDirectoryText(const DriveItem& directory, const UnreadableSectors& lost,
                               const std::vector<std::uint64_t>& diskSectors, bool afterEnd) {
-    std::string bytes;
-    std::size_t runs = 0;
-    for (std::size_t i = 0; i < lost.size();) {
-        std::size_t end = i + 1;
-        while (end < lost.size() && lost[end] == lost[end - 1] + 1) {
-            ++end;
-        }
-        if (runs++ == 8) {
-            bytes += ", ...";
-            break;
-        }
-        bytes += (bytes.empty() ? "" : ", ") + std::to_string(SectorsToBytes(lost[i])) + "-" +
-                 std::to_string(SectorsToBytes(lost[end - 1] + 1) - 1);
-        i = end;
-    }
-    std::string text =
+    const std::vector<std::uint64_t> sectors(lost.begin(), lost.end());
+    const std::string bytes = RunsText(sectors, [](std::uint64_t first, std::uint64_t last) {
+        return std::to_string(SectorsToBytes(first)) + "-" +
+               std::to_string(SectorsToBytes(last + 1) - 1);
+    });
+    const std::string text =
         "Bytes " + bytes + " of " + DirectoryText(directory) + " could not be read (disk " +
         (diskSectors.size() == 1 ? "sector " : "sectors ") + RunsText(diskSectors) + ")";
     return text + (afterEnd ? "; they lie after the entry that ends it."

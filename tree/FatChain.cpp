@@ -59,6 +59,13 @@ std::uint32_t EntrySector(std::uint16_t fatKind, std::uint32_t cluster) {
 }
 
 std::string RunsText(std::span<const std::uint64_t> numbers) {
+    return RunsText(numbers, [](std::uint64_t first, std::uint64_t last) {
+        return std::to_string(first) + (last > first ? "-" + std::to_string(last) : "");
+    });
+}
+
+std::string RunsText(std::span<const std::uint64_t> numbers,
+                     const std::function<std::string(std::uint64_t, std::uint64_t)>& run) {
     constexpr std::size_t kShown = 8;
     std::string text;
     std::size_t runs = 0;
@@ -70,10 +77,7 @@ std::string RunsText(std::span<const std::uint64_t> numbers) {
         if (runs++ == kShown) {
             return text + ", ...";
         }
-        text += (text.empty() ? "" : ", ") + std::to_string(numbers[i]);
-        if (end - i > 1) {
-            text += "-" + std::to_string(numbers[end - 1]);
-        }
+        text += (text.empty() ? "" : ", ") + run(numbers[i], numbers[end - 1]);
         i = end;
     }
     return text;

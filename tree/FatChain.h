@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ std::uint32_t EntrySector(std::uint16_t fatKind, std::uint32_t cluster);
 
 // Numbers in order as runs, for a message: "8-9, 20"; after eight runs, "...".
 std::string RunsText(std::span<const std::uint64_t> numbers);
+// The same, each run written by run(first, last) ("bytes 512-1023", say).
+std::string RunsText(std::span<const std::uint64_t> numbers,
+                     const std::function<std::string(std::uint64_t, std::uint64_t)>& run);
 
 // Sectors of the FAT of the item's volume, numbered in the FAT, for a message:
 // "sectors 8-9 of the FAT (disk sectors 2088-2089 of the first copy, 3088-3089
