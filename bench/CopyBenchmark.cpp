@@ -14,9 +14,9 @@
 //       Reads the file's byte range of the image once (so every run finds it in the
 //       page cache), then, into /dev/null and then into FOLDER (/dev/shm, a tmpfs,
 //       unless given), a check round and N rounds (5 by default), each timing:
-//         program  the real CopyCommand (a new DriveTree, the walk to the file, the
-//                  command run by a front end that selects the file and answers the
-//                  Save dialog, FileSystemTarget) copying to copy-program.ts;
+//         program  the real copy job (a new DriveTree, the walk to the file, the
+//                  plan and the job's run, FileSystemTarget) copying to
+//                  copy-program.ts;
 //         dd-32k   dd of the file's byte range of the image in 32 KiB blocks (one
 //                  cluster: the program's write size) to copy-dd-32k.ts;
 //         dd-256k  the same in 256 KiB blocks (the program's read-ahead) to
@@ -65,8 +65,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "copy/CopyCommand.h"
-#include "copy/CopyFrontend.h"
+#include "copy/CopyJob.h"
 #include "copy/CopyTarget.h"
 #include "copy/DestinationVolume.h"
 #include "image/FatVolumeBuilder.h"
@@ -305,53 +304,32 @@ int Make(const std::string& path, std::uint64_t size) {
 
 // --- measure ---------------------------------------------------------------
 
-// The copy command's window, reduced to what it asks: the file list holds the one
-// recording, selected; the Save dialog answers with the destination; messages are
-// kept; the pump step has nothing to do.
-class BenchFrontend final : public moravel::CopyFrontend {
+// The drive tree's front end, which keeps its messages, and the copy's progress,
+// counted: a step has nothing else to do.
+class BenchFrontend final : public moravel::CoreFrontend, public moravel::CopyProgress {
 public:
-    BenchFrontend(moravel::DriveItem* item, std::string destination)
-        : m_item(item), m_destination(std::move(destination)) {}
-
     moravel::MessageAnswer ShowMessage(const std::string& text, const std::string&,
                                        moravel::MessageButtons, moravel::MessageIcon) override {
         messages.push_back(text);
         return moravel::MessageAnswer::Ok;
     }
     void PostScanProgress() override {}
-    void PumpMessages() override { ++pumps; }
-    int SelectedListRow() override { return m_item != nullptr ? 0 : -1; }
-    moravel::DriveItem* ListRowData(int) override { return m_item; }
-    std::optional<moravel::SaveChoice> AskSaveFileName(const std::string&) override {
-        const auto slash = m_destination.rfind('/');
-        return moravel::SaveChoice{m_destination, m_destination.substr(slash + 1)};
-    }
-    void SetStatusText(const std::string& text) override { status = text; }
-    void ShowControl(int, bool) override {}
-    void EnableControl(int, bool) override {}
-    void SetProgressPosition(int position) override { progress = position; }
-
-    void SetItem(moravel::DriveItem* item) { m_item = item; }
+    void PumpMessages() override {}
+    void Copied(std::uint64_t, std::uint64_t) override { ++pumps; }
 
     std::vector<std::string> messages;
-    std::string status;
-    int progress = 0;
     std::uint64_t pumps = 0;
-
-private:
-    moravel::DriveItem* m_item;
-    std::string m_destination;
 };
 
 struct ProgramRun {
     double walkSeconds = 0;  // open, disk -> volume -> root -> folder -> file
-    double copySeconds = 0;  // CopyCommand::Run
+    double copySeconds = 0;  // the plan and CopyJob::Run
     std::uint64_t pumps = 0;
 };
 
 ProgramRun CopyWithProgram(const std::string& image, const Layout& layout,
                            const std::string& destination) {
-    BenchFrontend frontend(nullptr, destination);
+    BenchFrontend frontend;
     moravel::DriveAccessOptions options;
     options.sources.hardDisks = {image};
     moravel::DriveTree access(frontend, options);
@@ -383,19 +361,20 @@ ProgramRun CopyWithProgram(const std::string& image, const Layout& layout,
         throw std::runtime_error("the program sees the file elsewhere than the image's layout");
     }
 
-    frontend.SetItem(file);
     moravel::FileSystemTarget target;
-    moravel::CopyCommand command(frontend, access, target, {1, 2, 3, 4});
+    moravel::CopyJob job(access, target);
     const Clock::time_point copyStart = Clock::now();
-    command.Run();
+    const moravel::CopyReport report =
+        job.Run(*file, moravel::PlanCopy(*file, destination, target), frontend);
     run.copySeconds = SecondsSince(copyStart);
     run.pumps = frontend.pumps;
     for (const std::string& message : frontend.messages) {
         std::fprintf(stderr, "moravel-bench-copy: the copy showed \"%s\"\n", message.c_str());
     }
-    if (frontend.status != moravel::kCopySucceededText || !frontend.messages.empty()) {
-        throw std::runtime_error("the program's copy did not succeed (status \"" + frontend.status +
-                                 "\")");
+    if (report.outcome != moravel::CopyOutcome::Copied || !frontend.messages.empty()) {
+        throw std::runtime_error(
+            "the program's copy did not succeed (" +
+            (report.error ? report.error->reason : std::string("no whole copy")) + ")");
     }
     return run;
 }
@@ -643,7 +622,7 @@ Verdict MeasureInto(const std::string& image, const Layout& layout, std::uint32_
 
     std::printf("\n== into %s\n",
                 null ? "/dev/null" : (folder + " (" + FileSystemOf(folder) + ")").c_str());
-    std::printf("program        CopyCommand::Run with FileSystemTarget (in this process)\n");
+    std::printf("program        CopyJob::Run with FileSystemTarget (in this process)\n");
     for (const int tool : tools) {
         if (tool != kProgram) {
             std::printf("%-14s %s%s\n", kToolNames[tool],

@@ -73,7 +73,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "copy/CopyCommand.h"
+#include "copy/CopyTexts.h"
 #include "ui/MainDialog.h"
 #include "ui/SourceOptions.h"
 #include "ui/qt/Controls.h"

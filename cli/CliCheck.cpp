@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "Cli.h"
-#include "CopyTerminalFrontend.h"
+#include "CopyProgressLine.h"
 #include "TerminalText.h"
-#include "copy/CopyCommand.h"
+#include "copy/CopyJob.h"
 
 namespace moravel::cli {
 
@@ -24,10 +24,7 @@ public:
 
 class DiscardTarget final : public CopyTarget {
 public:
-    // A destination that no rule refuses or splits for.
-    std::optional<DestinationVolume> VolumeOf(const std::string&) override {
-        return DestinationVolume{"", "check"};
-    }
+    std::optional<DestinationVolume> VolumeOf(const std::string&) override { return std::nullopt; }
     std::unique_ptr<OutputFile> Create(const std::string&, std::string&) override {
         return std::make_unique<DiscardedOutput>();
     }
@@ -83,12 +80,9 @@ int RunCheck(const std::string& treePath, DriveTree& access, TreeWalker& walker,
     std::size_t unreadable = 0;
     std::size_t unchecked = 0;
     for (const CheckedFile& file : files) {
-        CopyTerminalFrontend frontend(terminal, *file.item, SaveChoice{"check", "check"},
-                                      kTerminalControls, SteadySeconds());
-        CopyCommand command(frontend, access, discard, kTerminalControls);
-        command.Run();
-        terminal.ClearProgressLine();
-        const CopyReport& report = command.Report();
+        CopyJob job(access, discard);
+        const CopyReport report = RunWithProgressLine(
+            job, *file.item, WholeFilePlan(*file.item, "check"), terminal, SteadySeconds());
         out << EscapeControls(file.path) << '\t';
         if (report.outcome == CopyOutcome::Copied) {
             out << "readable\n";

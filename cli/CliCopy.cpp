@@ -1,13 +1,12 @@
 #include "CliCopy.h"
 
 #include <algorithm>
-#include <fstream>
 #include <set>
 
 #include "CliPlatform.h"
-#include "CopyTerminalFrontend.h"
+#include "CopyProgressLine.h"
 #include "TerminalText.h"
-#include "copy/CopyCommand.h"
+#include "copy/CopyJob.h"
 #include "copy/PartNames.h"
 #include "disk/PathText.h"
 #include "tree/FatDate.h"
@@ -18,9 +17,9 @@ namespace moravel::cli {
 namespace {
 
 // A rescue map larger than this is no map of ours.
-constexpr std::size_t kMaxMapText = 16u << 20;
+constexpr std::uint64_t kMaxMapText = 16u << 20;
 
-// The outcome line on stdout, and on stderr what the window's messages did not say.
+// The outcome line on stdout, and on stderr what was not said on the way.
 int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ostream& out) {
     if (report.filledSectors > 0) {
         terminal.Report(std::string(kProgram) + ": " + FilledSectorsText(report));
@@ -55,15 +54,14 @@ int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ost
 
 }  // namespace
 
-SaveChoice SaveChoiceFor(const std::filesystem::path& destination, const std::string& offeredName) {
+std::string OutputPathFor(const std::filesystem::path& destination,
+                          const std::string& offeredName) {
     std::error_code failure;
     // A destination ending in '/' names a folder, there or not.
     if (std::filesystem::is_directory(destination, failure) || !destination.has_filename()) {
-        const std::string name = SafeFileName(offeredName);
-        return SaveChoice{Utf8FromPath(destination / PathFromUtf8(name)), name};
+        return Utf8FromPath(destination / PathFromUtf8(SafeFileName(offeredName)));
     }
-    const std::string path = Utf8FromPath(destination);
-    return SaveChoice{path, path.substr(FolderOf(path).size())};
+    return Utf8FromPath(destination);
 }
 
 namespace {
@@ -90,21 +88,28 @@ const volatile std::sig_atomic_t* StopFlag(const CliEnvironment& environment) {
     return environment.stopRequested;
 }
 
-// Runs the Copy File command for one source and one Save dialog answer.
-CopyReport CopyOne(DriveItem& source, const SaveChoice& choice, DriveTree& access,
+// Copies one file to path: what the plan asks of the user is said on the error
+// stream (and taken as agreed), then the job runs with the progress line.
+CopyReport CopyOne(const DriveItem& source, const std::string& path, DriveTree& access,
                    CopyTarget& target, TerminalFrontend& terminal, const CopyOptions& options,
                    const CliEnvironment& environment, const BatchProgress* batch) {
-    CopyTerminalFrontend frontend(terminal, source, choice, kTerminalControls,
-                                  environment.clock ? environment.clock : SteadySeconds(),
-                                  StopFlag(environment), batch);
-    CopyCommand command(frontend, access, target, kTerminalControls);
-    if (options.rescue) {
-        command.SetRescue(RescueSettings{options.mapPath, options.retries});
+    const CopyPlan plan = PlanCopy(source, path, target);
+    if (!plan.refused && !plan.volume.note.empty()) {
+        terminal.Note(std::string(kProgram) + ": " + plan.volume.note);
     }
-    frontend.OnStop([&command] { command.RequestStop(); });
-    command.Run();
-    terminal.ClearProgressLine();
-    return command.Report();
+    if (plan.split) {
+        terminal.Report(SplitNoticeText(plan.volume));
+        if (const auto question = ReplacePartsQuestion(plan, target)) {
+            terminal.Report(*question);
+        }
+    }
+    CopyJob job(access, target);
+    if (options.rescue) {
+        job.SetRescue(RescueSettings{options.mapPath, options.retries});
+    }
+    return RunWithProgressLine(job, source, plan, terminal,
+                               environment.clock ? environment.clock : SteadySeconds(),
+                               StopFlag(environment), batch);
 }
 
 // Whether two paths name one file, however spelt: links, "..", and on Windows
@@ -130,7 +135,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 // working name, would be written over; nothing when the map has a place of its own.
 std::optional<std::string> MapInPlaceOfOutput(const std::string& mapPath, const DriveItem& source,
                                               const std::string& outputPath, CopyTarget& target) {
-    std::vector<PlannedOutput> outputs = PlannedOutputs(source, outputPath, target);
+    std::vector<PlannedOutput> outputs = PlanCopy(source, outputPath, target).outputs;
     outputs.push_back({outputPath, 0});  // also when the destination is refused
     for (const PlannedOutput& output : outputs) {
         for (const std::string& written : {output.path, WorkingPath(output.path)}) {
@@ -145,7 +150,7 @@ std::optional<std::string> MapInPlaceOfOutput(const std::string& mapPath, const 
 int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
                   TerminalFrontend& terminal, std::ostream& out, std::ostream& err,
                   const CliEnvironment& environment) {
-    // The copy creates its files by full path, as the Save dialog gives them.
+    // The copy creates its files by full path.
     std::error_code failure;
     const std::filesystem::path destination =
         std::filesystem::absolute(PathFromUtf8(line.copy.destination), failure);
@@ -154,11 +159,11 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
             << " is: " << failure.message() << '\n';
         return kExitFailureShown;
     }
-    const SaveChoice choice = SaveChoiceFor(destination, std::string(source.EntryName()));
+    const std::string path = OutputPathFor(destination, std::string(source.EntryName()));
     CopyTargets targets(line, access, environment);
     if (!line.copy.mapPath.empty()) {
         if (const auto output =
-                MapInPlaceOfOutput(line.copy.mapPath, source, choice.path, targets.target)) {
+                MapInPlaceOfOutput(line.copy.mapPath, source, path, targets.target)) {
             err << kProgram << ": --map " << EscapeControls(line.copy.mapPath)
                 << " would be written where the copy writes " << EscapeControls(*output)
                 << ": the map needs a place of its own\n";
@@ -167,12 +172,12 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
     }
     const InterruptWatch watch(environment.catchInterrupt);
     return ReportOutcome(
-        CopyOne(source, choice, access, targets.target, terminal, line.copy, environment, nullptr),
+        CopyOne(source, path, access, targets.target, terminal, line.copy, environment, nullptr),
         terminal, out);
 }
 
 // One file of a copy of several: where it comes from and where it goes.
-struct CopyJob {
+struct BatchFile {
     DriveItem* source = nullptr;
     std::string treePath;
     std::filesystem::path output;
@@ -233,7 +238,7 @@ public:
         }
     }
 
-    std::vector<CopyJob>& Jobs() { return m_jobs; }
+    std::vector<BatchFile>& Jobs() { return m_jobs; }
     const std::vector<FolderDate>& Folders() const { return m_folders; }
     const std::vector<std::string>& SkippedFolders() const { return m_skippedFolders; }
     // Folders that could not be read, or not wholly: their files are not all copied.
@@ -259,7 +264,7 @@ private:
     }
 
     TreeWalker& m_walker;
-    std::vector<CopyJob> m_jobs;
+    std::vector<BatchFile> m_jobs;
     std::vector<FolderDate> m_folders;
     std::set<TreeWalker::DirectoryKey> m_openedFolders;
     std::vector<std::string> m_skippedFolders;
@@ -269,33 +274,32 @@ private:
 
 // Whether a rescue map beside the output says the rescue has passes to go (or is
 // no map that can be read: then what it kept cannot be told either).
-bool RescueUnfinished(const std::string& output) {
-    const std::filesystem::path map = PathFromUtf8(MapPathBeside(output));
-    std::error_code failure;
-    if (!std::filesystem::exists(map, failure)) {
+bool RescueUnfinished(const std::string& output, CopyTarget& target) {
+    const std::string map = MapPathBeside(output);
+    if (!target.Exists(map)) {
         return false;
     }
-    std::ifstream in(map, std::ios::binary);
-    std::string text(kMaxMapText, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    const Result<std::uint64_t> size = target.SizeOf(map);
+    if (!size || *size > kMaxMapText) {
+        return true;
+    }
+    const Result<std::string> text = target.ReadAll(map);
     std::string error;
-    const std::optional<RescueMapFile> parsed = ParseRescueMap(text, error);
+    const std::optional<RescueMapFile> parsed = text ? ParseRescueMap(*text, error) : std::nullopt;
     return !parsed || parsed->pass != RescuePass::Done;
 }
 
 // Whether every output this copy would write is there at its size, and no rescue
 // of it has passes to go.
-bool HasWholeOutput(const CopyJob& job, CopyTarget& target) {
+bool HasWholeOutput(const BatchFile& job, CopyTarget& target) {
     const std::string output = Utf8FromPath(job.output);
-    const std::vector<PlannedOutput> planned = PlannedOutputs(*job.source, output, target);
-    if (planned.empty() || RescueUnfinished(output)) {
+    const std::vector<PlannedOutput> planned = PlanCopy(*job.source, output, target).outputs;
+    if (planned.empty() || RescueUnfinished(output, target)) {
         return false;
     }
-    return std::all_of(planned.begin(), planned.end(), [](const PlannedOutput& file) {
-        std::error_code failure;
-        const auto size = std::filesystem::file_size(PathFromUtf8(file.path), failure);
-        return !failure && size == file.size;
+    return std::all_of(planned.begin(), planned.end(), [&target](const PlannedOutput& file) {
+        const Result<std::uint64_t> size = target.SizeOf(file.path);
+        return size && *size == file.size;
     });
 }
 
@@ -349,14 +353,14 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
                         "\" is a folder taken before (or nested too deep): not copied again");
     }
 
-    std::vector<CopyJob>& jobs = plan.Jobs();
+    std::vector<BatchFile>& jobs = plan.Jobs();
     // Folders are made first, so that an empty one is there as well.
     for (const FolderDate& folder : plan.Folders()) {
         std::filesystem::create_directories(folder.path, failure);
     }
     BatchProgress progress;
     progress.files = jobs.size();
-    for (const CopyJob& job : jobs) {
+    for (const BatchFile& job : jobs) {
         progress.totalBytes += job.source->m_fileSize;
     }
     const InterruptWatch watch(environment.catchInterrupt);
@@ -367,7 +371,7 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     std::vector<std::string> failed;
     bool interrupted = false;
     for (std::size_t i = 0; i < jobs.size() && !interrupted; ++i) {
-        const CopyJob& job = jobs[i];
+        const BatchFile& job = jobs[i];
         progress.fileNumber = i + 1;
         if (line.copy.skipExisting && HasWholeOutput(job, targets.target)) {
             ++skipped;
@@ -383,9 +387,8 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
                             failure.message());
             report.outcome = CopyOutcome::Failed;
         } else {
-            report = CopyOne(*job.source,
-                             {Utf8FromPath(job.output), Utf8FromPath(job.output.filename())},
-                             access, targets.target, terminal, line.copy, environment, &progress);
+            report = CopyOne(*job.source, Utf8FromPath(job.output), access, targets.target,
+                             terminal, line.copy, environment, &progress);
         }
         out << EscapeControls(Utf8FromPath(job.output)) << ": ";
         ReportOutcome(report, terminal, out);

@@ -1,15 +1,11 @@
-// The Copy File command's rescue copy: the chain is loaded as for a normal copy,
-// the outputs are opened to be written anywhere, and RescueEngine reads the
+// The copy job's rescue copy: the chain is loaded as for a normal copy, the
+// outputs are opened to be written anywhere, and RescueEngine reads the
 // recording in its passes, keeping its map beside the output.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "CopyCommand.h"
+#include "CopyJob.h"
 #include "CopyTexts.h"
-#include "disk/PathText.h"
 #include "disk/Sector.h"
 
 namespace moravel {
@@ -17,7 +13,7 @@ namespace moravel {
 namespace {
 
 // A map is small (a line per range); one larger than this is no map of ours.
-constexpr std::uintmax_t kMaxMapBytes = 256u << 20;
+constexpr std::uint64_t kMaxMapBytes = 256u << 20;
 
 }  // namespace
 
@@ -25,17 +21,16 @@ std::string MapPathBeside(const std::string& outputPath) {
     return outputPath + ".moravel-map";
 }
 
-std::string CopyCommand::MapPath() const {
+std::string CopyJob::MapPath() const {
     if (!m_rescue->mapPath.empty()) {
         return m_rescue->mapPath;
     }
-    return MapPathBeside(m_folder + m_name.base + m_name.extension);
+    return MapPathBeside(m_plan->path);
 }
 
 // The map of an earlier run, when there is one and it is this recording's; else a
 // new one. False (the command ended, saying why) for a map that cannot be used.
-bool CopyCommand::LoadRescueState(const DriveItem& work, std::uint32_t needed,
-                                  RescueMapFile& state) {
+bool CopyJob::LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state) {
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
     RescueSource source;
     const std::optional<std::string> path = m_drives.SourcePath(work.m_drive);
@@ -48,22 +43,21 @@ bool CopyCommand::LoadRescueState(const DriveItem& work, std::uint32_t needed,
     source.chainHash = ChainHash(chain, needed);
 
     const std::string mapPath = MapPath();
-    std::error_code error;
-    const std::filesystem::path file = PathFromUtf8(mapPath);
-    if (!std::filesystem::exists(file, error)) {
+    if (!m_target.Exists(mapPath)) {
         state = RescueMapFile{source, RescuePass::Copy, 0, 0, RescueMap(source.size)};
         return true;
     }
     std::string why;
     std::optional<RescueMapFile> loaded;
-    const std::uintmax_t bytes = std::filesystem::file_size(file, error);
-    if (error || bytes > kMaxMapBytes) {
-        why = error ? error.message() : "it is too large to be a map";
+    const Result<std::uint64_t> bytes = m_target.SizeOf(mapPath);
+    if (!bytes) {
+        why = bytes.error().reason;
+    } else if (*bytes > kMaxMapBytes) {
+        why = "it is too large to be a map";
+    } else if (const Result<std::string> text = m_target.ReadAll(mapPath); !text) {
+        why = text.error().reason;
     } else {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        loaded = ParseRescueMap(text.str(), why);
+        loaded = ParseRescueMap(*text, why);
         if (loaded) {
             if (const auto mismatch = RescueSourceMismatch(loaded->source, source)) {
                 why = *mismatch;
@@ -87,19 +81,18 @@ bool CopyCommand::LoadRescueState(const DriveItem& work, std::uint32_t needed,
     return true;
 }
 
-bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool fresh) {
-    const std::vector<std::uint64_t> starts = PartStarts(size, clusterBytes, m_split);
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : size;
-        const std::string final = m_folder + (m_split ? PartName(m_name, static_cast<int>(i + 1))
-                                                      : m_name.base + m_name.extension);
+bool CopyJob::OpenParts(bool fresh) {
+    std::uint64_t first = 0;
+    for (const PlannedOutput& output : m_plan->outputs) {
+        const std::string& final = output.path;
         // Until every pass has ended, an output carries its working name: a file
         // with holes must not look like the recording.
         const std::string path = m_rescuePublished ? final : WorkingPath(final);
         // Going on from a map, the outputs must be the ones it was kept for: a
         // missing or different file would pass its holes off as copied bytes.
-        std::error_code error;
-        if (!fresh && std::filesystem::file_size(PathFromUtf8(path), error) != end - starts[i]) {
+        const Result<std::uint64_t> kept =
+            fresh ? Result<std::uint64_t>(output.size) : m_target.SizeOf(path);
+        if (!kept || *kept != output.size) {
             End(CopyOutcome::Failed, "The rescue map " + MapPath() + " cannot be used: " + path +
                                          " is missing or has another size than when it was "
                                          "kept. Remove the map to begin anew.");
@@ -114,7 +107,7 @@ bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool
         }
         // A rescue that begins anew keeps nothing of a file that was there: what it
         // has not read yet must not pass for the recording.
-        if (file == nullptr || (fresh && !file->SetSize(0)) || !file->SetSize(end - starts[i])) {
+        if (file == nullptr || (fresh && !file->SetSize(0)) || !file->SetSize(output.size)) {
             m_report.uncreatedPath = path;
             m_report.uncreatedReason = file == nullptr ? reason : "its size could not be set";
             return false;
@@ -126,12 +119,13 @@ bool CopyCommand::OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool
         if (!m_rescuePublished) {
             m_unpublished.push_back(final);
         }
-        m_parts.push_back({starts[i], end - starts[i], std::move(file)});
+        m_parts.push_back({first, output.size, std::move(file)});
+        first += output.size;
     }
     return true;
 }
 
-bool CopyCommand::WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+bool CopyJob::WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const auto part = std::prev(
             std::upper_bound(m_parts.begin(), m_parts.end(), offset,
@@ -157,7 +151,7 @@ bool CopyCommand::WriteParts(std::uint64_t offset, std::span<const std::uint8_t>
 // pulled plug would take back. The map is written under its working name and put
 // in its place in one step: a run that ends anyhow leaves the old map or the new
 // one, never half of one.
-bool CopyCommand::SaveMap(const RescueMapFile& state) {
+bool CopyJob::SaveMap(const RescueMapFile& state) {
     for (Part& part : m_parts) {
         if (!part.file->Sync()) {
             return false;
@@ -182,7 +176,7 @@ bool CopyCommand::SaveMap(const RescueMapFile& state) {
     return m_target.Publish(path, std::nullopt, reason);
 }
 
-bool CopyCommand::CloseParts(bool whole) {
+bool CopyJob::CloseParts(bool whole) {
     bool closed = true;
     for (Part& part : m_parts) {
         closed = (!whole || part.file->Sync()) && closed;
@@ -192,7 +186,7 @@ bool CopyCommand::CloseParts(bool whole) {
     return closed;
 }
 
-void CopyCommand::RescueClusters(const DriveItem& source) {
+void CopyJob::RescueClusters(const DriveItem& source) {
     DriveItem work = source;
     std::uint32_t count = 0;
     if (!LoadChain(work, count)) {
@@ -213,14 +207,14 @@ void CopyCommand::RescueClusters(const DriveItem& source) {
     }
     const bool fresh =
         state.pass == RescuePass::Copy && state.map.Bytes(RescueState::Untried) == size;
-    if (!OpenParts(size, clusterBytes, fresh)) {
+    if (!OpenParts(fresh)) {
         if (m_report.outcome == CopyOutcome::NotStarted) {
-            End(CopyOutcome::Failed, CannotCreateText(), MessageIcon::Hand);
+            End(CopyOutcome::Failed, CannotCreateText(), Error::Weight::Stop);
         }
         return;
     }
     m_fileSize = size;
-    ShowCopying();
+    m_progress->Began(size);
 
     RescueEngine::Hooks hooks;
     hooks.clock = SteadySecondsNow;
@@ -229,11 +223,10 @@ void CopyCommand::RescueClusters(const DriveItem& source) {
     };
     hooks.saveMap = [this](const RescueMapFile& current) { return SaveMap(current); };
     hooks.progress = [this](const RescueProgress& progress) {
-        const std::uint64_t known = progress.rescuedBytes + progress.badBytes;
-        m_frontend.SetProgressPosition(
-            progress.size == 0 ? 100 : static_cast<int>(known * 100 / progress.size));
-        m_frontend.ShowRescueProgress(progress);
-        m_frontend.PumpMessages();
+        m_progress->Rescued(progress);
+        if (m_progress->StopRequested()) {
+            m_stopRequested = true;
+        }
     };
     hooks.stopRequested = [this] { return m_stopRequested; };
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
@@ -242,7 +235,7 @@ void CopyCommand::RescueClusters(const DriveItem& source) {
     EndRescue(engine.Run(), state);
 }
 
-void CopyCommand::EndRescue(RescueEngine::Result result, const RescueMapFile& state) {
+void CopyJob::EndRescue(RescueEngine::Result result, const RescueMapFile& state) {
     for (const RescueRange& range : state.map.Ranges()) {
         if (range.state == RescueState::Bad) {
             m_report.filledRanges.push_back({range.first, range.end - 1});

@@ -1,6 +1,8 @@
 #include "CopyTarget.h"
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "PartNames.h"
@@ -24,6 +26,25 @@ bool FileSystemTarget::Exists(const std::string& path) {
 void FileSystemTarget::Discard(const std::string& path) {
     std::error_code error;
     std::filesystem::remove(PathFromUtf8(WorkingPath(path)), error);
+}
+
+Result<std::uint64_t> FileSystemTarget::SizeOf(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(PathFromUtf8(path), error);
+    if (error) {
+        return Error{error.message()};
+    }
+    return std::uint64_t{size};
+}
+
+Result<std::string> FileSystemTarget::ReadAll(const std::string& path) {
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    if (!in.is_open()) {
+        return Error{"it cannot be opened"};
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::optional<DestinationVolume> PartsAlways::VolumeOf(const std::string& path) {

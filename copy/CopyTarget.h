@@ -11,6 +11,7 @@
 
 #include "DestinationVolume.h"
 #include "SourceDevices.h"
+#include "disk/Result.h"
 
 namespace moravel {
 
@@ -109,6 +110,16 @@ public:
         reason = "this destination takes no rescue copies";
         return nullptr;
     }
+    // The size of the file at path, and what it holds: a rescue goes on from what
+    // it kept there (its outputs, its map).
+    virtual Result<std::uint64_t> SizeOf(const std::string& path) {
+        (void)path;
+        return Error{"this destination keeps no files"};
+    }
+    virtual Result<std::string> ReadAll(const std::string& path) {
+        (void)path;
+        return Error{"this destination keeps no files"};
+    }
 };
 
 // Files on this machine's file systems.
@@ -124,6 +135,8 @@ public:
     void Discard(const std::string& path) override;
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override;
+    Result<std::uint64_t> SizeOf(const std::string& path) override;
+    Result<std::string> ReadAll(const std::string& path) override;
 };
 
 // Treats every destination as FAT32, so that large files go in parts, except a
@@ -148,6 +161,8 @@ public:
                                                    std::string& reason) override {
         return m_inner.OpenPositioned(path, reason);
     }
+    Result<std::uint64_t> SizeOf(const std::string& path) override { return m_inner.SizeOf(path); }
+    Result<std::string> ReadAll(const std::string& path) override { return m_inner.ReadAll(path); }
 
 private:
     CopyTarget& m_inner;
@@ -180,6 +195,8 @@ public:
     void Discard(const std::string& path) override { m_inner.Discard(path); }
     std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
                                                    std::string& reason) override;
+    Result<std::uint64_t> SizeOf(const std::string& path) override { return m_inner.SizeOf(path); }
+    Result<std::string> ReadAll(const std::string& path) override { return m_inner.ReadAll(path); }
 
     std::optional<std::string> Refusal(const std::string& path) const override;
 

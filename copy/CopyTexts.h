@@ -2,8 +2,16 @@
 
 #include <string>
 
-// The Copy File command's messages that its normal and its rescue copy share.
+// What a copy tells the user: the status line's outcomes (which the command line
+// prints too), and the messages its normal and its rescue copy share.
 namespace moravel {
+
+inline constexpr char kCopyingText[] = "Copying file ... Please wait.";
+inline constexpr char kCopySucceededText[] = "The file was succesfully copied";
+inline constexpr char kCopyFailedText[] = "The file copying failed.";
+// A copy that wrote every byte of the file, some of them 0xE5 for sectors that
+// could not be read: the status line goes on to say which.
+inline constexpr char kCopyIncompleteText[] = "The file was copied incompletely.";
 
 inline constexpr char kSelectFile[] = "Please select the file to be copied";
 inline constexpr char kCannotCreate[] =

@@ -5,7 +5,7 @@
 
 #include "FuzzHarness.h"
 #include "FuzzSupport.h"
-#include "copy/CopyCommand.h"
+#include "copy/CopyJob.h"
 #include "copy/PartNames.h"
 #include "disk/Sector.h"
 #include "tree/FatChain.h"
@@ -106,16 +106,45 @@ private:
     bool m_closed = false;
 };
 
+constexpr const char* kFolder = "/fuzz/";
+
+// Where a front end puts the copy: the name the disk gives, made safe as a file
+// name, in the chosen folder. The name comes from the disk: it must stay there.
+std::string OfferedPath(const DriveItem& file) {
+    const std::string name = SafeFileName(file.EntryName());
+    FUZZ_CHECK(!name.empty() && name != "." && name != "..",
+               "the suggested file name \"" + name + "\" leaves the folder");
+    FUZZ_CHECK(name.find('/') == std::string::npos && name.find('\0') == std::string::npos,
+               "the suggested file name \"" + name + "\" holds '/' or NUL");
+    return kFolder + name;
+}
+
+// Stops the copy once it has written its budget.
+class BudgetProgress final : public CopyProgress {
+public:
+    BudgetProgress(const CopySeen& seen, std::uint64_t budget) : m_seen(seen), m_budget(budget) {}
+    bool StopRequested() override {
+        stopped = stopped || m_seen.bytes >= m_budget;
+        return stopped;
+    }
+
+    bool stopped = false;  // a stop was asked for
+
+private:
+    const CopySeen& m_seen;
+    std::uint64_t m_budget;
+};
+
 // Destinations in the folder /fuzz/ on a volume of the given file system.
 class ComparingTarget final : public CopyTarget {
 public:
     ComparingTarget(std::string fileSystem, CopySeen& seen, ExpectedFile* expected)
         : m_fileSystem(std::move(fileSystem)), m_seen(seen), m_expected(expected) {}
     std::optional<DestinationVolume> VolumeOf(const std::string&) override {
-        return DestinationVolume{FuzzFrontend::kFolder, m_fileSystem};
+        return DestinationVolume{kFolder, m_fileSystem};
     }
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string&) override {
-        const std::string folder = FuzzFrontend::kFolder;
+        const std::string folder = kFolder;
         FUZZ_CHECK(path.compare(0, folder.size(), folder) == 0 &&
                        path.find('/', folder.size()) == std::string::npos,
                    "an output \"" + path + "\" outside the chosen folder");
@@ -144,20 +173,9 @@ std::uint64_t CopyOnce(FuzzTree& fuzz, DriveItem& file, const std::string& fileS
     }
     CopySeen seen;
     ComparingTarget target(fileSystem, seen, expected ? &*expected : nullptr);
-    CopyCommand command(fuzz.frontend, *fuzz.tree, target, CopyControls{1, 2, 3, 4});
-    bool stopped = false;
-    fuzz.frontend.row = &file;
-    fuzz.frontend.pump = [&] {
-        if (!stopped && seen.bytes >= budget) {
-            stopped = true;
-            command.RequestStop();
-        }
-    };
-    command.Run();
-    fuzz.frontend.pump = nullptr;
-    fuzz.frontend.row = nullptr;
-
-    const CopyReport& report = command.Report();
+    CopyJob job(*fuzz.tree, target);
+    BudgetProgress progress(seen, budget);
+    const CopyReport report = job.Run(file, PlanCopy(file, OfferedPath(file), target), progress);
     const CopyOutcome outcome = report.outcome;
     FUZZ_CHECK(outcome == CopyOutcome::Copied || outcome == CopyOutcome::Incomplete ||
                    outcome == CopyOutcome::Failed,
@@ -169,15 +187,15 @@ std::uint64_t CopyOnce(FuzzTree& fuzz, DriveItem& file, const std::string& fileS
     // The names: the entry's name made safe, in parts for FAT32 from 4 GiB on.
     const NameParts name = SplitFileName(SafeFileName(file.EntryName()));
     const bool parts = NeedsParts(fileSystem, file.m_fileSize);
-    FUZZ_CHECK(seen.paths.front() ==
-                   FuzzFrontend::kFolder + (parts ? PartName(name, 1) : name.base + name.extension),
-               "the first output is named \"" + seen.paths.front() + "\"");
+    FUZZ_CHECK(
+        seen.paths.front() == kFolder + (parts ? PartName(name, 1) : name.base + name.extension),
+        "the first output is named \"" + seen.paths.front() + "\"");
     for (const std::uint64_t bytes : seen.partBytes) {
         FUZZ_CHECK(!parts || bytes <= kPartLimit, "a part larger than FAT32 holds");
     }
 
     const bool success = outcome == CopyOutcome::Copied || outcome == CopyOutcome::Incomplete;
-    if (stopped) {
+    if (progress.stopped) {
         FUZZ_CHECK(outcome == CopyOutcome::Failed, "a copy that was stopped reports success");
     } else if (!expected || !expected->ChainCovers()) {
         FUZZ_CHECK(outcome == CopyOutcome::Failed,

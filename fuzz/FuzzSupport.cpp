@@ -16,16 +16,6 @@ void CheckFailed(const char* file, int line, const std::string& what) {
     std::abort();
 }
 
-std::optional<SaveChoice> FuzzFrontend::AskSaveFileName(const std::string& initialName) {
-    // The name comes from the disk: as a file name it must stay in the folder.
-    FUZZ_CHECK(!initialName.empty() && initialName != "." && initialName != "..",
-               "the suggested file name \"" + initialName + "\" leaves the folder");
-    FUZZ_CHECK(
-        initialName.find('/') == std::string::npos && initialName.find('\0') == std::string::npos,
-        "the suggested file name \"" + initialName + "\" holds '/' or NUL");
-    return SaveChoice{kFolder + initialName, initialName};
-}
-
 FuzzTree::FuzzTree(std::shared_ptr<const MemoryDisk> memoryDisk, bool asHardDisk, bool asFloppy)
     : disk(std::move(memoryDisk)) {
     DriveAccessOptions options;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "MemoryDisk.h"
-#include "copy/CopyFrontend.h"
+#include "disk/CoreFrontend.h"
 #include "tree/DriveTree.h"
 
 // What the harnesses share: a front end that answers every question, the drive
@@ -28,10 +28,9 @@ namespace moravel::fuzz {
         }                                                           \
     } while (false)
 
-// A front end that presses OK in every message box and answers the copy's
-// questions: the row it is given, the Save dialog with the name suggested in a
-// folder of its own. Messages are counted, not shown.
-class FuzzFrontend : public CopyFrontend {
+// A front end that presses OK in every message box. Messages are counted, not
+// shown.
+class FuzzFrontend : public CoreFrontend {
 public:
     MessageAnswer ShowMessage(const std::string&, const std::string&, MessageButtons,
                               MessageIcon) override {
@@ -39,24 +38,9 @@ public:
         return MessageAnswer::Ok;
     }
     void PostScanProgress() override {}
-    void PumpMessages() override {
-        if (pump) {
-            pump();
-        }
-    }
-    int SelectedListRow() override { return row == nullptr ? -1 : 0; }
-    DriveItem* ListRowData(int) override { return row; }
-    std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) override;
-    void SetStatusText(const std::string&) override {}
-    void ShowControl(int, bool) override {}
-    void EnableControl(int, bool) override {}
-    void SetProgressPosition(int) override {}
-
-    static constexpr const char* kFolder = "/fuzz/";
+    void PumpMessages() override {}
 
     int messages = 0;
-    DriveItem* row = nullptr;
-    std::function<void()> pump;
 };
 
 // The drive tree over one memory disk, opened as hard disk 1 and, when asked,

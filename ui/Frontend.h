@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "RescueText.h"
-#include "copy/CopyFrontend.h"
+#include "CopyFrontend.h"
 #include "res/Resources.h"
 #include "tree/NameText.h"
 

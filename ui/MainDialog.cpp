@@ -333,14 +333,15 @@ void MainDialog::CopyFile(bool rescue) {
     }
     // Whatever the Save dialog is given, a copy never overwrites a disk being read.
     SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
-    CopyCommand copy(m_frontend, m_driveAccess, target, {m_tree, m_fileList, m_progress, m_status});
+    CopyFileCommand copy(m_frontend, m_driveAccess, target,
+                         {m_tree, m_fileList, m_progress, m_status});
     if (rescue) {
         copy.SetRescue(RescueSettings{});
     }
     // Also when a handler throws inside one of the copy's pump steps: no later
     // close request may reach a copy that is gone.
     struct Running {
-        CopyCommand*& slot;
+        CopyFileCommand*& slot;
         ~Running() { slot = nullptr; }
     } running{m_runningCopy};
     m_runningCopy = &copy;

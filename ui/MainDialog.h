@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "CopyFileCommand.h"
 #include "Frontend.h"
-#include "copy/CopyCommand.h"
 #include "copy/CopyTarget.h"
 #include "res/Resources.h"
 #include "tree/DriveTree.h"
@@ -79,7 +79,7 @@ private:
     FileSystemTarget m_fileSystems;
     CopyTarget& m_copyTarget;
     std::vector<std::string> m_startImages;
-    CopyCommand* m_runningCopy = nullptr;
+    CopyFileCommand* m_runningCopy = nullptr;
     bool m_closeAfterCopy = false;
     // The items whose scans run, in the frames of the handlers below this one.
     std::set<const DriveItem*> m_scansRunning;

@@ -12,7 +12,7 @@
 #include <regex>
 
 #include "CliTestImages.h"
-#include "cli/CopyTerminalFrontend.h"
+#include "cli/CopyProgressLine.h"
 #include "copy/CopyTarget.h"
 #include "support/MemoryTarget.h"
 #include "support/TestSources.h"

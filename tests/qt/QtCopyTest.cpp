@@ -16,7 +16,7 @@
 #include <iterator>
 
 #include "QtTestSupport.h"
-#include "copy/CopyCommand.h"
+#include "copy/CopyTexts.h"
 #include "ui/qt/Controls.h"
 
 namespace moravel::testing {

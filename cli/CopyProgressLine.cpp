@@ -1,4 +1,4 @@
-#include "CopyTerminalFrontend.h"
+#include "CopyProgressLine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -66,41 +66,14 @@ std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t
            RateAndTimeLeft(bytesDone, fileSize, seconds);
 }
 
-CopyTerminalFrontend::CopyTerminalFrontend(TerminalFrontend& terminal, DriveItem& source,
-                                           SaveChoice destination, CopyControls controls,
-                                           SecondsClock clock,
-                                           const volatile std::sig_atomic_t* stop,
-                                           const BatchProgress* batch)
-    : m_terminal(terminal),
-      m_source(source),
-      m_destination(std::move(destination)),
-      m_controls(controls),
-      m_clock(std::move(clock)),
-      m_stop(stop),
-      m_batch(batch) {}
+CopyProgressLine::CopyProgressLine(TerminalFrontend& terminal, SecondsClock clock,
+                                   const volatile std::sig_atomic_t* stop,
+                                   const BatchProgress* batch)
+    : m_terminal(terminal), m_clock(std::move(clock)), m_stop(stop), m_batch(batch) {}
 
-MessageAnswer CopyTerminalFrontend::ShowMessage(const std::string& text, const std::string&,
-                                                MessageButtons, MessageIcon) {
-    m_terminal.Report(text);
-    // The line comes back with the next redraw.
-    m_drawnPercent = -1;
-    return MessageAnswer::Ok;
-}
-
-void CopyTerminalFrontend::ShowNote(const std::string& text) {
-    m_terminal.Note("moravel-cli: " + text);
-}
-
-void CopyTerminalFrontend::ShowControl(int id, bool show) {
-    if (id != m_controls.progress || show == m_copying) {
-        return;
-    }
-    m_copying = show;
-    if (!show) {
-        m_terminal.ClearProgressLine();
-        return;
-    }
-    m_clustersDone = 0;
+void CopyProgressLine::Began(std::uint64_t size) {
+    m_size = size;
+    m_done = 0;
     m_drawnPercent = -1;
     if (m_terminal.ShowsProgressLine()) {
         m_started = m_clock();
@@ -108,9 +81,22 @@ void CopyTerminalFrontend::ShowControl(int id, bool show) {
     }
 }
 
-void CopyTerminalFrontend::ShowRescueProgress(const RescueProgress& progress) {
-    m_rescue = true;
-    if (!m_copying || !m_terminal.ShowsProgressLine()) {
+void CopyProgressLine::Copied(std::uint64_t bytesDone, std::uint64_t size) {
+    m_done = bytesDone;
+    m_size = size;
+    if (!m_terminal.ShowsProgressLine()) {
+        return;
+    }
+    const double now = m_clock();
+    const int percent = size == 0 ? 0 : static_cast<int>(bytesDone * 100 / size);
+    if (percent != m_drawnPercent || now - m_drawn >= kRedrawSeconds) {
+        DrawLine(now);
+    }
+}
+
+// A rescue's line takes the place of the copy's, redrawn as often.
+void CopyProgressLine::Rescued(const RescueProgress& progress) {
+    if (!m_terminal.ShowsProgressLine()) {
         return;
     }
     const double now = m_clock();
@@ -125,32 +111,28 @@ void CopyTerminalFrontend::ShowRescueProgress(const RescueProgress& progress) {
     m_drawnPercent = 0;
 }
 
-void CopyTerminalFrontend::PumpMessages() {
-    if (m_copying && !m_rescue) {
-        ++m_clustersDone;
-        if (m_terminal.ShowsProgressLine()) {
-            const double now = m_clock();
-            if (std::clamp(m_position, 0, 100) != m_drawnPercent ||
-                now - m_drawn >= kRedrawSeconds) {
-                DrawLine(now);
-            }
-        }
-    }
-    if (m_stop != nullptr && *m_stop != 0 && m_onStop) {
-        m_onStop();
-    }
-}
-
-void CopyTerminalFrontend::DrawLine(double now) {
-    const std::uint64_t clusterBytes =
-        std::uint64_t{m_source.m_bytesPerSector} * m_source.m_sectorsPerCluster;
-    const std::uint64_t done = std::min(m_clustersDone * clusterBytes, m_source.m_fileSize);
+void CopyProgressLine::DrawLine(double now) {
+    const int percent = m_size == 0 ? 0 : static_cast<int>(m_done * 100 / m_size);
     m_terminal.ShowProgressLine(
         m_batch != nullptr
-            ? BatchProgressText(*m_batch, m_batch->bytesBefore + done, now - m_batch->started)
-            : CopyProgressText(m_position, done, m_source.m_fileSize, now - m_started));
+            ? BatchProgressText(*m_batch, m_batch->bytesBefore + m_done, now - m_batch->started)
+            : CopyProgressText(percent, m_done, m_size, now - m_started));
     m_drawn = now;
-    m_drawnPercent = std::clamp(m_position, 0, 100);
+    m_drawnPercent = percent;
+}
+
+CopyReport RunWithProgressLine(CopyJob& job, const DriveItem& source, const CopyPlan& plan,
+                               TerminalFrontend& terminal, SecondsClock clock,
+                               const volatile std::sig_atomic_t* stop, const BatchProgress* batch) {
+    CopyReport report;
+    {
+        CopyProgressLine line(terminal, std::move(clock), stop, batch);
+        report = job.Run(source, plan, line);
+    }
+    if (report.error && !report.error->reason.empty()) {
+        terminal.Report(report.error->reason);
+    }
+    return report;
 }
 
 }  // namespace moravel::cli

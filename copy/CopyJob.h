@@ -7,21 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "CopyFrontend.h"
 #include "CopyTarget.h"
+#include "CopyTexts.h"
 #include "PartNames.h"
 #include "RescueEngine.h"
 #include "disk/MemoryBlock.h"
+#include "disk/Result.h"
 #include "tree/DriveTree.h"
 
 namespace moravel {
-
-inline constexpr char kCopyingText[] = "Copying file ... Please wait.";
-inline constexpr char kCopySucceededText[] = "The file was succesfully copied";
-inline constexpr char kCopyFailedText[] = "The file copying failed.";
-// A copy that wrote every byte of the file, some of them 0xE5 for sectors that
-// could not be read: the status line goes on to say which.
-inline constexpr char kCopyIncompleteText[] = "The file was copied incompletely.";
 
 // How much the copy reads from the disk at a time, where clusters lie together.
 inline constexpr std::size_t kReadAhead = 256 * 1024;
@@ -29,17 +23,9 @@ inline constexpr std::size_t kReadAhead = 256 * 1024;
 // How many byte ranges of filled sectors a report names before it says "...".
 inline constexpr std::size_t kFilledRangesShown = 10;
 
-// The window's controls that a copy touches.
-struct CopyControls {
-    int tree;
-    int fileList;
-    int progress;
-    int status;
-};
-
-// How a run of the command ended.
+// How a copy ended.
 enum class CopyOutcome {
-    NotStarted,  // no file selected, the Save dialog or the split notice cancelled
+    NotStarted,  // not begun: no file chosen, or the user cancelled
     Refused,     // the destination's file system is refused: nothing was created
     Copied,      // every byte, as read from the disk
     Incomplete,  // every byte, but sectors that could not be read are 0xE5 bytes
@@ -52,10 +38,12 @@ struct ByteRange {
     std::uint64_t last = 0;
 };
 
-// What a run of the command did, for a front end that reports more than the
-// window's status line shows.
+// What a copy did: how it ended and why, and what it left where.
 struct CopyReport {
     CopyOutcome outcome = CopyOutcome::NotStarted;
+    // Why it did not end as a whole copy, for the front end to show; nothing when
+    // there is no more to say than the outcome (a stop that was asked for).
+    std::optional<Error> error;
     // Sectors that could not be read and went into the output as 0xE5 bytes
     // (only those inside the file's size), and where they lie in it.
     std::uint64_t filledSectors = 0;
@@ -72,6 +60,9 @@ struct CopyReport {
     std::vector<Output> outputs;
     // The copy ended early because a stop was asked for.
     bool stopped = false;
+    // The first this many outputs still have their working names (WorkingPath):
+    // the copy ended before they were whole.
+    std::size_t unfinished = 0;
 };
 
 // "3 sectors could not be read and were filled with 0xE5 bytes: bytes 0-511,
@@ -88,11 +79,33 @@ struct PlannedOutput {
     std::string path;
     std::uint64_t size = 0;
 };
-// The outputs that a copy of source to path writes on the target: the file, or
-// its parts where the destination takes no file that large. Empty when the
-// destination's file system is refused.
-std::vector<PlannedOutput> PlannedOutputs(const DriveItem& source, const std::string& path,
-                                          CopyTarget& target);
+
+// Where a copy of one file goes and in how many pieces, worked out before it
+// begins, so that a front end can ask the user about it first.
+struct CopyPlan {
+    DestinationVolume volume;  // the volume that holds the destination
+    bool refused = false;      // its file system takes no copies: nothing is written
+    bool split = false;        // the file goes in parts of at most kPartLimit bytes
+    std::string path;          // the destination as chosen
+    std::string folder;        // its folder, with the separator
+    NameParts name;            // the file's name there
+    // The outputs, in order, with their final names; none when refused.
+    std::vector<PlannedOutput> outputs;
+};
+
+// The plan for a copy of source to path on the target: the file whole, or in
+// parts where the destination takes no file that large. A volume that cannot be
+// found is taken as one that takes any file.
+CopyPlan PlanCopy(const DriveItem& source, const std::string& path, CopyTarget& target);
+// The plan that writes the file whole at path, whatever lies there.
+CopyPlan WholeFilePlan(const DriveItem& source, const std::string& path);
+
+// What the user is told about a plan before the copy begins: why the destination
+// is refused; that the file goes in parts; and, asking, which of the parts'
+// names are taken already (nothing when none is).
+std::string RefusedDestinationText(const DestinationVolume& volume);
+std::string SplitNoticeText(const DestinationVolume& volume);
+std::optional<std::string> ReplacePartsQuestion(const CopyPlan& plan, CopyTarget& target);
 
 // How a rescue copy runs (see RescueEngine): where its map is kept (empty: beside
 // the output, as OUTPUT.moravel-map), and how often bad sectors are read again at
@@ -102,46 +115,63 @@ struct RescueSettings {
     unsigned retries = 1;
 };
 
-// The Copy File command: takes the file of the selected list row, asks where to
-// put it, refuses old FAT drives, decides on parts for FAT32, and copies the file
-// cluster by cluster from the recorder's disk, with progress and a pump step
-// after every cluster. What was written stays written, whatever happens, and a
-// copy that had to fill unreadable sectors never reports success.
-class CopyCommand {
+// How a copy tells how far it is. Every call is a step at which a window may
+// handle its messages; after each, StopRequested is asked.
+class CopyProgress {
 public:
-    CopyCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
-                CopyControls controls);
-    // Closes an output that is still open (a pump step that threw, say) while the
-    // bytes it may still hold are alive.
-    ~CopyCommand();
-    CopyCommand(const CopyCommand&) = delete;
-    CopyCommand& operator=(const CopyCommand&) = delete;
+    virtual ~CopyProgress() = default;
+    // The outputs are open and the copy begins to read the file, of size bytes.
+    virtual void Began(std::uint64_t size) { (void)size; }
+    // After every cluster: the bytes of the file written so far.
+    virtual void Copied(std::uint64_t bytesDone, std::uint64_t size) {
+        (void)bytesDone;
+        (void)size;
+    }
+    // After every step of a rescue copy.
+    virtual void Rescued(const RescueProgress& progress) { (void)progress; }
+    // True ends the copy after the cluster or step being copied.
+    virtual bool StopRequested() { return false; }
+};
 
-    void Run();
-    // From now on the command makes rescue copies (nothing: normal copies again).
+// One file copied from the recorder's disk to the outputs of its plan, cluster
+// by cluster along its chain, or as a rescue (see RescueEngine). What was
+// written stays written, whatever happens, and a copy that had to fill
+// unreadable sectors never reports success. It asks nobody anything: a front end
+// asks its questions about the plan before it runs the job.
+class CopyJob {
+public:
+    CopyJob(DriveTree& drives, CopyTarget& target) : m_drives(drives), m_target(target) {}
+    // Closes an output that is still open (a progress step that threw, say) while
+    // the bytes it may still hold are alive.
+    ~CopyJob();
+    CopyJob(const CopyJob&) = delete;
+    CopyJob& operator=(const CopyJob&) = delete;
+
+    // Copies source as the plan says. A plan that is refused writes nothing.
+    // Throws what a progress step throws, or running out of memory, once the
+    // outputs are closed; Report then tells what was done.
+    CopyReport Run(const DriveItem& source, const CopyPlan& plan, CopyProgress& progress);
+    // From now on the job makes rescue copies (nothing: normal copies again).
     void SetRescue(std::optional<RescueSettings> settings) { m_rescue = std::move(settings); }
-    // Ends a running copy after the cluster being copied (the window is closing).
+    // Ends a running copy after the cluster being copied.
     void RequestStop() { m_stopRequested = true; }
 
     const CopyReport& Report() const { return m_report; }
 
 private:
-    bool ChooseDestination(const DriveItem& source);
-    bool ConfirmReplacingParts(const DriveItem& source);
-    bool CreateOutput(const std::string& name);
+    // The path of output `part` (from 1) of a normal copy.
+    std::string OutputPath(int part) const;
+    bool CreateOutput(const std::string& path);
     bool CloseOutput(bool whole);
     bool PublishOutputs();
     void NoteWriteFailure(const std::string& path, const std::string& reason);
     std::string WriteFailedText() const;
     std::string CannotCreateText() const;
-    std::string KeptText() const;
     void CopyClusters(const DriveItem& source);
-    // The status line says a copy runs, and the bar shows from 0.
-    void ShowCopying();
     void RescueClusters(const DriveItem& source);
     std::string MapPath() const;
     bool LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state);
-    bool OpenParts(std::uint64_t size, std::uint64_t clusterBytes, bool fresh);
+    bool OpenParts(bool fresh);
     bool WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     bool SaveMap(const RescueMapFile& state);
     bool CloseParts(bool whole);
@@ -155,30 +185,25 @@ private:
     void NoteFilled(const DriveItem& work, std::uint32_t index,
                     const UnreadableSectors& unreadable);
     void End(CopyOutcome outcome, const std::string& message = "",
-             MessageIcon icon = MessageIcon::Exclamation);
-    void ShowError(const std::string& text, MessageButtons buttons = MessageButtons::Ok,
-                   MessageIcon icon = MessageIcon::Exclamation);
-    void EnableSelection(bool enable);
+             Error::Weight weight = Error::Weight::Warning);
+    // Passes a progress step on, and a stop asked for there.
+    void Step(std::uint64_t bytesDone);
     bool InWindow(std::uint32_t index) const {
         return index >= m_windowFirst && index - m_windowFirst < m_windowClusters;
     }
 
-    CopyFrontend& m_frontend;
     DriveTree& m_drives;
     CopyTarget& m_target;
-    CopyControls m_controls;
     bool m_stopRequested = false;
     CopyReport m_report;
     std::optional<RescueSettings> m_rescue;
 
     // The run's state.
-    std::string m_folder;
-    NameParts m_name;
+    const CopyPlan* m_plan = nullptr;
+    CopyProgress* m_progress = nullptr;
     // The source entry's last-write time, which every output file keeps.
     std::optional<std::time_t> m_modified;
-    bool m_split = false;
     int m_part = 1;
-    bool m_copying = false;  // the status line and the bar show the copy
     // The buffer (the FAT, then the clusters) outlives the output, which may hold
     // on to bytes of it until it is closed.
     MemoryBlock m_buffer;

@@ -1,4 +1,4 @@
-#include "CopyCommand.h"
+#include "CopyJob.h"
 
 #include <algorithm>
 
@@ -68,156 +68,119 @@ std::string ByteRangesText(const std::vector<ByteRange>& ranges) {
     return text + (ranges.size() > shown ? ", ..." : "");
 }
 
-CopyCommand::CopyCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
-                         CopyControls controls)
-    : m_frontend(frontend), m_drives(drives), m_target(target), m_controls(controls) {}
+std::string RefusedDestinationText(const DestinationVolume& volume) {
+    return Formatted(
+        "The destination drive %s uses the %s file system.\nOnly FAT32 and NTFS file stystems "
+        "are supported.",
+        volume.rootPath, volume.fileSystem);
+}
 
-CopyCommand::~CopyCommand() {
+// Parts that were asked for are no limit of the destination's: it is not said
+// to be FAT32.
+std::string SplitNoticeText(const DestinationVolume& volume) {
+    if (volume.partsAsked) {
+        return "Splitting as asked: the file will be copied in multiple parts of at most 4 GB.";
+    }
+    return Formatted(
+        "The destination drive %s uses the FAT32 file system. This limits the maximum file size "
+        "to 4GB.\nThe file will be copied in multiple parts.",
+        volume.rootPath);
+}
+
+CopyPlan WholeFilePlan(const DriveItem& source, const std::string& path) {
+    CopyPlan plan;
+    plan.path = path;
+    plan.folder = FolderOf(path);
+    plan.name = SplitFileName(std::string_view(path).substr(plan.folder.size()));
+    plan.outputs.push_back({path, source.m_fileSize});
+    return plan;
+}
+
+CopyPlan PlanCopy(const DriveItem& source, const std::string& path, CopyTarget& target) {
+    CopyPlan plan = WholeFilePlan(source, path);
+    plan.volume = target.VolumeOf(path).value_or(DestinationVolume{plan.folder, ""});
+    if (IsRefusedFileSystem(plan.volume.fileSystem)) {
+        plan.refused = true;
+        plan.outputs.clear();
+        return plan;
+    }
+    plan.split = NeedsParts(plan.volume.fileSystem, source.m_fileSize);
+    if (!plan.split) {
+        return plan;
+    }
+    const std::vector<std::uint64_t> starts =
+        PartStarts(source.m_fileSize, SectorsToBytes(source.m_sectorsPerCluster), true);
+    plan.outputs.clear();
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : source.m_fileSize;
+        plan.outputs.push_back(
+            {plan.folder + PartName(plan.name, static_cast<int>(i + 1)), end - starts[i]});
+    }
+    return plan;
+}
+
+// The Save dialog asked about the name typed there; a split copy writes other
+// names, and the user is asked before any of them that is there is replaced.
+std::optional<std::string> ReplacePartsQuestion(const CopyPlan& plan, CopyTarget& target) {
+    std::string existing;
+    for (const PlannedOutput& output : plan.outputs) {
+        if (target.Exists(output.path)) {
+            existing += "\n" + output.path.substr(plan.folder.size());
+        }
+    }
+    if (!plan.split || existing.empty()) {
+        return std::nullopt;
+    }
+    return "These files are in " + plan.folder + " already and will be replaced:" + existing +
+           "\nReplace them?";
+}
+
+CopyJob::~CopyJob() {
     if (m_output != nullptr) {
         m_output->Close();
     }
 }
 
-void CopyCommand::ShowError(const std::string& text, MessageButtons buttons, MessageIcon icon) {
-    m_frontend.ShowMessage(text, ApplicationTitle(), buttons, icon);
-}
-
-void CopyCommand::EnableSelection(bool enable) {
-    m_frontend.EnableControl(m_controls.tree, enable);
-    m_frontend.EnableControl(m_controls.fileList, enable);
-}
-
-void CopyCommand::Run() {
+CopyReport CopyJob::Run(const DriveItem& source, const CopyPlan& plan, CopyProgress& progress) {
     m_report = CopyReport{};
     m_unpublished.clear();
     m_rescuePublished = false;
     m_writeFailure.clear();
-    const int row = m_frontend.SelectedListRow();
-    DriveItem* source = row < 0 ? nullptr : m_frontend.ListRowData(row);
-    if (source == nullptr) {
-        ShowError(kSelectFile);
-        return;
+    if (plan.refused) {
+        m_report.outcome = CopyOutcome::Refused;
+        m_report.error = Error{RefusedDestinationText(plan.volume), Error::Weight::Stop};
+        return m_report;
     }
-    if (!ChooseDestination(*source)) {
-        return;
-    }
-    EnableSelection(false);
+    m_plan = &plan;
+    m_progress = &progress;
+    const auto written = DecodeFatDateTime(source.m_writeDate, source.m_writeTime);
+    m_modified = written ? LocalTimeOf(*written) : std::nullopt;
     try {
         if (m_rescue) {
             // A rescue's outputs keep what an earlier run of it wrote.
-            RescueClusters(*source);
-            return;
+            RescueClusters(source);
+            return m_report;
         }
-        const std::string first = m_split ? PartName(m_name, 1) : m_name.base + m_name.extension;
         m_part = 1;
-        if (!CreateOutput(first)) {
-            End(CopyOutcome::Failed, CannotCreateText(), MessageIcon::Hand);
-            return;
+        if (!CreateOutput(OutputPath(1))) {
+            End(CopyOutcome::Failed, CannotCreateText(), Error::Weight::Stop);
+            return m_report;
         }
-        CopyClusters(*source);
+        CopyClusters(source);
     } catch (...) {
-        // A handler that failed inside a pump step, or memory that ran out: the
-        // copy ends as failed, the window is given back, and the caller learns why.
-        End(CopyOutcome::Failed, "", MessageIcon::Hand);
+        // A handler that failed inside a progress step, or memory that ran out: the
+        // copy ends as failed, its outputs closed, and the caller learns why.
+        End(CopyOutcome::Failed, "", Error::Weight::Stop);
         throw;
     }
+    return m_report;
 }
 
-// Asks for the destination and checks its drive; false when the command ends here.
-bool CopyCommand::ChooseDestination(const DriveItem& source) {
-    // The name on the disk is untrusted: as a file name it must stay in the folder.
-    const auto choice = m_frontend.AskSaveFileName(SafeFileName(source.EntryName()));
-    if (!choice) {
-        return false;
-    }
-    // A volume that cannot be found is taken as one that takes any file.
-    const DestinationVolume volume =
-        m_target.VolumeOf(choice->path).value_or(DestinationVolume{FolderOf(choice->path), ""});
-    if (IsRefusedFileSystem(volume.fileSystem)) {
-        m_report.outcome = CopyOutcome::Refused;
-        m_frontend.ShowMessage(
-            Formatted("The destination drive %s uses the %s file system.\nOnly FAT32 and NTFS "
-                      "file stystems are supported.",
-                      volume.rootPath, volume.fileSystem),
-            "", MessageButtons::Ok, MessageIcon::Hand);
-        return false;
-    }
-    if (!volume.note.empty()) {
-        m_frontend.ShowNote(volume.note);
-    }
-    m_split = NeedsParts(volume.fileSystem, source.m_fileSize);
-    if (m_split) {
-        // Parts that were asked for are no limit of the destination's: it is not
-        // said to be FAT32.
-        const std::string notice =
-            volume.partsAsked
-                ? std::string(
-                      "Splitting as asked: the file will be copied in multiple parts of "
-                      "at most 4 GB.")
-                : Formatted(
-                      "The destination drive %s uses the FAT32 file system. This limits "
-                      "the maximum file size to 4GB.\nThe file will be copied in multiple "
-                      "parts.",
-                      volume.rootPath);
-        if (m_frontend.ShowMessage(notice, ApplicationTitle(), MessageButtons::OkCancel,
-                                   MessageIcon::Exclamation) == MessageAnswer::Cancel) {
-            return false;
-        }
-    }
-    m_folder = FolderOf(choice->path);
-    m_name = SplitFileName(choice->fileName);
-    if (m_split && !ConfirmReplacingParts(source)) {
-        return false;
-    }
-    const auto written = DecodeFatDateTime(source.m_writeDate, source.m_writeTime);
-    m_modified = written ? LocalTimeOf(*written) : std::nullopt;
-    return true;
+std::string CopyJob::OutputPath(int part) const {
+    return m_plan->split ? m_plan->folder + PartName(m_plan->name, part) : m_plan->path;
 }
 
-std::vector<PlannedOutput> PlannedOutputs(const DriveItem& source, const std::string& path,
-                                          CopyTarget& target) {
-    const DestinationVolume volume =
-        target.VolumeOf(path).value_or(DestinationVolume{FolderOf(path), ""});
-    if (IsRefusedFileSystem(volume.fileSystem)) {
-        return {};
-    }
-    const bool split = NeedsParts(volume.fileSystem, source.m_fileSize);
-    const std::vector<std::uint64_t> starts =
-        PartStarts(source.m_fileSize, SectorsToBytes(source.m_sectorsPerCluster), split);
-    const std::string folder = FolderOf(path);
-    const NameParts name = SplitFileName(std::string_view(path).substr(folder.size()));
-    std::vector<PlannedOutput> outputs;
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        const std::uint64_t end = i + 1 < starts.size() ? starts[i + 1] : source.m_fileSize;
-        outputs.push_back(
-            {split ? folder + PartName(name, static_cast<int>(i + 1)) : path, end - starts[i]});
-    }
-    return outputs;
-}
-
-// The Save dialog asked about the name typed there; a split copy writes other
-// names, and the user is asked before any of them that is there is replaced.
-bool CopyCommand::ConfirmReplacingParts(const DriveItem& source) {
-    const std::size_t parts =
-        PartStarts(source.m_fileSize, SectorsToBytes(source.m_sectorsPerCluster), true).size();
-    std::string existing;
-    for (std::size_t part = 1; part <= parts; ++part) {
-        const std::string name = PartName(m_name, static_cast<int>(part));
-        if (m_target.Exists(m_folder + name)) {
-            existing += "\n" + name;
-        }
-    }
-    if (existing.empty()) {
-        return true;
-    }
-    const std::string question = "These files are in " + m_folder +
-                                 " already and will be replaced:" + existing + "\nReplace them?";
-    return m_frontend.ShowMessage(question, ApplicationTitle(), MessageButtons::OkCancel,
-                                  MessageIcon::Exclamation) == MessageAnswer::Ok;
-}
-
-bool CopyCommand::CreateOutput(const std::string& name) {
-    const std::string path = m_folder + name;
+bool CopyJob::CreateOutput(const std::string& path) {
     std::string reason;
     m_output = m_target.Create(path, reason);
     if (m_output == nullptr) {
@@ -232,7 +195,7 @@ bool CopyCommand::CreateOutput(const std::string& name) {
 
 // Closes the output being written; one that holds the whole of its part is first
 // synced to its device. False, with the reason kept, when a write failed.
-bool CopyCommand::CloseOutput(bool whole) {
+bool CopyJob::CloseOutput(bool whole) {
     const bool synced = !whole || m_output->Sync();
     const bool closed = m_output->Close();
     if (!synced || !closed) {
@@ -247,7 +210,7 @@ bool CopyCommand::CloseOutput(bool whole) {
 }
 
 // Every byte is written: each output gets its final name and the recording's date.
-bool CopyCommand::PublishOutputs() {
+bool CopyJob::PublishOutputs() {
     for (std::size_t i = 0; i < m_unpublished.size(); ++i) {
         std::string reason;
         if (!m_target.Publish(m_unpublished[i], m_modified, reason)) {
@@ -262,38 +225,37 @@ bool CopyCommand::PublishOutputs() {
 }
 
 // The output at path failed for that reason.
-void CopyCommand::NoteWriteFailure(const std::string& path, const std::string& reason) {
+void CopyJob::NoteWriteFailure(const std::string& path, const std::string& reason) {
     m_writeFailure = path + ": " + (reason.empty() ? std::string("the write failed") : reason);
 }
 
-std::string CopyCommand::WriteFailedText() const {
+std::string CopyJob::WriteFailedText() const {
     return std::string(kWriteFailed) + (m_writeFailure.empty() ? "" : "\n" + m_writeFailure);
 }
 
-std::string CopyCommand::CannotCreateText() const {
+std::string CopyJob::CannotCreateText() const {
     return std::string(kCannotCreate) + "\n" + m_report.uncreatedPath + ": " +
            m_report.uncreatedReason;
 }
 
-bool CopyCommand::StartNextPart() {
+bool CopyJob::StartNextPart() {
     if (!CloseOutput(true)) {
         End(CopyOutcome::Failed, WriteFailedText());
         return false;
     }
     ++m_part;
     m_partStart = m_bytesDone;
-    if (!CreateOutput(PartName(m_name, m_part))) {
-        End(CopyOutcome::Failed, CannotCreateText(), MessageIcon::Hand);
+    if (!CreateOutput(OutputPath(m_part))) {
+        End(CopyOutcome::Failed, CannotCreateText(), Error::Weight::Stop);
         return false;
     }
     return true;
 }
 
-// Every end of a run that created an output comes here: the output is closed
-// (what it still holds is written first, and a failure to close fails the copy),
-// the message shown, and, once the copy had begun, the outcome put in the status
-// line and the bar hidden. The tree and the list are enabled again.
-void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIcon icon) {
+// Every end of a run that began to copy comes here: the outputs are closed
+// (what they still hold is written first, and a failure to close fails the copy),
+// and published when whole; the report tells the outcome and why.
+void CopyJob::End(CopyOutcome outcome, const std::string& message, Error::Weight weight) {
     std::string shown = message;
     // A chain cut short by a lost FAT sector may go on past the entry's size (a
     // recording over 4 GiB): what was copied is kept, but is no whole file.
@@ -324,65 +286,32 @@ void CopyCommand::End(CopyOutcome outcome, const std::string& message, MessageIc
     }
     m_report.outcome = outcome;
     if (!shown.empty()) {
-        ShowError(shown, MessageButtons::Ok, icon);
+        m_report.error = Error{shown, weight};
     }
-    if (m_copying) {
-        m_copying = false;
-        switch (outcome) {
-            case CopyOutcome::Copied:
-                m_frontend.SetStatusText(kCopySucceededText);
-                break;
-            case CopyOutcome::Incomplete:
-                m_frontend.SetStatusText(std::string(kCopyIncompleteText) + " " +
-                                         FilledSectorsText(m_report));
-                break;
-            default:
-                m_frontend.SetStatusText(kCopyFailedText + KeptText());
-                break;
-        }
-        m_frontend.ShowControl(m_controls.progress, false);
-        m_frontend.SetProgressPosition(0);
-    }
+    m_report.unfinished = m_unpublished.size();
     m_unpublished.clear();
-    EnableSelection(true);
 }
 
-// " What was copied is kept as Film_1.ts.part in /media/usb/." for a copy that
-// ended before its last byte (the names first: a status line cut short keeps
-// them); nothing when no output is left.
-std::string CopyCommand::KeptText() const {
-    if (m_unpublished.empty()) {
-        return "";
+void CopyJob::Step(std::uint64_t bytesDone) {
+    m_progress->Copied(bytesDone, m_fileSize);
+    if (m_progress->StopRequested()) {
+        m_stopRequested = true;
     }
-    std::string kept = " What was copied is kept as ";
-    for (std::size_t i = 0; i < m_unpublished.size(); ++i) {
-        const std::string& path = m_report.outputs[i].path;
-        kept += (i == 0 ? "" : ", ") + path.substr(FolderOf(path).size());
-    }
-    return kept + " in " + m_folder + ".";
 }
 
-void CopyCommand::CopyClusters(const DriveItem& source) {
+void CopyJob::CopyClusters(const DriveItem& source) {
     DriveItem work = source;
     std::uint32_t count = 0;
     if (!LoadChain(work, count)) {
         return;
     }
-    ShowCopying();
+    m_progress->Began(work.m_fileSize);
     CopyLoop(work, count);
-}
-
-void CopyCommand::ShowCopying() {
-    m_frontend.SetStatusText(kCopyingText);
-    m_frontend.ShowControl(m_controls.status, true);
-    m_frontend.SetProgressPosition(0);
-    m_frontend.ShowControl(m_controls.progress, true);
-    m_copying = true;
 }
 
 // The FAT into the buffer, and the file's cluster chain out of it into m_chain;
 // false (the command ended) when either cannot be had.
-bool CopyCommand::LoadChain(DriveItem& work, std::uint32_t& count) {
+bool CopyJob::LoadChain(DriveItem& work, std::uint32_t& count) {
     m_bytesDone = 0;
     m_chainCut.clear();
     // A FAT that cannot be the volume's is not read: neither copy is usable.
@@ -445,8 +374,8 @@ bool CopyCommand::LoadChain(DriveItem& work, std::uint32_t& count) {
 
 // Records where the sectors of a run that could not be read went in the file;
 // the run began with cluster `index` of the chain.
-void CopyCommand::NoteFilled(const DriveItem& work, std::uint32_t index,
-                             const UnreadableSectors& unreadable) {
+void CopyJob::NoteFilled(const DriveItem& work, std::uint32_t index,
+                         const UnreadableSectors& unreadable) {
     const std::uint64_t clusterBytes = SectorsToBytes(work.m_sectorsPerCluster);
     auto& ranges = m_report.filledRanges;
     for (const std::uint32_t sector : unreadable) {
@@ -468,7 +397,7 @@ void CopyCommand::NoteFilled(const DriveItem& work, std::uint32_t index,
 
 // Reads `clusters` clusters that lie one after another on the disk, starting
 // with cluster `index` of the chain, into the start of the buffer.
-void CopyCommand::ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t clusters) {
+void CopyJob::ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t clusters) {
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
     work.m_relativeSector = static_cast<std::uint32_t>(ClusterSector(work, chain[index]));
     work.m_sectorCount = clusters * work.m_sectorsPerCluster;
@@ -483,8 +412,8 @@ void CopyCommand::ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t cl
 // would cost more than the copying. A read of several clusters that fails
 // outright is tried again for this cluster alone, so that every cluster before a
 // broken one is still copied.
-std::span<const std::uint8_t> CopyCommand::Cluster(DriveItem& work, std::uint32_t index,
-                                                   std::uint32_t needed) {
+std::span<const std::uint8_t> CopyJob::Cluster(DriveItem& work, std::uint32_t index,
+                                               std::uint32_t needed) {
     const auto clusterBytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorsPerCluster));
     if (!InWindow(index)) {
         const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
@@ -504,7 +433,7 @@ std::span<const std::uint8_t> CopyCommand::Cluster(DriveItem& work, std::uint32_
     return m_buffer.Bytes().subspan((index - m_windowFirst) * clusterBytes, clusterBytes);
 }
 
-void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
+void CopyJob::CopyLoop(DriveItem& work, std::uint32_t count) {
     m_fileSize = work.m_fileSize;
     const std::uint64_t clusterBytes =
         std::uint64_t{work.m_bytesPerSector} * work.m_sectorsPerCluster;
@@ -530,7 +459,7 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
             End(CopyOutcome::Failed, m_chainCut.empty() ? kChainTooShort : m_chainCut);
             return;
         }
-        if (m_split && m_bytesDone + n - m_partStart > kPartLimit && !StartNextPart()) {
+        if (m_plan->split && m_bytesDone + n - m_partStart > kPartLimit && !StartNextPart()) {
             return;
         }
         // The output may still hold the buffer's bytes: hand them on before the
@@ -556,9 +485,7 @@ void CopyCommand::CopyLoop(DriveItem& work, std::uint32_t count) {
             End(CopyOutcome::Failed, WriteFailedText());
             return;
         }
-        const double position = wholeClusters == 0 ? 0.0 : (index + 1.0) * 100.0 / wholeClusters;
-        m_frontend.SetProgressPosition(static_cast<int>(std::min(position, 1e9)));
-        m_frontend.PumpMessages();
+        Step(m_bytesDone);
         if (m_stopRequested) {
             m_report.stopped = true;
             End(CopyOutcome::Failed);

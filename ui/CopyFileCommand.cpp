@@ -1,0 +1,151 @@
+#include "CopyFileCommand.h"
+
+#include <algorithm>
+
+#include "disk/Sector.h"
+#include "tree/DriveTree.h"
+
+namespace moravel {
+
+CopyFileCommand::CopyFileCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
+                                 CopyControls controls)
+    : m_frontend(frontend), m_target(target), m_controls(controls), m_job(drives, target) {}
+
+void CopyFileCommand::ShowError(const std::string& text, MessageIcon icon) {
+    m_frontend.ShowMessage(text, ApplicationTitle(), MessageButtons::Ok, icon);
+}
+
+void CopyFileCommand::EnableSelection(bool enable) {
+    m_frontend.EnableControl(m_controls.tree, enable);
+    m_frontend.EnableControl(m_controls.fileList, enable);
+}
+
+void CopyFileCommand::Run() {
+    m_report = CopyReport{};
+    const int row = m_frontend.SelectedListRow();
+    DriveItem* source = row < 0 ? nullptr : m_frontend.ListRowData(row);
+    if (source == nullptr) {
+        ShowError(kSelectFile);
+        return;
+    }
+    const std::optional<CopyPlan> plan = ChoosePlan(*source);
+    if (!plan) {
+        return;
+    }
+    m_clusterBytes = SectorsToBytes(source->m_sectorsPerCluster);
+    EnableSelection(false);
+    try {
+        m_report = m_job.Run(*source, *plan, *this);
+    } catch (...) {
+        m_report = m_job.Report();
+        ShowEnd(*plan);
+        throw;
+    }
+    ShowEnd(*plan);
+}
+
+// Asks for the destination and about it; nothing when the command ends here.
+std::optional<CopyPlan> CopyFileCommand::ChoosePlan(const DriveItem& source) {
+    // The name on the disk is untrusted: as a file name it must stay in the folder.
+    const auto choice = m_frontend.AskSaveFileName(SafeFileName(source.EntryName()));
+    if (!choice) {
+        return std::nullopt;
+    }
+    CopyPlan plan = PlanCopy(source, choice->path, m_target);
+    if (plan.refused) {
+        m_report.outcome = CopyOutcome::Refused;
+        m_frontend.ShowMessage(RefusedDestinationText(plan.volume), "", MessageButtons::Ok,
+                               MessageIcon::Hand);
+        return std::nullopt;
+    }
+    if (!plan.volume.note.empty()) {
+        m_frontend.ShowNote(plan.volume.note);
+    }
+    const auto ask = [this](const std::string& question) {
+        return m_frontend.ShowMessage(question, ApplicationTitle(), MessageButtons::OkCancel,
+                                      MessageIcon::Exclamation) == MessageAnswer::Ok;
+    };
+    if (plan.split && !ask(SplitNoticeText(plan.volume))) {
+        return std::nullopt;
+    }
+    if (const auto question = ReplacePartsQuestion(plan, m_target); question && !ask(*question)) {
+        return std::nullopt;
+    }
+    return plan;
+}
+
+void CopyFileCommand::Began(std::uint64_t) {
+    m_frontend.SetStatusText(kCopyingText);
+    m_frontend.ShowControl(m_controls.status, true);
+    m_frontend.SetProgressPosition(0);
+    m_frontend.ShowControl(m_controls.progress, true);
+    m_copying = true;
+}
+
+// The bar counts clusters: whole ones to 100, a last partial one beyond.
+void CopyFileCommand::Copied(std::uint64_t bytesDone, std::uint64_t size) {
+    if (m_clusterBytes == 0) {
+        return;
+    }
+    const std::uint64_t wholeClusters = size / m_clusterBytes;
+    const std::uint64_t clustersDone = (bytesDone + m_clusterBytes - 1) / m_clusterBytes;
+    const double position = wholeClusters == 0 ? 0.0
+                                               : static_cast<double>(clustersDone) * 100.0 /
+                                                     static_cast<double>(wholeClusters);
+    m_frontend.SetProgressPosition(static_cast<int>(std::min(position, 1e9)));
+    m_frontend.PumpMessages();
+}
+
+void CopyFileCommand::Rescued(const RescueProgress& progress) {
+    const std::uint64_t known = progress.rescuedBytes + progress.badBytes;
+    m_frontend.SetProgressPosition(
+        progress.size == 0 ? 100 : static_cast<int>(known * 100 / progress.size));
+    m_frontend.ShowRescueProgress(progress);
+    m_frontend.PumpMessages();
+}
+
+// The job's reason, when it gives one, in a message box; once the copy had
+// begun, its outcome in the status line and the bar hidden. The tree and the
+// list are enabled again.
+void CopyFileCommand::ShowEnd(const CopyPlan& plan) {
+    if (m_report.error && !m_report.error->reason.empty()) {
+        ShowError(m_report.error->reason, m_report.error->weight == Error::Weight::Stop
+                                              ? MessageIcon::Hand
+                                              : MessageIcon::Exclamation);
+    }
+    if (m_copying) {
+        m_copying = false;
+        switch (m_report.outcome) {
+            case CopyOutcome::Copied:
+                m_frontend.SetStatusText(kCopySucceededText);
+                break;
+            case CopyOutcome::Incomplete:
+                m_frontend.SetStatusText(std::string(kCopyIncompleteText) + " " +
+                                         FilledSectorsText(m_report));
+                break;
+            default:
+                m_frontend.SetStatusText(kCopyFailedText + KeptText(plan));
+                break;
+        }
+        m_frontend.ShowControl(m_controls.progress, false);
+        m_frontend.SetProgressPosition(0);
+    }
+    EnableSelection(true);
+}
+
+// " What was copied is kept as Film_1.ts.part in /media/usb/." for a copy that
+// ended before its last byte (the names first: a status line cut short keeps
+// them); nothing when no output is left.
+std::string CopyFileCommand::KeptText(const CopyPlan& plan) const {
+    if (m_report.unfinished == 0) {
+        return "";
+    }
+    std::string kept = " What was copied is kept as ";
+    for (std::size_t i = 0; i < m_report.unfinished; ++i) {
+        const std::string& path = m_report.outputs[i].path;
+        kept += (i == 0 ? "" : ", ") + path.substr(FolderOf(path).size());
+    }
+    return kept + " in " + plan.folder + ".";
+}
+
+}  // namespace moravel
