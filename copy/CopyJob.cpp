@@ -316,7 +316,7 @@ bool CopyJob::LoadChain(DriveItem& work, std::uint32_t& count) {
     m_chainCut.clear();
     // A FAT that cannot be the volume's is not read: neither copy is usable.
     if (!m_drives.FatFits(work)) {
-        End(CopyOutcome::Failed, "internal error 00026");
+        End(CopyOutcome::Failed, "internal error 00029");
         return false;
     }
     const std::uint64_t fatBytes = FatBytesUsed(work);
@@ -337,24 +337,14 @@ bool CopyJob::LoadChain(DriveItem& work, std::uint32_t& count) {
     }
     const FatImage fat{m_buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),
                        LastClusterOf(work), lostFat};
-    try {
-        count = m_drives.CountFatEntries(work.m_firstCluster, work.m_fatKind, fat);
-    } catch (...) {
-        End(CopyOutcome::Failed, Fatal("CountFatEntries"));
-        return false;
-    }
+    count = m_drives.CountFatEntries(work.m_firstCluster, work.m_fatKind, fat);
     m_chain = MemoryBlock::Allocate(std::size_t{count} * sizeof(std::uint32_t));
     if (!m_chain) {
         End(CopyOutcome::Failed, "internal error 00027");
         return false;
     }
-    try {
-        m_drives.StoreFatEntries(work.m_firstCluster, work.m_fatKind,
-                                 reinterpret_cast<std::uint32_t*>(m_chain.Data()), count, fat);
-    } catch (...) {
-        End(CopyOutcome::Failed, Fatal("StoreFatEntries"));
-        return false;
-    }
+    m_drives.StoreFatEntries(work.m_firstCluster, work.m_fatKind,
+                             reinterpret_cast<std::uint32_t*>(m_chain.Data()), count, fat);
     const std::uint32_t last =
         count == 0 ? 0 : reinterpret_cast<const std::uint32_t*>(m_chain.Data())[count - 1];
     if (count > 0 && EntryLost(lostFat, work.m_fatKind, last)) {

@@ -273,7 +273,7 @@ void DriveTree::ExpandFixedRoot(DriveItem& item) {
 void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
     // A FAT that cannot be the volume's is not read: neither copy is usable.
     if (!FatFits(item)) {
-        ShowFailure(Frontend(), "internal error 00020");
+        ShowFailure(Frontend(), "internal error 00028");
         return;
     }
     // One FAT image serves the directory's own chain and every file's size.

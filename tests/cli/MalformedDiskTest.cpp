@@ -192,7 +192,7 @@ TEST(MalformedDiskTest, Fat32FatLargerThanThePartition) {
     const CliRun list = RunList({"--disk", disk.image.Path(), "list", "-r"});
     EXPECT_EQ(list.status, 1);
     // The number comes with the item that was being read.
-    EXPECT_EQ(list.err, "\"Hard Disk 1/32-Bit FAT Disk/Root Directory\": internal error 00020\n");
+    EXPECT_EQ(list.err, "\"Hard Disk 1/32-Bit FAT Disk/Root Directory\": internal error 00028\n");
     EXPECT_THAT(Lines(list.out),
                 ElementsAre("Hard Disk 1\tdisk", "  32-Bit FAT Disk\tvolume", "    FAT 1\tfat",
                             "    FAT 2\tfat", "    Root Directory\troot"));

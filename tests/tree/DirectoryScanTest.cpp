@@ -560,7 +560,7 @@ TEST_F(DirectoryScanTest, AFatThatCannotBeTheVolumesIsNeitherAllocatedNorRead) {
         const std::size_t reads = ReadCount();
         FailNthAllocation(1);  // an allocation would say so with another message
         EXPECT_TRUE(Expand(root).empty());
-        EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00020")) << pastTheDisk;
+        EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00028")) << pastTheDisk;
         EXPECT_EQ(ReadCount(), reads);
         FailNthAllocation(0);
     }
