@@ -25,7 +25,7 @@ public:
 class DiscardTarget final : public CopyTarget {
 public:
     std::optional<DestinationVolume> VolumeOf(const std::string&) override { return std::nullopt; }
-    std::unique_ptr<OutputFile> Create(const std::string&, std::string&) override {
+    Result<std::unique_ptr<OutputFile>> Create(const std::string&) override {
         return std::make_unique<DiscardedOutput>();
     }
 };

@@ -181,16 +181,16 @@ std::string CopyJob::OutputPath(int part) const {
 }
 
 bool CopyJob::CreateOutput(const std::string& path) {
-    std::string reason;
-    m_output = m_target.Create(path, reason);
-    if (m_output == nullptr) {
+    Result<std::unique_ptr<OutputFile>> output = m_target.Create(path);
+    if (!output) {
         m_report.uncreatedPath = path;
-        m_report.uncreatedReason = reason;
-    } else {
-        m_report.outputs.push_back({WorkingPath(path), 0});
-        m_unpublished.push_back(path);
+        m_report.uncreatedReason = output.error().reason;
+        return false;
     }
-    return m_output != nullptr;
+    m_output = std::move(*output);
+    m_report.outputs.push_back({WorkingPath(path), 0});
+    m_unpublished.push_back(path);
+    return true;
 }
 
 // Closes the output being written; one that holds the whole of its part is first
@@ -212,10 +212,9 @@ bool CopyJob::CloseOutput(bool whole) {
 // Every byte is written: each output gets its final name and the recording's date.
 bool CopyJob::PublishOutputs() {
     for (std::size_t i = 0; i < m_unpublished.size(); ++i) {
-        std::string reason;
-        if (!m_target.Publish(m_unpublished[i], m_modified, reason)) {
+        if (const Failure failure = m_target.Publish(m_unpublished[i], m_modified)) {
             m_writeFailure = m_report.outputs[i].path + " could not be renamed to " +
-                             m_unpublished[i] + ": " + reason;
+                             m_unpublished[i] + ": " + failure->reason;
             return false;
         }
         m_report.outputs[i].path = m_unpublished[i];

@@ -98,18 +98,20 @@ bool CopyJob::OpenParts(bool fresh) {
                                          "kept. Remove the map to begin anew.");
             return false;
         }
-        std::string reason;
-        std::unique_ptr<PositionedFile> file;
-        if (const auto refusal = m_target.Refusal(final)) {
-            reason = *refusal;
-        } else {
-            file = m_target.OpenPositioned(path, reason);
+        const std::optional<std::string> refusal = m_target.Refusal(final);
+        Result<std::unique_ptr<PositionedFile>> opened =
+            refusal ? Error{*refusal} : m_target.OpenPositioned(path);
+        if (!opened) {
+            m_report.uncreatedPath = path;
+            m_report.uncreatedReason = opened.error().reason;
+            return false;
         }
+        std::unique_ptr<PositionedFile> file = std::move(*opened);
         // A rescue that begins anew keeps nothing of a file that was there: what it
         // has not read yet must not pass for the recording.
-        if (file == nullptr || (fresh && !file->SetSize(0)) || !file->SetSize(output.size)) {
+        if ((fresh && !file->SetSize(0)) || !file->SetSize(output.size)) {
             m_report.uncreatedPath = path;
-            m_report.uncreatedReason = file == nullptr ? reason : "its size could not be set";
+            m_report.uncreatedReason = "its size could not be set";
             return false;
         }
         if (m_modified) {
@@ -159,21 +161,21 @@ bool CopyJob::SaveMap(const RescueMapFile& state) {
     }
     const std::string path = MapPath();
     const std::string text = FormatRescueMap(state);
-    std::string reason;
-    std::unique_ptr<OutputFile> file = m_target.Create(path, reason);
-    if (file == nullptr) {
+    Result<std::unique_ptr<OutputFile>> created = m_target.Create(path);
+    if (!created) {
         return false;
     }
+    OutputFile& file = **created;
     std::size_t written = 0;
     const bool wrote =
-        file->Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, written);
-    const bool synced = wrote && file->Sync();
+        file.Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, written);
+    const bool synced = wrote && file.Sync();
     // Half a map is no map: it goes, and the last whole one stays.
-    if (!file->Close() || !synced) {
+    if (!file.Close() || !synced) {
         m_target.Discard(path);
         return false;
     }
-    return m_target.Publish(path, std::nullopt, reason);
+    return !m_target.Publish(path, std::nullopt);
 }
 
 bool CopyJob::CloseParts(bool whole) {

@@ -85,25 +85,22 @@ std::optional<std::string> SourceGuard::Refusal(const std::string& path) const {
     return SourceRefusal(path, m_sources, m_tables);
 }
 
-std::unique_ptr<OutputFile> SourceGuard::Create(const std::string& path, std::string& reason) {
+Result<std::unique_ptr<OutputFile>> SourceGuard::Create(const std::string& path) {
     // The final name is checked now, before anything is written: the copy would
     // end by putting itself in that file's place.
     for (const std::string& name : {path, WorkingPath(path)}) {
         if (std::optional<std::string> refusal = Refusal(name)) {
-            reason = std::move(*refusal);
-            return nullptr;
+            return Error{std::move(*refusal)};
         }
     }
-    return m_inner.Create(path, reason);
+    return m_inner.Create(path);
 }
 
-std::unique_ptr<PositionedFile> SourceGuard::OpenPositioned(const std::string& path,
-                                                            std::string& reason) {
+Result<std::unique_ptr<PositionedFile>> SourceGuard::OpenPositioned(const std::string& path) {
     if (std::optional<std::string> refusal = Refusal(path)) {
-        reason = std::move(*refusal);
-        return nullptr;
+        return Error{std::move(*refusal)};
     }
-    return m_inner.OpenPositioned(path, reason);
+    return m_inner.OpenPositioned(path);
 }
 
 }  // namespace moravel

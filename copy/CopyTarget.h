@@ -73,19 +73,17 @@ public:
     virtual std::optional<DestinationVolume> VolumeOf(const std::string& path) = 0;
     // Creates the output for the file at path under its working name (PATH.part,
     // emptied when it is there); a file at path itself is left as it is until
-    // Publish. Null when it cannot, and then the reason says why ("Permission
-    // denied", "it is a disk being read").
-    virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) = 0;
+    // Publish. The error says why it cannot ("Permission denied", "it is a disk
+    // being read").
+    virtual Result<std::unique_ptr<OutputFile>> Create(const std::string& path) = 0;
     // Gives the closed output created for path its final name, replacing a file of
     // that name, with the modification time given (else the time of the copy),
-    // and waits until the new name is on the device. False, with the reason, when
-    // it cannot: the output then keeps its working name.
-    virtual bool Publish(const std::string& path, std::optional<std::time_t> modified,
-                         std::string& reason) {
+    // and waits until the new name is on the device. When it cannot, the output
+    // keeps its working name.
+    virtual Failure Publish(const std::string& path, std::optional<std::time_t> modified) {
         (void)path;
         (void)modified;
-        (void)reason;
-        return true;
+        return std::nullopt;
     }
     // Removes the output created for path under its working name: one that could
     // not be written whole and is worth nothing as a part (a map, say).
@@ -103,12 +101,10 @@ public:
         return false;
     }
     // Opens the file to write at chosen places, creating it when it is missing and
-    // keeping what it holds; null when it cannot, and then the reason says why.
-    virtual std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
-                                                           std::string& reason) {
+    // keeping what it holds.
+    virtual Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) {
         (void)path;
-        reason = "this destination takes no rescue copies";
-        return nullptr;
+        return Error{"this destination takes no rescue copies"};
     }
     // The size of the file at path, and what it holds: a rescue goes on from what
     // it kept there (its outputs, its map).
@@ -128,13 +124,11 @@ public:
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
     // A path that is a device or a pipe (/dev/null, say) is written as it is: it
     // has no working name and nothing to publish.
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
-    bool Publish(const std::string& path, std::optional<std::time_t> modified,
-                 std::string& reason) override;
+    Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override;
+    Failure Publish(const std::string& path, std::optional<std::time_t> modified) override;
     bool Exists(const std::string& path) override;
     void Discard(const std::string& path) override;
-    std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
-                                                   std::string& reason) override;
+    Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) override;
     Result<std::uint64_t> SizeOf(const std::string& path) override;
     Result<std::string> ReadAll(const std::string& path) override;
 };
@@ -145,21 +139,19 @@ class PartsAlways : public CopyTarget {
 public:
     explicit PartsAlways(CopyTarget& inner) : m_inner(inner) {}
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
-        return m_inner.Create(path, reason);
+    Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override {
+        return m_inner.Create(path);
     }
-    bool Publish(const std::string& path, std::optional<std::time_t> modified,
-                 std::string& reason) override {
-        return m_inner.Publish(path, modified, reason);
+    Failure Publish(const std::string& path, std::optional<std::time_t> modified) override {
+        return m_inner.Publish(path, modified);
     }
     bool Exists(const std::string& path) override { return m_inner.Exists(path); }
     void Discard(const std::string& path) override { m_inner.Discard(path); }
     std::optional<std::string> Refusal(const std::string& path) const override {
         return m_inner.Refusal(path);
     }
-    std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
-                                                   std::string& reason) override {
-        return m_inner.OpenPositioned(path, reason);
+    Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) override {
+        return m_inner.OpenPositioned(path);
     }
     Result<std::uint64_t> SizeOf(const std::string& path) override { return m_inner.SizeOf(path); }
     Result<std::string> ReadAll(const std::string& path) override { return m_inner.ReadAll(path); }
@@ -186,15 +178,13 @@ public:
     }
     // Refused when the path or its working name is one of the disks: checked here,
     // before anything is written, and not again when the output is published.
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
-    bool Publish(const std::string& path, std::optional<std::time_t> modified,
-                 std::string& reason) override {
-        return m_inner.Publish(path, modified, reason);
+    Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override;
+    Failure Publish(const std::string& path, std::optional<std::time_t> modified) override {
+        return m_inner.Publish(path, modified);
     }
     bool Exists(const std::string& path) override { return m_inner.Exists(path); }
     void Discard(const std::string& path) override { m_inner.Discard(path); }
-    std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
-                                                   std::string& reason) override;
+    Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) override;
     Result<std::uint64_t> SizeOf(const std::string& path) override { return m_inner.SizeOf(path); }
     Result<std::string> ReadAll(const std::string& path) override { return m_inner.ReadAll(path); }
 

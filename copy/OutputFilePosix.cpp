@@ -128,12 +128,10 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PositionedFile> FileSystemTarget::OpenPositioned(const std::string& path,
-                                                                 std::string& reason) {
+Result<std::unique_ptr<PositionedFile>> FileSystemTarget::OpenPositioned(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        reason = std::strerror(errno);
-        return nullptr;
+        return Error{std::strerror(errno)};
     }
     return std::make_unique<PosixPositionedFile>(fd);
 }
@@ -171,40 +169,35 @@ std::string CreateFailure(const std::string& path, int error) {
 
 // A new name is on the device once its folder is synced. File systems that
 // cannot sync a folder say so (EINVAL); they keep the name as they keep files.
-bool SyncFolder(const std::string& folder, std::string& reason) {
+Failure SyncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        return true;  // nothing more to do for it than the rename did
+        return std::nullopt;  // nothing more to do for it than the rename did
     }
     const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
-    if (!synced) {
-        reason = Reason(errno);
-    }
+    const Failure failure = synced ? Failure{} : Error{Reason(errno)};
     ::close(fd);
-    return synced;
+    return failure;
 }
 
 }  // namespace
 
-std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
+Result<std::unique_ptr<OutputFile>> FileSystemTarget::Create(const std::string& path) {
     const PathKind kind = KindAt(path);
     if (kind == PathKind::Folder) {
-        reason = "it is a folder";
-        return nullptr;
+        return Error{"it is a folder"};
     }
     const std::string name = kind == PathKind::Device ? path : WorkingPath(path);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        reason = CreateFailure(name, errno);
-        return nullptr;
+        return Error{CreateFailure(name, errno)};
     }
     return std::make_unique<PosixOutputFile>(fd);
 }
 
-bool FileSystemTarget::Publish(const std::string& path, std::optional<std::time_t> modified,
-                               std::string& reason) {
+Failure FileSystemTarget::Publish(const std::string& path, std::optional<std::time_t> modified) {
     if (KindAt(path) == PathKind::Device) {
-        return true;
+        return std::nullopt;
     }
     const std::string working = WorkingPath(path);
     if (modified) {
@@ -214,10 +207,9 @@ bool FileSystemTarget::Publish(const std::string& path, std::optional<std::time_
         ::utimensat(AT_FDCWD, working.c_str(), times, 0);
     }
     if (::rename(working.c_str(), path.c_str()) != 0) {
-        reason = Reason(errno);
-        return false;
+        return Error{Reason(errno)};
     }
-    return SyncFolder(ParentFolder(path), reason);
+    return SyncFolder(ParentFolder(path));
 }
 
 }  // namespace moravel

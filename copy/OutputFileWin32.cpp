@@ -132,13 +132,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PositionedFile> FileSystemTarget::OpenPositioned(const std::string& path,
-                                                                 std::string& reason) {
+Result<std::unique_ptr<PositionedFile>> FileSystemTarget::OpenPositioned(const std::string& path) {
     const HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        reason = SystemMessage(::GetLastError());
-        return nullptr;
+        return Error{SystemMessage(::GetLastError())};
     }
     return std::make_unique<Win32PositionedFile>(file);
 }
@@ -176,26 +174,23 @@ std::string CreateFailure(const std::string& path, DWORD error) {
 
 }  // namespace
 
-std::unique_ptr<OutputFile> FileSystemTarget::Create(const std::string& path, std::string& reason) {
+Result<std::unique_ptr<OutputFile>> FileSystemTarget::Create(const std::string& path) {
     if (IsFolder(path)) {
-        reason = "it is a folder";
-        return nullptr;
+        return Error{"it is a folder"};
     }
     const std::string name = WrittenInPlace(path) ? path : WorkingPath(path);
     // Others may read the copy meanwhile, not write it.
     const HANDLE file = ::CreateFileW(WidePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        reason = CreateFailure(name, ::GetLastError());
-        return nullptr;
+        return Error{CreateFailure(name, ::GetLastError())};
     }
     return std::make_unique<Win32OutputFile>(file);
 }
 
-bool FileSystemTarget::Publish(const std::string& path, std::optional<std::time_t> modified,
-                               std::string& reason) {
+Failure FileSystemTarget::Publish(const std::string& path, std::optional<std::time_t> modified) {
     if (WrittenInPlace(path)) {
-        return true;
+        return std::nullopt;
     }
     const std::wstring working = WidePath(WorkingPath(path));
     if (modified) {
@@ -212,10 +207,9 @@ bool FileSystemTarget::Publish(const std::string& path, std::optional<std::time_
     // Written through: the new name is on the device when the call returns.
     if (!::MoveFileExW(working.c_str(), WidePath(path).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        reason = SystemMessage(::GetLastError());
-        return false;
+        return Error{SystemMessage(::GetLastError())};
     }
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace moravel

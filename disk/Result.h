@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -24,8 +25,12 @@ struct Error {
 template <typename T>
 class Result {
 public:
-    Result(T value) : m_held(std::move(value)) {}      // NOLINT: a value is a result
-    Result(Error error) : m_held(std::move(error)) {}  // NOLINT: so is an error
+    // A value, or what converts to one (a file of a kind, for a file).
+    template <typename U = T>
+    requires(std::is_constructible_v<T, U&&> && !std::is_same_v<std::decay_t<U>, Error> &&
+             !std::is_same_v<std::decay_t<U>, Result>) Result(U&& value)
+        : m_held(std::in_place_index<0>, std::forward<U>(value)) {}            // NOLINT
+    Result(Error error) : m_held(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
     explicit operator bool() const { return std::holds_alternative<T>(m_held); }
     T& operator*() { return std::get<T>(m_held); }
@@ -38,7 +43,8 @@ private:
     std::variant<T, Error> m_held;
 };
 
-// Work that yields nothing but may fail: nothing, or the Error.
-using Outcome = std::optional<Error>;
+// What work that yields nothing returns: nothing when it was done, else the
+// Error that kept it from being done.
+using Failure = std::optional<Error>;
 
 }  // namespace moravel

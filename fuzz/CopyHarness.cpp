@@ -143,7 +143,7 @@ public:
     std::optional<DestinationVolume> VolumeOf(const std::string&) override {
         return DestinationVolume{kFolder, m_fileSystem};
     }
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string&) override {
+    Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override {
         const std::string folder = kFolder;
         FUZZ_CHECK(path.compare(0, folder.size(), folder) == 0 &&
                        path.find('/', folder.size()) == std::string::npos,

@@ -101,14 +101,17 @@ public:
     explicit WatchingTarget(std::vector<std::string> images)
         : MemoryTarget("NTFS", "/"), m_images(std::move(images)) {}
 
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
+    Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override {
         for (const auto& [image, mode] : DescriptorsOn(m_images)) {
             ++descriptorsSeen;
             EXPECT_EQ(mode, O_RDONLY) << image << " is open for writing";
         }
         stop = 0;
-        auto inner = MemoryTarget::Create(path, reason);
-        return std::make_unique<Budgeted>(std::move(inner), stop);
+        Result<std::unique_ptr<OutputFile>> inner = MemoryTarget::Create(path);
+        if (!inner) {
+            return inner;
+        }
+        return std::make_unique<Budgeted>(std::move(*inner), stop);
     }
 
     int descriptorsSeen = 0;

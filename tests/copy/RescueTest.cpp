@@ -295,7 +295,7 @@ class FillingTarget : public FileSystemTarget {
 public:
     explicit FillingTarget(std::uint64_t room) : m_room(room) {}
 
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override {
+    Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override {
         struct Full : OutputFile {
             std::unique_ptr<OutputFile> inner;
             bool Write(std::span<const std::uint8_t>, std::size_t& written) override {
@@ -306,13 +306,16 @@ public:
             bool Close() override { return inner->Close() && false; }
             std::string Failure() const override { return "No space left on device"; }
         };
+        Result<std::unique_ptr<OutputFile>> inner = FileSystemTarget::Create(path);
+        if (!inner) {
+            return inner;
+        }
         auto full = std::make_unique<Full>();
-        full->inner = FileSystemTarget::Create(path, reason);
-        return full->inner ? std::move(full) : nullptr;
+        full->inner = std::move(*inner);
+        return full;
     }
 
-    std::unique_ptr<PositionedFile> OpenPositioned(const std::string& path,
-                                                   std::string& reason) override {
+    Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) override {
         struct Filling : PositionedFile {
             std::unique_ptr<PositionedFile> inner;
             std::uint64_t* room = nullptr;
@@ -327,10 +330,14 @@ public:
             bool Close() override { return inner->Close(); }
             std::string Failure() const override { return "No space left on device"; }
         };
+        Result<std::unique_ptr<PositionedFile>> inner = FileSystemTarget::OpenPositioned(path);
+        if (!inner) {
+            return inner;
+        }
         auto filling = std::make_unique<Filling>();
-        filling->inner = FileSystemTarget::OpenPositioned(path, reason);
+        filling->inner = std::move(*inner);
         filling->room = &m_room;
-        return filling->inner ? std::move(filling) : nullptr;
+        return filling;
     }
 
 private:

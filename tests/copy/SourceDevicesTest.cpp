@@ -375,14 +375,14 @@ TEST_F(SourceRefusalTest, TheGuardCreatesNoFileThere) {
     m_sys.Partition("virtual/block/loop7/loop7p1", m_here);
     testing::MemoryTarget inner("ext4", m_dir.Path().string() + "/");
     SourceGuard guard(inner, {m_image}, m_tables);
-    std::string reason;
-    EXPECT_EQ(guard.Create(m_dir.File("out.ts"), reason), nullptr);
-    EXPECT_EQ(reason,
+    const auto refused = guard.Create(m_dir.File("out.ts"));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().reason,
               "it is on a file system whose loop device reads a disk being read (/dev/loop7p1)");
     EXPECT_THAT(inner.created, ::testing::IsEmpty());
 
     SourceGuard otherDisk(inner, {m_other}, m_tables);
-    EXPECT_NE(otherDisk.Create(m_dir.File("out.ts"), reason), nullptr);
+    EXPECT_TRUE(otherDisk.Create(m_dir.File("out.ts")));
     EXPECT_THAT(inner.created, ::testing::ElementsAre(m_dir.File("out.ts")));
 }
 

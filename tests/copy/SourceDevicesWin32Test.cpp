@@ -62,14 +62,15 @@ TEST(WindowsSourceDevicesTest, AnImageBeingReadIsNotOverwrittenUnderAnotherSpell
 
     FileSystemTarget files;
     SourceGuard guard(files, {image});
-    std::string reason;
-    EXPECT_EQ(guard.Create(spelled, reason), nullptr);
-    EXPECT_EQ(reason, "it is a disk being read");
+    const auto refused = guard.Create(spelled);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().reason, "it is a disk being read");
     std::string kept;
     std::getline(std::ifstream(image, std::ios::binary), kept);
     EXPECT_EQ(kept, "recorder disk");
 
-    EXPECT_NE(guard.Create(dir.File("copy.ts"), reason), nullptr) << reason;
+    const auto created = guard.Create(dir.File("copy.ts"));
+    EXPECT_TRUE(created) << (created ? "" : created.error().reason);
 }
 
 }  // namespace

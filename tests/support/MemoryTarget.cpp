@@ -64,10 +64,9 @@ std::optional<DestinationVolume> MemoryTarget::VolumeOf(const std::string&) {
     return DestinationVolume{m_root, m_fileSystem, note};
 }
 
-std::unique_ptr<OutputFile> MemoryTarget::Create(const std::string& path, std::string& reason) {
+Result<std::unique_ptr<OutputFile>> MemoryTarget::Create(const std::string& path) {
     if (refused.count(path) != 0) {
-        reason = "Permission denied";
-        return nullptr;
+        return Error{"Permission denied"};
     }
     created.push_back(path);
     File& file = files[WorkingPath(path)] = File{};
@@ -75,18 +74,16 @@ std::unique_ptr<OutputFile> MemoryTarget::Create(const std::string& path, std::s
     return std::make_unique<MemoryOutput>(file, m_written, failAfterBytes);
 }
 
-bool MemoryTarget::Publish(const std::string& path, std::optional<std::time_t> modified,
-                           std::string& reason) {
+Failure MemoryTarget::Publish(const std::string& path, std::optional<std::time_t> modified) {
     const auto working = files.find(WorkingPath(path));
     if (working == files.end()) {
-        reason = "No such file or directory";
-        return false;
+        return Error{"No such file or directory"};
     }
     File file = std::move(working->second);
     files.erase(working);
     file.modified = modified;
     files[path] = std::move(file);
-    return true;
+    return std::nullopt;
 }
 
 std::uint8_t EndsContent(std::uint32_t seed, std::uint64_t size, std::uint32_t clusterBytes,

@@ -34,9 +34,8 @@ public:
 
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
     // The output is kept under its working name until Publish.
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& reason) override;
-    bool Publish(const std::string& path, std::optional<std::time_t> modified,
-                 std::string& reason) override;
+    Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override;
+    Failure Publish(const std::string& path, std::optional<std::time_t> modified) override;
     bool Exists(const std::string& path) override { return files.count(path) != 0; }
 
     std::map<std::string, File> files;          // by the name they have now
