@@ -284,8 +284,10 @@ bool RescueUnfinished(const std::string& output, CopyTarget& target) {
         return true;
     }
     const Result<std::string> text = target.ReadAll(map);
-    std::string error;
-    const std::optional<RescueMapFile> parsed = text ? ParseRescueMap(*text, error) : std::nullopt;
+    if (!text) {
+        return true;
+    }
+    const Result<RescueMapFile> parsed = ParseRescueMap(*text);
     return !parsed || parsed->pass != RescuePass::Done;
 }
 

@@ -171,6 +171,7 @@ private:
     void RescueClusters(const DriveItem& source);
     std::string MapPath() const;
     bool LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state);
+    Result<RescueMapFile> ReadMap(const std::string& path, const RescueSource& source);
     bool OpenParts(bool fresh);
     bool WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     bool SaveMap(const RescueMapFile& state);

@@ -28,6 +28,28 @@ std::string CopyJob::MapPath() const {
     return MapPathBeside(m_plan->path);
 }
 
+// The map at path, when it is one and it is this recording's.
+Result<RescueMapFile> CopyJob::ReadMap(const std::string& path, const RescueSource& source) {
+    const Result<std::uint64_t> bytes = m_target.SizeOf(path);
+    if (!bytes) {
+        return bytes.error();
+    }
+    if (*bytes > kMaxMapBytes) {
+        return Error{"it is too large to be a map"};
+    }
+    const Result<std::string> text = m_target.ReadAll(path);
+    if (!text) {
+        return text.error();
+    }
+    Result<RescueMapFile> map = ParseRescueMap(*text);
+    if (map) {
+        if (std::optional<std::string> mismatch = RescueSourceMismatch(map->source, source)) {
+            return Error{std::move(*mismatch)};
+        }
+    }
+    return map;
+}
+
 // The map of an earlier run, when there is one and it is this recording's; else a
 // new one. False (the command ended, saying why) for a map that cannot be used.
 bool CopyJob::LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state) {
@@ -47,26 +69,10 @@ bool CopyJob::LoadRescueState(const DriveItem& work, std::uint32_t needed, Rescu
         state = RescueMapFile{source, RescuePass::Copy, 0, 0, RescueMap(source.size)};
         return true;
     }
-    std::string why;
-    std::optional<RescueMapFile> loaded;
-    const Result<std::uint64_t> bytes = m_target.SizeOf(mapPath);
-    if (!bytes) {
-        why = bytes.error().reason;
-    } else if (*bytes > kMaxMapBytes) {
-        why = "it is too large to be a map";
-    } else if (const Result<std::string> text = m_target.ReadAll(mapPath); !text) {
-        why = text.error().reason;
-    } else {
-        loaded = ParseRescueMap(*text, why);
-        if (loaded) {
-            if (const auto mismatch = RescueSourceMismatch(loaded->source, source)) {
-                why = *mismatch;
-                loaded.reset();
-            }
-        }
-    }
+    const Result<RescueMapFile> loaded = ReadMap(mapPath, source);
     if (!loaded) {
-        End(CopyOutcome::Failed, "The rescue map " + mapPath + " cannot be used: " + why + ".");
+        End(CopyOutcome::Failed,
+            "The rescue map " + mapPath + " cannot be used: " + loaded.error().reason + ".");
         return false;
     }
     state = std::move(*loaded);

@@ -210,10 +210,9 @@ std::string FormatRescueMap(const RescueMapFile& file) {
     return text;
 }
 
-std::optional<RescueMapFile> ParseRescueMap(std::string_view text, std::string& error) {
+Result<RescueMapFile> ParseRescueMap(std::string_view text) {
     if (TakeLine(text) != kFirstLine) {
-        error = "it is no rescue map of this program";
-        return std::nullopt;
+        return Error{"it is no rescue map of this program"};
     }
     RescueMapFile file;
     bool haveSize = false;
@@ -227,8 +226,7 @@ std::optional<RescueMapFile> ParseRescueMap(std::string_view text, std::string& 
         if (line.front() >= '0' && line.front() <= '9') {
             RescueRange range;
             if (!ParseRange(line, range)) {
-                error = where + " is no range (\"OFFSET SIZE STATE\")";
-                return std::nullopt;
+                return Error{where + " is no range (\"OFFSET SIZE STATE\")"};
             }
             ranges.push_back(range);
             continue;
@@ -258,28 +256,24 @@ std::optional<RescueMapFile> ParseRescueMap(std::string_view text, std::string& 
             ok = false;
         }
         if (!ok) {
-            error = where + " is not understood";
-            return std::nullopt;
+            return Error{where + " is not understood"};
         }
     }
     if (!haveSize) {
-        error = "it does not give the recording's size";
-        return std::nullopt;
+        return Error{"it does not give the recording's size"};
     }
     // The ranges must cover the recording, in order, without gaps or overlaps.
     std::uint64_t expected = 0;
     for (const RescueRange& range : ranges) {
         if (range.first != expected || range.end > file.source.size) {
-            error =
-                "its ranges do not cover the recording (at byte " + std::to_string(expected) + ")";
-            return std::nullopt;
+            return Error{"its ranges do not cover the recording (at byte " +
+                         std::to_string(expected) + ")"};
         }
         expected = range.end;
     }
     if (expected != file.source.size) {
-        error = "its ranges do not cover the recording (they end at byte " +
-                std::to_string(expected) + ")";
-        return std::nullopt;
+        return Error{"its ranges do not cover the recording (they end at byte " +
+                     std::to_string(expected) + ")"};
     }
     file.map = RescueMap(file.source.size);
     for (const RescueRange& range : ranges) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "disk/Result.h"
+
 namespace moravel {
 
 // What a rescue copy knows of each byte of a recording.
@@ -84,9 +86,9 @@ struct RescueMapFile {
 std::uint64_t ChainHash(const std::uint32_t* clusters, std::size_t count);
 
 std::string FormatRescueMap(const RescueMapFile& file);
-// Reads a map file's text; nothing, with the reason in error, when it is not one
-// or is damaged (ranges that do not cover the recording, unknown states, ...).
-std::optional<RescueMapFile> ParseRescueMap(std::string_view text, std::string& error);
+// Reads a map file's text; the error says why when it is not one or is damaged
+// (ranges that do not cover the recording, unknown states, ...).
+Result<RescueMapFile> ParseRescueMap(std::string_view text);
 // Why a map does not belong to the source; nothing when it does.
 std::optional<std::string> RescueSourceMismatch(const RescueSource& map,
                                                 const RescueSource& source);

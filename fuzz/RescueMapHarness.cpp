@@ -20,10 +20,9 @@ void Require(bool condition) {
 // cover the recording exactly, and read back the same once written again.
 int FuzzRescueMap(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    std::string error;
-    const auto map = ParseRescueMap(text, error);
+    const auto map = ParseRescueMap(text);
     if (!map) {
-        Require(!error.empty());
+        Require(!map.error().reason.empty());
         return 0;
     }
     std::uint64_t covered = 0;
@@ -36,8 +35,8 @@ int FuzzRescueMap(const std::uint8_t* data, std::size_t size) {
     Require(expected == map->source.size && covered == map->map.Size());
     Require(map->position <= map->source.size);
     const std::string written = FormatRescueMap(*map);
-    const auto again = ParseRescueMap(written, error);
-    Require(again.has_value());
+    const auto again = ParseRescueMap(written);
+    Require(static_cast<bool>(again));
     Require(FormatRescueMap(*again) == written);
     return 0;
 }

@@ -54,9 +54,8 @@ RescueMapFile SampleMapFile() {
 
 TEST(RescueMapTest, AMapReadsBackAsItWasWritten) {
     const RescueMapFile file = SampleMapFile();
-    std::string error;
-    const auto read = ParseRescueMap(FormatRescueMap(file), error);
-    ASSERT_TRUE(read) << error;
+    const auto read = ParseRescueMap(FormatRescueMap(file));
+    ASSERT_TRUE(read) << read.error().reason;
     EXPECT_EQ(read->source.disk, file.source.disk);
     EXPECT_EQ(RescueSourceMismatch(read->source, file.source), std::nullopt);
     EXPECT_EQ(read->pass, RescuePass::Trim);
@@ -69,9 +68,9 @@ TEST(RescueMapTest, AMapReadsBackAsItWasWritten) {
 TEST(RescueMapTest, DamagedMapsAreRefusedWithTheReason) {
     const std::string good = FormatRescueMap(SampleMapFile());
     const auto refusal = [](const std::string& text) {
-        std::string error;
-        EXPECT_EQ(ParseRescueMap(text, error), std::nullopt) << text;
-        return error;
+        const auto map = ParseRescueMap(text);
+        EXPECT_FALSE(map) << text;
+        return map ? std::string() : map.error().reason;
     };
     const auto replaced = [&](const std::string& from, const std::string& to) {
         std::string text = good;
@@ -187,14 +186,9 @@ TEST_F(RescueTest, ARescueEndsWithTheNormalCopysBytesAndReadsEachGoodSectorOnce)
     EXPECT_EQ(delivered.size(), distinct.size()) << "a good sector was read twice";
     EXPECT_EQ(distinct.size(), (kSize + 511) / 512 - 305);
 
-    std::string error;
-    const auto map = ParseRescueMap(
-        [&] {
-            const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
-            return std::string(bytes.begin(), bytes.end());
-        }(),
-        error);
-    ASSERT_TRUE(map) << error;
+    const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
+    const auto map = ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(map) << map.error().reason;
     EXPECT_EQ(map->pass, RescuePass::Done);
     EXPECT_EQ(map->map.Bytes(RescueState::Bad), 305u * 512);
     EXPECT_EQ(map->map.Bytes(RescueState::Copied) + map->map.Bytes(RescueState::Bad), kSize);
@@ -247,10 +241,9 @@ TEST_F(RescueTest, AStoppedRescueGoesOnWhereItStoppedWithItsMap) {
               "rescued.ts.part in " +
                   m_dir.File("") + ".");
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("rescued.ts")));
-    std::string error;
     const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
-    const auto stopped = ParseRescueMap(std::string(bytes.begin(), bytes.end()), error);
-    ASSERT_TRUE(stopped) << error;
+    const auto stopped = ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(stopped) << stopped.error().reason;
     EXPECT_NE(stopped->pass, RescuePass::Done);
     EXPECT_GT(stopped->map.Bytes(RescueState::Copied), 0u);
 
