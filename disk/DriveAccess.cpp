@@ -283,7 +283,7 @@ void DriveAccess::FillDiskEntry(DriveItem& entry, std::uint16_t drive) {
     entry.m_startHead = 0;
     entry.m_startSector = 1;
     entry.m_sectorCount = 1;
-    entry.m_kind = floppy ? KindVolume : KindDisk;
+    entry.m_kind = floppy ? ItemKind::Volume : ItemKind::Disk;
     entry.m_relativeSector = 0;
     entry.m_partitionStart = 0;
     entry.m_useExtensions = (!floppy && m_biosServices) ? m_checkExtensions(drive) : 0;
