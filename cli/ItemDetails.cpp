@@ -78,8 +78,7 @@ std::uint64_t FatCache::Entries() const {
 BootRead ReadVolumeDetails(DriveTree& access, const DriveItem& volume, VolumeDetails& details) {
     // A floppy may have been changed since it was last read: it is opened afresh,
     // as the drive tree does before it reads one.
-    if (!access.IsBiosServices() && volume.m_drive < kFirstHardDisk &&
-        !access.ReopenFloppy(volume.m_drive)) {
+    if (volume.m_drive < kFirstHardDisk && !access.ReopenFloppy(volume.m_drive)) {
         return BootRead::Unreadable;
     }
     std::array<std::uint8_t, kSectorSize> sector{};

@@ -37,7 +37,7 @@ void DriveTree::ExpandVolume(DriveItem& item) {
         return;
     }
     // A floppy may have been changed since it was last read: open it afresh.
-    if (!IsBiosServices() && item.m_drive < kFirstHardDisk && !ReopenFloppy(item.m_drive)) {
+    if (item.m_drive < kFirstHardDisk && !ReopenFloppy(item.m_drive)) {
         ShowFailure(Frontend(), "Drive is inaccessible!");
         return;
     }

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "disk/Disk32Api.h"
 #include "disk/DriveAccess.h"
 #include "disk32/Disk32Testing.h"
 #include "support/ServiceLibrary.h"
