@@ -343,7 +343,7 @@ ProgramRun CopyWithProgram(const std::string& image, const Layout& layout,
     moravel::DriveItem* volume = nullptr;
     std::int32_t progress = 0;
     for (moravel::DriveItem* child : access.ExpandItem(disk, progress)) {
-        if (child->m_kind == moravel::KindVolume) {
+        if (child->m_kind == moravel::ItemKind::Volume) {
             volume = child;
             break;
         }

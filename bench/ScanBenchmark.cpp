@@ -149,7 +149,7 @@ std::optional<Run> MeasureOnce(const std::string& path, const std::string& folde
     moravel::DriveItem& disk = access.GetDisks()[access.GetFloppyCount()];
     moravel::DriveItem* volume = nullptr;
     for (moravel::DriveItem* child : access.ExpandItem(disk, progress)) {
-        if (child->m_kind == moravel::KindVolume) {
+        if (child->m_kind == moravel::ItemKind::Volume) {
             volume = child;
             break;
         }

@@ -190,13 +190,14 @@ struct FolderDate {
 };
 
 bool IsFolder(const DriveItem& item) {
-    return (item.m_kind == KindEntry && item.IsDirectory()) || item.m_kind == KindRootDirectory;
+    return (item.m_kind == ItemKind::Entry && item.IsDirectory()) ||
+           item.m_kind == ItemKind::RootDirectory;
 }
 
 // The name a folder is given: its long or unpadded short name; a root directory
 // (a FAT32 one is a chain of clusters without an entry) by the name it is listed with.
 std::string FolderName(const DriveItem& folder) {
-    const bool entry = folder.m_kind == KindEntry && !folder.EntryName().empty();
+    const bool entry = folder.m_kind == ItemKind::Entry && !folder.EntryName().empty();
     return SafeFileName(entry ? folder.EntryName() : folder.DisplayName());
 }
 
@@ -215,13 +216,13 @@ public:
                    const std::filesystem::path& parent, std::size_t depth) {
         const TreeWalker::DirectoryKey key{
             folder.m_drive, folder.m_partitionStart,
-            folder.m_kind == KindEntry ? folder.m_firstCluster : folder.m_relativeSector};
+            folder.m_kind == ItemKind::Entry ? folder.m_firstCluster : folder.m_relativeSector};
         if (depth > TreeWalker::kMaxDepth || !m_openedFolders.insert(key).second) {
             m_skippedFolders.push_back(treePath);
             return;
         }
         const std::filesystem::path output = UniqueOutput(parent, FolderName(folder));
-        m_folders.push_back({output, folder.m_kind == KindEntry ? &folder : nullptr});
+        m_folders.push_back({output, folder.m_kind == ItemKind::Entry ? &folder : nullptr});
         const Siblings children(m_walker.Expand(folder, treePath));
         if (m_walker.ReadInPart(folder)) {
             m_unreadFolders.push_back(treePath);

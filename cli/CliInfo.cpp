@@ -161,11 +161,12 @@ void PrintText(std::ostream& out, const ListedItem& listed) {
     if (details.source) {
         report.Field("Source", EscapeControls(*details.source));
     }
-    if (item.m_kind == KindDisk) {
+    if (item.m_kind == ItemKind::Disk) {
         report.Field("Size", details.bytes ? ByteCount(*details.bytes)
                                            : "not known (the BIOS services do not tell it)");
     }
-    if (item.m_kind == KindVolume || item.m_kind == KindExtended || item.m_kind == KindUnknown) {
+    if (item.m_kind == ItemKind::Volume || item.m_kind == ItemKind::Extended ||
+        item.m_kind == ItemKind::Unknown) {
         if (item.m_partitionType != 0) {
             report.Field("Partition type", HexByte(item.m_partitionType));
         }
@@ -179,13 +180,13 @@ void PrintText(std::ostream& out, const ListedItem& listed) {
         report.Field("Cluster size", ByteCount(volume.clusterBytes));
         report.Field("Label", volume.label.empty() ? "none" : EscapeControls(volume.label));
     }
-    if (item.m_kind == KindFat12Table || item.m_kind == KindFat16Table ||
-        item.m_kind == KindFat32Table || item.m_kind == KindRootDirectory) {
+    if (item.m_kind == ItemKind::Fat12Table || item.m_kind == ItemKind::Fat16Table ||
+        item.m_kind == ItemKind::Fat32Table || item.m_kind == ItemKind::RootDirectory) {
         report.Field("First sector", "LBA " + std::to_string(std::uint64_t{item.m_partitionStart} +
                                                              item.m_relativeSector));
         report.Field("Sectors", std::to_string(item.m_sectorCount));
     }
-    if (item.m_kind != KindEntry) {
+    if (item.m_kind != ItemKind::Entry) {
         return;
     }
     if (IsEntryKind(listed.kind)) {

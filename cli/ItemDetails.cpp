@@ -13,16 +13,12 @@ namespace {
 
 constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
 
-std::uint16_t FatBits(std::uint16_t fatKind) {
-    return fatKind == Fat12 ? 12 : fatKind == Fat16 ? 16 : 32;
-}
-
 // The label a formatter wrote into the boot sector (OEM code page), without its
 // padding; empty when the sector carries none or the formatter's "no label" mark.
-std::string BootLabel(ByteSpan sector, std::uint16_t fatKind, const OemCodePage& codePage) {
+std::string BootLabel(ByteSpan sector, FatKind fatKind, const OemCodePage& codePage) {
     // The extended block lies further on in a FAT32 boot sector.
     namespace boot = layout::boot;
-    const bool fat32 = fatKind == Fat32;
+    const bool fat32 = fatKind == FatKind::Fat32;
     const std::size_t signature =
         fat32 ? boot::fat32::kExtendedSignature : boot::fat16::kExtendedSignature;
     if (sector[signature] != boot::kExtendedSignatureMark) {
@@ -74,14 +70,15 @@ FatCache::Outcome FatCache::Load(const DriveItem& item) {
 
 std::uint64_t FatCache::Entries() const {
     const std::uint64_t bytes = m_fat.bytes.size();
-    return m_fatKind == Fat12 ? bytes * 2 / 3 : m_fatKind == Fat16 ? bytes / 2 : bytes / 4;
+    return m_fatKind == FatKind::Fat12   ? bytes * 2 / 3
+           : m_fatKind == FatKind::Fat16 ? bytes / 2
+                                         : bytes / 4;
 }
 
 BootRead ReadVolumeDetails(DriveTree& access, const DriveItem& volume, VolumeDetails& details) {
     // A floppy may have been changed since it was last read: it is opened afresh,
     // as the drive tree does before it reads one.
-    if (!access.IsBiosServices() && volume.m_drive < kFirstHardDisk &&
-        !access.ReopenFloppy(volume.m_drive)) {
+    if (volume.m_drive < kFirstHardDisk && !access.ReopenFloppy(volume.m_drive)) {
         return BootRead::Unreadable;
     }
     std::array<std::uint8_t, kSectorSize> sector{};

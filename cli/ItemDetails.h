@@ -40,7 +40,7 @@ private:
 
     DriveTree& m_access;
     std::optional<Key> m_key;
-    std::uint16_t m_fatKind = FatUnknown;
+    FatKind m_fatKind = FatKind::Unknown;
     MemoryBlock m_table;
     FatImage m_fat;
     std::set<Key> m_failed;

@@ -17,7 +17,7 @@ namespace {
 // A cluster-chain directory is known by its disk, its volume and its first
 // cluster; two items with the same key show the same folder.
 bool IsChainDirectory(const DriveItem& item) {
-    return item.m_kind == KindEntry && item.IsDirectory();
+    return item.m_kind == ItemKind::Entry && item.IsDirectory();
 }
 
 TreeWalker::DirectoryKey KeyOf(const DriveItem& item) {
@@ -42,7 +42,7 @@ void PrintLines(std::ostream& out, const std::vector<ListedItem>& items, std::si
             out << '\t' << FormatSize(item.m_fileSize) << '\t' << item.m_fileSize;
         }
         // A folder's or file's last change, where its entry holds a valid one.
-        if (item.m_kind == KindEntry) {
+        if (item.m_kind == ItemKind::Entry) {
             if (const auto modified = DecodeFatDateTime(item.m_writeDate, item.m_writeTime)) {
                 out << '\t' << ShortDateText(*modified);
             }
@@ -56,23 +56,23 @@ void PrintLines(std::ostream& out, const std::vector<ListedItem>& items, std::si
 
 std::string_view KindName(const DriveItem& item, const DriveItem* parent) {
     switch (item.m_kind) {
-        case KindDisk:
+        case ItemKind::Disk:
             return "disk";
-        case KindVolume:
+        case ItemKind::Volume:
             return "volume";
-        case KindExtended:
+        case ItemKind::Extended:
             return "extended";
-        case KindFat12Table:
-        case KindFat16Table:
-        case KindFat32Table:
+        case ItemKind::Fat12Table:
+        case ItemKind::Fat16Table:
+        case ItemKind::Fat32Table:
             return "fat";
-        case KindRootDirectory:
+        case ItemKind::RootDirectory:
             return "root";
-        case KindEntry:
+        case ItemKind::Entry:
             if (!item.IsDirectory()) {
                 return "file";
             }
-            return parent != nullptr && parent->m_kind == KindVolume ? "root" : "directory";
+            return parent != nullptr && parent->m_kind == ItemKind::Volume ? "root" : "directory";
         default:
             return "unknown";
     }
@@ -165,7 +165,7 @@ void TreeWalker::AddDetails(std::vector<ListedItem>& items, const std::string& w
     std::size_t leftOut = 0;
     for (ListedItem& listed : items) {
         AddOwnDetails(listed, topLevel);
-        if (listed.item->m_kind != KindEntry) {
+        if (listed.item->m_kind != ItemKind::Entry) {
             continue;
         }
         const FatCache::Outcome fat = fats.Load(*listed.item);
@@ -196,11 +196,11 @@ void TreeWalker::AddOwnDetails(ListedItem& listed, bool topLevel) {
     ItemDetails& details = listed.details;
     if (topLevel) {
         details.source = m_access.SourcePath(item.m_drive);
-        if (item.m_kind == KindDisk) {
+        if (item.m_kind == ItemKind::Disk) {
             details.bytes = m_access.DiskBytes(item.m_drive);
         }
     }
-    if (item.m_kind != KindVolume) {
+    if (item.m_kind != ItemKind::Volume) {
         return;
     }
     VolumeDetails volume;
@@ -247,7 +247,7 @@ std::optional<ListedItem> TreeWalker::Describe(const Place& place, std::size_t k
     listed.kind = std::string(KindName(*place.item, place.parent));
     listed.path = place.path;
     AddOwnDetails(listed, place.parent == nullptr);
-    if (place.item->m_kind == KindEntry) {
+    if (place.item->m_kind == ItemKind::Entry) {
         FatCache fats(m_access);
         AddChain(listed, listed.path, fats.Load(*place.item), fats, keepRuns);
     }
@@ -338,11 +338,11 @@ nlohmann::ordered_json ItemJson(const ListedItem& listed) {
     object["path"] = listed.path;
     object["kind"] = listed.kind;
     // A disk's or volume's size in bytes, where it could be told.
-    const bool whole = item.m_kind == KindDisk || item.m_kind == KindVolume;
+    const bool whole = item.m_kind == ItemKind::Disk || item.m_kind == ItemKind::Volume;
     object["size"] = whole && details.bytes ? *details.bytes : item.m_fileSize;
     object["attributes"] = item.m_attributes;
     object["firstCluster"] = item.m_firstCluster;
-    if (item.m_kind == KindEntry) {
+    if (item.m_kind == ItemKind::Entry) {
         if (const auto modified = DecodeFatDateTime(item.m_writeDate, item.m_writeTime)) {
             object["modified"] = IsoDateText(*modified);
         }
@@ -366,18 +366,18 @@ nlohmann::ordered_json ItemJson(const ListedItem& listed) {
         object["source"] = *details.source;
     }
     switch (item.m_kind) {
-        case KindVolume:
-        case KindExtended:
-        case KindUnknown:
+        case ItemKind::Volume:
+        case ItemKind::Extended:
+        case ItemKind::Unknown:
             object["startLba"] = item.m_partitionStart;
             if (item.m_partitionType != 0) {
                 object["partitionType"] = item.m_partitionType;
             }
             break;
-        case KindFat12Table:
-        case KindFat16Table:
-        case KindFat32Table:
-        case KindRootDirectory:
+        case ItemKind::Fat12Table:
+        case ItemKind::Fat16Table:
+        case ItemKind::Fat32Table:
+        case ItemKind::RootDirectory:
             object["startLba"] = std::uint64_t{item.m_partitionStart} + item.m_relativeSector;
             object["sectors"] = item.m_sectorCount;
             break;

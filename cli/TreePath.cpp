@@ -35,7 +35,7 @@ std::string DisplayText(const DriveItem& item) {
 }
 
 std::string UnpaddedText(const DriveItem& item) {
-    return std::string(item.m_kind == KindEntry ? item.EntryName() : item.DisplayName());
+    return std::string(item.m_kind == ItemKind::Entry ? item.EntryName() : item.DisplayName());
 }
 
 std::vector<std::string> SplitTreePath(std::string_view path) {

@@ -569,12 +569,12 @@ std::optional<std::string> FatVersionOfBootSector(std::span<const std::uint8_t> 
     }
     // No room for data, or no count of sectors at all.
     const std::uint64_t clusters = DataClusters(boot);
-    const std::optional<std::uint16_t> kind = FatKindOf(boot);
+    const std::optional<FatKind> kind = FatKindOf(boot);
     if (clusters == 0 || !kind) {
         return std::nullopt;
     }
-    const std::uint64_t entryBits = *kind == Fat32 ? 32 : *kind == Fat16 ? 16 : 12;
-    if (*kind == Fat16 && clusters >= 65525) {
+    const std::uint64_t entryBits = FatBits(*kind);
+    if (*kind == FatKind::Fat16 && clusters >= 65525) {
         return std::nullopt;  // more clusters than 16-bit entries can number
     }
     // Every cluster, and the two reserved entries, have an entry in the FAT.
@@ -582,7 +582,7 @@ std::optional<std::string> FatVersionOfBootSector(std::span<const std::uint8_t> 
     if (sectorsPerFat * bytesPerSector * 8 / entryBits < clusters + 2) {
         return std::nullopt;
     }
-    return *kind == Fat32 ? "FAT32" : *kind == Fat16 ? "FAT16" : "FAT12";
+    return *kind == FatKind::Fat32 ? "FAT32" : *kind == FatKind::Fat16 ? "FAT16" : "FAT12";
 }
 
 std::optional<std::string> FatVersionOfUdevRecord(std::string_view record) {

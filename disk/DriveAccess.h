@@ -14,7 +14,7 @@
 #include "ByteOrder.h"
 #include "ChsAddress.h"
 #include "CoreFrontend.h"
-#include "Disk32Api.h"
+#include "DiskReader.h"
 #include "DriveItem.h"
 #include "DriveSources.h"
 #include "MemoryBlock.h"
@@ -42,10 +42,6 @@ struct DriveAccessOptions {
 };
 
 inline constexpr std::size_t kDiskTableEntries = 10;
-inline constexpr std::uint16_t kFirstHardDisk = 0x80;
-
-// Outcome of a raw item read: one attempt, no per-sector retry.
-enum class RawRead { Ok, BiosServiceFailed, DeviceReadShort };
 
 // The sectors of a run that could not be read and were filled with 0xE5, by
 // their index in the run.
@@ -69,7 +65,7 @@ public:
     DriveItem* GetDisks() const { return m_disks; }
     std::uint32_t GetFloppyCount() const { return m_floppyCount; }
     std::int32_t GetHardDiskCount() const { return m_hardDiskCount; }
-    bool IsBiosServices() const { return m_biosServices; }
+    bool IsBiosServices() const { return m_options.platform == DiskPlatform::BiosServices; }
 
     // The paths of the disks that stand behind the drive numbers (after Open).
     std::vector<std::string> SourcePaths() const;
@@ -129,7 +125,9 @@ public:
     // partition tables and boot sectors are read.
     RawRead RawReadItem(const DriveItem& item, std::span<std::uint8_t> buffer);
 
-    // Opens a floppy's device again into its slot; false when it cannot be opened.
+    // Opens a floppy afresh, as it may have been changed since it was last read;
+    // false when it cannot be opened. Always true through the BIOS services, which
+    // open it at each request.
     bool ReopenFloppy(std::uint16_t drive);
 
     // The size of the disk behind a drive number, when it can be told (an image
@@ -143,10 +141,8 @@ protected:
     ChsAddress& Chs() { return m_chs; }
 
 private:
-    int OpenBiosServices();
     void EnumerateDisks();
     void EnumerateFloppies();
-    bool ProbeHardDisk(std::uint16_t drive);
     void FillDiskEntry(DriveItem& entry, std::uint16_t drive);
     void DestroyDiskTable();
     void ResolveSources();
@@ -154,20 +150,13 @@ private:
     // The path of a disk named that is the same file or device as path.
     std::optional<std::string> SameDiskAs(const std::string& path) const;
     std::string BiosLibraryPath() const;
-    std::size_t ReadDevice(std::uint16_t drive, std::uint64_t offset,
-                           std::span<std::uint8_t> buffer);
     // How a run came in: whole at the first attempt, sector by sector after a
     // failed one, or not at all (nothing retried, the buffer as it was).
     enum class RunRead { Whole, SectorBySector, Nothing };
-    RunRead ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs,
-                                  std::span<std::uint8_t> run, UnreadableSectors* unreadable);
-    RunRead ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> run,
-                                UnreadableSectors* unreadable);
-    // One request of the BIOS services: the run's sectors from `done` to the end of
-    // their track (at most to the run's end). How many were asked for, and whether
-    // they came.
-    std::pair<std::uint32_t, bool> ReadBiosTrack(const DriveItem& item, std::uint32_t done,
-                                                 ChsAddress& chs, std::span<std::uint8_t> run);
+    // The run request by request (DiskReader::ReadRequest); a request that does not
+    // come in whole is read again sector by sector.
+    RunRead ReadRun(const DriveItem& item, ChsAddress& chs, std::span<std::uint8_t> run,
+                    UnreadableSectors* unreadable);
     void RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
                              std::span<std::uint8_t> run, UnreadableSectors* unreadable,
                              std::uint32_t firstIndex);
@@ -180,14 +169,10 @@ private:
     // Disks added after the table was filled; a deque keeps their addresses.
     std::deque<DriveItem> m_addedDisks;
 
-    std::intptr_t m_driver = disk32::kInvalidDriverHandle;
-    disk32::ReadDisk32Fn m_readDisk32 = nullptr;
-    disk32::CheckInt13Extension32Fn m_checkExtensions = nullptr;
-    void* m_serviceLibrary = nullptr;
+    // How the disks are read while open (chosen by the platform when opening);
+    // null while closed.
+    std::unique_ptr<DiskReader> m_reader;
     MemoryBlock m_diskTableMemory;
-    bool m_biosServices = false;       // read through the BIOS-service library
-    bool m_biosServesSources = false;  // the BIOS services took the named paths
-    std::array<std::unique_ptr<SectorSource>, 256> m_sources;
     DriveItem* m_disks = nullptr;
     std::uint32_t m_floppyCount = 0;
     std::int32_t m_hardDiskCount = 0;

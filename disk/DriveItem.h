@@ -8,29 +8,9 @@
 #include <vector>
 
 #include "DiskLayout.h"
+#include "ItemKinds.h"
 
 namespace moravel {
-
-// Item kind codes (m_kind). 3, 4 and 9 double as FAT kind codes (m_fatKind).
-enum : std::uint16_t {
-    KindDisk = 0,
-    KindVolume = 1,
-    KindExtended = 2,
-    KindFat16Table = 3,
-    KindFat12Table = 4,
-    KindRootDirectory = 5,
-    KindEntry = 6,
-    KindFat32Table = 9,
-    KindUnknown = 11,
-};
-
-// FAT kind codes (m_fatKind); 0 means not yet known.
-enum : std::uint16_t {
-    FatUnknown = 0,
-    Fat16 = KindFat16Table,
-    Fat12 = KindFat12Table,
-    Fat32 = KindFat32Table,
-};
 
 struct DriveItem;
 
@@ -74,8 +54,8 @@ struct DriveItem {
     std::uint16_t m_startSector = 0;  // bits 0-5 sector (from 1), bits 6-7 cylinder bits 8-9
     std::uint32_t m_sectorCount = 0;  // sectors that one read of the item fetches
     std::uint16_t m_bytesPerSector = 0;
-    std::uint16_t m_kind = KindDisk;
-    std::uint16_t m_fatKind = FatUnknown;
+    ItemKind m_kind = ItemKind::Disk;
+    FatKind m_fatKind = FatKind::Unknown;
     std::uint16_t m_reservedSectors = 0;
     std::uint32_t m_sectorsPerFat = 0;
     NameField m_entryName{};
@@ -124,7 +104,11 @@ struct DriveItem {
     void SetEntryName(std::string_view name) { StoreName(m_entryName, name); }
 
     bool IsDirectory() const { return (m_attributes & layout::entry::kAttributeDirectory) != 0; }
-    bool IsFile() const { return m_kind == KindEntry && !IsDirectory(); }
+    bool IsFile() const { return m_kind == ItemKind::Entry && !IsDirectory(); }
+    // One of a volume's FAT copies.
+    bool IsFatCopy() const {
+        return m_fatKind != FatKind::Unknown && m_kind == FatCopyKind(m_fatKind);
+    }
 
     std::uint32_t FileSizeLow() const { return static_cast<std::uint32_t>(m_fileSize); }
     std::uint32_t FileSizeHigh() const { return static_cast<std::uint32_t>(m_fileSize >> 32); }

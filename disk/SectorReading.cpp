@@ -48,8 +48,7 @@ int DriveAccess::ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<s
     if (chs == nullptr) {
         chs = &scratch;
     }
-    const RunRead result = m_biosServices ? ReadSectorsFromBios(item, chs, run, unreadable)
-                                          : ReadSectorsFromDevice(item, chs, run, unreadable);
+    const RunRead result = ReadRun(item, *chs, run, unreadable);
     if (result == RunRead::Nothing && unreadable != nullptr) {
         // Nothing came in and nothing was retried (a one-sector run, a floppy that
         // cannot be opened): to a caller that goes on with the bytes, every sector
@@ -62,72 +61,36 @@ int DriveAccess::ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<s
     return result == RunRead::Whole ? 1 : 0;
 }
 
-DriveAccess::RunRead DriveAccess::ReadSectorsFromDevice(const DriveItem& item, ChsAddress* chs,
-                                                        std::span<std::uint8_t> run,
-                                                        UnreadableSectors* unreadable) {
-    const std::uint64_t offset =
-        SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector);
-    std::size_t got = ReadDevice(item.m_drive, offset, run);
-    if (got == 0 && item.m_drive < kFirstHardDisk) {
-        // A floppy that gives nothing (or was never opened) is opened afresh.
-        if (!ReopenFloppy(item.m_drive)) {
-            return RunRead::Nothing;
-        }
-        got = ReadDevice(item.m_drive, offset, run);
-    }
-    if (got == run.size()) {
-        return RunRead::Whole;
-    }
-    if (item.m_sectorCount == 1) {
+DriveAccess::RunRead DriveAccess::ReadRun(const DriveItem& item, ChsAddress& chs,
+                                          std::span<std::uint8_t> run,
+                                          UnreadableSectors* unreadable) {
+    if (m_reader == nullptr) {
         return RunRead::Nothing;
-    }
-    RetrySectorBySector(item, chs, item.m_sectorCount, run, unreadable, 0);
-    return RunRead::SectorBySector;
-}
-
-DriveAccess::RunRead DriveAccess::ReadSectorsFromBios(const DriveItem& item, ChsAddress* chs,
-                                                      std::span<std::uint8_t> run,
-                                                      UnreadableSectors* unreadable) {
-    if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
-        return RunRead::Nothing;  // without a geometry no request can be addressed
     }
     RunRead result = RunRead::Whole;
     for (std::uint32_t done = 0; done < item.m_sectorCount;) {
-        const auto [chunk, read] = ReadBiosTrack(item, done, *chs, run);
-        if (!read) {
+        const std::optional<Request> request = m_reader->ReadRequest(item, done, chs, run);
+        if (!request) {
+            return RunRead::Nothing;
+        }
+        if (request->read < request->asked) {
             if (item.m_sectorCount == 1) {
                 return RunRead::Nothing;
             }
-            // Also for a one-sector chunk of a longer run: an unreadable sector
+            // Also for a one-sector request of a longer run: an unreadable sector
             // must never keep whatever the buffer held before.
             DriveItem first = item;
             first.m_relativeSector += done;
-            RetrySectorBySector(first, chs, chunk,
-                                run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
-                                            static_cast<std::size_t>(SectorsToBytes(chunk))),
-                                unreadable, done);
+            RetrySectorBySector(
+                first, &chs, request->asked,
+                run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
+                            static_cast<std::size_t>(SectorsToBytes(request->asked))),
+                unreadable, done);
             result = RunRead::SectorBySector;
         }
-        done += chunk;
+        done += request->asked;
     }
     return result;
-}
-
-std::pair<std::uint32_t, bool> DriveAccess::ReadBiosTrack(const DriveItem& item, std::uint32_t done,
-                                                          ChsAddress& chs,
-                                                          std::span<std::uint8_t> run) {
-    DriveItem work = item;
-    work.m_relativeSector = item.m_relativeSector + done;
-    const int overflow = ItemToChs(work, chs);
-    const std::uint32_t chunk = std::min<std::uint32_t>(
-        item.m_sectorsPerTrack - (chs.m_sector & 0x3Fu) + 1, item.m_sectorCount - done);
-    const auto place = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
-                                   static_cast<std::size_t>(SectorsToBytes(chunk)));
-    const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
-    const bool read =
-        m_readDisk32(item.m_drive, chs.m_cylinder, chs.m_head, chs.m_sector, chunk, place.data(),
-                     item.m_partitionStart + work.m_relativeSector, useExtensions) != 0;
-    return {chunk, read};
 }
 
 void DriveAccess::RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
@@ -158,28 +121,21 @@ std::uint32_t DriveAccess::ReadSectorsOnce(const DriveItem& item, std::span<std:
         return 0;
     }
     const auto run = buffer.first(static_cast<std::size_t>(bytes));
-    if (!m_biosServices) {
-        const std::uint64_t offset =
-            SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector);
-        std::size_t got = ReadDevice(item.m_drive, offset, run);
-        if (got == 0 && item.m_drive < kFirstHardDisk && ReopenFloppy(item.m_drive)) {
-            got = ReadDevice(item.m_drive, offset, run);
-        }
-        return static_cast<std::uint32_t>(got / kSectorSize);
-    }
-    // The services read a request whole or not at all: a track at a time, up to
-    // the first that fails.
-    if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
+    if (m_reader == nullptr) {
         return 0;
     }
+    // Request by request, up to the first that does not come in whole.
     ChsAddress chs;
     std::uint32_t done = 0;
     while (done < item.m_sectorCount) {
-        const auto [chunk, read] = ReadBiosTrack(item, done, chs, run);
-        if (!read) {
+        const std::optional<Request> request = m_reader->ReadRequest(item, done, chs, run);
+        if (!request) {
             break;
         }
-        done += chunk;
+        done += request->read;
+        if (request->read < request->asked) {
+            break;
+        }
     }
     return done;
 }
@@ -217,20 +173,10 @@ int DriveAccess::ReadClusters(const std::uint32_t* clusters, const DriveItem& vo
 }
 
 RawRead DriveAccess::RawReadItem(const DriveItem& item, std::span<std::uint8_t> buffer) {
-    const auto bytes = static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount));
-    if (m_biosServices) {
-        const bool read = buffer.size() >= bytes &&
-                          m_readDisk32(item.m_drive, item.m_startCylinder, item.m_startHead,
-                                       item.m_startSector, item.m_sectorCount, buffer.data(),
-                                       item.m_partitionStart, item.m_useExtensions) != 0;
-        return read ? RawRead::Ok : RawRead::BiosServiceFailed;
-    }
-    if (buffer.size() < bytes) {
+    if (m_reader == nullptr) {
         return RawRead::DeviceReadShort;
     }
-    const std::size_t got =
-        ReadDevice(item.m_drive, SectorsToBytes(item.m_partitionStart), buffer.first(bytes));
-    return got == bytes ? RawRead::Ok : RawRead::DeviceReadShort;
+    return m_reader->ReadRaw(item, buffer);
 }
 
 }  // namespace moravel

@@ -10,11 +10,13 @@ namespace moravel::fuzz {
 namespace {
 
 constexpr std::size_t kHeader = 9;
-// A kind the program does not know stands in the list too: its chains are empty.
-constexpr std::uint16_t kKinds[] = {Fat12, Fat16, Fat32, KindUnknown};
+// A volume whose FAT kind is not known stands in the list too: its chains are empty.
+constexpr FatKind kKinds[] = {FatKind::Fat12, FatKind::Fat16, FatKind::Fat32, FatKind::Unknown};
 
-bool IsEnd(std::uint16_t fatKind, std::uint32_t value, std::uint32_t lastCluster) {
-    const std::uint32_t endMark = fatKind == Fat12 ? 0xFF8 : fatKind == Fat16 ? 0xFFF8 : 0x0FFFFFF8;
+bool IsEnd(FatKind fatKind, std::uint32_t value, std::uint32_t lastCluster) {
+    const std::uint32_t endMark = fatKind == FatKind::Fat12   ? 0xFF8
+                                  : fatKind == FatKind::Fat16 ? 0xFFF8
+                                                              : 0x0FFFFFF8;
     return value < 2 || value > lastCluster || value >= endMark;
 }
 
@@ -25,7 +27,7 @@ int FuzzChain(const std::uint8_t* data, std::size_t size) {
         return 0;
     }
     const ByteSpan input(data, size);
-    const std::uint16_t kind = kKinds[data[0] % 4];
+    const FatKind kind = kKinds[data[0] % 4];
     const std::uint32_t first = ReadLe32(input, 1);
     const std::uint32_t last = ReadLe32(input, 5);
     const ByteSpan table = input.subspan(kHeader);
@@ -33,7 +35,7 @@ int FuzzChain(const std::uint8_t* data, std::size_t size) {
     const FatBytes reference = FatBytes::InMemory(table);
 
     // The program's decoder agrees with the reference one wherever it is asked.
-    const std::uint32_t probe = kind == Fat32 ? first & 0x0FFFFFFFu : first;
+    const std::uint32_t probe = kind == FatKind::Fat32 ? first & 0x0FFFFFFFu : first;
     FUZZ_CHECK(NextCluster(fat, kind, probe) == ReferenceEntry(reference, kind, probe),
                "NextCluster differs from the table's entry");
 
@@ -52,7 +54,7 @@ int FuzzChain(const std::uint8_t* data, std::size_t size) {
         FUZZ_CHECK(chain[i] == expected[i], "the stored chain leaves the table's links");
     }
     // Counting every chain of the table at once agrees with counting this one.
-    if ((kind == Fat16 || kind == Fat32) && table.size() <= (1u << 16)) {
+    if ((kind == FatKind::Fat16 || kind == FatKind::Fat32) && table.size() <= (1u << 16)) {
         std::vector<std::uint8_t> copy(table.begin(), table.end());
         const ChainCounts counts(copy, kind, last);
         FUZZ_CHECK(counts.Ready(), "the counts of every chain were not made");

@@ -41,15 +41,15 @@ std::vector<DriveItem*> FuzzTree::Disks() const {
 }
 
 bool IsChainDirectory(const DriveItem& item) {
-    return item.m_kind == KindEntry && item.IsDirectory();
+    return item.m_kind == ItemKind::Entry && item.IsDirectory();
 }
 
 bool HoldsChildren(const DriveItem& item) {
     switch (item.m_kind) {
-        case KindDisk:
-        case KindExtended:
-        case KindVolume:
-        case KindRootDirectory:
+        case ItemKind::Disk:
+        case ItemKind::Extended:
+        case ItemKind::Volume:
+        case ItemKind::RootDirectory:
             return true;
         default:
             return IsChainDirectory(item);
@@ -94,48 +94,46 @@ void CheckChildren(const DriveTree& tree, const DriveItem& item,
         FUZZ_CHECK(child->m_expanded == 0, "a new child is expanded already");
     }
     switch (item.m_kind) {
-        case KindDisk:
-        case KindExtended:
+        case ItemKind::Disk:
+        case ItemKind::Extended:
             FUZZ_CHECK(children.size() <= 4, "more than four entries in a partition table");
             if (tree.RepeatedRecord(item)) {
                 FUZZ_CHECK(children.empty(), "a boot record read twice has children");
             }
             for (const DriveItem* child : children) {
-                FUZZ_CHECK(child->m_kind == KindVolume || child->m_kind == KindExtended ||
-                               child->m_kind == KindUnknown,
+                FUZZ_CHECK(child->m_kind == ItemKind::Volume ||
+                               child->m_kind == ItemKind::Extended ||
+                               child->m_kind == ItemKind::Unknown,
                            "a partition of no partition kind");
                 FUZZ_CHECK(child->m_sectorCount == 1,
                            "a partition item reads more than its record");
             }
             break;
-        case KindVolume:
+        case ItemKind::Volume:
             if (!children.empty()) {
                 const DriveItem& root = *children.back();
-                FUZZ_CHECK(root.m_kind == KindRootDirectory || IsChainDirectory(root),
+                FUZZ_CHECK(root.m_kind == ItemKind::RootDirectory || IsChainDirectory(root),
                            "a volume's last child is not its root directory");
                 for (std::size_t i = 0; i + 1 < children.size(); ++i) {
                     const DriveItem& fat = *children[i];
-                    FUZZ_CHECK(fat.m_kind == fat.m_fatKind &&
-                                   (fat.m_fatKind == Fat12 || fat.m_fatKind == Fat16 ||
-                                    fat.m_fatKind == Fat32),
-                               "a FAT copy of no FAT kind");
+                    FUZZ_CHECK(fat.IsFatCopy(), "a FAT copy of no FAT kind");
                     FUZZ_CHECK(fat.m_fatKind == root.m_fatKind, "FAT copies of another kind");
                 }
                 FUZZ_CHECK(root.m_bytesPerSector == kSectorSize && root.m_sectorsPerCluster != 0,
                            "a volume without 512-byte sectors or with empty clusters expanded");
             }
             break;
-        case KindRootDirectory:
-        case KindEntry:
+        case ItemKind::RootDirectory:
+        case ItemKind::Entry:
             for (const DriveItem* child : children) {
-                FUZZ_CHECK(child->m_kind == KindEntry, "a directory holds a non-entry");
+                FUZZ_CHECK(child->m_kind == ItemKind::Entry, "a directory holds a non-entry");
                 FUZZ_CHECK(child->m_fatKind == item.m_fatKind &&
                                child->m_partitionStart == item.m_partitionStart,
                            "an entry of another volume");
                 FUZZ_CHECK(!child->IsDirectory() || child->m_fileSize == 0, "a folder with a size");
             }
             // Every entry takes 32 bytes of the directory: no more children than that.
-            if (item.m_kind == KindRootDirectory) {
+            if (item.m_kind == ItemKind::RootDirectory) {
                 FUZZ_CHECK(
                     children.size() <= SectorsToBytes(item.m_sectorCount) / layout::entry::kSize,
                     "more entries than the root directory holds");
@@ -161,10 +159,10 @@ bool FatBytes::Read(std::uint64_t at, std::size_t n, std::uint8_t* out) const {
     return disk->ReadAt(diskOffset + at, {out, n}) == n;
 }
 
-std::uint32_t ReferenceEntry(const FatBytes& fat, std::uint16_t fatKind, std::uint32_t cluster) {
+std::uint32_t ReferenceEntry(const FatBytes& fat, FatKind fatKind, std::uint32_t cluster) {
     std::uint8_t b[4] = {};
     switch (fatKind) {
-        case Fat12: {
+        case FatKind::Fat12: {
             // Two entries share three bytes; an odd cluster has the high 12 bits.
             const std::uint64_t at = std::uint64_t{cluster} + cluster / 2;
             if (!fat.Read(at, 2, b)) {
@@ -173,10 +171,10 @@ std::uint32_t ReferenceEntry(const FatBytes& fat, std::uint16_t fatKind, std::ui
             return (cluster % 2 == 1) ? (b[0] >> 4) | (std::uint32_t{b[1]} << 4)
                                       : b[0] | (std::uint32_t{b[1] & 0x0Fu} << 8);
         }
-        case Fat16:
+        case FatKind::Fat16:
             return fat.Read(2 * std::uint64_t{cluster}, 2, b) ? b[0] | (std::uint32_t{b[1]} << 8)
                                                               : 0;
-        case Fat32:
+        case FatKind::Fat32:
             if (!fat.Read(4 * std::uint64_t{cluster}, 4, b)) {
                 return 0;
             }
@@ -189,17 +187,17 @@ std::uint32_t ReferenceEntry(const FatBytes& fat, std::uint16_t fatKind, std::ui
     }
 }
 
-std::vector<std::uint32_t> ReferenceChain(const FatBytes& fat, std::uint16_t fatKind,
+std::vector<std::uint32_t> ReferenceChain(const FatBytes& fat, FatKind fatKind,
                                           std::uint32_t firstCluster, std::uint32_t lastCluster) {
     std::uint32_t endMark = 0;
     switch (fatKind) {
-        case Fat12:
+        case FatKind::Fat12:
             endMark = 0xFF8;
             break;
-        case Fat16:
+        case FatKind::Fat16:
             endMark = 0xFFF8;
             break;
-        case Fat32:
+        case FatKind::Fat32:
             endMark = 0x0FFFFFF8;
             firstCluster &= 0x0FFFFFFFu;
             break;

@@ -99,12 +99,12 @@ struct FatBytes {
 // The FAT entry of a cluster decoded straight from the bytes; 0 (free) where it
 // does not lie wholly in the table. Written apart from the program's decoder so
 // that the two can be compared.
-std::uint32_t ReferenceEntry(const FatBytes& fat, std::uint16_t fatKind, std::uint32_t cluster);
+std::uint32_t ReferenceEntry(const FatBytes& fat, FatKind fatKind, std::uint32_t cluster);
 
 // A chain walked the slow, obvious way: every cluster is remembered, and the walk
 // ends at an end mark, a free entry, a number outside [2, lastCluster] or the
 // first cluster it has had before. Empty for a kind other than FAT12/16/32.
-std::vector<std::uint32_t> ReferenceChain(const FatBytes& fat, std::uint16_t fatKind,
+std::vector<std::uint32_t> ReferenceChain(const FatBytes& fat, FatKind fatKind,
                                           std::uint32_t firstCluster, std::uint32_t lastCluster);
 
 // The first FAT of the volume the item lies in, on the memory disk itself (not as

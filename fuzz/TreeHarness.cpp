@@ -37,7 +37,8 @@ std::array<std::uint8_t, 512> SectorOf(ByteSpan bytes) {
 // boot record that yields partitions lies in a sector the input gave: counted,
 // they are no more than the disk holds.
 void ExpandPartitions(TreeWalk& walk, DriveItem& item, std::size_t depth, std::size_t& tables) {
-    if ((item.m_kind != KindDisk && item.m_kind != KindExtended) || depth >= kMaxDepth) {
+    if ((item.m_kind != ItemKind::Disk && item.m_kind != ItemKind::Extended) ||
+        depth >= kMaxDepth) {
         return;
     }
     const std::vector<DriveItem*> children = walk.Expand(item);
@@ -51,8 +52,9 @@ void ExpandPartitions(TreeWalk& walk, DriveItem& item, std::size_t depth, std::s
 
 // The child of the item that is a volume, if it has one.
 DriveItem* FirstVolume(const std::vector<DriveItem*>& items) {
-    const auto found = std::find_if(items.begin(), items.end(),
-                                    [](const DriveItem* i) { return i->m_kind == KindVolume; });
+    const auto found = std::find_if(items.begin(), items.end(), [](const DriveItem* i) {
+        return i->m_kind == ItemKind::Volume;
+    });
     return found == items.end() ? nullptr : *found;
 }
 
@@ -131,7 +133,7 @@ void CheckEntries(const DriveTree& tree, const MemoryDisk& disk, const DriveItem
                    "attributes differ from the entry's");
         const std::uint32_t low = ReadLe16(e, layout::entry::kFirstClusterLow);
         const std::uint32_t first =
-            directory.m_fatKind == Fat32
+            directory.m_fatKind == FatKind::Fat32
                 ? (std::uint32_t{ReadLe16(e, layout::entry::kFirstClusterHigh)} << 16) | low
                 : low;
         FUZZ_CHECK(child.m_firstCluster == first, "first cluster differs from the entry's");
@@ -247,7 +249,7 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
     if (!floppy) {
         volume = FirstVolume(walk.Expand(*volume));
         if (volume == nullptr) {
-            FUZZ_CHECK(ClassifyPartition(type).kind != KindVolume,
+            FUZZ_CHECK(ClassifyPartition(type).kind != ItemKind::Volume,
                        "a volume type without a volume");
             return 0;
         }
@@ -278,7 +280,7 @@ int FuzzVolume(const std::uint8_t* data, std::size_t size) {
     const std::uint64_t overhead = reserved + std::uint64_t{fats} * sectorsPerFat +
                                    (fat32 ? 0 : rootEntries * layout::entry::kSize / 512);
     const std::uint64_t clusters = total > overhead ? (total - overhead) / sectorsPerCluster : 0;
-    const std::uint16_t kind = fat32 ? Fat32 : clusters < 4085 ? Fat12 : Fat16;
+    const FatKind kind = fat32 ? FatKind::Fat32 : clusters < 4085 ? FatKind::Fat12 : FatKind::Fat16;
     // Where things lie, counted without a bound: a volume's sectors are numbered
     // in 32 bits, so one whose FATs end past that cannot be laid out at all.
     const std::uint64_t rootStart = std::uint64_t{sectorsPerFat} * fats + reserved;
@@ -341,7 +343,7 @@ int FuzzFixedRoot(const std::uint8_t* data, std::size_t size) {
     DriveItem* volume = FirstVolume(walk.Expand(fuzz.tree->GetDisks()[0]));
     FUZZ_CHECK(volume != nullptr, "the FAT16 partition was not found");
     DriveItem& root = *walk.Expand(*volume).back();
-    FUZZ_CHECK(root.m_kind == KindRootDirectory, "the FAT16 volume has no fixed root");
+    FUZZ_CHECK(root.m_kind == ItemKind::RootDirectory, "the FAT16 volume has no fixed root");
     const std::vector<DriveItem*> children = walk.Expand(root);
     std::vector<std::uint8_t> directory(kRootBytes, 0);
     std::copy(entries.begin(), entries.end(), directory.begin());

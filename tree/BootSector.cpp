@@ -10,8 +10,8 @@ std::uint32_t BootSector::TotalSectors() const {
     return totalSectors16 != 0 ? totalSectors16 : totalSectors32;
 }
 
-std::uint32_t BootSector::SectorsPerFat(std::uint16_t fatKind) const {
-    return fatKind == Fat32 ? sectorsPerFat32 : sectorsPerFat16;
+std::uint32_t BootSector::SectorsPerFat(FatKind fatKind) const {
+    return fatKind == FatKind::Fat32 ? sectorsPerFat32 : sectorsPerFat16;
 }
 
 BootSector DecodeBootSector(ByteSpan sector) {
@@ -51,18 +51,18 @@ std::uint64_t DataClusters(const BootSector& boot) {
     return total > overhead ? (total - overhead) / boot.sectorsPerCluster : 0;
 }
 
-std::optional<std::uint16_t> FatKindOf(const BootSector& boot) {
+std::optional<FatKind> FatKindOf(const BootSector& boot) {
     if (boot.bytesPerSector == 0 || boot.sectorsPerCluster == 0) {
         return std::nullopt;
     }
     if (boot.sectorsPerFat16 == 0) {
-        return Fat32;
+        return FatKind::Fat32;
     }
     const std::uint64_t clusters = DataClusters(boot);
-    return clusters < 4085 ? Fat12 : Fat16;
+    return clusters < 4085 ? FatKind::Fat12 : FatKind::Fat16;
 }
 
-std::optional<std::uint16_t> ReadableFatKind(const BootSector& boot) {
+std::optional<FatKind> ReadableFatKind(const BootSector& boot) {
     return boot.Decodable() ? FatKindOf(boot) : std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "disk/ByteOrder.h"
+#include "disk/ItemKinds.h"
 
 namespace moravel {
 
@@ -25,7 +26,7 @@ struct BootSector {
 
     // The 16-bit count when it is nonzero, else the 32-bit one.
     std::uint32_t TotalSectors() const;
-    std::uint32_t SectorsPerFat(std::uint16_t fatKind) const;
+    std::uint32_t SectorsPerFat(FatKind fatKind) const;
     // The sectors of a fixed root directory (none on FAT32, whose root is a chain),
     // rounded down as the volume's layout counts them (the kernel and mtools too).
     std::uint32_t RootSectors() const;
@@ -49,10 +50,10 @@ std::uint64_t DataClusters(const BootSector& boot);
 // fsck.fat take them as FAT32. Otherwise the count of data clusters decides, as FAT
 // defines it: FAT12 below 4085, else FAT16. Nothing when a sector or a cluster
 // has no size.
-std::optional<std::uint16_t> FatKindOf(const BootSector& boot);
+std::optional<FatKind> FatKindOf(const BootSector& boot);
 
 // The kind of a volume the program reads: nothing for one it cannot (Decodable).
-std::optional<std::uint16_t> ReadableFatKind(const BootSector& boot);
+std::optional<FatKind> ReadableFatKind(const BootSector& boot);
 
 // Whether one of the four entries at offset 446 has a boot flag of 0x00 or 0x80
 // and a type.

@@ -144,9 +144,9 @@ std::string FormEntryName(ByteSpan directory, std::size_t index, const OemCodePa
     return ShortName(EntryAt(directory, index), codePage);
 }
 
-std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind) {
+std::uint32_t EntryFirstCluster(ByteSpan entry, FatKind fatKind) {
     const std::uint32_t low = ReadLe16(entry, layout::entry::kFirstClusterLow);
-    return fatKind == Fat32
+    return fatKind == FatKind::Fat32
                ? (std::uint32_t{ReadLe16(entry, layout::entry::kFirstClusterHigh)} << 16) | low
                : low;
 }
@@ -178,7 +178,7 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
     child->m_fatKind = directory.m_fatKind;
     child->m_totalSectors = directory.m_totalSectors;
     child->m_partitionStart = directory.m_partitionStart;
-    child->m_kind = KindEntry;
+    child->m_kind = ItemKind::Entry;
     child->m_sectorCount = 0;
     child->m_relativeSector = directory.m_relativeSector + directory.m_sectorCount;
     child->m_firstCluster = EntryFirstCluster(entry, directory.m_fatKind);
@@ -201,7 +201,7 @@ namespace {
 
 // How a message names a directory.
 std::string DirectoryText(const DriveItem& directory) {
-    if (directory.m_kind == KindRootDirectory || directory.EntryName().empty()) {
+    if (directory.m_kind == ItemKind::RootDirectory || directory.EntryName().empty()) {
         return "the root directory";
     }
     return "the folder \"" + std::string(directory.EntryName()) + "\"";
@@ -401,7 +401,7 @@ std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory,
     // The files of a healthy folder share no cluster, so together they count no
     // more clusters than the table has entries. Past twice that, their chains
     // run into one another, and every chain is counted at once instead.
-    const std::uint64_t tableEntries = table.size() / (item.m_fatKind == Fat16 ? 2 : 4);
+    const std::uint64_t tableEntries = table.size() / (item.m_fatKind == FatKind::Fat16 ? 2 : 4);
     std::uint64_t counted = 0;
     std::optional<ChainCounts> counts;
     std::uint64_t i = 0;

@@ -7,6 +7,7 @@
 #include "NameText.h"
 #include "disk/ByteOrder.h"
 #include "disk/DiskLayout.h"
+#include "disk/ItemKinds.h"
 
 namespace moravel {
 
@@ -51,7 +52,7 @@ std::string UnpaddedShortName(ByteSpan entry, const OemCodePage& codePage);
 std::string FormFileName(ByteSpan directory, std::size_t index, const OemCodePage& codePage);
 
 // The first cluster of an entry: the high word counts on FAT32 only.
-std::uint32_t EntryFirstCluster(ByteSpan entry, std::uint16_t fatKind);
+std::uint32_t EntryFirstCluster(ByteSpan entry, FatKind fatKind);
 
 inline std::uint32_t EntrySize(ByteSpan entry) {
     return ReadLe32(entry, layout::entry::kFileSize);

@@ -63,12 +63,11 @@ public:
 
     // The number of clusters in a chain, up to its end or its first cluster that
     // came before (a chain that runs in a cycle); 0 for an empty one.
-    std::uint32_t CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+    std::uint32_t CountFatEntries(std::uint32_t firstCluster, FatKind fatKind,
                                   const FatImage& fat) const;
     // Stores the first count clusters of a chain; returns the cluster after them.
-    std::uint32_t StoreFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
-                                  std::uint32_t* chain, std::uint32_t count,
-                                  const FatImage& fat) const;
+    std::uint32_t StoreFatEntries(std::uint32_t firstCluster, FatKind fatKind, std::uint32_t* chain,
+                                  std::uint32_t count, const FatImage& fat) const;
 
     // The sector of the extended boot record that the item stands for when its
     // expansion did not read that record, because the disk's partition chain had

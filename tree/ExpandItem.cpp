@@ -23,17 +23,17 @@ std::vector<DriveItem*> DriveTree::ExpandItem(DriveItem& item, std::int32_t& pro
     // for this item from inside its own scan gets the children found so far.
     item.m_expanded = 1;
     switch (item.m_kind) {
-        case KindDisk:
-        case KindExtended:
+        case ItemKind::Disk:
+        case ItemKind::Extended:
             ExpandPartitionTable(item);
             break;
-        case KindVolume:
+        case ItemKind::Volume:
             ExpandVolume(item);
             break;
-        case KindRootDirectory:
+        case ItemKind::RootDirectory:
             ExpandFixedRoot(item);
             break;
-        case KindEntry:
+        case ItemKind::Entry:
             if (item.IsDirectory()) {
                 ExpandChainDirectory(item, progress);
             }

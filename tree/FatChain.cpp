@@ -14,8 +14,8 @@ namespace {
 
 constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
 
-bool KnownKind(std::uint16_t fatKind) {
-    return fatKind == Fat12 || fatKind == Fat16 || fatKind == Fat32;
+bool KnownKind(FatKind fatKind) {
+    return fatKind == FatKind::Fat12 || fatKind == FatKind::Fat16 || fatKind == FatKind::Fat32;
 }
 
 }  // namespace
@@ -29,11 +29,12 @@ std::uint32_t LastClusterOf(const DriveItem& item) {
 
 std::uint64_t FatBytesUsed(const DriveItem& item) {
     // FAT32 numbers clusters in 28 bits: no entry past those is ever looked up.
-    const std::uint64_t entries = std::min<std::uint64_t>(
-        std::uint64_t{LastClusterOf(item)} + 1, item.m_fatKind == Fat32 ? kFat32Mask + 1 : ~0u);
-    const std::uint64_t bytes = item.m_fatKind == Fat12   ? (entries * 3 + 1) / 2
-                                : item.m_fatKind == Fat16 ? entries * 2
-                                                          : entries * 4;
+    const std::uint64_t entries =
+        std::min<std::uint64_t>(std::uint64_t{LastClusterOf(item)} + 1,
+                                item.m_fatKind == FatKind::Fat32 ? kFat32Mask + 1 : ~0u);
+    const std::uint64_t bytes = item.m_fatKind == FatKind::Fat12   ? (entries * 3 + 1) / 2
+                                : item.m_fatKind == FatKind::Fat16 ? entries * 2
+                                                                   : entries * 4;
     const std::uint64_t sectors = (bytes + kSectorSize - 1) / kSectorSize;
     return SectorsToBytes(std::min<std::uint64_t>(sectors, item.m_sectorsPerFat));
 }
@@ -41,11 +42,11 @@ std::uint64_t FatBytesUsed(const DriveItem& item) {
 namespace {
 
 // The first byte of the cluster's entry in the table, and how many bytes it touches.
-std::pair<std::uint64_t, std::uint64_t> EntryBytes(std::uint16_t fatKind, std::uint32_t cluster) {
+std::pair<std::uint64_t, std::uint64_t> EntryBytes(FatKind fatKind, std::uint32_t cluster) {
     switch (fatKind) {
-        case Fat12:
+        case FatKind::Fat12:
             return {3 * std::uint64_t{cluster} / 2, 2};
-        case Fat16:
+        case FatKind::Fat16:
             return {2 * std::uint64_t{cluster}, 2};
         default:
             return {4 * std::uint64_t{cluster & kFat32Mask}, 4};
@@ -54,7 +55,7 @@ std::pair<std::uint64_t, std::uint64_t> EntryBytes(std::uint16_t fatKind, std::u
 
 }  // namespace
 
-std::uint32_t EntrySector(std::uint16_t fatKind, std::uint32_t cluster) {
+std::uint32_t EntrySector(FatKind fatKind, std::uint32_t cluster) {
     return static_cast<std::uint32_t>(EntryBytes(fatKind, cluster).first / kSectorSize);
 }
 
@@ -97,8 +98,7 @@ std::string FatSectorsText(const DriveItem& item, std::span<const std::uint32_t>
            offset(first + item.m_sectorsPerFat) + " of the second)";
 }
 
-bool EntryLost(std::span<const std::uint32_t> lostSectors, std::uint16_t fatKind,
-               std::uint32_t cluster) {
+bool EntryLost(std::span<const std::uint32_t> lostSectors, FatKind fatKind, std::uint32_t cluster) {
     if (lostSectors.empty()) {
         return false;
     }
@@ -109,7 +109,7 @@ bool EntryLost(std::span<const std::uint32_t> lostSectors, std::uint16_t fatKind
     return lost(at) || lost(at + bytes - 1);
 }
 
-void ClearLostSector(std::span<std::uint8_t> table, std::uint16_t fatKind, std::uint32_t sector) {
+void ClearLostSector(std::span<std::uint8_t> table, FatKind fatKind, std::uint32_t sector) {
     const std::uint64_t first = std::uint64_t{sector} * kSectorSize;
     if (first >= table.size()) {
         return;
@@ -117,7 +117,7 @@ void ClearLostSector(std::span<std::uint8_t> table, std::uint16_t fatKind, std::
     const std::uint64_t end = std::min<std::uint64_t>(first + kSectorSize, table.size());
     std::fill(table.begin() + static_cast<std::ptrdiff_t>(first),
               table.begin() + static_cast<std::ptrdiff_t>(end), std::uint8_t{0});
-    if (fatKind != Fat12) {
+    if (fatKind != FatKind::Fat12) {
         return;  // 16- and 32-bit entries never span two sectors
     }
     // A 12-bit entry whose other half lies in the sector before or after: its
@@ -141,7 +141,7 @@ void ClearLostSector(std::span<std::uint8_t> table, std::uint16_t fatKind, std::
     }
 }
 
-bool ChainRunsIntoLostSector(std::uint32_t firstCluster, std::uint16_t fatKind, std::uint32_t count,
+bool ChainRunsIntoLostSector(std::uint32_t firstCluster, FatKind fatKind, std::uint32_t count,
                              const FatImage& fat) {
     if (count == 0 || fat.lostSectors.empty()) {
         return false;
@@ -155,14 +155,14 @@ bool ChainRunsIntoLostSector(std::uint32_t firstCluster, std::uint16_t fatKind, 
     return at + bytes <= fat.bytes.size() && EntryLost(fat.lostSectors, fatKind, cluster);
 }
 
-std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint32_t cluster) {
+std::uint32_t NextCluster(const FatImage& fat, FatKind fatKind, std::uint32_t cluster) {
     const ByteSpan bytes = fat.bytes;
     switch (fatKind) {
-        case Fat16: {
+        case FatKind::Fat16: {
             const std::size_t at = 2 * std::size_t{cluster};
             return at + 2 <= bytes.size() ? ReadLe16(bytes, at) : 0;
         }
-        case Fat12: {
+        case FatKind::Fat12: {
             const std::size_t at = 3 * std::size_t{cluster} / 2;
             if (at + 2 > bytes.size()) {
                 return 0;
@@ -170,7 +170,7 @@ std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint3
             const std::uint16_t pair = ReadLe16(bytes, at);
             return (cluster & 1) != 0 ? pair >> 4 : pair & 0xFFFu;
         }
-        case Fat32: {
+        case FatKind::Fat32: {
             const std::size_t at = 4 * std::size_t{cluster & kFat32Mask};
             return at + 4 <= bytes.size() ? ReadLe32(bytes, at) & kFat32Mask : 0;
         }
@@ -179,17 +179,17 @@ std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint3
     }
 }
 
-bool EndsChain(std::uint16_t fatKind, std::uint32_t value, std::uint32_t lastCluster) {
-    const std::uint32_t endMarks = fatKind == Fat12   ? 0xFF8
-                                   : fatKind == Fat16 ? 0xFFF8
-                                                      : 0x0FFFFFF8;
-    if (fatKind == Fat32) {
+bool EndsChain(FatKind fatKind, std::uint32_t value, std::uint32_t lastCluster) {
+    const std::uint32_t endMarks = fatKind == FatKind::Fat12   ? 0xFF8
+                                   : fatKind == FatKind::Fat16 ? 0xFFF8
+                                                               : 0x0FFFFFF8;
+    if (fatKind == FatKind::Fat32) {
         value &= kFat32Mask;
     }
     return value >= endMarks || value < 2 || value > lastCluster;
 }
 
-std::uint32_t CountChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat) {
+std::uint32_t CountChain(std::uint32_t firstCluster, FatKind fatKind, const FatImage& fat) {
     if (!KnownKind(fatKind) || EndsChain(fatKind, firstCluster, fat.lastCluster)) {
         return 0;
     }
@@ -201,7 +201,8 @@ std::uint32_t CountChain(std::uint32_t firstCluster, std::uint16_t fatKind, cons
         }
         return next;
     };
-    const std::uint32_t first = fatKind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+    const std::uint32_t first =
+        fatKind == FatKind::Fat32 ? firstCluster & kFat32Mask : firstCluster;
 
     // Brent's cycle search: the hare runs ahead, the tortoise waits at powers of
     // two. Linear time and no memory, whatever the table holds. A chain without
@@ -240,23 +241,23 @@ std::uint32_t CountChain(std::uint32_t firstCluster, std::uint16_t fatKind, cons
     return lead + cycle;
 }
 
-std::uint32_t StoreChain(std::uint32_t firstCluster, std::uint16_t fatKind,
+std::uint32_t StoreChain(std::uint32_t firstCluster, FatKind fatKind,
                          std::span<std::uint32_t> chain, const FatImage& fat) {
     std::uint32_t cluster = firstCluster;
     for (auto& stored : chain) {
-        stored = fatKind == Fat32 ? cluster & kFat32Mask : cluster;
+        stored = fatKind == FatKind::Fat32 ? cluster & kFat32Mask : cluster;
         cluster = NextCluster(fat, fatKind, cluster);
     }
     return cluster;
 }
 
-ChainCounts::ChainCounts(std::span<std::uint8_t> table, std::uint16_t fatKind,
-                         std::uint32_t lastCluster, std::span<const std::uint32_t> lostSectors)
+ChainCounts::ChainCounts(std::span<std::uint8_t> table, FatKind fatKind, std::uint32_t lastCluster,
+                         std::span<const std::uint32_t> lostSectors)
     : m_table(table), m_kind(fatKind), m_lastCluster(lastCluster), m_lostSectors(lostSectors) {
-    if (fatKind != Fat16 && fatKind != Fat32) {
+    if (fatKind != FatKind::Fat16 && fatKind != FatKind::Fat32) {
         return;
     }
-    const std::size_t entries = table.size() / (fatKind == Fat16 ? 2 : 4);
+    const std::size_t entries = table.size() / (fatKind == FatKind::Fat16 ? 2 : 4);
     if (entries < 3) {
         m_ready = true;  // no cluster's entry lies in the table
         return;
@@ -285,12 +286,12 @@ void ChainCounts::SetState(std::uint32_t cluster, State state) {
 }
 
 std::uint32_t ChainCounts::Entry(std::uint32_t cluster) const {
-    return m_kind == Fat16 ? ReadLe16(m_table, 2 * std::size_t{cluster})
-                           : ReadLe32(m_table, 4 * std::size_t{cluster});
+    return m_kind == FatKind::Fat16 ? ReadLe16(m_table, 2 * std::size_t{cluster})
+                                    : ReadLe32(m_table, 4 * std::size_t{cluster});
 }
 
 void ChainCounts::SetEntry(std::uint32_t cluster, std::uint32_t value) {
-    if (m_kind == Fat16) {
+    if (m_kind == FatKind::Fat16) {
         WriteLe16(m_table, 2 * std::size_t{cluster}, static_cast<std::uint16_t>(value));
     } else {
         WriteLe32(m_table, 4 * std::size_t{cluster}, value);
@@ -303,7 +304,7 @@ void ChainCounts::SetEntry(std::uint32_t cluster, std::uint32_t value) {
 // counts its way there and the cycle. Each is marked cut when the chain ends at
 // a cluster whose entry was lost.
 void ChainCounts::Resolve(std::uint32_t start) {
-    const std::uint32_t mask = m_kind == Fat32 ? kFat32Mask : 0xFFFF;
+    const std::uint32_t mask = m_kind == FatKind::Fat32 ? kFat32Mask : 0xFFFF;
     const auto next = [&](std::uint32_t cluster) { return Entry(cluster) & mask; };
     std::uint32_t walked = 0;
     std::uint32_t after = 0;  // the count of what follows the walk
@@ -354,7 +355,7 @@ std::uint32_t ChainCounts::Count(std::uint32_t firstCluster) const {
     if (!KnownKind(m_kind) || EndsChain(m_kind, firstCluster, m_lastCluster)) {
         return 0;
     }
-    const std::uint32_t first = m_kind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+    const std::uint32_t first = m_kind == FatKind::Fat32 ? firstCluster & kFat32Mask : firstCluster;
     return first > m_limit ? 1 : Entry(first);
 }
 
@@ -362,11 +363,11 @@ bool ChainCounts::RunsIntoLostSector(std::uint32_t firstCluster) const {
     if (!KnownKind(m_kind) || EndsChain(m_kind, firstCluster, m_lastCluster)) {
         return false;
     }
-    const std::uint32_t first = m_kind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+    const std::uint32_t first = m_kind == FatKind::Fat32 ? firstCluster & kFat32Mask : firstCluster;
     return first <= m_limit && StateOf(first) == kDoneCut;
 }
 
-ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat,
+ChainShape MeasureChain(std::uint32_t firstCluster, FatKind fatKind, const FatImage& fat,
                         std::size_t keepRuns) {
     ChainShape shape;
     shape.clusters = CountChain(firstCluster, fatKind, fat);
@@ -375,7 +376,7 @@ ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const
     }
     // The count decides how far the chain is followed: the same clusters the core
     // reads for the item, and never round a cycle.
-    std::uint32_t cluster = fatKind == Fat32 ? firstCluster & kFat32Mask : firstCluster;
+    std::uint32_t cluster = fatKind == FatKind::Fat32 ? firstCluster & kFat32Mask : firstCluster;
     Fragment run{cluster, 1};
     const auto endRun = [&] {
         ++shape.fragments;

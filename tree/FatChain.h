@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "disk/ByteOrder.h"
+#include "disk/ItemKinds.h"
 #include "disk/MemoryBlock.h"
 
 namespace moravel {
@@ -36,7 +37,7 @@ std::uint64_t FatBytesUsed(const DriveItem& item);
 
 // The sector of the table (by its number in it) that holds the first byte of
 // the cluster's entry.
-std::uint32_t EntrySector(std::uint16_t fatKind, std::uint32_t cluster);
+std::uint32_t EntrySector(FatKind fatKind, std::uint32_t cluster);
 
 // Numbers in order as runs, for a message: "8-9, 20"; after eight runs, "...".
 std::string RunsText(std::span<const std::uint64_t> numbers);
@@ -51,36 +52,35 @@ std::string FatSectorsText(const DriveItem& item, std::span<const std::uint32_t>
 
 // Whether the entry of the cluster lies, whole or in part (a FAT12 entry may
 // span two sectors), in one of the lost sectors (sorted).
-bool EntryLost(std::span<const std::uint32_t> lostSectors, std::uint16_t fatKind,
-               std::uint32_t cluster);
+bool EntryLost(std::span<const std::uint32_t> lostSectors, FatKind fatKind, std::uint32_t cluster);
 
 // Makes every entry that lies, whole or in part, in sector `sector` of the table
 // free: the sector could not be read, and no chain may go on from its bytes.
-void ClearLostSector(std::span<std::uint8_t> table, std::uint16_t fatKind, std::uint32_t sector);
+void ClearLostSector(std::span<std::uint8_t> table, FatKind fatKind, std::uint32_t sector);
 
 // Whether the chain of count clusters (as CountChain counted it) ends at a
 // cluster whose entry was lost: where it goes on is not known.
-bool ChainRunsIntoLostSector(std::uint32_t firstCluster, std::uint16_t fatKind, std::uint32_t count,
+bool ChainRunsIntoLostSector(std::uint32_t firstCluster, FatKind fatKind, std::uint32_t count,
                              const FatImage& fat);
 
 // The table entry of cluster c; 0 (free, so a chain ends) when it lies outside the image.
-std::uint32_t NextCluster(const FatImage& fat, std::uint16_t fatKind, std::uint32_t cluster);
+std::uint32_t NextCluster(const FatImage& fat, FatKind fatKind, std::uint32_t cluster);
 
 // True when a chain ends at this value: 0, an end mark of the kind (FAT12 from
 // 0xFF8, FAT16 from 0xFFF8, FAT32 from 0x0FFFFFF8 after masking), or any number
 // that is no data cluster of the volume.
-bool EndsChain(std::uint16_t fatKind, std::uint32_t value, std::uint32_t lastCluster);
+bool EndsChain(FatKind fatKind, std::uint32_t value, std::uint32_t lastCluster);
 
 // The number of clusters in the chain that starts at firstCluster; 0 for an empty
 // chain or a kind other than FAT12, FAT16 or FAT32. A chain that runs in a cycle
 // ends before its first repeated cluster: every cluster it counts is a different
 // one. Linear time in the chain's length, no memory.
-std::uint32_t CountChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat);
+std::uint32_t CountChain(std::uint32_t firstCluster, FatKind fatKind, const FatImage& fat);
 
 // Stores the first chain.size() cluster numbers of the chain into chain; returns
 // the cluster number that follows the last one stored. No end test: the caller's
 // count decides.
-std::uint32_t StoreChain(std::uint32_t firstCluster, std::uint16_t fatKind,
+std::uint32_t StoreChain(std::uint32_t firstCluster, FatKind fatKind,
                          std::span<std::uint32_t> chain, const FatImage& fat);
 
 // The chain counts of every cluster of a FAT16 or FAT32 table at once, for a scan
@@ -94,7 +94,7 @@ public:
     // Counts every chain of the table; false from Ready() when the kind is not
     // FAT16 or FAT32 or memory is short (the table is then untouched). The lost
     // sectors are those of the FatImage the table came with.
-    ChainCounts(std::span<std::uint8_t> table, std::uint16_t fatKind, std::uint32_t lastCluster,
+    ChainCounts(std::span<std::uint8_t> table, FatKind fatKind, std::uint32_t lastCluster,
                 std::span<const std::uint32_t> lostSectors = {});
     bool Ready() const { return m_ready; }
     // What CountChain gave for this first cluster on the table as it was.
@@ -112,7 +112,7 @@ private:
     void Resolve(std::uint32_t start);
 
     std::span<std::uint8_t> m_table;
-    std::uint16_t m_kind;
+    FatKind m_kind;
     std::uint32_t m_lastCluster;
     std::span<const std::uint32_t> m_lostSectors;
     std::uint32_t m_limit = 0;  // the highest cluster whose entry lies in the table
@@ -137,7 +137,7 @@ struct ChainShape {
 
 // Follows the chain that starts at firstCluster and keeps its first keepRuns
 // runs. Time linear in the chain's length, memory for the runs kept only.
-ChainShape MeasureChain(std::uint32_t firstCluster, std::uint16_t fatKind, const FatImage& fat,
+ChainShape MeasureChain(std::uint32_t firstCluster, FatKind fatKind, const FatImage& fat,
                         std::size_t keepRuns);
 
 // How many clusters of the chain, from the one at `index` on, lie one after another

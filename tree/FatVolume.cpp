@@ -37,7 +37,7 @@ void DriveTree::ExpandVolume(DriveItem& item) {
         return;
     }
     // A floppy may have been changed since it was last read: open it afresh.
-    if (!IsBiosServices() && item.m_drive < kFirstHardDisk && !ReopenFloppy(item.m_drive)) {
+    if (item.m_drive < kFirstHardDisk && !ReopenFloppy(item.m_drive)) {
         ShowFailure(Frontend(), "Drive is inaccessible!");
         return;
     }
@@ -56,8 +56,9 @@ void DriveTree::ExpandVolume(DriveItem& item) {
     // (and a fixed root) that end past that cannot be addressed: counted in 32
     // bits, the root's start would wrap round and be read from inside the FATs.
     const std::uint64_t rootSectors =
-        *fatKind == Fat32 ? 0
-                          : std::uint64_t{boot.rootEntries} * layout::entry::kSize / kSectorSize;
+        *fatKind == FatKind::Fat32
+            ? 0
+            : std::uint64_t{boot.rootEntries} * layout::entry::kSize / kSectorSize;
     if (std::uint64_t{sectorsPerFat} * boot.fatCount + boot.reservedSectors + rootSectors >
         UINT32_MAX) {
         ShowFailure(Frontend(),
@@ -72,7 +73,7 @@ void DriveTree::ExpandVolume(DriveItem& item) {
         std::snprintf(name, sizeof name, "FAT %u", i + 1);
         fat->SetDisplayName(name);
         fat->m_sectorCount = sectorsPerFat;
-        fat->m_kind = *fatKind;
+        fat->m_kind = FatCopyKind(*fatKind);
         fat->m_fatKind = *fatKind;
         fat->m_relativeSector = sectorsPerFat * i + boot.reservedSectors;
         item.m_children.Append(std::move(fat));
@@ -84,14 +85,14 @@ void DriveTree::ExpandVolume(DriveItem& item) {
     root->m_sectorsPerFat = sectorsPerFat;
     root->m_fatKind = *fatKind;
     root->m_relativeSector = sectorsPerFat * boot.fatCount + boot.reservedSectors;
-    if (*fatKind == Fat32) {
-        root->m_kind = KindEntry;
+    if (*fatKind == FatKind::Fat32) {
+        root->m_kind = ItemKind::Entry;
         root->m_sectorCount = 0;
         root->m_attributes = layout::entry::kAttributeDirectory;
         root->m_firstCluster = boot.rootCluster;
         root->m_dataStart = root->m_relativeSector;
     } else {
-        root->m_kind = KindRootDirectory;
+        root->m_kind = ItemKind::RootDirectory;
         root->m_sectorCount = static_cast<std::uint32_t>(std::uint32_t{boot.rootEntries} *
                                                          layout::entry::kSize / kSectorSize);
         root->m_dataStart = root->m_relativeSector + root->m_sectorCount;
@@ -174,12 +175,12 @@ int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const
     return 1;
 }
 
-std::uint32_t DriveTree::CountFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+std::uint32_t DriveTree::CountFatEntries(std::uint32_t firstCluster, FatKind fatKind,
                                          const FatImage& fat) const {
     return CountChain(firstCluster, fatKind, fat);
 }
 
-std::uint32_t DriveTree::StoreFatEntries(std::uint32_t firstCluster, std::uint16_t fatKind,
+std::uint32_t DriveTree::StoreFatEntries(std::uint32_t firstCluster, FatKind fatKind,
                                          std::uint32_t* chain, std::uint32_t count,
                                          const FatImage& fat) const {
     return StoreChain(firstCluster, fatKind, {chain, count}, fat);

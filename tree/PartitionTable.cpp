@@ -28,20 +28,20 @@ std::vector<PartitionEntry> DecodePartitionTable(ByteSpan sector) {
 PartitionType ClassifyPartition(std::uint8_t type) {
     switch (type) {
         case 0x01:
-            return {"12-Bit FAT Disk", KindVolume, FatUnknown};
+            return {"12-Bit FAT Disk", ItemKind::Volume, FatKind::Unknown};
         case 0x04:
         case 0x06:
         case 0x0E:
-            return {"16-Bit FAT Disk", KindVolume, FatUnknown};
+            return {"16-Bit FAT Disk", ItemKind::Volume, FatKind::Unknown};
         case 0x05:
-            return {"Extended DOS Partition", KindExtended, FatUnknown};
+            return {"Extended DOS Partition", ItemKind::Extended, FatKind::Unknown};
         case 0x0B:
         case 0x0C:
-            return {"32-Bit FAT Disk", KindVolume, Fat32};
+            return {"32-Bit FAT Disk", ItemKind::Volume, FatKind::Fat32};
         case 0x0F:
-            return {"Extended 32-bit Partition", KindExtended, FatUnknown};
+            return {"Extended 32-bit Partition", ItemKind::Extended, FatKind::Unknown};
         default:
-            return {"Unknown", KindUnknown, FatUnknown};
+            return {"Unknown", ItemKind::Unknown, FatKind::Unknown};
     }
 }
 
@@ -95,13 +95,13 @@ void PartitionScan::Clear() {
 // a partition of that type would be.
 void DriveTree::AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector) {
     const BootSector boot = DecodeBootSector(bootSector);
-    const std::uint16_t fatKind = ReadableFatKind(boot).value_or(std::uint16_t{FatUnknown});
+    const FatKind fatKind = ReadableFatKind(boot).value_or(FatKind::Unknown);
     auto volume = std::make_unique<DriveItem>();
-    volume->SetDisplayName(fatKind == Fat32   ? "32-Bit FAT Disk"
-                           : fatKind == Fat12 ? "12-Bit FAT Disk"
-                                              : "16-Bit FAT Disk");
-    volume->m_kind = KindVolume;
-    volume->m_fatKind = fatKind == Fat32 ? Fat32 : FatUnknown;
+    volume->SetDisplayName(fatKind == FatKind::Fat32   ? "32-Bit FAT Disk"
+                           : fatKind == FatKind::Fat12 ? "12-Bit FAT Disk"
+                                                       : "16-Bit FAT Disk");
+    volume->m_kind = ItemKind::Volume;
+    volume->m_fatKind = fatKind == FatKind::Fat32 ? FatKind::Fat32 : FatKind::Unknown;
     volume->m_drive = disk.m_drive;
     volume->m_useExtensions = disk.m_useExtensions;
     volume->m_startCylinder = 0;
@@ -127,7 +127,7 @@ void DriveTree::ReportNoDisk(const DriveItem& disk, const std::string& why) {
 }
 
 void DriveTree::ExpandPartitionTable(DriveItem& item) {
-    const bool disk = item.m_kind == KindDisk;
+    const bool disk = item.m_kind == ItemKind::Disk;
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
     if (!buffer) {
         ShowFailure(Frontend(), disk ? "internal error 00009" : "internal error 00012");
@@ -181,7 +181,7 @@ void DriveTree::ExpandPartitionTable(DriveItem& item) {
         child->m_sectorCount = 1;
         child->m_relativeSector = 0;
         child->m_partitionStart = PartitionStart(entry, disk, scan);
-        if (child->m_kind == KindExtended) {
+        if (child->m_kind == ItemKind::Extended) {
             m_partitionScan.Found(*child, scan);
         }
         item.m_children.Append(std::move(child));

@@ -30,8 +30,8 @@ bool LooksLikePartitionTable(ByteSpan sector);
 
 struct PartitionType {
     std::string_view displayName;
-    std::uint16_t kind;
-    std::uint16_t fatKind;
+    ItemKind kind;
+    FatKind fatKind;
 };
 
 // Name, item kind and FAT kind for a partition type byte (never 0).

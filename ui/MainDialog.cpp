@@ -171,10 +171,7 @@ MainDialog::Placement MainDialog::PlacementOf(const DriveItem& child) {
     if (child.IsFile()) {
         return Placement::List;
     }
-    const bool fatCopy = (child.m_kind == KindFat12Table || child.m_kind == KindFat16Table ||
-                          child.m_kind == KindFat32Table) &&
-                         child.m_kind == child.m_fatKind;
-    return fatCopy ? Placement::Nowhere : Placement::Tree;
+    return child.IsFatCopy() ? Placement::Nowhere : Placement::Tree;
 }
 
 void MainDialog::AddFileRow(DriveItem& file) {

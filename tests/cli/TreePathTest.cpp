@@ -16,7 +16,7 @@ using ::testing::ElementsAre;
 // Items as the drive tree makes them, for the path rules alone.
 class Items {
 public:
-    DriveItem* Add(const std::string& name, std::uint16_t kind, std::uint16_t attributes = 0) {
+    DriveItem* Add(const std::string& name, ItemKind kind, std::uint16_t attributes = 0) {
         auto item = std::make_unique<DriveItem>();
         item->SetDisplayName(name);
         item->m_kind = kind;
@@ -28,7 +28,7 @@ public:
     // under entryName, and known by its unpadded short name as well.
     DriveItem* AddEntry(const std::string& shown, const std::string& entryName,
                         const std::string& shortName, std::uint16_t attributes = 0x20) {
-        DriveItem* item = Add(shown, KindEntry, attributes);
+        DriveItem* item = Add(shown, ItemKind::Entry, attributes);
         item->SetEntryName(entryName);
         item->SetShortName(shortName);
         return item;
@@ -120,9 +120,9 @@ TEST(TreePathTest, PathComponentsNameEachChildUniquely) {
     items.AddEntry("Same", "Same", "SAME");                 // 2
     items.AddEntry("Same", "Same", "SAME~1");               // 3
     items.AddEntry("a/b", "a/b", "A_B");                    // 4
-    items.Add("", KindUnknown);                             // 5
+    items.Add("", ItemKind::Unknown);                       // 5
     items.AddShort("RECORDS .   ", "RECORDS", 0x10);        // 6
-    items.Add("FAT 1", KindFat32Table);                     // 7
+    items.Add("FAT 1", ItemKind::Fat32Table);               // 7
     items.AddEntry("Twin", "Twin", "TWIN");                 // 8
     items.AddEntry("TWIN", "TWIN", "TWIN~1");               // 9
     const Siblings siblings = items.All();
@@ -161,21 +161,22 @@ TEST(TreePathTest, TwoShortNamesWithTheSameUnpaddedForm) {
 
 TEST(TreePathTest, KindsOfItems) {
     Items items;
-    DriveItem* disk = items.Add("Hard Disk 1", KindDisk, 0);
-    DriveItem* volume = items.Add("32-Bit FAT Disk", KindVolume, 0);
-    DriveItem* fat32Root = items.Add("Root Directory", KindEntry, 0x10);
-    DriveItem* fixedRoot = items.Add("Root Directory", KindRootDirectory, 0);
-    DriveItem* folder = items.Add("RECORDS .   ", KindEntry, 0x10);
-    DriveItem* file = items.Add("VIDEO   .MPG", KindEntry, 0x20);
-    DriveItem* hiddenFolder = items.Add("H       .   ", KindEntry, 0x12);
+    DriveItem* disk = items.Add("Hard Disk 1", ItemKind::Disk, 0);
+    DriveItem* volume = items.Add("32-Bit FAT Disk", ItemKind::Volume, 0);
+    DriveItem* fat32Root = items.Add("Root Directory", ItemKind::Entry, 0x10);
+    DriveItem* fixedRoot = items.Add("Root Directory", ItemKind::RootDirectory, 0);
+    DriveItem* folder = items.Add("RECORDS .   ", ItemKind::Entry, 0x10);
+    DriveItem* file = items.Add("VIDEO   .MPG", ItemKind::Entry, 0x20);
+    DriveItem* hiddenFolder = items.Add("H       .   ", ItemKind::Entry, 0x12);
     EXPECT_EQ(KindName(*disk, nullptr), "disk");
     EXPECT_EQ(KindName(*volume, nullptr), "volume");  // a floppy
     EXPECT_EQ(KindName(*volume, disk), "volume");
-    EXPECT_EQ(KindName(*items.Add("Extended DOS Partition", KindExtended, 0), disk), "extended");
-    EXPECT_EQ(KindName(*items.Add("Unknown", KindUnknown, 0), disk), "unknown");
-    EXPECT_EQ(KindName(*items.Add("FAT 1", KindFat12Table, 0), volume), "fat");
-    EXPECT_EQ(KindName(*items.Add("FAT 1", KindFat16Table, 0), volume), "fat");
-    EXPECT_EQ(KindName(*items.Add("FAT 2", KindFat32Table, 0), volume), "fat");
+    EXPECT_EQ(KindName(*items.Add("Extended DOS Partition", ItemKind::Extended, 0), disk),
+              "extended");
+    EXPECT_EQ(KindName(*items.Add("Unknown", ItemKind::Unknown, 0), disk), "unknown");
+    EXPECT_EQ(KindName(*items.Add("FAT 1", ItemKind::Fat12Table, 0), volume), "fat");
+    EXPECT_EQ(KindName(*items.Add("FAT 1", ItemKind::Fat16Table, 0), volume), "fat");
+    EXPECT_EQ(KindName(*items.Add("FAT 2", ItemKind::Fat32Table, 0), volume), "fat");
     EXPECT_EQ(KindName(*fat32Root, volume), "root");
     EXPECT_EQ(KindName(*fixedRoot, volume), "root");
     EXPECT_EQ(KindName(*folder, fat32Root), "directory");

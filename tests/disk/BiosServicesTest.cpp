@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "disk/Disk32Api.h"
 #include "disk/DriveAccess.h"
 #include "disk32/Disk32Testing.h"
 #include "support/ServiceLibrary.h"
@@ -107,6 +108,12 @@ TEST_F(BiosServicesTest, AHardDiskTheServicesCannotReadEndsTheList) {
     ASSERT_EQ(access.OpenProblems().size(), 1u);
     EXPECT_EQ(access.OpenProblems()[0].path, m_dir.File("gone.img"));
     EXPECT_EQ(access.OpenProblems()[0].reason, "No such file or directory");
+    // The services were handed every path (the repeated one once), and know no
+    // disk added later.
+    EXPECT_THAT(access.SourcePaths(), ElementsAre(m_disk.Path(), m_dir.File("gone.img")));
+    OpenError error;
+    EXPECT_EQ(access.AddDisk(m_disk.Path(), false, error), nullptr);
+    EXPECT_THAT(error.reason, ::testing::HasSubstr("not through the BIOS disk services"));
 }
 
 TEST_F(BiosServicesTest, AMissingLibraryIsReported) {

@@ -30,7 +30,7 @@ protected:
         for (DriveItem* child : Expand(item)) {
             lines.push_back(std::string(child->DisplayName()) + " " +
                             std::to_string(child->m_fileSize));
-            if (child->m_kind != KindEntry || child->IsDirectory()) {
+            if (child->m_kind != ItemKind::Entry || child->IsDirectory()) {
                 for (const auto& line : Walk(*child)) {
                     lines.push_back("  " + line);
                 }

@@ -45,7 +45,7 @@ struct Format {
     const char* name;
     const char* options;  // for mkfs.fat
     std::uint32_t kilobytes;
-    std::uint16_t expectedKind;
+    FatKind expectedKind;
     const char* diskType;  // the FAT type that mkfs.fat wrote in the boot sector
 };
 
@@ -90,7 +90,7 @@ TEST_P(BootSectorOracleTest, DecodesWhatMkfsWroteAsMinfoReadsIt) {
     EXPECT_EQ(boot.heads, Number(fields, "heads"));
     EXPECT_LE(boot.TotalSectors(), format.kilobytes * 2);
     EXPECT_GT(boot.TotalSectors(), format.kilobytes * 2 - 128);
-    if (format.expectedKind == Fat32) {
+    if (format.expectedKind == FatKind::Fat32) {
         EXPECT_EQ(boot.sectorsPerFat32, Number(fields, "Big fatlen"));
         EXPECT_EQ(boot.rootCluster, Number(fields, "rootCluster"));
     }
@@ -100,11 +100,12 @@ TEST_P(BootSectorOracleTest, DecodesWhatMkfsWroteAsMinfoReadsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     MkfsFat, BootSectorOracleTest,
-    ::testing::Values(Format{"Floppy", "-F 12 -f 2 -r 224 -s 1 -S 512", 1440, Fat12, "FAT12"},
-                      Format{"Fat16Small", "-F 16 -s 4 -R 4 -r 512", 32768, Fat16, "FAT16"},
-                      Format{"Fat16OneFat", "-F 16 -s 8 -f 1 -r 1024", 200000, Fat16, "FAT16"},
-                      Format{"Fat32", "-F 32 -s 8 -R 32", 300000, Fat32, "FAT32"},
-                      Format{"Fat32OneFat", "-F 32 -s 1 -f 1 -R 8", 600000, Fat32, "FAT32"}),
+    ::testing::Values(
+        Format{"Floppy", "-F 12 -f 2 -r 224 -s 1 -S 512", 1440, FatKind::Fat12, "FAT12"},
+        Format{"Fat16Small", "-F 16 -s 4 -R 4 -r 512", 32768, FatKind::Fat16, "FAT16"},
+        Format{"Fat16OneFat", "-F 16 -s 8 -f 1 -r 1024", 200000, FatKind::Fat16, "FAT16"},
+        Format{"Fat32", "-F 32 -s 8 -R 32", 300000, FatKind::Fat32, "FAT32"},
+        Format{"Fat32OneFat", "-F 32 -s 1 -f 1 -R 8", 600000, FatKind::Fat32, "FAT32"}),
     [](const ::testing::TestParamInfo<Format>& param) { return std::string(param.param.name); });
 
 // The kind by the clusters of the data region, as FAT defines it: a floppy's
@@ -120,7 +121,7 @@ TEST(FatKindTest, FollowsTheDataRegionsClusterCountUnlessLaidOutAsFat32) {
     floppy.rootEntries = 224;
     floppy.totalSectors16 = 2880;
     EXPECT_EQ(DataClusters(floppy), 2880u - 1 - 18 - 14);
-    EXPECT_EQ(FatKindOf(floppy), Fat12);
+    EXPECT_EQ(FatKindOf(floppy), FatKind::Fat12);
 
     BootSector volume = floppy;
     volume.sectorsPerCluster = 4;
@@ -128,19 +129,19 @@ TEST(FatKindTest, FollowsTheDataRegionsClusterCountUnlessLaidOutAsFat32) {
     volume.rootEntries = 512;  // 32 sectors
     const std::uint32_t overhead = 1 + 2 * 12 + 32;
     volume.totalSectors16 = static_cast<std::uint16_t>(overhead + 4084 * 4 + 3);
-    EXPECT_EQ(FatKindOf(volume), Fat12);  // 4098 clusters by total sectors alone
+    EXPECT_EQ(FatKindOf(volume), FatKind::Fat12);  // 4098 clusters by total sectors alone
     volume.totalSectors16 = static_cast<std::uint16_t>(overhead + 4085 * 4);
-    EXPECT_EQ(FatKindOf(volume), Fat16);
+    EXPECT_EQ(FatKindOf(volume), FatKind::Fat16);
     volume.totalSectors16 = 0;
     volume.totalSectors32 = 65536 * 64;
-    EXPECT_EQ(FatKindOf(volume), Fat16);
+    EXPECT_EQ(FatKindOf(volume), FatKind::Fat16);
 
     // Laid out as FAT32 (no 16-bit FAT size): FAT32 with a floppy's few clusters too.
     BootSector small = floppy;
     small.sectorsPerFat16 = 0;
     small.sectorsPerFat32 = 23;
     small.rootEntries = 0;
-    EXPECT_EQ(FatKindOf(small), Fat32);
+    EXPECT_EQ(FatKindOf(small), FatKind::Fat32);
 }
 
 TEST(FatKindTest, AnUndecodableBootSectorHasNoKind) {

@@ -244,9 +244,9 @@ TEST(EntryFilterTest, TheTwoKindsOfDirectoryFilterDifferently) {
 
 TEST(EntryFieldsTest, TheHighClusterWordCountsOnFat32Only) {
     const Bytes entry = ShortEntry("MOVIE   TS ", 0x20, 0x00031234, 7);
-    EXPECT_EQ(EntryFirstCluster(entry, Fat32), 0x00031234u);
-    EXPECT_EQ(EntryFirstCluster(entry, Fat16), 0x1234u);
-    EXPECT_EQ(EntryFirstCluster(entry, Fat12), 0x1234u);
+    EXPECT_EQ(EntryFirstCluster(entry, FatKind::Fat32), 0x00031234u);
+    EXPECT_EQ(EntryFirstCluster(entry, FatKind::Fat16), 0x1234u);
+    EXPECT_EQ(EntryFirstCluster(entry, FatKind::Fat12), 0x1234u);
     EXPECT_EQ(EntrySize(entry), 7u);
 }
 

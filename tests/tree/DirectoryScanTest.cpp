@@ -86,7 +86,7 @@ TEST_F(DirectoryScanTest, AFat32RootListsFoldersFilesAndTheLabel) {
 
     const DriveItem& folder = *children[1];
     EXPECT_TRUE(folder.IsDirectory());
-    EXPECT_EQ(folder.m_kind, KindEntry);
+    EXPECT_EQ(folder.m_kind, ItemKind::Entry);
     EXPECT_EQ(folder.m_firstCluster, builder.DirectoryClusters(records).front());
     EXPECT_EQ(folder.m_relativeSector, root.m_relativeSector);
     EXPECT_EQ(folder.m_dataStart, builder.DataStart());
@@ -94,7 +94,7 @@ TEST_F(DirectoryScanTest, AFat32RootListsFoldersFilesAndTheLabel) {
     EXPECT_EQ(folder.m_fileSize, 0u);
     EXPECT_EQ(folder.m_partitionStart, kPartitionStart);
     EXPECT_EQ(folder.m_sectorsPerFat, builder.SectorsPerFat());
-    EXPECT_EQ(folder.m_fatKind, Fat32);
+    EXPECT_EQ(folder.m_fatKind, FatKind::Fat32);
     EXPECT_EQ(folder.DisplayName(), "RECORDS .   ");
     EXPECT_EQ(folder.EntryName(), "RECORDS");
     EXPECT_EQ(children[2]->m_fileSize, 1234u);
@@ -246,7 +246,9 @@ TEST_F(DirectoryScanTest, AFatLargerThanItsClustersNeedOpensAndOnlyTheirEntriesA
         const auto files = Expand(root);
         ASSERT_EQ(files.size(), 1u) << bits;
         EXPECT_EQ(files[0]->m_fileSize, size) << bits;
-        EXPECT_EQ(files[0]->m_fatKind, bits == 12 ? Fat12 : bits == 16 ? Fat16 : Fat32);
+        EXPECT_EQ(files[0]->m_fatKind, bits == 12   ? FatKind::Fat12
+                                       : bits == 16 ? FatKind::Fat16
+                                                    : FatKind::Fat32);
         EXPECT_THAT(m_frontend.MessageTexts(), ::testing::IsEmpty()) << bits;
 
         const std::uint64_t entryBytes =

@@ -18,7 +18,7 @@ FatImage Image(const FatTable& table, std::uint32_t lastCluster = 0x0FFFFFF5) {
     return {table.Data(), lastCluster};
 }
 
-std::vector<std::uint32_t> Store(std::uint32_t first, std::uint16_t kind, const FatImage& fat,
+std::vector<std::uint32_t> Store(std::uint32_t first, FatKind kind, const FatImage& fat,
                                  std::uint32_t count, std::uint32_t* after = nullptr) {
     std::vector<std::uint32_t> chain(count, 0xDEAD);
     const std::uint32_t next = StoreChain(first, kind, chain, fat);
@@ -33,9 +33,10 @@ TEST(FatChainTest, Fat16ChainIsCountedAndStored) {
     table.Set(2, 3);
     table.Set(3, 4);
     table.Set(4, 0xFFFF);
-    EXPECT_EQ(CountChain(2, Fat16, Image(table)), 3u);
+    EXPECT_EQ(CountChain(2, FatKind::Fat16, Image(table)), 3u);
     std::uint32_t after = 0;
-    EXPECT_EQ(Store(2, Fat16, Image(table), 3, &after), (std::vector<std::uint32_t>{2, 3, 4}));
+    EXPECT_EQ(Store(2, FatKind::Fat16, Image(table), 3, &after),
+              (std::vector<std::uint32_t>{2, 3, 4}));
     EXPECT_EQ(after, 0xFFFFu);
 }
 
@@ -45,36 +46,37 @@ TEST(FatChainTest, Fat12EntriesShareBytes) {
     bytes[3] = 0x03;
     bytes[4] = 0xF0;
     bytes[5] = 0xFF;
-    EXPECT_EQ(NextCluster({bytes, 4000}, Fat12, 2), 0x003u);
-    EXPECT_EQ(NextCluster({bytes, 4000}, Fat12, 3), 0xFFFu);
-    EXPECT_EQ(CountChain(2, Fat12, {bytes, 4000}), 2u);
+    EXPECT_EQ(NextCluster({bytes, 4000}, FatKind::Fat12, 2), 0x003u);
+    EXPECT_EQ(NextCluster({bytes, 4000}, FatKind::Fat12, 3), 0xFFFu);
+    EXPECT_EQ(CountChain(2, FatKind::Fat12, {bytes, 4000}), 2u);
 }
 
 TEST(FatChainTest, Fat12OddAndEvenEntriesRoundTrip) {
     FatTable table(12, 300);
     const std::vector<std::uint32_t> chain = {2, 7, 8, 251, 100, 3, 298};
     table.Chain(chain);
-    EXPECT_EQ(CountChain(2, Fat12, Image(table)), chain.size());
-    EXPECT_EQ(Store(2, Fat12, Image(table), 7), chain);
+    EXPECT_EQ(CountChain(2, FatKind::Fat12, Image(table)), chain.size());
+    EXPECT_EQ(Store(2, FatKind::Fat12, Image(table), 7), chain);
 }
 
 TEST(FatChainTest, Fat32IgnoresTheTopFourBits) {
     FatTable table(32, 16);
     table.Set(5, 0xF0000006);
     table.Set(6, 0x0FFFFFF8);
-    EXPECT_EQ(CountChain(5, Fat32, Image(table)), 2u);
-    EXPECT_EQ(Store(0xA0000005, Fat32, Image(table), 2), (std::vector<std::uint32_t>{5, 6}));
+    EXPECT_EQ(CountChain(5, FatKind::Fat32, Image(table)), 2u);
+    EXPECT_EQ(Store(0xA0000005, FatKind::Fat32, Image(table), 2),
+              (std::vector<std::uint32_t>{5, 6}));
 }
 
 TEST(FatChainTest, EmptyChains) {
     FatTable table(32, 16);
-    EXPECT_EQ(CountChain(0, Fat32, Image(table)), 0u);
-    EXPECT_EQ(CountChain(0xF0000000, Fat32, Image(table)), 0u);
-    EXPECT_EQ(CountChain(0x0FFFFFFF, Fat32, Image(table)), 0u);
-    EXPECT_EQ(CountChain(0xFFFF, Fat16, Image(FatTable(16, 16))), 0u);
-    EXPECT_EQ(CountChain(0xFFF, Fat12, Image(FatTable(12, 16))), 0u);
+    EXPECT_EQ(CountChain(0, FatKind::Fat32, Image(table)), 0u);
+    EXPECT_EQ(CountChain(0xF0000000, FatKind::Fat32, Image(table)), 0u);
+    EXPECT_EQ(CountChain(0x0FFFFFFF, FatKind::Fat32, Image(table)), 0u);
+    EXPECT_EQ(CountChain(0xFFFF, FatKind::Fat16, Image(FatTable(16, 16))), 0u);
+    EXPECT_EQ(CountChain(0xFFF, FatKind::Fat12, Image(FatTable(12, 16))), 0u);
     std::uint32_t after = 0;
-    EXPECT_TRUE(Store(9, Fat32, Image(table), 0, &after).empty());
+    EXPECT_TRUE(Store(9, FatKind::Fat32, Image(table), 0, &after).empty());
     EXPECT_EQ(after, 9u);
 }
 
@@ -82,7 +84,7 @@ TEST(FatChainTest, AFreeEntryEndsTheChainAfterTheClusterHoldingIt) {
     FatTable table(16, 16);
     table.Set(2, 5);
     table.Set(5, 0);
-    EXPECT_EQ(CountChain(2, Fat16, Image(table)), 2u);
+    EXPECT_EQ(CountChain(2, FatKind::Fat16, Image(table)), 2u);
 }
 
 // Volumes written by other systems end chains with any mark of the reserved range.
@@ -91,19 +93,19 @@ TEST(FatChainTest, EveryEndMarkOfTheReservedRangeEndsAChain) {
         FatTable table(12, 16);
         table.Set(2, 3);
         table.Set(3, mark);
-        EXPECT_EQ(CountChain(2, Fat12, Image(table, 4000)), 2u) << std::hex << mark;
+        EXPECT_EQ(CountChain(2, FatKind::Fat12, Image(table, 4000)), 2u) << std::hex << mark;
     }
     for (std::uint32_t mark = 0xFFF8; mark <= 0xFFFF; ++mark) {
         FatTable table(16, 16);
         table.Set(2, 3);
         table.Set(3, mark);
-        EXPECT_EQ(CountChain(2, Fat16, Image(table, 65000)), 2u) << std::hex << mark;
+        EXPECT_EQ(CountChain(2, FatKind::Fat16, Image(table, 65000)), 2u) << std::hex << mark;
     }
     for (std::uint32_t mark = 0x0FFFFFF8; mark <= 0x0FFFFFFF; ++mark) {
         FatTable table(32, 16);
         table.Set(2, 3);
         table.Set(3, mark | 0xF0000000);
-        EXPECT_EQ(CountChain(2, Fat32, Image(table)), 2u) << std::hex << mark;
+        EXPECT_EQ(CountChain(2, FatKind::Fat32, Image(table)), 2u) << std::hex << mark;
     }
 }
 
@@ -111,30 +113,30 @@ TEST(FatChainTest, ANumberThatIsNoDataClusterEndsTheChain) {
     FatTable table(16, 64);
     table.Set(2, 3);
     table.Set(3, 1);  // reserved
-    EXPECT_EQ(CountChain(2, Fat16, Image(table, 40)), 2u);
+    EXPECT_EQ(CountChain(2, FatKind::Fat16, Image(table, 40)), 2u);
     table.Set(3, 41);  // beyond the volume's last cluster
-    EXPECT_EQ(CountChain(2, Fat16, Image(table, 40)), 2u);
+    EXPECT_EQ(CountChain(2, FatKind::Fat16, Image(table, 40)), 2u);
     table.Set(3, 40);
     table.Set(40, 0xFFF7);  // a bad-cluster mark is no data cluster of a small volume
-    EXPECT_EQ(CountChain(2, Fat16, Image(table, 40)), 3u);
-    EXPECT_EQ(CountChain(41, Fat16, Image(table, 40)), 0u);
+    EXPECT_EQ(CountChain(2, FatKind::Fat16, Image(table, 40)), 3u);
+    EXPECT_EQ(CountChain(41, FatKind::Fat16, Image(table, 40)), 0u);
 }
 
 TEST(FatChainTest, AChainNeverLeavesTheImage) {
     FatTable table(32, 8);  // entries 0..7
     table.Set(2, 7);
     table.Set(7, 1000);  // entry 1000 lies beyond the image
-    EXPECT_EQ(CountChain(2, Fat32, Image(table)), 3u);
-    EXPECT_EQ(NextCluster(Image(table), Fat32, 1000), 0u);
-    EXPECT_EQ(NextCluster(Image(table), Fat16, 1000), 0u);
-    EXPECT_EQ(NextCluster(Image(table), Fat12, 1000), 0u);
-    EXPECT_EQ(Store(2, Fat32, Image(table), 5), (std::vector<std::uint32_t>{2, 7, 1000, 0, 0}));
+    EXPECT_EQ(CountChain(2, FatKind::Fat32, Image(table)), 3u);
+    EXPECT_EQ(NextCluster(Image(table), FatKind::Fat32, 1000), 0u);
+    EXPECT_EQ(NextCluster(Image(table), FatKind::Fat16, 1000), 0u);
+    EXPECT_EQ(NextCluster(Image(table), FatKind::Fat12, 1000), 0u);
+    EXPECT_EQ(Store(2, FatKind::Fat32, Image(table), 5),
+              (std::vector<std::uint32_t>{2, 7, 1000, 0, 0}));
 }
 
 // The chain a careful reader would take: every cluster once, up to the end mark
 // or the first cluster that came before.
-std::vector<std::uint32_t> WalkWithMemory(std::uint32_t first, std::uint16_t kind,
-                                          const FatImage& fat) {
+std::vector<std::uint32_t> WalkWithMemory(std::uint32_t first, FatKind kind, const FatImage& fat) {
     std::vector<std::uint32_t> chain;
     std::set<std::uint32_t> seen;
     for (std::uint32_t c = first; !EndsChain(kind, c, fat.lastCluster) && seen.insert(c).second;
@@ -148,19 +150,19 @@ TEST(FatChainTest, AChainThatLoopsEndsBeforeItsFirstRepeatedCluster) {
     FatTable table(16, 32);
     table.Chain({2, 3, 4});
     table.Set(4, 2);  // back to the first cluster
-    EXPECT_EQ(CountChain(2, Fat16, Image(table)), 3u);
-    EXPECT_EQ(Store(2, Fat16, Image(table), 3), (std::vector<std::uint32_t>{2, 3, 4}));
+    EXPECT_EQ(CountChain(2, FatKind::Fat16, Image(table)), 3u);
+    EXPECT_EQ(Store(2, FatKind::Fat16, Image(table), 3), (std::vector<std::uint32_t>{2, 3, 4}));
 
     FatTable self(32, 16);
     self.Set(9, 9);
-    EXPECT_EQ(CountChain(9, Fat32, Image(self)), 1u);
+    EXPECT_EQ(CountChain(9, FatKind::Fat32, Image(self)), 1u);
 
     // A tail of five clusters that runs into a loop of three.
     FatTable rho(12, 64);
     rho.Chain({10, 11, 30, 31, 12, 40, 41, 42});
     rho.Set(42, 40);
-    EXPECT_EQ(CountChain(10, Fat12, Image(rho)), 8u);
-    EXPECT_EQ(Store(10, Fat12, Image(rho), 8),
+    EXPECT_EQ(CountChain(10, FatKind::Fat12, Image(rho)), 8u);
+    EXPECT_EQ(Store(10, FatKind::Fat12, Image(rho), 8),
               (std::vector<std::uint32_t>{10, 11, 30, 31, 12, 40, 41, 42}));
 }
 
@@ -179,9 +181,9 @@ TEST(FatChainTest, CountsMatchAWalkThatRemembersEveryCluster) {
                 const std::uint32_t pick = below(10);
                 table.Set(c, pick == 0 ? table.EndMark() : pick == 1 ? 0 : 2 + below(entries));
             }
-            const auto kind = static_cast<std::uint16_t>(bits == 12   ? Fat12
-                                                         : bits == 16 ? Fat16
-                                                                      : Fat32);
+            const FatKind kind = bits == 12   ? FatKind::Fat12
+                                 : bits == 16 ? FatKind::Fat16
+                                              : FatKind::Fat32;
             const FatImage fat = Image(table, entries - 1);
             for (std::uint32_t first = 0; first < entries + 2; ++first) {
                 const std::vector<std::uint32_t> expected = WalkWithMemory(first, kind, fat);
@@ -211,7 +213,7 @@ TEST(FatChainTest, CountingAllChainsAtOnceGivesEachChainsCount) {
                              : pick == 2 ? c  // a cluster that leads to itself
                                          : 2 + below(entries + entries / 4));
             }
-            const auto kind = static_cast<std::uint16_t>(bits == 16 ? Fat16 : Fat32);
+            const FatKind kind = bits == 16 ? FatKind::Fat16 : FatKind::Fat32;
             // Some rounds claim more clusters than the table has entries for.
             const std::uint32_t last = round % 3 == 0 ? entries + 50 : entries - 1;
             // Every other round, a sector of the table could not be read.
@@ -238,7 +240,7 @@ TEST(FatChainTest, CountingAllChainsAtOnceGivesEachChainsCount) {
         }
     }
     Bytes fat12 = FatTable(12, 64).Data();
-    EXPECT_FALSE(ChainCounts(fat12, Fat12, 60).Ready());
+    EXPECT_FALSE(ChainCounts(fat12, FatKind::Fat12, 60).Ready());
 }
 
 // A FAT sector that could not be read: a chain ends at the first cluster whose
@@ -251,29 +253,29 @@ TEST(FatChainTest, AChainEndsAtAnEntryInALostSector) {
     table.Chain({100, 101});
     Bytes bytes = table.Data();
     const std::vector<std::uint32_t> lost = {1};
-    ClearLostSector(bytes, Fat12, 1);
+    ClearLostSector(bytes, FatKind::Fat12, 1);
     const FatImage fat{bytes, 1000, lost};
     const auto runs = [&](std::uint32_t first) {
-        return ChainRunsIntoLostSector(first, Fat12, CountChain(first, Fat12, fat), fat);
+        return ChainRunsIntoLostSector(first, FatKind::Fat12,
+                                       CountChain(first, FatKind::Fat12, fat), fat);
     };
-    EXPECT_EQ(CountChain(340, Fat12, fat), 2u);
+    EXPECT_EQ(CountChain(340, FatKind::Fat12, fat), 2u);
     EXPECT_TRUE(runs(340));
-    EXPECT_EQ(CountChain(681, Fat12, fat), 1u);
+    EXPECT_EQ(CountChain(681, FatKind::Fat12, fat), 1u);
     EXPECT_TRUE(runs(681));
-    EXPECT_EQ(CountChain(682, Fat12, fat), 1u);
-    EXPECT_TRUE(EntryLost(lost, Fat12, 682));
-    EXPECT_FALSE(EntryLost(lost, Fat12, 683));
-    EXPECT_EQ(NextCluster(fat, Fat12, 683), 0xFFFu);  // half of byte 1024 is 682's
-    EXPECT_EQ(CountChain(100, Fat12, fat), 2u);
+    EXPECT_EQ(CountChain(682, FatKind::Fat12, fat), 1u);
+    EXPECT_TRUE(EntryLost(lost, FatKind::Fat12, 682));
+    EXPECT_FALSE(EntryLost(lost, FatKind::Fat12, 683));
+    EXPECT_EQ(NextCluster(fat, FatKind::Fat12, 683), 0xFFFu);  // half of byte 1024 is 682's
+    EXPECT_EQ(CountChain(100, FatKind::Fat12, fat), 2u);
     EXPECT_FALSE(runs(100));
     EXPECT_FALSE(runs(683));
 }
 
-TEST(FatChainTest, OtherKindsHaveNoChains) {
+TEST(FatChainTest, AnUnknownKindHasNoChains) {
     FatTable table(16, 16);
     table.Set(2, 0xFFFF);
-    EXPECT_EQ(CountChain(2, 0, Image(table)), 0u);
-    EXPECT_EQ(CountChain(2, KindUnknown, Image(table)), 0u);
+    EXPECT_EQ(CountChain(2, FatKind::Unknown, Image(table)), 0u);
 }
 
 TEST(FatChainTest, TheLastClusterFollowsFromTheVolume) {

@@ -33,8 +33,8 @@ TEST_F(PartitionScanTest, AFat32EntryBecomesAVolume) {
     ASSERT_EQ(children.size(), 1u);
     const DriveItem& volume = *children[0];
     EXPECT_EQ(volume.DisplayName(), "32-Bit FAT Disk");
-    EXPECT_EQ(volume.m_kind, KindVolume);
-    EXPECT_EQ(volume.m_fatKind, Fat32);
+    EXPECT_EQ(volume.m_kind, ItemKind::Volume);
+    EXPECT_EQ(volume.m_fatKind, FatKind::Fat32);
     EXPECT_EQ(volume.m_partitionStart, 63u);
     EXPECT_EQ(volume.m_sectorCount, 1u);
     EXPECT_EQ(volume.m_relativeSector, 0u);
@@ -49,21 +49,21 @@ TEST_F(PartitionScanTest, EveryTypeHasItsNameAndKind) {
     struct Expected {
         std::uint8_t type;
         const char* name;
-        std::uint16_t kind;
-        std::uint16_t fatKind;
+        ItemKind kind;
+        FatKind fatKind;
     };
     const Expected table[] = {
-        {0x01, "12-Bit FAT Disk", KindVolume, 0},
-        {0x04, "16-Bit FAT Disk", KindVolume, 0},
-        {0x05, "Extended DOS Partition", KindExtended, 0},
-        {0x06, "16-Bit FAT Disk", KindVolume, 0},
-        {0x07, "Unknown", KindUnknown, 0},
-        {0x0B, "32-Bit FAT Disk", KindVolume, Fat32},
-        {0x0C, "32-Bit FAT Disk", KindVolume, Fat32},
-        {0x0E, "16-Bit FAT Disk", KindVolume, 0},
-        {0x0F, "Extended 32-bit Partition", KindExtended, 0},
-        {0x83, "Unknown", KindUnknown, 0},
-        {0xEE, "Unknown", KindUnknown, 0},
+        {0x01, "12-Bit FAT Disk", ItemKind::Volume, FatKind::Unknown},
+        {0x04, "16-Bit FAT Disk", ItemKind::Volume, FatKind::Unknown},
+        {0x05, "Extended DOS Partition", ItemKind::Extended, FatKind::Unknown},
+        {0x06, "16-Bit FAT Disk", ItemKind::Volume, FatKind::Unknown},
+        {0x07, "Unknown", ItemKind::Unknown, FatKind::Unknown},
+        {0x0B, "32-Bit FAT Disk", ItemKind::Volume, FatKind::Fat32},
+        {0x0C, "32-Bit FAT Disk", ItemKind::Volume, FatKind::Fat32},
+        {0x0E, "16-Bit FAT Disk", ItemKind::Volume, FatKind::Unknown},
+        {0x0F, "Extended 32-bit Partition", ItemKind::Extended, FatKind::Unknown},
+        {0x83, "Unknown", ItemKind::Unknown, FatKind::Unknown},
+        {0xEE, "Unknown", ItemKind::Unknown, FatKind::Unknown},
     };
     for (const auto& expected : table) {
         const PartitionType type = ClassifyPartition(expected.type);
@@ -88,7 +88,7 @@ TEST_F(PartitionScanTest, AnEmptyFirstEntryMeansNoPartitions) {
 TEST_F(PartitionScanTest, AnUnknownPartitionExpandsToNothingWithoutReading) {
     DriveItem& disk = DiskWith({{0x07, 63}});
     DriveItem& unknown = *Expand(disk).at(0);
-    EXPECT_EQ(unknown.m_kind, KindUnknown);
+    EXPECT_EQ(unknown.m_kind, ItemKind::Unknown);
     const std::size_t reads = ReadCount();
     EXPECT_TRUE(Expand(unknown).empty());
     EXPECT_EQ(unknown.m_expanded, 1);
@@ -105,7 +105,7 @@ TEST_F(PartitionScanTest, LogicalPartitionsResolveAgainstTheExtendedChain) {
     const auto primary = Expand(Disk(0));
     ASSERT_EQ(primary.size(), 2u);
     EXPECT_EQ(primary[1]->m_partitionStart, 1'000'000u);
-    EXPECT_EQ(primary[1]->m_kind, KindExtended);
+    EXPECT_EQ(primary[1]->m_kind, ItemKind::Extended);
 
     const auto first = Expand(*primary[1]);
     ASSERT_EQ(first.size(), 2u);
@@ -117,7 +117,7 @@ TEST_F(PartitionScanTest, LogicalPartitionsResolveAgainstTheExtendedChain) {
     ASSERT_EQ(second.size(), 1u);
     EXPECT_EQ(second[0]->m_partitionStart, 1'020'063u);
     EXPECT_EQ(second[0]->DisplayName(), "32-Bit FAT Disk");
-    EXPECT_EQ(second[0]->m_fatKind, Fat32);
+    EXPECT_EQ(second[0]->m_fatKind, FatKind::Fat32);
 }
 
 TEST_F(PartitionScanTest, ASecondExpansionReturnsTheSameChildrenAndLeavesTheScanAlone) {
@@ -199,7 +199,7 @@ TEST_F(PartitionScanTest, OutOfMemoryForTheBootRecord) {
 
 TEST_F(PartitionScanTest, ExpandingAFileReadsNothing) {
     DriveItem file;
-    file.m_kind = KindEntry;
+    file.m_kind = ItemKind::Entry;
     file.m_attributes = 0x20;
     Open({});
     EXPECT_TRUE(Expand(file).empty());

@@ -180,7 +180,7 @@ TEST_F(SampleDiskTest, DiskHoldsTwoPrimaryVolumesAndALogicalOne) {
     EXPECT_EQ(partitions[1]->DisplayName(), "16-Bit FAT Disk");
     EXPECT_EQ(partitions[1]->m_partitionStart, kSettingsStart);
     EXPECT_EQ(partitions[2]->DisplayName(), "Extended DOS Partition");
-    EXPECT_EQ(partitions[2]->m_kind, KindExtended);
+    EXPECT_EQ(partitions[2]->m_kind, ItemKind::Extended);
     EXPECT_EQ(partitions[2]->m_partitionStart, kExtendedStart);
 
     const auto logical = Expand(*partitions[2]);
@@ -253,7 +253,7 @@ TEST_F(SampleDiskTest, SettingsVolumeListsWhatMdirLists) {
     ASSERT_FALSE(testing::FindTool("mdir").empty()) << "mdir (mtools) is not installed";
     DriveItem* root = Find({"16-Bit FAT Disk", "Root Directory"});
     ASSERT_NE(root, nullptr);
-    EXPECT_EQ(root->m_kind, KindRootDirectory);
+    EXPECT_EQ(root->m_kind, ItemKind::RootDirectory);
     const Listing inRoot = ProgramListing(Expand(*root));
     EXPECT_EQ(inRoot, MdirListing(s_image, kSettingsStart, "/"));
     EXPECT_EQ(inRoot.size(), 2u);

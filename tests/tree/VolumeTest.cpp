@@ -29,8 +29,8 @@ TEST_F(VolumeTest, AFloppyExpandsIntoItsFatCopiesAndTheRootDirectory) {
 
     for (int i = 0; i < 2; ++i) {
         const DriveItem& fat = *children[static_cast<std::size_t>(i)];
-        EXPECT_EQ(fat.m_kind, KindFat12Table);
-        EXPECT_EQ(fat.m_fatKind, Fat12);
+        EXPECT_EQ(fat.m_kind, ItemKind::Fat12Table);
+        EXPECT_EQ(fat.m_fatKind, FatKind::Fat12);
         EXPECT_EQ(fat.m_sectorCount, 9u);
         EXPECT_EQ(fat.m_relativeSector, i == 0 ? 1u : 10u);
         EXPECT_EQ(fat.m_sectorsPerTrack, 18);
@@ -43,8 +43,8 @@ TEST_F(VolumeTest, AFloppyExpandsIntoItsFatCopiesAndTheRootDirectory) {
         EXPECT_EQ(fat.m_dataStart, 0u);
     }
     const DriveItem& root = *children[2];
-    EXPECT_EQ(root.m_kind, KindRootDirectory);
-    EXPECT_EQ(root.m_fatKind, Fat12);
+    EXPECT_EQ(root.m_kind, ItemKind::RootDirectory);
+    EXPECT_EQ(root.m_fatKind, FatKind::Fat12);
     EXPECT_EQ(root.m_relativeSector, 19u);
     EXPECT_EQ(root.m_sectorCount, 14u);
     EXPECT_EQ(root.m_dataStart, 33u);
@@ -73,12 +73,12 @@ TEST_F(VolumeTest, AFat32PartitionHasAClusterChainRoot) {
     DriveItem& volume = *Expand(Disk(0)).at(0);
     const auto children = Expand(volume);
     ASSERT_THAT(Names(children), ElementsAre("FAT 1", "FAT 2", "Root Directory"));
-    EXPECT_EQ(children[1]->m_kind, KindFat32Table);
+    EXPECT_EQ(children[1]->m_kind, ItemKind::Fat32Table);
     EXPECT_EQ(children[1]->m_relativeSector, 32u + 7800);
     EXPECT_EQ(children[1]->m_partitionStart, 2048u);
     EXPECT_EQ(children[1]->m_startSector, 33);
     const DriveItem& root = *children[2];
-    EXPECT_EQ(root.m_kind, KindEntry);
+    EXPECT_EQ(root.m_kind, ItemKind::Entry);
     EXPECT_EQ(root.m_attributes, layout::entry::kAttributeDirectory);
     EXPECT_EQ(root.m_firstCluster, 5u);
     EXPECT_EQ(root.m_sectorCount, 0u);
@@ -130,9 +130,9 @@ TEST_F(VolumeTest, TheClusterCountDecidesBetweenFat12AndFat16) {
     image.WriteSector(70'000, BootSectorBytes(fat12));
     Open({image.Path()});
     const auto partitions = Expand(Disk(0));
-    EXPECT_EQ(Expand(*partitions[0]).back()->m_fatKind, Fat16);
-    EXPECT_EQ(Expand(*partitions[0]).front()->m_kind, KindFat16Table);
-    EXPECT_EQ(Expand(*partitions[1]).back()->m_fatKind, Fat12);
+    EXPECT_EQ(Expand(*partitions[0]).back()->m_fatKind, FatKind::Fat16);
+    EXPECT_EQ(Expand(*partitions[0]).front()->m_kind, ItemKind::Fat16Table);
+    EXPECT_EQ(Expand(*partitions[1]).back()->m_fatKind, FatKind::Fat12);
 }
 
 TEST_F(VolumeTest, AVolumeWithoutFatsHasOnlyItsRoot) {
@@ -211,7 +211,7 @@ TEST_F(VolumeTest, TheFatLoadFallsBackToTheSecondCopy) {
 
     std::vector<std::uint8_t> fat(9 * 512);
     ASSERT_EQ(m_access->LoadFat(root, fat), 1);
-    EXPECT_EQ(m_access->CountFatEntries(2, Fat12, FatImage{fat, 2848}), 2u);
+    EXPECT_EQ(m_access->CountFatEntries(2, FatKind::Fat12, FatImage{fat, 2848}), 2u);
 
     m_opener.MarkBad(image.Path(), 10);
     Open({}, {image.Path()});
@@ -279,9 +279,9 @@ TEST_F(VolumeTest, ChainsThroughTheAccessObject) {
     testing::FatTable table(16, 64);
     table.Chain({2, 9, 3});
     const FatImage fat{table.Data(), 63};
-    EXPECT_EQ(m_access->CountFatEntries(2, Fat16, fat), 3u);
+    EXPECT_EQ(m_access->CountFatEntries(2, FatKind::Fat16, fat), 3u);
     std::uint32_t chain[3] = {};
-    EXPECT_EQ(m_access->StoreFatEntries(2, Fat16, chain, 3, fat), 0xFFFFu);
+    EXPECT_EQ(m_access->StoreFatEntries(2, FatKind::Fat16, chain, 3, fat), 0xFFFFu);
     EXPECT_THAT(chain, ElementsAre(2u, 9u, 3u));
 }
 

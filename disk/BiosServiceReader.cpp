@@ -1,0 +1,190 @@
+#include <algorithm>
+#include <array>
+
+#include "Disk32Api.h"
+#include "DiskReader.h"
+#include "Sector.h"
+#include "SharedLibrary.h"
+
+namespace moravel {
+
+namespace {
+
+template <typename Fn>
+Fn LookUp(void* library, const char* name) {
+    // The look-up hands back an object pointer; the contract says it is this function.
+    return reinterpret_cast<Fn>(SharedLibrarySymbol(library, name));
+}
+
+// The BIOS disk-service library, loaded for as long as the reader lives. It reads
+// by drive number, a track at most in one request.
+class BiosServiceReader final : public DiskReader {
+public:
+    BiosServiceReader(const SourceOpener& opener, const DriveSources& named)
+        : m_opener(opener), m_named(named) {}
+    ~BiosServiceReader() override {
+        if (m_library != nullptr) {
+            FreeSharedLibrary(m_library);
+        }
+    }
+    BiosServiceReader(const BiosServiceReader&) = delete;
+    BiosServiceReader& operator=(const BiosServiceReader&) = delete;
+
+    // Loads the library and asks its driver for the floppies; 0 when it cannot
+    // serve, after the failure was shown.
+    int Load(CoreFrontend& frontend, const std::string& path);
+
+    std::uint32_t FloppyCount() const override { return m_floppyCount; }
+
+    bool Probe(std::uint16_t drive, std::vector<OpenError>& problems) override {
+        if (drive < kFirstHardDisk) {
+            return true;  // the services open a floppy at each request
+        }
+        std::array<std::uint8_t, kSectorSize> scratch{};
+        if (m_read(drive, 0, 0, 1, 1, scratch.data(), 0, 0) != 0) {
+            return true;
+        }
+        const std::size_t index = drive - kFirstHardDisk;
+        if (index < m_named.hardDisks.size()) {
+            // The opener tells why the path cannot be opened, when that is why.
+            OpenError error{m_named.hardDisks[index],
+                            "its first sector cannot be read through the BIOS services"};
+            m_opener(m_named.hardDisks[index], error);
+            problems.push_back(error);
+        }
+        return false;
+    }
+
+    std::uint32_t UseExtensions(std::uint16_t drive) override { return m_checkExtensions(drive); }
+
+    void DropPathsNotRead(DriveSources& /*named*/, std::uint32_t /*floppies*/,
+                          std::uint32_t /*hardDisks*/) const override {}
+
+    bool ReadsPathsNamed() const override { return m_servesPathsNamed; }
+    // The services know only their own disks.
+    bool TakesAddedDisks() const override { return false; }
+    bool OpenAddedDisk(std::uint16_t /*drive*/, const std::string& /*path*/,
+                       OpenError& /*error*/) override {
+        return false;
+    }
+
+    bool ReopenFloppy(std::uint16_t /*drive*/) override { return true; }
+    std::optional<std::uint64_t> DiskBytes(std::uint16_t /*drive*/) const override {
+        return std::nullopt;  // the services do not tell it
+    }
+
+    std::optional<Request> ReadRequest(const DriveItem& item, std::uint32_t done, ChsAddress& chs,
+                                       std::span<std::uint8_t> run) override;
+
+    RawRead ReadRaw(const DriveItem& item, std::span<std::uint8_t> buffer) override {
+        const auto bytes = static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount));
+        const bool read =
+            buffer.size() >= bytes && m_read(item.m_drive, item.m_startCylinder, item.m_startHead,
+                                             item.m_startSector, item.m_sectorCount, buffer.data(),
+                                             item.m_partitionStart, item.m_useExtensions) != 0;
+        return read ? RawRead::Ok : RawRead::BiosServiceFailed;
+    }
+
+private:
+    const SourceOpener& m_opener;
+    const DriveSources& m_named;
+    void* m_library = nullptr;
+    disk32::ReadDisk32Fn m_read = nullptr;
+    disk32::CheckInt13Extension32Fn m_checkExtensions = nullptr;
+    bool m_servesPathsNamed = false;
+    std::uint32_t m_floppyCount = 0;
+};
+
+int BiosServiceReader::Load(CoreFrontend& frontend, const std::string& path) {
+    m_library = LoadSharedLibrary(path);
+    if (m_library == nullptr) {
+        ShowFailure(frontend, "internal error 00003");
+        return 0;
+    }
+    m_read = LookUp<disk32::ReadDisk32Fn>(m_library, disk32::kReadDisk32);
+    if (m_read == nullptr) {
+        ShowFailure(frontend, "internal error 00004");
+        return 0;
+    }
+    m_checkExtensions =
+        LookUp<disk32::CheckInt13Extension32Fn>(m_library, disk32::kCheckInt13Extension32);
+    if (m_checkExtensions == nullptr) {
+        ShowFailure(frontend, "internal error 00006");
+        return 0;
+    }
+
+    if (auto useImages = LookUp<disk32::UseImagesFn>(m_library, disk32::kUseImages)) {
+        std::vector<const char*> hard;
+        std::vector<const char*> floppies;
+        for (const auto& named : m_named.hardDisks) {
+            hard.push_back(named.c_str());
+        }
+        for (const auto& named : m_named.floppies) {
+            floppies.push_back(named.c_str());
+        }
+        useImages(hard.data(), static_cast<std::uint32_t>(hard.size()), floppies.data(),
+                  static_cast<std::uint32_t>(floppies.size()));
+        m_servesPathsNamed = true;
+    }
+
+    auto driverOpen = LookUp<disk32::DriverOpenFn>(m_library, disk32::kDriverOpen);
+    auto driverControl = LookUp<disk32::DriverControlFn>(m_library, disk32::kDriverControl);
+    auto driverClose = LookUp<disk32::DriverCloseFn>(m_library, disk32::kDriverClose);
+    std::uint32_t systemError = disk32::kErrorFileNotFound;
+    std::intptr_t driver = disk32::kInvalidDriverHandle;
+    if (driverOpen != nullptr && driverControl != nullptr && driverClose != nullptr) {
+        driver = driverOpen(disk32::kDriverName, &systemError);
+    }
+    if (driver == disk32::kInvalidDriverHandle) {
+        ShowFailure(frontend, "Unable to open DISK.VXD");
+        ShowFailure(frontend, systemError == disk32::kErrorNotSupported
+                                  ? "internal error 00007"
+                                  : "Unable to open DISK.VXD");
+        return 0;
+    }
+    // The reply of a failed request is undefined: no floppies then.
+    std::uint32_t floppies = 0;
+    if (driverControl(driver, disk32::kRequestFloppyCount, &floppies, sizeof floppies) == 0) {
+        floppies = 0;
+    }
+    m_floppyCount = floppies;
+    driverClose(driver);
+    return 1;
+}
+
+// The run's sectors from `done` to the end of their track, at most to the run's end:
+// the services read a request whole or not at all.
+std::optional<Request> BiosServiceReader::ReadRequest(const DriveItem& item, std::uint32_t done,
+                                                      ChsAddress& chs,
+                                                      std::span<std::uint8_t> run) {
+    if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
+        return std::nullopt;  // without a geometry no request can be addressed
+    }
+    DriveItem work = item;
+    work.m_relativeSector = item.m_relativeSector + done;
+    const int overflow = ItemToChs(work, chs);
+    const std::uint32_t chunk = std::min<std::uint32_t>(
+        item.m_sectorsPerTrack - (chs.m_sector & 0x3Fu) + 1, item.m_sectorCount - done);
+    const auto place = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
+                                   static_cast<std::size_t>(SectorsToBytes(chunk)));
+    const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
+    const bool read =
+        m_read(item.m_drive, chs.m_cylinder, chs.m_head, chs.m_sector, chunk, place.data(),
+               item.m_partitionStart + work.m_relativeSector, useExtensions) != 0;
+    return Request{chunk, read ? chunk : 0};
+}
+
+}  // namespace
+
+std::unique_ptr<DiskReader> LoadBiosServiceReader(CoreFrontend& frontend,
+                                                  const std::string& library,
+                                                  const SourceOpener& opener,
+                                                  const DriveSources& named) {
+    auto reader = std::make_unique<BiosServiceReader>(opener, named);
+    if (reader->Load(frontend, library) == 0) {
+        return nullptr;
+    }
+    return reader;
+}
+
+}  // namespace moravel

@@ -1,0 +1,130 @@
+#include <array>
+#include <utility>
+
+#include "DiskReader.h"
+#include "Sector.h"
+
+namespace moravel {
+
+namespace {
+
+// The image files and devices named, each an open SectorSource in the slot of its
+// drive number. A floppy's slot stays closed until it is first read.
+class DeviceReader final : public DiskReader {
+public:
+    DeviceReader(const SourceOpener& opener, const DriveSources& named)
+        : m_opener(opener), m_named(named) {}
+
+    std::uint32_t FloppyCount() const override {
+        // Every floppy named counts as a removable drive.
+        return static_cast<std::uint32_t>(m_named.floppies.size());
+    }
+
+    bool Probe(std::uint16_t drive, std::vector<OpenError>& problems) override {
+        OpenError error;
+        if (drive < kFirstHardDisk) {
+            if (m_opener(m_named.floppies[drive], error) == nullptr) {
+                problems.push_back(error);
+                return false;
+            }
+            return true;
+        }
+        const std::size_t index = drive - kFirstHardDisk;
+        m_sources[drive].reset();
+        if (index >= m_named.hardDisks.size()) {
+            return false;
+        }
+        m_sources[drive] = m_opener(m_named.hardDisks[index], error);
+        if (m_sources[drive] == nullptr) {
+            problems.push_back(error);
+            return false;
+        }
+        return true;
+    }
+
+    std::uint32_t UseExtensions(std::uint16_t /*drive*/) override { return 0; }
+
+    void DropPathsNotRead(DriveSources& named, std::uint32_t floppies,
+                          std::uint32_t hardDisks) const override {
+        // A path that ended a list is not read, and the next disk added takes the
+        // next number.
+        named.floppies.resize(floppies);
+        named.hardDisks.resize(hardDisks);
+    }
+
+    bool ReadsPathsNamed() const override { return true; }
+    bool TakesAddedDisks() const override { return true; }
+
+    bool OpenAddedDisk(std::uint16_t drive, const std::string& path, OpenError& error) override {
+        auto source = m_opener(path, error);
+        if (source == nullptr) {
+            return false;
+        }
+        m_sources[drive] = std::move(source);
+        return true;
+    }
+
+    bool ReopenFloppy(std::uint16_t drive) override {
+        m_sources[drive].reset();
+        if (drive >= m_named.floppies.size()) {
+            return false;
+        }
+        OpenError error;
+        m_sources[drive] = m_opener(m_named.floppies[drive], error);
+        return m_sources[drive] != nullptr;
+    }
+
+    std::optional<std::uint64_t> DiskBytes(std::uint16_t drive) const override {
+        if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
+            return std::nullopt;
+        }
+        return m_sources[drive]->Size();
+    }
+
+    std::optional<Request> ReadRequest(const DriveItem& item, std::uint32_t done,
+                                       ChsAddress& /*chs*/, std::span<std::uint8_t> run) override {
+        const auto rest = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)));
+        const std::uint64_t offset =
+            SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector + done);
+        std::size_t got = Read(item.m_drive, offset, rest);
+        if (got == 0 && item.m_drive < kFirstHardDisk) {
+            // A floppy that gives nothing (or was never opened) is opened afresh.
+            if (!ReopenFloppy(item.m_drive)) {
+                return std::nullopt;
+            }
+            got = Read(item.m_drive, offset, rest);
+        }
+        return Request{item.m_sectorCount - done, static_cast<std::uint32_t>(got / kSectorSize)};
+    }
+
+    RawRead ReadRaw(const DriveItem& item, std::span<std::uint8_t> buffer) override {
+        const auto bytes = static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount));
+        if (buffer.size() < bytes) {
+            return RawRead::DeviceReadShort;
+        }
+        const std::size_t got =
+            Read(item.m_drive, SectorsToBytes(item.m_partitionStart), buffer.first(bytes));
+        return got == bytes ? RawRead::Ok : RawRead::DeviceReadShort;
+    }
+
+private:
+    std::size_t Read(std::uint16_t drive, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+        if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
+            return 0;
+        }
+        return m_sources[drive]->ReadAt(offset, buffer);
+    }
+
+    const SourceOpener& m_opener;
+    const DriveSources& m_named;
+    std::array<std::unique_ptr<SectorSource>, kDriveNumbers> m_sources;
+};
+
+}  // namespace
+
+std::unique_ptr<DiskReader> MakeDeviceReader(const SourceOpener& opener,
+                                             const DriveSources& named) {
+    return std::make_unique<DeviceReader>(opener, named);
+}
+
+}  // namespace moravel
