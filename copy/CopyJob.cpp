@@ -153,6 +153,14 @@ CopyReport CopyJob::Run(const DriveItem& source, const CopyPlan& plan, CopyProgr
     }
     m_plan = &plan;
     m_progress = &progress;
+    // The plan and the sink are the caller's: the job holds them only while it runs.
+    struct Release {
+        CopyJob& job;
+        ~Release() {
+            job.m_plan = nullptr;
+            job.m_progress = nullptr;
+        }
+    } release{*this};
     const auto written = DecodeFatDateTime(source.m_writeDate, source.m_writeTime);
     m_modified = written ? LocalTimeOf(*written) : std::nullopt;
     try {
