@@ -63,9 +63,8 @@ public:
     bool ReadsPathsNamed() const override { return m_servesPathsNamed; }
     // The services know only their own disks.
     bool TakesAddedDisks() const override { return false; }
-    bool OpenAddedDisk(std::uint16_t /*drive*/, const std::string& /*path*/,
-                       OpenError& /*error*/) override {
-        return false;
+    Failure OpenAddedDisk(std::uint16_t /*drive*/, const std::string& /*path*/) override {
+        return Error{"the BIOS disk services read only their own disks"};
     }
 
     bool ReopenFloppy(std::uint16_t /*drive*/) override { return true; }

@@ -55,13 +55,14 @@ public:
     bool ReadsPathsNamed() const override { return true; }
     bool TakesAddedDisks() const override { return true; }
 
-    bool OpenAddedDisk(std::uint16_t drive, const std::string& path, OpenError& error) override {
+    Failure OpenAddedDisk(std::uint16_t drive, const std::string& path) override {
+        OpenError error{path, ""};
         auto source = m_opener(path, error);
         if (source == nullptr) {
-            return false;
+            return Error{error.reason};
         }
         m_sources[drive] = std::move(source);
-        return true;
+        return std::nullopt;
     }
 
     bool ReopenFloppy(std::uint16_t drive) override {

@@ -11,6 +11,7 @@
 #include "CoreFrontend.h"
 #include "DriveItem.h"
 #include "DriveSources.h"
+#include "Result.h"
 #include "SectorSource.h"
 
 namespace moravel {
@@ -55,9 +56,9 @@ public:
     // services read them only when the library takes images).
     virtual bool ReadsPathsNamed() const = 0;
     // Whether a disk can be added after the table was filled; then opens it
-    // under the drive number (false, with the reason in error, when it cannot).
+    // under the drive number.
     virtual bool TakesAddedDisks() const = 0;
-    virtual bool OpenAddedDisk(std::uint16_t drive, const std::string& path, OpenError& error) = 0;
+    virtual Failure OpenAddedDisk(std::uint16_t drive, const std::string& path) = 0;
     // Opens a floppy afresh (it may have been changed); false when it cannot.
     virtual bool ReopenFloppy(std::uint16_t drive) = 0;
     // The size of the disk behind a drive number, when it can be told.

@@ -213,27 +213,23 @@ void DriveAccess::DestroyDiskTable() {
     m_disks = nullptr;
 }
 
-DriveItem* DriveAccess::AddDisk(const std::string& path, bool floppy, OpenError& error) {
-    error = OpenError{path, ""};
+Result<DriveItem*> DriveAccess::AddDisk(const std::string& path, bool floppy) {
     if (m_disks == nullptr || !m_reader->TakesAddedDisks()) {
-        error.reason =
+        return Error{
             "disk images are read only when disks are read directly, not through the "
-            "BIOS disk services";
-        return nullptr;
+            "BIOS disk services"};
     }
     if (const std::optional<std::string> same = SameDiskAs(path)) {
-        error.reason = "it is the same disk as " + *same + ", which is open already";
-        return nullptr;
+        return Error{"it is the same disk as " + *same + ", which is open already"};
     }
     auto& paths = floppy ? m_options.sources.floppies : m_options.sources.hardDisks;
     const std::size_t drive = (floppy ? 0 : kFirstHardDisk) + paths.size();
     if (drive >= (floppy ? kFirstHardDisk : kDriveNumbers)) {
-        error.reason = "there is no drive number left for it";
-        return nullptr;
+        return Error{"there is no drive number left for it"};
     }
     const auto number = static_cast<std::uint16_t>(drive);
-    if (!m_reader->OpenAddedDisk(number, path, error)) {
-        return nullptr;
+    if (Failure failure = m_reader->OpenAddedDisk(number, path)) {
+        return std::move(*failure);
     }
     paths.push_back(path);
     DriveItem& entry = m_addedDisks.emplace_back();

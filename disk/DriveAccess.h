@@ -18,6 +18,7 @@
 #include "DriveItem.h"
 #include "DriveSources.h"
 #include "MemoryBlock.h"
+#include "Result.h"
 #include "SectorSource.h"
 
 namespace moravel {
@@ -90,10 +91,10 @@ public:
     }
 
     // Adds a disk image (or a device) after the disks of the table, as the next
-    // hard disk or floppy; its item lives as long as the table. Null, with the
-    // reason in error, when it cannot be opened or no drive number is left (and
-    // always through the BIOS services, which know only their own disks).
-    DriveItem* AddDisk(const std::string& path, bool floppy, OpenError& error);
+    // hard disk or floppy; its item lives as long as the table. The error says why
+    // when it cannot be opened or no drive number is left (and always through the
+    // BIOS services, which know only their own disks).
+    Result<DriveItem*> AddDisk(const std::string& path, bool floppy);
 
     // Reads the item's run of m_sectorCount sectors from m_partitionStart +
     // m_relativeSector into the buffer. 1 when the run came in whole at the first

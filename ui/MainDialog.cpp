@@ -297,14 +297,13 @@ void MainDialog::AddDiskImages(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         std::error_code error;
         const std::uint64_t size = std::filesystem::file_size(PathFromUtf8(path), error);
-        OpenError problem;
-        DriveItem* disk = m_driveAccess.AddDisk(path, !error && HasFloppySize(size), problem);
-        if (disk == nullptr) {
-            problems +=
-                (problems.empty() ? "" : "; ") + path + " could not be opened: " + problem.reason;
+        const Result<DriveItem*> disk = m_driveAccess.AddDisk(path, !error && HasFloppySize(size));
+        if (!disk) {
+            problems += (problems.empty() ? "" : "; ") + path +
+                        " could not be opened: " + disk.error().reason;
             continue;
         }
-        m_frontend.InsertTreeItem(kTreeTop, std::string(disk->DisplayName()), 1, disk);
+        m_frontend.InsertTreeItem(kTreeTop, std::string((*disk)->DisplayName()), 1, *disk);
     }
     if (!problems.empty()) {
         m_frontend.SetStatusText(problems);

@@ -111,9 +111,9 @@ TEST_F(BiosServicesTest, AHardDiskTheServicesCannotReadEndsTheList) {
     // The services were handed every path (the repeated one once), and know no
     // disk added later.
     EXPECT_THAT(access.SourcePaths(), ElementsAre(m_disk.Path(), m_dir.File("gone.img")));
-    OpenError error;
-    EXPECT_EQ(access.AddDisk(m_disk.Path(), false, error), nullptr);
-    EXPECT_THAT(error.reason, ::testing::HasSubstr("not through the BIOS disk services"));
+    const Result<DriveItem*> added = access.AddDisk(m_disk.Path(), false);
+    ASSERT_FALSE(added);
+    EXPECT_THAT(added.error().reason, ::testing::HasSubstr("not through the BIOS disk services"));
 }
 
 TEST_F(BiosServicesTest, AMissingLibraryIsReported) {
