@@ -119,8 +119,8 @@ CopyPlan PlanCopy(const DriveItem& source, const std::string& path, CopyTarget& 
     return plan;
 }
 
-// The Save dialog asked about the name typed there; a split copy writes other
-// names, and the user is asked before any of them that is there is replaced.
+// A window's Save dialog asks about the name typed there; a split copy writes
+// other names, and the user is asked before any of them that is there is replaced.
 std::optional<std::string> ReplacePartsQuestion(const CopyPlan& plan, CopyTarget& target) {
     std::string existing;
     for (const PlannedOutput& output : plan.outputs) {
@@ -317,7 +317,7 @@ void CopyJob::CopyClusters(const DriveItem& source) {
 }
 
 // The FAT into the buffer, and the file's cluster chain out of it into m_chain;
-// false (the command ended) when either cannot be had.
+// false (the job ended) when either cannot be had.
 bool CopyJob::LoadChain(DriveItem& work, std::uint32_t& count) {
     m_bytesDone = 0;
     m_chainCut.clear();

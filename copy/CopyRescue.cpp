@@ -51,7 +51,7 @@ Result<RescueMapFile> CopyJob::ReadMap(const std::string& path, const RescueSour
 }
 
 // The map of an earlier run, when there is one and it is this recording's; else a
-// new one. False (the command ended, saying why) for a map that cannot be used.
+// new one. False (the job ended, saying why) for a map that cannot be used.
 bool CopyJob::LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state) {
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
     RescueSource source;
