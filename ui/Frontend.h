@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "RescueText.h"
 #include "CopyFrontend.h"
+#include "RescueText.h"
 #include "res/Resources.h"
 #include "tree/NameText.h"
 
