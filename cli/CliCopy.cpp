@@ -16,9 +16,6 @@ namespace moravel::cli {
 
 namespace {
 
-// A rescue map larger than this is no map of ours.
-constexpr std::uint64_t kMaxMapText = 16u << 20;
-
 // The outcome line on stdout, and on stderr what was not said on the way.
 int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ostream& out) {
     if (report.filledSectors > 0) {
@@ -88,12 +85,11 @@ const volatile std::sig_atomic_t* StopFlag(const CliEnvironment& environment) {
     return environment.stopRequested;
 }
 
-// Copies one file to path: what the plan asks of the user is said on the error
-// stream (and taken as agreed), then the job runs with the progress line.
-CopyReport CopyOne(const DriveItem& source, const std::string& path, DriveTree& access,
+// Copies one file as planned: what the plan asks of the user is said on the
+// error stream (and taken as agreed), then the job runs with the progress line.
+CopyReport CopyOne(const DriveItem& source, const CopyPlan& plan, DriveTree& access,
                    CopyTarget& target, TerminalFrontend& terminal, const CopyOptions& options,
                    const CliEnvironment& environment, const BatchProgress* batch) {
-    const CopyPlan plan = PlanCopy(source, path, target);
     if (!plan.refused && !plan.volume.note.empty()) {
         terminal.Note(std::string(kProgram) + ": " + plan.volume.note);
     }
@@ -133,10 +129,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 // The output (or its working name) that a rescue map at mapPath, or the map's own
 // working name, would be written over; nothing when the map has a place of its own.
-std::optional<std::string> MapInPlaceOfOutput(const std::string& mapPath, const DriveItem& source,
-                                              const std::string& outputPath, CopyTarget& target) {
-    std::vector<PlannedOutput> outputs = PlanCopy(source, outputPath, target).outputs;
-    outputs.push_back({outputPath, 0});  // also when the destination is refused
+std::optional<std::string> MapInPlaceOfOutput(const std::string& mapPath, const CopyPlan& plan) {
+    std::vector<PlannedOutput> outputs = plan.outputs;
+    outputs.push_back({plan.path, 0});  // also when the destination is refused
     for (const PlannedOutput& output : outputs) {
         for (const std::string& written : {output.path, WorkingPath(output.path)}) {
             if (SameFile(mapPath, written) || SameFile(WorkingPath(mapPath), written)) {
@@ -159,11 +154,11 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
             << " is: " << failure.message() << '\n';
         return kExitFailureShown;
     }
-    const std::string path = OutputPathFor(destination, std::string(source.EntryName()));
     CopyTargets targets(line, access, environment);
+    const CopyPlan plan = PlanCopy(
+        source, OutputPathFor(destination, std::string(source.EntryName())), targets.target);
     if (!line.copy.mapPath.empty()) {
-        if (const auto output =
-                MapInPlaceOfOutput(line.copy.mapPath, source, path, targets.target)) {
+        if (const auto output = MapInPlaceOfOutput(line.copy.mapPath, plan)) {
             err << kProgram << ": --map " << EscapeControls(line.copy.mapPath)
                 << " would be written where the copy writes " << EscapeControls(*output)
                 << ": the map needs a place of its own\n";
@@ -172,7 +167,7 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
     }
     const InterruptWatch watch(environment.catchInterrupt);
     return ReportOutcome(
-        CopyOne(source, path, access, targets.target, terminal, line.copy, environment, nullptr),
+        CopyOne(source, plan, access, targets.target, terminal, line.copy, environment, nullptr),
         terminal, out);
 }
 
@@ -280,24 +275,15 @@ bool RescueUnfinished(const std::string& output, CopyTarget& target) {
     if (!target.Exists(map)) {
         return false;
     }
-    const Result<std::uint64_t> size = target.SizeOf(map);
-    if (!size || *size > kMaxMapText) {
-        return true;
-    }
-    const Result<std::string> text = target.ReadAll(map);
-    if (!text) {
-        return true;
-    }
-    const Result<RescueMapFile> parsed = ParseRescueMap(*text);
-    return !parsed || parsed->pass != RescuePass::Done;
+    const Result<RescueMapFile> read = ReadRescueMap(target, map);
+    return !read || read->pass != RescuePass::Done;
 }
 
-// Whether every output this copy would write is there at its size, and no rescue
-// of it has passes to go.
-bool HasWholeOutput(const BatchFile& job, CopyTarget& target) {
-    const std::string output = Utf8FromPath(job.output);
-    const std::vector<PlannedOutput> planned = PlanCopy(*job.source, output, target).outputs;
-    if (planned.empty() || RescueUnfinished(output, target)) {
+// Whether every output the plan writes is there at its size, and no rescue of it
+// has passes to go.
+bool HasWholeOutput(const CopyPlan& plan, CopyTarget& target) {
+    const std::vector<PlannedOutput>& planned = plan.outputs;
+    if (planned.empty() || RescueUnfinished(plan.path, target)) {
         return false;
     }
     return std::all_of(planned.begin(), planned.end(), [&target](const PlannedOutput& file) {
@@ -376,7 +362,8 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     for (std::size_t i = 0; i < jobs.size() && !interrupted; ++i) {
         const BatchFile& job = jobs[i];
         progress.fileNumber = i + 1;
-        if (line.copy.skipExisting && HasWholeOutput(job, targets.target)) {
+        const CopyPlan planned = PlanCopy(*job.source, Utf8FromPath(job.output), targets.target);
+        if (line.copy.skipExisting && HasWholeOutput(planned, targets.target)) {
             ++skipped;
             progress.bytesBefore += job.source->m_fileSize;
             out << "Skipped (already there): " << EscapeControls(Utf8FromPath(job.output)) << '\n';
@@ -390,8 +377,8 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
                             failure.message());
             report.outcome = CopyOutcome::Failed;
         } else {
-            report = CopyOne(*job.source, Utf8FromPath(job.output), access, targets.target,
-                             terminal, line.copy, environment, &progress);
+            report = CopyOne(*job.source, planned, access, targets.target, terminal, line.copy,
+                             environment, &progress);
         }
         out << EscapeControls(Utf8FromPath(job.output)) << ": ";
         ReportOutcome(report, terminal, out);

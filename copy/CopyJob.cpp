@@ -146,6 +146,7 @@ CopyReport CopyJob::Run(const DriveItem& source, const CopyPlan& plan, CopyProgr
     m_unpublished.clear();
     m_rescuePublished = false;
     m_writeFailure.clear();
+    m_uncreated.clear();
     if (plan.refused) {
         m_report.outcome = CopyOutcome::Refused;
         m_report.error = Error{RefusedDestinationText(plan.volume), Error::Weight::Stop};
@@ -191,8 +192,7 @@ std::string CopyJob::OutputPath(int part) const {
 bool CopyJob::CreateOutput(const std::string& path) {
     Result<std::unique_ptr<OutputFile>> output = m_target.Create(path);
     if (!output) {
-        m_report.uncreatedPath = path;
-        m_report.uncreatedReason = output.error().reason;
+        m_uncreated = path + ": " + output.error().reason;
         return false;
     }
     m_output = std::move(*output);
@@ -241,8 +241,7 @@ std::string CopyJob::WriteFailedText() const {
 }
 
 std::string CopyJob::CannotCreateText() const {
-    return std::string(kCannotCreate) + "\n" + m_report.uncreatedPath + ": " +
-           m_report.uncreatedReason;
+    return std::string(kCannotCreate) + "\n" + m_uncreated;
 }
 
 bool CopyJob::StartNextPart() {

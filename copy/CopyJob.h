@@ -48,9 +48,6 @@ struct CopyReport {
     // (only those inside the file's size), and where they lie in it.
     std::uint64_t filledSectors = 0;
     std::vector<ByteRange> filledRanges;
-    // An output file that could not be created, and why.
-    std::string uncreatedPath;
-    std::string uncreatedReason;
     // Every output file created, in order, with the bytes written into it (by a
     // rescue: the bytes of the recording read into it so far).
     struct Output {
@@ -73,6 +70,8 @@ std::string ByteRangesText(const std::vector<ByteRange>& ranges);
 
 // The map a rescue keeps beside its output when no other place is given.
 std::string MapPathBeside(const std::string& outputPath);
+// The rescue map at path on the target; the error says why it is none.
+Result<RescueMapFile> ReadRescueMap(CopyTarget& target, const std::string& path);
 
 // An output that a copy writes, with the size it has once whole.
 struct PlannedOutput {
@@ -171,7 +170,6 @@ private:
     void RescueClusters(const DriveItem& source);
     std::string MapPath() const;
     bool LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state);
-    Result<RescueMapFile> ReadMap(const std::string& path, const RescueSource& source);
     bool OpenParts(bool fresh);
     bool WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     bool SaveMap(const RescueMapFile& state);
@@ -218,6 +216,8 @@ private:
     std::vector<std::string> m_unpublished;
     // A rescue going on after all its passes ended: its outputs have their names.
     bool m_rescuePublished = false;
+    // The output that could not be created, and why ("PATH: REASON").
+    std::string m_uncreated;
     // Why the last write, sync, close or rename failed.
     std::string m_writeFailure;
     std::uint64_t m_fileSize = 0;

@@ -10,13 +10,6 @@
 
 namespace moravel {
 
-namespace {
-
-// A map is small (a line per range); one larger than this is no map of ours.
-constexpr std::uint64_t kMaxMapBytes = 256u << 20;
-
-}  // namespace
-
 std::string MapPathBeside(const std::string& outputPath) {
     return outputPath + ".moravel-map";
 }
@@ -28,26 +21,21 @@ std::string CopyJob::MapPath() const {
     return MapPathBeside(m_plan->path);
 }
 
-// The map at path, when it is one and it is this recording's.
-Result<RescueMapFile> CopyJob::ReadMap(const std::string& path, const RescueSource& source) {
-    const Result<std::uint64_t> bytes = m_target.SizeOf(path);
+Result<RescueMapFile> ReadRescueMap(CopyTarget& target, const std::string& path) {
+    // A map is small (a line per range); one larger than this is no map of ours.
+    constexpr std::uint64_t kMaxMapBytes = 256u << 20;
+    const Result<std::uint64_t> bytes = target.SizeOf(path);
     if (!bytes) {
         return bytes.error();
     }
     if (*bytes > kMaxMapBytes) {
         return Error{"it is too large to be a map"};
     }
-    const Result<std::string> text = m_target.ReadAll(path);
+    const Result<std::string> text = target.ReadAll(path);
     if (!text) {
         return text.error();
     }
-    Result<RescueMapFile> map = ParseRescueMap(*text);
-    if (map) {
-        if (std::optional<std::string> mismatch = RescueSourceMismatch(map->source, source)) {
-            return Error{std::move(*mismatch)};
-        }
-    }
-    return map;
+    return ParseRescueMap(*text);
 }
 
 // The map of an earlier run, when there is one and it is this recording's; else a
@@ -69,7 +57,12 @@ bool CopyJob::LoadRescueState(const DriveItem& work, std::uint32_t needed, Rescu
         state = RescueMapFile{source, RescuePass::Copy, 0, 0, RescueMap(source.size)};
         return true;
     }
-    const Result<RescueMapFile> loaded = ReadMap(mapPath, source);
+    Result<RescueMapFile> loaded = ReadRescueMap(m_target, mapPath);
+    if (loaded) {
+        if (std::optional<std::string> mismatch = RescueSourceMismatch(loaded->source, source)) {
+            loaded = Error{std::move(*mismatch)};
+        }
+    }
     if (!loaded) {
         End(CopyOutcome::Failed,
             "The rescue map " + mapPath + " cannot be used: " + loaded.error().reason + ".");
@@ -108,16 +101,14 @@ bool CopyJob::OpenParts(bool fresh) {
         Result<std::unique_ptr<PositionedFile>> opened =
             refusal ? Error{*refusal} : m_target.OpenPositioned(path);
         if (!opened) {
-            m_report.uncreatedPath = path;
-            m_report.uncreatedReason = opened.error().reason;
+            m_uncreated = path + ": " + opened.error().reason;
             return false;
         }
         std::unique_ptr<PositionedFile> file = std::move(*opened);
         // A rescue that begins anew keeps nothing of a file that was there: what it
         // has not read yet must not pass for the recording.
         if ((fresh && !file->SetSize(0)) || !file->SetSize(output.size)) {
-            m_report.uncreatedPath = path;
-            m_report.uncreatedReason = "its size could not be set";
+            m_uncreated = path + ": its size could not be set";
             return false;
         }
         if (m_modified) {
