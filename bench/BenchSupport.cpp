@@ -1,6 +1,7 @@
 #include "BenchSupport.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 namespace moravel::bench {
@@ -53,7 +54,12 @@ std::string PlainName(std::string_view name) {
 
 DriveItem* FindChild(DriveTree& access, DriveItem& item, std::string_view name) {
     std::int32_t progress = 0;
-    for (DriveItem* child : access.ExpandItem(item, progress)) {
+    const Expansion expansion = access.ExpandItem(item, progress);
+    for (const Error& error : expansion.errors) {
+        std::fprintf(stderr, "moravel-bench: reading \"%s\": %s\n",
+                     std::string(item.DisplayName()).c_str(), error.reason.c_str());
+    }
+    for (DriveItem* child : expansion.children) {
         if (child->DisplayName() == name || PlainName(child->DisplayName()) == name) {
             return child;
         }

@@ -304,20 +304,14 @@ int Make(const std::string& path, std::uint64_t size) {
 
 // --- measure ---------------------------------------------------------------
 
-// The drive tree's front end, which keeps its messages, and the copy's progress,
-// counted: a step has nothing else to do.
+// The drive tree's front end and the copy's progress, counted: a step has nothing
+// else to do.
 class BenchFrontend final : public moravel::CoreFrontend, public moravel::CopyProgress {
 public:
-    moravel::MessageAnswer ShowMessage(const std::string& text, const std::string&,
-                                       moravel::MessageButtons, moravel::MessageIcon) override {
-        messages.push_back(text);
-        return moravel::MessageAnswer::Ok;
-    }
     void PostScanProgress() override {}
     void PumpMessages() override {}
     void Copied(std::uint64_t, std::uint64_t) override { ++pumps; }
 
-    std::vector<std::string> messages;
     std::uint64_t pumps = 0;
 };
 
@@ -336,13 +330,13 @@ ProgramRun CopyWithProgram(const std::string& image, const Layout& layout,
     ProgramRun run;
 
     const Clock::time_point walkStart = Clock::now();
-    if (access.Open() != 1 || access.GetHardDiskCount() < 1) {
+    if (!access.Open().empty() || access.GetHardDiskCount() < 1) {
         throw std::runtime_error(image + " cannot be opened as a disk");
     }
     moravel::DriveItem& disk = access.GetDisks()[access.GetFloppyCount()];
     moravel::DriveItem* volume = nullptr;
     std::int32_t progress = 0;
-    for (moravel::DriveItem* child : access.ExpandItem(disk, progress)) {
+    for (moravel::DriveItem* child : access.ExpandItem(disk, progress).children) {
         if (child->m_kind == moravel::ItemKind::Volume) {
             volume = child;
             break;
@@ -368,10 +362,7 @@ ProgramRun CopyWithProgram(const std::string& image, const Layout& layout,
         job.Run(*file, moravel::PlanCopy(*file, destination, target), frontend);
     run.copySeconds = SecondsSince(copyStart);
     run.pumps = frontend.pumps;
-    for (const std::string& message : frontend.messages) {
-        std::fprintf(stderr, "moravel-bench-copy: the copy showed \"%s\"\n", message.c_str());
-    }
-    if (report.outcome != moravel::CopyOutcome::Copied || !frontend.messages.empty()) {
+    if (report.outcome != moravel::CopyOutcome::Copied) {
         throw std::runtime_error(
             "the program's copy did not succeed (" +
             (report.error ? report.error->reason : std::string("no whole copy")) + ")");

@@ -142,13 +142,13 @@ std::optional<Run> MeasureOnce(const std::string& path, const std::string& folde
     std::int32_t progress = 0;
 
     const Clock::time_point walkStart = Clock::now();
-    if (access.Open() != 1 || access.GetHardDiskCount() < 1) {
+    if (!access.Open().empty() || access.GetHardDiskCount() < 1) {
         std::fprintf(stderr, "moravel-bench-scan: %s cannot be opened as a disk\n", path.c_str());
         return std::nullopt;
     }
     moravel::DriveItem& disk = access.GetDisks()[access.GetFloppyCount()];
     moravel::DriveItem* volume = nullptr;
-    for (moravel::DriveItem* child : access.ExpandItem(disk, progress)) {
+    for (moravel::DriveItem* child : access.ExpandItem(disk, progress).children) {
         if (child->m_kind == moravel::ItemKind::Volume) {
             volume = child;
             break;
@@ -156,7 +156,7 @@ std::optional<Run> MeasureOnce(const std::string& path, const std::string& folde
     }
     moravel::DriveItem* root = nullptr;
     if (volume != nullptr) {
-        for (moravel::DriveItem* child : access.ExpandItem(*volume, progress)) {
+        for (moravel::DriveItem* child : access.ExpandItem(*volume, progress).children) {
             if (child->DisplayName() == "Root Directory") {
                 root = child;
             }
@@ -164,7 +164,7 @@ std::optional<Run> MeasureOnce(const std::string& path, const std::string& folde
     }
     moravel::DriveItem* folder = nullptr;
     if (root != nullptr) {
-        for (moravel::DriveItem* child : access.ExpandItem(*root, progress)) {
+        for (moravel::DriveItem* child : access.ExpandItem(*root, progress).children) {
             if (child->IsDirectory() && (child->DisplayName() == folderName ||
                                          PlainName(child->DisplayName()) == folderName)) {
                 folder = child;
@@ -184,7 +184,8 @@ std::optional<Run> MeasureOnce(const std::string& path, const std::string& folde
         DropCachedPages(path);
     }
     const Clock::time_point scanStart = Clock::now();
-    const std::vector<moravel::DriveItem*> children = access.ExpandItem(*folder, progress);
+    const moravel::Expansion scan = access.ExpandItem(*folder, progress);
+    const std::vector<moravel::DriveItem*>& children = scan.children;
     run.scanSeconds = SecondsSince(scanStart);
 
     run.entries = children.size();
@@ -192,8 +193,8 @@ std::optional<Run> MeasureOnce(const std::string& path, const std::string& folde
     for (const moravel::DriveItem* child : children) {
         run.sizeSum += child->m_fileSize;
     }
-    for (const std::string& message : frontend.MessageTexts()) {
-        std::fprintf(stderr, "moravel-bench-scan: the scan showed \"%s\"\n", message.c_str());
+    for (const moravel::Error& error : scan.errors) {
+        std::fprintf(stderr, "moravel-bench-scan: the scan showed \"%s\"\n", error.reason.c_str());
     }
     return run;
 }

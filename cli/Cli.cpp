@@ -235,7 +235,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     options.biosLibrary = environment.biosLibrary;
     DriveTree access(frontend, options);
-    access.Open();
+    frontend.Report(access.Open());
     for (const OpenError& problem : access.OpenProblems()) {
         frontend.Report(std::string(kProgram) + ": cannot open " + problem.path + ": " +
                         problem.reason);

@@ -57,7 +57,7 @@ FatCache::Outcome FatCache::Load(const DriveItem& item) {
     if (m_access.FatFits(item)) {
         m_table = MemoryBlock::Allocate(FatBytesUsed(item));
     }
-    if (!m_table || m_access.LoadFat(item, m_table.Bytes()) == 0) {
+    if (!m_table || !m_access.LoadFat(item, m_table.Bytes())) {
         m_table.Release();
         m_failed.insert(key);
         return Outcome::Failed;

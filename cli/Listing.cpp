@@ -88,10 +88,10 @@ TreeWalker::TreeWalker(DriveTree& access, TerminalFrontend& frontend)
 
 std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item, const std::string& path) {
     const bool first = item.m_expanded == 0;
-    const int failures = m_frontend.Failures();
     m_frontend.SetReading(Quote(path));
-    std::vector<DriveItem*> children = m_access.ExpandItem(item, m_frontend.Progress());
-    if (m_frontend.Failures() != failures) {
+    Expansion expansion = m_access.ExpandItem(item, m_frontend.Progress());
+    m_frontend.Report(expansion.errors);
+    if (!expansion.errors.empty()) {
         m_readInPart.insert(&item);
     }
     m_frontend.SetReading("");
@@ -101,7 +101,7 @@ std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item, const std::string& p
                           ": its extended boot record (sector " + std::to_string(*sector) +
                           ") was read before; the partition chain links back");
     }
-    return children;
+    return std::move(expansion.children);
 }
 
 std::vector<DriveItem*> TreeWalker::TopLevel() const {

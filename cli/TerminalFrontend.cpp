@@ -7,11 +7,11 @@ namespace moravel::cli {
 TerminalFrontend::TerminalFrontend(std::ostream& err, bool progressLine)
     : m_err(err), m_progressLine(progressLine) {}
 
-MessageAnswer TerminalFrontend::ShowMessage(const std::string& text, const std::string&,
-                                            MessageButtons, MessageIcon) {
-    const bool internal = text.rfind("internal error", 0) == 0;
-    Report(internal && !m_reading.empty() ? m_reading + ": " + text : text);
-    return MessageAnswer::Ok;
+void TerminalFrontend::Report(const Errors& errors) {
+    for (const Error& error : errors) {
+        const bool internal = error.reason.rfind("internal error", 0) == 0;
+        Report(internal && !m_reading.empty() ? m_reading + ": " + error.reason : error.reason);
+    }
 }
 
 void TerminalFrontend::Report(const std::string& text) {

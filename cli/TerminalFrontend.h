@@ -5,19 +5,17 @@
 #include <string>
 
 #include "disk/CoreFrontend.h"
+#include "disk/Result.h"
 
 namespace moravel::cli {
 
-// The core's front end in a shell: message boxes become lines on the error
-// stream, and long work (a directory scan, a copy) shows its progress on one
-// line that is rewritten in place (only when that stream is a terminal).
+// The core's front end in a shell: what the core could not do becomes lines on
+// the error stream, and long work (a directory scan, a copy) shows its progress
+// on one line that is rewritten in place (only when that stream is a terminal).
 class TerminalFrontend : public CoreFrontend {
 public:
     TerminalFrontend(std::ostream& err, bool progressLine);
 
-    // Prints the text on a line of its own and answers OK.
-    MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
-                              MessageButtons buttons, MessageIcon icon) override;
     // Shows the percentage that the scan stored in Progress(), when it changed.
     void PostScanProgress() override;
     // A shell has no message queue to serve.
@@ -41,6 +39,9 @@ public:
     // user knows which item of the disk the number belongs to.
     void SetReading(std::string path) { m_reading = std::move(path); }
 
+    // What the core could not do, a line each; an "internal error" names what
+    // was being read.
+    void Report(const Errors& errors);
     // A failure of the program itself (not of the core), shown the same way.
     void Report(const std::string& text);
     // Something worth knowing that is no failure, on a line of its own.

@@ -336,7 +336,7 @@ bool CopyJob::LoadChain(DriveItem& work, std::uint32_t& count) {
     // A FAT sector that reads from neither copy cuts only the chains that run
     // into it: this one is copied as far as it is known.
     std::vector<std::uint32_t> lostFat;
-    if (m_drives.LoadFat(work, m_buffer.Bytes(), &m_stopRequested, &lostFat) == 0) {
+    if (!m_drives.LoadFat(work, m_buffer.Bytes(), &m_stopRequested, &lostFat)) {
         m_report.stopped = m_stopRequested;
         End(CopyOutcome::Failed, m_stopRequested ? "" : "internal error 00026");
         return false;

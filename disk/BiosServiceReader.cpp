@@ -32,7 +32,8 @@ public:
 
     // Loads the library and asks its driver for the floppies; 0 when it cannot
     // serve, after the failure was shown.
-    int Load(CoreFrontend& frontend, const std::string& path);
+    // What kept the library from serving; nothing when it serves.
+    Errors Load(const std::string& path);
 
     std::uint32_t FloppyCount() const override { return m_floppyCount; }
 
@@ -94,22 +95,19 @@ private:
     std::uint32_t m_floppyCount = 0;
 };
 
-int BiosServiceReader::Load(CoreFrontend& frontend, const std::string& path) {
+Errors BiosServiceReader::Load(const std::string& path) {
     m_library = LoadSharedLibrary(path);
     if (m_library == nullptr) {
-        ShowFailure(frontend, "internal error 00003");
-        return 0;
+        return {Error{"internal error 00003", Error::Weight::Stop}};
     }
     m_read = LookUp<disk32::ReadDisk32Fn>(m_library, disk32::kReadDisk32);
     if (m_read == nullptr) {
-        ShowFailure(frontend, "internal error 00004");
-        return 0;
+        return {Error{"internal error 00004", Error::Weight::Stop}};
     }
     m_checkExtensions =
         LookUp<disk32::CheckInt13Extension32Fn>(m_library, disk32::kCheckInt13Extension32);
     if (m_checkExtensions == nullptr) {
-        ShowFailure(frontend, "internal error 00006");
-        return 0;
+        return {Error{"internal error 00006", Error::Weight::Stop}};
     }
 
     if (auto useImages = LookUp<disk32::UseImagesFn>(m_library, disk32::kUseImages)) {
@@ -135,11 +133,10 @@ int BiosServiceReader::Load(CoreFrontend& frontend, const std::string& path) {
         driver = driverOpen(disk32::kDriverName, &systemError);
     }
     if (driver == disk32::kInvalidDriverHandle) {
-        ShowFailure(frontend, "Unable to open DISK.VXD");
-        ShowFailure(frontend, systemError == disk32::kErrorNotSupported
-                                  ? "internal error 00007"
-                                  : "Unable to open DISK.VXD");
-        return 0;
+        return {Error{"Unable to open DISK.VXD", Error::Weight::Stop},
+                Error{systemError == disk32::kErrorNotSupported ? "internal error 00007"
+                                                                : "Unable to open DISK.VXD",
+                      Error::Weight::Stop}};
     }
     // The reply of a failed request is undefined: no floppies then.
     std::uint32_t floppies = 0;
@@ -148,7 +145,7 @@ int BiosServiceReader::Load(CoreFrontend& frontend, const std::string& path) {
     }
     m_floppyCount = floppies;
     driverClose(driver);
-    return 1;
+    return {};
 }
 
 // The run's sectors from `done` to the end of their track, at most to the run's end:
@@ -175,15 +172,14 @@ std::optional<Request> BiosServiceReader::ReadRequest(const DriveItem& item, std
 
 }  // namespace
 
-std::unique_ptr<DiskReader> LoadBiosServiceReader(CoreFrontend& frontend,
-                                                  const std::string& library,
-                                                  const SourceOpener& opener,
-                                                  const DriveSources& named) {
+Result<std::unique_ptr<DiskReader>, Errors> LoadBiosServiceReader(const std::string& library,
+                                                                  const SourceOpener& opener,
+                                                                  const DriveSources& named) {
     auto reader = std::make_unique<BiosServiceReader>(opener, named);
-    if (reader->Load(frontend, library) == 0) {
-        return nullptr;
+    if (Errors errors = reader->Load(library); !errors.empty()) {
+        return errors;
     }
-    return reader;
+    return std::unique_ptr<DiskReader>(std::move(reader));
 }
 
 }  // namespace moravel

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "ChsAddress.h"
-#include "CoreFrontend.h"
 #include "DriveItem.h"
 #include "DriveSources.h"
 #include "Result.h"
@@ -79,11 +78,10 @@ public:
 std::unique_ptr<DiskReader> MakeDeviceReader(const SourceOpener& opener, const DriveSources& named);
 
 // Loads the BIOS disk-service library, tells it which paths stand behind the drive
-// numbers (when it takes images) and asks its driver for the floppy count. Null
-// when it cannot serve; the failure was shown. The reader keeps the references.
-std::unique_ptr<DiskReader> LoadBiosServiceReader(CoreFrontend& frontend,
-                                                  const std::string& library,
-                                                  const SourceOpener& opener,
-                                                  const DriveSources& named);
+// numbers (when it takes images) and asks its driver for the floppy count; the
+// errors say why it cannot serve. The reader keeps the references.
+Result<std::unique_ptr<DiskReader>, Errors> LoadBiosServiceReader(const std::string& library,
+                                                                  const SourceOpener& opener,
+                                                                  const DriveSources& named);
 
 }  // namespace moravel

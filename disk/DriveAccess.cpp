@@ -30,7 +30,7 @@ DriveAccess::~DriveAccess() {
     Close();
 }
 
-int DriveAccess::Open() {
+Errors DriveAccess::Open() {
     Close();
     m_openProblems.clear();
     m_openNotes.clear();
@@ -38,17 +38,19 @@ int DriveAccess::Open() {
 
     m_diskTableMemory = MemoryBlock::Allocate(kDiskTableEntries * sizeof(DriveItem));
     if (!m_diskTableMemory) {
-        ShowFailure(m_frontend, "internal error 00001");
-        return 0;
+        return {Error{"internal error 00001", Error::Weight::Stop}};
     }
 
     ResolveSources();
     DropRepeatedSources();
-    m_reader = IsBiosServices() ? LoadBiosServiceReader(m_frontend, BiosLibraryPath(),
-                                                        m_options.opener, m_options.sources)
-                                : MakeDeviceReader(m_options.opener, m_options.sources);
-    if (m_reader == nullptr) {
-        return 0;
+    if (IsBiosServices()) {
+        auto loaded = LoadBiosServiceReader(BiosLibraryPath(), m_options.opener, m_options.sources);
+        if (!loaded) {
+            return loaded.error();
+        }
+        m_reader = std::move(*loaded);
+    } else {
+        m_reader = MakeDeviceReader(m_options.opener, m_options.sources);
     }
     m_floppyCount = m_reader->FloppyCount();
 
@@ -57,7 +59,7 @@ int DriveAccess::Open() {
     // The paths named stand for the disks being read.
     m_reader->DropPathsNotRead(m_options.sources, m_floppyCount,
                                static_cast<std::uint32_t>(m_hardDiskCount));
-    return 1;
+    return {};
 }
 
 // With no disks named, the machine's own whole disks that can be opened stand in.
@@ -193,14 +195,13 @@ void DriveAccess::FillDiskEntry(DriveItem& entry, std::uint16_t drive) {
                                 : DisplayNameFor("Hard Disk %lu", drive - 127UL));
 }
 
-int DriveAccess::Close() {
+void DriveAccess::Close() {
     DestroyDiskTable();
     m_addedDisks.clear();
     m_diskTableMemory.Release();
     m_reader.reset();
     m_floppyCount = 0;
     m_hardDiskCount = 0;
-    return 1;
 }
 
 void DriveAccess::DestroyDiskTable() {

@@ -58,10 +58,10 @@ public:
     DriveAccess(const DriveAccess&) = delete;
     DriveAccess& operator=(const DriveAccess&) = delete;
 
-    // Prepares the platform and fills the disk table. 1 when the table is ready,
-    // 0 when a failure message was shown (both counts are then 0).
-    int Open();
-    int Close();
+    // Prepares the platform and fills the disk table: nothing when the table is
+    // ready, else why it is not (both counts are then 0).
+    Errors Open();
+    void Close();
 
     DriveItem* GetDisks() const { return m_disks; }
     std::uint32_t GetFloppyCount() const { return m_floppyCount; }

@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace moravel {
 
@@ -21,26 +22,31 @@ struct Error {
     Weight weight = Weight::Warning;
 };
 
-// A value, or the Error that kept it from being had.
-template <typename T>
+// Every failure that work met, in the order met: work that goes on past a
+// failure (a folder listed without its unreadable sectors) may meet several, and
+// some failures are told in more than one message.
+using Errors = std::vector<Error>;
+
+// A value, or the Error (or Errors) that kept it from being had.
+template <typename T, typename E = Error>
 class Result {
 public:
     // A value, or what converts to one (a file of a kind, for a file).
     template <typename U = T>
-    requires(std::is_constructible_v<T, U&&> && !std::is_same_v<std::decay_t<U>, Error> &&
+    requires(std::is_constructible_v<T, U&&> && !std::is_same_v<std::decay_t<U>, E> &&
              !std::is_same_v<std::decay_t<U>, Result>) Result(U&& value)
-        : m_held(std::in_place_index<0>, std::forward<U>(value)) {}            // NOLINT
-    Result(Error error) : m_held(std::in_place_index<1>, std::move(error)) {}  // NOLINT
+        : m_held(std::in_place_index<0>, std::forward<U>(value)) {}        // NOLINT
+    Result(E error) : m_held(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
-    explicit operator bool() const { return std::holds_alternative<T>(m_held); }
-    T& operator*() { return std::get<T>(m_held); }
-    const T& operator*() const { return std::get<T>(m_held); }
-    T* operator->() { return &std::get<T>(m_held); }
-    const T* operator->() const { return &std::get<T>(m_held); }
-    const Error& error() const { return std::get<Error>(m_held); }
+    explicit operator bool() const { return m_held.index() == 0; }
+    T& operator*() { return std::get<0>(m_held); }
+    const T& operator*() const { return std::get<0>(m_held); }
+    T* operator->() { return &std::get<0>(m_held); }
+    const T* operator->() const { return &std::get<0>(m_held); }
+    const E& error() const { return std::get<1>(m_held); }
 
 private:
-    std::variant<T, Error> m_held;
+    std::variant<T, E> m_held;
 };
 
 // What work that yields nothing returns: nothing when it was done, else the

@@ -230,10 +230,10 @@ std::string LostDirectoryText(const DriveItem& directory, const UnreadableSector
 
 }  // namespace
 
-void DriveTree::ExpandFixedRoot(DriveItem& item) {
+void DriveTree::ExpandFixedRoot(DriveItem& item, Errors& errors) {
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
     if (!buffer) {
-        ShowFailure(Frontend(), "internal error 00017");
+        errors.push_back({"internal error 00017", Error::Weight::Stop});
         return;
     }
     // Unreadable sectors come back as 0xE5; they are passed over, not read as
@@ -241,7 +241,7 @@ void DriveTree::ExpandFixedRoot(DriveItem& item) {
     UnreadableSectors lost;
     if (ReadSectors(item, &Chs(), buffer.Bytes(), &lost) == 0 &&
         lost.size() == item.m_sectorCount) {
-        ShowFailure(Frontend(), "internal error 00018");
+        errors.push_back({"internal error 00018", Error::Weight::Stop});
         return;
     }
     const std::size_t entries = buffer.Size() / layout::entry::kSize;
@@ -264,28 +264,28 @@ void DriveTree::ExpandFixedRoot(DriveItem& item) {
             diskSectors.push_back(std::uint64_t{item.m_partitionStart} + item.m_relativeSector +
                                   sector);
         }
-        ShowFailure(Frontend(),
-                    LostDirectoryText(item, lost, diskSectors,
-                                      lost.front() * kSectorSize / layout::entry::kSize > i));
+        errors.push_back({LostDirectoryText(item, lost, diskSectors,
+                                            lost.front() * kSectorSize / layout::entry::kSize > i),
+                          Error::Weight::Warning});
     }
 }
 
-void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
+void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Errors& errors) {
     // A FAT that cannot be the volume's is not read: neither copy is usable.
     if (!FatFits(item)) {
-        ShowFailure(Frontend(), "internal error 00028");
+        errors.push_back({"internal error 00028", Error::Weight::Stop});
         return;
     }
     // One FAT image serves the directory's own chain and every file's size.
     MemoryBlock fatBuffer = MemoryBlock::Allocate(FatBytesUsed(item));
     if (!fatBuffer) {
-        ShowFailure(Frontend(), "internal error 00019");
+        errors.push_back({"internal error 00019", Error::Weight::Stop});
         return;
     }
     std::vector<std::uint32_t> lostFat;
-    if (LoadFat(item, fatBuffer.Bytes(), &m_scansStopped, &lostFat) == 0) {
+    if (!LoadFat(item, fatBuffer.Bytes(), &m_scansStopped, &lostFat)) {
         if (!m_scansStopped) {
-            ShowFailure(Frontend(), "internal error 00020");
+            errors.push_back({"internal error 00020", Error::Weight::Stop});
         }
         return;
     }
@@ -302,14 +302,15 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
     const std::uint64_t mostClusters =
         std::max<std::uint64_t>(1, kMaxDirectoryBytes / clusterBytes);
     if (clusters > mostClusters) {
-        ShowFailure(Frontend(),
-                    "The folder's cluster chain is longer than a folder can be: only "
-                    "its first 65,536 entries are read.");
+        errors.push_back(
+            {"The folder's cluster chain is longer than a folder can be: only its "
+             "first 65,536 entries are read.",
+             Error::Weight::Warning});
         clusters = static_cast<std::uint32_t>(mostClusters);
     }
     MemoryBlock chainBuffer = MemoryBlock::Allocate(std::size_t{clusters} * sizeof(std::uint32_t));
     if (!chainBuffer) {
-        ShowFailure(Frontend(), "internal error 00021");
+        errors.push_back({"internal error 00021", Error::Weight::Stop});
         return;
     }
     auto* chain = reinterpret_cast<std::uint32_t*>(chainBuffer.Data());
@@ -317,14 +318,14 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
     MemoryBlock directory =
         MemoryBlock::Allocate(static_cast<std::size_t>(clusters * clusterBytes));
     if (!directory) {
-        ShowFailure(Frontend(), "internal error 00022");
+        errors.push_back({"internal error 00022", Error::Weight::Stop});
         return;
     }
     // A sector that cannot be read is passed over, and the rest still listed.
     UnreadableSectors lost;
     ReadClusters(chain, item, clusters, directory.Bytes(), &lost);
     if (lost.size() == std::uint64_t{clusters} * item.m_sectorsPerCluster) {
-        ShowFailure(Frontend(), "Failed to access the sub directory");
+        errors.push_back({"Failed to access the sub directory", Error::Weight::Stop});
         return;
     }
     const std::size_t ended =
@@ -340,18 +341,21 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress) {
                                                 chain[sector / item.m_sectorsPerCluster]) +
                                   sector % item.m_sectorsPerCluster);
         }
-        ShowFailure(Frontend(),
-                    LostDirectoryText(item, lost, diskSectors,
-                                      lost.front() * kSectorSize / layout::entry::kSize > ended));
+        errors.push_back(
+            {LostDirectoryText(item, lost, diskSectors,
+                               lost.front() * kSectorSize / layout::entry::kSize > ended),
+             Error::Weight::Warning});
     }
-    ReportCutChains(item, lostFat,
-                    folderCut ? std::optional<std::uint32_t>(clusters) : std::nullopt);
+    if (auto cut = CutChainsError(
+            item, lostFat, folderCut ? std::optional<std::uint32_t>(clusters) : std::nullopt)) {
+        errors.push_back(std::move(*cut));
+    }
 }
 
 // Names what the FAT sectors that could not be read cut short in this folder:
 // its own chain, and the files whose chains run into them.
-void DriveTree::ReportCutChains(const DriveItem& item, const std::vector<std::uint32_t>& lostFat,
-                                std::optional<std::uint32_t> folderClusters) {
+Failure DriveTree::CutChainsError(const DriveItem& item, const std::vector<std::uint32_t>& lostFat,
+                                  std::optional<std::uint32_t> folderClusters) const {
     constexpr std::size_t kNamesShown = 5;
     std::string files;
     std::size_t cut = 0;
@@ -365,7 +369,7 @@ void DriveTree::ReportCutChains(const DriveItem& item, const std::vector<std::ui
         }
     }
     if (cut == 0 && !folderClusters) {
-        return;
+        return std::nullopt;
     }
     if (cut > kNamesShown) {
         files += " and " + std::to_string(cut - kNamesShown) + " more";
@@ -387,7 +391,7 @@ void DriveTree::ReportCutChains(const DriveItem& item, const std::vector<std::ui
                           : " are listed with their directory entries' sizes") +
                 " and cannot be copied whole.";
     }
-    ShowFailure(Frontend(), text);
+    return Error{text, Error::Weight::Warning};
 }
 
 std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory,

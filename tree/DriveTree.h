@@ -20,6 +20,13 @@ namespace moravel {
 // only this much of it is read as one.
 inline constexpr std::uint64_t kMaxDirectoryBytes = 65536 * layout::entry::kSize;
 
+// An item's children, and what kept any of them from being read (an unreadable
+// sector, a table too large to hold): a folder is listed as far as it could be.
+struct Expansion {
+    std::vector<DriveItem*> children;
+    Errors errors;
+};
+
 // The drive tree over the disks: it turns items into their children (partition
 // tables, FAT volumes, directories) and walks FAT chains. Everything it learns is
 // kept in the items; what the partition scan carries from one record to the next
@@ -31,14 +38,15 @@ public:
 
     // As DriveAccess::Open and Close; the tree's own state starts afresh with the
     // disk table.
-    int Open();
-    int Close();
+    Errors Open();
+    void Close();
 
-    // The item's children, read from the disk on the first call (which shows its
-    // own failure messages) and returned as stored on every later one. While a
-    // cluster-chain directory is scanned, progress holds the percentage done and
-    // the front end's message queue is pumped after every entry.
-    std::vector<DriveItem*> ExpandItem(DriveItem& item, std::int32_t& progress);
+    // The item's children, read from the disk on the first call (whose expansion
+    // also says what could not be read, for the front end to show) and returned as
+    // stored on every later one. While a cluster-chain directory is scanned,
+    // progress holds the percentage done and the front end's message queue is
+    // pumped after every entry.
+    Expansion ExpandItem(DriveItem& item, std::int32_t& progress);
 
     // Ends every running directory scan at its next entry, with the entries read
     // so far, and every later one before it starts: the window is going away.
@@ -53,13 +61,13 @@ public:
     // Fills fat (FatBytesUsed(item) bytes) with the used part of the volume's
     // first FAT copy; each sector of it that does not read is taken from the
     // second copy. Serves the front end's messages after each piece of 8192
-    // sectors. A sector that reads from neither copy fails the load, unless lost
-    // is given: it then receives the numbers (in the FAT, in order) of such
+    // sectors. A sector that reads from neither copy fails the load (false), unless
+    // lost is given: it then receives the numbers (in the FAT, in order) of such
     // sectors, whose entries are made free (ClearLostSector), and only a FAT of
-    // which no sector could be read fails. 0 also when the FAT does not fit, or
-    // when *stop was set meanwhile.
-    int LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop = nullptr,
-                std::vector<std::uint32_t>* lost = nullptr);
+    // which no sector could be read fails. False also when the FAT does not fit,
+    // or when *stop was set meanwhile.
+    bool LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop = nullptr,
+                 std::vector<std::uint32_t>* lost = nullptr);
 
     // The number of clusters in a chain, up to its end or its first cluster that
     // came before (a chain that runs in a cycle); 0 for an empty one.
@@ -80,20 +88,22 @@ public:
     const OemCodePage& CodePage() const { return m_codePage; }
 
 private:
-    void ExpandPartitionTable(DriveItem& item);
-    void ReportNoDisk(const DriveItem& disk, const std::string& why);
+    void ExpandPartitionTable(DriveItem& item, Errors& errors);
+    Error NoDiskError(const DriveItem& disk, const std::string& why) const;
     void AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector);
-    void ExpandVolume(DriveItem& item);
-    void ExpandFixedRoot(DriveItem& item);
-    void ExpandChainDirectory(DriveItem& item, std::int32_t& progress);
+    void ExpandVolume(DriveItem& item, Errors& errors);
+    void ExpandFixedRoot(DriveItem& item, Errors& errors);
+    void ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Errors& errors);
     // Lists the entries of the directory's bytes, passing over the sectors that
     // could not be read; returns the index of the entry that ended it (the
     // number of entries when none did).
     std::size_t ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<std::uint8_t> table,
                                  std::span<const std::uint32_t> lostFat,
                                  const UnreadableSectors& lost, std::int32_t& progress);
-    void ReportCutChains(const DriveItem& item, const std::vector<std::uint32_t>& lostFat,
-                         std::optional<std::uint32_t> folderClusters);
+    // What the FAT sectors lost from both copies cut short in the folder; nothing
+    // when they cut nothing.
+    Failure CutChainsError(const DriveItem& item, const std::vector<std::uint32_t>& lostFat,
+                           std::optional<std::uint32_t> folderClusters) const;
     std::unique_ptr<DriveItem> MakeEntryItem(const DriveItem& directory, ByteSpan entries,
                                              std::size_t index) const;
 

@@ -4,44 +4,45 @@ namespace moravel {
 
 DriveTree::~DriveTree() = default;
 
-int DriveTree::Open() {
+Errors DriveTree::Open() {
     m_partitionScan.Clear();
     return DriveAccess::Open();
 }
 
-int DriveTree::Close() {
+void DriveTree::Close() {
     m_partitionScan.Clear();
-    return DriveAccess::Close();
+    DriveAccess::Close();
 }
 
-std::vector<DriveItem*> DriveTree::ExpandItem(DriveItem& item, std::int32_t& progress) {
+Expansion DriveTree::ExpandItem(DriveItem& item, std::int32_t& progress) {
     progress = 0;
     if (item.m_expanded == 1) {
-        return item.m_children.Pointers();
+        return {item.m_children.Pointers(), {}};
     }
     // Set before any read: a failed expansion is not tried again, and a request
     // for this item from inside its own scan gets the children found so far.
     item.m_expanded = 1;
+    Errors errors;
     switch (item.m_kind) {
         case ItemKind::Disk:
         case ItemKind::Extended:
-            ExpandPartitionTable(item);
+            ExpandPartitionTable(item, errors);
             break;
         case ItemKind::Volume:
-            ExpandVolume(item);
+            ExpandVolume(item, errors);
             break;
         case ItemKind::RootDirectory:
-            ExpandFixedRoot(item);
+            ExpandFixedRoot(item, errors);
             break;
         case ItemKind::Entry:
             if (item.IsDirectory()) {
-                ExpandChainDirectory(item, progress);
+                ExpandChainDirectory(item, progress, errors);
             }
             break;
         default:
             break;  // FAT copies and unknown partitions have no children
     }
-    return item.m_children.Pointers();
+    return {item.m_children.Pointers(), std::move(errors)};
 }
 
 }  // namespace moravel

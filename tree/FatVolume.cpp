@@ -30,15 +30,15 @@ std::unique_ptr<DriveItem> VolumePart(const DriveItem& volume, const BootSector&
 
 }  // namespace
 
-void DriveTree::ExpandVolume(DriveItem& item) {
+void DriveTree::ExpandVolume(DriveItem& item, Errors& errors) {
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
     if (!buffer) {
-        ShowFailure(Frontend(), "internal error 00015");
+        errors.push_back({"internal error 00015", Error::Weight::Stop});
         return;
     }
     // A floppy may have been changed since it was last read: open it afresh.
     if (item.m_drive < kFirstHardDisk && !ReopenFloppy(item.m_drive)) {
-        ShowFailure(Frontend(), "Drive is inaccessible!");
+        errors.push_back({"Drive is inaccessible!", Error::Weight::Stop});
         return;
     }
     if (buffer.Size() < kSectorSize || RawReadItem(item, buffer.Bytes()) != RawRead::Ok) {
@@ -61,9 +61,10 @@ void DriveTree::ExpandVolume(DriveItem& item) {
             : std::uint64_t{boot.rootEntries} * layout::entry::kSize / kSectorSize;
     if (std::uint64_t{sectorsPerFat} * boot.fatCount + boot.reservedSectors + rootSectors >
         UINT32_MAX) {
-        ShowFailure(Frontend(),
-                    "The volume's FATs reach past the last sector a volume can have: it is not "
-                    "read.");
+        errors.push_back(
+            {"The volume's FATs reach past the last sector a volume can have: it is "
+             "not read.",
+             Error::Weight::Stop});
         return;
     }
 
@@ -116,8 +117,8 @@ bool DriveTree::FatFits(const DriveItem& item) const {
     return !disk || end <= *disk;
 }
 
-int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop,
-                       std::vector<std::uint32_t>* lost) {
+bool DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop,
+                        std::vector<std::uint32_t>* lost) {
     const std::uint64_t used = FatBytesUsed(item);
     if (!FatFits(item) || fat.size() < used) {
         return 0;
@@ -159,12 +160,12 @@ int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const
         }
         Frontend().PumpMessages();
         if (stop != nullptr && *stop) {
-            return 0;
+            return false;
         }
     }
     // A table of which no sector could be read is no table.
     if (!unread.empty() && unread.size() == sectors) {
-        return 0;
+        return false;
     }
     for (const std::uint32_t sector : unread) {
         ClearLostSector(fat.first(static_cast<std::size_t>(used)), item.m_fatKind, sector);
@@ -172,7 +173,7 @@ int DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const
     if (lost != nullptr) {
         *lost = std::move(unread);
     }
-    return 1;
+    return true;
 }
 
 std::uint32_t DriveTree::CountFatEntries(std::uint32_t firstCluster, FatKind fatKind,

@@ -120,17 +120,19 @@ bool LooksLikePartitionTable(ByteSpan sector) {
 }
 
 // A disk added by its path that is not one: a text, a video, a blank image.
-void DriveTree::ReportNoDisk(const DriveItem& disk, const std::string& why) {
+Error DriveTree::NoDiskError(const DriveItem& disk, const std::string& why) const {
     const std::optional<std::string> path = SourcePath(disk.m_drive);
-    ShowFailure(Frontend(), (path ? *path : std::string(disk.DisplayName())) +
-                                " holds no partition table and no FAT boot sector" + why + ".");
+    return {(path ? *path : std::string(disk.DisplayName())) +
+                " holds no partition table and no FAT boot sector" + why + ".",
+            Error::Weight::Stop};
 }
 
-void DriveTree::ExpandPartitionTable(DriveItem& item) {
+void DriveTree::ExpandPartitionTable(DriveItem& item, Errors& errors) {
     const bool disk = item.m_kind == ItemKind::Disk;
     MemoryBlock buffer = MemoryBlock::Allocate(SectorsToBytes(item.m_sectorCount));
     if (!buffer) {
-        ShowFailure(Frontend(), disk ? "internal error 00009" : "internal error 00012");
+        errors.push_back(
+            {disk ? "internal error 00009" : "internal error 00012", Error::Weight::Stop});
         return;
     }
     // A chain of extended boot records that leads back to a record of this disk
@@ -143,15 +145,17 @@ void DriveTree::ExpandPartitionTable(DriveItem& item) {
         case RawRead::Ok:
             break;
         case RawRead::BiosServiceFailed:
-            ShowFailure(Frontend(), disk ? "internal error 00010" : "internal error 00013");
+            errors.push_back(
+                {disk ? "internal error 00010" : "internal error 00013", Error::Weight::Stop});
             return;
         case RawRead::DeviceReadShort: {
             const std::optional<std::uint64_t> bytes = DiskBytes(item.m_drive);
             if (disk && bytes && *bytes < kSectorSize) {
-                ReportNoDisk(
-                    item, ": it is " + std::to_string(*bytes) + " bytes long, less than a sector");
+                errors.push_back(NoDiskError(
+                    item, ": it is " + std::to_string(*bytes) + " bytes long, less than a sector"));
             } else {
-                ShowFailure(Frontend(), disk ? "internal error 00011" : "internal error 00014");
+                errors.push_back(
+                    {disk ? "internal error 00011" : "internal error 00014", Error::Weight::Stop});
             }
             return;
         }
@@ -162,7 +166,7 @@ void DriveTree::ExpandPartitionTable(DriveItem& item) {
         return;
     }
     if (disk && !LooksLikePartitionTable(buffer.Bytes())) {
-        ReportNoDisk(item, "");
+        errors.push_back(NoDiskError(item, ""));
         return;
     }
     ExtendedScan scan = disk ? ExtendedScan{} : m_partitionScan.ContextOf(item);

@@ -7,6 +7,10 @@
 
 namespace moravel {
 
+enum class MessageButtons { Ok, OkCancel };
+enum class MessageIcon { None, Exclamation, Hand };
+enum class MessageAnswer { Ok, Cancel };
+
 struct DriveItem;
 struct RescueProgress;
 
@@ -21,6 +25,9 @@ struct SaveChoice {
 // bar and enabling controls (by their ids).
 class CopyFrontend : public CoreFrontend {
 public:
+    // A modal message box; returns the button the user pressed.
+    virtual MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
+                                      MessageButtons buttons, MessageIcon icon) = 0;
     // The first selected row of the file list, or -1; and the drive item it shows.
     virtual int SelectedListRow() = 0;
     virtual DriveItem* ListRowData(int row) = 0;
@@ -36,5 +43,13 @@ public:
     // How far a rescue copy is; shown where the front end shows a copy's progress.
     virtual void ShowRescueProgress(const RescueProgress& progress) { (void)progress; }
 };
+
+// The caption of the window's message boxes: the program file's name without its
+// folder and extension.
+std::string ApplicationTitle();
+
+// A message box with OK, the exclamation icon and the application's title: how
+// the window tells what the disks and the drive tree could not do.
+void ShowFailure(CopyFrontend& frontend, const std::string& text);
 
 }  // namespace moravel

@@ -70,6 +70,13 @@ void MainDialog::ShowFailureOf(const std::string& text) {
     }
 }
 
+// What the disks and the drive tree could not do, a message box each, in order.
+void MainDialog::ShowErrors(const Errors& errors) {
+    for (const Error& error : errors) {
+        ShowFailure(m_frontend, error.reason);
+    }
+}
+
 void MainDialog::InitializeDialog() {
     Guarded([this] { InitializeDialogNow(); });
 }
@@ -86,7 +93,7 @@ void MainDialog::InitializeDialogNow() {
     m_frontend.InsertListColumn("Size", ColumnAlignment::Right, 100);
     m_frontend.InsertListColumn("Size (bytes)", ColumnAlignment::Right, 100);
 
-    m_driveAccess.Open();
+    ShowErrors(m_driveAccess.Open());
     const auto disks = static_cast<std::size_t>(m_driveAccess.GetFloppyCount()) +
                        static_cast<std::size_t>(std::max(m_driveAccess.GetHardDiskCount(), 0));
     for (std::size_t i = 0; i < disks; ++i) {
@@ -222,7 +229,9 @@ void MainDialog::SelectionChanged(const TreeNotification& notification) {
     {
         const ScanFrame frame(m_scansRunning, &data);
         // A copy of the children: a nested selection during the scan leaves it alone.
-        children = m_driveAccess.ExpandItem(data, m_scanProgress);
+        Expansion expansion = m_driveAccess.ExpandItem(data, m_scanProgress);
+        ShowErrors(expansion.errors);
+        children = std::move(expansion.children);
     }
     if (!InsertTreeChildren(notification.item, children)) {
         m_frontend.SetTreeChildCount(notification.item, 0);

@@ -64,6 +64,7 @@ private:
     template <class Handler>
     void Guarded(Handler&& handler);
     void ShowFailureOf(const std::string& text);
+    void ShowErrors(const Errors& errors);
     void InitializeDialogNow();
     void SelectionChanged(const TreeNotification& notification);
     void ShowScanning();

@@ -6,6 +6,7 @@
 #include "disk32/Disk32Testing.h"
 #include "support/ServiceLibrary.h"
 #include "support/TempDir.h"
+#include "support/TestSources.h"
 #include "ui/headless/HeadlessFrontend.h"
 
 namespace moravel {
@@ -14,6 +15,7 @@ namespace {
 using testing::Bytes;
 using ::testing::ElementsAre;
 using testing::ImageFile;
+using testing::Reasons;
 namespace d32 = disk32;
 
 std::uint8_t Pattern(std::uint64_t sector) {
@@ -72,7 +74,7 @@ TEST_F(BiosServicesTest, EnumeratesThroughTheLibrary) {
     options.sources.hardDisks.push_back(second.Path());
     options.sources.floppies = {floppy.Path()};
     DriveAccess access(m_frontend, options);
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     EXPECT_TRUE(access.IsBiosServices());
     EXPECT_EQ(access.GetFloppyCount(), 1u);  // answered by the driver
     ASSERT_EQ(access.GetHardDiskCount(), 2);
@@ -103,7 +105,7 @@ TEST_F(BiosServicesTest, AHardDiskTheServicesCannotReadEndsTheList) {
     auto options = Options();
     options.sources.hardDisks = {m_disk.Path(), m_dir.File("gone.img"), m_disk.Path()};
     DriveAccess access(m_frontend, options);
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     EXPECT_EQ(access.GetHardDiskCount(), 1);
     ASSERT_EQ(access.OpenProblems().size(), 1u);
     EXPECT_EQ(access.OpenProblems()[0].path, m_dir.File("gone.img"));
@@ -118,8 +120,7 @@ TEST_F(BiosServicesTest, AHardDiskTheServicesCannotReadEndsTheList) {
 
 TEST_F(BiosServicesTest, AMissingLibraryIsReported) {
     DriveAccess access(m_frontend, Options(m_dir.File("libDisk32.so")));
-    EXPECT_EQ(access.Open(), 0);
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00003"));
+    EXPECT_THAT(Reasons(access.Open()), ElementsAre("internal error 00003"));
     EXPECT_EQ(access.GetHardDiskCount(), 0);
     EXPECT_EQ(access.GetFloppyCount(), 0u);
 }
@@ -130,45 +131,35 @@ TEST_F(BiosServicesTest, EachMissingEntryPointIsReported) {
         {DISK32_WITHOUT_CHECK_LIBRARY, "internal error 00006"},
     };
     for (const auto& [library, text] : cases) {
-        HeadlessFrontend frontend;
-        DriveAccess access(frontend, Options(library));
-        EXPECT_EQ(access.Open(), 0) << library;
-        EXPECT_THAT(frontend.MessageTexts(), ElementsAre(text));
+        DriveAccess access(m_frontend, Options(library));
+        EXPECT_THAT(Reasons(access.Open()), ElementsAre(text)) << library;
         EXPECT_EQ(access.GetHardDiskCount(), 0);
     }
     // The program never writes: a library without the write service serves it.
-    HeadlessFrontend frontend;
-    DriveAccess access(frontend, Options(DISK32_WITHOUT_WRITE_LIBRARY));
-    EXPECT_EQ(access.Open(), 1);
-    EXPECT_THAT(frontend.MessageTexts(), ElementsAre());
+    DriveAccess access(m_frontend, Options(DISK32_WITHOUT_WRITE_LIBRARY));
+    EXPECT_TRUE(access.Open().empty());
 }
 
 TEST_F(BiosServicesTest, ADriverThatIsNotSupportedGivesInternalError7) {
     m_library.setDriverError(d32::kErrorNotSupported);
     DriveAccess access(m_frontend, Options());
-    EXPECT_EQ(access.Open(), 0);
-    EXPECT_THAT(m_frontend.MessageTexts(),
+    EXPECT_THAT(Reasons(access.Open()),
                 ElementsAre("Unable to open DISK.VXD", "internal error 00007"));
     EXPECT_EQ(access.GetFloppyCount(), 0u);
     EXPECT_EQ(access.GetHardDiskCount(), 0);
-    for (const auto& message : m_frontend.Messages()) {
-        EXPECT_EQ(message.icon, MessageIcon::Exclamation);
-        EXPECT_EQ(message.buttons, MessageButtons::Ok);
-    }
 }
 
 TEST_F(BiosServicesTest, ADriverMissingForAnyOtherReasonIsReportedTwice) {
     m_library.setDriverError(5);  // access denied
     DriveAccess access(m_frontend, Options());
-    EXPECT_EQ(access.Open(), 0);
-    EXPECT_THAT(m_frontend.MessageTexts(),
+    EXPECT_THAT(Reasons(access.Open()),
                 ElementsAre("Unable to open DISK.VXD", "Unable to open DISK.VXD"));
     EXPECT_EQ(access.GetHardDiskCount(), 0);
 }
 
 TEST_F(BiosServicesTest, ARunIsRequestedTrackByTrack) {
     DriveAccess access(m_frontend, Options());
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     m_library.TakeRequests();
     // Absolute sector 122 (63 + 59) is sector 60 of its track: 4, 63 and 33 sectors.
     DriveItem item = Run(59, 100);
@@ -197,7 +188,7 @@ TEST_F(BiosServicesTest, ARunIsRequestedTrackByTrack) {
 
 TEST_F(BiosServicesTest, APartitionStartingAtHead1ReadsAtCylinder0Head1Sector1) {
     DriveAccess access(m_frontend, Options());
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     m_library.TakeRequests();
     Bytes buffer(512);
     EXPECT_EQ(access.ReadSectors(Run(0, 1), nullptr, buffer), 1);
@@ -213,7 +204,7 @@ TEST_F(BiosServicesTest, APartitionStartingAtHead1ReadsAtCylinder0Head1Sector1) 
 TEST_F(BiosServicesTest, AFailedTrackIsRetriedSectorBySectorAndTheRunGoesOn) {
     m_library.failSector(128, 130);
     DriveAccess access(m_frontend, Options());
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     Bytes buffer(100 * 512, 0x55);
     EXPECT_EQ(access.ReadSectors(Run(59, 100), nullptr, buffer), 0);
     for (std::size_t i = 0; i < 100; ++i) {
@@ -224,7 +215,7 @@ TEST_F(BiosServicesTest, AFailedTrackIsRetriedSectorBySectorAndTheRunGoesOn) {
 TEST_F(BiosServicesTest, AnUnreadableOneSectorChunkOfALongerRunIsFilled) {
     m_library.failSector(128, 125);  // the last sector of its track
     DriveAccess access(m_frontend, Options());
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     Bytes buffer(2 * 512, 0x55);
     EXPECT_EQ(access.ReadSectors(Run(62, 2), nullptr, buffer), 0);
     EXPECT_TRUE(SectorIs(buffer, 0, 0xE5));
@@ -243,7 +234,7 @@ TEST_F(BiosServicesTest, BeyondCylinder1023OnlyAnLbaRequestReachesTheSector) {
     auto options = Options();
     options.sources.hardDisks = {big.Path()};
     DriveAccess access(m_frontend, options);
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     DriveItem item = Run(lba - 63, 1);
 
     m_library.TakeRequests();
@@ -266,7 +257,7 @@ TEST_F(BiosServicesTest, BeyondCylinder1023OnlyAnLbaRequestReachesTheSector) {
 
 TEST_F(BiosServicesTest, AnItemWithoutGeometryIsNotRequested) {
     DriveAccess access(m_frontend, Options());
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     m_library.TakeRequests();
     DriveItem item = Run(0, 1);
     item.m_heads = 0;
@@ -277,7 +268,7 @@ TEST_F(BiosServicesTest, AnItemWithoutGeometryIsNotRequested) {
 
 TEST_F(BiosServicesTest, ARawReadPassesTheItemsOwnAddress) {
     DriveAccess access(m_frontend, Options());
-    ASSERT_EQ(access.Open(), 1);
+    ASSERT_TRUE(access.Open().empty());
     m_library.TakeRequests();
     DriveItem partition;
     partition.m_drive = 128;

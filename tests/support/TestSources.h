@@ -7,9 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "disk/Result.h"
 #include "disk/SectorSource.h"
 
 namespace moravel::testing {
+
+// The reasons of the errors, in order.
+inline std::vector<std::string> Reasons(const Errors& errors) {
+    std::vector<std::string> reasons;
+    for (const Error& error : errors) {
+        reasons.push_back(error.reason);
+    }
+    return reasons;
+}
 
 // What the sources made by a TestOpener saw: every open and every read.
 struct SourceLog {

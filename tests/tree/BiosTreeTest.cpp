@@ -20,7 +20,7 @@ protected:
         options.biosLibrary = DISK32_LIBRARY;
         options.sources.hardDisks = {image};
         m_access = std::make_unique<DriveTree>(m_frontend, options);
-        EXPECT_EQ(m_access->Open(), 1);
+        EXPECT_TRUE(m_access->Open().empty());
         return *m_access;
     }
 
@@ -76,7 +76,7 @@ TEST_F(BiosTreeTest, TheTreeReadsTheSameThroughTheBiosServices) {
         chs = chs || (request.useExtensions == 0 && request.cylinder >= 2);
     }
     EXPECT_TRUE(chs);
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 TEST_F(BiosTreeTest, UnreadableBootRecordsAreReported) {
@@ -86,12 +86,12 @@ TEST_F(BiosTreeTest, UnreadableBootRecordsAreReported) {
     OpenBios(image.Path());
     DriveItem& extended = *Expand(Disk(0)).at(0);
     EXPECT_TRUE(Expand(extended).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00013"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("internal error 00013"));
 
     m_library.failSector(128, 0);
     OpenBios(image.Path());
     EXPECT_TRUE(Expand(Disk(0)).empty());
-    EXPECT_EQ(m_frontend.MessageTexts().back(), "internal error 00010");
+    EXPECT_EQ(testing::Reasons(m_errors).back(), "internal error 00010");
 }
 
 }  // namespace

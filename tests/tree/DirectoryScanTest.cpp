@@ -105,7 +105,7 @@ TEST_F(DirectoryScanTest, AFat32RootListsFoldersFilesAndTheLabel) {
     EXPECT_EQ(recordings[0]->m_fileSize, 6 * kGiB + 12345);
     EXPECT_EQ(recordings[0]->FileSizeHigh(), 1u);
     EXPECT_EQ(recordings[0]->EntryName(), "Movie.ts");
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 TEST_F(DirectoryScanTest, SizesAroundTheFourGiBBoundary) {
@@ -195,10 +195,10 @@ TEST_F(DirectoryScanTest, ANestedRequestDuringAScanGetsWhatWasFoundSoFar) {
         }
         inHandler = true;
         std::int32_t progress = 0;
-        nestedCounts.push_back(m_access->ExpandItem(root, progress).size());
+        nestedCounts.push_back(m_access->ExpandItem(root, progress).children.size());
         if (!nestedOnce && !root.m_children.Empty()) {
             nestedOnce = true;  // the folder was found: scan it right away, to its end
-            otherChildren = Names(m_access->ExpandItem(root.m_children[0], progress));
+            otherChildren = Names(m_access->ExpandItem(root.m_children[0], progress).children);
         }
         inHandler = false;
     });
@@ -249,7 +249,7 @@ TEST_F(DirectoryScanTest, AFatLargerThanItsClustersNeedOpensAndOnlyTheirEntriesA
         EXPECT_EQ(files[0]->m_fatKind, bits == 12   ? FatKind::Fat12
                                        : bits == 16 ? FatKind::Fat16
                                                     : FatKind::Fat32);
-        EXPECT_THAT(m_frontend.MessageTexts(), ::testing::IsEmpty()) << bits;
+        EXPECT_THAT(testing::Reasons(m_errors), ::testing::IsEmpty()) << bits;
 
         const std::uint64_t entryBytes =
             (builder.ClusterCount() + 2ull) * static_cast<unsigned>(bits) / 8;
@@ -312,7 +312,7 @@ TEST_F(DirectoryScanTest, AFatFieldOfFourGiBForFewClustersReadsAndHoldsOnlyTheir
     const auto files = Expand(root);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0]->m_fileSize, 90'000u);
-    EXPECT_THAT(m_frontend.MessageTexts(), ::testing::IsEmpty());
+    EXPECT_THAT(testing::Reasons(m_errors), ::testing::IsEmpty());
     EXPECT_LT(PeakAddressSpaceKiB(), peak + 64 * 1024);
     std::uint64_t fatBytes = 0;
     const std::uint64_t fatStart = (kPartitionStart + 32ull) * 512;
@@ -371,7 +371,7 @@ TEST_F(DirectoryScanTest, AFolderWithoutClustersIsEmpty) {
     builder.AddRawEntry(builder.Root(), ShortEntry("EMPTY      ", 0x10, 0, 0));
     DriveItem& empty = Child(Root(Volume(builder, 0x0C, 4'000'000)), "EMPTY   .   ");
     EXPECT_TRUE(Expand(empty).empty());
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 TEST_F(DirectoryScanTest, UnreadableRootSectorsReadAsDeletedEntries) {
@@ -389,7 +389,7 @@ TEST_F(DirectoryScanTest, UnreadableRootSectorsReadAsDeletedEntries) {
     const auto children = Expand(root);
     ASSERT_EQ(children.size(), 4u);
     EXPECT_EQ(children[0]->DisplayName(), "F26     .TS ");
-    EXPECT_THAT(m_frontend.MessageTexts(),
+    EXPECT_THAT(testing::Reasons(m_errors),
                 ElementsAre("Bytes 0-511 of the root directory could not be read (disk sector " +
                             std::to_string(rootStart) + "): the entries there are not listed."));
 }
@@ -405,7 +405,7 @@ TEST_F(DirectoryScanTest, ADamagedFirstFatIsReplacedByTheSecondWithoutAMessage) 
     const auto children = Expand(Child(*Expand(Disk(0)).at(0), "Root Directory"));
     ASSERT_EQ(children.size(), 1u);
     EXPECT_EQ(children[0]->m_fileSize, 5 * kGiB / 1024);
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 class DirectoryFailureTest : public DirectoryScanTest {
@@ -438,13 +438,13 @@ TEST_F(DirectoryFailureTest, OutOfMemoryAtEachStep) {
         {1, "internal error 00019"}, {2, "internal error 00021"}, {3, "internal error 00022"}};
     for (const auto& [allocation, text] : cases) {
         DriveItem& folder = Folder();
-        const std::size_t before = m_frontend.Messages().size();
+        const std::size_t before = m_errors.size();
         FailNthAllocation(allocation);
         EXPECT_TRUE(Expand(folder).empty()) << text;
-        ASSERT_EQ(m_frontend.Messages().size(), before + 1);
-        EXPECT_EQ(m_frontend.Messages().back().text, text);
+        ASSERT_EQ(m_errors.size(), before + 1);
+        EXPECT_EQ(m_errors.back().reason, text);
         EXPECT_TRUE(Expand(folder).empty());  // expanded for good
-        EXPECT_EQ(m_frontend.Messages().size(), before + 1);
+        EXPECT_EQ(m_errors.size(), before + 1);
     }
 }
 
@@ -474,7 +474,7 @@ TEST_F(DirectoryScanTest, AFatSectorLostInBothCopiesCutsOnlyTheChainsThroughIt) 
     EXPECT_EQ(files[2]->m_fileSize, 5 * kGiB + 3);
     EXPECT_FALSE(files[2]->m_chainCut);
     EXPECT_THAT(
-        m_frontend.MessageTexts(),
+        testing::Reasons(m_errors),
         ElementsAre("Sector 4 of the FAT (disk sector " + std::to_string(fat1) +
                     " of the first copy, " + std::to_string(fat1 + builder.SectorsPerFat()) +
                     " of the second) could not be read from either copy; the cluster "
@@ -489,9 +489,9 @@ TEST_F(DirectoryScanTest, AFatSectorLostInBothCopiesCutsOnlyTheChainsThroughIt) 
     for (std::uint32_t sector = 0; sector < 2 * small.SectorsPerFat(); ++sector) {
         m_opener.MarkBad(m_image->Path(), kPartitionStart + 4 + sector);
     }
-    m_frontend = HeadlessFrontend();
+    m_errors.clear();
     EXPECT_TRUE(Expand(records).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00020"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("internal error 00020"));
 }
 
 // Sectors of a folder that cannot be read are passed over: the entries of the
@@ -517,26 +517,26 @@ TEST_F(DirectoryFailureTest, UnreadableSectorsOfAFolder) {
     Folder(40);
     DriveItem& tail = Folder(40, {m_folderSector + 3});
     EXPECT_EQ(names(Expand(tail)), all);
-    EXPECT_THAT(m_frontend.MessageTexts(),
+    EXPECT_THAT(testing::Reasons(m_errors),
                 ElementsAre(text("1536-2047", m_folderSector + 3,
                                  "; they lie after the entry that ends it.")));
 
-    m_frontend = HeadlessFrontend();
+    m_errors.clear();
     DriveItem& middle = Folder(40, {m_folderSector + 1});
     std::vector<std::string> outside(all.begin(), all.begin() + 14);
     outside.insert(outside.end(), all.begin() + 30, all.end());
     EXPECT_EQ(names(Expand(middle)), outside);
     EXPECT_THAT(
-        m_frontend.MessageTexts(),
+        testing::Reasons(m_errors),
         ElementsAre(text("512-1023", m_folderSector + 1, ": the entries there are not listed.")));
 
-    m_frontend = HeadlessFrontend();
+    m_errors.clear();
     std::vector<std::uint64_t> every;
     for (std::uint64_t i = 0; i < 8; ++i) {
         every.push_back(m_folderSector + i);
     }
     EXPECT_TRUE(Expand(Folder(40, every)).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("Failed to access the sub directory"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("Failed to access the sub directory"));
 }
 
 // A boot sector that asks for a FAT of 4 GiB on a 34 MiB partition, and one whose
@@ -557,12 +557,12 @@ TEST_F(DirectoryScanTest, AFatThatCannotBeTheVolumesIsNeitherAllocatedNorRead) {
             m_image->Write(kPartitionStart * 512ull + 36, sectorsPerFat);
         }
         Open({m_image->Path()});
-        m_frontend = HeadlessFrontend();
+        m_errors.clear();
         DriveItem& root = Root(*Expand(Disk(0)).at(0));
         const std::size_t reads = ReadCount();
         FailNthAllocation(1);  // an allocation would say so with another message
         EXPECT_TRUE(Expand(root).empty());
-        EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00028")) << pastTheDisk;
+        EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("internal error 00028")) << pastTheDisk;
         EXPECT_EQ(ReadCount(), reads);
         FailNthAllocation(0);
     }
@@ -588,7 +588,7 @@ TEST_F(DirectoryScanTest, AFolderChainLongerThanAFolderCanBeIsReadToItsLimit) {
     const auto children = Expand(records);
     ASSERT_FALSE(children.empty());
     EXPECT_EQ(children[0]->DisplayName(), "ONE     .TS ");
-    EXPECT_THAT(m_frontend.MessageTexts(),
+    EXPECT_THAT(testing::Reasons(m_errors),
                 ElementsAre("The folder's cluster chain is longer than a folder can be: only its "
                             "first 65,536 entries are read."));
     std::uint64_t readBytes = 0;
@@ -634,7 +634,7 @@ TEST_F(DirectoryScanTest, ManyFilesWhoseChainsRunIntoEachOtherAreEachMeasured) {
         const std::uint64_t allocated = (chain.size() - 200ull * i) * 32768;
         EXPECT_EQ(children[i]->m_fileSize, allocated - 512 >= 4 * kGiB ? 4 * kGiB + 512 : 512) << i;
     }
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 // The process's resident memory (VmRSS) or its peak since the last reset (VmHWM),
@@ -698,7 +698,7 @@ TEST_F(DirectoryFailureTest, OutOfMemoryForTheFixedRoot) {
     DriveItem& root = Root(volume);
     FailNthAllocation(1);
     EXPECT_TRUE(Expand(root).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00017"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("internal error 00017"));
 }
 
 }  // namespace

@@ -217,7 +217,7 @@ TEST_P(MtoolsOracleTest, TheTreeListsWhatMdirLists) {
     // The root: RECORDS, README.TXT, notes.txt (the label aside); RECORDS: four files
     // and a folder (the deleted file aside); the folder: 40 files.
     EXPECT_EQ(Compare(Child(volume, "Root Directory"), ""), 3u + 5 + 40);
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

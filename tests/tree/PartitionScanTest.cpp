@@ -82,7 +82,7 @@ TEST_F(PartitionScanTest, AnEmptyFirstEntryMeansNoPartitions) {
     DriveItem& disk = DiskWith({{0x00, 0}, {0x0C, 63}});
     EXPECT_TRUE(Expand(disk).empty());
     EXPECT_EQ(disk.m_expanded, 1);
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 TEST_F(PartitionScanTest, AnUnknownPartitionExpandsToNothingWithoutReading) {
@@ -164,10 +164,10 @@ TEST_F(PartitionScanTest, AMissingBootRecordIsReported) {
     Open({image.Path()});
     DriveItem& extended = *Expand(Disk(0)).at(0);
     EXPECT_TRUE(Expand(extended).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00014"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("internal error 00014"));
     EXPECT_EQ(extended.m_expanded, 1);
     EXPECT_TRUE(Expand(extended).empty());  // not tried again
-    EXPECT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_EQ(m_errors.size(), 1u);
 }
 
 TEST_F(PartitionScanTest, AnUnreadableMasterBootRecordIsReported) {
@@ -175,7 +175,7 @@ TEST_F(PartitionScanTest, AnUnreadableMasterBootRecordIsReported) {
     m_opener.MarkBad(image.Path(), 0);
     Open({image.Path()});
     EXPECT_TRUE(Expand(Disk(0)).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00011"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("internal error 00011"));
 }
 
 TEST_F(PartitionScanTest, OutOfMemoryForTheBootRecord) {
@@ -184,17 +184,13 @@ TEST_F(PartitionScanTest, OutOfMemoryForTheBootRecord) {
     Open({image.Path()});
     FailNthAllocation(1);
     EXPECT_TRUE(Expand(Disk(0)).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00009"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("internal error 00009"));
 
     Open({image.Path()});
     DriveItem& extended = *Expand(Disk(0)).at(0);
     FailNthAllocation(1);
     EXPECT_TRUE(Expand(extended).empty());
-    EXPECT_EQ(m_frontend.MessageTexts().back(), "internal error 00012");
-    for (const auto& message : m_frontend.Messages()) {
-        EXPECT_EQ(message.buttons, MessageButtons::Ok);
-        EXPECT_EQ(message.icon, MessageIcon::Exclamation);
-    }
+    EXPECT_EQ(testing::Reasons(m_errors).back(), "internal error 00012");
 }
 
 TEST_F(PartitionScanTest, ExpandingAFileReadsNothing) {

@@ -126,17 +126,19 @@ protected:
         DriveAccessOptions options;
         options.sources.hardDisks = {s_image};
         m_access = std::make_unique<DriveTree>(m_frontend, options);
-        ASSERT_EQ(m_access->Open(), 1);
+        ASSERT_TRUE(m_access->Open().empty());
         ASSERT_EQ(m_access->GetHardDiskCount(), 1);
     }
 
-    void TearDown() override { EXPECT_TRUE(m_frontend.Messages().empty()); }
+    void TearDown() override { EXPECT_TRUE(m_errors.empty()); }
 
     DriveItem& Disk() const { return m_access->GetDisks()[m_access->GetFloppyCount()]; }
 
     std::vector<DriveItem*> Expand(DriveItem& item) {
         std::int32_t progress = 0;
-        return m_access->ExpandItem(item, progress);
+        Expansion expansion = m_access->ExpandItem(item, progress);
+        m_errors.insert(m_errors.end(), expansion.errors.begin(), expansion.errors.end());
+        return std::move(expansion.children);
     }
 
     // The child of item with the given name (as the program shows it), or null.
@@ -165,6 +167,7 @@ protected:
 
     HeadlessFrontend m_frontend;
     std::unique_ptr<DriveTree> m_access;
+    Errors m_errors;
 };
 
 std::unique_ptr<testing::TempDir> SampleDiskTest::s_dir;

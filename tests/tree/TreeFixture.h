@@ -14,7 +14,8 @@
 namespace moravel::testing {
 
 // Disk images in a temporary folder, opened by a DriveAccess whose reads are
-// logged (and can be made to fail), with a headless front end for its messages.
+// logged (and can be made to fail), with a headless front end and the errors of
+// every expansion.
 class TreeFixture : public ::testing::Test {
 protected:
     void TearDown() override { FailNthAllocation(0); }
@@ -29,14 +30,17 @@ protected:
         options.sources.floppies = std::move(floppies);
         options.opener = m_opener.Opener();
         m_access = std::make_unique<DriveTree>(m_frontend, options);
-        EXPECT_EQ(m_access->Open(), 1);
+        EXPECT_TRUE(m_access->Open().empty());
         return *m_access;
     }
 
     DriveItem& Disk(std::size_t index) { return m_access->GetDisks()[index]; }
 
+    // The item's children; what the expansion could not read joins m_errors.
     std::vector<DriveItem*> Expand(DriveItem& item) {
-        return m_access->ExpandItem(item, m_progress);
+        Expansion expansion = m_access->ExpandItem(item, m_progress);
+        m_errors.insert(m_errors.end(), expansion.errors.begin(), expansion.errors.end());
+        return std::move(expansion.children);
     }
 
     // The child of the item with that display name; fails the test when there is none.
@@ -66,6 +70,7 @@ protected:
     HeadlessFrontend m_frontend;
     std::unique_ptr<DriveTree> m_access;
     std::int32_t m_progress = -1;
+    Errors m_errors;
 };
 
 }  // namespace moravel::testing

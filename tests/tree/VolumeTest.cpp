@@ -111,7 +111,7 @@ TEST_F(VolumeTest, FatCopiesReachingPastTheLastSectorNumberGiveNoChildren) {
     Open({image.Path()});
     DriveItem& volume = *Expand(Disk(0)).at(0);
     EXPECT_THAT(Expand(volume), ::testing::IsEmpty());
-    EXPECT_THAT(m_frontend.MessageTexts(),
+    EXPECT_THAT(testing::Reasons(m_errors),
                 ElementsAre("The volume's FATs reach past the last sector a volume can have: "
                             "it is not read."));
 }
@@ -145,12 +145,12 @@ TEST_F(VolumeTest, AnUndecodableBootSectorGivesNoChildren) {
     BootParameters boot;
     boot.sectorsPerCluster = 0;
     EXPECT_TRUE(Expand(Floppy(boot)).empty());
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 
     BootParameters noSectorSize;
     noSectorSize.bytesPerSector = 0;
     EXPECT_TRUE(Expand(Floppy(noSectorSize)).empty());
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 // Every read counts 512-byte sectors, and a cluster is read as sectors of 512
@@ -162,7 +162,7 @@ TEST_F(VolumeTest, AVolumeWithoutSectorsOf512BytesGivesNoChildren) {
         boot.bytesPerSector = static_cast<std::uint16_t>(bytes);
         EXPECT_TRUE(Expand(Floppy(boot)).empty()) << bytes;
     }
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
 }
 
 TEST_F(VolumeTest, AnUnreadableBootSectorGivesNoChildrenAndNoMessage) {
@@ -172,7 +172,7 @@ TEST_F(VolumeTest, AnUnreadableBootSectorGivesNoChildrenAndNoMessage) {
     Open({image.Path()});
     DriveItem& volume = *Expand(Disk(0)).at(0);
     EXPECT_TRUE(Expand(volume).empty());
-    EXPECT_TRUE(m_frontend.Messages().empty());
+    EXPECT_TRUE(m_errors.empty());
     EXPECT_EQ(volume.m_expanded, 1);
 }
 
@@ -186,14 +186,14 @@ TEST_F(VolumeTest, AFloppyIsOpenedAfreshAndAMissingOneIsReported) {
     Open({}, {gone.Path()});
     std::filesystem::remove(gone.Path());
     EXPECT_TRUE(Expand(Disk(0)).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("Drive is inaccessible!"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("Drive is inaccessible!"));
 }
 
 TEST_F(VolumeTest, OutOfMemoryForTheBootSector) {
     DriveItem& floppy = Floppy(BootParameters{});
     FailNthAllocation(1);
     EXPECT_TRUE(Expand(floppy).empty());
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00015"));
+    EXPECT_THAT(testing::Reasons(m_errors), ElementsAre("internal error 00015"));
 }
 
 TEST_F(VolumeTest, TheFatLoadFallsBackToTheSecondCopy) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -556,7 +557,12 @@ TEST_F(MainDialogTest, FailureMessagesOfTheTreeReachTheWindow) {
     image.Truncate(1'000'000ull * 512);  // the extended boot record is missing
     Start({image.Path()});
     const TreeItemHandle extended = SelectPath({"Hard Disk 1", "Extended DOS Partition"});
-    EXPECT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00014"));
+    ASSERT_THAT(m_frontend.MessageTexts(), ElementsAre("internal error 00014"));
+    const auto& message = m_frontend.Messages()[0];
+    EXPECT_EQ(message.buttons, MessageButtons::Ok);
+    EXPECT_EQ(message.icon, MessageIcon::Exclamation);
+    // The caption is the program's name, as the system shows it.
+    EXPECT_EQ(message.caption, std::filesystem::read_symlink("/proc/self/exe").filename().string());
     EXPECT_EQ(m_frontend.Node(extended).childCount, 0);
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
 }

@@ -1,8 +1,8 @@
-#include "CoreFrontend.h"
+#include "CopyFrontend.h"
 
 #include <filesystem>
 
-#include "SharedLibrary.h"
+#include "disk/SharedLibrary.h"
 
 namespace moravel {
 
@@ -14,7 +14,7 @@ std::string ApplicationTitle() {
     return program.stem().string();
 }
 
-void ShowFailure(CoreFrontend& frontend, const std::string& text) {
+void ShowFailure(CopyFrontend& frontend, const std::string& text) {
     frontend.ShowMessage(text, ApplicationTitle(), MessageButtons::Ok, MessageIcon::Exclamation);
 }
 
