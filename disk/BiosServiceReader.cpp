@@ -48,10 +48,11 @@ public:
         const std::size_t index = drive - kFirstHardDisk;
         if (index < m_named.hardDisks.size()) {
             // The opener tells why the path cannot be opened, when that is why.
-            OpenError error{m_named.hardDisks[index],
-                            "its first sector cannot be read through the BIOS services"};
-            m_opener(m_named.hardDisks[index], error);
-            problems.push_back(error);
+            const std::string& path = m_named.hardDisks[index];
+            const OpenedSource source = m_opener(path);
+            problems.push_back({path, source ? "its first sector cannot be read through the "
+                                               "BIOS services"
+                                             : source.error().reason});
         }
         return false;
     }

@@ -21,10 +21,10 @@ public:
     }
 
     bool Probe(std::uint16_t drive, std::vector<OpenError>& problems) override {
-        OpenError error;
         if (drive < kFirstHardDisk) {
-            if (m_opener(m_named.floppies[drive], error) == nullptr) {
-                problems.push_back(error);
+            const std::string& path = m_named.floppies[drive];
+            if (const OpenedSource source = m_opener(path); !source) {
+                problems.push_back({path, source.error().reason});
                 return false;
             }
             return true;
@@ -34,11 +34,13 @@ public:
         if (index >= m_named.hardDisks.size()) {
             return false;
         }
-        m_sources[drive] = m_opener(m_named.hardDisks[index], error);
-        if (m_sources[drive] == nullptr) {
-            problems.push_back(error);
+        const std::string& path = m_named.hardDisks[index];
+        OpenedSource source = m_opener(path);
+        if (!source) {
+            problems.push_back({path, source.error().reason});
             return false;
         }
+        m_sources[drive] = std::move(*source);
         return true;
     }
 
@@ -56,12 +58,11 @@ public:
     bool TakesAddedDisks() const override { return true; }
 
     Failure OpenAddedDisk(std::uint16_t drive, const std::string& path) override {
-        OpenError error{path, ""};
-        auto source = m_opener(path, error);
-        if (source == nullptr) {
-            return Error{error.reason};
+        OpenedSource source = m_opener(path);
+        if (!source) {
+            return Error{source.error().reason};
         }
-        m_sources[drive] = std::move(source);
+        m_sources[drive] = std::move(*source);
         return std::nullopt;
     }
 
@@ -70,8 +71,10 @@ public:
         if (drive >= m_named.floppies.size()) {
             return false;
         }
-        OpenError error;
-        m_sources[drive] = m_opener(m_named.floppies[drive], error);
+        OpenedSource source = m_opener(m_named.floppies[drive]);
+        if (source) {
+            m_sources[drive] = std::move(*source);
+        }
         return m_sources[drive] != nullptr;
     }
 

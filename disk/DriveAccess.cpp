@@ -70,11 +70,10 @@ void DriveAccess::ResolveSources() {
     DriveSources found = m_options.findDisks();
     std::vector<std::string> openable;
     for (const auto& path : found.hardDisks) {
-        OpenError error;
-        if (m_options.opener(path, error) != nullptr) {
+        if (const OpenedSource source = m_options.opener(path)) {
             openable.push_back(path);
         } else {
-            m_detectProblems.push_back(error);
+            m_detectProblems.push_back({path, source.error().reason});
         }
     }
     m_options.sources.hardDisks = std::move(openable);

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "Result.h"
+
 namespace moravel {
 
 // An open disk: an image file or a block device, read at absolute byte offsets.
@@ -30,11 +32,13 @@ struct OpenError {
     std::string reason;
 };
 
-// Opens a disk path read-only; null (and the reason in error) when it cannot.
-using SourceOpener =
-    std::function<std::unique_ptr<SectorSource>(const std::string& path, OpenError& error)>;
+// An open disk, or why its path could not be opened ("Permission denied").
+using OpenedSource = Result<std::unique_ptr<SectorSource>>;
+
+// Opens a disk path read-only.
+using SourceOpener = std::function<OpenedSource(const std::string& path)>;
 
 // The opener of the real system: open(2) with O_RDONLY, reads through the page cache.
-std::unique_ptr<SectorSource> OpenFileSource(const std::string& path, OpenError& error);
+OpenedSource OpenFileSource(const std::string& path);
 
 }  // namespace moravel

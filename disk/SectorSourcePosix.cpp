@@ -57,18 +57,16 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SectorSource> OpenFileSource(const std::string& path, OpenError& error) {
+OpenedSource OpenFileSource(const std::string& path) {
     // Read-only, always: this program must never write to the recorder's disk.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        error = {path, std::strerror(errno)};
-        return nullptr;
+        return Error{std::strerror(errno), Error::Weight::Stop};
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
-        error = {path, std::strerror(EISDIR)};
-        return nullptr;
+        return Error{std::strerror(EISDIR), Error::Weight::Stop};
     }
     return std::make_unique<FileSource>(fd);
 }

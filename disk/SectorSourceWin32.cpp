@@ -54,28 +54,25 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SectorSource> OpenFileSource(const std::string& path, OpenError& error) {
+OpenedSource OpenFileSource(const std::string& path) {
     // Read-only, always: this program must never write to the recorder's disk. Others
     // may go on reading and writing it meanwhile, as they may on Linux.
     const std::wstring wide = WidePath(path);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        error = {path, "Is a directory"};
-        return nullptr;
+        return Error{"Is a directory", Error::Weight::Stop};
     }
     const HANDLE file =
         ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = {path, SystemMessage(::GetLastError())};
-        return nullptr;
+        return Error{SystemMessage(::GetLastError()), Error::Weight::Stop};
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileInformationByHandle(file, &info) &&
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         ::CloseHandle(file);
-        error = {path, "Is a directory"};
-        return nullptr;
+        return Error{"Is a directory", Error::Weight::Stop};
     }
     return std::make_unique<FileSource>(file);
 }

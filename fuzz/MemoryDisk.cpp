@@ -97,7 +97,7 @@ std::unique_ptr<SectorSource> OpenMemoryDisk(std::shared_ptr<const MemoryDisk> d
 }
 
 SourceOpener MemoryDiskOpener(std::shared_ptr<const MemoryDisk> disk) {
-    return [disk](const std::string&, OpenError&) { return OpenMemoryDisk(disk); };
+    return [disk](const std::string&) -> OpenedSource { return OpenMemoryDisk(disk); };
 }
 
 }  // namespace moravel::fuzz

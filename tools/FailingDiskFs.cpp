@@ -223,12 +223,13 @@ int main(int argc, char** argv) {
     }
 
     Server server;
-    moravel::OpenError error;
-    server.source = moravel::failing::OpenFailingImage(positional[0], plan, error);
-    if (server.source == nullptr) {
-        std::cerr << "moravel-failing-disk: " << error.path << ": " << error.reason << "\n";
+    auto source = moravel::failing::OpenFailingImage(positional[0], plan);
+    if (!source) {
+        std::cerr << "moravel-failing-disk: " << positional[0] << ": " << source.error().reason
+                  << "\n";
         return 1;
     }
+    server.source = std::move(*source);
     server.bytes = server.source->Disk().Bytes();
     if (server.bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
         std::cerr << "moravel-failing-disk: " << positional[0] << ": its size cannot be told\n";

@@ -84,11 +84,11 @@ void GuessFloppyGeometry(ServedDrive& drive) {
 
 void Serve(std::uint32_t number, const char* path, bool floppy) {
     ServedDrive drive;
-    moravel::OpenError error;
-    drive.source = moravel::OpenFileSource(path, error);
-    if (!drive.source) {
+    moravel::OpenedSource source = moravel::OpenFileSource(path);
+    if (!source) {
         return;  // a drive that is not there: its reads fail
     }
+    drive.source = std::move(*source);
     if (floppy) {
         GuessFloppyGeometry(drive);
     }

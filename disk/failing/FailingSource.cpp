@@ -43,14 +43,14 @@ std::shared_ptr<FailingDisk> MakeDisk(const SectorSource& image, FaultPlan plan)
 
 }  // namespace
 
-std::unique_ptr<FailingSource> OpenFailingImage(const std::string& path, FaultPlan plan,
-                                                OpenError& error, Sleep sleep) {
-    std::unique_ptr<SectorSource> image = OpenFileSource(path, error);
-    if (image == nullptr) {
-        return nullptr;
+Result<std::unique_ptr<FailingSource>> OpenFailingImage(const std::string& path, FaultPlan plan,
+                                                        Sleep sleep) {
+    OpenedSource image = OpenFileSource(path);
+    if (!image) {
+        return image.error();
     }
-    auto disk = MakeDisk(*image, std::move(plan));
-    return std::make_unique<FailingSource>(std::move(image), std::move(disk), std::move(sleep));
+    auto disk = MakeDisk(**image, std::move(plan));
+    return std::make_unique<FailingSource>(std::move(*image), std::move(disk), std::move(sleep));
 }
 
 FailingImages::FailingImages(Sleep sleep) : m_state(std::make_shared<State>()) {
@@ -63,18 +63,17 @@ void FailingImages::Fail(const std::string& path, FaultPlan plan) {
 }
 
 SourceOpener FailingImages::Opener() const {
-    return [state = m_state](const std::string& path,
-                             OpenError& error) -> std::unique_ptr<SectorSource> {
-        std::unique_ptr<SectorSource> image = OpenFileSource(path, error);
+    return [state = m_state](const std::string& path) -> OpenedSource {
+        OpenedSource image = OpenFileSource(path);
         const auto plan = state->plans.find(path);
-        if (image == nullptr || plan == state->plans.end()) {
+        if (!image || plan == state->plans.end()) {
             return image;
         }
         std::shared_ptr<FailingDisk>& disk = state->disks[path];
         if (disk == nullptr) {
-            disk = MakeDisk(*image, plan->second);
+            disk = MakeDisk(**image, plan->second);
         }
-        return std::make_unique<FailingSource>(std::move(image), disk, state->sleep);
+        return std::make_unique<FailingSource>(std::move(*image), disk, state->sleep);
     };
 }
 

@@ -39,9 +39,9 @@ private:
 };
 
 // Opens an image read-only (as the program opens disks) as a failing drive with
-// the plan's faults. Null, with the reason in error, when it cannot be opened.
-std::unique_ptr<FailingSource> OpenFailingImage(const std::string& path, FaultPlan plan,
-                                                OpenError& error, Sleep sleep = SleepFor);
+// the plan's faults, or why it cannot be opened.
+Result<std::unique_ptr<FailingSource>> OpenFailingImage(const std::string& path, FaultPlan plan,
+                                                        Sleep sleep = SleepFor);
 
 // An opener for DriveAccessOptions::opener: the paths given a plan open as
 // failing drives, every other path as the program opens it. A path's model is

@@ -450,8 +450,8 @@ TEST(CliCopyTest, AFileSystemOnADiskBeingReadIsNeverTheDestination) {
         GTEST_SKIP() << "the temporary folder lies on no block device in /dev";
     }
     cli::CliEnvironment environment;
-    environment.opener = [&disk, &device](const std::string& path, OpenError& error) {
-        return OpenFileSource(path == device ? disk.path : path, error);
+    environment.opener = [&disk, &device](const std::string& path) {
+        return OpenFileSource(path == device ? disk.path : path);
     };
     const std::string dest = dir.File("Movie.ts");
     const CliRun run = RunIn({"--disk", device, "copy", InRecords("Movie.ts"), dest}, environment);

@@ -189,9 +189,8 @@ TEST(CliFailureTest, WithoutRightsToTheMachinesDisksEachIsNamedAndTheCommandFail
     const bool grouped = ::chown(device.c_str(), static_cast<uid_t>(-1), 6) == 0;
     cli::CliEnvironment environment;
     environment.findDisks = [&] { return DriveSources{{device, "/dev/missing-sdb"}, {}, true}; };
-    environment.opener = [](const std::string& path, OpenError& error) {
-        error = {path, "Permission denied"};
-        return std::unique_ptr<SectorSource>{};
+    environment.opener = [](const std::string&) -> OpenedSource {
+        return Error{"Permission denied"};
     };
     std::ostringstream out;
     std::ostringstream err;

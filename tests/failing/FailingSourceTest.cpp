@@ -51,9 +51,9 @@ TEST_F(FailingSourceTest, ReadsTheImageUpToTheFirstBadSector) {
     FaultPlan plan;
     plan.bad = {{102, 102}};
     plan.failedSectorCost = milliseconds(5);
-    OpenError error;
-    auto source = OpenFailingImage(m_image.Path(), plan, error, Recorder());
-    ASSERT_NE(source, nullptr) << error.reason;
+    auto opened = OpenFailingImage(m_image.Path(), plan, Recorder());
+    ASSERT_TRUE(opened) << opened.error().reason;
+    FailingSource* source = opened->get();
     EXPECT_EQ(source->Size(), 256u * 512);
 
     Bytes buffer(8 * 512, 0);
@@ -69,10 +69,9 @@ TEST_F(FailingSourceTest, ReadsTheImageUpToTheFirstBadSector) {
 }
 
 TEST_F(FailingSourceTest, AnImageThatCannotBeOpenedGivesTheReason) {
-    OpenError error;
-    EXPECT_EQ(OpenFailingImage(m_dir.File("missing.img"), {}, error, Recorder()), nullptr);
-    EXPECT_EQ(error.path, m_dir.File("missing.img"));
-    EXPECT_FALSE(error.reason.empty());
+    const auto opened = OpenFailingImage(m_dir.File("missing.img"), {}, Recorder());
+    ASSERT_FALSE(opened);
+    EXPECT_FALSE(opened.error().reason.empty());
 }
 
 TEST_F(FailingSourceTest, DriveAccessFillsTheBadSectorsOfARunWithE5) {
@@ -123,9 +122,9 @@ TEST_F(FailingSourceTest, OtherPathsOpenAsThemselves) {
     FaultPlan plan;
     plan.bad = {{0, 3}};
     images.Fail(m_image.Path(), plan);
-    OpenError error;
-    auto source = images.Opener()(other.Path(), error);
-    ASSERT_NE(source, nullptr);
+    OpenedSource opened = images.Opener()(other.Path());
+    ASSERT_TRUE(opened);
+    SectorSource* source = opened->get();
     Bytes buffer(4 * 512);
     EXPECT_EQ(source->ReadAt(0, buffer), 4u * 512);
     EXPECT_EQ(images.Disk(other.Path()), nullptr);

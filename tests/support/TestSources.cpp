@@ -106,15 +106,16 @@ private:
 }  // namespace
 
 SourceOpener TestOpener::Opener() {
-    return [this](const std::string& path, OpenError& error) -> std::unique_ptr<SectorSource> {
+    return [this](const std::string& path) -> OpenedSource {
         m_log->opens.push_back(path);
         // The program's own opener decides what can be opened, and why not.
-        if (OpenFileSource(path, error) == nullptr) {
-            return nullptr;
+        OpenedSource opened = OpenFileSource(path);
+        if (!opened) {
+            return opened;
         }
 #ifdef _WIN32
         // Windows has no look-up of a file's holes: the program's own source reads them.
-        std::unique_ptr<SectorSource> inner = OpenFileSource(path, error);
+        std::unique_ptr<SectorSource> inner = std::move(*opened);
 #else
         auto inner = std::make_unique<SparseFileSource>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
 #endif

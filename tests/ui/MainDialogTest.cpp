@@ -507,10 +507,7 @@ TEST_F(MainDialogTest, WithoutRightsToTheDisksTheStatusLineSaysHowToGetThem) {
     DriveAccessOptions options;
     options.sources.detect = true;
     options.findDisks = [&] { return DriveSources{{device, "/dev/missing-sdb"}, {}, true}; };
-    options.opener = [](const std::string& path, OpenError& error) {
-        error = {path, "Permission denied"};
-        return std::unique_ptr<SectorSource>{};
-    };
+    options.opener = [](const std::string&) -> OpenedSource { return Error{"Permission denied"}; };
     m_dialog.emplace(m_frontend, options);
     m_frontend.Attach(&*m_dialog);
     m_dialog->InitializeDialog();
