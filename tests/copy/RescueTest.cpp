@@ -12,6 +12,7 @@
 namespace moravel::testing {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 std::vector<std::uint8_t> FileBytes(const std::string& path) {
@@ -282,72 +283,25 @@ TEST_F(RescueTest, AMapWhoseOutputIsGoneIsRefused) {
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("rescued.ts")));
 }
 
-// A destination that fills up: every write of a map fails, and the recording's
-// writes fail once `room` bytes are in.
-class FillingTarget : public FileSystemTarget {
-public:
-    explicit FillingTarget(std::uint64_t room) : m_room(room) {}
-
-    Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override {
-        struct Full : OutputFile {
-            std::unique_ptr<OutputFile> inner;
-            bool Write(std::span<const std::uint8_t>, std::size_t& written) override {
-                written = 0;
-                return false;
-            }
-            bool Flush() override { return false; }
-            bool Close() override { return inner->Close() && false; }
-            std::string Failure() const override { return "No space left on device"; }
-        };
-        Result<std::unique_ptr<OutputFile>> inner = FileSystemTarget::Create(path);
-        if (!inner) {
-            return inner;
-        }
-        auto full = std::make_unique<Full>();
-        full->inner = std::move(*inner);
-        return full;
-    }
-
-    Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) override {
-        struct Filling : PositionedFile {
-            std::unique_ptr<PositionedFile> inner;
-            std::uint64_t* room = nullptr;
-            bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
-                if (bytes.size() > *room) {
-                    return false;
-                }
-                *room -= bytes.size();
-                return inner->WriteAt(offset, bytes);
-            }
-            bool SetSize(std::uint64_t size) override { return inner->SetSize(size); }
-            bool Close() override { return inner->Close(); }
-            std::string Failure() const override { return "No space left on device"; }
-        };
-        Result<std::unique_ptr<PositionedFile>> inner = FileSystemTarget::OpenPositioned(path);
-        if (!inner) {
-            return inner;
-        }
-        auto filling = std::make_unique<Filling>();
-        filling->inner = std::move(*inner);
-        filling->room = &m_room;
-        return filling;
-    }
-
-private:
-    std::uint64_t m_room;
-};
-
 // On a destination that fills up, the rescue fails saying so, and leaves no map
-// that it could not write whole.
+// that it could not write whole: its unfinished output, and the last map that
+// went in whole, which the next rescue goes on from.
 TEST_F(RescueTest, AFullDestinationLeavesNoHalfWrittenMap) {
-    FillingTarget filling(100'000);
-    Reopen(filling);
-    Rescue(m_dir.File("rescued.ts"));
+    MemoryTarget full("FAT32");
+    full.failAfterBytes = 100'000;
+    Reopen(full);
+    Rescue("/media/usb/rescued.ts");
     EXPECT_THAT(m_frontend.StatusText(), HasSubstr("The file copying failed."));
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
-        EXPECT_EQ(entry.path().string().find(".moravel-map"), std::string::npos) << entry.path();
+    std::vector<std::string> names;
+    for (const auto& [name, file] : full.files) {
+        names.push_back(name);
     }
-    EXPECT_TRUE(std::filesystem::exists(m_dir.File("rescued.ts.part")));
+    ASSERT_THAT(names,
+                ElementsAre("/media/usb/rescued.ts.moravel-map", "/media/usb/rescued.ts.part"));
+    const auto map = ParseRescueMap(*full.ReadAll(names[0]));
+    ASSERT_TRUE(map) << map.error().reason;
+    EXPECT_GT(map->map.Bytes(RescueState::Copied), 0u);
+    EXPECT_LE(map->map.Bytes(RescueState::Copied), full.files[names[1]].size);
 }
 
 // A map left by another recording's rescue must not steer this one: the rescue

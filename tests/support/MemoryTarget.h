@@ -36,7 +36,12 @@ public:
     // The output is kept under its working name until Publish.
     Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override;
     Failure Publish(const std::string& path, std::optional<std::time_t> modified) override;
+    void Discard(const std::string& path) override { files.erase(WorkingPath(path)); }
     bool Exists(const std::string& path) override { return files.count(path) != 0; }
+    // A rescue's output: written where it is asked, under the name it is given.
+    Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) override;
+    Result<std::uint64_t> SizeOf(const std::string& path) override;
+    Result<std::string> ReadAll(const std::string& path) override;
 
     std::map<std::string, File> files;          // by the name they have now
     std::vector<std::string> created;           // the paths asked for, in order, each time
