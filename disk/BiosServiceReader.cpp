@@ -37,7 +37,7 @@ public:
 
     std::uint32_t FloppyCount() const override { return m_floppyCount; }
 
-    bool Probe(std::uint16_t drive, std::vector<OpenError>& problems) override {
+    Result<bool> Probe(std::uint16_t drive) override {
         if (drive < kFirstHardDisk) {
             return true;  // the services open a floppy at each request
         }
@@ -48,11 +48,9 @@ public:
         const std::size_t index = drive - kFirstHardDisk;
         if (index < m_named.hardDisks.size()) {
             // The opener tells why the path cannot be opened, when that is why.
-            const std::string& path = m_named.hardDisks[index];
-            const OpenedSource source = m_opener(path);
-            problems.push_back({path, source ? "its first sector cannot be read through the "
-                                               "BIOS services"
-                                             : source.error().reason});
+            const OpenedSource source = m_opener(m_named.hardDisks[index]);
+            return source ? Error{"its first sector cannot be read through the BIOS services"}
+                          : source.error();
         }
         return false;
     }

@@ -20,12 +20,10 @@ public:
         return static_cast<std::uint32_t>(m_named.floppies.size());
     }
 
-    bool Probe(std::uint16_t drive, std::vector<OpenError>& problems) override {
+    Result<bool> Probe(std::uint16_t drive) override {
         if (drive < kFirstHardDisk) {
-            const std::string& path = m_named.floppies[drive];
-            if (const OpenedSource source = m_opener(path); !source) {
-                problems.push_back({path, source.error().reason});
-                return false;
+            if (const OpenedSource source = m_opener(m_named.floppies[drive]); !source) {
+                return source.error();
             }
             return true;
         }
@@ -34,11 +32,9 @@ public:
         if (index >= m_named.hardDisks.size()) {
             return false;
         }
-        const std::string& path = m_named.hardDisks[index];
-        OpenedSource source = m_opener(path);
+        OpenedSource source = m_opener(m_named.hardDisks[index]);
         if (!source) {
-            problems.push_back({path, source.error().reason});
-            return false;
+            return source.error();
         }
         m_sources[drive] = std::move(*source);
         return true;

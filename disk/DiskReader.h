@@ -40,9 +40,9 @@ public:
     // How many floppies there are before any is opened: those named, or those
     // the BIOS services count.
     virtual std::uint32_t FloppyCount() const = 0;
-    // Whether a disk stands behind the drive number and can be read; a disk
-    // named that cannot be is added to problems, with the reason.
-    virtual bool Probe(std::uint16_t drive, std::vector<OpenError>& problems) = 0;
+    // Whether a disk stands behind the drive number and can be read; for a disk
+    // named that cannot be, the reason.
+    virtual Result<bool> Probe(std::uint16_t drive) = 0;
     // The m_useExtensions of the hard disk's item: bit 0 set when the extended
     // (LBA) read service reaches it; 0 for a disk read directly.
     virtual std::uint32_t UseExtensions(std::uint16_t drive) = 0;

@@ -132,6 +132,10 @@ std::optional<std::string> DriveAccess::SourcePath(std::uint16_t drive) const {
     if (m_reader != nullptr && !m_reader->ReadsPathsNamed()) {
         return std::nullopt;
     }
+    return NamedPath(drive);
+}
+
+std::optional<std::string> DriveAccess::NamedPath(std::uint16_t drive) const {
     const bool floppy = drive < kFirstHardDisk;
     const auto& paths = floppy ? m_options.sources.floppies : m_options.sources.hardDisks;
     const std::size_t index = floppy ? drive : drive - std::size_t{kFirstHardDisk};
@@ -153,12 +157,23 @@ void DriveAccess::EnumerateDisks() {
     const auto firstHardDisk = static_cast<std::size_t>(m_floppyCount);
     for (std::uint16_t n = 0; n < kMaxHardDisks && firstHardDisk + n < kDiskTableEntries; ++n) {
         const auto drive = static_cast<std::uint16_t>(kFirstHardDisk + n);
-        if (!m_reader->Probe(drive, m_openProblems)) {
+        if (!DiskStandsBehind(drive)) {
             break;  // numbered without gaps: the first disk missing ends the list
         }
         FillDiskEntry(m_disks[firstHardDisk + n], drive);
         ++m_hardDiskCount;
     }
+}
+
+// Whether the drive number has a disk that can be read; a disk named that cannot
+// be is one of the open problems.
+bool DriveAccess::DiskStandsBehind(std::uint16_t drive) {
+    const Result<bool> probed = m_reader->Probe(drive);
+    if (!probed) {
+        m_openProblems.push_back({NamedPath(drive).value_or(""), probed.error().reason});
+        return false;
+    }
+    return *probed;
 }
 
 void DriveAccess::EnumerateFloppies() {
@@ -168,7 +183,7 @@ void DriveAccess::EnumerateFloppies() {
     }
     // A floppy named on the command line that cannot be opened ends the floppies.
     for (std::uint32_t n = 0; n < m_floppyCount; ++n) {
-        if (!m_reader->Probe(static_cast<std::uint16_t>(n), m_openProblems)) {
+        if (!DiskStandsBehind(static_cast<std::uint16_t>(n))) {
             m_floppyCount = n;
             break;
         }

@@ -144,6 +144,9 @@ protected:
 private:
     void EnumerateDisks();
     void EnumerateFloppies();
+    bool DiskStandsBehind(std::uint16_t drive);
+    // The path named for the drive number, whether or not it is what is read.
+    std::optional<std::string> NamedPath(std::uint16_t drive) const;
     void FillDiskEntry(DriveItem& entry, std::uint16_t drive);
     void DestroyDiskTable();
     void ResolveSources();
