@@ -239,8 +239,7 @@ void DriveTree::ExpandFixedRoot(DriveItem& item) {
     // Unreadable sectors come back as 0xE5; they are passed over, not read as
     // entries, and the scan goes on over what could be read.
     UnreadableSectors lost;
-    if (ReadSectors(item, &Chs(), buffer.Bytes(), &lost) == 0 &&
-        lost.size() == item.m_sectorCount) {
+    if (!ReadSectors(item, &Chs(), buffer.Bytes(), &lost) && lost.size() == item.m_sectorCount) {
         ShowFailure(Frontend(), "internal error 00018");
         return;
     }
