@@ -82,9 +82,7 @@ BootRead ReadVolumeDetails(DriveTree& access, const DriveItem& volume, VolumeDet
         return BootRead::Unreadable;
     }
     std::array<std::uint8_t, kSectorSize> sector{};
-    DriveItem boot = volume;
-    boot.m_sectorCount = 1;
-    if (access.RawReadItem(boot, sector) != RawRead::Ok) {
+    if (access.RawReadStart(volume, 1, sector) != RawRead::Ok) {
         return BootRead::Unreadable;
     }
     const BootSector decoded = DecodeBootSector(sector);

@@ -306,18 +306,17 @@ void CopyJob::Step(std::uint64_t bytesDone) {
 }
 
 void CopyJob::CopyClusters(const DriveItem& source) {
-    DriveItem work = source;
     std::uint32_t count = 0;
-    if (!LoadChain(work, count)) {
+    if (!LoadChain(source, count)) {
         return;
     }
-    m_progress->Began(work.m_fileSize);
-    CopyLoop(work, count);
+    m_progress->Began(source.m_fileSize);
+    CopyLoop(source, count);
 }
 
 // The FAT into the buffer, and the file's cluster chain out of it into m_chain;
 // false (the job ended) when either cannot be had.
-bool CopyJob::LoadChain(DriveItem& work, std::uint32_t& count) {
+bool CopyJob::LoadChain(const DriveItem& work, std::uint32_t& count) {
     m_bytesDone = 0;
     m_chainCut.clear();
     // A FAT that cannot be the volume's is not read: neither copy is usable.
@@ -370,14 +369,14 @@ bool CopyJob::LoadChain(DriveItem& work, std::uint32_t& count) {
 
 // Records where the sectors of a run that could not be read went in the file;
 // the run began with cluster `index` of the chain.
-void CopyJob::NoteFilled(const DriveItem& work, std::uint32_t index,
+void CopyJob::NoteFilled(const DriveItem& file, std::uint32_t index,
                          const UnreadableSectors& unreadable) {
-    const std::uint64_t clusterBytes = SectorsToBytes(work.m_sectorsPerCluster);
+    const std::uint64_t clusterBytes = SectorsToBytes(file.m_sectorsPerCluster);
     auto& ranges = m_report.filledRanges;
     for (const std::uint32_t sector : unreadable) {
         const std::uint64_t first =
-            (std::uint64_t{index} + sector / work.m_sectorsPerCluster) * clusterBytes +
-            SectorsToBytes(sector % work.m_sectorsPerCluster);
+            (std::uint64_t{index} + sector / file.m_sectorsPerCluster) * clusterBytes +
+            SectorsToBytes(sector % file.m_sectorsPerCluster);
         if (first >= m_fileSize) {
             continue;  // past the end of the file: it is not copied
         }
@@ -393,14 +392,14 @@ void CopyJob::NoteFilled(const DriveItem& work, std::uint32_t index,
 
 // Reads `clusters` clusters that lie one after another on the disk, starting
 // with cluster `index` of the chain, into the start of the buffer.
-void CopyJob::ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t clusters) {
+void CopyJob::ReadRun(const DriveItem& file, std::uint32_t index, std::uint32_t clusters) {
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
-    work.m_relativeSector = static_cast<std::uint32_t>(ClusterSector(work, chain[index]));
-    work.m_sectorCount = clusters * work.m_sectorsPerCluster;
-    const auto bytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorCount));
+    const SectorRun run{file, static_cast<std::uint32_t>(ClusterSector(file, chain[index])),
+                        clusters * file.m_sectorsPerCluster};
+    const auto bytes = static_cast<std::size_t>(SectorsToBytes(run.count));
     UnreadableSectors unreadable;
-    m_drives.ReadSectors(work, nullptr, m_buffer.Bytes().first(bytes), &unreadable);
-    NoteFilled(work, index, unreadable);
+    m_drives.ReadSectors(run, nullptr, m_buffer.Bytes().first(bytes), &unreadable);
+    NoteFilled(file, index, unreadable);
 }
 
 // The bytes of cluster `index` of the chain. Clusters that follow one another on
@@ -408,9 +407,9 @@ void CopyJob::ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t cluste
 // would cost more than the copying. A read of several clusters that fails
 // outright is tried again for this cluster alone, so that every cluster before a
 // broken one is still copied.
-std::span<const std::uint8_t> CopyJob::Cluster(DriveItem& work, std::uint32_t index,
+std::span<const std::uint8_t> CopyJob::Cluster(const DriveItem& file, std::uint32_t index,
                                                std::uint32_t needed) {
-    const auto clusterBytes = static_cast<std::size_t>(SectorsToBytes(work.m_sectorsPerCluster));
+    const auto clusterBytes = static_cast<std::size_t>(SectorsToBytes(file.m_sectorsPerCluster));
     if (!InWindow(index)) {
         const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
         const auto most = static_cast<std::uint32_t>(
@@ -419,20 +418,20 @@ std::span<const std::uint8_t> CopyJob::Cluster(DriveItem& work, std::uint32_t in
         m_windowFirst = index;
         m_windowClusters = 0;
         try {
-            ReadRun(work, index, run);
+            ReadRun(file, index, run);
         } catch (...) {
             run = 1;
-            ReadRun(work, index, run);
+            ReadRun(file, index, run);
         }
         m_windowClusters = run;
     }
     return m_buffer.Bytes().subspan((index - m_windowFirst) * clusterBytes, clusterBytes);
 }
 
-void CopyJob::CopyLoop(DriveItem& work, std::uint32_t count) {
-    m_fileSize = work.m_fileSize;
+void CopyJob::CopyLoop(const DriveItem& file, std::uint32_t count) {
+    m_fileSize = file.m_fileSize;
     const std::uint64_t clusterBytes =
-        std::uint64_t{work.m_bytesPerSector} * work.m_sectorsPerCluster;
+        std::uint64_t{file.m_bytesPerSector} * file.m_sectorsPerCluster;
     const auto wholeClusters =
         static_cast<std::uint32_t>(clusterBytes == 0 ? 0 : m_fileSize / clusterBytes);
     // The clusters the size takes: one more than the whole ones for a partial last one.
@@ -467,7 +466,7 @@ void CopyJob::CopyLoop(DriveItem& work, std::uint32_t count) {
         }
         std::span<const std::uint8_t> cluster;
         try {
-            cluster = Cluster(work, index, std::min(count, needed));
+            cluster = Cluster(file, index, std::min(count, needed));
         } catch (...) {
             End(CopyOutcome::Failed, Fatal("ReadSectors"));
             return;

@@ -169,19 +169,19 @@ private:
     void CopyClusters(const DriveItem& source);
     void RescueClusters(const DriveItem& source);
     std::string MapPath() const;
-    bool LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state);
+    bool LoadRescueState(const DriveItem& file, std::uint32_t needed, RescueMapFile& state);
     bool OpenParts(bool fresh);
     bool WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     bool SaveMap(const RescueMapFile& state);
     bool CloseParts(bool whole);
     void EndRescue(RescueEngine::Result result, const RescueMapFile& state);
-    bool LoadChain(DriveItem& work, std::uint32_t& count);
-    void CopyLoop(DriveItem& work, std::uint32_t count);
+    bool LoadChain(const DriveItem& work, std::uint32_t& count);
+    void CopyLoop(const DriveItem& file, std::uint32_t count);
     bool StartNextPart();
-    void ReadRun(DriveItem& work, std::uint32_t index, std::uint32_t clusters);
-    std::span<const std::uint8_t> Cluster(DriveItem& work, std::uint32_t index,
+    void ReadRun(const DriveItem& file, std::uint32_t index, std::uint32_t clusters);
+    std::span<const std::uint8_t> Cluster(const DriveItem& file, std::uint32_t index,
                                           std::uint32_t needed);
-    void NoteFilled(const DriveItem& work, std::uint32_t index,
+    void NoteFilled(const DriveItem& file, std::uint32_t index,
                     const UnreadableSectors& unreadable);
     void End(CopyOutcome outcome, const std::string& message = "",
              Error::Weight weight = Error::Weight::Warning);

@@ -40,16 +40,16 @@ Result<RescueMapFile> ReadRescueMap(CopyTarget& target, const std::string& path)
 
 // The map of an earlier run, when there is one and it is this recording's; else a
 // new one. False (the job ended, saying why) for a map that cannot be used.
-bool CopyJob::LoadRescueState(const DriveItem& work, std::uint32_t needed, RescueMapFile& state) {
+bool CopyJob::LoadRescueState(const DriveItem& file, std::uint32_t needed, RescueMapFile& state) {
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
     RescueSource source;
-    const std::optional<std::string> path = m_drives.SourcePath(work.m_drive);
+    const std::optional<std::string> path = m_drives.SourcePath(file.m_drive);
     char drive[8];
-    std::snprintf(drive, sizeof drive, "0x%02X", static_cast<unsigned>(work.m_drive));
+    std::snprintf(drive, sizeof drive, "0x%02X", static_cast<unsigned>(file.m_drive));
     source.disk = std::string("drive ") + drive + (path ? " (" + *path + ")" : "");
-    source.volumeStart = work.m_partitionStart;
-    source.firstCluster = work.m_firstCluster;
-    source.size = work.m_fileSize;
+    source.volumeStart = file.m_partitionStart;
+    source.firstCluster = file.m_firstCluster;
+    source.size = file.m_fileSize;
     source.chainHash = ChainHash(chain, needed);
 
     const std::string mapPath = MapPath();
@@ -186,13 +186,12 @@ bool CopyJob::CloseParts(bool whole) {
 }
 
 void CopyJob::RescueClusters(const DriveItem& source) {
-    DriveItem work = source;
     std::uint32_t count = 0;
-    if (!LoadChain(work, count)) {
+    if (!LoadChain(source, count)) {
         return;
     }
-    const std::uint64_t clusterBytes = SectorsToBytes(work.m_sectorsPerCluster);
-    const std::uint64_t size = work.m_fileSize;
+    const std::uint64_t clusterBytes = SectorsToBytes(source.m_sectorsPerCluster);
+    const std::uint64_t size = source.m_fileSize;
     const auto needed = static_cast<std::uint32_t>((size + clusterBytes - 1) / clusterBytes);
     if (count < needed) {
         // Nothing is written: where the missing clusters' bytes would come from
@@ -201,7 +200,7 @@ void CopyJob::RescueClusters(const DriveItem& source) {
         return;
     }
     RescueMapFile state;
-    if (!LoadRescueState(work, needed, state)) {
+    if (!LoadRescueState(source, needed, state)) {
         return;
     }
     const bool fresh =
@@ -229,8 +228,8 @@ void CopyJob::RescueClusters(const DriveItem& source) {
     };
     hooks.stopRequested = [this] { return m_stopRequested; };
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
-    RescueEngine engine(m_drives, work, {chain, needed}, state, m_rescue->retries, m_buffer.Bytes(),
-                        std::move(hooks));
+    RescueEngine engine(m_drives, source, {chain, needed}, state, m_rescue->retries,
+                        m_buffer.Bytes(), std::move(hooks));
     EndRescue(engine.Run(), state);
 }
 

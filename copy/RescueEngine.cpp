@@ -101,10 +101,10 @@ std::uint64_t RescueEngine::ReadOnce(std::uint64_t offset, std::uint64_t length)
     length = RunLength(offset, length);
     const auto sectors = static_cast<std::uint32_t>((length + kSector - 1) / kSector);
     const std::uint64_t index = offset / m_clusterBytes;
-    DriveItem run = m_volume;
-    run.m_relativeSector = static_cast<std::uint32_t>(ClusterSector(m_volume, m_chain[index]) +
-                                                      offset % m_clusterBytes / kSector);
-    run.m_sectorCount = sectors;
+    const SectorRun run{m_volume,
+                        static_cast<std::uint32_t>(ClusterSector(m_volume, m_chain[index]) +
+                                                   offset % m_clusterBytes / kSector),
+                        sectors};
     const std::uint32_t got = m_drives.ReadSectorsOnce(run, m_buffer);
     m_passBytesRead += length;
     const std::uint64_t good = std::min<std::uint64_t>(std::uint64_t{got} * kSector, length);

@@ -57,8 +57,9 @@ public:
     enum class Result { Done, Stopped, WriteFailed, MapNotSaved };
 
     // volume: the recording's volume (drive, partition start, data start, sectors
-    // per cluster); chain: the recording's clusters, at least as many as its size
-    // takes; buffer: room for one run (runs are cut to it; up to 1 MiB is used).
+    // per cluster), kept by reference like the chain and the buffer; chain: the
+    // recording's clusters, at least as many as its size takes; buffer: room for one
+    // run (runs are cut to it; up to 1 MiB is used).
     RescueEngine(DriveAccess& drives, const DriveItem& volume, std::span<const std::uint32_t> chain,
                  RescueMapFile& state, unsigned retries, std::span<std::uint8_t> buffer,
                  Hooks hooks);
@@ -89,7 +90,7 @@ private:
     bool Write(std::uint64_t offset, std::span<const std::uint8_t> bytes);
 
     DriveAccess& m_drives;
-    DriveItem m_volume;
+    const DriveItem& m_volume;
     std::span<const std::uint32_t> m_chain;
     RescueMapFile& m_state;
     unsigned m_retries;

@@ -72,15 +72,16 @@ public:
         return std::nullopt;  // the services do not tell it
     }
 
-    std::optional<Request> ReadRequest(const DriveItem& item, std::uint32_t done, ChsAddress& chs,
-                                       std::span<std::uint8_t> run) override;
+    std::optional<Request> ReadRequest(SectorRun run, std::uint32_t done, ChsAddress& chs,
+                                       std::span<std::uint8_t> into) override;
 
-    RawRead ReadRaw(const DriveItem& item, std::span<std::uint8_t> buffer) override {
-        const auto bytes = static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount));
+    RawRead ReadRaw(const DriveItem& place, std::uint32_t count,
+                    std::span<std::uint8_t> buffer) override {
+        const auto bytes = static_cast<std::size_t>(SectorsToBytes(count));
         const bool read =
-            buffer.size() >= bytes && m_read(item.m_drive, item.m_startCylinder, item.m_startHead,
-                                             item.m_startSector, item.m_sectorCount, buffer.data(),
-                                             item.m_partitionStart, item.m_useExtensions) != 0;
+            buffer.size() >= bytes &&
+            m_read(place.m_drive, place.m_startCylinder, place.m_startHead, place.m_startSector,
+                   count, buffer.data(), place.m_partitionStart, place.m_useExtensions) != 0;
         return read ? RawRead::Ok : RawRead::BiosServiceFailed;
     }
 
@@ -149,23 +150,23 @@ Errors BiosServiceReader::Load(const std::string& path) {
 
 // The run's sectors from `done` to the end of their track, at most to the run's end:
 // the services read a request whole or not at all.
-std::optional<Request> BiosServiceReader::ReadRequest(const DriveItem& item, std::uint32_t done,
+std::optional<Request> BiosServiceReader::ReadRequest(SectorRun run, std::uint32_t done,
                                                       ChsAddress& chs,
-                                                      std::span<std::uint8_t> run) {
-    if (item.m_heads == 0 || item.m_sectorsPerTrack == 0) {
+                                                      std::span<std::uint8_t> into) {
+    const DriveItem& place = *run.place;
+    if (place.m_heads == 0 || place.m_sectorsPerTrack == 0) {
         return std::nullopt;  // without a geometry no request can be addressed
     }
-    DriveItem work = item;
-    work.m_relativeSector = item.m_relativeSector + done;
-    const int overflow = ItemToChs(work, chs);
+    const std::uint32_t sector = run.first + done;
+    // A sector beyond cylinder 1023 is asked for by LBA, when the disk offers it.
+    const std::uint32_t byLba = ChsOf(place, sector, chs) ? 0 : 1;
     const std::uint32_t chunk = std::min<std::uint32_t>(
-        item.m_sectorsPerTrack - (chs.m_sector & 0x3Fu) + 1, item.m_sectorCount - done);
-    const auto place = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
-                                   static_cast<std::size_t>(SectorsToBytes(chunk)));
-    const auto useExtensions = item.m_useExtensions & static_cast<std::uint32_t>(overflow);
+        place.m_sectorsPerTrack - (chs.m_sector & 0x3Fu) + 1, run.count - done);
+    const auto bytes = into.subspan(static_cast<std::size_t>(SectorsToBytes(done)),
+                                    static_cast<std::size_t>(SectorsToBytes(chunk)));
     const bool read =
-        m_read(item.m_drive, chs.m_cylinder, chs.m_head, chs.m_sector, chunk, place.data(),
-               item.m_partitionStart + work.m_relativeSector, useExtensions) != 0;
+        m_read(place.m_drive, chs.m_cylinder, chs.m_head, chs.m_sector, chunk, bytes.data(),
+               place.m_partitionStart + sector, place.m_useExtensions & byLba) != 0;
     return Request{chunk, read ? chunk : 0};
 }
 

@@ -13,10 +13,10 @@ struct ChsAddress {
     std::uint16_t m_sector = 0;  // bits 0-5 sector from 1, bits 6-7 cylinder bits 8-9
 };
 
-// The BIOS address of the item's current first sector (m_relativeSector sectors
-// into its partition, whose start is taken from its CHS fields). Returns 0 when
-// the address is complete, 1 when the cylinder lies beyond 1023 (or the item has
-// no geometry), in which case only an LBA request can reach the sector.
-int ItemToChs(const DriveItem& item, ChsAddress& chs);
+// The BIOS address of sector `sector` of the partition that place lies in (the
+// partition's start is taken from the place's CHS fields, through its geometry).
+// False when the cylinder lies beyond 1023 (or the place has no geometry): then
+// only an LBA request can reach the sector.
+bool ChsOf(const DriveItem& place, std::uint32_t sector, ChsAddress& chs);
 
 }  // namespace moravel

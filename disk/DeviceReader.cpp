@@ -81,29 +81,31 @@ public:
         return m_sources[drive]->Size();
     }
 
-    std::optional<Request> ReadRequest(const DriveItem& item, std::uint32_t done,
-                                       ChsAddress& /*chs*/, std::span<std::uint8_t> run) override {
-        const auto rest = run.subspan(static_cast<std::size_t>(SectorsToBytes(done)));
+    std::optional<Request> ReadRequest(SectorRun run, std::uint32_t done, ChsAddress& /*chs*/,
+                                       std::span<std::uint8_t> into) override {
+        const DriveItem& place = *run.place;
+        const auto rest = into.subspan(static_cast<std::size_t>(SectorsToBytes(done)));
         const std::uint64_t offset =
-            SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_relativeSector + done);
-        std::size_t got = Read(item.m_drive, offset, rest);
-        if (got == 0 && item.m_drive < kFirstHardDisk) {
+            SectorsToBytes(std::uint64_t{place.m_partitionStart} + run.first + done);
+        std::size_t got = Read(place.m_drive, offset, rest);
+        if (got == 0 && place.m_drive < kFirstHardDisk) {
             // A floppy that gives nothing (or was never opened) is opened afresh.
-            if (!ReopenFloppy(item.m_drive)) {
+            if (!ReopenFloppy(place.m_drive)) {
                 return std::nullopt;
             }
-            got = Read(item.m_drive, offset, rest);
+            got = Read(place.m_drive, offset, rest);
         }
-        return Request{item.m_sectorCount - done, static_cast<std::uint32_t>(got / kSectorSize)};
+        return Request{run.count - done, static_cast<std::uint32_t>(got / kSectorSize)};
     }
 
-    RawRead ReadRaw(const DriveItem& item, std::span<std::uint8_t> buffer) override {
-        const auto bytes = static_cast<std::size_t>(SectorsToBytes(item.m_sectorCount));
+    RawRead ReadRaw(const DriveItem& place, std::uint32_t count,
+                    std::span<std::uint8_t> buffer) override {
+        const auto bytes = static_cast<std::size_t>(SectorsToBytes(count));
         if (buffer.size() < bytes) {
             return RawRead::DeviceReadShort;
         }
         const std::size_t got =
-            Read(item.m_drive, SectorsToBytes(item.m_partitionStart), buffer.first(bytes));
+            Read(place.m_drive, SectorsToBytes(place.m_partitionStart), buffer.first(bytes));
         return got == bytes ? RawRead::Ok : RawRead::DeviceReadShort;
     }
 

@@ -11,6 +11,7 @@
 #include "DriveItem.h"
 #include "DriveSources.h"
 #include "Result.h"
+#include "SectorRun.h"
 #include "SectorSource.h"
 
 namespace moravel {
@@ -63,14 +64,16 @@ public:
     // The size of the disk behind a drive number, when it can be told.
     virtual std::optional<std::uint64_t> DiskBytes(std::uint16_t drive) const = 0;
 
-    // One request for the item's run from its sector `done` on, into run (the
-    // whole run's buffer): the rest of the run from a disk read directly, the rest
-    // of the track through the BIOS services. Nothing when the run cannot be asked
-    // for at all (a floppy that cannot be opened, an item without a geometry).
-    virtual std::optional<Request> ReadRequest(const DriveItem& item, std::uint32_t done,
-                                               ChsAddress& chs, std::span<std::uint8_t> run) = 0;
-    // The item's own m_sectorCount sectors at m_partitionStart, in one request.
-    virtual RawRead ReadRaw(const DriveItem& item, std::span<std::uint8_t> buffer) = 0;
+    // One request for the run from its sector `done` on, into `into` (the whole
+    // run's buffer): the rest of the run from a disk read directly, the rest of the
+    // track through the BIOS services. Nothing when the run cannot be asked for at
+    // all (a floppy that cannot be opened, a place without a geometry).
+    virtual std::optional<Request> ReadRequest(SectorRun run, std::uint32_t done, ChsAddress& chs,
+                                               std::span<std::uint8_t> into) = 0;
+    // The first `count` sectors of the place's partition, at m_partitionStart, in
+    // one request.
+    virtual RawRead ReadRaw(const DriveItem& place, std::uint32_t count,
+                            std::span<std::uint8_t> buffer) = 0;
 };
 
 // Reads the image files and devices named (hard disks from kFirstHardDisk, floppies

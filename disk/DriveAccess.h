@@ -19,6 +19,7 @@
 #include "DriveSources.h"
 #include "MemoryBlock.h"
 #include "Result.h"
+#include "SectorRun.h"
 #include "SectorSource.h"
 
 namespace moravel {
@@ -96,35 +97,40 @@ public:
     // BIOS services, which know only their own disks).
     Result<DriveItem*> AddDisk(const std::string& path, bool floppy);
 
-    // Reads the item's run of m_sectorCount sectors from m_partitionStart +
-    // m_relativeSector into the buffer. 1 when the run came in whole at the first
-    // attempt; otherwise the run is read again sector by sector, every sector that
-    // stays unreadable is filled with 0xE5, and the result is 0.
-    int ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer);
+    // Reads the run's sectors (an item passed for it: the item's own run) into the
+    // buffer. True when the run came in whole at the first attempt; otherwise the
+    // run is read again sector by sector, every sector that stays unreadable is
+    // filled with 0xE5, and the result is false.
+    bool ReadSectors(SectorRun run, ChsAddress* chs, std::span<std::uint8_t> buffer);
     // The same, for a caller that goes on with the bytes whatever the result: the
     // index in the run of every sector that was filled with 0xE5 is appended to
     // unreadable. A run of which nothing could be read without a retry (one
     // sector, a floppy that cannot be opened) is filled and listed whole.
-    int ReadSectors(const DriveItem& item, ChsAddress* chs, std::span<std::uint8_t> buffer,
-                    UnreadableSectors* unreadable);
+    bool ReadSectors(SectorRun run, ChsAddress* chs, std::span<std::uint8_t> buffer,
+                     UnreadableSectors* unreadable);
 
-    // One attempt at the item's run of m_sectorCount sectors, without a retry: how
-    // many sectors from the run's start came in before the first that did not (all
-    // of them when it read whole). The buffer's bytes past those are undefined. For
-    // a rescue copy, which decides itself what to read again, and when.
-    std::uint32_t ReadSectorsOnce(const DriveItem& item, std::span<std::uint8_t> buffer);
+    // One attempt at the run, without a retry: how many sectors from the run's
+    // start came in before the first that did not (all of them when it read whole).
+    // The buffer's bytes past those are undefined. For a rescue copy, which decides
+    // itself what to read again, and when.
+    std::uint32_t ReadSectorsOnce(SectorRun run, std::span<std::uint8_t> buffer);
 
     // Reads the listed clusters of the volume, one after another, into the buffer.
-    // Stops at the first cluster that does not read whole; 1 when none failed.
+    // Stops at the first cluster that does not read whole; true when none failed.
     // With unreadable, every cluster is read (as ReadSectors does with it): the
     // sectors filled with 0xE5 are appended, numbered from the first cluster's
     // first sector.
-    int ReadClusters(const std::uint32_t* clusters, const DriveItem& volume, std::uint32_t count,
-                     std::span<std::uint8_t> buffer, UnreadableSectors* unreadable = nullptr);
+    bool ReadClusters(const std::uint32_t* clusters, const DriveItem& volume, std::uint32_t count,
+                      std::span<std::uint8_t> buffer, UnreadableSectors* unreadable = nullptr);
 
-    // The item's own m_sectorCount sectors at m_partitionStart in one attempt: how
-    // partition tables and boot sectors are read.
-    RawRead RawReadItem(const DriveItem& item, std::span<std::uint8_t> buffer);
+    // The first `count` sectors of the place's partition (at m_partitionStart) in
+    // one attempt: how partition tables and boot sectors are read.
+    RawRead RawReadStart(const DriveItem& place, std::uint32_t count,
+                         std::span<std::uint8_t> buffer);
+    // The same for the item's own m_sectorCount sectors.
+    RawRead RawReadItem(const DriveItem& item, std::span<std::uint8_t> buffer) {
+        return RawReadStart(item, item.m_sectorCount, buffer);
+    }
 
     // Opens a floppy afresh, as it may have been changed since it was last read;
     // false when it cannot be opened. Always true through the BIOS services, which
@@ -159,11 +165,10 @@ private:
     enum class RunRead { Whole, SectorBySector, Nothing };
     // The run request by request (DiskReader::ReadRequest); a request that does not
     // come in whole is read again sector by sector.
-    RunRead ReadRun(const DriveItem& item, ChsAddress& chs, std::span<std::uint8_t> run,
+    RunRead ReadRun(SectorRun run, ChsAddress& chs, std::span<std::uint8_t> into,
                     UnreadableSectors* unreadable);
-    void RetrySectorBySector(const DriveItem& first, ChsAddress* chs, std::uint32_t count,
-                             std::span<std::uint8_t> run, UnreadableSectors* unreadable,
-                             std::uint32_t firstIndex);
+    void RetrySectorBySector(SectorRun run, ChsAddress* chs, std::span<std::uint8_t> into,
+                             UnreadableSectors* unreadable, std::uint32_t firstIndex);
 
     CoreFrontend& m_frontend;
     DriveAccessOptions m_options;

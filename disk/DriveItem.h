@@ -14,17 +14,11 @@ namespace moravel {
 
 struct DriveItem;
 
-// The children of an item, owned by it. Copying a list gives an empty list: a
-// copy of an item is a working copy for a read request, and a working copy never
-// owns (or frees) the children of the item it was made from.
+// The children of an item, owned by it. Items are not copied (a read names the
+// sectors it wants through a SectorRun), so a list only moves with its item.
 class ChildList {
 public:
     ChildList() = default;
-    ChildList(const ChildList&) {}
-    ChildList& operator=(const ChildList&) {
-        m_items.clear();
-        return *this;
-    }
     ChildList(ChildList&&) noexcept = default;
     ChildList& operator=(ChildList&&) noexcept = default;
     ~ChildList();

@@ -239,8 +239,7 @@ void DriveTree::ExpandFixedRoot(DriveItem& item, Errors& errors) {
     // Unreadable sectors come back as 0xE5; they are passed over, not read as
     // entries, and the scan goes on over what could be read.
     UnreadableSectors lost;
-    if (ReadSectors(item, &Chs(), buffer.Bytes(), &lost) == 0 &&
-        lost.size() == item.m_sectorCount) {
+    if (!ReadSectors(item, &Chs(), buffer.Bytes(), &lost) && lost.size() == item.m_sectorCount) {
         errors.push_back({"internal error 00018", Error::Weight::Stop});
         return;
     }

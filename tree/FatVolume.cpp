@@ -129,22 +129,20 @@ bool DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, cons
     constexpr std::uint32_t kPieceSectors = 8192;
     const auto sectors = static_cast<std::uint32_t>(used / kSectorSize);
     std::vector<std::uint32_t> unread;
-    DriveItem work = item;
-    for (std::uint32_t done = 0; done < sectors; done += work.m_sectorCount) {
-        work.m_sectorCount = std::min(kPieceSectors, sectors - done);
-        work.m_relativeSector = item.m_reservedSectors + done;
+    for (std::uint32_t done = 0; done < sectors; done += kPieceSectors) {
+        const SectorRun run{item, item.m_reservedSectors + done,
+                            std::min(kPieceSectors, sectors - done)};
         const auto piece = fat.subspan(static_cast<std::size_t>(SectorsToBytes(done)));
         UnreadableSectors unreadable;
-        if (ReadSectors(work, &Chs(), piece, &unreadable) == 0) {
+        if (!ReadSectors(run, &Chs(), piece, &unreadable)) {
             // Each run of sectors that did not read comes from the second copy.
             for (std::size_t i = 0; i < unreadable.size();) {
                 std::size_t end = i + 1;
                 while (end < unreadable.size() && unreadable[end] == unreadable[end - 1] + 1) {
                     ++end;
                 }
-                DriveItem second = work;
-                second.m_relativeSector += item.m_sectorsPerFat + unreadable[i];
-                second.m_sectorCount = static_cast<std::uint32_t>(end - i);
+                const SectorRun second{item, run.first + item.m_sectorsPerFat + unreadable[i],
+                                       static_cast<std::uint32_t>(end - i)};
                 UnreadableSectors neither;
                 ReadSectors(second, &Chs(),
                             piece.subspan(static_cast<std::size_t>(SectorsToBytes(unreadable[i]))),

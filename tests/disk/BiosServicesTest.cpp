@@ -165,7 +165,7 @@ TEST_F(BiosServicesTest, ARunIsRequestedTrackByTrack) {
     DriveItem item = Run(59, 100);
     Bytes buffer(100 * 512);
     ChsAddress chs;
-    EXPECT_EQ(access.ReadSectors(item, &chs, buffer), 1);
+    EXPECT_TRUE(access.ReadSectors(item, &chs, buffer));
     const auto requests = m_library.TakeRequests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].count, 4u);
@@ -191,7 +191,7 @@ TEST_F(BiosServicesTest, APartitionStartingAtHead1ReadsAtCylinder0Head1Sector1) 
     ASSERT_TRUE(access.Open().empty());
     m_library.TakeRequests();
     Bytes buffer(512);
-    EXPECT_EQ(access.ReadSectors(Run(0, 1), nullptr, buffer), 1);
+    EXPECT_TRUE(access.ReadSectors(Run(0, 1), nullptr, buffer));
     const auto requests = m_library.TakeRequests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].cylinder, 0u);
@@ -206,7 +206,7 @@ TEST_F(BiosServicesTest, AFailedTrackIsRetriedSectorBySectorAndTheRunGoesOn) {
     DriveAccess access(m_frontend, Options());
     ASSERT_TRUE(access.Open().empty());
     Bytes buffer(100 * 512, 0x55);
-    EXPECT_EQ(access.ReadSectors(Run(59, 100), nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(59, 100), nullptr, buffer));
     for (std::size_t i = 0; i < 100; ++i) {
         ASSERT_TRUE(SectorIs(buffer, i, 122 + i == 130 ? 0xE5 : Pattern(122 + i))) << i;
     }
@@ -217,12 +217,12 @@ TEST_F(BiosServicesTest, AnUnreadableOneSectorChunkOfALongerRunIsFilled) {
     DriveAccess access(m_frontend, Options());
     ASSERT_TRUE(access.Open().empty());
     Bytes buffer(2 * 512, 0x55);
-    EXPECT_EQ(access.ReadSectors(Run(62, 2), nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(62, 2), nullptr, buffer));
     EXPECT_TRUE(SectorIs(buffer, 0, 0xE5));
     EXPECT_TRUE(SectorIs(buffer, 1, Pattern(126)));
 
     Bytes single(512, 0x55);
-    EXPECT_EQ(access.ReadSectors(Run(62, 1), nullptr, single), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(62, 1), nullptr, single));
     EXPECT_TRUE(SectorIs(single, 0, 0x55));  // a one-sector read writes no fill
 }
 
@@ -239,7 +239,7 @@ TEST_F(BiosServicesTest, BeyondCylinder1023OnlyAnLbaRequestReachesTheSector) {
 
     m_library.TakeRequests();
     Bytes buffer(512);
-    EXPECT_EQ(access.ReadSectors(item, nullptr, buffer), 1);
+    EXPECT_TRUE(access.ReadSectors(item, nullptr, buffer));
     auto requests = m_library.TakeRequests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].useExtensions, 1u);
@@ -248,7 +248,7 @@ TEST_F(BiosServicesTest, BeyondCylinder1023OnlyAnLbaRequestReachesTheSector) {
 
     // Without the extended services (bit 0 clear) the sector cannot be addressed.
     item.m_useExtensions = 2;
-    EXPECT_EQ(access.ReadSectors(item, nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(item, nullptr, buffer));
     requests = m_library.TakeRequests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].useExtensions, 0u);
@@ -262,7 +262,7 @@ TEST_F(BiosServicesTest, AnItemWithoutGeometryIsNotRequested) {
     DriveItem item = Run(0, 1);
     item.m_heads = 0;
     Bytes buffer(512);
-    EXPECT_EQ(access.ReadSectors(item, nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(item, nullptr, buffer));
     EXPECT_TRUE(m_library.TakeRequests().empty());
 }
 
@@ -292,22 +292,21 @@ TEST_F(BiosServicesTest, ARawReadPassesTheItemsOwnAddress) {
     EXPECT_EQ(access.RawReadItem(partition, buffer), RawRead::BiosServiceFailed);
 }
 
-TEST(ItemToChsTest, ConvertsThroughTheGeometry) {
-    DriveItem item;
-    item.m_heads = 255;
-    item.m_sectorsPerTrack = 63;
-    item.m_startHead = 1;
-    item.m_startSector = 1;
+TEST(ChsOfTest, ConvertsThroughTheGeometry) {
+    DriveItem place;
+    place.m_heads = 255;
+    place.m_sectorsPerTrack = 63;
+    place.m_startHead = 1;
+    place.m_startSector = 1;
     ChsAddress chs;
-    EXPECT_EQ(ItemToChs(item, chs), 0);
+    EXPECT_TRUE(ChsOf(place, 0, chs));
     EXPECT_EQ(chs.m_cylinder, 0);
     EXPECT_EQ(chs.m_head, 1);
     EXPECT_EQ(chs.m_sector, 1);
 
     // Cylinder 700 = 0x2BC: low byte 0xBC, bits 8-9 (0b10) into sector bits 6-7.
-    item.m_startHead = 0;
-    item.m_relativeSector = 700u * 255 * 63 + 3 * 63 + 9;
-    EXPECT_EQ(ItemToChs(item, chs), 0);
+    place.m_startHead = 0;
+    EXPECT_TRUE(ChsOf(place, 700u * 255 * 63 + 3 * 63 + 9, chs));
     EXPECT_EQ(chs.m_cylinder, 0xBC);
     EXPECT_EQ(chs.m_head, 3);
     EXPECT_EQ(chs.m_sector, 10 | 0x80);
@@ -319,29 +318,27 @@ TEST(ItemToChsTest, ConvertsThroughTheGeometry) {
     inner.m_startCylinder = 0x01;
     inner.m_startSector = 0x40 | 2;  // cylinder 0x101, sector 2
     inner.m_startHead = 4;
-    EXPECT_EQ(ItemToChs(inner, chs), 0);
+    EXPECT_TRUE(ChsOf(inner, 0, chs));
     EXPECT_EQ(chs.m_cylinder, 0x01);
     EXPECT_EQ(chs.m_head, 4);
     EXPECT_EQ(chs.m_sector, 0x40 | 2);
 }
 
-TEST(ItemToChsTest, ReportsCylindersBeyond1023) {
-    DriveItem item;
-    item.m_heads = 255;
-    item.m_sectorsPerTrack = 63;
-    item.m_startSector = 1;
-    item.m_relativeSector = 1024u * 255 * 63;
+TEST(ChsOfTest, ReportsCylindersBeyond1023) {
+    DriveItem place;
+    place.m_heads = 255;
+    place.m_sectorsPerTrack = 63;
+    place.m_startSector = 1;
     ChsAddress chs;
     chs.m_head = 77;
-    EXPECT_EQ(ItemToChs(item, chs), 1);
+    EXPECT_FALSE(ChsOf(place, 1024u * 255 * 63, chs));
     EXPECT_EQ(chs.m_cylinder, 1024);
     EXPECT_EQ(chs.m_head, 77);  // left as it was
 
     // A cylinder past 65535 must not pass for a small one.
-    item.m_heads = 1;
-    item.m_sectorsPerTrack = 1;
-    item.m_relativeSector = 65536 + 5;
-    EXPECT_EQ(ItemToChs(item, chs), 1);
+    place.m_heads = 1;
+    place.m_sectorsPerTrack = 1;
+    EXPECT_FALSE(ChsOf(place, 65536 + 5, chs));
 }
 
 }  // namespace

@@ -41,24 +41,6 @@ TEST(DriveItemTest, ChildrenKeepTheirOrderAndTheListCopiesAsPointers) {
     EXPECT_EQ(&parent.m_children[1], first[1]);
 }
 
-TEST(DriveItemTest, AWorkingCopyHasTheFieldsButNoChildren) {
-    DriveItem directory;
-    directory.m_partitionStart = 63;
-    directory.m_relativeSector = 2048;
-    directory.m_sectorsPerCluster = 64;
-    directory.SetDisplayName("RECORDS");
-    directory.m_children.Append(std::make_unique<DriveItem>());
-
-    DriveItem work = directory;
-    work.m_sectorCount = 64;
-    EXPECT_EQ(work.m_partitionStart, 63u);
-    EXPECT_EQ(work.m_relativeSector, 2048u);
-    EXPECT_EQ(work.DisplayName(), "RECORDS");
-    EXPECT_TRUE(work.m_children.Empty());
-    EXPECT_EQ(directory.m_children.Size(), 1u);  // the item copied from keeps (and owns) its child
-    EXPECT_EQ(directory.m_sectorCount, 0u);
-}
-
 // Run under the leak checker: a deep tree is freed with its root.
 TEST(DriveItemTest, ATreeIsFreedWithItsRoot) {
     auto root = std::make_unique<DriveItem>();

@@ -69,7 +69,7 @@ TEST_F(ReadSectorsTest, AWholeRunComesInOneRequest) {
     DriveAccess& access = Open();
     Bytes buffer(8 * 512);
     m_opener.Log().reads.clear();
-    EXPECT_EQ(access.ReadSectors(Run(128, 63, 10, 8), nullptr, buffer), 1);
+    EXPECT_TRUE(access.ReadSectors(Run(128, 63, 10, 8), nullptr, buffer));
     for (std::size_t i = 0; i < 8; ++i) {
         EXPECT_TRUE(SectorIs(buffer, i, Pattern(73 + i))) << i;
     }
@@ -84,7 +84,7 @@ TEST_F(ReadSectorsTest, AnUnreadableSectorIsFilledWithE5AndTheRestIsRead) {
     DriveAccess& access = Open();
     Bytes buffer(8 * 512);
     m_opener.Log().reads.clear();
-    EXPECT_EQ(access.ReadSectors(Run(128, 100, 0, 8), nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(128, 100, 0, 8), nullptr, buffer));
     for (std::size_t i = 0; i < 8; ++i) {
         EXPECT_TRUE(SectorIs(buffer, i, i == 2 ? 0xE5 : Pattern(100 + i))) << i;
     }
@@ -96,7 +96,7 @@ TEST_F(ReadSectorsTest, ARetryThatReadsEverySectorStillReportsFailure) {
     DriveAccess& access = Open();
     // A run that ends past the disk: the sectors behind the end are unreadable.
     Bytes buffer(4 * 512);
-    EXPECT_EQ(access.ReadSectors(Run(128, 0, 4094, 4), nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(128, 0, 4094, 4), nullptr, buffer));
     EXPECT_TRUE(SectorIs(buffer, 0, Pattern(4094)));
     EXPECT_TRUE(SectorIs(buffer, 1, Pattern(4095)));
     EXPECT_TRUE(SectorIs(buffer, 2, 0xE5));
@@ -107,7 +107,7 @@ TEST_F(ReadSectorsTest, AFailedOneSectorReadWritesNoFill) {
     m_opener.MarkBad(m_disk.Path(), 5);
     DriveAccess& access = Open();
     Bytes buffer(512, 0x11);
-    EXPECT_EQ(access.ReadSectors(Run(128, 0, 5, 1), nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(128, 0, 5, 1), nullptr, buffer));
     EXPECT_TRUE(SectorIs(buffer, 0, 0x11));
 }
 
@@ -115,7 +115,7 @@ TEST_F(ReadSectorsTest, AnImageEndingInsideASectorReadsThatSectorAsUnreadable) {
     m_disk.Truncate(4095 * 512 + 100);
     DriveAccess& access = Open();
     Bytes buffer(2 * 512);
-    EXPECT_EQ(access.ReadSectors(Run(128, 0, 4094, 2), nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(128, 0, 4094, 2), nullptr, buffer));
     EXPECT_TRUE(SectorIs(buffer, 0, Pattern(4094)));
     EXPECT_TRUE(SectorIs(buffer, 1, 0xE5));
 }
@@ -130,9 +130,8 @@ TEST_F(ReadSectorsTest, OffsetsBeyondFourGiBAreReached) {
     ASSERT_TRUE(access.Open().empty());
     Bytes buffer(2 * 512);
     // Partition start plus relative sector passes 2^32 bytes, not 2^32 sectors.
-    EXPECT_EQ(
-        access.ReadSectors(Run(128, static_cast<std::uint32_t>(sector - 3), 3, 2), nullptr, buffer),
-        1);
+    EXPECT_TRUE(access.ReadSectors(Run(128, static_cast<std::uint32_t>(sector - 3), 3, 2), nullptr,
+                                   buffer));
     EXPECT_TRUE(SectorIs(buffer, 0, Pattern(sector)));
     EXPECT_TRUE(SectorIs(buffer, 1, Pattern(sector + 1)));
 }
@@ -144,16 +143,16 @@ TEST_F(ReadSectorsTest, AFloppyIsOpenedWhenFirstReadAndReopenedWhenItGivesNothin
     m_opener.Log().opens.clear();
 
     Bytes buffer(512);
-    EXPECT_EQ(access.ReadSectors(Run(0, 0, 19, 1), nullptr, buffer), 1);
+    EXPECT_TRUE(access.ReadSectors(Run(0, 0, 19, 1), nullptr, buffer));
     EXPECT_TRUE(SectorIs(buffer, 0, Pattern(19)));
     EXPECT_THAT(m_opener.Log().opens, ::testing::ElementsAre(floppy.Path()));
 
     // Open slot: no new open while reads succeed.
-    EXPECT_EQ(access.ReadSectors(Run(0, 0, 3, 1), nullptr, buffer), 1);
+    EXPECT_TRUE(access.ReadSectors(Run(0, 0, 3, 1), nullptr, buffer));
     EXPECT_EQ(m_opener.Log().opens.size(), 1u);
 
     // A read that returns nothing opens the drive again before giving up.
-    EXPECT_EQ(access.ReadSectors(Run(0, 0, 5000, 1), nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(0, 0, 5000, 1), nullptr, buffer));
     EXPECT_EQ(m_opener.Log().opens.size(), 2u);
 }
 
@@ -163,7 +162,7 @@ TEST_F(ReadSectorsTest, AFloppyThatCannotBeOpenedAgainFailsWithoutRetry) {
     std::filesystem::remove(floppy.Path());
     Bytes buffer(4 * 512, 0x22);
     m_opener.Log().reads.clear();
-    EXPECT_EQ(access.ReadSectors(Run(0, 0, 0, 4), nullptr, buffer), 0);
+    EXPECT_FALSE(access.ReadSectors(Run(0, 0, 0, 4), nullptr, buffer));
     EXPECT_TRUE(m_opener.Log().reads.empty());
     EXPECT_TRUE(SectorIs(buffer, 3, 0x22));  // no per-sector fill either
 }
@@ -175,7 +174,7 @@ TEST_F(ReadSectorsTest, ReadClustersReadsEachClusterInListOrder) {
     const std::uint32_t clusters[] = {5, 9};
     Bytes buffer(4096);
     m_opener.Log().reads.clear();
-    EXPECT_EQ(access.ReadClusters(clusters, volume, 2, buffer), 1);
+    EXPECT_TRUE(access.ReadClusters(clusters, volume, 2, buffer));
     ASSERT_EQ(m_opener.Log().reads.size(), 2u);
     EXPECT_EQ(m_opener.Log().reads[0].offset, 112u * 512);
     EXPECT_EQ(m_opener.Log().reads[1].offset, 128u * 512);
@@ -184,7 +183,7 @@ TEST_F(ReadSectorsTest, ReadClustersReadsEachClusterInListOrder) {
         EXPECT_TRUE(SectorIs(buffer, 4 + i, Pattern(128 + i)));
     }
     m_opener.Log().reads.clear();
-    EXPECT_EQ(access.ReadClusters(clusters, volume, 0, buffer), 1);
+    EXPECT_TRUE(access.ReadClusters(clusters, volume, 0, buffer));
     EXPECT_TRUE(m_opener.Log().reads.empty());
 }
 
@@ -195,7 +194,7 @@ TEST_F(ReadSectorsTest, ReadClustersStopsAtTheFirstDamagedCluster) {
     volume.m_sectorsPerCluster = 4;
     const std::uint32_t clusters[] = {2, 5, 9};
     Bytes buffer(3 * 4 * 512, 0x33);
-    EXPECT_EQ(access.ReadClusters(clusters, volume, 3, buffer), 0);
+    EXPECT_FALSE(access.ReadClusters(clusters, volume, 3, buffer));
     EXPECT_TRUE(SectorIs(buffer, 0, Pattern(100)));  // cluster 2 in full
     EXPECT_TRUE(SectorIs(buffer, 4, Pattern(112)));  // cluster 5 as its retry left it
     EXPECT_TRUE(SectorIs(buffer, 5, 0xE5));

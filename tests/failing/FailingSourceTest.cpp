@@ -98,7 +98,7 @@ TEST_F(FailingSourceTest, DriveAccessFillsTheBadSectorsOfARunWithE5) {
     run.m_sectorCount = 8;
     Bytes buffer(8 * 512);
     UnreadableSectors unreadable;
-    EXPECT_EQ(access.ReadSectors(run, nullptr, buffer, &unreadable), 0);
+    EXPECT_FALSE(access.ReadSectors(run, nullptr, buffer, &unreadable));
     // The run stopped at 102 before the weak sector was reached; sector by
     // sector, 105 failed its first try.
     EXPECT_EQ(unreadable, (UnreadableSectors{2, 5}));
@@ -111,7 +111,7 @@ TEST_F(FailingSourceTest, DriveAccessFillsTheBadSectorsOfARunWithE5) {
     EXPECT_EQ(m_slept, (std::vector<microseconds>(3, milliseconds(20))));
 
     unreadable.clear();
-    EXPECT_EQ(access.ReadSectors(run, nullptr, buffer, &unreadable), 0);
+    EXPECT_FALSE(access.ReadSectors(run, nullptr, buffer, &unreadable));
     EXPECT_EQ(unreadable, (UnreadableSectors{2}));
     EXPECT_TRUE(SectorIs(buffer, 5, Pattern(105)));
 }
