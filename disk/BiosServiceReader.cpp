@@ -30,9 +30,8 @@ public:
     BiosServiceReader(const BiosServiceReader&) = delete;
     BiosServiceReader& operator=(const BiosServiceReader&) = delete;
 
-    // Loads the library and asks its driver for the floppies; 0 when it cannot
-    // serve, after the failure was shown.
-    // What kept the library from serving; nothing when it serves.
+    // Loads the library and asks its driver for the floppies; what kept it from
+    // serving, nothing when it serves.
     Errors Load(const std::string& path);
 
     std::uint32_t FloppyCount() const override { return m_floppyCount; }
