@@ -316,17 +316,17 @@ void CopyJob::CopyClusters(const DriveItem& source) {
 
 // The FAT into the buffer, and the file's cluster chain out of it into m_chain;
 // false (the job ended) when either cannot be had.
-bool CopyJob::LoadChain(const DriveItem& work, std::uint32_t& count) {
+bool CopyJob::LoadChain(const DriveItem& file, std::uint32_t& count) {
     m_bytesDone = 0;
     m_chainCut.clear();
     // A FAT that cannot be the volume's is not read: neither copy is usable.
-    if (!m_drives.FatFits(work)) {
+    if (!m_drives.FatFits(file)) {
         End(CopyOutcome::Failed, "internal error 00029");
         return false;
     }
-    const std::uint64_t fatBytes = FatBytesUsed(work);
+    const std::uint64_t fatBytes = FatBytesUsed(file);
     const std::uint64_t clusterRoom =
-        SectorsToBytes(std::uint64_t{work.m_sectorsPerCluster} * 1024);
+        SectorsToBytes(std::uint64_t{file.m_sectorsPerCluster} * 1024);
     m_buffer = MemoryBlock::Allocate(static_cast<std::size_t>(std::max(fatBytes, clusterRoom)));
     if (!m_buffer) {
         End(CopyOutcome::Failed, "internal error 00025");
@@ -335,30 +335,30 @@ bool CopyJob::LoadChain(const DriveItem& work, std::uint32_t& count) {
     // A FAT sector that reads from neither copy cuts only the chains that run
     // into it: this one is copied as far as it is known.
     std::vector<std::uint32_t> lostFat;
-    if (!m_drives.LoadFat(work, m_buffer.Bytes(), &m_stopRequested, &lostFat)) {
+    if (!m_drives.LoadFat(file, m_buffer.Bytes(), &m_stopRequested, &lostFat)) {
         m_report.stopped = m_stopRequested;
         End(CopyOutcome::Failed, m_stopRequested ? "" : "internal error 00026");
         return false;
     }
     const FatImage fat{m_buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),
-                       LastClusterOf(work), lostFat};
-    count = m_drives.CountFatEntries(work.m_firstCluster, work.m_fatKind, fat);
+                       LastClusterOf(file), lostFat};
+    count = m_drives.CountFatEntries(file.m_firstCluster, file.m_fatKind, fat);
     m_chain = MemoryBlock::Allocate(std::size_t{count} * sizeof(std::uint32_t));
     if (!m_chain) {
         End(CopyOutcome::Failed, "internal error 00027");
         return false;
     }
-    m_drives.StoreFatEntries(work.m_firstCluster, work.m_fatKind,
+    m_drives.StoreFatEntries(file.m_firstCluster, file.m_fatKind,
                              reinterpret_cast<std::uint32_t*>(m_chain.Data()), count, fat);
     const std::uint32_t last =
         count == 0 ? 0 : reinterpret_cast<const std::uint32_t*>(m_chain.Data())[count - 1];
-    if (count > 0 && EntryLost(lostFat, work.m_fatKind, last)) {
-        std::uint32_t sector = EntrySector(work.m_fatKind, last);
+    if (count > 0 && EntryLost(lostFat, file.m_fatKind, last)) {
+        std::uint32_t sector = EntrySector(file.m_fatKind, last);
         if (!std::binary_search(lostFat.begin(), lostFat.end(), sector)) {
             ++sector;  // a FAT12 entry whose other half was lost
         }
         m_chainCut = "Error: The file's cluster chain runs into " +
-                     FatSectorsText(work, std::span(&sector, 1)) +
+                     FatSectorsText(file, std::span(&sector, 1)) +
                      ", which could not be read from either copy: where it goes on after " +
                      std::to_string(count) + (count == 1 ? " cluster" : " clusters") +
                      " is not known.\nNote that the fragment of the file that was succesfully "

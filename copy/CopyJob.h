@@ -175,7 +175,7 @@ private:
     bool SaveMap(const RescueMapFile& state);
     bool CloseParts(bool whole);
     void EndRescue(RescueEngine::Result result, const RescueMapFile& state);
-    bool LoadChain(const DriveItem& work, std::uint32_t& count);
+    bool LoadChain(const DriveItem& file, std::uint32_t& count);
     void CopyLoop(const DriveItem& file, std::uint32_t count);
     bool StartNextPart();
     void ReadRun(const DriveItem& file, std::uint32_t index, std::uint32_t clusters);
