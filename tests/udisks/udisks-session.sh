@@ -63,8 +63,9 @@ shift 2
 command -v dbus-daemon >/dev/null || skip "dbus-daemon missing (package dbus)"
 command -v busctl >/dev/null || skip "busctl missing (package systemd)"
 command -v udevadm >/dev/null || skip "udevadm missing (package udev)"
-[[ -x $PYTHON ]] && $PYTHON -c 'import dbusmock' 2>/dev/null ||
+if ! [[ -x $PYTHON ]] || ! $PYTHON -c 'import dbusmock' 2>/dev/null; then
     skip "python3-dbusmock missing for $PYTHON"
+fi
 udevd=
 for candidate in /lib/systemd/systemd-udevd /usr/lib/systemd/systemd-udevd; do
     if [[ -x $candidate ]]; then
