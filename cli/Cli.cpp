@@ -9,6 +9,7 @@
 #include "Listing.h"
 #include "TerminalFrontend.h"
 #include "TerminalText.h"
+#include "disk/SystemDisks.h"
 #include "res/Resources.h"
 #include "ui/SourceOptions.h"
 
@@ -16,10 +17,14 @@ namespace moravel::cli {
 
 namespace {
 
-void ReportNoDisk(const std::vector<OpenError>& problems, std::ostream& err) {
+void ReportNoDisk(const std::vector<OpenError>& problems, bool fromUdisks, std::ostream& err) {
     for (const OpenError& problem : problems) {
-        err << kProgram << ": " << EscapeControls(problem.path) << ": "
-            << EscapeControls(problem.reason) << "\n";
+        err << kProgram << ": " << EscapeControls(OpenProblemText(problem)) << "\n";
+    }
+    if (fromUdisks) {
+        // udisks2 asked for the rights, and they were refused: the lines above say so.
+        err << kProgram << ": no disk could be opened.\n";
+        return;
     }
     err << kProgram << ": no disk could be opened. Run it as root (sudo " << kProgram << " ...)";
     const std::string group = DeviceGroup(problems.front().path);
@@ -200,6 +205,10 @@ CliEnvironment ProcessEnvironment() {
     CliEnvironment environment;
     environment.progressLine = StderrIsTerminal();
     environment.catchInterrupt = true;
+    auto disks = std::make_shared<SystemDisks>();
+    disks->SetBeforeAsking(StartTextAgent);
+    environment.opener = [disks](const std::string& path) { return disks->Open(path); };
+    environment.findDisks = [disks] { return disks->Find(); };
     return environment;
 }
 
@@ -237,14 +246,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     DriveTree access(frontend, options);
     frontend.Report(access.Open());
     for (const OpenError& problem : access.OpenProblems()) {
-        frontend.Report(std::string(kProgram) + ": cannot open " + problem.path + ": " +
-                        problem.reason);
+        const std::string text = OpenProblemText(problem);
+        frontend.Report(std::string(kProgram) + ": " +
+                        (text == problem.reason ? text : "cannot open " + text));
     }
     for (const std::string& note : access.OpenNotes()) {
         frontend.Note(std::string(kProgram) + ": " + note);
     }
     if (access.NoFoundDiskOpened()) {
-        ReportNoDisk(access.DetectProblems(), err);
+        ReportNoDisk(access.DetectProblems(), access.DisksFromUdisks(), err);
         return kExitFailureShown;
     }
 

@@ -161,6 +161,17 @@ void PrintText(std::ostream& out, const ListedItem& listed) {
     if (details.source) {
         report.Field("Source", EscapeControls(*details.source));
     }
+    if (details.disk) {
+        const DiskDetails& disk = *details.disk;
+        for (const auto& [label, value] : {std::pair{"Device", &disk.device},
+                                           {"Model", &disk.model},
+                                           {"Serial", &disk.serial},
+                                           {"Bus", &disk.bus}}) {
+            if (!value->empty()) {
+                report.Field(label, EscapeControls(*value));
+            }
+        }
+    }
     if (item.m_kind == ItemKind::Disk) {
         report.Field("Size", details.bytes ? ByteCount(*details.bytes)
                                            : "not known (the BIOS services do not tell it)");

@@ -28,6 +28,12 @@ private:
     std::unique_ptr<Previous> m_previous;
 };
 
+// Where a terminal is the input and no graphical polkit agent is registered,
+// starts polkit's text agent (pkttyagent) for this process, so that the password
+// udisks2 needs is asked in the terminal; it ends with the program. Nothing on
+// Windows, or when it runs already.
+void StartTextAgent();
+
 // True when stderr is a terminal (a console window), where a progress line is drawn.
 bool StderrIsTerminal();
 

@@ -1,9 +1,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <iterator>
+#include <string>
 
 #include "CliPlatform.h"
 
@@ -17,7 +20,51 @@ void OnInterrupt(int) {
     g_interrupted = 1;
 }
 
+// polkit's text agent, registered for this process only; --fallback leaves a
+// graphical agent of the session in charge where there is one.
+class TextAgent {
+public:
+    TextAgent() = default;
+    ~TextAgent() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    TextAgent(const TextAgent&) = delete;
+    TextAgent& operator=(const TextAgent&) = delete;
+
+    void Start() {
+        int notify[2];
+        if (m_pid != 0 || ::isatty(STDIN_FILENO) == 0 || ::pipe2(notify, O_CLOEXEC) != 0) {
+            return;
+        }
+        const std::string process = std::to_string(::getpid());
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            // The agent closes this descriptor once it is registered.
+            const std::string ready = std::to_string(::dup(notify[1]));
+            ::execlp("pkttyagent", "pkttyagent", "--notify-fd", ready.c_str(), "--fallback",
+                     "--process", process.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(notify[1]);
+        char byte = 0;
+        while (m_pid > 0 && ::read(notify[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        ::close(notify[0]);
+    }
+
+private:
+    pid_t m_pid = 0;
+};
+
 }  // namespace
+
+void StartTextAgent() {
+    static TextAgent agent;
+    agent.Start();
+}
 
 // Ctrl-C, and the ends that a session's close or a system's shutdown asks for:
 // each stops the copy as Ctrl-C does, so that it says what it kept where.

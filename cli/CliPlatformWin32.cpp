@@ -7,6 +7,8 @@
 
 namespace moravel::cli {
 
+void StartTextAgent() {}
+
 volatile std::sig_atomic_t g_interrupted = 0;
 
 namespace {

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "disk/DriveSources.h"
 #include "disk/MemoryBlock.h"
 #include "tree/DriveTree.h"
 
@@ -68,6 +69,7 @@ struct ItemDetails {
     std::optional<VolumeDetails> volume;
     std::optional<std::string> source;   // a disk's image file or device
     std::optional<std::uint64_t> bytes;  // a disk's or volume's size
+    std::optional<DiskDetails> disk;     // a disk's device, model, serial and bus
 };
 
 }  // namespace moravel::cli

@@ -198,6 +198,9 @@ void TreeWalker::AddOwnDetails(ListedItem& listed, bool topLevel) {
         details.source = m_access.SourcePath(item.m_drive);
         if (item.m_kind == ItemKind::Disk) {
             details.bytes = m_access.DiskBytes(item.m_drive);
+            if (details.source) {
+                details.disk = DescribeDisk(*details.source);
+            }
         }
     }
     if (item.m_kind != ItemKind::Volume) {
@@ -364,6 +367,15 @@ nlohmann::ordered_json ItemJson(const ListedItem& listed) {
     }
     if (details.source) {
         object["source"] = *details.source;
+    }
+    if (details.disk) {
+        const auto known = [](const std::string& text) {
+            return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+        };
+        object["device"] = details.disk->device;
+        object["model"] = known(details.disk->model);
+        object["serial"] = known(details.disk->serial);
+        object["bus"] = known(details.disk->bus);
     }
     switch (item.m_kind) {
         case ItemKind::Volume:

@@ -9,6 +9,11 @@
 
 namespace moravel {
 
+std::string SourceGoneText(const std::string& disk) {
+    return "The disk " + disk +
+           " no longer answers: it was pulled out, or it failed. The copy stopped.";
+}
+
 std::string Fatal(const char* function) {
     return std::string("Fatal Error: Funtion m_driveAccess.") + function + "() caused an exeption.";
 }
@@ -145,6 +150,7 @@ CopyReport CopyJob::Run(const DriveItem& source, const CopyPlan& plan, CopyProgr
     m_report = CopyReport{};
     m_unpublished.clear();
     m_rescuePublished = false;
+    m_sourceGone = false;
     m_writeFailure.clear();
     m_uncreated.clear();
     if (plan.refused) {
@@ -399,6 +405,10 @@ void CopyJob::ReadRun(const DriveItem& file, std::uint32_t index, std::uint32_t 
     const auto bytes = static_cast<std::size_t>(SectorsToBytes(run.count));
     UnreadableSectors unreadable;
     m_drives.ReadSectors(run, nullptr, m_buffer.Bytes().first(bytes), &unreadable);
+    if (!unreadable.empty() && !m_drives.DiskAnswers(file.m_drive)) {
+        m_sourceGone = true;
+        return;
+    }
     NoteFilled(file, index, unreadable);
 }
 
@@ -469,6 +479,11 @@ void CopyJob::CopyLoop(const DriveItem& file, std::uint32_t count) {
             cluster = Cluster(file, index, std::min(count, needed));
         } catch (...) {
             End(CopyOutcome::Failed, Fatal("ReadSectors"));
+            return;
+        }
+        if (m_sourceGone) {
+            const auto path = m_drives.SourcePath(file.m_drive);
+            End(CopyOutcome::Failed, SourceGoneText(path.value_or("being read")));
             return;
         }
         std::size_t written = 0;

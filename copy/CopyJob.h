@@ -194,6 +194,8 @@ private:
     DriveTree& m_drives;
     CopyTarget& m_target;
     bool m_stopRequested = false;
+    // A read failed, and the disk no longer answered: nothing more can be read.
+    bool m_sourceGone = false;
     CopyReport m_report;
     std::optional<RescueSettings> m_rescue;
 

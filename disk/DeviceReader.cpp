@@ -74,6 +74,11 @@ public:
         return m_sources[drive] != nullptr;
     }
 
+    bool DiskAnswers(std::uint16_t drive) override {
+        return drive >= m_sources.size() || m_sources[drive] == nullptr ||
+               m_sources[drive]->Answers();
+    }
+
     std::optional<std::uint64_t> DiskBytes(std::uint16_t drive) const override {
         if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
             return std::nullopt;

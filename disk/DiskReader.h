@@ -63,6 +63,9 @@ public:
     virtual bool ReopenFloppy(std::uint16_t drive) = 0;
     // The size of the disk behind a drive number, when it can be told.
     virtual std::optional<std::uint64_t> DiskBytes(std::uint16_t drive) const = 0;
+    // After a failed read: whether the disk still answers (SectorSource::Answers);
+    // true where that cannot be told.
+    virtual bool DiskAnswers(std::uint16_t /*drive*/) { return true; }
 
     // One request for the run from its sector `done` on, into `into` (the whole
     // run's buffer): the rest of the run from a disk read directly, the rest of the

@@ -23,6 +23,13 @@ std::string DisplayNameFor(const char* format, unsigned long number) {
 
 }  // namespace
 
+std::string OpenProblemText(const OpenError& problem) {
+    if (!problem.path.empty() && problem.reason.find(problem.path) != std::string::npos) {
+        return problem.reason;
+    }
+    return problem.path + ": " + problem.reason;
+}
+
 DriveAccess::DriveAccess(CoreFrontend& frontend, DriveAccessOptions options)
     : m_frontend(frontend), m_options(std::move(options)) {}
 
@@ -77,6 +84,7 @@ void DriveAccess::ResolveSources() {
         }
     }
     m_options.sources.hardDisks = std::move(openable);
+    m_options.sources.fromUdisks = found.fromUdisks;
     m_options.sources.floppies = std::move(found.floppies);
 }
 

@@ -86,6 +86,8 @@ public:
     // With no disks named: the machine's whole disks that could not be opened
     // (most often for want of the rights to read them), with the reason.
     const std::vector<OpenError>& DetectProblems() const { return m_detectProblems; }
+    // The machine's disks were found through udisks2 (after Open).
+    bool DisksFromUdisks() const { return m_options.sources.fromUdisks; }
     // The machine's disks were looked for, some were found, and none could be opened.
     bool NoFoundDiskOpened() const {
         return !m_detectProblems.empty() && m_hardDiskCount <= 0 && m_floppyCount == 0;
@@ -136,6 +138,12 @@ public:
     // false when it cannot be opened. Always true through the BIOS services, which
     // open it at each request.
     bool ReopenFloppy(std::uint16_t drive);
+
+    // After a failed read: whether the disk behind the drive number still answers
+    // at all; a disk pulled out does not.
+    bool DiskAnswers(std::uint16_t drive) {
+        return m_reader == nullptr || m_reader->DiskAnswers(drive);
+    }
 
     // The size of the disk behind a drive number, when it can be told (an image
     // file or a block device; not through the BIOS services).

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,9 @@ struct DriveSources {
     std::vector<std::string> floppies;
     // Neither list given: look for the machine's own disks when the disks are opened.
     bool detect = false;
+    // The machine's disks were found through udisks2, which also opens those the
+    // user may not open alone.
+    bool fromUdisks = false;
 };
 
 // The machine's whole-disk block devices in name order (sd*, hd*, vd*, nvme*n*,
@@ -27,5 +32,22 @@ std::string DeviceGroup(const std::string& path);
 
 // True for the names of whole-disk devices that may hold a recorder's disk.
 bool IsWholeDiskName(const std::string& name);
+
+// The names (sda, nvme0n1) of the whole disks that hold the file system the
+// system runs from, through partitions, encryption and volume groups: none when
+// it cannot be told (a container's root).
+std::vector<std::string> SystemDiskNames();
+
+// What tells one disk from another for a person: empty where it is not known.
+struct DiskDetails {
+    std::string device;  // the path read
+    std::string model;   // vendor and model, as the drive names itself
+    std::string serial;
+    std::string bus;  // how it is connected: "USB", "SATA", "NVMe", "loop", ...
+};
+
+// The details of a block device from what the kernel and udev tell of it; of an
+// image file, its path only.
+DiskDetails DescribeDisk(const std::string& path);
 
 }  // namespace moravel

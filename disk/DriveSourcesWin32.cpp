@@ -51,4 +51,15 @@ std::string DeviceGroup(const std::string& path) {
     return {};
 }
 
+// Windows keeps its system on one of the same PhysicalDrives; it is shown as today.
+std::vector<std::string> SystemDiskNames() {
+    return {};
+}
+
+DiskDetails DescribeDisk(const std::string& path) {
+    DiskDetails details;
+    details.device = path;
+    return details;
+}
+
 }  // namespace moravel

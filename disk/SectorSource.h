@@ -24,6 +24,11 @@ public:
 
     // The number of bytes the source holds, when it can be told: nothing lies beyond it.
     virtual std::optional<std::uint64_t> Size() const { return std::nullopt; }
+
+    // After a failed read: whether the source still answers at all, by a read of
+    // its first sector from the disk itself (not from a cache). A disk pulled out,
+    // or one that died, does not.
+    virtual bool Answers() { return true; }
 };
 
 // Why a path could not be opened, for the front ends to show.
@@ -31,6 +36,10 @@ struct OpenError {
     std::string path;
     std::string reason;
 };
+
+// "PATH: REASON", or the reason alone where it names the path ("Not authorized to
+// read /dev/sdb").
+std::string OpenProblemText(const OpenError& problem);
 
 // An open disk, or why its path could not be opened ("Permission denied").
 using OpenedSource = Result<std::unique_ptr<SectorSource>>;
@@ -40,5 +49,11 @@ using SourceOpener = std::function<OpenedSource(const std::string& path)>;
 
 // The opener of the real system: open(2) with O_RDONLY, reads through the page cache.
 OpenedSource OpenFileSource(const std::string& path);
+
+#ifndef _WIN32
+// A source over a descriptor opened read-only elsewhere (handed over by udisks2);
+// the source closes it.
+std::unique_ptr<SectorSource> SourceOfDescriptor(int fd);
+#endif
 
 }  // namespace moravel

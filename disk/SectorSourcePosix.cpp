@@ -36,6 +36,15 @@ public:
         return done;
     }
 
+    bool Answers() override {
+        constexpr std::size_t kSector = 512;
+        // The first sector was read when the disk was opened: the page cache may
+        // still hold it after the disk went.
+        ::posix_fadvise(m_fd, 0, kSector, POSIX_FADV_DONTNEED);
+        std::uint8_t sector[kSector];
+        return ::pread(m_fd, sector, kSector, 0) == static_cast<ssize_t>(kSector);
+    }
+
     std::optional<std::uint64_t> Size() const override {
         struct stat info {};
         if (::fstat(m_fd, &info) != 0) {
@@ -68,6 +77,10 @@ OpenedSource OpenFileSource(const std::string& path) {
         ::close(fd);
         return Error{std::strerror(EISDIR), Error::Weight::Stop};
     }
+    return std::make_unique<FileSource>(fd);
+}
+
+std::unique_ptr<SectorSource> SourceOfDescriptor(int fd) {
     return std::make_unique<FileSource>(fd);
 }
 

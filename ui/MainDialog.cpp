@@ -116,24 +116,35 @@ void MainDialog::ShowOpenProblems() {
     for (const std::string& note : m_driveAccess.OpenNotes()) {
         text += (text.empty() ? "" : "; ") + note;
     }
-    const auto& unreadable = m_driveAccess.DetectProblems();
     if (text.empty() && m_driveAccess.NoFoundDiskOpened()) {
-        text = "No disk could be opened:";
-        for (const OpenError& problem : unreadable) {
-            text += " " + problem.path + " (" + problem.reason + ")";
-        }
-        const std::string group = DeviceGroup(unreadable.front().path);
-        text += ". Start Moravel as \"sudo -E moravel\"";
-        if (!group.empty()) {
-            text += ", or join the group \"" + group + "\" (sudo adduser $USER " + group +
-                    ", then log in again)";
-        }
-        text += "; or open a disk image from the window's menu.";
+        text = NoDiskOpenedText();
     }
     if (!text.empty()) {
         m_frontend.SetStatusText(text);
         m_frontend.ShowControl(m_status, true);
     }
+}
+
+// Through udisks2, the user was asked for the rights and they were refused: the
+// refusal is what happened. Without it, how to get the rights.
+std::string MainDialog::NoDiskOpenedText() const {
+    const auto& unreadable = m_driveAccess.DetectProblems();
+    std::string text = "No disk could be opened:";
+    for (const OpenError& problem : unreadable) {
+        text += m_driveAccess.DisksFromUdisks() ? " " + OpenProblemText(problem) + "."
+                                                : " " + problem.path + " (" + problem.reason + ")";
+    }
+    if (m_driveAccess.DisksFromUdisks()) {
+        return text +
+               " Open a disk image from the window's menu, or choose Refresh (F5) to "
+               "be asked again.";
+    }
+    const std::string group = DeviceGroup(unreadable.front().path);
+    if (group.empty()) {
+        return text + ". Open a disk image from the window's menu.";
+    }
+    return text + ". Join the group \"" + group + "\" (sudo adduser $USER " + group +
+           ", then log in again), or open a disk image from the window's menu.";
 }
 
 bool MainDialog::OnSystemCommand(unsigned command) {

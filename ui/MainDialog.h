@@ -73,6 +73,7 @@ private:
     void FillList(const std::vector<DriveItem*>& children);
     void CopyFile(bool rescue);
     void ShowOpenProblems();
+    std::string NoDiskOpenedText() const;
     void AddFileRow(DriveItem& file);
     void AddDiskImages(const std::vector<std::string>& paths);
 

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "disk/SystemDisks.h"
 #include "tree/NameText.h"
 
 namespace moravel {
@@ -137,6 +138,7 @@ DriveAccessOptions AccessOptionsFor(const SourceOptions& options) {
     access.platform = options.platform;
     access.sources = options.sources;
     access.codePage = options.codePage;
+    UseSystemDisks(access, std::make_shared<SystemDisks>());
     return access;
 }
 
