@@ -75,6 +75,7 @@ void DriveAccess::ResolveSources() {
         return;
     }
     DriveSources found = m_options.findDisks();
+    m_foundDisks = found.hardDisks;
     std::vector<std::string> openable;
     for (const auto& path : found.hardDisks) {
         if (const OpenedSource source = m_options.opener(path)) {

@@ -86,6 +86,11 @@ public:
     // With no disks named: the machine's whole disks that could not be opened
     // (most often for want of the rights to read them), with the reason.
     const std::vector<OpenError>& DetectProblems() const { return m_detectProblems; }
+    // With no disks named: whether the machine's disks found now differ from
+    // those found when the table was filled.
+    bool MachineDisksChanged() const {
+        return m_options.sources.detect && m_options.findDisks().hardDisks != m_foundDisks;
+    }
     // The machine's disks were found through udisks2 (after Open).
     bool DisksFromUdisks() const { return m_options.sources.fromUdisks; }
     // The machine's disks were looked for, some were found, and none could be opened.
@@ -183,6 +188,7 @@ private:
     std::vector<OpenError> m_openProblems;
     std::vector<std::string> m_openNotes;
     std::vector<OpenError> m_detectProblems;
+    std::vector<std::string> m_foundDisks;
     // Disks added after the table was filled; a deque keeps their addresses.
     std::deque<DriveItem> m_addedDisks;
 

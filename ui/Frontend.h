@@ -60,6 +60,12 @@ public:
                                           int childCount, DriveItem* data) = 0;
     virtual void SetTreeChildCount(TreeItemHandle item, int childCount) = 0;
     virtual void SelectTreeItem(TreeItemHandle item) = 0;
+    // Empties the tree; the selection becomes the top level, as the
+    // selection-changed handler is told. Handles given before are void.
+    virtual void DeleteAllTreeItems() = 0;
+    // The text shown when the pointer rests on the item; a front end without
+    // such tips shows it nowhere.
+    virtual void SetTreeItemTip(TreeItemHandle /*item*/, const std::string& /*text*/) {}
 
     // File list: rows kept in ascending order of their first column.
     virtual void InsertListColumn(const std::string& title, ColumnAlignment alignment,

@@ -37,7 +37,7 @@ MainDialog::MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarge
                        std::vector<std::string> images)
     : m_frontend(frontend),
       m_copyTarget(target != nullptr ? *target : m_fileSystems),
-      m_startImages(std::move(images)),
+      m_images(std::move(images)),
       m_driveAccess(frontend, std::move(options)) {}
 
 std::vector<std::pair<unsigned, std::string>> MainDialog::WindowCommands() {
@@ -51,6 +51,10 @@ std::vector<std::pair<unsigned, std::string>> MainDialog::WindowCommands() {
 // box, and the window goes on with what it shows.
 template <class Handler>
 void MainDialog::Guarded(Handler&& handler) {
+    struct Running {
+        int& handlers;
+        ~Running() { --handlers; }
+    } running{++m_handlers};
     try {
         handler();
     } catch (const std::bad_alloc&) {
@@ -92,16 +96,76 @@ void MainDialog::InitializeDialogNow() {
     m_frontend.InsertListColumn("File Name", ColumnAlignment::Left, 150);
     m_frontend.InsertListColumn("Size", ColumnAlignment::Right, 100);
     m_frontend.InsertListColumn("Size (bytes)", ColumnAlignment::Right, 100);
+    FillTree();
+}
 
+// The disks, opened afresh, as the tree's top level; then the images added before.
+void MainDialog::FillTree() {
     ShowErrors(m_driveAccess.Open());
     const auto disks = static_cast<std::size_t>(m_driveAccess.GetFloppyCount()) +
                        static_cast<std::size_t>(std::max(m_driveAccess.GetHardDiskCount(), 0));
     for (std::size_t i = 0; i < disks; ++i) {
-        DriveItem& disk = m_driveAccess.GetDisks()[i];
-        m_frontend.InsertTreeItem(kTreeTop, std::string(disk.DisplayName()), 1, &disk);
+        InsertDisk(m_driveAccess.GetDisks()[i]);
     }
     ShowOpenProblems();
-    AddDiskImages(m_startImages);
+    AddDiskImages(m_images, false);
+}
+
+void MainDialog::InsertDisk(DriveItem& disk) {
+    const TreeItemHandle item =
+        m_frontend.InsertTreeItem(kTreeTop, std::string(disk.DisplayName()), 1, &disk);
+    m_frontend.SetTreeItemTip(item, DiskDetailsText(disk));
+}
+
+void MainDialog::OnRefresh() {
+    Guarded([this] { RefreshDisks(); });
+}
+
+void MainDialog::OnDisksChanged() {
+    Guarded([this] {
+        if (m_refreshPending || m_driveAccess.MachineDisksChanged()) {
+            RefreshDisks();
+        }
+    });
+}
+
+// Items of the disks read before are destroyed: nothing that runs may still
+// hold one (a copy, a scan, a handler this one is nested in).
+void MainDialog::RefreshDisks() {
+    if (m_handlers > 1 || m_runningCopy != nullptr || !m_scansRunning.empty()) {
+        m_refreshPending = true;
+        return;
+    }
+    m_refreshPending = false;
+    m_frontend.DeleteAllTreeItems();
+    m_frontend.DeleteAllListRows();
+    m_selected = nullptr;
+    m_inTree.clear();
+    m_frontend.ShowControl(m_status, false);
+    FillTree();
+}
+
+// "Hard Disk 2: WDC WD5000AAKS-00A7B0, 465.8 GB, USB, /dev/sdb": what tells the
+// disk from the others; empty where nothing is known (the BIOS services).
+std::string MainDialog::DiskDetailsText(const DriveItem& disk) const {
+    const std::optional<std::string> path = m_driveAccess.SourcePath(disk.m_drive);
+    if (!path) {
+        return {};
+    }
+    const DiskDetails details = DescribeDisk(*path);
+    std::string text;
+    const auto add = [&](const std::string& part) {
+        if (!part.empty()) {
+            text += (text.empty() ? "" : ", ") + part;
+        }
+    };
+    add(details.model);
+    if (const std::optional<std::uint64_t> bytes = m_driveAccess.DiskBytes(disk.m_drive)) {
+        add(FormatSize(*bytes));
+    }
+    add(details.bus);
+    add(details.device);
+    return std::string(disk.DisplayName()) + ": " + text;
 }
 
 // A disk named on the command line that could not be opened (or was named twice),
@@ -298,21 +362,29 @@ void MainDialog::EndScanning(const DriveItem& item, bool empty) {
                                  "to it, and is not followed again.");
         return;
     }
+    // A disk selected says which it is.
+    if (const std::string details = item.m_kind == ItemKind::Disk && m_selected == &item
+                                        ? DiskDetailsText(item)
+                                        : std::string{};
+        !details.empty()) {
+        m_frontend.SetStatusText(details);
+        return;
+    }
     m_frontend.ShowControl(m_status, false);
 }
 
 void MainDialog::OnOpenDiskImage() {
-    Guarded([this] { AddDiskImages(m_frontend.AskDiskImages()); });
+    Guarded([this] { AddDiskImages(m_frontend.AskDiskImages(), true); });
 }
 
 void MainDialog::OnDropFiles(const std::vector<std::string>& paths) {
-    Guarded([&] { AddDiskImages(paths); });
+    Guarded([&] { AddDiskImages(paths, true); });
 }
 
 // Each image becomes a new disk at the end of the tree: a floppy when it has a
 // floppy's size, a hard disk otherwise. What cannot be added is said in the
 // status line.
-void MainDialog::AddDiskImages(const std::vector<std::string>& paths) {
+void MainDialog::AddDiskImages(const std::vector<std::string>& paths, bool remember) {
     std::string problems;
     for (const std::string& path : paths) {
         std::error_code error;
@@ -323,7 +395,10 @@ void MainDialog::AddDiskImages(const std::vector<std::string>& paths) {
                         " could not be opened: " + disk.error().reason;
             continue;
         }
-        m_frontend.InsertTreeItem(kTreeTop, std::string((*disk)->DisplayName()), 1, *disk);
+        InsertDisk(**disk);
+        if (remember) {
+            m_images.push_back(path);
+        }
     }
     if (!problems.empty()) {
         m_frontend.SetStatusText(problems);

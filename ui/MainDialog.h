@@ -51,6 +51,14 @@ public:
     void OnOpenDiskImage();
     // Files dropped onto the window: each is added as a disk.
     void OnDropFiles(const std::vector<std::string>& paths);
+    // Refresh (F5): the disks are opened and read again, and the tree starts over.
+    void OnRefresh();
+    // Disks came or went (udisks2 said so): with no disks named, the tree follows
+    // when the machine's disks differ from those shown.
+    void OnDisksChanged();
+    // A refresh waits while a copy, a scan or another handler runs: true until it
+    // was done. The front end calls OnRefresh again later.
+    bool RefreshPending() const { return m_refreshPending; }
 
     // The commands a front end offers beside the system menu (a context menu):
     // command ids for OnSystemCommand with their texts.
@@ -74,13 +82,23 @@ private:
     void CopyFile(bool rescue);
     void ShowOpenProblems();
     std::string NoDiskOpenedText() const;
+    void FillTree();
+    void RefreshDisks();
+    std::string DiskDetailsText(const DriveItem& disk) const;
     void AddFileRow(DriveItem& file);
-    void AddDiskImages(const std::vector<std::string>& paths);
+    // Remembered, the images are added again by a refresh.
+    void AddDiskImages(const std::vector<std::string>& paths, bool remember);
+    void InsertDisk(DriveItem& disk);
 
     Frontend& m_frontend;
     FileSystemTarget m_fileSystems;
     CopyTarget& m_copyTarget;
-    std::vector<std::string> m_startImages;
+    // The images added as disks (named at the start, or opened since): a refresh
+    // adds them again.
+    std::vector<std::string> m_images;
+    // How many handlers run, one nested in another.
+    int m_handlers = 0;
+    bool m_refreshPending = false;
     CopyFileCommand* m_runningCopy = nullptr;
     bool m_closeAfterCopy = false;
     // The items whose scans run, in the frames of the handlers below this one.

@@ -125,6 +125,13 @@ void WindowFixture::Open(const std::vector<std::string>& hardDisks,
     m_frontend.OpenMainDialog(*m_dialog);
 }
 
+void WindowFixture::OpenOnMachineDisks() {
+    SourceOptions sources;
+    sources.sources.detect = true;
+    m_dialog.emplace(m_frontend, AccessOptionsFor(sources));
+    m_frontend.OpenMainDialog(*m_dialog);
+}
+
 void WindowFixture::Run() {
     m_frontend.RunMainDialog(*m_dialog);
 }

@@ -90,6 +90,8 @@ public:
     void Create(const std::vector<std::string>& hardDisks,
                 const std::vector<std::string>& images = {});
     void Run();
+    // The window on the machine's own disks, as the program starts without --disk.
+    void OpenOnMachineDisks();
 
     qt::QtFrontend& Frontend() { return m_frontend; }
     qt::MainWindow& Window() { return m_frontend.Window(); }

@@ -21,12 +21,16 @@
 namespace moravel {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using testing::FatVolumeBuilder;
 using testing::FileLayout;
+using ::testing::HasSubstr;
 using testing::ImageFile;
 using ::testing::IsEmpty;
 using testing::PartitionSector;
+using ::testing::StartsWith;
 
 constexpr std::uint32_t kFat32Start = 2048;
 constexpr std::uint32_t kFat32Sectors = 16'000'000;
@@ -186,14 +190,20 @@ TEST_F(MainDialogTest, SystemCommands16To31OpenTheAboutBox) {
     EXPECT_EQ(m_frontend.Calls().back(), "RunAboutDialog(About Moravel)");
 }
 
-TEST_F(MainDialogTest, SelectingADiskShowsItsPartitionsAndNoFiles) {
-    Start({MakeDisk(m_dir)});
+// A disk selected shows its partitions, and the status line and its tip say
+// which disk it is: its size and where it is read from.
+TEST_F(MainDialogTest, SelectingADiskShowsItsPartitionsNoFilesAndWhichDiskItIs) {
+    const std::string image = MakeDisk(m_dir);
+    Start({image});
     const TreeItemHandle disk = SelectPath({"Hard Disk 1"});
     EXPECT_THAT(m_frontend.TreeTexts(disk), ElementsAre("32-Bit FAT Disk", "Unknown"));
     EXPECT_THAT(m_frontend.Rows(), IsEmpty());
     EXPECT_EQ(m_frontend.Node(disk).childCount, 1);
-    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+    EXPECT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+    EXPECT_THAT(m_frontend.StatusText(),
+                AllOf(StartsWith("Hard Disk 1: "), HasSubstr("B, "), EndsWith(", " + image)));
+    EXPECT_EQ(m_frontend.Node(disk).tip, m_frontend.StatusText());
 }
 
 TEST_F(MainDialogTest, ADiskWithoutPartitionsLosesItsExpandButton) {
@@ -219,7 +229,7 @@ TEST_F(MainDialogTest, APartitionChainThatLinksBackIsCutAndSaysSo) {
               "The boot record of this extended partition (sector 2048) was read before: the "
               "disk's partition chain links back to it, and is not followed again.");
     // Another selection puts the status line away again.
-    SelectPath({"Hard Disk 1"});
+    SelectPath({"Hard Disk 1", "Extended DOS Partition"});
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
 }
 
@@ -539,6 +549,46 @@ TEST_F(MainDialogTest, WithoutRightsToTheDisksTheStatusLineSaysHowToGetThem) {
     EXPECT_EQ(text.rfind("No disk could be opened: Not authorized to read " + device + ". ", 0), 0u)
         << text;
     EXPECT_EQ(text.find("group"), std::string::npos) << text;
+}
+
+// Disks plugged in appear, pulled out go (the tree starts over, the images
+// opened stay); disks named on the command line stay as they are.
+TEST_F(MainDialogTest, TheTreeFollowsTheMachinesDisksAndRefreshReadsThemAgain) {
+    std::vector<std::string> machine{MakeDisk(m_dir)};
+    DriveAccessOptions options;
+    options.sources.detect = true;
+    options.findDisks = [&] { return DriveSources{machine, {}, true}; };
+    m_dialog.emplace(m_frontend, options);
+    m_frontend.Attach(&*m_dialog);
+    m_dialog->InitializeDialog();
+    const ImageFile image(m_dir.File("dropped.img"), 1 << 20);
+    m_dialog->OnDropFiles({image.Path()});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    ASSERT_FALSE(m_frontend.Rows().empty());
+
+    const ImageFile plugged(m_dir.File("plugged.img"), 1 << 20);
+    machine.push_back(plugged.Path());
+    m_dialog->OnDisksChanged();
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
+                ElementsAre("Hard Disk 1", "Hard Disk 2", "Hard Disk 3"));
+    EXPECT_EQ(m_frontend.Node(Item({"Hard Disk 3"})).tip.find("Hard Disk 3: "), 0u);
+    EXPECT_THAT(m_frontend.Rows(), IsEmpty());
+    EXPECT_EQ(m_frontend.Selection(), kTreeTop);
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    EXPECT_FALSE(m_frontend.Rows().empty());
+
+    machine.erase(machine.begin());
+    m_dialog->OnDisksChanged();
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), ElementsAre("Hard Disk 1", "Hard Disk 2"));
+    EXPECT_THAT(m_frontend.Node(Item({"Hard Disk 1"})).tip, EndsWith(plugged.Path()));
+    EXPECT_THAT(m_frontend.Node(Item({"Hard Disk 2"})).tip, EndsWith(image.Path()));
+    EXPECT_FALSE(m_dialog->RefreshPending());
+
+    const std::size_t calls = m_frontend.Calls().size();
+    m_dialog->OnDisksChanged();  // nothing changed: nothing is read again
+    EXPECT_EQ(m_frontend.Calls().size(), calls);
+    m_dialog->OnRefresh();
+    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), ElementsAre("Hard Disk 1", "Hard Disk 2"));
 }
 
 TEST_F(MainDialogTest, ANotificationWithoutItemDataReadsNothing) {

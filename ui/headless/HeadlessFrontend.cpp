@@ -113,7 +113,7 @@ TreeItemHandle HeadlessFrontend::InsertTreeItem(TreeItemHandle parent, const std
                                                 int childCount, DriveItem* data) {
     Record("InsertTreeItem(" + std::to_string(parent) + ", " + text + ")");
     const TreeItemHandle item = m_nextItem++;
-    m_tree[item] = TreeNode{parent, text, childCount, data, false, {}};
+    m_tree[item] = TreeNode{parent, text, childCount, data, false, {}, {}};
     m_tree.at(parent).children.push_back(item);
     return item;
 }
@@ -125,6 +125,17 @@ void HeadlessFrontend::SetTreeChildCount(TreeItemHandle item, int childCount) {
 
 unsigned HeadlessFrontend::StateOf(TreeItemHandle item) const {
     return m_tree.at(item).expandedOnce ? kTreeExpandedOnce : 0;
+}
+
+void HeadlessFrontend::DeleteAllTreeItems() {
+    Record("DeleteAllTreeItems()");
+    m_tree.clear();
+    m_tree[kTreeTop] = TreeNode{};
+    SelectTreeItem(kTreeTop);
+}
+
+void HeadlessFrontend::SetTreeItemTip(TreeItemHandle item, const std::string& text) {
+    m_tree.at(item).tip = text;
 }
 
 void HeadlessFrontend::SelectTreeItem(TreeItemHandle item) {

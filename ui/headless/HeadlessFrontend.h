@@ -33,6 +33,7 @@ public:
         DriveItem* data = nullptr;
         bool expandedOnce = false;
         std::vector<TreeItemHandle> children;
+        std::string tip;
     };
     struct ListRow {
         std::array<std::string, 3> texts;
@@ -73,6 +74,8 @@ public:
                                   DriveItem* data) override;
     void SetTreeChildCount(TreeItemHandle item, int childCount) override;
     void SelectTreeItem(TreeItemHandle item) override;
+    void DeleteAllTreeItems() override;
+    void SetTreeItemTip(TreeItemHandle item, const std::string& text) override;
     void InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) override;
     void DeleteAllListRows() override;
     int InsertListRow(const std::string& text, DriveItem* data) override;

@@ -116,6 +116,11 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
         m_events.UserClose();
         return;
     }
+    if (event->key() == Qt::Key_F5 && modifiers == Qt::NoModifier) {
+        event->accept();
+        m_events.UserRefresh();
+        return;
+    }
     QDialog::keyPressEvent(event);  // Escape rejects, which ends in done()
 }
 

@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -326,6 +328,18 @@ void QtFrontend::SetTreeChildCount(TreeItemHandle item, int childCount) {
     }
 }
 
+void QtFrontend::DeleteAllTreeItems() {
+    FolderTree& tree = m_window->Tree();
+    // The selection handler learns of the top level before the items go.
+    tree.setCurrentItem(nullptr);
+    tree.clear();
+    m_tree.clear();
+}
+
+void QtFrontend::SetTreeItemTip(TreeItemHandle item, const std::string& text) {
+    Node(item).item->setToolTip(0, FromCore(text));
+}
+
 void QtFrontend::SelectTreeItem(TreeItemHandle item) {
     QTreeWidgetItem* treeItem = TreeItem(item);
     FolderTree& tree = m_window->Tree();
@@ -456,6 +470,47 @@ void QtFrontend::OpenMainDialog(MainDialog& dialog) {
     dialog.InitializeDialog();
     if (!m_closed) {
         m_window->show();
+    }
+    FollowDisks();
+}
+
+void QtFrontend::FollowDisks() {
+    if (m_refreshRetry != nullptr) {
+        return;
+    }
+    m_refreshRetry = new QTimer(this);
+    m_refreshRetry->setSingleShot(true);
+    m_refreshRetry->setInterval(300);
+    connect(m_refreshRetry, &QTimer::timeout, this, [this] { UserRefresh(); });
+    m_diskWatch = udisks::Watch::Start();
+    if (m_diskWatch == nullptr) {
+        return;
+    }
+    m_diskNotifier = new QSocketNotifier(m_diskWatch->Descriptor(), QSocketNotifier::Read, this);
+    connect(m_diskNotifier, &QSocketNotifier::activated, this, [this] { DisksChanged(); });
+}
+
+void QtFrontend::DisksChanged() {
+    Guarded([this] {
+        if (m_diskWatch->TakeChanges() && m_dialog != nullptr && !m_closed) {
+            m_dialog->OnDisksChanged();
+            RetryRefreshLater();
+        }
+    });
+}
+
+void QtFrontend::UserRefresh() {
+    Guarded([this] {
+        if (m_dialog != nullptr && !m_closed) {
+            m_dialog->OnRefresh();
+            RetryRefreshLater();
+        }
+    });
+}
+
+void QtFrontend::RetryRefreshLater() {
+    if (m_refreshRetry != nullptr && m_dialog != nullptr && m_dialog->RefreshPending()) {
+        m_refreshRetry->start();
     }
 }
 

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "MainWindow.h"
+#include "disk/Udisks.h"
 #include "ui/Frontend.h"
 
 class QEventLoop;
+class QSocketNotifier;
+class QTimer;
 class QTreeWidgetItem;
 
 namespace moravel::qt {
@@ -54,6 +57,8 @@ public:
                                   DriveItem* data) override;
     void SetTreeChildCount(TreeItemHandle item, int childCount) override;
     void SelectTreeItem(TreeItemHandle item) override;
+    void DeleteAllTreeItems() override;
+    void SetTreeItemTip(TreeItemHandle item, const std::string& text) override;
     void InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) override;
     void DeleteAllListRows() override;
     int InsertListRow(const std::string& text, DriveItem* data) override;
@@ -76,6 +81,7 @@ public:
     void UserCommand(unsigned command);
     void UserDropFiles(const std::vector<std::string>& paths);
     void UserDropUrls(const QList<QUrl>& files) override;
+    void UserRefresh() override;
     // The expand button of an item: the expanding notice, then the item opens, or
     // loses its button when it has no children to show.
     void UserExpand(TreeItemHandle item);
@@ -107,6 +113,11 @@ private:
     };
 
     void ScanProgressDue() override;
+    // Follows udisks2's disks coming and going, where there is a system bus.
+    void FollowDisks();
+    void DisksChanged();
+    // A refresh the dialog put off is asked for again a little later.
+    void RetryRefreshLater();
     void CurrentItemChanged(QTreeWidgetItem* current);
     void ExpandRequested(QTreeWidgetItem* item);
     void ItemExpanded(QTreeWidgetItem* item);
@@ -141,6 +152,10 @@ private:
     std::uint64_t m_eventPumps = 0;
     bool m_progressPending = false;
     std::uint64_t m_progressNotices = 0;
+
+    std::unique_ptr<udisks::Watch> m_diskWatch;
+    QSocketNotifier* m_diskNotifier = nullptr;
+    QTimer* m_refreshRetry = nullptr;
 };
 
 }  // namespace moravel::qt

@@ -266,6 +266,10 @@ void Win32Frontend::SetTreeChildCount(TreeItemHandle item, int childCount) {
     ::SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change));
 }
 
+void Win32Frontend::DeleteAllTreeItems() {
+    ::SendMessageW(m_tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+}
+
 void Win32Frontend::SelectTreeItem(TreeItemHandle item) {
     // The view sends its selection notice before this returns: the handler has
     // run to its end then.

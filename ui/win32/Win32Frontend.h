@@ -55,6 +55,7 @@ public:
                                   DriveItem* data) override;
     void SetTreeChildCount(TreeItemHandle item, int childCount) override;
     void SelectTreeItem(TreeItemHandle item) override;
+    void DeleteAllTreeItems() override;
     void InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) override;
     void DeleteAllListRows() override;
     int InsertListRow(const std::string& text, DriveItem* data) override;

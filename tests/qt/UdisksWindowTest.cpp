@@ -1,0 +1,64 @@
+// The window on the machine's disks follows udisks2: run by the qt_udisks_window
+// test inside tests/udisks/udisks-session.sh, as root (it attaches and detaches
+// loop devices); skipped elsewhere.
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QTreeWidgetItem>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "QtTestSupport.h"
+
+namespace moravel::testing {
+namespace {
+
+// What a command printed, without its last newline.
+std::string Output(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char chunk[256];
+        while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) {
+            text += chunk;
+        }
+        ::pclose(pipe);
+    }
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+TEST(UdisksWindowTest, TheTreeFollowsALoopDeviceAttachedAndDetached) {
+    const char* first = std::getenv("MORAVEL_TEST_LOOP");
+    if (first == nullptr) {
+        GTEST_SKIP() << "runs inside a udisks test session only";
+    }
+    TempDir dir;
+    const std::string image = MakeRecorderDisk(dir);
+    WindowFixture window;
+    window.OpenOnMachineDisks();
+    ASSERT_EQ(window.Children(nullptr), std::vector<QString>{"Hard Disk 1"});
+    EXPECT_TRUE(window.Item({"Hard Disk 1"})->toolTip(0).endsWith(QString(", ") + first));
+
+    const std::string second = Output("loop-add " + image);
+    ASSERT_EQ(second.rfind("/dev/loop", 0), 0u) << second;
+    ASSERT_TRUE(WaitUntil([&] { return window.Children(nullptr).size() == 2; }));
+    EXPECT_TRUE(window.Item({"Hard Disk 2"})
+                    ->toolTip(0)
+                    .endsWith(QString::fromStdString(", loop, " + second)));
+    window.Walk({"Hard Disk 2", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    EXPECT_FALSE(window.RowNames().empty());
+
+    // A loop device detached goes once nobody holds it open: F5 lets go of it,
+    // and udisks2 then reports it gone.
+    ASSERT_EQ(std::system(("losetup -d " + second).c_str()), 0);
+    QTest::keyClick(&window.Window(), Qt::Key_F5);
+    EXPECT_TRUE(WaitUntil([&] { return window.Children(nullptr).size() == 1; }));
+    EXPECT_TRUE(window.Item({"Hard Disk 1"})->toolTip(0).endsWith(QString(", ") + first));
+}
+
+}  // namespace
+}  // namespace moravel::testing
