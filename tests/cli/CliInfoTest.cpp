@@ -176,6 +176,11 @@ TEST_F(CliInfoMtoolsTest, TheVolumeAndTheDiskAreWhatMinfoAndTheImageSay) {
     const Json disk = Json::parse(disks.out).at(0);
     EXPECT_EQ(disk["source"], m_image);
     EXPECT_EQ(disk["size"], std::filesystem::file_size(m_image));
+    // An image is its own device, with no model, serial or bus.
+    EXPECT_EQ(disk["device"], m_image);
+    for (const char* unknown : {"model", "serial", "bus"}) {
+        EXPECT_TRUE(disk.at(unknown).is_null()) << unknown;
+    }
 
     const CliRun volumes = RunList({"--disk", m_image, "list", "--json", "Hard Disk 1"});
     ASSERT_EQ(volumes.status, 0) << volumes.err;

@@ -49,6 +49,8 @@ as_nobody "$cli" list -r --json >"$work/list.json" || fail "list -r --json exite
 device=$(field_of "$work/list.json" "Hard Disk" device)
 [ "$device" = "$MORAVEL_TEST_LOOP" ] || fail "Hard Disk 1 is '$device', not $MORAVEL_TEST_LOOP"
 [ "$(field_of "$work/list.json" "Hard Disk" bus)" = loop ] || fail "the loop disk's bus"
+as_nobody "$cli" info "Hard Disk 1" | grep -qx "Device: *$MORAVEL_TEST_LOOP" ||
+    fail "info names no device"
 recording=$(field_of "$work/list.json" "TRAILER" path)
 [ -n "$recording" ] || fail "no recordings in the list: $(head -c 600 "$work/list.json")"
 echo "listed $device, bus loop, with $recording"
