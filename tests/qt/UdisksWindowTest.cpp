@@ -6,25 +6,19 @@
 
 #include <QTest>
 #include <QTreeWidgetItem>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "QtTestSupport.h"
+#include "support/Tools.h"
 
 namespace moravel::testing {
 namespace {
 
 // What a command printed, without its last newline.
 std::string Output(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char chunk[256];
-        while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) {
-            text += chunk;
-        }
-        ::pclose(pipe);
-    }
+    int status = 0;
+    std::string text = RunCommand(command, status);
     while (!text.empty() && text.back() == '\n') {
         text.pop_back();
     }
