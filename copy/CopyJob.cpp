@@ -14,6 +14,10 @@ std::string SourceGoneText(const std::string& disk) {
            " no longer answers: it was pulled out, or it failed. The copy stopped.";
 }
 
+std::string CopyJob::SourceGoneText(const DriveItem& file) const {
+    return moravel::SourceGoneText(m_drives.SourcePath(file.m_drive).value_or("being read"));
+}
+
 std::string Fatal(const char* function) {
     return std::string("Fatal Error: Funtion m_driveAccess.") + function + "() caused an exeption.";
 }
@@ -343,7 +347,9 @@ bool CopyJob::LoadChain(const DriveItem& file, std::uint32_t& count) {
     std::vector<std::uint32_t> lostFat;
     if (!m_drives.LoadFat(file, m_buffer.Bytes(), &m_stopRequested, &lostFat)) {
         m_report.stopped = m_stopRequested;
-        End(CopyOutcome::Failed, m_stopRequested ? "" : "internal error 00026");
+        End(CopyOutcome::Failed, m_stopRequested                       ? ""
+                                 : !m_drives.DiskAnswers(file.m_drive) ? SourceGoneText(file)
+                                                                       : "internal error 00026");
         return false;
     }
     const FatImage fat{m_buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),
@@ -482,8 +488,7 @@ void CopyJob::CopyLoop(const DriveItem& file, std::uint32_t count) {
             return;
         }
         if (m_sourceGone) {
-            const auto path = m_drives.SourcePath(file.m_drive);
-            End(CopyOutcome::Failed, SourceGoneText(path.value_or("being read")));
+            End(CopyOutcome::Failed, SourceGoneText(file));
             return;
         }
         std::size_t written = 0;

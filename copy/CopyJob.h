@@ -183,6 +183,8 @@ private:
                                           std::uint32_t needed);
     void NoteFilled(const DriveItem& file, std::uint32_t index,
                     const UnreadableSectors& unreadable);
+    // The disk the file is on no longer answers: the copy's last word.
+    std::string SourceGoneText(const DriveItem& file) const;
     void End(CopyOutcome outcome, const std::string& message = "",
              Error::Weight weight = Error::Weight::Warning);
     // Passes a progress step on, and a stop asked for there.

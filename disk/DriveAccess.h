@@ -180,6 +180,9 @@ private:
     // come in whole is read again sector by sector.
     RunRead ReadRun(SectorRun run, ChsAddress& chs, std::span<std::uint8_t> into,
                     UnreadableSectors* unreadable);
+    // Sectors `from` to `count` of the run's buffer as 0xE5, each listed as unreadable.
+    static void FillRestUnreadable(std::span<std::uint8_t> into, std::uint32_t from,
+                                   std::uint32_t count, UnreadableSectors* unreadable);
     void RetrySectorBySector(SectorRun run, ChsAddress* chs, std::span<std::uint8_t> into,
                              UnreadableSectors* unreadable, std::uint32_t firstIndex);
 

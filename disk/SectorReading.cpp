@@ -76,6 +76,11 @@ DriveAccess::RunRead DriveAccess::ReadRun(SectorRun run, ChsAddress& chs,
             if (run.count == 1) {
                 return RunRead::Nothing;
             }
+            if (!DiskAnswers(run.place->m_drive)) {
+                // Pulled out, or dead: each sector would be asked for in vain.
+                FillRestUnreadable(into, done, run.count, unreadable);
+                return RunRead::SectorBySector;
+            }
             // Also for a one-sector request of a longer run: an unreadable sector
             // must never keep whatever the buffer held before.
             RetrySectorBySector(
@@ -88,6 +93,16 @@ DriveAccess::RunRead DriveAccess::ReadRun(SectorRun run, ChsAddress& chs,
         done += request->asked;
     }
     return result;
+}
+
+void DriveAccess::FillRestUnreadable(std::span<std::uint8_t> into, std::uint32_t from,
+                                     std::uint32_t count, UnreadableSectors* unreadable) {
+    const auto rest = into.subspan(static_cast<std::size_t>(SectorsToBytes(from)),
+                                   static_cast<std::size_t>(SectorsToBytes(count - from)));
+    std::fill(rest.begin(), rest.end(), kUnreadableFill);
+    for (std::uint32_t i = from; unreadable != nullptr && i < count; ++i) {
+        unreadable->push_back(i);
+    }
 }
 
 void DriveAccess::RetrySectorBySector(SectorRun run, ChsAddress* chs, std::span<std::uint8_t> into,

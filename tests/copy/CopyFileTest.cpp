@@ -468,6 +468,27 @@ TEST_F(CopyTest, ManyFilledRangesAreCountedAndTheFirstTenNamed) {
     });
 }
 
+// A disk pulled out during a copy: the copy stops at the first read that fails,
+// says why, and keeps what it copied as .part; it does not read on sector by sector.
+TEST_F(CopyTest, ADiskPulledOutStopsTheCopyWhichKeepsItsPart) {
+    Volume(8);
+    AddRecording("MOVIE   TS ", 20'000'000, "Movie.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    const std::size_t reads = m_opener.Log().reads.size();
+    m_opener.PullAfter(m_image->Path(), 10);  // the FAT and some of the file are read
+    CopyTo("/media/usb/Movie.ts");
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_EQ(m_frontend.Messages()[0].text, "The disk " + m_image->Path() +
+                                                 " no longer answers: it was pulled out, or it "
+                                                 "failed. The copy stopped.");
+    EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
+    EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
+    EXPECT_GT(target.files["/media/usb/Movie.ts.part"].size, 0u);
+    EXPECT_LT(m_opener.Log().reads.size() - reads, 20u);  // no sector-by-sector reading
+}
+
 // A file system may report a failed write only when the file is closed.
 TEST_F(CopyTest, AFailureToCloseTheOutputFailsTheCopy) {
     AddRecording("MOVIE   TS ", 100'000, "Movie.ts", Content::Full);

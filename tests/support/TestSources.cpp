@@ -87,7 +87,7 @@ public:
         if (FirstTouched(m_faults->throwing[m_path], offset, buffer.size()) != nullptr) {
             throw std::runtime_error("read of a throwing sector");
         }
-        std::size_t readable = buffer.size();
+        std::size_t readable = Pulled() ? 0 : buffer.size();
         if (const auto* bad = FirstTouched(m_faults->bad[m_path], offset, buffer.size())) {
             readable = static_cast<std::size_t>(std::max(*bad * 512, offset) - offset);
         }
@@ -95,8 +95,14 @@ public:
     }
 
     std::optional<std::uint64_t> Size() const override { return m_inner->Size(); }
+    bool Answers() override { return !Pulled(); }
 
 private:
+    bool Pulled() const {
+        const auto after = m_faults->pulledAfter.find(m_path);
+        return after != m_faults->pulledAfter.end() && m_log->reads.size() > after->second;
+    }
+
     std::unique_ptr<SectorSource> m_inner;
     std::string m_path;
     std::shared_ptr<SectorFaults> m_faults;

@@ -32,10 +32,11 @@ struct SourceLog {
     std::vector<Read> reads;
 };
 
-// Sectors of each path that fail, and sectors whose read throws.
+// Sectors of each path that fail, sectors whose read throws, and paths pulled out.
 struct SectorFaults {
     std::map<std::string, std::set<std::uint64_t>> bad;
     std::map<std::string, std::set<std::uint64_t>> throwing;
+    std::map<std::string, std::size_t> pulledAfter;  // the reads logged before it went
 };
 
 // Opens paths as the program does, but each source records its reads in the log
@@ -50,6 +51,11 @@ public:
     // A read that touches this sector throws, as a broken driver might.
     void MarkThrowing(const std::string& path, std::uint64_t sector) {
         m_faults->throwing[path].insert(sector);
+    }
+    // After `reads` more reads nothing of the path reads, and its sources no
+    // longer answer, as a disk pulled out.
+    void PullAfter(const std::string& path, std::size_t reads) {
+        m_faults->pulledAfter[path] = m_log->reads.size() + reads;
     }
     SourceLog& Log() const { return *m_log; }
     SourceOpener Opener();
