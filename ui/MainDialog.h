@@ -16,6 +16,7 @@ namespace moravel {
 
 inline constexpr char kMainCaption[] = "Veltrano Harddisk Recorder Utility";
 inline constexpr char kScanningText[] = "Scanning file structure ... Please wait.";
+inline constexpr char kStopAndCloseQuestion[] = "A copy is running. Stop it and close?";
 
 // The program's one window: the folder tree, the file list, Copy File, the
 // progress bar and the status line, and the disks behind them. Its handlers run
@@ -44,8 +45,9 @@ public:
     // first, bad areas last), its map beside the output; run again, it goes on.
     void OnRescueCopy();
     // The window is asked to close: true when it may close now. A running scan
-    // ends at its next step; during a copy the copy ends after its current
-    // cluster, and the window closes then.
+    // ends at its next step. During a copy the user is asked first; the copy then
+    // ends after its current cluster (what it copied kept as .part), and the
+    // window closes.
     bool OnClose();
     // Open Disk Image: asks for image files and adds them as disks.
     void OnOpenDiskImage();

@@ -730,7 +730,8 @@ TEST_F(CopyTest, ClosingTheWindowDuringACopyStopsItAndThenCloses) {
         m_frontend.OnPumpStep(nullptr);
         EXPECT_EQ(closedAtOnce, false);
         EXPECT_TRUE(m_frontend.Closed());
-        EXPECT_TRUE(m_frontend.Messages().empty());
+        ASSERT_EQ(m_frontend.Messages().size(), 1u);  // asked first; no answer queued is OK
+        EXPECT_EQ(m_frontend.Messages()[0].text, kStopAndCloseQuestion);
         // What was copied is kept under its working name: it is not the recording.
         EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
         if (whileCopying) {
@@ -743,6 +744,30 @@ TEST_F(CopyTest, ClosingTheWindowDuringACopyStopsItAndThenCloses) {
             EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 0u);
         }
     }
+}
+
+// Asked whether to stop, the user says no: the copy goes on to its end, and the
+// window stays.
+TEST_F(CopyTest, ACloseDuringACopyThatIsCancelledLetsTheCopyFinish) {
+    Volume(8);
+    AddRecording("MOVIE   TS ", 20 * 4096, "Movie.ts", Content::Full);
+    MemoryTarget target("NTFS");
+    Start(target);
+    SelectFile("Movie.ts");
+    bool asked = false;
+    m_frontend.OnPumpStep([&] {
+        if (!asked && m_frontend.IsVisible(res::kProgressBar)) {
+            asked = true;
+            m_frontend.QueueAnswer(MessageAnswer::Cancel);
+            m_frontend.UserClose();
+        }
+    });
+    CopyTo("/media/usb/Movie.ts");
+    m_frontend.OnPumpStep(nullptr);
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(m_frontend.Closed());
+    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    EXPECT_EQ(target.files.at("/media/usb/Movie.ts").size, 20u * 4096);
 }
 
 TEST_F(CopyTest, ADoubleClickHidesTheCopyResult) {

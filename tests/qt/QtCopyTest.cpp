@@ -165,10 +165,17 @@ TEST_F(QtCopyTest, ClosingTheWindowDuringACopyEndsTheCopyThenTheWindow) {
         }
     });
     closer.start();
+    // The close asks first; the copy waits for the answer.
+    QString question;
+    ModalAnswer<QMessageBox> stop([&](QMessageBox& box) {
+        question = box.text();
+        QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton);
+    });
     ClickCopyFile();
     closer.stop();
     ASSERT_TRUE(save.Answered());
     ASSERT_TRUE(closeAsked);
+    EXPECT_EQ(question, QString(kStopAndCloseQuestion));
     EXPECT_TRUE(openAfterClose);
     EXPECT_TRUE(frontend.IsClosed());
     EXPECT_FALSE(window.isVisible());

@@ -455,17 +455,31 @@ TEST_F(QtWindowTest, EscapeClosesTheWindow) {
     EXPECT_FALSE(m_window.Window().isVisible());
 }
 
-TEST_F(QtWindowTest, EnterClosesTheWindowAlsoFromTheListAndTheButton) {
-    for (int target = 0; target < 3; ++target) {
-        WindowFixture window;
-        window.Open({});
-        QWidget* focus = target == 0   ? static_cast<QWidget*>(&window.Window().Tree())
-                         : target == 1 ? static_cast<QWidget*>(&window.Window().List())
-                                       : static_cast<QWidget*>(&window.Window().CopyButton());
+// Enter never ends the window: on a tree item it opens or closes the item, on
+// the list and on the focused Copy File button it is Copy File.
+TEST_F(QtWindowTest, EnterActsOnWhatHasTheFocusAndNeverCloses) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    QTreeWidgetItem* disk = m_window.Item({"Hard Disk 1"});
+    Tree().setCurrentItem(disk);
+    Tree().setFocus();
+    QTest::keyClick(&Tree(), Qt::Key_Return);
+    EXPECT_TRUE(disk->isExpanded());
+    EXPECT_EQ(m_window.Children(disk), (std::vector<QString>{"32-Bit FAT Disk", "Unknown"}));
+    QTest::keyClick(&Tree(), Qt::Key_Enter);
+    EXPECT_FALSE(disk->isExpanded());
+    for (QWidget* focus : {static_cast<QWidget*>(&m_window.Window().List()),
+                           static_cast<QWidget*>(&m_window.Window().CopyButton())}) {
+        QString said;
+        ModalAnswer<QMessageBox> box([&](QMessageBox& shown) {
+            said = shown.text();
+            shown.accept();
+        });
+        focus->setFocus();
         QTest::keyClick(focus, Qt::Key_Return);
-        EXPECT_TRUE(window.Frontend().IsClosed()) << target;
-        EXPECT_FALSE(window.Window().isVisible()) << target;
+        EXPECT_EQ(said, QString(kSelectFile)) << focus->objectName().toStdString();
     }
+    EXPECT_FALSE(m_window.Frontend().IsClosed());
+    EXPECT_TRUE(m_window.Window().isVisible());
 }
 
 TEST(QtRunTest, RunMainDialogShowsTheWindowAndReturnsWhenTheCloseBoxIsClicked) {

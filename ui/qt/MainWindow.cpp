@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -113,7 +114,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         modifiers == Qt::NoModifier) {
         event->accept();
-        m_events.UserClose();
+        ActivateFocus();
         return;
     }
     if (event->key() == Qt::Key_F5 && modifiers == Qt::NoModifier) {
@@ -122,6 +123,21 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);  // Escape rejects, which ends in done()
+}
+
+// Enter acts on what has the focus, and never ends the window: a folder in the
+// tree opens or closes, a row of the list is copied, a button is pressed.
+void MainWindow::ActivateFocus() {
+    QWidget* focus = focusWidget();
+    if (focus == m_tree) {
+        if (QTreeWidgetItem* item = m_tree->currentItem()) {
+            item->setExpanded(!item->isExpanded());
+        }
+    } else if (focus == m_list) {
+        m_copyButton->click();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(focus)) {
+        button->click();
+    }
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {

@@ -23,7 +23,7 @@ class StatusLine;
 // What the window's own events ask of its owner.
 class WindowEvents {
 public:
-    // The close box, Enter or Escape.
+    // The close box or Escape.
     virtual void UserClose() = 0;
     // F5: the disks are read again.
     virtual void UserRefresh() = 0;
@@ -38,7 +38,7 @@ protected:
 
 // The program's window, laid out from the main dialog's layout: a fixed size,
 // a minimise but no maximise button, in the task bar. Closing it in any way (the
-// close box, Enter, Escape) asks the owner, which lets it close with AllowClose.
+// close box, Escape) asks the owner, which lets it close with AllowClose.
 // A context menu anywhere on it offers the commands added with AddCommand; files
 // dropped on it go to the owner.
 class MainWindow : public QDialog {
@@ -77,6 +77,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void ActivateFocus();
+
     WindowEvents& m_events;
     std::map<int, QWidget*> m_controls;
     FolderTree* m_tree = nullptr;
