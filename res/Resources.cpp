@@ -37,6 +37,8 @@ std::string_view LoadString(int id) {
             return "&Open Disk Image...";
         case kRescueCopyMenuText:
             return "&Rescue Copy...";
+        case kRefreshMenuText:
+            return "Re&fresh";
         default:
             return "";
     }

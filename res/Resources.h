@@ -13,6 +13,7 @@ inline constexpr int kAboutDialog = 100;
 inline constexpr int kAboutMenuText = 101;
 inline constexpr int kOpenImageMenuText = 103;
 inline constexpr int kRescueCopyMenuText = 104;
+inline constexpr int kRefreshMenuText = 105;
 inline constexpr int kMainDialog = 102;
 inline constexpr int kApplicationIcon = 129;
 inline constexpr int kLogoBitmap = 130;
@@ -25,6 +26,9 @@ inline constexpr unsigned kOpenImageCommand = 32;
 // The command that copies the selected file as a rescue (the context menu); its
 // low four bits are free too.
 inline constexpr unsigned kRescueCopyCommand = 64;
+// The command that reads the disks again (the context menu, F5); its low four
+// bits are free too.
+inline constexpr unsigned kRefreshCommand = 128;
 
 inline constexpr int kCopyFileButton = 1000;
 inline constexpr int kFolderTree = 1002;

@@ -43,6 +43,7 @@ MainDialog::MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarge
 std::vector<std::pair<unsigned, std::string>> MainDialog::WindowCommands() {
     return {{res::kOpenImageCommand, std::string(res::LoadString(res::kOpenImageMenuText))},
             {res::kRescueCopyCommand, std::string(res::LoadString(res::kRescueCopyMenuText))},
+            {res::kRefreshCommand, std::string(res::LoadString(res::kRefreshMenuText))},
             {res::kAboutCommand, std::string(res::LoadString(res::kAboutMenuText))}};
 }
 
@@ -226,6 +227,10 @@ bool MainDialog::OnSystemCommand(unsigned command) {
     }
     if (family == res::kRescueCopyCommand) {
         OnRescueCopy();
+        return true;
+    }
+    if (family == res::kRefreshCommand) {
+        OnRefresh();
         return true;
     }
     return false;

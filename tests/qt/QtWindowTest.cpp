@@ -549,8 +549,8 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
     ChooseFromContextMenu(*Tree().viewport(),
                           Tree().viewport()->rect().bottomLeft() + QPoint(20, -20),
                           QStringLiteral("&About Moravel..."), &offered);
-    EXPECT_EQ(offered,
-              (QStringList{"&Open Disk Image...", "&Rescue Copy...", "&About Moravel..."}));
+    EXPECT_EQ(offered, (QStringList{"&Open Disk Image...", "&Rescue Copy...", "Re&fresh",
+                                    "&About Moravel..."}));
     ASSERT_TRUE(about.Answered());
     EXPECT_EQ(caption, QStringLiteral("About Moravel"));
     EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3 beta",
@@ -578,6 +578,23 @@ TEST_F(QtWindowTest, TheWindowsCommandsHaveShortcuts) {
     EXPECT_EQ(shortcuts[QStringLiteral("&Open Disk Image...")], QKeySequence(QKeySequence::Open));
     EXPECT_EQ(shortcuts[QStringLiteral("&About Moravel...")],
               QKeySequence(QKeySequence::HelpContents));
+    EXPECT_EQ(shortcuts[QStringLiteral("Re&fresh")], QKeySequence(Qt::Key_F5));
+}
+
+// Shift+F10 opens the window's menu, as the Menu key does.
+TEST_F(QtWindowTest, ShiftF10OpensTheMenu) {
+    m_window.Open({});
+    QStringList offered;
+    ModalAnswer<QMenu> menu([&](QMenu& shown) {
+        for (const QAction* action : shown.actions()) {
+            offered << action->text();
+        }
+        shown.close();
+    });
+    Tree().setFocus();
+    QTest::keyClick(&Tree(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(menu.Answered());
+    EXPECT_TRUE(offered.contains(QStringLiteral("Re&fresh")));
 }
 
 // Answers the Open Disk Image dialog with the files, typed into its name field.

@@ -117,9 +117,13 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
         ActivateFocus();
         return;
     }
-    if (event->key() == Qt::Key_F5 && modifiers == Qt::NoModifier) {
+    if (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) {
+        // As the Menu key: the menu beside what has the focus.
         event->accept();
-        m_events.UserRefresh();
+        QWidget* focus = focusWidget() != nullptr ? focusWidget() : this;
+        const QPoint at = focus->mapToGlobal(focus->rect().center());
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, mapFromGlobal(at), at);
+        contextMenuEvent(&menu);
         return;
     }
     QDialog::keyPressEvent(event);  // Escape rejects, which ends in done()

@@ -25,8 +25,6 @@ class WindowEvents {
 public:
     // The close box or Escape.
     virtual void UserClose() = 0;
-    // F5: the disks are read again.
-    virtual void UserRefresh() = 0;
     // Local files dropped onto the window.
     virtual void UserDropUrls(const QList<QUrl>& files) = 0;
     // The scan-progress notice posted to the window has come.

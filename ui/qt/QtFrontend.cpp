@@ -51,6 +51,8 @@ QKeySequence ShortcutOf(unsigned command) {
             return QKeySequence::Open;
         case res::kAboutCommand:
             return QKeySequence::HelpContents;
+        case res::kRefreshCommand:
+            return QKeySequence::Refresh;
         default:
             return {};
     }
@@ -553,6 +555,7 @@ void QtFrontend::UserCommand(unsigned command) {
     Guarded([&] {
         if (m_dialog != nullptr) {
             m_dialog->OnSystemCommand(command);
+            RetryRefreshLater();  // Refresh, put off while a copy runs
         }
     });
 }

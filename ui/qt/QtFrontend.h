@@ -81,7 +81,8 @@ public:
     void UserCommand(unsigned command);
     void UserDropFiles(const std::vector<std::string>& paths);
     void UserDropUrls(const QList<QUrl>& files) override;
-    void UserRefresh() override;
+    // Refresh asked for again, after the dialog put it off.
+    void UserRefresh();
     // The expand button of an item: the expanding notice, then the item opens, or
     // loses its button when it has no children to show.
     void UserExpand(TreeItemHandle item);
