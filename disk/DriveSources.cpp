@@ -43,4 +43,8 @@ bool IsWholeDiskName(const std::string& name) {
     return false;
 }
 
+bool IsLoopName(const std::string& name) {
+    return StartsWith(name, "loop") && AllDigits(name.substr(4));
+}
+
 }  // namespace moravel

@@ -30,6 +30,8 @@ std::string DeviceGroup(const std::string& path);
 
 // True for the names of whole-disk devices that may hold a recorder's disk.
 bool IsWholeDiskName(const std::string& name);
+// True for loop0, loop1, ... (not their partitions, loop0p1).
+bool IsLoopName(const std::string& name);
 
 // The names (sda, nvme0n1) of the whole disks that hold the file system the
 // system runs from, through partitions, encryption and volume groups: none when

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -156,13 +157,7 @@ std::vector<BlockObject> ReadBlockObjects(sd_bus_message* reply) {
 }
 
 std::string BaseName(const std::string& device) {
-    const auto slash = device.rfind('/');
-    return slash == std::string::npos ? device : device.substr(slash + 1);
-}
-
-bool IsLoopName(const std::string& name) {
-    return name.size() > 4 && name.rfind("loop", 0) == 0 &&
-           std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return std::filesystem::path(device).filename().string();
 }
 
 bool MayHoldRecorderDisk(const BlockObject& block, const std::vector<std::string>& system) {
