@@ -8,6 +8,7 @@
 
 #include "TerminalFrontend.h"
 #include "copy/CopyJob.h"
+#include "ui/ProgressText.h"
 
 namespace moravel::cli {
 
@@ -16,27 +17,10 @@ namespace moravel::cli {
 using SecondsClock = std::function<double()>;
 SecondsClock SteadySeconds();
 
-// The copy's progress line: the percentage, the average rate since the copy
-// began (MB of 2^20 bytes), and the time left at that rate, rounded up
-// ("Copying  42%  37.5 MB/s  ETA 1:05"; an hour and more as h:mm:ss).
-// Until a rate can be told, both show as dashes.
-std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t fileSize,
-                             double seconds);
-
-// Where a copy of several files stands: the file being copied (from 1) of how
-// many, the bytes of the files before it, of all of them, and when it began.
-struct BatchProgress {
-    std::size_t fileNumber = 0;
-    std::size_t files = 0;
-    std::uint64_t bytesBefore = 0;
-    std::uint64_t totalBytes = 0;
-    double started = 0;
-};
-
-// The line of a copy of several files: the file's number, the bytes done of all,
-// the rate since the first file began, and the time left for all at that rate
-// ("File 3/12  1.2 GB of 8.4 GB  37.5 MB/s  ETA 3:15").
-std::string BatchProgressText(const BatchProgress& batch, std::uint64_t bytesDone, double seconds);
+// The progress texts, as the window's status line shares them.
+using moravel::BatchProgress;
+using moravel::BatchProgressText;
+using moravel::CopyProgressText;
 
 // A copy's progress on the terminal: its line while it runs (the copy's, a
 // batch's or a rescue's), redrawn when the percentage changes and at least every

@@ -1,0 +1,61 @@
+#include "ProgressText.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "FormatSize.h"
+
+namespace moravel {
+
+namespace {
+
+std::string TwoDigits(std::uint64_t value) {
+    return (value < 10 ? "0" : "") + std::to_string(value);
+}
+
+// m:ss below an hour, else h:mm:ss.
+std::string Duration(std::uint64_t seconds) {
+    const std::uint64_t hours = seconds / 3600;
+    const std::uint64_t minutes = seconds / 60 % 60;
+    const std::string tail = TwoDigits(seconds % 60);
+    if (hours == 0) {
+        return std::to_string(minutes) + ":" + tail;
+    }
+    return std::to_string(hours) + ":" + TwoDigits(minutes) + ":" + tail;
+}
+
+}  // namespace
+
+std::string RateAndTimeLeft(std::uint64_t done, std::uint64_t all, double seconds) {
+    if (done == 0 || !(seconds > 0)) {
+        return "--.- MB/s  ETA --:--";
+    }
+    const double bytesPerSecond = static_cast<double>(done) / seconds;
+    const auto tenths = static_cast<std::uint64_t>(std::llround(bytesPerSecond / 1048576.0 * 10));
+    const double left = static_cast<double>(all - std::min(done, all));
+    // Capped at a day less a second: a rate near zero would say "forever".
+    const double eta = std::min(std::ceil(left / bytesPerSecond), 86399.0);
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB/s  ETA " +
+           Duration(static_cast<std::uint64_t>(eta));
+}
+
+std::string BatchProgressText(const BatchProgress& batch, std::uint64_t bytesDone, double seconds) {
+    return "File " + std::to_string(batch.fileNumber) + "/" + std::to_string(batch.files) + "  " +
+           FormatSize(bytesDone) + " of " + FormatSize(batch.totalBytes) + "  " +
+           RateAndTimeLeft(bytesDone, batch.totalBytes, seconds);
+}
+
+std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t fileSize,
+                             double seconds) {
+    const std::string shown = std::to_string(std::clamp(percent, 0, 100));
+    return "Copying " + std::string(3 - shown.size(), ' ') + shown + "%  " +
+           RateAndTimeLeft(bytesDone, fileSize, seconds);
+}
+
+std::string CopyStatusText(std::string_view name, std::uint64_t bytesDone, std::uint64_t size,
+                           double seconds) {
+    return "Copying " + std::string(name) + "  " + FormatSize(bytesDone) + " of " +
+           FormatSize(size) + "  " + RateAndTimeLeft(bytesDone, size, seconds);
+}
+
+}  // namespace moravel
