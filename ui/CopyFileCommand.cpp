@@ -2,10 +2,19 @@
 
 #include <algorithm>
 
+#include "ProgressText.h"
 #include "disk/Sector.h"
 #include "tree/DriveTree.h"
 
 namespace moravel {
+
+namespace {
+
+// The status line's progress is redrawn at most this often: the rate and the
+// time left change with every cluster.
+constexpr double kStatusSeconds = 0.25;
+
+}  // namespace
 
 CopyFileCommand::CopyFileCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
                                  CopyControls controls)
@@ -33,7 +42,9 @@ void CopyFileCommand::Run() {
         return;
     }
     m_clusterBytes = SectorsToBytes(source->m_sectorsPerCluster);
+    m_name = std::string(source->EntryName());
     EnableSelection(false);
+    m_frontend.SetControlText(m_controls.copyButton, kStopButtonText);
     try {
         m_report = m_job.Run(*source, *plan, *this);
     } catch (...) {
@@ -74,12 +85,18 @@ std::optional<CopyPlan> CopyFileCommand::ChoosePlan(const DriveItem& source) {
     return plan;
 }
 
-void CopyFileCommand::Began(std::uint64_t) {
-    m_frontend.SetStatusText(kCopyingText);
+void CopyFileCommand::Began(std::uint64_t size) {
+    m_started = SteadySecondsNow();
+    ShowProgressText(0, size);
     m_frontend.ShowControl(m_controls.status, true);
     m_frontend.SetProgressPosition(0);
     m_frontend.ShowControl(m_controls.progress, true);
     m_copying = true;
+}
+
+void CopyFileCommand::ShowProgressText(std::uint64_t bytesDone, std::uint64_t size) {
+    m_shown = SteadySecondsNow();
+    m_frontend.SetStatusText(CopyStatusText(m_name, bytesDone, size, m_shown - m_started));
 }
 
 // The bar counts clusters: whole ones to 100, a last partial one beyond.
@@ -93,6 +110,9 @@ void CopyFileCommand::Copied(std::uint64_t bytesDone, std::uint64_t size) {
                                                : static_cast<double>(clustersDone) * 100.0 /
                                                      static_cast<double>(wholeClusters);
     m_frontend.SetProgressPosition(static_cast<int>(std::min(position, 1e9)));
+    if (SteadySecondsNow() - m_shown >= kStatusSeconds) {
+        ShowProgressText(bytesDone, size);
+    }
     m_frontend.PumpMessages();
 }
 
@@ -117,20 +137,37 @@ void CopyFileCommand::ShowEnd(const CopyPlan& plan) {
         m_copying = false;
         switch (m_report.outcome) {
             case CopyOutcome::Copied:
-                m_frontend.SetStatusText(kCopySucceededText);
+                m_frontend.SetStatusText(kCopySucceededText + OutputText(plan));
                 break;
             case CopyOutcome::Incomplete:
-                m_frontend.SetStatusText(std::string(kCopyIncompleteText) + " " +
-                                         FilledSectorsText(m_report));
+                m_frontend.SetStatusText(std::string(kCopyIncompleteText) + " It was copied" +
+                                         OutputText(plan) + ". " + FilledSectorsText(m_report));
                 break;
             default:
-                m_frontend.SetStatusText(kCopyFailedText + KeptText(plan));
+                m_frontend.SetStatusText((m_report.stopped ? kCopyStoppedText : kCopyFailedText) +
+                                         KeptText(plan));
                 break;
         }
         m_frontend.ShowControl(m_controls.progress, false);
         m_frontend.SetProgressPosition(0);
     }
+    m_frontend.SetControlText(m_controls.copyButton, kCopyFileButtonText);
     EnableSelection(true);
+}
+
+// " to /media/usb/Film.ts", or " in 3 parts in /media/usb/: Film.001.ts to
+// Film.003.ts": where a whole copy went.
+std::string CopyFileCommand::OutputText(const CopyPlan& plan) const {
+    const auto& outputs = m_report.outputs;
+    if (outputs.size() == 1) {
+        return " to " + outputs.front().path;
+    }
+    if (outputs.empty()) {
+        return "";
+    }
+    const auto name = [](const std::string& path) { return path.substr(FolderOf(path).size()); };
+    return " in " + std::to_string(outputs.size()) + " parts in " + plan.folder + ": " +
+           name(outputs.front().path) + " to " + name(outputs.back().path);
 }
 
 // " What was copied is kept as Film_1.ts.part in /media/usb/." for a copy that

@@ -14,13 +14,21 @@ struct CopyControls {
     int fileList;
     int progress;
     int status;
+    int copyButton;
 };
+
+// The button's text while a copy runs, and again after it.
+inline constexpr char kStopButtonText[] = "Stop";
+inline constexpr char kCopyFileButtonText[] = "Copy File";
+inline constexpr char kCopyStoppedText[] = "The copy was stopped.";
 
 // The window's Copy File command: takes the file of the selected list row, asks
 // where to put it, refuses old FAT drives, asks about parts for FAT32 and about
 // part files that are there already, then runs the copy job with the status line
-// and the progress bar showing it, and the tree and the list disabled. Every
-// progress step is a pump step, in which the window stays alive.
+// (what the terminal's progress line says) and the progress bar showing it, the
+// tree and the list disabled, and Copy File turned into Stop. Every progress
+// step is a pump step, in which the window stays alive. At the end the status
+// line says where the output went.
 class CopyFileCommand final : private CopyProgress {
 public:
     CopyFileCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
@@ -29,7 +37,8 @@ public:
     void Run();
     // From now on the command makes rescue copies (nothing: normal copies again).
     void SetRescue(std::optional<RescueSettings> settings) { m_job.SetRescue(std::move(settings)); }
-    // Ends a running copy after the cluster being copied (the window is closing).
+    // Ends a running copy after the cluster being copied (Stop, or the window is
+    // closing).
     void RequestStop() { m_job.RequestStop(); }
 
     const CopyReport& Report() const { return m_report; }
@@ -38,6 +47,8 @@ private:
     std::optional<CopyPlan> ChoosePlan(const DriveItem& source);
     void ShowEnd(const CopyPlan& plan);
     std::string KeptText(const CopyPlan& plan) const;
+    std::string OutputText(const CopyPlan& plan) const;
+    void ShowProgressText(std::uint64_t bytesDone, std::uint64_t size);
     void ShowError(const std::string& text, MessageIcon icon = MessageIcon::Exclamation);
     void EnableSelection(bool enable);
 
@@ -53,6 +64,9 @@ private:
     // The copy's bytes per cluster: the bar moves by clusters.
     std::uint64_t m_clusterBytes = 0;
     bool m_copying = false;  // the status line and the bar show the copy
+    std::string m_name;      // the file's name, as the status line shows it
+    double m_started = 0;    // when the copy began, on the steady clock
+    double m_shown = 0;      // when the status line last showed the progress
 };
 
 }  // namespace moravel

@@ -36,6 +36,7 @@ public:
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void ShowControl(int id, bool show) = 0;
     virtual void EnableControl(int id, bool enable) = 0;
+    virtual void SetControlText(int id, const std::string& text) = 0;
     virtual void SetProgressPosition(int position) = 0;
     // Something the user should know about the destination that is no failure (its
     // file system was guessed, say); a front end shows it where it fits.

@@ -59,6 +59,7 @@ public:
     virtual TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text,
                                           int childCount, DriveItem* data) = 0;
     virtual void SetTreeChildCount(TreeItemHandle item, int childCount) = 0;
+    virtual void SetTreeItemText(TreeItemHandle item, const std::string& text) = 0;
     virtual void SelectTreeItem(TreeItemHandle item) = 0;
     // Empties the tree; the selection becomes the top level, as the
     // selection-changed handler is told. Handles given before are void.

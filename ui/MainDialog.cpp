@@ -9,10 +9,41 @@
 #include "FormatSize.h"
 #include "SourceOptions.h"
 #include "disk/PathText.h"
+#include "tree/FatDate.h"
 
 namespace moravel {
 
 namespace {
+
+bool IsVolumeLabel(const DriveItem& item) {
+    return item.m_kind == ItemKind::Entry && !item.IsDirectory() &&
+           (item.m_attributes & layout::entry::kAttributeVolumeLabel) != 0;
+}
+
+// A label's eleven characters, shown as one name ("RECORDINGS"): its display
+// name splits them as a short name's eight and three ("RECORDIN.GS ").
+std::string LabelText(const DriveItem& label) {
+    std::string text(label.DisplayName());
+    std::size_t dot = text.size();
+    for (int characters = 0; characters < 4 && dot > 0;) {
+        --dot;
+        if ((static_cast<unsigned char>(text[dot]) & 0xC0) != 0x80) {
+            ++characters;
+        }
+    }
+    if (dot < text.size() && text[dot] == '.') {
+        text.erase(dot, 1);
+    }
+    const auto end = text.find_last_not_of(' ');
+    return text.substr(0, end == std::string::npos ? 0 : end + 1);
+}
+
+// "2004-05-18 20:15": when the file last changed; nothing where its entry holds
+// no such moment.
+std::string ModifiedText(const DriveItem& file) {
+    const auto moment = DecodeFatDateTime(file.m_writeDate, file.m_writeTime);
+    return moment ? ShortDateText(*moment) : std::string{};
+}
 
 // Removes an item from the running scans when its scan's frame ends, also when
 // a handler nested in one of its pump steps throws.
@@ -45,6 +76,15 @@ std::vector<std::pair<unsigned, std::string>> MainDialog::WindowCommands() {
             {res::kRescueCopyCommand, std::string(res::LoadString(res::kRescueCopyMenuText))},
             {res::kRefreshCommand, std::string(res::LoadString(res::kRefreshMenuText))},
             {res::kAboutCommand, std::string(res::LoadString(res::kAboutMenuText))}};
+}
+
+bool MainDialog::CommandEnabled(unsigned command) {
+    if ((command & ~0xFu) != res::kRescueCopyCommand) {
+        return true;
+    }
+    const int row = m_runningCopy == nullptr ? m_frontend.SelectedListRow() : -1;
+    const DriveItem* file = row < 0 ? nullptr : m_frontend.ListRowData(row);
+    return file != nullptr && file->IsFile();
 }
 
 // A handler's failure must not reach the window system's event dispatch, which
@@ -97,6 +137,7 @@ void MainDialog::InitializeDialogNow() {
     m_frontend.InsertListColumn("File Name", ColumnAlignment::Left, 150);
     m_frontend.InsertListColumn("Size", ColumnAlignment::Right, 100);
     m_frontend.InsertListColumn("Size (bytes)", ColumnAlignment::Right, 100);
+    m_frontend.InsertListColumn("Modified", ColumnAlignment::Left, 110);
     FillTree();
 }
 
@@ -142,6 +183,7 @@ void MainDialog::RefreshDisks() {
     m_frontend.DeleteAllListRows();
     m_selected = nullptr;
     m_inTree.clear();
+    m_volumeOfRoot.clear();
     m_frontend.ShowControl(m_status, false);
     FillTree();
 }
@@ -241,8 +283,15 @@ int MainDialog::OnScanProgress() {
     return 0;
 }
 
+// On a row it is Copy File; elsewhere it clears the status line.
 void MainDialog::OnFileListDoubleClick() {
-    Guarded([this] { m_frontend.ShowControl(m_status, false); });
+    Guarded([this] {
+        if (m_runningCopy == nullptr && m_frontend.SelectedListRow() >= 0) {
+            CopyFile(false);
+            return;
+        }
+        m_frontend.ShowControl(m_status, false);
+    });
 }
 
 void MainDialog::OnTreeItemExpanding(const TreeNotification& notification) {
@@ -255,16 +304,45 @@ void MainDialog::OnTreeItemExpanding(const TreeNotification& notification) {
 }
 
 MainDialog::Placement MainDialog::PlacementOf(const DriveItem& child) {
+    if (IsVolumeLabel(child)) {
+        return Placement::Nowhere;  // the volume's node shows it
+    }
     if (child.IsFile()) {
         return Placement::List;
     }
     return child.IsFatCopy() ? Placement::Nowhere : Placement::Tree;
 }
 
+// A file manager's names: long, or short without padding and in the small
+// letters its entry's case flags ask for ("TRAILER.TS", "readme.txt").
+std::string MainDialog::ShownName(const DriveItem& item) {
+    if (item.m_kind == ItemKind::Entry && !item.EntryName().empty()) {
+        return std::string(item.EntryName());
+    }
+    return std::string(item.DisplayName());
+}
+
 void MainDialog::AddFileRow(DriveItem& file) {
-    const int row = m_frontend.InsertListRow(std::string(file.DisplayName()), &file);
+    const int row = m_frontend.InsertListRow(ShownName(file), &file);
     m_frontend.SetListItemText(row, 1, FormatSize(file.m_fileSize));
     m_frontend.SetListItemText(row, 2, std::to_string(file.m_fileSize));
+    m_frontend.SetListItemText(row, 3, ModifiedText(file));
+}
+
+// "32-Bit FAT Disk — RECORDINGS", once its root directory's label was read.
+void MainDialog::ShowVolumeLabel(const DriveItem& root, const std::vector<DriveItem*>& children) {
+    const auto volume = m_volumeOfRoot.find(&root);
+    if (volume == m_volumeOfRoot.end()) {
+        return;
+    }
+    for (const DriveItem* child : children) {
+        if (const std::string label = IsVolumeLabel(*child) ? LabelText(*child) : "";
+            !label.empty()) {
+            m_frontend.SetTreeItemText(volume->second.item,
+                                       ShownName(*volume->second.data) + " \xE2\x80\x94 " + label);
+            return;
+        }
+    }
 }
 
 void MainDialog::OnTreeSelectionChanged(const TreeNotification& notification) {
@@ -313,9 +391,10 @@ void MainDialog::SelectionChanged(const TreeNotification& notification) {
         ShowErrors(expansion.errors);
         children = std::move(expansion.children);
     }
-    if (!InsertTreeChildren(notification.item, children)) {
+    if (!InsertTreeChildren(notification, children)) {
         m_frontend.SetTreeChildCount(notification.item, 0);
     }
+    ShowVolumeLabel(data, children);
     if (m_selected == &data) {
         if (selection != m_selections) {
             m_frontend.DeleteAllListRows();  // a nested selection of this item showed some
@@ -327,7 +406,8 @@ void MainDialog::SelectionChanged(const TreeNotification& notification) {
 
 // Inserts the children that belong in the tree and are not there yet; true when
 // the item has any.
-bool MainDialog::InsertTreeChildren(TreeItemHandle item, const std::vector<DriveItem*>& children) {
+bool MainDialog::InsertTreeChildren(const TreeNotification& parent,
+                                    const std::vector<DriveItem*>& children) {
     bool found = false;
     for (DriveItem* child : children) {
         if (PlacementOf(*child) != Placement::Tree) {
@@ -335,7 +415,10 @@ bool MainDialog::InsertTreeChildren(TreeItemHandle item, const std::vector<Drive
         }
         found = true;
         if (m_inTree.insert(child).second) {
-            m_frontend.InsertTreeItem(item, std::string(child->DisplayName()), 1, child);
+            m_frontend.InsertTreeItem(parent.item, ShownName(*child), 1, child);
+            if (parent.data != nullptr && parent.data->m_kind == ItemKind::Volume) {
+                m_volumeOfRoot[child] = parent;  // the root directory
+            }
         }
     }
     return found;
@@ -416,21 +499,28 @@ void MainDialog::AddDiskImages(const std::vector<std::string>& paths, bool remem
 namespace moravel {
 
 void MainDialog::OnCopyFile() {
-    Guarded([this] { CopyFile(false); });
+    Guarded([this] {
+        if (m_runningCopy != nullptr) {
+            m_runningCopy->RequestStop();  // the button says Stop
+            return;
+        }
+        CopyFile(false);
+    });
 }
 
 void MainDialog::OnRescueCopy() {
-    Guarded([this] { CopyFile(true); });
+    Guarded([this] {
+        if (m_runningCopy == nullptr) {
+            CopyFile(true);
+        }
+    });
 }
 
 void MainDialog::CopyFile(bool rescue) {
-    if (m_runningCopy != nullptr) {
-        return;
-    }
     // Whatever the Save dialog is given, a copy never overwrites a disk being read.
     SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
     CopyFileCommand copy(m_frontend, m_driveAccess, target,
-                         {m_tree, m_fileList, m_progress, m_status});
+                         {m_tree, m_fileList, m_progress, m_status, res::kCopyFileButton});
     if (rescue) {
         copy.SetRescue(RescueSettings{});
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -39,7 +40,7 @@ public:
     void OnFileListDoubleClick();
     void OnTreeItemExpanding(const TreeNotification& notification);
     void OnTreeSelectionChanged(const TreeNotification& notification);
-    // Copy File. A click while a copy runs is ignored.
+    // Copy File; while a copy runs the button says Stop, and a click stops it.
     void OnCopyFile();
     // Rescue Copy: the selected file copied as from a failing disk (readable parts
     // first, bad areas last), its map beside the output; run again, it goes on.
@@ -65,6 +66,9 @@ public:
     // The commands a front end offers beside the system menu (a context menu):
     // command ids for OnSystemCommand with their texts.
     static std::vector<std::pair<unsigned, std::string>> WindowCommands();
+    // Whether the command can do anything now: Rescue Copy needs one file
+    // selected, Copy Folder a folder, and neither while a copy runs.
+    bool CommandEnabled(unsigned command);
 
     DriveTree& Drives() { return m_driveAccess; }
 
@@ -79,7 +83,10 @@ private:
     void SelectionChanged(const TreeNotification& notification);
     void ShowScanning();
     void EndScanning(const DriveItem& item, bool empty);
-    bool InsertTreeChildren(TreeItemHandle item, const std::vector<DriveItem*>& children);
+    bool InsertTreeChildren(const TreeNotification& parent,
+                            const std::vector<DriveItem*>& children);
+    static std::string ShownName(const DriveItem& item);
+    void ShowVolumeLabel(const DriveItem& root, const std::vector<DriveItem*>& children);
     void FillList(const std::vector<DriveItem*>& children);
     void CopyFile(bool rescue);
     void ShowOpenProblems();
@@ -107,6 +114,8 @@ private:
     std::set<const DriveItem*> m_scansRunning;
     // The drive items shown in the tree: each goes in once.
     std::set<const DriveItem*> m_inTree;
+    // The volume node above each root directory in the tree: it shows the label.
+    std::map<const DriveItem*, TreeNotification> m_volumeOfRoot;
     // The item selected last, and how many selections there were: a handler that
     // scanned learns whether the list is still its own.
     const DriveItem* m_selected = nullptr;

@@ -22,6 +22,11 @@ using testing::MemoryTarget;
 
 constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
 constexpr char kSucceeded[] = "The file was succesfully copied";
+constexpr char kInParts[] = " in 2 parts in /media/usb/: Movie_1.ts to Movie_2.ts";
+
+std::string SucceededTo(const std::string& path) {
+    return std::string(kSucceeded) + " to " + path;
+}
 constexpr char kFailed[] = "The file copying failed.";
 
 // The status of a copy that ended before its last byte, with its output kept.
@@ -38,7 +43,7 @@ protected:
         std::vector<int> positions;
         bool copying = false;
         for (const auto& call : m_frontend.Calls()) {
-            copying = copying || call == "SetStatusText(Copying file ... Please wait.)";
+            copying = copying || call.rfind("SetStatusText(Copying ", 0) == 0;
             if (copying && call.rfind("SetProgressPosition(", 0) == 0) {
                 positions.push_back(std::stoi(call.substr(20)));
             }
@@ -141,7 +146,7 @@ TEST_F(CopyTest, AnyOtherFileSystemTakesTheFileWhole) {
         EXPECT_EQ(target.files["/media/usb/Movie.ts"].syncs, 1);
         ExpectContent(target.files["/media/usb/Movie.ts"], 100'000,
                       [&](std::uint64_t o) { return ContentByte(seed, o); });
-        EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+        EXPECT_EQ(m_frontend.StatusText(), SucceededTo("/media/usb/Movie.ts"));
         EXPECT_TRUE(m_frontend.IsVisible(res::kStatusLine));
         EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
         EXPECT_EQ(m_frontend.ProgressPosition(), 0);
@@ -161,7 +166,7 @@ TEST_F(CopyTest, Fat32TakesFourGiBLessOneByteAsOneFile) {
     ASSERT_THAT(target.created, ElementsAre("/media/usb/Big.ts"));
     ExpectContent(target.files["/media/usb/Big.ts"], size,
                   [&](std::uint64_t o) { return EndsContent(seed, size, ClusterBytes(), o); });
-    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    EXPECT_EQ(m_frontend.StatusText(), SucceededTo("/media/usb/Big.ts"));
 }
 
 // A FAT32 file holds at most 4 GiB - 1 byte: exactly 4 GiB goes in parts too.
@@ -193,7 +198,7 @@ TEST_F(CopyTest, Fat32TakesFourGiBAndMoreInParts) {
         EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].syncs, 1);
         EXPECT_EQ(target.files["/media/usb/Movie_2.ts"].syncs, 1);
         EXPECT_EQ(target.files.size(), 2u);  // the chosen name itself never
-        EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+        EXPECT_EQ(m_frontend.StatusText(), std::string(kSucceeded) + kInParts);
     }
 }
 
@@ -261,7 +266,7 @@ TEST_F(CopyTest, PartsThatAreThereAlreadyAreReplacedOnlyWhenTheUserSaysSo) {
         } else {
             EXPECT_EQ(target.files["/media/usb/Movie_1.ts"].size, 4'294'934'528u);
             EXPECT_EQ(target.files["/media/usb/Movie_2.ts"].size, kFourGiB + 5 - 4'294'934'528u);
-            EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+            EXPECT_EQ(m_frontend.StatusText(), std::string(kSucceeded) + kInParts);
         }
         EXPECT_EQ(target.files["/media/usb/Movie_3.ts"].size, 9u);
     }
@@ -335,7 +340,7 @@ TEST_F(CopyTest, AnEmptyFileIsCreatedEmpty) {
     EXPECT_EQ(target.files["/media/usb/Empty.ts"].size, 0u);
     EXPECT_EQ(target.files["/media/usb/Empty.ts"].writes, 0);
     EXPECT_EQ(m_opener.Log().reads.size(), 1u);  // the FAT, and no cluster
-    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    EXPECT_EQ(m_frontend.StatusText(), SucceededTo("/media/usb/Empty.ts"));
 }
 
 TEST_F(CopyTest, AFileSmallerThanAClusterIsOneWrite) {
@@ -376,7 +381,7 @@ TEST_F(CopyTest, ClustersThatLieTogetherAreReadTogether) {
     SelectFile("Scattered.ts");
     m_opener.Log().reads.clear();
     CopyTo("/media/usb/Scattered.ts");
-    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    EXPECT_EQ(m_frontend.StatusText(), SucceededTo("/media/usb/Scattered.ts"));
     ExpectContent(target.files["/media/usb/Scattered.ts"], file.size,
                   [&](std::uint64_t o) { return ContentByte(seed, o); });
     // The FAT (in pieces), then one read for each run of clusters that follow one
@@ -409,7 +414,8 @@ TEST_F(CopyTest, AnUnreadableSectorIsCopiedAsE5AndReportedNotAsSuccess) {
     SelectFile("Damaged.ts");
     CopyTo("/media/usb/Damaged.ts");
     EXPECT_EQ(m_frontend.StatusText(),
-              "The file was copied incompletely. 1 sector could not be read and was filled with "
+              "The file was copied incompletely. It was copied to /media/usb/Damaged.ts. 1 sector "
+              "could not be read and was filled with "
               "0xE5 bytes: bytes 5120-5631.");
     EXPECT_TRUE(m_frontend.Messages().empty());
     ExpectContent(target.files["/media/usb/Damaged.ts"], 5 * 4096, [&](std::uint64_t o) {
@@ -428,7 +434,8 @@ TEST_F(CopyTest, AnUnreadableOneSectorClusterIsCopiedAsE5) {
     SelectFile("Damaged.ts");
     CopyTo("/media/usb/Damaged.ts");
     EXPECT_EQ(m_frontend.StatusText(),
-              "The file was copied incompletely. 1 sector could not be read and was filled with "
+              "The file was copied incompletely. It was copied to /media/usb/Damaged.ts. 1 sector "
+              "could not be read and was filled with "
               "0xE5 bytes: bytes 512-1023.");
     // Not the first cluster's data again: 0xE5 in the second cluster's place.
     ExpectContent(target.files["/media/usb/Damaged.ts"], 4 * 512, [&](std::uint64_t o) {
@@ -459,7 +466,8 @@ TEST_F(CopyTest, ManyFilledRangesAreCountedAndTheFirstTenNamed) {
                   std::to_string(i * 4096 + 3071);
     }
     EXPECT_EQ(m_frontend.StatusText(),
-              "The file was copied incompletely. 24 sectors could not be read and were filled "
+              "The file was copied incompletely. It was copied to /media/usb/Damaged.ts. 24 "
+              "sectors could not be read and were filled "
               "with 0xE5 bytes: bytes " +
                   ranges + ", ...");
     ExpectContent(target.files["/media/usb/Damaged.ts"], 20 * 4096, [&](std::uint64_t o) {
@@ -689,22 +697,33 @@ TEST_F(CopyTest, AClusterReadThatThrowsEndsTheCopyWithAFatalError) {
                   [&](std::uint64_t o) { return ContentByte(seed, o); });
 }
 
-TEST_F(CopyTest, ANestedClickOnCopyFileIsIgnored) {
+// While it copies, Copy File says Stop, and a click stops the copy: what was
+// copied stays under its working name, and the status line says where.
+TEST_F(CopyTest, CopyFileBecomesStopAndStopsTheCopy) {
     Volume(8);
     AddRecording("MOVIE   TS ", 20 * 4096, "Movie.ts");
     MemoryTarget target("NTFS");
     Start(target);
     SelectFile("Movie.ts");
-    bool treeDisabledInside = false;
-    m_frontend.Post([&] {
-        treeDisabledInside = !m_frontend.IsEnabled(res::kFolderTree);
-        m_frontend.UserClickCopyFile();
+    std::string buttonInside;
+    std::vector<std::string> statusInside;
+    m_frontend.OnPumpStep([&] {
+        if (buttonInside.empty() && m_frontend.IsVisible(res::kProgressBar)) {
+            buttonInside = m_frontend.ControlText(res::kCopyFileButton);
+            statusInside.push_back(m_frontend.StatusText());
+            m_frontend.UserClickCopyFile();
+        }
     });
     CopyTo("/media/usb/Movie.ts");
-    EXPECT_TRUE(treeDisabledInside);
+    m_frontend.OnPumpStep(nullptr);
+    EXPECT_EQ(buttonInside, "Stop");
+    EXPECT_THAT(statusInside,
+                ElementsAre("Copying Movie.ts  0 B of 80.0 KB  --.- MB/s  ETA --:--"));
+    EXPECT_EQ(m_frontend.ControlText(res::kCopyFileButton), "Copy File");
     EXPECT_EQ(m_frontend.SaveDialogs().size(), 1u);
-    EXPECT_EQ(target.created.size(), 1u);
-    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
+    EXPECT_EQ(m_frontend.StatusText(),
+              "The copy was stopped. What was copied is kept as Movie.ts.part in /media/usb/.");
 }
 
 // A close while the FAT is read (in several pieces here) or while clusters are
@@ -766,20 +785,19 @@ TEST_F(CopyTest, ACloseDuringACopyThatIsCancelledLetsTheCopyFinish) {
     m_frontend.OnPumpStep(nullptr);
     EXPECT_TRUE(asked);
     EXPECT_FALSE(m_frontend.Closed());
-    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    EXPECT_EQ(m_frontend.StatusText(), SucceededTo("/media/usb/Movie.ts"));
     EXPECT_EQ(target.files.at("/media/usb/Movie.ts").size, 20u * 4096);
 }
 
-TEST_F(CopyTest, ADoubleClickHidesTheCopyResult) {
+TEST_F(CopyTest, ADoubleClickOnARowCopiesIt) {
     AddRecording("MOVIE   TS ", 1000, "Movie.ts");
     MemoryTarget target("NTFS");
     Start(target);
     SelectFile("Movie.ts");
-    CopyTo("/media/usb/Movie.ts");
-    ASSERT_TRUE(m_frontend.IsVisible(res::kStatusLine));
+    m_frontend.QueueSaveAnswer(SaveChoice{"/media/usb/Movie.ts", "Movie.ts"});
     m_frontend.UserDoubleClickList();
-    EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
-    EXPECT_EQ(m_frontend.StatusText(), kSucceeded);
+    EXPECT_EQ(m_frontend.SaveDialogs().size(), 1u);
+    EXPECT_EQ(m_frontend.StatusText(), SucceededTo("/media/usb/Movie.ts"));
 }
 
 TEST_F(CopyTest, TheDiskBeingReadIsNeverOverwritten) {
@@ -809,7 +827,7 @@ TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {
     Start(files);
     SelectFile("Movie.ts");
     CopyTo(m_dir.File("Movie.ts"));
-    ASSERT_EQ(m_frontend.StatusText(), kSucceeded)
+    ASSERT_EQ(m_frontend.StatusText(), SucceededTo(m_dir.File("Movie.ts")))
         << ::testing::PrintToString(m_frontend.MessageTexts());
     std::ifstream in(m_dir.File("Movie.ts"), std::ios::binary);
     const std::vector<char> copied{std::istreambuf_iterator<char>(in), {}};

@@ -47,7 +47,7 @@ void CopyFixture::Reopen(CopyTarget& target) {
     m_frontend.Attach(&*m_dialog);
     m_dialog->InitializeDialog();
     TreeItemHandle item = kTreeTop;
-    for (const char* text : {"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "}) {
+    for (const char* text : {"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"}) {
         item = m_frontend.FindTreeItem(item, text);
         ASSERT_NE(item, kTreeTop) << text;
         m_frontend.UserSelectTreeItem(item);

@@ -144,7 +144,9 @@ QTreeWidgetItem* WindowFixture::Item(const std::vector<QString>& path) {
         const int count = found == nullptr ? tree.topLevelItemCount() : found->childCount();
         for (int i = 0; i < count && next == nullptr; ++i) {
             QTreeWidgetItem* child = found == nullptr ? tree.topLevelItem(i) : found->child(i);
-            if (child->text(0) == text) {
+            // A volume's node gains its label once its root directory was read.
+            if (child->text(0) == text ||
+                child->text(0).startsWith(text + QString::fromUtf8(" \u2014 "))) {
                 next = child;
             }
         }

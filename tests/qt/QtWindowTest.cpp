@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
 #include <iostream>
 #include <map>
@@ -38,15 +39,15 @@ const QString kDisk1 = QStringLiteral("Hard Disk 1");
 const QString kDisk2 = QStringLiteral("Hard Disk 2");
 const QString kFat = QStringLiteral("32-Bit FAT Disk");
 const QString kRoot = QStringLiteral("Root Directory");
-const QString kRecords = QStringLiteral("RECORDS .   ");
-const QString kNested = QStringLiteral("NESTED  .   ");
-const QString kMany = QStringLiteral("MANY    .   ");
+const QString kRecords = QStringLiteral("RECORDS");
+const QString kNested = QStringLiteral("NESTED");
+const QString kMany = QStringLiteral("MANY");
 
 const std::vector<QString> kRecordNames = {"A.ts",
                                            "apple.TS",
                                            "b.ts",
                                            "c.ts",
-                                           "NEWS0518.TS ",
+                                           "NEWS0518.TS",
                                            "zebra.ts",
                                            "\u00DCberraschung.ts",
                                            "\u20ACuro Cup.ts"};
@@ -91,15 +92,19 @@ TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
     EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
 
-    ASSERT_EQ(List().columnCount(), 3);
+    ASSERT_EQ(List().columnCount(), 4);
     const QTreeWidgetItem* header = List().headerItem();
+    // The names take the width the other columns leave.
     const std::vector<std::pair<QString, int>> columns = {
-        {"File Name", 150}, {"Size", 100}, {"Size (bytes)", 100}};
-    for (int i = 0; i < 3; ++i) {
+        {"File Name", List().viewport()->width() - 310},
+        {"Size", 100},
+        {"Size (bytes)", 100},
+        {"Modified", 110}};
+    for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(header->text(i), columns[static_cast<std::size_t>(i)].first);
         EXPECT_EQ(List().header()->sectionSize(i), columns[static_cast<std::size_t>(i)].second);
         EXPECT_EQ(header->textAlignment(i) & Qt::AlignHorizontal_Mask,
-                  i == 0 ? Qt::AlignLeft : Qt::AlignRight);
+                  i == 0 || i == 3 ? Qt::AlignLeft : Qt::AlignRight);
     }
     EXPECT_FALSE(List().header()->sectionsClickable());
     EXPECT_FALSE(List().isSortingEnabled());
@@ -130,9 +135,18 @@ TEST_F(QtWindowTest, TheLayoutFollowsTheDialogUnitsOfTheFontAndEveryTextFits) {
         }
         QWidget* widget = window.Control(control.id);
         ASSERT_NE(widget, nullptr) << control.id;
-        EXPECT_EQ(widget->geometry(),
-                  qt::DluToPixels(control.x, control.y, control.width, control.height, units))
-            << control.id;
+        const QRect laidOut =
+            qt::DluToPixels(control.x, control.y, control.width, control.height, units);
+        if (control.id == res::kStatusLine) {
+            // It takes the height between the list and the bar, for two lines.
+            EXPECT_EQ(widget->x(), laidOut.x());
+            EXPECT_EQ(widget->width(), laidOut.width());
+            EXPECT_GT(widget->y(), List().geometry().bottom());
+            EXPECT_LT(widget->geometry().bottom(), window.Progress().y());
+            EXPECT_EQ(window.Status().Lines(), 2);
+        } else {
+            EXPECT_EQ(widget->geometry(), laidOut) << control.id;
+        }
         EXPECT_TRUE(inside.contains(widget->geometry())) << control.id;
     }
     // Side by side, the labels above what they name, the bar and the button below.
@@ -149,7 +163,12 @@ TEST_F(QtWindowTest, TheLayoutFollowsTheDialogUnitsOfTheFontAndEveryTextFits) {
     QPushButton& copy = window.CopyButton();
     EXPECT_LT(copy.fontMetrics().horizontalAdvance(copy.text()), copy.width());
     EXPECT_GE(copy.height(), copy.fontMetrics().height());
-    // Tab order as laid out: Copy File, the tree, the list, and round again.
+    // The Menu button above the list's right end, beside its title.
+    const QRect menu = window.MenuButton().geometry();
+    EXPECT_EQ(menu.right(), List().geometry().right());
+    EXPECT_LT(menu.bottom(), List().geometry().top());
+    EXPECT_GE(menu.top(), 0);
+    // Tab order as laid out: Copy File, the tree, the list, the menu, and round again.
     std::vector<QWidget*> stops;
     QWidget* widget = &copy;
     do {
@@ -158,7 +177,7 @@ TEST_F(QtWindowTest, TheLayoutFollowsTheDialogUnitsOfTheFontAndEveryTextFits) {
         }
         widget = widget->nextInFocusChain();
     } while (widget != &copy && stops.size() < 10);
-    EXPECT_EQ(stops, (std::vector<QWidget*>{&copy, &Tree(), &List()}));
+    EXPECT_EQ(stops, (std::vector<QWidget*>{&copy, &Tree(), &List(), &window.MenuButton()}));
 }
 
 // --- The tree
@@ -195,8 +214,8 @@ TEST_F(QtWindowTest, TheButtonOfAFolderNeverSelectedSelectsItAndOpensIt) {
     m_window.ClickButton(nested);
     EXPECT_EQ(Tree().currentItem(), nested);
     EXPECT_TRUE(nested->isExpanded());
-    EXPECT_EQ(m_window.Children(nested), (std::vector<QString>{"INNER   .   "}));
-    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"CLIP    .TS "}));
+    EXPECT_EQ(m_window.Children(nested), (std::vector<QString>{"INNER"}));
+    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"CLIP.TS"}));
     EXPECT_TRUE(m_window.Frontend().WasExpandedOnce(m_window.Frontend().HandleOf(nested)));
 
     // Closed, the root selected, and opened again: opened before, it opens
@@ -207,8 +226,8 @@ TEST_F(QtWindowTest, TheButtonOfAFolderNeverSelectedSelectsItAndOpensIt) {
     m_window.ClickButton(nested);
     EXPECT_TRUE(nested->isExpanded());
     EXPECT_EQ(Tree().currentItem(), root);
-    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"README  .TXT"}));
-    EXPECT_EQ(m_window.Children(nested), (std::vector<QString>{"INNER   .   "}));
+    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"README.TXT"}));
+    EXPECT_EQ(m_window.Children(nested), (std::vector<QString>{"INNER"}));
 }
 
 TEST_F(QtWindowTest, AFolderWithoutSubFoldersLosesItsButtonWhenOpened) {
@@ -321,7 +340,7 @@ TEST_F(QtWindowTest, RowsAlignTheirSizesRightAndCarryTheirItems) {
     m_window.Walk({kDisk1, kFat, kRoot, kRecords});
     const auto rows = m_window.Rows();
     ASSERT_EQ(rows.size(), kRecordNames.size());
-    EXPECT_EQ(rows[2], (std::vector<QString>{"b.ts", "5.0 GB", "5368709120"}));
+    EXPECT_EQ(rows[2], (std::vector<QString>{"b.ts", "5.0 GB", "5368709120", ""}));
     QTreeWidgetItem* row = List().topLevelItem(2);
     EXPECT_EQ(row->textAlignment(0) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
     EXPECT_EQ(row->textAlignment(1) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
@@ -355,7 +374,7 @@ TEST_F(QtWindowTest, TextsOfTheCoreAreShownAsUtf8) {
               QString::fromUtf8("\u20AC \u00E9t\u00E9 \U0001F3AC \uFFFD!"));
     frontend.InsertListRow("\u65E5\u672C\u8A9E.ts", nullptr);
     EXPECT_EQ(List().topLevelItem(0)->text(0), QString::fromUtf8("\u65E5\u672C\u8A9E.ts"));
-    EXPECT_EQ(List().headerItem()->text(3), QString::fromUtf8("Gr\u00F6\u00DFe"));
+    EXPECT_EQ(List().headerItem()->text(4), QString::fromUtf8("Gr\u00F6\u00DFe"));
     frontend.SetStatusText("<b>\u00C4rger</b>");
     EXPECT_EQ(m_window.Window().Status().text(), QString::fromUtf8("<b>\u00C4rger</b>"));
     EXPECT_EQ(m_window.Window().Status().textFormat(), Qt::PlainText);
@@ -363,7 +382,7 @@ TEST_F(QtWindowTest, TextsOfTheCoreAreShownAsUtf8) {
     EXPECT_EQ(m_window.Window().windowTitle(), QString::fromUtf8("Aufnahmen \u00FC"));
 }
 
-TEST_F(QtWindowTest, AStatusTextLongerThanTheLineIsCutAndWhollyInTheToolTip) {
+TEST_F(QtWindowTest, AStatusTextLongerThanTwoLinesIsCutAndWhollyInTheToolTip) {
     m_window.Open({});
     qt::QtFrontend& frontend = m_window.Frontend();
     qt::StatusLine& status = m_window.Window().Status();
@@ -376,15 +395,21 @@ TEST_F(QtWindowTest, AStatusTextLongerThanTheLineIsCutAndWhollyInTheToolTip) {
     frontend.SetStatusText(text);
     frontend.ShowControl(res::kStatusLine, true);
     EXPECT_EQ(status.FullText().toStdString(), text);
-    EXPECT_TRUE(status.text().endsWith(QChar(0x2026))) << status.text().toStdString();
-    EXPECT_LE(status.fontMetrics().horizontalAdvance(status.text()), status.width());
+    // Two lines, broken between words, the second cut.
+    const QStringList lines = status.text().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(QString::fromStdString(text).startsWith(lines[0])) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QChar(0x2026))) << lines[1].toStdString();
+    for (const QString& line : lines) {
+        EXPECT_LE(status.fontMetrics().horizontalAdvance(line), status.contentsRect().width());
+    }
     EXPECT_TRUE(status.toolTip().contains(QStringLiteral("&lt;end&gt;")));
     EXPECT_TRUE(status.toolTip().contains(QStringLiteral("/dev/sdn (Permission denied)")));
 
     frontend.SetStatusText("short");
     EXPECT_EQ(status.text(), QStringLiteral("short"));
-    EXPECT_TRUE(status.toolTip().isEmpty());
-    // A line break of a message is a space on the one line.
+    EXPECT_TRUE(status.toolTip().contains(QStringLiteral("short")));
+    // A line break of a message is a space: the lines are the label's.
     frontend.SetStatusText("one\ntwo");
     EXPECT_EQ(status.text(), QStringLiteral("one two"));
 }
@@ -661,7 +686,7 @@ TEST_F(QtWindowTest, DroppedFilesBecomeDisks) {
     QApplication::sendEvent(&window, &drop);
     EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1}));
     m_window.Walk({kDisk1, kFat, kRoot});
-    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"README  .TXT"}));
+    EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"README.TXT"}));
 }
 
 // --- Message boxes
@@ -803,9 +828,8 @@ TEST_F(QtWindowTest, AScreenshotOfTheSampleDiskShowsTheWindowDrawn) {
         QProcess::execute(QStringLiteral(MORAVEL_SAMPLE_MAKER), {QString::fromStdString(sample)}),
         0);
     m_window.Open({sample});
-    QTreeWidgetItem* root = m_window.Walk({kDisk1, kFat, kRoot});
-    m_window.ClickButton(root);
-    ASSERT_EQ(Tree().currentItem(), root);
+    QTreeWidgetItem* records = m_window.Walk({kDisk1, kFat, kRoot, kRecords});
+    ASSERT_EQ(Tree().currentItem(), records);
     ASSERT_FALSE(m_window.Rows().empty());
     m_window.ClickRow(0);
 

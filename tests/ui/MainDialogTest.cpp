@@ -14,6 +14,7 @@
 #include "ui/SourceOptions.h"
 
 #include "support/TempDir.h"
+#include "support/Tools.h"
 #include "ui/MainDialog.h"
 #include "ui/UtilityApp.h"
 #include "ui/headless/HeadlessFrontend.h"
@@ -123,7 +124,7 @@ TEST_F(MainDialogTest, StartsWithCaptionMenuColumnsAndNoDisks) {
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
 
     const auto& columns = m_frontend.Columns();
-    ASSERT_EQ(columns.size(), 3u);
+    ASSERT_EQ(columns.size(), 4u);
     EXPECT_EQ(columns[0].title, "File Name");
     EXPECT_EQ(columns[0].alignment, ColumnAlignment::Left);
     EXPECT_EQ(columns[0].width, 150);
@@ -133,6 +134,8 @@ TEST_F(MainDialogTest, StartsWithCaptionMenuColumnsAndNoDisks) {
     EXPECT_EQ(columns[2].title, "Size (bytes)");
     EXPECT_EQ(columns[2].alignment, ColumnAlignment::Right);
     EXPECT_EQ(columns[2].width, 100);
+    EXPECT_EQ(columns[3].title, "Modified");
+    EXPECT_EQ(columns[3].alignment, ColumnAlignment::Left);
 
     EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), IsEmpty());
     EXPECT_THAT(m_frontend.Rows(), IsEmpty());
@@ -146,7 +149,8 @@ TEST_F(MainDialogTest, InitialisesInOrder) {
         ElementsAre("AppendSystemMenuSeparator", "AppendSystemMenuItem(16, &About Moravel...)",
                     "SetCaption(Veltrano Harddisk Recorder Utility)", "SetProgressRange(0, 100)",
                     "SetProgressPosition(0)", "InsertListColumn(File Name)",
-                    "InsertListColumn(Size)", "InsertListColumn(Size (bytes))"));
+                    "InsertListColumn(Size)", "InsertListColumn(Size (bytes))",
+                    "InsertListColumn(Modified)"));
 }
 
 TEST_F(MainDialogTest, AWindowWithoutSystemMenuGetsNoAboutItem) {
@@ -243,7 +247,7 @@ TEST_F(MainDialogTest, AVolumeShowsOnlyItsRootDirectory) {
 
 TEST_F(MainDialogTest, AnUnknownPartitionLosesItsExpandButton) {
     Start({MakeDisk(m_dir)});
-    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"});
     ASSERT_EQ(m_frontend.Rows().size(), 3u);
     const TreeItemHandle unknown = SelectPath({"Hard Disk 1", "Unknown"});
     EXPECT_EQ(m_frontend.Node(unknown).childCount, 0);
@@ -253,7 +257,7 @@ TEST_F(MainDialogTest, AnUnknownPartitionLosesItsExpandButton) {
 TEST_F(MainDialogTest, AFolderOfFilesFillsTheSortedList) {
     Start({MakeDisk(m_dir)});
     const TreeItemHandle records =
-        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"});
     // Found on disk as b, A, c; listed in ascending order.
     EXPECT_THAT(m_frontend.RowNames(), ElementsAre("A.ts", "b.ts", "c.ts"));
     const auto& rows = m_frontend.Rows();
@@ -268,11 +272,39 @@ TEST_F(MainDialogTest, AFolderOfFilesFillsTheSortedList) {
     EXPECT_THAT(m_frontend.TreeTexts(records), IsEmpty());
 }
 
+// A volume as mkfs.fat and mcopy leave it: the window shows names as a file
+// manager does, the label on the volume's node, and when each file changed.
+TEST_F(MainDialogTest, AFormattedVolumeShowsNamesLabelAndDatesAsAFileManagerDoes) {
+    const std::string mkfs = testing::FindTool("mkfs.fat");
+    const std::string mcopy = testing::FindTool("mcopy");
+    ASSERT_FALSE(mkfs.empty() || mcopy.empty()) << "dosfstools and mtools are needed";
+    const std::string image = m_dir.File("stick.img");
+    const std::string folder = m_dir.File("files/");
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "TRAILER.TS") << "trailer";
+    std::ofstream(folder + "readme.txt") << "text";
+    int status = 0;
+    testing::RunCommand(mkfs + " -C -F 32 -s 1 -n RECORDINGS " + testing::Quoted(image) +
+                            " 40000 >/dev/null && " + "touch -d '2004-05-18 20:14' " +
+                            testing::Quoted(folder) + "* && " + mcopy + " -m -i " +
+                            testing::Quoted(image) + " " + testing::Quoted(folder + "TRAILER.TS") +
+                            " " + testing::Quoted(folder + "readme.txt") + " ::/",
+                        status);
+    ASSERT_EQ(status, 0);
+
+    Start({image});
+    const TreeItemHandle volume = SelectPath({"Hard Disk 1", "32-Bit FAT Disk"});
+    m_frontend.UserSelectTreeItem(m_frontend.FindTreeItem(volume, "Root Directory"));
+    EXPECT_EQ(m_frontend.Node(volume).text, "32-Bit FAT Disk \xE2\x80\x94 RECORDINGS");
+    ASSERT_THAT(m_frontend.RowNames(), ElementsAre("readme.txt", "TRAILER.TS"));  // no label row
+    EXPECT_EQ(m_frontend.Rows()[1].texts[3], "2004-05-18 20:14");
+}
+
 TEST_F(MainDialogTest, AnEmptyFolderEmptiesTheListAndLosesItsButton) {
     Start({MakeDisk(m_dir)});
-    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"});
     const TreeItemHandle empty =
-        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "EMPTY   .   "});
+        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "EMPTY"});
     EXPECT_THAT(m_frontend.Rows(), IsEmpty());
     EXPECT_EQ(m_frontend.Node(empty).childCount, 0);
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
@@ -282,11 +314,11 @@ TEST_F(MainDialogTest, ExpandingANeverSelectedFolderSelectsItAndShowsEverything)
     Start({MakeDisk(m_dir)});
     const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
     const TreeItemHandle nested =
-        Item({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "NESTED  .   "});
+        Item({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "NESTED"});
     m_frontend.UserExpandTreeItem(nested);
     EXPECT_EQ(m_frontend.Selection(), nested);
-    EXPECT_THAT(m_frontend.TreeTexts(nested), ElementsAre("INNER   .   "));
-    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("CLIP    .TS "));
+    EXPECT_THAT(m_frontend.TreeTexts(nested), ElementsAre("INNER"));
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("CLIP.TS"));
     EXPECT_TRUE(m_frontend.Node(nested).expandedOnce);
 
     // Collapsing and expanding again changes nothing.
@@ -306,13 +338,13 @@ TEST_F(MainDialogTest, ExpandingTheSelectedItemInsertsNothingMore) {
 TEST_F(MainDialogTest, SelectingAgainRefillsTheListAndAddsNoTreeItems) {
     Start({MakeDisk(m_dir)});
     const TreeItemHandle nested =
-        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "NESTED  .   "});
+        SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "NESTED"});
     m_frontend.UserExpandTreeItem(nested);
     SelectPath({"Hard Disk 1"});
     EXPECT_THAT(m_frontend.Rows(), IsEmpty());
     m_frontend.UserSelectTreeItem(nested);
-    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("CLIP    .TS "));
-    EXPECT_THAT(m_frontend.TreeTexts(nested), ElementsAre("INNER   .   "));
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("CLIP.TS"));
+    EXPECT_THAT(m_frontend.TreeTexts(nested), ElementsAre("INNER"));
 }
 
 TEST_F(MainDialogTest, SelectingAgainBeforeTheFirstExpansionAddsNoTreeItems) {
@@ -320,8 +352,7 @@ TEST_F(MainDialogTest, SelectingAgainBeforeTheFirstExpansionAddsNoTreeItems) {
     const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
     SelectPath({"Hard Disk 1"});
     m_frontend.UserSelectTreeItem(root);  // never expanded in the view
-    EXPECT_THAT(m_frontend.TreeTexts(root),
-                ElementsAre("RECORDS .   ", "EMPTY   .   ", "NESTED  .   ", "MANY    .   "));
+    EXPECT_THAT(m_frontend.TreeTexts(root), ElementsAre("RECORDS", "EMPTY", "NESTED", "MANY"));
     SelectPath({"Hard Disk 1"});
     EXPECT_THAT(m_frontend.TreeTexts(Item({"Hard Disk 1"})),
                 ElementsAre("32-Bit FAT Disk", "Unknown"));
@@ -330,7 +361,7 @@ TEST_F(MainDialogTest, SelectingAgainBeforeTheFirstExpansionAddsNoTreeItems) {
 TEST_F(MainDialogTest, AScanShowsStatusAndProgressThenHidesThem) {
     Start({MakeDisk(m_dir, 200)});
     const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
-    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY");
 
     std::vector<int> positions;
     bool statusShown = true;
@@ -367,8 +398,8 @@ TEST_F(MainDialogTest, ScanProgressReadsTheStoredValueWhenHandled) {
 TEST_F(MainDialogTest, ASelectionChangeDuringAScanLeavesTheListToTheItemSelectedLast) {
     Start({MakeDisk(m_dir, 100)});
     const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
-    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
-    const TreeItemHandle records = m_frontend.FindTreeItem(root, "RECORDS .   ");
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY");
+    const TreeItemHandle records = m_frontend.FindTreeItem(root, "RECORDS");
 
     // While MANY is scanned, the user selects RECORDS: that selection is handled
     // completely inside the scan's pump step, and the scan then goes on.
@@ -386,7 +417,7 @@ TEST_F(MainDialogTest, ASelectionChangeDuringAScanLeavesTheListToTheItemSelected
     // The list is RECORDS' alone; MANY's sub-folders went into the tree all the same.
     EXPECT_THAT(m_frontend.RowNames(), ElementsAre("A.ts", "b.ts", "c.ts"));
     EXPECT_EQ(m_frontend.Selection(), records);
-    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST   .   ", "LAST    .   "));
+    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST", "LAST"));
     EXPECT_EQ(m_frontend.Node(many).childCount, 1);
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
@@ -397,8 +428,8 @@ TEST_F(MainDialogTest, ASelectionChangeDuringAScanLeavesTheListToTheItemSelected
 TEST_F(MainDialogTest, TheScanningFolderSelectedAgainDuringItsScanGetsEverythingOnce) {
     Start({MakeDisk(m_dir, 100)});
     const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
-    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
-    const TreeItemHandle records = m_frontend.FindTreeItem(root, "RECORDS .   ");
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY");
+    const TreeItemHandle records = m_frontend.FindTreeItem(root, "RECORDS");
     m_frontend.Post([&] {
         m_frontend.UserSelectTreeItem(records);
         m_frontend.Post([&] { m_frontend.UserSelectTreeItem(many); });
@@ -406,25 +437,25 @@ TEST_F(MainDialogTest, TheScanningFolderSelectedAgainDuringItsScanGetsEverything
     m_frontend.UserSelectTreeItem(many);
 
     EXPECT_EQ(m_frontend.Selection(), many);
-    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST   .   ", "LAST    .   "));
+    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST", "LAST"));
     EXPECT_EQ(m_frontend.Node(many).childCount, 1);
     const std::vector<std::string> rows = m_frontend.RowNames();
     ASSERT_EQ(rows.size(), 100u);
     EXPECT_EQ(std::adjacent_find(rows.begin(), rows.end()), rows.end());  // no name twice
-    EXPECT_EQ(rows.front(), "R1000   .TS ");
+    EXPECT_EQ(rows.front(), "R1000.TS");
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
 
     // Selected once more, the folder refills the list from what is stored.
     SelectPath({"Hard Disk 1"});
     m_frontend.UserSelectTreeItem(many);
     EXPECT_EQ(m_frontend.RowNames(), rows);
-    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST   .   ", "LAST    .   "));
+    EXPECT_THAT(m_frontend.TreeTexts(many), ElementsAre("FIRST", "LAST"));
 }
 
 TEST_F(MainDialogTest, ClosingTheWindowDuringAScanEndsTheScanAtItsNextEntry) {
     Start({MakeDisk(m_dir, 100)});
     const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
-    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY");
     int pumpsAtClose = 0;
     m_frontend.Post([&] {
         m_frontend.UserClose();
@@ -439,7 +470,7 @@ TEST_F(MainDialogTest, ClosingTheWindowDuringAScanEndsTheScanAtItsNextEntry) {
 TEST_F(MainDialogTest, AFailureInsideAScanBecomesAMessageAndTheWindowGoesOn) {
     Start({MakeDisk(m_dir, 100)});
     const TreeItemHandle root = SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
-    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY    .   ");
+    const TreeItemHandle many = m_frontend.FindTreeItem(root, "MANY");
     m_frontend.Post([] { throw std::bad_alloc(); });
     EXPECT_NO_THROW(m_frontend.UserSelectTreeItem(many));
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
@@ -449,7 +480,7 @@ TEST_F(MainDialogTest, AFailureInsideAScanBecomesAMessageAndTheWindowGoesOn) {
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
 
-    m_frontend.UserSelectTreeItem(m_frontend.FindTreeItem(root, "RECORDS .   "));
+    m_frontend.UserSelectTreeItem(m_frontend.FindTreeItem(root, "RECORDS"));
     EXPECT_THAT(m_frontend.RowNames(), ElementsAre("A.ts", "b.ts", "c.ts"));
 }
 
@@ -473,10 +504,10 @@ TEST_F(MainDialogTest, OpenDiskImageAddsHardDisksAndFloppiesByTheirSize) {
     EXPECT_TRUE(m_frontend.IsVisible(res::kStatusLine));
     EXPECT_EQ(m_frontend.StatusText(), missing + " could not be opened: No such file or directory");
 
-    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"});
     EXPECT_THAT(m_frontend.RowNames(), ElementsAre("A.ts", "b.ts", "c.ts"));
     SelectPath({"Floppy Disk 1", "Root Directory"});
-    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("NOTE    .TXT"));
+    EXPECT_THAT(m_frontend.RowNames(), ElementsAre("NOTE.TXT"));
     // An added image is a disk being read: no copy may write onto it.
     const auto sources = m_dialog->Drives().SourcePaths();
     EXPECT_THAT(sources, ::testing::UnorderedElementsAre(disk, floppy.Path()));
@@ -505,7 +536,7 @@ TEST_F(MainDialogTest, ImagesFromTheCommandLineAndDroppedFilesFollowTheDisks) {
                                            second + ", which is open already");
     SelectPath({"Hard Disk 3", "32-Bit FAT Disk", "Root Directory"});
     EXPECT_THAT(m_frontend.TreeTexts(Item({"Hard Disk 3", "32-Bit FAT Disk", "Root Directory"})),
-                ElementsAre("RECORDS .   ", "EMPTY   .   ", "NESTED  .   ", "MANY    .   "));
+                ElementsAre("RECORDS", "EMPTY", "NESTED", "MANY"));
 }
 
 // No disk named, and none of the machine's disks can be read: the status line
@@ -563,7 +594,7 @@ TEST_F(MainDialogTest, TheTreeFollowsTheMachinesDisksAndRefreshReadsThemAgain) {
     m_dialog->InitializeDialog();
     const ImageFile image(m_dir.File("dropped.img"), 1 << 20);
     m_dialog->OnDropFiles({image.Path()});
-    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"});
     ASSERT_FALSE(m_frontend.Rows().empty());
 
     const ImageFile plugged(m_dir.File("plugged.img"), 1 << 20);
@@ -574,7 +605,7 @@ TEST_F(MainDialogTest, TheTreeFollowsTheMachinesDisksAndRefreshReadsThemAgain) {
     EXPECT_EQ(m_frontend.Node(Item({"Hard Disk 3"})).tip.find("Hard Disk 3: "), 0u);
     EXPECT_THAT(m_frontend.Rows(), IsEmpty());
     EXPECT_EQ(m_frontend.Selection(), kTreeTop);
-    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"});
     EXPECT_FALSE(m_frontend.Rows().empty());
 
     machine.erase(machine.begin());
@@ -593,7 +624,7 @@ TEST_F(MainDialogTest, TheTreeFollowsTheMachinesDisksAndRefreshReadsThemAgain) {
 
 TEST_F(MainDialogTest, ANotificationWithoutItemDataReadsNothing) {
     Start({MakeDisk(m_dir)});
-    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"});
     ASSERT_FALSE(m_frontend.Rows().empty());
     m_dialog->OnTreeSelectionChanged({kTreeTop, 0, nullptr});
     EXPECT_THAT(m_frontend.Rows(), IsEmpty());

@@ -672,7 +672,7 @@ TEST_F(Win32Window, CopyThroughTheSaveDialogGivesTheSourceBytes) {
 // the window closes, as the headless one does.
 TEST_F(Win32Window, ClosingDuringACopyEndsTheCopyThenTheWindow) {
     const std::string name = "Evening News 2004-05-17.ts";
-    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS .   "});
+    SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "RECORDS"});
     const std::optional<Row> row = SelectRow(name);
     ASSERT_TRUE(row);
     const std::string copy = s_dir->File("closed.ts");

@@ -98,6 +98,16 @@ bool HeadlessFrontend::IsEnabled(int id) const {
     return found == m_controls.end() || found->second.enabled;
 }
 
+void HeadlessFrontend::SetControlText(int id, const std::string& text) {
+    Record("SetControlText(" + std::to_string(id) + ", " + text + ")");
+    m_controls[id].text = text;
+}
+
+std::string HeadlessFrontend::ControlText(int id) const {
+    const auto found = m_controls.find(id);
+    return found == m_controls.end() ? std::string{} : found->second.text;
+}
+
 void HeadlessFrontend::SetProgressRange(int low, int high) {
     Record("SetProgressRange(" + std::to_string(low) + ", " + std::to_string(high) + ")");
     m_progressRange = {low, high};
@@ -121,6 +131,11 @@ TreeItemHandle HeadlessFrontend::InsertTreeItem(TreeItemHandle parent, const std
 void HeadlessFrontend::SetTreeChildCount(TreeItemHandle item, int childCount) {
     Record("SetTreeChildCount(" + std::to_string(item) + ", " + std::to_string(childCount) + ")");
     m_tree.at(item).childCount = childCount;
+}
+
+void HeadlessFrontend::SetTreeItemText(TreeItemHandle item, const std::string& text) {
+    Record("SetTreeItemText(" + std::to_string(item) + ", " + text + ")");
+    m_tree.at(item).text = text;
 }
 
 unsigned HeadlessFrontend::StateOf(TreeItemHandle item) const {

@@ -36,7 +36,7 @@ public:
         std::string tip;
     };
     struct ListRow {
-        std::array<std::string, 3> texts;
+        std::array<std::string, 4> texts;
         DriveItem* data = nullptr;
     };
     struct Column {
@@ -47,6 +47,7 @@ public:
     struct Control {
         bool visible = true;
         bool enabled = true;
+        std::string text;
     };
 
     HeadlessFrontend();
@@ -67,12 +68,14 @@ public:
     void SetStatusText(const std::string& text) override;
     void ShowControl(int id, bool show) override;
     void EnableControl(int id, bool enable) override;
+    void SetControlText(int id, const std::string& text) override;
     void SetProgressRange(int low, int high) override;
     void SetProgressPosition(int position) override;
     void ShowNote(const std::string& text) override { Record("ShowNote(" + text + ")"); }
     TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text, int childCount,
                                   DriveItem* data) override;
     void SetTreeChildCount(TreeItemHandle item, int childCount) override;
+    void SetTreeItemText(TreeItemHandle item, const std::string& text) override;
     void SelectTreeItem(TreeItemHandle item) override;
     void DeleteAllTreeItems() override;
     void SetTreeItemTip(TreeItemHandle item, const std::string& text) override;
@@ -128,6 +131,7 @@ public:
     const std::string& StatusText() const { return m_statusText; }
     bool IsVisible(int id) const;
     bool IsEnabled(int id) const;
+    std::string ControlText(int id) const;
     int ProgressPosition() const { return m_progressPosition; }
     std::pair<int, int> ProgressRange() const { return m_progressRange; }
     const std::vector<std::pair<unsigned, std::string>>& SystemMenu() const { return m_systemMenu; }

@@ -6,6 +6,9 @@
 #include <QProxyStyle>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTextLayout>
+#include <QToolTip>
+#include <algorithm>
 #include <memory>
 
 #include "QtText.h"
@@ -45,7 +48,42 @@ private:
     std::unique_ptr<QStyle> m_lines;
 };
 
+// The whole text of a cut cell as the tip; a cell with a tip of its own, or
+// shown whole, keeps what the view does. True when the event was handled.
+bool ShowCutCellTip(QTreeView& view, QEvent* event) {
+    if (event->type() != QEvent::ToolTip) {
+        return false;
+    }
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = view.indexAt(help->pos());
+    if (!index.isValid() || !index.data(Qt::ToolTipRole).toString().isEmpty()) {
+        return false;
+    }
+    const QString text = FolderTree::CutCellText(view, help->pos());
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QToolTip::showText(help->globalPos(), PlainToolTip(text), view.viewport(),
+                       view.visualRect(index));
+    return true;
+}
+
 }  // namespace
+
+QString FolderTree::CutCellText(const QTreeView& view, const QPoint& position) {
+    const QModelIndex index = view.indexAt(position);
+    if (!index.isValid()) {
+        return {};
+    }
+    const QRect shown = view.visualRect(index).intersected(view.viewport()->rect());
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const int needed = view.fontMetrics().horizontalAdvance(text) +
+                       2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+    return needed > shown.width() || view.visualRect(index).right() > shown.right() ? text
+                                                                                    : QString();
+}
 
 FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
     auto* lines = new BranchLineStyle;
@@ -94,6 +132,10 @@ QTreeWidgetItem* FolderTree::ButtonAt(const QPoint& position) const {
         return nullptr;
     }
     return ButtonRect(*item).contains(position) ? item : nullptr;
+}
+
+bool FolderTree::viewportEvent(QEvent* event) {
+    return ShowCutCellTip(*this, event) || QTreeWidget::viewportEvent(event);
 }
 
 void FolderTree::mousePressEvent(QMouseEvent* event) {
@@ -157,6 +199,10 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
     headerItem()->setText(0, QString());
 }
 
+bool FileList::viewportEvent(QEvent* event) {
+    return ShowCutCellTip(*this, event) || QTreeWidget::viewportEvent(event);
+}
+
 void FileList::mouseDoubleClickEvent(QMouseEvent* event) {
     QTreeWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton) {
@@ -170,8 +216,15 @@ StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
     setWordWrap(false);
 }
 
+// The last line needs no leading below it.
+int StatusLine::Lines() const {
+    const QFontMetrics metrics = fontMetrics();
+    return std::max(
+        1, (contentsRect().height() - metrics.height()) / std::max(1, metrics.lineSpacing()) + 1);
+}
+
 void StatusLine::SetFullText(const QString& text) {
-    // One line: line breaks of a message become spaces.
+    // Line breaks of a message become spaces: the lines are the label's own.
     m_fullText = text;
     m_fullText.replace(QLatin1Char('\n'), QLatin1Char(' '));
     Elide();
@@ -182,11 +235,30 @@ void StatusLine::resizeEvent(QResizeEvent* event) {
     Elide();
 }
 
+// The text laid out between words on the label's lines, the last one ending
+// in an ellipsis when more is left.
 void StatusLine::Elide() {
-    const QString shown =
-        fontMetrics().elidedText(m_fullText, Qt::ElideRight, contentsRect().width());
-    setText(shown);
-    setToolTip(shown == m_fullText ? QString() : PlainToolTip(m_fullText));
+    const int width = contentsRect().width();
+    QTextLayout layout(m_fullText, font());
+    layout.beginLayout();
+    QStringList lines;
+    for (int i = 0, count = Lines(); i < count; ++i) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) {
+            break;
+        }
+        line.setLineWidth(width);
+        const int end = line.textStart() + line.textLength();
+        if (i + 1 == count && end < m_fullText.size()) {
+            const QString rest = m_fullText.mid(line.textStart());
+            lines.push_back(fontMetrics().elidedText(rest, Qt::ElideRight, width));
+            break;
+        }
+        lines.push_back(m_fullText.mid(line.textStart(), line.textLength()).trimmed());
+    }
+    layout.endLayout();
+    setText(lines.join(QLatin1Char('\n')));
+    setToolTip(m_fullText.isEmpty() ? QString() : PlainToolTip(m_fullText));
 }
 
 }  // namespace moravel::qt

@@ -19,6 +19,10 @@ class FolderTree : public QTreeWidget {
 public:
     explicit FolderTree(QWidget* parent = nullptr);
 
+    // The text of a cell the view cuts (by its width or its edge) in full; empty
+    // when the cell shows all of it.
+    static QString CutCellText(const QTreeView& view, const QPoint& position);
+
     // Closed, and showing an expand button.
     static bool IsClosedWithButton(const QTreeWidgetItem& item);
     // The item's expand button (the cell left of its text), in viewport coordinates.
@@ -31,6 +35,7 @@ signals:
     void expandRequested(QTreeWidgetItem* item);
 
 protected:
+    bool viewportEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -41,6 +46,7 @@ private:
 
 // The file list: a report view whose header sorts nothing; a double click
 // anywhere in it is reported (on a row or not, as the Windows list view does).
+// A cell that cuts its text shows it whole as its tip, as the tree does.
 class FileList : public QTreeWidget {
     Q_OBJECT
 public:
@@ -50,17 +56,19 @@ signals:
     void doubleClickedAnywhere();
 
 protected:
+    bool viewportEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
-// The status line: one line; a text longer than the label ends in an ellipsis
-// and the whole of it is the tool tip.
+// The status line: as many lines as its height holds, broken between words; a
+// text longer than that ends in an ellipsis, and the whole of it is the tool tip.
 class StatusLine : public QLabel {
     Q_OBJECT
 public:
     explicit StatusLine(QWidget* parent = nullptr);
     void SetFullText(const QString& text);
     const QString& FullText() const { return m_fullText; }
+    int Lines() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

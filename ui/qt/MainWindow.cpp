@@ -11,7 +11,9 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
 #include <QUrl>
+#include <algorithm>
 #include <stdexcept>
 
 #include "Artwork.h"
@@ -67,6 +69,34 @@ MainWindow::MainWindow(const res::DialogTemplate& layout, WindowEvents& events)
     m_copyButton = Take<QPushButton>(m_controls, res::kCopyFileButton);
     m_progress = Take<QProgressBar>(m_controls, res::kProgressBar);
     m_status = Take<StatusLine>(m_controls, res::kStatusLine);
+    PlaceStatusLine();
+    AddMenuButton();
+}
+
+// The status line takes the height between the list and the progress bar, for
+// two lines: an outcome names where the copy went, a rescue says how it goes.
+void MainWindow::PlaceStatusLine() {
+    const QRect line = m_status->geometry();
+    const int top = m_list->geometry().bottom() + 1;
+    const int bottom = std::max(line.bottom(), m_progress->geometry().top() - 1);
+    m_status->setGeometry(line.left(), top, line.width(), bottom - top + 1);
+}
+
+// The commands in sight: a Menu button where the list's title row leaves room,
+// its right edge on the list's.
+void MainWindow::AddMenuButton() {
+    m_menu = new QMenu(this);
+    m_menu->setObjectName(QStringLiteral("windowMenu"));
+    connect(m_menu, &QMenu::aboutToShow, this, [this] { m_events.CommandsAboutToShow(); });
+    m_menuButton = new QToolButton(this);
+    m_menuButton->setObjectName(QStringLiteral("menuButton"));
+    m_menuButton->setText(tr("&Menu"));
+    m_menuButton->setPopupMode(QToolButton::InstantPopup);
+    m_menuButton->setMenu(m_menu);
+    const QRect list = m_list->geometry();
+    const int height = std::max(list.top() - 4, m_menuButton->sizeHint().height() * 3 / 4);
+    const int width = m_menuButton->sizeHint().width() + height / 2;
+    m_menuButton->setGeometry(list.right() + 1 - width, list.top() - 2 - height, width, height);
 }
 
 QWidget* MainWindow::Control(int id) const {
@@ -77,6 +107,7 @@ QWidget* MainWindow::Control(int id) const {
 void MainWindow::AddCommand(QAction* action) {
     action->setShortcutContext(Qt::WindowShortcut);
     addAction(action);
+    m_menu->addAction(action);
     m_commands.push_back(action);
 }
 
@@ -149,11 +180,8 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
         event->ignore();
         return;
     }
-    QMenu menu(this);
-    menu.setObjectName(QStringLiteral("windowMenu"));
-    menu.addActions(m_commands);
     event->accept();
-    menu.exec(event->globalPos());
+    m_menu->exec(event->globalPos());
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -12,7 +12,9 @@
 
 class QAction;
 class QProgressBar;
+class QMenu;
 class QPushButton;
+class QToolButton;
 
 namespace moravel::qt {
 
@@ -29,6 +31,9 @@ public:
     virtual void UserDropUrls(const QList<QUrl>& files) = 0;
     // The scan-progress notice posted to the window has come.
     virtual void ScanProgressDue() = 0;
+    // A menu of the window's commands is about to show: their states are brought
+    // up to date.
+    virtual void CommandsAboutToShow() = 0;
 
 protected:
     ~WindowEvents() = default;
@@ -37,7 +42,8 @@ protected:
 // The program's window, laid out from the main dialog's layout: a fixed size,
 // a minimise but no maximise button, in the task bar. Closing it in any way (the
 // close box, Escape) asks the owner, which lets it close with AllowClose.
-// A context menu anywhere on it offers the commands added with AddCommand; files
+// The commands added with AddCommand are in the menu of the Menu button above
+// the list's right end, and in a context menu anywhere on the window; files
 // dropped on it go to the owner.
 class MainWindow : public QDialog {
     Q_OBJECT
@@ -51,6 +57,7 @@ public:
     QPushButton& CopyButton() const { return *m_copyButton; }
     QProgressBar& Progress() const { return *m_progress; }
     StatusLine& Status() const { return *m_status; }
+    QToolButton& MenuButton() const { return *m_menuButton; }
 
     // A command of the context menu, its shortcut working in the whole window.
     void AddCommand(QAction* action);
@@ -76,6 +83,8 @@ protected:
 
 private:
     void ActivateFocus();
+    void PlaceStatusLine();
+    void AddMenuButton();
 
     WindowEvents& m_events;
     std::map<int, QWidget*> m_controls;
@@ -84,6 +93,8 @@ private:
     QPushButton* m_copyButton = nullptr;
     QProgressBar* m_progress = nullptr;
     StatusLine* m_status = nullptr;
+    QToolButton* m_menuButton = nullptr;
+    QMenu* m_menu = nullptr;
     QList<QAction*> m_commands;
     bool m_mayClose = false;
 };

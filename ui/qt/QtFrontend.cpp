@@ -80,6 +80,8 @@ QtFrontend::QtFrontend()
             }
         });
     });
+    connect(&m_window->List(), &QTreeWidget::itemSelectionChanged, this,
+            [this] { UpdateCommands(); });
     connect(&m_window->CopyButton(), &QPushButton::clicked, this, [this] {
         Guarded([this] {
             if (m_dialog != nullptr) {
@@ -153,6 +155,15 @@ void QtFrontend::PostScanProgress() {
     QCoreApplication::postEvent(m_window.get(), new QEvent(MainWindow::ScanProgressEventType()));
 }
 
+void QtFrontend::UpdateCommands() {
+    Guarded([this] {
+        for (QAction* action : m_window->Commands()) {
+            action->setEnabled(m_dialog == nullptr ||
+                               m_dialog->CommandEnabled(action->data().toUInt()));
+        }
+    });
+}
+
 void QtFrontend::ScanProgressDue() {
     m_progressPending = false;
     ++m_progressNotices;
@@ -221,6 +232,13 @@ void QtFrontend::ShowControl(int id, bool show) {
 void QtFrontend::EnableControl(int id, bool enable) {
     if (QWidget* control = m_window->Control(id); control != nullptr) {
         control->setEnabled(enable);
+    }
+    UpdateCommands();  // a copy began or ended
+}
+
+void QtFrontend::SetControlText(int id, const std::string& text) {
+    if (auto* button = qobject_cast<QAbstractButton*>(m_window->Control(id)); button != nullptr) {
+        button->setText(FromCore(text));
     }
 }
 
@@ -330,6 +348,10 @@ void QtFrontend::SetTreeChildCount(TreeItemHandle item, int childCount) {
     }
 }
 
+void QtFrontend::SetTreeItemText(TreeItemHandle item, const std::string& text) {
+    Node(item).item->setText(0, FromCore(text));
+}
+
 void QtFrontend::DeleteAllTreeItems() {
     FolderTree& tree = m_window->Tree();
     // The selection handler learns of the top level before the items go.
@@ -431,7 +453,12 @@ void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alig
     list.setColumnCount(column + 1);
     list.headerItem()->setText(column, FromCore(title));
     list.headerItem()->setTextAlignment(column, AlignmentOf(alignment));
-    list.header()->resizeSection(column, width);
+    // The names take the width the other columns leave.
+    if (column == 0) {
+        list.header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    } else {
+        list.header()->resizeSection(column, width);
+    }
 }
 
 void QtFrontend::DeleteAllListRows() {
@@ -470,6 +497,7 @@ void QtFrontend::OpenMainDialog(MainDialog& dialog) {
     m_window->AllowClose(false);
     // The caption and everything else are in place before the first paint.
     dialog.InitializeDialog();
+    UpdateCommands();
     if (!m_closed) {
         m_window->show();
     }

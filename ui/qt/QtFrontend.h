@@ -45,6 +45,7 @@ public:
     void SetStatusText(const std::string& text) override;
     void ShowControl(int id, bool show) override;
     void EnableControl(int id, bool enable) override;
+    void SetControlText(int id, const std::string& text) override;
     void SetProgressPosition(int position) override;
     void ShowNote(const std::string& text) override;
 
@@ -56,6 +57,7 @@ public:
     TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text, int childCount,
                                   DriveItem* data) override;
     void SetTreeChildCount(TreeItemHandle item, int childCount) override;
+    void SetTreeItemText(TreeItemHandle item, const std::string& text) override;
     void SelectTreeItem(TreeItemHandle item) override;
     void DeleteAllTreeItems() override;
     void SetTreeItemTip(TreeItemHandle item, const std::string& text) override;
@@ -114,6 +116,9 @@ private:
     };
 
     void ScanProgressDue() override;
+    void CommandsAboutToShow() override { UpdateCommands(); }
+    // Each command enabled as the dialog says it can act now.
+    void UpdateCommands();
     // Follows udisks2's disks coming and going, where there is a system bus.
     void FollowDisks();
     void DisksChanged();

@@ -205,6 +205,12 @@ void Win32Frontend::EnableControl(int id, bool enable) {
     }
 }
 
+void Win32Frontend::SetControlText(int id, const std::string& text) {
+    if (HWND control = Control(id); control != nullptr) {
+        ::SetWindowTextW(control, Wide(text).c_str());
+    }
+}
+
 void Win32Frontend::SetProgressPosition(int position) {
     // A position outside the range shows as the nearer end.
     const int shown = std::clamp(position, m_progressRange.first, m_progressRange.second);
@@ -263,6 +269,15 @@ void Win32Frontend::SetTreeChildCount(TreeItemHandle item, int childCount) {
     change.mask = TVIF_HANDLE | TVIF_CHILDREN;
     change.hItem = TreeItemOf(item);
     change.cChildren = childCount > 0 ? 1 : 0;
+    ::SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change));
+}
+
+void Win32Frontend::SetTreeItemText(TreeItemHandle item, const std::string& text) {
+    std::wstring wide = Wide(text);
+    TVITEMW change{};
+    change.mask = TVIF_HANDLE | TVIF_TEXT;
+    change.hItem = TreeItemOf(item);
+    change.pszText = wide.data();
     ::SendMessageW(m_tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change));
 }
 

@@ -43,6 +43,7 @@ public:
     void SetStatusText(const std::string& text) override;
     void ShowControl(int id, bool show) override;
     void EnableControl(int id, bool enable) override;
+    void SetControlText(int id, const std::string& text) override;
     void SetProgressPosition(int position) override;
     void ShowNote(const std::string& text) override;
 
@@ -54,6 +55,7 @@ public:
     TreeItemHandle InsertTreeItem(TreeItemHandle parent, const std::string& text, int childCount,
                                   DriveItem* data) override;
     void SetTreeChildCount(TreeItemHandle item, int childCount) override;
+    void SetTreeItemText(TreeItemHandle item, const std::string& text) override;
     void SelectTreeItem(TreeItemHandle item) override;
     void DeleteAllTreeItems() override;
     void InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) override;
