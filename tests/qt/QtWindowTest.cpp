@@ -708,10 +708,12 @@ TEST_F(QtWindowTest, MessageBoxesHaveTheirTextCaptionButtonsAndIcon) {
         record(box);
         QTest::keyClick(&box, Qt::Key_Escape);
     });
-    EXPECT_EQ(frontend.ShowMessage("y", "t", MessageButtons::Ok, MessageIcon::None),
+    EXPECT_EQ(frontend.ShowMessage("y", "", MessageButtons::Ok, MessageIcon::None),
               MessageAnswer::Ok);
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // Without a caption of its own, a box carries the window's.
+    EXPECT_EQ(seen.title, QStringLiteral("Veltrano Harddisk Recorder Utility"));
 }
 
 TEST_F(QtWindowTest, AFailureOfTheWindowsOwnCodeBecomesAMessageBox) {

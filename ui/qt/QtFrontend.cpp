@@ -134,7 +134,9 @@ QWidget* QtFrontend::DialogParent() const {
 
 MessageAnswer QtFrontend::ShowMessage(const std::string& text, const std::string& caption,
                                       MessageButtons buttons, MessageIcon icon) {
-    QMessageBox box(IconOf(icon), FromCore(caption), FromCore(text),
+    // A box without a caption of its own carries the window's.
+    QMessageBox box(IconOf(icon), FromCore(caption.empty() ? ApplicationTitle() : caption),
+                    FromCore(text),
                     buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                         : QMessageBox::Ok,
                     DialogParent());
