@@ -553,7 +553,7 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
                                     "&About Moravel..."}));
     ASSERT_TRUE(about.Answered());
     EXPECT_EQ(caption, QStringLiteral("About Moravel"));
-    EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3 beta",
+    EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3",
                                            "Created for Veltrano Harddisk recorders."}));
     EXPECT_TRUE(okIsDefault);
     EXPECT_TRUE(iconShown);

@@ -644,7 +644,7 @@ TEST(ResourcesTest, TheWindowLayoutsAreComplete) {
     EXPECT_FALSE(main.controls[6].visible);  // the status line
     const res::DialogTemplate& about = res::AboutDialogTemplate();
     EXPECT_EQ(about.caption, "About Moravel");
-    EXPECT_EQ(about.controls[1].text, "Moravel Version 1.0.3 beta");
+    EXPECT_EQ(about.controls[1].text, "Moravel Version 1.0.3");  // as --version says
     EXPECT_EQ(about.controls[2].text, "Created for Veltrano Harddisk recorders.");
     EXPECT_EQ(about.controls[3].text, "OK");
     EXPECT_EQ(res::LoadString(res::kAboutMenuText), "&About Moravel...");
