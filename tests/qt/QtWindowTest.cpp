@@ -1,7 +1,7 @@
-// The desktop window on its own: how it starts, its layout, the tree's and the
-// list's behaviour under the mouse and the keyboard, the status line, closing,
-// the context menu with the About box and Open Disk Image, dropped files,
-// message boxes, the pump, and a screenshot.
+// The desktop window on its own: how it starts, its layout (also on a screen too
+// small for it), the tree's and the list's behaviour under the mouse and the
+// keyboard, the status line, closing, the context menu with the About box and
+// Open Disk Image, dropped files, message boxes, the pump, and a screenshot.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
 #include <QUrl>
@@ -159,6 +161,43 @@ TEST_F(QtWindowTest, TheLayoutFollowsTheDialogUnitsOfTheFontAndEveryTextFits) {
         widget = widget->nextInFocusChain();
     } while (widget != &copy && stops.size() < 10);
     EXPECT_EQ(stops, (std::vector<QWidget*>{&copy, &Tree(), &List()}));
+}
+
+// A desktop font so large that the window would not fit the screen (800 x 600
+// on the offscreen platform): the window is laid out smaller, all of it there.
+TEST(QtScreenTest, AWindowTooLargeForTheScreenIsMadeSmallerWithEveryControlOnIt) {
+    struct RestoreFont {
+        QFont font = QApplication::font();
+        ~RestoreFont() { QApplication::setFont(font); }
+    } desktop;
+    QFont large = desktop.font;
+    large.setPointSizeF(desktop.font.pointSizeF() * 2);
+    QApplication::setFont(large);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_GT(qt::DluToPixels(388, 265, qt::BaseUnitsOf(large)).width(), screen.width());
+
+    TempDir dir;
+    WindowFixture fixture;
+    fixture.Open({MakeRecorderDisk(dir)});
+    qt::MainWindow& window = fixture.Window();
+    EXPECT_LE(window.width() + qt::kWindowFrameRoom.width(), screen.width());
+    EXPECT_LE(window.height() + qt::kWindowFrameRoom.height(), screen.height());
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_LT(window.font().pointSizeF(), large.pointSizeF());
+    for (const res::ControlTemplate& control : res::MainDialogTemplate().controls) {
+        if (control.id != res::kNoId) {
+            EXPECT_TRUE(window.rect().contains(window.Control(control.id)->geometry()))
+                << control.id;
+        }
+    }
+    QPushButton& copy = window.CopyButton();
+    EXPECT_LT(copy.fontMetrics().horizontalAdvance(copy.text()), copy.width());
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->text().isEmpty() && label != &window.Status()) {
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+                << label->text().toStdString();
+        }
+    }
 }
 
 // --- The tree

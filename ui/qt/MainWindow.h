@@ -62,6 +62,10 @@ public:
     // The type of the scan-progress notice posted to the window.
     static QEvent::Type ScanProgressEventType();
 
+    // Shown the first time (not moved yet), the window goes to the middle of the
+    // screen it opens on, its frame inside the screen's available area.
+    void setVisible(bool visible) override;
+
 public slots:
     void done(int result) override;
 
@@ -76,6 +80,7 @@ protected:
 
 private:
     void ActivateFocus();
+    void PlaceOnScreen();
 
     WindowEvents& m_events;
     std::map<int, QWidget*> m_controls;
