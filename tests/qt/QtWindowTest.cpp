@@ -1,7 +1,8 @@
 // The desktop window on its own: how it starts, its layout (also on a screen too
 // small for it), the tree's and the list's behaviour under the mouse and the
-// keyboard, the status line, closing, the context menu with the About box and
-// Open Disk Image, dropped files, message boxes, the pump, and a screenshot.
+// keyboard, the status line, closing, what it remembers for the next run, the
+// context menu with the About box and Open Disk Image, dropped files, message
+// boxes, the pump, and a screenshot.
 
 #include <gtest/gtest.h>
 
@@ -198,6 +199,51 @@ TEST(QtScreenTest, AWindowTooLargeForTheScreenIsMadeSmallerWithEveryControlOnIt)
                 << label->text().toStdString();
         }
     }
+}
+
+// The folder a copy went to and the widths the user gave the list's columns
+// are there again the next time the window opens.
+TEST(QtRememberTest, TheLastSaveFolderAndTheColumnWidthsComeBackInTheNextRun) {
+    TempDir dir;
+    const std::string disk = MakeRecorderDisk(dir);
+    const QString copies = QString::fromStdString(dir.File("copies"));
+    ASSERT_TRUE(QDir().mkpath(copies));
+    const std::vector<QString> records = {kDisk1, kFat, kRoot, kRecords};
+    {
+        WindowFixture first;
+        first.Open({disk});
+        QHeaderView& header = *first.Window().List().header();
+        EXPECT_EQ(header.sectionSize(0), 150);
+        first.Walk(records);
+        first.ClickRow(0);
+        ModalAnswer<QFileDialog> save([&](QFileDialog& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(copies + QStringLiteral("/A.ts"));
+            static_cast<QDialog&>(dialog).accept();
+        });
+        QTest::mouseClick(&first.Window().CopyButton(), Qt::LeftButton);
+        ASSERT_TRUE(save.Answered());
+        header.resizeSection(0, 213);
+        header.resizeSection(2, 87);
+        first.Frontend().UserClose();
+        ASSERT_TRUE(first.Frontend().IsClosed());
+    }
+    WindowFixture second;
+    second.Open({disk});
+    const QHeaderView& header = *second.Window().List().header();
+    EXPECT_EQ(header.sectionSize(0), 213);
+    EXPECT_EQ(header.sectionSize(1), 100);
+    EXPECT_EQ(header.sectionSize(2), 87);
+    second.Walk(records);
+    second.ClickRow(0);
+    QString offered;
+    ModalAnswer<QFileDialog> save([&](QFileDialog& dialog) {
+        offered = dialog.directory().absolutePath();
+        dialog.reject();
+    });
+    QTest::mouseClick(&second.Window().CopyButton(), Qt::LeftButton);
+    ASSERT_TRUE(save.Answered());
+    EXPECT_EQ(offered, QDir(copies).absolutePath());
 }
 
 // --- The tree

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -42,6 +44,23 @@ QMessageBox::Icon IconOf(MessageIcon icon) {
             break;
     }
     return QMessageBox::NoIcon;
+}
+
+// What the window remembers from one run to the next: the folders last chosen
+// and the file list's column widths, in the user's settings
+// (~/.config/Moravel/moravel.conf on Linux).
+QSettings RememberedSettings() {
+    return QSettings(QStringLiteral("Moravel"), QStringLiteral("moravel"));
+}
+
+const QString kSaveFolderKey = QStringLiteral("folders/lastSave");
+const QString kImageFolderKey = QStringLiteral("folders/lastImage");
+const QString kColumnWidthsKey = QStringLiteral("fileList/columnWidths");
+
+// A remembered folder, when it is still there.
+QString RememberedFolder(const QSettings& settings, const QString& key) {
+    const QString folder = settings.value(key).toString();
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QString();
 }
 
 // Shortcuts of the context menu's commands, as desktops have them.
@@ -93,6 +112,26 @@ QtFrontend::QtFrontend()
         AppendSystemMenuItem(command, text);
     }
     m_pumpClock.start();
+
+    const QSettings settings = RememberedSettings();
+    m_lastSaveFolder = RememberedFolder(settings, kSaveFolderKey);
+    m_lastImageFolder = RememberedFolder(settings, kImageFolderKey);
+    for (const QVariant& width : settings.value(kColumnWidthsKey).toList()) {
+        bool number = false;
+        const int pixels = width.toInt(&number);
+        m_savedColumnWidths.push_back(number && pixels > 0 ? pixels : 0);
+    }
+}
+
+void QtFrontend::RememberColumnWidths() {
+    const QHeaderView& header = *m_window->List().header();
+    QVariantList widths;
+    for (int column = 0; column < header.count(); ++column) {
+        widths.push_back(header.sectionSize(column));
+    }
+    if (!widths.isEmpty()) {
+        RememberedSettings().setValue(kColumnWidthsKey, widths);
+    }
 }
 
 QtFrontend::~QtFrontend() {
@@ -207,6 +246,7 @@ std::optional<SaveChoice> QtFrontend::AskSaveFileName(const std::string& initial
     const QString path = dialog.selectedFiles().front();
     const QFileInfo info(path);
     m_lastSaveFolder = info.absolutePath();
+    RememberedSettings().setValue(kSaveFolderKey, m_lastSaveFolder);
     return SaveChoice{ToLocalPath(path), ToLocalPath(info.fileName())};
 }
 
@@ -433,7 +473,10 @@ void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alig
     list.setColumnCount(column + 1);
     list.headerItem()->setText(column, FromCore(title));
     list.headerItem()->setTextAlignment(column, AlignmentOf(alignment));
-    list.header()->resizeSection(column, width);
+    // The width the user left the column at last time, if there is one.
+    const auto saved = static_cast<std::size_t>(column);
+    const bool remembered = saved < m_savedColumnWidths.size() && m_savedColumnWidths[saved] > 0;
+    list.header()->resizeSection(column, remembered ? m_savedColumnWidths[saved] : width);
 }
 
 void QtFrontend::DeleteAllListRows() {
@@ -530,6 +573,9 @@ void QtFrontend::RunMainDialog(MainDialog& dialog) {
 }
 
 void QtFrontend::CloseMainDialog() {
+    if (!m_closed) {
+        RememberColumnWidths();
+    }
     m_closed = true;
     m_window->AllowClose(true);
     // Asked from the window's own close event, closing again does nothing: that
@@ -603,6 +649,9 @@ std::vector<std::string> QtFrontend::AskDiskImages() {
     for (const QString& path : dialog.selectedFiles()) {
         paths.push_back(ToLocalPath(path));
         m_lastImageFolder = QFileInfo(path).absolutePath();
+    }
+    if (!paths.empty()) {
+        RememberedSettings().setValue(kImageFolderKey, m_lastImageFolder);
     }
     return paths;
 }

@@ -114,6 +114,7 @@ private:
     };
 
     void ScanProgressDue() override;
+    void RememberColumnWidths();
     // Follows udisks2's disks coming and going, where there is a system bus.
     void FollowDisks();
     void DisksChanged();
@@ -144,8 +145,12 @@ private:
     std::vector<ColumnAlignment> m_columns;
     std::vector<ListRow> m_rows;
     std::pair<int, int> m_progressRange{0, 100};
+    // The folders last chosen and the list's column widths come from the user's
+    // settings as the front end starts; the folders go back there when chosen,
+    // the widths when the window closes.
     QString m_lastSaveFolder;
     QString m_lastImageFolder;
+    std::vector<int> m_savedColumnWidths;  // 0: none remembered
 
     QElapsedTimer m_pumpClock;
     std::int64_t m_pumpSlice = 10'000'000;
