@@ -1,8 +1,19 @@
 #include "Resources.h"
 
+#include <algorithm>
+
 namespace moravel::res {
 
 namespace {
+
+// The About box's first line: the program's name and the version --version says.
+constexpr std::string_view kVersionLead = "Moravel Version ";
+constexpr auto kVersionLine = [] {
+    std::array<char, kVersionLead.size() + kProgramVersion.size()> line{};
+    std::copy(kVersionLead.begin(), kVersionLead.end(), line.begin());
+    std::copy(kProgramVersion.begin(), kProgramVersion.end(), line.begin() + kVersionLead.size());
+    return line;
+}();
 
 constexpr std::array kMainControls = {
     ControlTemplate{kCopyFileButton, ControlKind::PushButton, "Copy File", 317, 240, 63, 16, true},
@@ -17,7 +28,9 @@ constexpr std::array kMainControls = {
 
 constexpr std::array kAboutControls = {
     ControlTemplate{kApplicationIcon, ControlKind::Icon, "", 11, 17, 20, 20, true},
-    ControlTemplate{kNoId, ControlKind::Label, "Moravel Version 1.0.3 beta", 40, 10, 119, 8, true},
+    ControlTemplate{kNoId, ControlKind::Label,
+                    std::string_view(kVersionLine.data(), kVersionLine.size()), 40, 10, 119, 8,
+                    true},
     ControlTemplate{kNoId, ControlKind::Label, "Created for Veltrano Harddisk recorders.", 40, 24,
                     131, 22, true},
     ControlTemplate{kOkButton, ControlKind::DefaultPushButton, "OK", 178, 7, 50, 16, true},

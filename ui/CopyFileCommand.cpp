@@ -65,8 +65,8 @@ std::optional<CopyPlan> CopyFileCommand::ChoosePlan(const DriveItem& source) {
     CopyPlan plan = PlanCopy(source, choice->path, m_target);
     if (plan.refused) {
         m_report.outcome = CopyOutcome::Refused;
-        m_frontend.ShowMessage(RefusedDestinationText(plan.volume), "", MessageButtons::Ok,
-                               MessageIcon::Hand);
+        m_frontend.ShowMessage(RefusedDestinationText(plan.volume), ApplicationTitle(),
+                               MessageButtons::Ok, MessageIcon::Hand);
         return std::nullopt;
     }
     if (!plan.volume.note.empty()) {

@@ -1,17 +1,9 @@
 #include "CopyFrontend.h"
 
-#include <filesystem>
-
-#include "disk/SharedLibrary.h"
-
 namespace moravel {
 
 std::string ApplicationTitle() {
-    const std::filesystem::path program = ProgramFile();
-    if (program.empty()) {
-        return "Moravel";
-    }
-    return program.stem().string();
+    return kMainCaption;
 }
 
 void ShowFailure(CopyFrontend& frontend, const std::string& text) {

@@ -45,8 +45,12 @@ public:
     virtual void ShowRescueProgress(const RescueProgress& progress) { (void)progress; }
 };
 
-// The caption of the window's message boxes: the program file's name without its
-// folder and extension.
+// The window's caption; its message boxes carry it too.
+inline constexpr char kMainCaption[] = "Veltrano Harddisk Recorder Utility";
+
+// The caption of the window's message boxes: the window's own (kMainCaption), so
+// that a box names the program as its window does. A front end shows this for a
+// box whose caption is empty.
 std::string ApplicationTitle();
 
 // A message box with OK, the exclamation icon and the application's title: how

@@ -15,7 +15,6 @@
 
 namespace moravel {
 
-inline constexpr char kMainCaption[] = "Veltrano Harddisk Recorder Utility";
 inline constexpr char kScanningText[] = "Scanning file structure ... Please wait.";
 inline constexpr char kStopAndCloseQuestion[] = "A copy is running. Stop it and close?";
 

@@ -65,7 +65,7 @@ TEST_F(CopyTest, WithoutASelectedFileOnlyAsksForOne) {
     EXPECT_EQ(message.text, "Please select the file to be copied");
     EXPECT_EQ(message.buttons, MessageButtons::Ok);
     EXPECT_EQ(message.icon, MessageIcon::Exclamation);
-    EXPECT_EQ(message.caption, ApplicationTitle());
+    EXPECT_EQ(message.caption, "Veltrano Harddisk Recorder Utility");
     EXPECT_THAT(m_frontend.SaveDialogs(), IsEmpty());
     EXPECT_EQ(target.volumeQueries, 0);
 }
@@ -97,7 +97,7 @@ TEST_F(CopyTest, OldFatDrivesAreRefused) {
                                     fileSystem +
                                     " file system.\nOnly FAT32 and NTFS file stystems are "
                                     "supported.");
-        EXPECT_EQ(message.caption, "");
+        EXPECT_EQ(message.caption, "Veltrano Harddisk Recorder Utility");
         EXPECT_EQ(message.icon, MessageIcon::Hand);
         EXPECT_THAT(target.created, IsEmpty());
         EXPECT_TRUE(SelectionEnabled());

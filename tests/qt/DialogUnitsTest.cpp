@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QRect>
 
 #include "res/Resources.h"
 #include "ui/qt/DialogUnits.h"
@@ -42,6 +43,35 @@ TEST(DialogUnitsTest, BaseUnitsAreTheAverageLetterWidthAndTheFontHeight) {
     bigger.setPointSizeF(font.pointSizeF() * 2);
     EXPECT_GT(BaseUnitsOf(bigger).x, units.x);
     EXPECT_GT(BaseUnitsOf(bigger).y, units.y);
+}
+
+// The window in the units of a 9-point font (7 x 14 pixels: 679 x 464), on
+// screens of several sizes.
+TEST(DialogUnitsTest, AWindowTooLargeForTheScreenIsFittedSmallerAndTheSameShape) {
+    const BaseUnits own{7, 14};
+    // Room enough (with the frame's): the font's own units, the layout unchanged.
+    for (const QSize screen : {QSize(1280, 800), QSize(679 + 16, 464 + 48)}) {
+        const BaseUnits fitted = FitBaseUnits(own, 388, 265, screen);
+        EXPECT_EQ(DluToPixels(388, 265, fitted), QSize(679, 464));
+        EXPECT_EQ(DluToPixels(317, 240, 63, 16, fitted), DluToPixels(317, 240, 63, 16, own));
+        EXPECT_EQ(ScaleOf(fitted, own), 1.0);
+    }
+    // A 1280 x 900 screen at twice the scale: 640 x 450 of the window's pixels.
+    const BaseUnits fitted = FitBaseUnits(own, 388, 265, QSize(640, 450));
+    const QSize size = DluToPixels(388, 265, fitted);
+    EXPECT_LE(size.width(), 640 - 16);
+    EXPECT_LE(size.height(), 450 - 48);
+    EXPECT_GE(size.height(), 450 - 48 - 2);  // the height is what limits it
+    EXPECT_NEAR(static_cast<double>(size.width()) / size.height(), 679.0 / 464, 0.01);
+    EXPECT_NEAR(ScaleOf(fitted, own), 402.0 / 464, 0.005);
+    // Copy File keeps its place in the layout, scaled: inside the window still.
+    const QRect copy = DluToPixels(317, 240, 63, 16, fitted);
+    EXPECT_TRUE(QRect(QPoint(0, 0), size).contains(copy));
+    EXPECT_NEAR(copy.left(), 555 * ScaleOf(fitted, own), 1.0);
+    // A screen too narrow rather than too low.
+    const QSize narrow = DluToPixels(388, 265, FitBaseUnits(own, 388, 265, QSize(500, 900)));
+    EXPECT_LE(narrow.width(), 500 - 16);
+    EXPECT_GE(narrow.width(), 500 - 16 - 2);
 }
 
 }  // namespace

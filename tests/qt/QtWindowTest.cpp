@@ -1,7 +1,8 @@
-// The desktop window on its own: how it starts, its layout, the tree's and the
-// list's behaviour under the mouse and the keyboard, the status line, closing,
-// the context menu with the About box and Open Disk Image, dropped files,
-// message boxes, the pump, and a screenshot.
+// The desktop window on its own: how it starts, its layout (also on a screen too
+// small for it), the tree's and the list's behaviour under the mouse and the
+// keyboard, the status line, closing, what it remembers for the next run, the
+// context menu with the About box and Open Disk Image, dropped files, message
+// boxes, the pump, and a screenshot.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -19,6 +21,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
 #include <QToolButton>
@@ -94,15 +97,18 @@ TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
 
     ASSERT_EQ(List().columnCount(), 4);
     const QTreeWidgetItem* header = List().headerItem();
-    // The names take the width the other columns leave.
-    const std::vector<std::pair<QString, int>> columns = {
-        {"File Name", List().viewport()->width() - 310},
-        {"Size", 100},
-        {"Size (bytes)", 100},
-        {"Modified", 110}};
+    // The others as wide as their titles, until rows come; the names take the
+    // width they leave.
+    QHeaderView& sections = *List().header();
+    const std::vector<QString> titles = {"File Name", "Size", "Size (bytes)", "Modified"};
+    int others = 0;
+    for (int i = 1; i < 4; ++i) {
+        EXPECT_EQ(sections.sectionSize(i), sections.sectionSizeHint(i));
+        others += sections.sectionSize(i);
+    }
+    EXPECT_EQ(sections.sectionSize(0), List().viewport()->width() - others);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(header->text(i), columns[static_cast<std::size_t>(i)].first);
-        EXPECT_EQ(List().header()->sectionSize(i), columns[static_cast<std::size_t>(i)].second);
+        EXPECT_EQ(header->text(i), titles[static_cast<std::size_t>(i)]);
         EXPECT_EQ(header->textAlignment(i) & Qt::AlignHorizontal_Mask,
                   i == 0 || i == 3 ? Qt::AlignLeft : Qt::AlignRight);
     }
@@ -178,6 +184,88 @@ TEST_F(QtWindowTest, TheLayoutFollowsTheDialogUnitsOfTheFontAndEveryTextFits) {
         widget = widget->nextInFocusChain();
     } while (widget != &copy && stops.size() < 10);
     EXPECT_EQ(stops, (std::vector<QWidget*>{&copy, &Tree(), &List(), &window.MenuButton()}));
+}
+
+// A desktop font so large that the window would not fit the screen (800 x 600
+// on the offscreen platform): the window is laid out smaller, all of it there.
+TEST(QtScreenTest, AWindowTooLargeForTheScreenIsMadeSmallerWithEveryControlOnIt) {
+    struct RestoreFont {
+        QFont font = QApplication::font();
+        ~RestoreFont() { QApplication::setFont(font); }
+    } desktop;
+    QFont large = desktop.font;
+    large.setPointSizeF(desktop.font.pointSizeF() * 2);
+    QApplication::setFont(large);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_GT(qt::DluToPixels(388, 265, qt::BaseUnitsOf(large)).width(), screen.width());
+
+    TempDir dir;
+    WindowFixture fixture;
+    fixture.Open({MakeRecorderDisk(dir)});
+    qt::MainWindow& window = fixture.Window();
+    EXPECT_LE(window.width() + qt::kWindowFrameRoom.width(), screen.width());
+    EXPECT_LE(window.height() + qt::kWindowFrameRoom.height(), screen.height());
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_LT(window.font().pointSizeF(), large.pointSizeF());
+    for (const res::ControlTemplate& control : res::MainDialogTemplate().controls) {
+        if (control.id != res::kNoId) {
+            EXPECT_TRUE(window.rect().contains(window.Control(control.id)->geometry()))
+                << control.id;
+        }
+    }
+    QPushButton& copy = window.CopyButton();
+    EXPECT_LT(copy.fontMetrics().horizontalAdvance(copy.text()), copy.width());
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->text().isEmpty() && label != &window.Status()) {
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+                << label->text().toStdString();
+        }
+    }
+}
+
+// The folder a copy went to and the widths the user gave the list's columns
+// are there again the next time the window opens.
+TEST(QtRememberTest, TheLastSaveFolderAndTheColumnWidthsComeBackInTheNextRun) {
+    TempDir dir;
+    const std::string disk = MakeRecorderDisk(dir);
+    const QString copies = QString::fromStdString(dir.File("copies"));
+    ASSERT_TRUE(QDir().mkpath(copies));
+    const std::vector<QString> records = {kDisk1, kFat, kRoot, kRecords};
+    {
+        WindowFixture first;
+        first.Open({disk});
+        QHeaderView& header = *first.Window().List().header();
+        first.Walk(records);
+        first.ClickRow(0);
+        ModalAnswer<QFileDialog> save([&](QFileDialog& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(copies + QStringLiteral("/A.ts"));
+            static_cast<QDialog&>(dialog).accept();
+        });
+        QTest::mouseClick(&first.Window().CopyButton(), Qt::LeftButton);
+        ASSERT_TRUE(save.Answered());
+        header.resizeSection(2, 40);  // narrower than "5368709120"
+        first.Frontend().UserClose();
+        ASSERT_TRUE(first.Frontend().IsClosed());
+    }
+    WindowFixture second;
+    second.Open({disk});
+    const QHeaderView& header = *second.Window().List().header();
+    const int sizeTitle = header.sectionSize(1);
+    EXPECT_EQ(header.sectionSize(2), 40);
+    second.Walk(records);
+    // The chosen width stays; a column left alone follows its contents.
+    EXPECT_EQ(header.sectionSize(2), 40);
+    EXPECT_GT(header.sectionSize(1), sizeTitle);
+    second.ClickRow(0);
+    QString offered;
+    ModalAnswer<QFileDialog> save([&](QFileDialog& dialog) {
+        offered = dialog.directory().absolutePath();
+        dialog.reject();
+    });
+    QTest::mouseClick(&second.Window().CopyButton(), Qt::LeftButton);
+    ASSERT_TRUE(save.Answered());
+    EXPECT_EQ(offered, QDir(copies).absolutePath());
 }
 
 // --- The tree
@@ -352,6 +440,20 @@ TEST_F(QtWindowTest, RowsAlignTheirSizesRightAndCarryTheirItems) {
     ASSERT_NE(frontend.ListRowData(2), nullptr);
     EXPECT_EQ(frontend.ListRowData(2)->DisplayName(), "b.ts");
     EXPECT_EQ(frontend.ListRowData(2)->m_fileSize, 5ull << 30);
+
+    // Sizes and dates are whole; a name too long for its column is its cell's tip.
+    for (int r = 0; r < List().topLevelItemCount(); ++r) {
+        for (int c = 1; c < 4; ++c) {
+            const QString text = List().topLevelItem(r)->text(c);
+            EXPECT_LE(qt::FolderTree::CellWidthFor(List(), text), List().header()->sectionSize(c))
+                << text.toStdString();
+        }
+    }
+    const std::string longName(200, 'n');
+    const int at = frontend.InsertListRow(longName, nullptr);
+    const QPoint cell = List().visualItemRect(List().topLevelItem(at)).center();
+    EXPECT_EQ(qt::FolderTree::CutCellText(List(), cell).toStdString(), longName);
+    EXPECT_EQ(qt::FolderTree::CutCellText(List(), List().visualItemRect(row).center()), QString());
 }
 
 TEST_F(QtWindowTest, ADoubleClickOnTheListHidesTheStatusLine) {
@@ -578,7 +680,7 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
                                     "&About Moravel..."}));
     ASSERT_TRUE(about.Answered());
     EXPECT_EQ(caption, QStringLiteral("About Moravel"));
-    EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3 beta",
+    EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3",
                                            "Created for Veltrano Harddisk recorders."}));
     EXPECT_TRUE(okIsDefault);
     EXPECT_TRUE(iconShown);
@@ -733,10 +835,12 @@ TEST_F(QtWindowTest, MessageBoxesHaveTheirTextCaptionButtonsAndIcon) {
         record(box);
         QTest::keyClick(&box, Qt::Key_Escape);
     });
-    EXPECT_EQ(frontend.ShowMessage("y", "t", MessageButtons::Ok, MessageIcon::None),
+    EXPECT_EQ(frontend.ShowMessage("y", "", MessageButtons::Ok, MessageIcon::None),
               MessageAnswer::Ok);
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // Without a caption of its own, a box carries the window's.
+    EXPECT_EQ(seen.title, QStringLiteral("Veltrano Harddisk Recorder Utility"));
 }
 
 TEST_F(QtWindowTest, AFailureOfTheWindowsOwnCodeBecomesAMessageBox) {

@@ -2,10 +2,11 @@
 # The real program on a virtual X server: starts moravel on the sample disk,
 # walks the tree with the keyboard (the disk, its FAT32 volume, the root
 # directory, each opened with Right), takes screenshots with ImageMagick and
-# checks them, checks the window's title and fixed size as the X server has
-# them, and closes the window with Escape: the program must end with status 0.
+# checks them, checks the window's title, fixed size and class as the X server
+# has them (the class is the menu entry's StartupWMClass), and closes the window
+# with Escape: the program must end with status 0.
 #
-#   xvfb-smoke.sh PROGRAM SAMPLE_DISK_MAKER OUTPUT_DIR
+#   xvfb-smoke.sh PROGRAM SAMPLE_DISK_MAKER OUTPUT_DIR DESKTOP_FILE
 #
 # Exit status 77 (skipped) when Xvfb, xvfb-run, xdotool, xprop or ImageMagick
 # is missing.
@@ -24,6 +25,7 @@ shift
 program=$1
 make_sample=$2
 output=$3
+desktop_file=$4
 
 work=$(mktemp -d)
 pid=""
@@ -42,6 +44,7 @@ fail() {
 mkdir -p "$output"
 mkdir -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR=$work/runtime
+export XDG_CONFIG_HOME=$work/config
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 "$make_sample" "$work/sample.img" >/dev/null
 
@@ -68,6 +71,11 @@ hints=$(xprop -id "$window" WM_NORMAL_HINTS)
 minimum=$(echo "$hints" | sed -n 's/.*minimum size: \([0-9]* by [0-9]*\).*/\1/p')
 maximum=$(echo "$hints" | sed -n 's/.*maximum size: \([0-9]* by [0-9]*\).*/\1/p')
 [ -n "$minimum" ] && [ "$minimum" = "$maximum" ] || fail "not of a fixed size: $hints"
+# WM_CLASS is "instance", "class": desktops match the class with the menu entry.
+class=$(xprop -id "$window" WM_CLASS | sed -n 's/.*", "\(.*\)"$/\1/p')
+startup_class=$(sed -n 's/^StartupWMClass=//p' "$desktop_file")
+[ -n "$class" ] && [ "$class" = "$startup_class" ] ||
+    fail "the window's class '$class' is not the menu entry's StartupWMClass '$startup_class'"
 icon=$(xprop -id "$window" _NET_WM_ICON)
 case $icon in
     *"Icon ("*) ;;

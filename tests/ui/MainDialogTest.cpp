@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -650,8 +649,8 @@ TEST_F(MainDialogTest, FailureMessagesOfTheTreeReachTheWindow) {
     const auto& message = m_frontend.Messages()[0];
     EXPECT_EQ(message.buttons, MessageButtons::Ok);
     EXPECT_EQ(message.icon, MessageIcon::Exclamation);
-    // The caption is the program's name, as the system shows it.
-    EXPECT_EQ(message.caption, std::filesystem::read_symlink("/proc/self/exe").filename().string());
+    // The caption is the window's own.
+    EXPECT_EQ(message.caption, "Veltrano Harddisk Recorder Utility");
     EXPECT_EQ(m_frontend.Node(extended).childCount, 0);
     EXPECT_FALSE(m_frontend.IsVisible(res::kStatusLine));
 }
@@ -676,7 +675,7 @@ TEST(ResourcesTest, TheWindowLayoutsAreComplete) {
     EXPECT_FALSE(main.controls[6].visible);  // the status line
     const res::DialogTemplate& about = res::AboutDialogTemplate();
     EXPECT_EQ(about.caption, "About Moravel");
-    EXPECT_EQ(about.controls[1].text, "Moravel Version 1.0.3 beta");
+    EXPECT_EQ(about.controls[1].text, "Moravel Version 1.0.3");  // as --version says
     EXPECT_EQ(about.controls[2].text, "Created for Veltrano Harddisk recorders.");
     EXPECT_EQ(about.controls[3].text, "OK");
     EXPECT_EQ(res::LoadString(res::kAboutMenuText), "&About Moravel...");

@@ -79,10 +79,15 @@ QString FolderTree::CutCellText(const QTreeView& view, const QPoint& position) {
     }
     const QRect shown = view.visualRect(index).intersected(view.viewport()->rect());
     const QString text = index.data(Qt::DisplayRole).toString();
-    const int needed = view.fontMetrics().horizontalAdvance(text) +
-                       2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
-    return needed > shown.width() || view.visualRect(index).right() > shown.right() ? text
-                                                                                    : QString();
+    return CellWidthFor(view, text) > shown.width() ||
+                   view.visualRect(index).right() > shown.right()
+               ? text
+               : QString();
+}
+
+int FolderTree::CellWidthFor(const QTreeView& view, const QString& text) {
+    return view.fontMetrics().horizontalAdvance(text) +
+           2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
 }
 
 FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {

@@ -22,6 +22,8 @@ public:
     // The text of a cell the view cuts (by its width or its edge) in full; empty
     // when the cell shows all of it.
     static QString CutCellText(const QTreeView& view, const QPoint& position);
+    // The width a cell of the view needs to show the text whole.
+    static int CellWidthFor(const QTreeView& view, const QString& text);
 
     // Closed, and showing an expand button.
     static bool IsClosedWithButton(const QTreeWidgetItem& item);

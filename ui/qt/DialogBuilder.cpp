@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <algorithm>
 
 #include "Artwork.h"
@@ -73,11 +74,36 @@ QWidget* MakeControl(QDialog& dialog, const res::ControlTemplate& control, const
     return new QWidget(&dialog);
 }
 
+// The units that lay the dialog out on the screen it opens on: the font's own
+// when the dialog fits there; else smaller ones, with the dialog's font made
+// smaller by as much, so that the whole dialog is on the screen.
+BaseUnits FitToScreen(QDialog& dialog, const res::DialogTemplate& layout, BaseUnits own) {
+    const QScreen* screen = dialog.screen();
+    if (screen == nullptr) {
+        return own;
+    }
+    const BaseUnits fitted =
+        FitBaseUnits(own, layout.width, layout.height, screen->availableGeometry().size());
+    const double scale = ScaleOf(fitted, own);
+    if (scale >= 1.0) {
+        return own;
+    }
+    QFont font = dialog.font();
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * scale);
+    } else {
+        font.setPixelSize(std::max(1, static_cast<int>(font.pixelSize() * scale)));
+    }
+    dialog.setFont(font);
+    return fitted;
+}
+
 }  // namespace
 
 DialogControls BuildDialogControls(QDialog& dialog, const res::DialogTemplate& layout,
                                    int literalLabel) {
-    const BaseUnits units = BaseUnitsOf(dialog.font());
+    const BaseUnits own = BaseUnitsOf(dialog.font());
+    const BaseUnits units = FitToScreen(dialog, layout, own);
     DialogControls built;
     QWidget* previousStop = nullptr;
     int index = 0;

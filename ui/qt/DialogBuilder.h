@@ -19,7 +19,10 @@ struct DialogControls {
 };
 
 // Makes the dialog's controls from its layout, each at its place converted from
-// dialog units with the dialog's font, and gives the dialog its fixed size.
+// dialog units with the dialog's font, and gives the dialog its fixed size. A
+// dialog too large for the screen it opens on (its available area, less room
+// for the frame) is laid out in smaller units and a smaller font, by one
+// factor: the same layout, smaller, and all of it on the screen.
 // Push buttons, the folder tree (FolderTree), the file list (FileList), labels,
 // the progress bar, the status line (StatusLine), the logo (bitmap 130) and the
 // icon (icon 129); those the layout hides start hidden. The tab order follows

@@ -25,11 +25,39 @@ BaseUnits BaseUnitsOf(const QFont& font) {
 }
 
 int DluToPixelsX(int dlu, BaseUnits units) {
-    return MulDiv(dlu, units.x, 4);
+    return MulDiv(dlu, units.x, 4 * units.parts);
 }
 
 int DluToPixelsY(int dlu, BaseUnits units) {
-    return MulDiv(dlu, units.y, 8);
+    return MulDiv(dlu, units.y, 8 * units.parts);
+}
+
+BaseUnits FitBaseUnits(BaseUnits units, int width, int height, QSize available) {
+    const QSize room = available - kWindowFrameRoom;
+    const auto fits = [&](BaseUnits tried) {
+        const QSize size = DluToPixels(width, height, tried);
+        return size.width() <= room.width() && size.height() <= room.height();
+    };
+    if (fits(units)) {
+        return units;
+    }
+    constexpr int kWhole = 1000;
+    BaseUnits scaled{0, 0, units.parts * kWhole};
+    for (int share = kWhole - 1; share > kWhole / 4; --share) {
+        scaled.x = units.x * share;
+        scaled.y = units.y * share;
+        if (fits(scaled)) {
+            return scaled;
+        }
+    }
+    return {units.x * kWhole / 4, units.y * kWhole / 4, scaled.parts};
+}
+
+double ScaleOf(BaseUnits fitted, BaseUnits own) {
+    if (own.x == 0 || fitted.parts == 0) {
+        return 1.0;
+    }
+    return static_cast<double>(fitted.x) * own.parts / (static_cast<double>(own.x) * fitted.parts);
 }
 
 QRect DluToPixels(int x, int y, int width, int height, BaseUnits units) {

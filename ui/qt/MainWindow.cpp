@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QUrl>
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "Artwork.h"
 #include "Controls.h"
 #include "DialogBuilder.h"
+#include "DialogUnits.h"
 #include "QtText.h"
 
 namespace moravel::qt {
@@ -122,6 +124,27 @@ bool MainWindow::event(QEvent* event) {
         return true;
     }
     return QDialog::event(event);
+}
+
+void MainWindow::setVisible(bool visible) {
+    if (visible && !isVisible() && !testAttribute(Qt::WA_Moved)) {
+        PlaceOnScreen();
+    }
+    QDialog::setVisible(visible);
+}
+
+// Qt's own placement of a dialog reckons with a title bar above the middle and
+// moves a window that barely fits to the screen's top edge, its title bar above
+// it. Here the frame (as kWindowFrameRoom reckons it) is centred instead.
+void MainWindow::PlaceOnScreen() {
+    const QScreen* where = screen();
+    if (where == nullptr) {
+        return;
+    }
+    const QRect available = where->availableGeometry();
+    const QSize frame = size() + kWindowFrameRoom;
+    move(available.x() + std::max(0, (available.width() - frame.width()) / 2),
+         available.y() + std::max(0, (available.height() - frame.height()) / 2));
 }
 
 // OK and Cancel (Enter, Escape) end the dialog as the close box does.

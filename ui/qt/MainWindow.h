@@ -69,6 +69,10 @@ public:
     // The type of the scan-progress notice posted to the window.
     static QEvent::Type ScanProgressEventType();
 
+    // Shown the first time (not moved yet), the window goes to the middle of the
+    // screen it opens on, its frame inside the screen's available area.
+    void setVisible(bool visible) override;
+
 public slots:
     void done(int result) override;
 
@@ -85,6 +89,7 @@ private:
     void ActivateFocus();
     void PlaceStatusLine();
     void AddMenuButton();
+    void PlaceOnScreen();
 
     WindowEvents& m_events;
     std::map<int, QWidget*> m_controls;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,6 +12,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -42,6 +45,23 @@ QMessageBox::Icon IconOf(MessageIcon icon) {
             break;
     }
     return QMessageBox::NoIcon;
+}
+
+// What the window remembers from one run to the next: the folders last chosen
+// and the file list's column widths, in the user's settings
+// (~/.config/Moravel/moravel.conf on Linux).
+QSettings RememberedSettings() {
+    return QSettings(QStringLiteral("Moravel"), QStringLiteral("moravel"));
+}
+
+const QString kSaveFolderKey = QStringLiteral("folders/lastSave");
+const QString kImageFolderKey = QStringLiteral("folders/lastImage");
+const QString kColumnWidthsKey = QStringLiteral("fileList/columnWidths");
+
+// A remembered folder, when it is still there.
+QString RememberedFolder(const QSettings& settings, const QString& key) {
+    const QString folder = settings.value(key).toString();
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QString();
 }
 
 // Shortcuts of the context menu's commands, as desktops have them.
@@ -82,6 +102,12 @@ QtFrontend::QtFrontend()
     });
     connect(&m_window->List(), &QTreeWidget::itemSelectionChanged, this,
             [this] { UpdateCommands(); });
+    connect(m_window->List().header(), &QHeaderView::sectionResized, this, [this](int column) {
+        const auto index = static_cast<std::size_t>(column);
+        if (!m_fittingColumns && column > 0 && index < m_columnsChosen.size()) {
+            m_columnsChosen[index] = true;
+        }
+    });
     connect(&m_window->CopyButton(), &QPushButton::clicked, this, [this] {
         Guarded([this] {
             if (m_dialog != nullptr) {
@@ -95,6 +121,29 @@ QtFrontend::QtFrontend()
         AppendSystemMenuItem(command, text);
     }
     m_pumpClock.start();
+
+    const QSettings settings = RememberedSettings();
+    m_lastSaveFolder = RememberedFolder(settings, kSaveFolderKey);
+    m_lastImageFolder = RememberedFolder(settings, kImageFolderKey);
+    for (const QVariant& width : settings.value(kColumnWidthsKey).toList()) {
+        bool number = false;
+        const int pixels = width.toInt(&number);
+        m_savedColumnWidths.push_back(number && pixels > 0 ? pixels : 0);
+    }
+}
+
+// Only the widths the user chose: 0 for a column that follows its contents.
+void QtFrontend::RememberColumnWidths() {
+    const QHeaderView& header = *m_window->List().header();
+    QVariantList widths;
+    for (int column = 0; column < header.count(); ++column) {
+        const auto index = static_cast<std::size_t>(column);
+        const bool chosen = index < m_columnsChosen.size() && m_columnsChosen[index];
+        widths.push_back(chosen ? header.sectionSize(column) : 0);
+    }
+    if (!widths.isEmpty()) {
+        RememberedSettings().setValue(kColumnWidthsKey, widths);
+    }
 }
 
 QtFrontend::~QtFrontend() {
@@ -136,7 +185,9 @@ QWidget* QtFrontend::DialogParent() const {
 
 MessageAnswer QtFrontend::ShowMessage(const std::string& text, const std::string& caption,
                                       MessageButtons buttons, MessageIcon icon) {
-    QMessageBox box(IconOf(icon), FromCore(caption), FromCore(text),
+    // A box without a caption of its own carries the window's.
+    QMessageBox box(IconOf(icon), FromCore(caption.empty() ? ApplicationTitle() : caption),
+                    FromCore(text),
                     buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                         : QMessageBox::Ok,
                     DialogParent());
@@ -216,6 +267,7 @@ std::optional<SaveChoice> QtFrontend::AskSaveFileName(const std::string& initial
     const QString path = dialog.selectedFiles().front();
     const QFileInfo info(path);
     m_lastSaveFolder = info.absolutePath();
+    RememberedSettings().setValue(kSaveFolderKey, m_lastSaveFolder);
     return SaveChoice{ToLocalPath(path), ToLocalPath(info.fileName())};
 }
 
@@ -446,19 +498,29 @@ void QtFrontend::ItemExpanded(QTreeWidgetItem* item) {
     });
 }
 
-void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) {
+// The width the dialog gives is for its template's font: here the columns
+// follow their contents.
+void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alignment,
+                                  int /*width*/) {
     FileList& list = m_window->List();
     const auto column = static_cast<int>(m_columns.size());
     m_columns.push_back(alignment);
     list.setColumnCount(column + 1);
     list.headerItem()->setText(column, FromCore(title));
     list.headerItem()->setTextAlignment(column, AlignmentOf(alignment));
-    // The names take the width the other columns leave.
+    // The names take the width the other columns leave. The others are as wide
+    // as the user left them last time, or else as their contents need (growing
+    // as rows come).
+    const auto saved = static_cast<std::size_t>(column);
+    const bool remembered = saved < m_savedColumnWidths.size() && m_savedColumnWidths[saved] > 0;
     if (column == 0) {
         list.header()->setSectionResizeMode(0, QHeaderView::Stretch);
     } else {
-        list.header()->resizeSection(column, width);
+        const QScopedValueRollback<bool> quietly(m_fittingColumns, true);
+        list.header()->resizeSection(column, remembered ? m_savedColumnWidths[saved]
+                                                        : list.header()->sectionSizeHint(column));
     }
+    m_columnsChosen.push_back(remembered);
 }
 
 void QtFrontend::DeleteAllListRows() {
@@ -489,6 +551,22 @@ void QtFrontend::SetListItemText(int row, int column, const std::string& text) {
                                 std::to_string(column));
     }
     item->setText(column, FromCore(text));
+    FitColumn(column, item->text(column));
+}
+
+// A column other than the names' widens to a cell that needs more room, until
+// the user sets its width.
+void QtFrontend::FitColumn(int column, const QString& text) {
+    const auto index = static_cast<std::size_t>(column);
+    if (column == 0 || index >= m_columnsChosen.size() || m_columnsChosen[index]) {
+        return;
+    }
+    FileList& list = m_window->List();
+    const int needed = FolderTree::CellWidthFor(list, text);
+    if (needed > list.header()->sectionSize(column)) {
+        const QScopedValueRollback<bool> quietly(m_fittingColumns, true);
+        list.header()->resizeSection(column, needed);
+    }
 }
 
 void QtFrontend::OpenMainDialog(MainDialog& dialog) {
@@ -556,6 +634,9 @@ void QtFrontend::RunMainDialog(MainDialog& dialog) {
 }
 
 void QtFrontend::CloseMainDialog() {
+    if (!m_closed) {
+        RememberColumnWidths();
+    }
     m_closed = true;
     m_window->AllowClose(true);
     // Asked from the window's own close event, closing again does nothing: that
@@ -629,6 +710,9 @@ std::vector<std::string> QtFrontend::AskDiskImages() {
     for (const QString& path : dialog.selectedFiles()) {
         paths.push_back(ToLocalPath(path));
         m_lastImageFolder = QFileInfo(path).absolutePath();
+    }
+    if (!paths.empty()) {
+        RememberedSettings().setValue(kImageFolderKey, m_lastImageFolder);
     }
     return paths;
 }

@@ -119,6 +119,8 @@ private:
     void CommandsAboutToShow() override { UpdateCommands(); }
     // Each command enabled as the dialog says it can act now.
     void UpdateCommands();
+    void RememberColumnWidths();
+    void FitColumn(int column, const QString& text);
     // Follows udisks2's disks coming and going, where there is a system bus.
     void FollowDisks();
     void DisksChanged();
@@ -149,8 +151,16 @@ private:
     std::vector<ColumnAlignment> m_columns;
     std::vector<ListRow> m_rows;
     std::pair<int, int> m_progressRange{0, 100};
+    // The folders last chosen and the list's column widths come from the user's
+    // settings as the front end starts; the folders go back there when chosen,
+    // the widths when the window closes.
     QString m_lastSaveFolder;
     QString m_lastImageFolder;
+    std::vector<int> m_savedColumnWidths;  // 0: none remembered
+    // Columns whose width the user chose (now or last time): their contents no
+    // longer widen them.
+    std::vector<bool> m_columnsChosen;
+    bool m_fittingColumns = false;
 
     QElapsedTimer m_pumpClock;
     std::int64_t m_pumpSlice = 10'000'000;

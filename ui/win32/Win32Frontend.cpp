@@ -75,11 +75,11 @@ void Win32Frontend::Guarded(Action&& action) noexcept {
     } catch (...) {
         failure = L"This could not be done: the window failed.";
     }
-    std::wstring caption = L"Moravel";
+    std::wstring caption = L"Veltrano Harddisk Recorder Utility";
     try {
         caption = Wide(ApplicationTitle());
     } catch (...) {
-        // The plain name will do.
+        // The caption as written here will do.
     }
     ::MessageBoxW(Owner(), failure, caption.c_str(), MB_OK | MB_ICONHAND);
 }
@@ -101,7 +101,9 @@ MessageAnswer Win32Frontend::ShowMessage(const std::string& text, const std::str
     }
     const UINT style = (buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK) |
                        IconStyleOf(icon) | (Owner() == nullptr ? MB_TASKMODAL : 0u);
-    const int answer = ::MessageBoxW(Owner(), Wide(text).c_str(), Wide(caption).c_str(), style);
+    // A box without a caption of its own carries the window's.
+    const std::wstring title = Wide(caption.empty() ? ApplicationTitle() : caption);
+    const int answer = ::MessageBoxW(Owner(), Wide(text).c_str(), title.c_str(), style);
     return answer == IDOK ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 

@@ -49,7 +49,8 @@ void Say(const std::string& text, bool error) {
         ::WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
         return;
     }
-    ::MessageBoxW(nullptr, moravel::WidePath(text).c_str(), L"Moravel",
+    ::MessageBoxW(nullptr, moravel::WidePath(text).c_str(),
+                  moravel::WidePath(moravel::ApplicationTitle()).c_str(),
                   static_cast<UINT>(MB_OK | (error ? MB_ICONEXCLAMATION : MB_ICONINFORMATION)));
 }
 
