@@ -6,6 +6,7 @@
 #include "CliPlatform.h"
 #include "CopyProgressLine.h"
 #include "TerminalText.h"
+#include "copy/BatchPlan.h"
 #include "copy/CopyJob.h"
 #include "copy/PartNames.h"
 #include "disk/PathText.h"
@@ -171,138 +172,25 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
         terminal, out);
 }
 
-// One file of a copy of several: where it comes from and where it goes.
-struct BatchFile {
-    DriveItem* source = nullptr;
-    std::string treePath;
-    std::filesystem::path output;
-};
-
-// A folder whose date is set once its files are in it.
-struct FolderDate {
-    std::filesystem::path path;
-    const DriveItem* entry = nullptr;
-};
-
-bool IsFolder(const DriveItem& item) {
-    return (item.m_kind == ItemKind::Entry && item.IsDirectory()) ||
-           item.m_kind == ItemKind::RootDirectory;
-}
-
-// The name a folder is given: its long or unpadded short name; a root directory
-// (a FAT32 one is a chain of clusters without an entry) by the name it is listed with.
-std::string FolderName(const DriveItem& folder) {
-    const bool entry = folder.m_kind == ItemKind::Entry && !folder.EntryName().empty();
-    return SafeFileName(entry ? folder.EntryName() : folder.DisplayName());
-}
-
-class BatchPlan {
+// The folders of a batch, read through the listing's walker: a child's path is
+// the tree path that names it.
+class WalkerFolders final : public FolderReader {
 public:
-    explicit BatchPlan(TreeWalker& walker) : m_walker(walker) {}
+    explicit WalkerFolders(TreeWalker& walker) : m_walker(walker) {}
 
-    void AddFile(DriveItem& file, const std::string& treePath,
-                 const std::filesystem::path& folder) {
-        m_jobs.push_back({&file, treePath, UniqueOutput(folder, SafeFileName(file.EntryName()))});
-    }
-
-    // Every file below the folder, sub-folders kept; a folder that a damaged disk
-    // links from several places, or nests without end, is taken once.
-    void AddFolder(DriveItem& folder, const std::string& treePath,
-                   const std::filesystem::path& parent, std::size_t depth) {
-        const TreeWalker::DirectoryKey key{
-            folder.m_drive, folder.m_partitionStart,
-            folder.m_kind == ItemKind::Entry ? folder.m_firstCluster : folder.m_relativeSector};
-        if (depth > TreeWalker::kMaxDepth || !m_openedFolders.insert(key).second) {
-            m_skippedFolders.push_back(treePath);
-            return;
-        }
-        const std::filesystem::path output = UniqueOutput(parent, FolderName(folder));
-        m_folders.push_back({output, folder.m_kind == ItemKind::Entry ? &folder : nullptr});
-        const Siblings children(m_walker.Expand(folder, treePath));
-        if (m_walker.ReadInPart(folder)) {
-            m_unreadFolders.push_back(treePath);
-        }
+    std::vector<Child> Children(DriveItem& folder, const std::string& path) override {
+        const Siblings children(m_walker.Expand(folder, path));
+        std::vector<Child> named;
         for (std::size_t i = 0; i < children.Size(); ++i) {
-            DriveItem& child = children[i];
-            const std::string childPath = JoinPath(treePath, children.PathComponent(i));
-            if (IsFolder(child)) {
-                AddFolder(child, childPath, output, depth + 1);
-            } else if (child.IsFile() &&
-                       (child.m_attributes & layout::entry::kAttributeVolumeLabel) == 0) {
-                AddFile(child, childPath, output);
-            }
+            named.push_back({&children[i], JoinPath(path, children.PathComponent(i))});
         }
+        return named;
     }
-
-    std::vector<BatchFile>& Jobs() { return m_jobs; }
-    const std::vector<FolderDate>& Folders() const { return m_folders; }
-    const std::vector<std::string>& SkippedFolders() const { return m_skippedFolders; }
-    // Folders that could not be read, or not wholly: their files are not all copied.
-    const std::vector<std::string>& UnreadFolders() const { return m_unreadFolders; }
+    bool ReadInPart(const DriveItem& folder) const override { return m_walker.ReadInPart(folder); }
 
 private:
-    // Two entries may come to the same output name (a damaged folder, names that
-    // differ only in what a file name cannot hold, a file and a folder of one
-    // name): the later one gets " (2)", " (3)", ... before its extension, so
-    // that no copy of the run replaces another or is kept from its place.
-    std::filesystem::path UniqueOutput(const std::filesystem::path& folder,
-                                       const std::string& name) {
-        std::filesystem::path output = folder / PathFromUtf8(name);
-        // Compared without regard to case, as a FAT32 or NTFS destination does.
-        for (int n = 2; !m_outputs.insert(FoldCase(Utf8FromPath(output))).second; ++n) {
-            const auto dot = name.rfind('.');
-            const bool extension = dot != std::string::npos && dot > 0;
-            output = folder /
-                     PathFromUtf8(name.substr(0, extension ? dot : name.size()) + " (" +
-                                  std::to_string(n) + ")" + (extension ? name.substr(dot) : ""));
-        }
-        return output;
-    }
-
     TreeWalker& m_walker;
-    std::vector<BatchFile> m_jobs;
-    std::vector<FolderDate> m_folders;
-    std::set<TreeWalker::DirectoryKey> m_openedFolders;
-    std::vector<std::string> m_skippedFolders;
-    std::vector<std::string> m_unreadFolders;
-    std::set<std::string> m_outputs;
 };
-
-// Whether a rescue map beside the output says the rescue has passes to go (or is
-// no map that can be read: then what it kept cannot be told either).
-bool RescueUnfinished(const std::string& output, CopyTarget& target) {
-    const std::string map = MapPathBeside(output);
-    if (!target.Exists(map)) {
-        return false;
-    }
-    const Result<RescueMapFile> read = ReadRescueMap(target, map);
-    return !read || read->pass != RescuePass::Done;
-}
-
-// Whether every output the plan writes is there at its size, and no rescue of it
-// has passes to go.
-bool HasWholeOutput(const CopyPlan& plan, CopyTarget& target) {
-    const std::vector<PlannedOutput>& planned = plan.outputs;
-    if (planned.empty() || RescueUnfinished(plan.path, target)) {
-        return false;
-    }
-    return std::all_of(planned.begin(), planned.end(), [&target](const PlannedOutput& file) {
-        const Result<std::uint64_t> size = target.SizeOf(file.path);
-        return size && *size == file.size;
-    });
-}
-
-void SetFolderDate(const FolderDate& folder) {
-    if (folder.entry == nullptr) {
-        return;
-    }
-    const auto moment = DecodeFatDateTime(folder.entry->m_writeDate, folder.entry->m_writeTime);
-    const auto seconds = moment ? LocalTimeOf(*moment) : std::nullopt;
-    if (!seconds) {
-        return;
-    }
-    SetFolderModified(folder.path, *seconds);
-}
 
 int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, DriveTree& access,
                  TreeWalker& walker, TerminalFrontend& terminal, std::ostream& out,
@@ -329,10 +217,11 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
             << ": " << *refusal << '\n';
         return kExitFailureShown;
     }
-    BatchPlan plan(walker);
+    WalkerFolders folders(walker);
+    BatchPlan plan(folders);
     for (std::size_t i = 0; i < sources.size(); ++i) {
         if (IsFolder(*sources[i])) {
-            plan.AddFolder(*sources[i], line.copy.treePaths[i], destination, 0);
+            plan.AddFolder(*sources[i], line.copy.treePaths[i], destination);
         } else {
             plan.AddFile(*sources[i], line.copy.treePaths[i], destination);
         }
@@ -349,9 +238,7 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
     }
     BatchProgress progress;
     progress.files = jobs.size();
-    for (const BatchFile& job : jobs) {
-        progress.totalBytes += job.source->m_fileSize;
-    }
+    progress.totalBytes = plan.TotalBytes();
     const InterruptWatch watch(environment.catchInterrupt);
     const double started = (environment.clock ? environment.clock : SteadySeconds())();
     progress.started = started;
@@ -387,28 +274,16 @@ int RunBatchCopy(const CommandLine& line, std::vector<DriveItem*> sources, Drive
         if (report.outcome == CopyOutcome::Copied) {
             ++copied;
         } else {
-            failed.push_back(job.treePath);
+            failed.push_back(job.path);
         }
     }
     for (auto folder = plan.Folders().rbegin(); folder != plan.Folders().rend(); ++folder) {
         SetFolderDate(*folder);
     }
-    out << "Copied " << copied << " of " << jobs.size() << " files";
-    if (skipped > 0) {
-        out << ", skipped " << skipped << " already there";
-    }
-    if (!failed.empty()) {
-        out << ", " << failed.size() << " not or not wholly copied";
-    }
     const std::vector<std::string>& unread = plan.UnreadFolders();
-    if (!unread.empty()) {
-        out << ", " << unread.size() << (unread.size() == 1 ? " folder" : " folders")
-            << " not or not wholly read";
-    }
-    if (interrupted) {
-        out << ", interrupted";
-    }
-    out << ".\n";
+    out << BatchSummaryText(
+               {jobs.size(), copied, skipped, failed.size(), unread.size(), interrupted})
+        << '\n';
     out.flush();
     for (const std::string& path : failed) {
         terminal.Report(std::string(kProgram) + ": not copied wholly: \"" + EscapeControls(path) +

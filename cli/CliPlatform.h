@@ -37,8 +37,4 @@ void StartTextAgent();
 // True when stderr is a terminal (a console window), where a progress line is drawn.
 bool StderrIsTerminal();
 
-// Gives an existing folder a modification time (seconds since the epoch); a file
-// system that cannot keep it keeps its own.
-void SetFolderModified(const std::filesystem::path& path, std::time_t seconds);
-
 }  // namespace moravel::cli

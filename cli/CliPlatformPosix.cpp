@@ -113,9 +113,4 @@ bool StderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-void SetFolderModified(const std::filesystem::path& path, std::time_t seconds) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
 }  // namespace moravel::cli

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "BatchPlan.h"
 #include "CopyTarget.h"
 #include "HeldOutputFile.h"
 #include "PartNames.h"
@@ -210,6 +211,12 @@ Failure FileSystemTarget::Publish(const std::string& path, std::optional<std::ti
         return Error{Reason(errno)};
     }
     return SyncFolder(ParentFolder(path));
+}
+
+// A file system that cannot keep the time keeps its own.
+void SetFolderModified(const std::filesystem::path& path, std::time_t seconds) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
 }  // namespace moravel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "BatchPlan.h"
 #include "CopyTarget.h"
 #include "HeldOutputFile.h"
 #include "PartNames.h"
@@ -210,6 +211,18 @@ Failure FileSystemTarget::Publish(const std::string& path, std::optional<std::ti
         return Error{SystemMessage(::GetLastError())};
     }
     return std::nullopt;
+}
+
+void SetFolderModified(const std::filesystem::path& path, std::time_t seconds) {
+    const HANDLE folder = ::CreateFileW(
+        path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const FILETIME time = FileTimeOf(seconds);
+    ::SetFileTime(folder, nullptr, nullptr, &time);
+    ::CloseHandle(folder);
 }
 
 }  // namespace moravel
