@@ -52,6 +52,8 @@ std::string_view LoadString(int id) {
             return "&Rescue Copy...";
         case kRefreshMenuText:
             return "Re&fresh";
+        case kCopyFolderMenuText:
+            return "Copy &Folder...";
         default:
             return "";
     }

@@ -14,6 +14,7 @@ inline constexpr int kAboutMenuText = 101;
 inline constexpr int kOpenImageMenuText = 103;
 inline constexpr int kRescueCopyMenuText = 104;
 inline constexpr int kRefreshMenuText = 105;
+inline constexpr int kCopyFolderMenuText = 106;
 inline constexpr int kMainDialog = 102;
 inline constexpr int kApplicationIcon = 129;
 inline constexpr int kLogoBitmap = 130;
@@ -29,6 +30,9 @@ inline constexpr unsigned kRescueCopyCommand = 64;
 // The command that reads the disks again (the context menu, F5); its low four
 // bits are free too.
 inline constexpr unsigned kRefreshCommand = 128;
+// The command that copies the folder selected in the tree, all of it (the
+// context menu); its low four bits are free too.
+inline constexpr unsigned kCopyFolderCommand = 256;
 
 inline constexpr int kCopyFileButton = 1000;
 inline constexpr int kFolderTree = 1002;

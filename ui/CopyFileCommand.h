@@ -22,6 +22,16 @@ inline constexpr char kStopButtonText[] = "Stop";
 inline constexpr char kCopyFileButtonText[] = "Copy File";
 inline constexpr char kCopyStoppedText[] = "The copy was stopped.";
 
+// A copy the window runs: Stop, or the window closing, ends it after the
+// cluster being copied.
+class RunningCopy {
+public:
+    virtual void RequestStop() = 0;
+
+protected:
+    ~RunningCopy() = default;
+};
+
 // The window's Copy File command: takes the file of the selected list row, asks
 // where to put it, refuses old FAT drives, asks about parts for FAT32 and about
 // part files that are there already, then runs the copy job with the status line
@@ -29,7 +39,7 @@ inline constexpr char kCopyStoppedText[] = "The copy was stopped.";
 // tree and the list disabled, and Copy File turned into Stop. Every progress
 // step is a pump step, in which the window stays alive. At the end the status
 // line says where the output went.
-class CopyFileCommand final : private CopyProgress {
+class CopyFileCommand final : public RunningCopy, private CopyProgress {
 public:
     CopyFileCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
                     CopyControls controls);
@@ -39,7 +49,7 @@ public:
     void SetRescue(std::optional<RescueSettings> settings) { m_job.SetRescue(std::move(settings)); }
     // Ends a running copy after the cluster being copied (Stop, or the window is
     // closing).
-    void RequestStop() { m_job.RequestStop(); }
+    void RequestStop() override { m_job.RequestStop(); }
 
     const CopyReport& Report() const { return m_report; }
 

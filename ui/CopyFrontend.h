@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "disk/CoreFrontend.h"
 
@@ -30,9 +31,17 @@ public:
                                       MessageButtons buttons, MessageIcon icon) = 0;
     // The first selected row of the file list, or -1; and the drive item it shows.
     virtual int SelectedListRow() = 0;
+    // Every selected row, in the list's order (a list that selects one row at a
+    // time has one at most).
+    virtual std::vector<int> SelectedListRows() {
+        const int row = SelectedListRow();
+        return row < 0 ? std::vector<int>{} : std::vector<int>{row};
+    }
     virtual DriveItem* ListRowData(int row) = 0;
     // The Save dialog: asks before an existing file is replaced; nothing on Cancel.
     virtual std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) = 0;
+    // A folder dialog: the folder chosen, nothing on Cancel.
+    virtual std::optional<std::string> AskFolder(const std::string& title) = 0;
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void ShowControl(int id, bool show) = 0;
     virtual void EnableControl(int id, bool enable) = 0;

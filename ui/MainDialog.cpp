@@ -74,17 +74,20 @@ MainDialog::MainDialog(Frontend& frontend, DriveAccessOptions options, CopyTarge
 std::vector<std::pair<unsigned, std::string>> MainDialog::WindowCommands() {
     return {{res::kOpenImageCommand, std::string(res::LoadString(res::kOpenImageMenuText))},
             {res::kRescueCopyCommand, std::string(res::LoadString(res::kRescueCopyMenuText))},
+            {res::kCopyFolderCommand, std::string(res::LoadString(res::kCopyFolderMenuText))},
             {res::kRefreshCommand, std::string(res::LoadString(res::kRefreshMenuText))},
             {res::kAboutCommand, std::string(res::LoadString(res::kAboutMenuText))}};
 }
 
 bool MainDialog::CommandEnabled(unsigned command) {
-    if ((command & ~0xFu) != res::kRescueCopyCommand) {
-        return true;
+    switch (command & ~0xFu) {
+        case res::kRescueCopyCommand:
+            return m_runningCopy == nullptr && SelectedFiles().size() == 1;
+        case res::kCopyFolderCommand:
+            return m_runningCopy == nullptr && m_selected != nullptr && IsFolder(*m_selected);
+        default:
+            return true;
     }
-    const int row = m_runningCopy == nullptr ? m_frontend.SelectedListRow() : -1;
-    const DriveItem* file = row < 0 ? nullptr : m_frontend.ListRowData(row);
-    return file != nullptr && file->IsFile();
 }
 
 // A handler's failure must not reach the window system's event dispatch, which
@@ -275,6 +278,10 @@ bool MainDialog::OnSystemCommand(unsigned command) {
         OnRefresh();
         return true;
     }
+    if (family == res::kCopyFolderCommand) {
+        OnCopyFolder();
+        return true;
+    }
     return false;
 }
 
@@ -285,13 +292,11 @@ int MainDialog::OnScanProgress() {
 
 // On a row it is Copy File; elsewhere it clears the status line.
 void MainDialog::OnFileListDoubleClick() {
-    Guarded([this] {
-        if (m_runningCopy == nullptr && m_frontend.SelectedListRow() >= 0) {
-            CopyFile(false);
-            return;
-        }
-        m_frontend.ShowControl(m_status, false);
-    });
+    if (m_runningCopy == nullptr && m_frontend.SelectedListRow() >= 0) {
+        OnCopyFile();
+        return;
+    }
+    Guarded([this] { m_frontend.ShowControl(m_status, false); });
 }
 
 void MainDialog::OnTreeItemExpanding(const TreeNotification& notification) {
@@ -504,8 +509,57 @@ void MainDialog::OnCopyFile() {
             m_runningCopy->RequestStop();  // the button says Stop
             return;
         }
+        if (const std::vector<DriveItem*> files = SelectedFiles(); files.size() > 1) {
+            CopyBatch(files);
+            return;
+        }
         CopyFile(false);
     });
+}
+
+void MainDialog::OnCopyFolder() {
+    Guarded([this] {
+        if (m_runningCopy == nullptr && m_selected != nullptr && IsFolder(*m_selected)) {
+            CopyBatch({m_selected});
+        }
+    });
+}
+
+std::vector<DriveItem*> MainDialog::SelectedFiles() {
+    std::vector<DriveItem*> files;
+    for (const int row : m_frontend.SelectedListRows()) {
+        if (DriveItem* file = m_frontend.ListRowData(row); file != nullptr && file->IsFile()) {
+            files.push_back(file);
+        }
+    }
+    return files;
+}
+
+template <class Command, class... Args>
+void MainDialog::RunCopy(Command& command, Args&&... args) {
+    // Also when a handler throws inside one of the copy's pump steps: no later
+    // close request may reach a copy that is gone.
+    struct Running {
+        RunningCopy*& slot;
+        ~Running() { slot = nullptr; }
+    } running{m_runningCopy};
+    m_runningCopy = &command;
+    command.Run(std::forward<Args>(args)...);
+    if (m_closeAfterCopy) {
+        m_frontend.CloseMainDialog();
+    }
+}
+
+// Each source is named in what is reported by its path below the volume.
+void MainDialog::CopyBatch(const std::vector<DriveItem*>& sources) {
+    SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
+    BatchCopyCommand copy(m_frontend, m_driveAccess, target,
+                          {m_tree, m_fileList, m_progress, m_status, res::kCopyFileButton});
+    std::vector<BatchCopyCommand::Source> named;
+    for (DriveItem* source : sources) {
+        named.push_back({source, ShownName(*source)});
+    }
+    RunCopy(copy, named);
 }
 
 void MainDialog::OnRescueCopy() {
@@ -524,17 +578,7 @@ void MainDialog::CopyFile(bool rescue) {
     if (rescue) {
         copy.SetRescue(RescueSettings{});
     }
-    // Also when a handler throws inside one of the copy's pump steps: no later
-    // close request may reach a copy that is gone.
-    struct Running {
-        CopyFileCommand*& slot;
-        ~Running() { slot = nullptr; }
-    } running{m_runningCopy};
-    m_runningCopy = &copy;
-    copy.Run();
-    if (m_closeAfterCopy) {
-        m_frontend.CloseMainDialog();
-    }
+    RunCopy(copy);
 }
 
 bool MainDialog::OnClose() {

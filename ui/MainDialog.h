@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "BatchCopyCommand.h"
 #include "CopyFileCommand.h"
 #include "Frontend.h"
 #include "copy/CopyTarget.h"
@@ -40,7 +41,11 @@ public:
     void OnTreeItemExpanding(const TreeNotification& notification);
     void OnTreeSelectionChanged(const TreeNotification& notification);
     // Copy File; while a copy runs the button says Stop, and a click stops it.
+    // With several rows selected, they are copied into a folder the user chooses.
     void OnCopyFile();
+    // Copy Folder: the folder selected in the tree, all of it, into a folder the
+    // user chooses.
+    void OnCopyFolder();
     // Rescue Copy: the selected file copied as from a failing disk (readable parts
     // first, bad areas last), its map beside the output; run again, it goes on.
     void OnRescueCopy();
@@ -66,7 +71,8 @@ public:
     // command ids for OnSystemCommand with their texts.
     static std::vector<std::pair<unsigned, std::string>> WindowCommands();
     // Whether the command can do anything now: Rescue Copy needs one file
-    // selected, Copy Folder a folder, and neither while a copy runs.
+    // selected, Copy Folder a folder selected in the tree, and neither while a
+    // copy runs.
     bool CommandEnabled(unsigned command);
 
     DriveTree& Drives() { return m_driveAccess; }
@@ -88,6 +94,12 @@ private:
     void ShowVolumeLabel(const DriveItem& root, const std::vector<DriveItem*>& children);
     void FillList(const std::vector<DriveItem*>& children);
     void CopyFile(bool rescue);
+    void CopyBatch(const std::vector<DriveItem*>& sources);
+    // The drive items of the selected rows, in the list's order.
+    std::vector<DriveItem*> SelectedFiles();
+    // A copy runs from the call until it returns: m_runningCopy is set meanwhile.
+    template <class Command, class... Args>
+    void RunCopy(Command& command, Args&&... args);
     void ShowOpenProblems();
     std::string NoDiskOpenedText() const;
     void FillTree();
@@ -107,7 +119,7 @@ private:
     // How many handlers run, one nested in another.
     int m_handlers = 0;
     bool m_refreshPending = false;
-    CopyFileCommand* m_runningCopy = nullptr;
+    RunningCopy* m_runningCopy = nullptr;
     bool m_closeAfterCopy = false;
     // The items whose scans run, in the frames of the handlers below this one.
     std::set<const DriveItem*> m_scansRunning;
@@ -117,7 +129,7 @@ private:
     std::map<const DriveItem*, TreeNotification> m_volumeOfRoot;
     // The item selected last, and how many selections there were: a handler that
     // scanned learns whether the list is still its own.
-    const DriveItem* m_selected = nullptr;
+    DriveItem* m_selected = nullptr;
     std::uint64_t m_selections = 0;
     int m_icon = res::kApplicationIcon;
     int m_tree = res::kFolderTree;

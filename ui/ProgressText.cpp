@@ -39,10 +39,27 @@ std::string RateAndTimeLeft(std::uint64_t done, std::uint64_t all, double second
            Duration(static_cast<std::uint64_t>(eta));
 }
 
+namespace {
+
+// "1.2 GB of 8.4 GB  37.5 MB/s  ETA 3:15"
+std::string BytesOfAll(std::uint64_t done, std::uint64_t all, double seconds) {
+    return FormatSize(done) + " of " + FormatSize(all) + "  " + RateAndTimeLeft(done, all, seconds);
+}
+
+std::string FileNumber(const BatchProgress& batch) {
+    return "File " + std::to_string(batch.fileNumber) + "/" + std::to_string(batch.files);
+}
+
+}  // namespace
+
 std::string BatchProgressText(const BatchProgress& batch, std::uint64_t bytesDone, double seconds) {
-    return "File " + std::to_string(batch.fileNumber) + "/" + std::to_string(batch.files) + "  " +
-           FormatSize(bytesDone) + " of " + FormatSize(batch.totalBytes) + "  " +
-           RateAndTimeLeft(bytesDone, batch.totalBytes, seconds);
+    return FileNumber(batch) + "  " + BytesOfAll(bytesDone, batch.totalBytes, seconds);
+}
+
+std::string BatchStatusText(const BatchProgress& batch, std::string_view name,
+                            std::uint64_t bytesDone, double seconds) {
+    return FileNumber(batch) + " " + std::string(name) + "  " +
+           BytesOfAll(bytesDone, batch.totalBytes, seconds);
 }
 
 std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t fileSize,
@@ -54,8 +71,7 @@ std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t
 
 std::string CopyStatusText(std::string_view name, std::uint64_t bytesDone, std::uint64_t size,
                            double seconds) {
-    return "Copying " + std::string(name) + "  " + FormatSize(bytesDone) + " of " +
-           FormatSize(size) + "  " + RateAndTimeLeft(bytesDone, size, seconds);
+    return "Copying " + std::string(name) + "  " + BytesOfAll(bytesDone, size, seconds);
 }
 
 }  // namespace moravel

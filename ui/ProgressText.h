@@ -32,6 +32,12 @@ struct BatchProgress {
 // ("File 3/12  1.2 GB of 8.4 GB  37.5 MB/s  ETA 3:15").
 std::string BatchProgressText(const BatchProgress& batch, std::uint64_t bytesDone, double seconds);
 
+// The window's status line during a copy of several files: the file's number
+// and name, then as the terminal's line says it
+// ("File 3/12 TRAILER.TS  1.2 GB of 8.4 GB  37.5 MB/s  ETA 3:15").
+std::string BatchStatusText(const BatchProgress& batch, std::string_view name,
+                            std::uint64_t bytesDone, double seconds);
+
 // The window's status line during a copy: the file, then as the terminal's
 // line says it ("Copying TRAILER.TS  1.2 GB of 4.5 GB  37.5 MB/s  ETA 3:15").
 std::string CopyStatusText(std::string_view name, std::uint64_t bytesDone, std::uint64_t size,

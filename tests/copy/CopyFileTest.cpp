@@ -1,6 +1,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <tuple>
 
 #include "CopyFixture.h"
 #include "copy/CopyTexts.h"
@@ -19,6 +20,7 @@ using testing::ExpectContent;
 using ::testing::IsEmpty;
 using testing::kPartitionStart;
 using testing::MemoryTarget;
+using ::testing::StartsWith;
 
 constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
 constexpr char kSucceeded[] = "The file was succesfully copied";
@@ -816,6 +818,73 @@ TEST_F(CopyTest, TheDiskBeingReadIsNeverOverwritten) {
     EXPECT_EQ(std::filesystem::file_size(m_image->Path()), before);
     EXPECT_EQ(m_image->Read(0, 512), firstSector);
     EXPECT_TRUE(SelectionEnabled());
+}
+
+// Rows selected together go into a folder the user chooses, with one progress
+// for all and one summary; Rescue Copy takes one file only.
+TEST_F(CopyTest, SeveralRowsAreCopiedIntoAChosenFolderWithOneProgress) {
+    Volume(8);
+    const auto first = AddRecording("FIRST   TS ", 3 * 4096 + 5, "First.ts", Content::Full);
+    const auto second = AddRecording("SECOND  TS ", 2 * 4096, "Second.ts", Content::Full);
+    AddRecording("THIRD   TS ", 100, "Third.ts");
+    FileSystemTarget files;
+    Start(files);
+    m_frontend.UserSelectListRows({"First.ts", "Second.ts"});
+    EXPECT_FALSE(m_dialog->CommandEnabled(res::kRescueCopyCommand));
+    const std::string folder = m_dir.File("out");
+    std::filesystem::create_directory(folder);
+    std::ofstream(folder + "/Second.ts") << "older";
+    m_frontend.QueueFolderAnswer(folder);
+    m_frontend.QueueAnswer(MessageAnswer::Ok);  // replace the one there already
+    m_frontend.UserClickCopyFile();
+
+    EXPECT_EQ(m_frontend.FolderDialogs(), 1);
+    EXPECT_TRUE(m_frontend.SaveDialogs().empty());
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre("1 file is in " + folder + " already. Replace it?"));
+    for (const auto& [name, seed, size] : {std::tuple{"First.ts", first, 3u * 4096 + 5},
+                                           std::tuple{"Second.ts", second, 2u * 4096}}) {
+        std::ifstream in(folder + "/" + name, std::ios::binary);
+        const std::vector<char> copied{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_EQ(copied.size(), size) << name;
+        EXPECT_EQ(static_cast<std::uint8_t>(copied.back()), ContentByte(seed, size - 1)) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder + "/Third.ts"));
+    EXPECT_EQ(m_frontend.StatusText(), "Copied 2 of 2 files. The copies are in " + folder + ".");
+    const auto& calls = m_frontend.Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(),
+                        "SetStatusText(File 1/2 First.ts  0 B of 20.0 KB  --.- MB/s  ETA --:--)"),
+              calls.end());
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "SetProgressPosition(100)"), calls.end());
+    EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
+    EXPECT_EQ(m_frontend.ControlText(res::kCopyFileButton), "Copy File");
+    EXPECT_TRUE(SelectionEnabled());
+
+    m_frontend.UserSelectListRows({"Third.ts"});
+    EXPECT_TRUE(m_dialog->CommandEnabled(res::kRescueCopyCommand));
+}
+
+// Copy Folder takes the folder selected in the tree whole, under its own name;
+// Cancel in the folder dialog copies nothing.
+TEST_F(CopyTest, CopyFolderTakesTheSelectedFolderWhole) {
+    Volume(8);
+    AddRecording("ONE     TS ", 5000, "One.ts");
+    AddRecording("TWO     TS ", 70, "Two.ts");
+    FileSystemTarget files;
+    Start(files);  // RECORDS is selected
+    ASSERT_TRUE(m_dialog->CommandEnabled(res::kCopyFolderCommand));
+    const std::string folder = m_dir.File("out");
+    std::filesystem::create_directory(folder);
+    EXPECT_TRUE(m_frontend.UserSystemCommand(res::kCopyFolderCommand));  // no answer: Cancel
+    EXPECT_EQ(m_frontend.FolderDialogs(), 1);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+
+    m_frontend.QueueFolderAnswer(folder);
+    m_frontend.UserSystemCommand(res::kCopyFolderCommand);
+    EXPECT_EQ(std::filesystem::file_size(folder + "/RECORDS/One.ts"), 5000u);
+    EXPECT_EQ(std::filesystem::file_size(folder + "/RECORDS/Two.ts"), 70u);
+    EXPECT_THAT(m_frontend.StatusText(), StartsWith("Copied 2 of 2 files."));
+    EXPECT_TRUE(m_frontend.MessageTexts().empty());
 }
 
 // The real output files: byte for byte what the recorder's disk holds, and on a

@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
@@ -26,6 +27,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <random>
@@ -114,7 +116,7 @@ TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
     }
     EXPECT_FALSE(List().header()->sectionsClickable());
     EXPECT_FALSE(List().isSortingEnabled());
-    EXPECT_EQ(List().selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(List().selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(List().topLevelItemCount(), 0);
 
     EXPECT_FALSE(Shown(window.Progress()));
@@ -676,8 +678,8 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
     ChooseFromContextMenu(*Tree().viewport(),
                           Tree().viewport()->rect().bottomLeft() + QPoint(20, -20),
                           QStringLiteral("&About Moravel..."), &offered);
-    EXPECT_EQ(offered, (QStringList{"&Open Disk Image...", "&Rescue Copy...", "Re&fresh",
-                                    "&About Moravel..."}));
+    EXPECT_EQ(offered, (QStringList{"&Open Disk Image...", "&Rescue Copy...", "Copy &Folder...",
+                                    "Re&fresh", "&About Moravel..."}));
     ASSERT_TRUE(about.Answered());
     EXPECT_EQ(caption, QStringLiteral("About Moravel"));
     EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3",
@@ -722,6 +724,64 @@ TEST_F(QtWindowTest, ShiftF10OpensTheMenu) {
     QTest::keyClick(&Tree(), Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_TRUE(menu.Answered());
     EXPECT_TRUE(offered.contains(QStringLiteral("Re&fresh")));
+}
+
+// The Menu button shows the commands; Rescue Copy and Copy Folder can be
+// chosen only when there is a file, or a folder, to copy.
+TEST_F(QtWindowTest, TheMenuButtonOffersTheCommandsThatCanActNow) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    const auto enabled = [&] {
+        std::map<QString, bool> states;
+        ModalAnswer<QMenu> menu([&](QMenu& shown) {
+            for (const QAction* action : shown.actions()) {
+                states[action->text()] = action->isEnabled();
+            }
+            shown.close();
+        });
+        QTest::mouseClick(&m_window.Window().MenuButton(), Qt::LeftButton);
+        EXPECT_TRUE(menu.Answered());
+        return states;
+    };
+    auto states = enabled();
+    EXPECT_EQ(states.size(), 5u);
+    EXPECT_FALSE(states["&Rescue Copy..."]);
+    EXPECT_FALSE(states["Copy &Folder..."]);
+    EXPECT_TRUE(states["Re&fresh"]);
+    m_window.Walk({kDisk1, kFat, kRoot, kRecords});
+    m_window.ClickRow(0);
+    states = enabled();
+    EXPECT_TRUE(states["&Rescue Copy..."]);
+    EXPECT_TRUE(states["Copy &Folder..."]);
+}
+
+// Ctrl-clicked rows go into the folder chosen in the folder dialog.
+TEST_F(QtWindowTest, CtrlClickedRowsAreCopiedIntoTheChosenFolder) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    m_window.Walk({kDisk1, kFat, kRoot, kRecords});
+    const auto rowOf = [&](const QString& name) {
+        const auto names = m_window.RowNames();
+        return static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin());
+    };
+    m_window.ClickRow(rowOf("A.ts"));
+    QTreeWidgetItem* other = List().topLevelItem(rowOf("c.ts"));
+    QTest::mouseClick(List().viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      List().visualItemRect(other).center());
+    ASSERT_EQ(List().selectedItems().size(), 2);
+    const QString folder = QString::fromStdString(m_dir.File("out"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    ModalAnswer<QFileDialog> choose([&](QFileDialog& dialog) {
+        mode = dialog.fileMode();
+        dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(folder);
+        static_cast<QDialog&>(dialog).accept();
+    });
+    QTest::mouseClick(&m_window.Window().CopyButton(), Qt::LeftButton);
+    ASSERT_TRUE(choose.Answered());
+    EXPECT_EQ(mode, QFileDialog::Directory);
+    EXPECT_EQ(std::filesystem::file_size(m_dir.File("out/A.ts")), 1280u);
+    EXPECT_EQ(std::filesystem::file_size(m_dir.File("out/c.ts")), 0u);
+    EXPECT_EQ(m_window.Window().Status().FullText(),
+              QStringLiteral("Copied 2 of 2 files. The copies are in ") + folder + ".");
 }
 
 // Answers the Open Disk Image dialog with the files, typed into its name field.

@@ -257,7 +257,8 @@ TEST(Win32Resources, DialogsAreTheLayoutsOfTheOtherFrontEnds) {
 TEST(Win32Resources, StringsIconBitmapVersionAndManifest) {
     Module program;
     ASSERT_NE(program.handle, nullptr);
-    for (int id : {res::kAboutMenuText, res::kOpenImageMenuText, res::kRescueCopyMenuText}) {
+    for (int id : {res::kAboutMenuText, res::kOpenImageMenuText, res::kRescueCopyMenuText,
+                   res::kRefreshMenuText, res::kCopyFolderMenuText}) {
         wchar_t text[256] = {};
         ::LoadStringW(program.handle, static_cast<UINT>(id), text, 256);
         EXPECT_EQ(NarrowText(text), res::LoadString(id)) << id;

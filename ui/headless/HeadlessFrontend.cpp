@@ -193,6 +193,7 @@ void HeadlessFrontend::DeleteAllListRows() {
     Record("DeleteAllListRows");
     m_rows.clear();
     m_selectedRow = -1;
+    m_selectedRows.clear();
 }
 
 int HeadlessFrontend::InsertListRow(const std::string& text, DriveItem* data) {
@@ -202,9 +203,12 @@ int HeadlessFrontend::InsertListRow(const std::string& text, DriveItem* data) {
                                          return ListSortsBefore(value, row.texts[0]);
                                      });
     const auto index = static_cast<int>(at - m_rows.begin());
-    m_rows.insert(at, ListRow{{text, "", ""}, data});
+    m_rows.insert(at, ListRow{{text, "", "", ""}, data});
     if (m_selectedRow >= index) {
         ++m_selectedRow;
+    }
+    for (int& selected : m_selectedRows) {
+        selected += selected >= index ? 1 : 0;
     }
     return index;
 }
@@ -226,7 +230,22 @@ DriveItem* HeadlessFrontend::ListRowData(int row) {
 void HeadlessFrontend::UserSelectListRow(int row) {
     if (IsEnabled(res::kFileList)) {
         m_selectedRow = row;
+        m_selectedRows = {row};
     }
+}
+
+void HeadlessFrontend::UserSelectListRows(const std::vector<std::string>& names) {
+    if (!IsEnabled(res::kFileList)) {
+        return;
+    }
+    m_selectedRows.clear();
+    const auto rows = RowNames();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (std::find(names.begin(), names.end(), rows[i]) != names.end()) {
+            m_selectedRows.push_back(static_cast<int>(i));
+        }
+    }
+    m_selectedRow = m_selectedRows.empty() ? -1 : m_selectedRows.front();
 }
 
 bool HeadlessFrontend::UserSelectListRow(const std::string& name) {
@@ -287,6 +306,17 @@ std::optional<SaveChoice> HeadlessFrontend::AskSaveFileName(const std::string& i
     }
     auto answer = m_saveAnswers.front();
     m_saveAnswers.pop_front();
+    return answer;
+}
+
+std::optional<std::string> HeadlessFrontend::AskFolder(const std::string& title) {
+    Record("AskFolder(" + title + ")");
+    ++m_folderDialogs;
+    if (m_folderAnswers.empty()) {
+        return std::nullopt;
+    }
+    auto answer = m_folderAnswers.front();
+    m_folderAnswers.pop_front();
     return answer;
 }
 

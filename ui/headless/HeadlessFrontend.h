@@ -84,6 +84,8 @@ public:
     int InsertListRow(const std::string& text, DriveItem* data) override;
     void SetListItemText(int row, int column, const std::string& text) override;
     int SelectedListRow() override;
+    std::vector<int> SelectedListRows() override { return m_selectedRows; }
+    std::optional<std::string> AskFolder(const std::string& title) override;
     DriveItem* ListRowData(int row) override;
     void RunMainDialog(MainDialog& dialog) override;
     void CloseMainDialog() override;
@@ -98,6 +100,8 @@ public:
     // the item (and marks it expanded once) if it has children to show.
     void UserExpandTreeItem(TreeItemHandle item);
     void UserSelectListRow(int row);
+    // Ctrl-clicks: the rows with these names, and no others, are selected.
+    void UserSelectListRows(const std::vector<std::string>& names);
     // Selects the list row with that name; false when there is none.
     bool UserSelectListRow(const std::string& name);
     void UserDoubleClickList();
@@ -114,6 +118,10 @@ public:
     // the Save dialog Cancel.
     void QueueAnswer(MessageAnswer answer) { m_answers.push_back(answer); }
     void QueueSaveAnswer(std::optional<SaveChoice> answer) { m_saveAnswers.push_back(answer); }
+    // Without one the folder dialog answers Cancel.
+    void QueueFolderAnswer(std::optional<std::string> folder) {
+        m_folderAnswers.push_back(std::move(folder));
+    }
     void QueueDiskImages(std::vector<std::string> paths) {
         m_imageAnswers.push_back(std::move(paths));
     }
@@ -146,6 +154,7 @@ public:
     int AboutBoxes() const { return m_aboutBoxes; }
     int DiskImageDialogs() const { return m_imageDialogs; }
     std::vector<std::string> SaveDialogs() const { return m_saveDialogs; }
+    int FolderDialogs() const { return m_folderDialogs; }
     int ScanProgressPosts() const { return m_posts; }
     int PumpSteps() const { return m_pumps; }
 
@@ -162,6 +171,8 @@ private:
     std::deque<MessageAnswer> m_answers;
     std::deque<std::optional<SaveChoice>> m_saveAnswers;
     std::vector<std::string> m_saveDialogs;
+    std::deque<std::optional<std::string>> m_folderAnswers;
+    int m_folderDialogs = 0;
     std::deque<std::vector<std::string>> m_imageAnswers;
     int m_imageDialogs = 0;
     std::deque<std::function<void()>> m_queue;
@@ -183,6 +194,7 @@ private:
     std::vector<Column> m_columns;
     std::vector<ListRow> m_rows;
     int m_selectedRow = -1;
+    std::vector<int> m_selectedRows;
     int m_aboutBoxes = 0;
     bool m_closed = false;
 };

@@ -193,7 +193,7 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
     setItemsExpandable(false);
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSortingEnabled(false);
     header()->setSectionsClickable(false);

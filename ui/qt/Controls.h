@@ -46,7 +46,8 @@ private:
     QTreeWidgetItem* ButtonAt(const QPoint& position) const;
 };
 
-// The file list: a report view whose header sorts nothing; a double click
+// The file list: a report view whose header sorts nothing, rows selected as a
+// file manager selects them (Ctrl, Shift); a double click
 // anywhere in it is reported (on a row or not, as the Windows list view does).
 // A cell that cuts its text shows it whole as its tip, as the tree does.
 class FileList : public QTreeWidget {

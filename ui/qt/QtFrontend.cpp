@@ -242,8 +242,17 @@ void QtFrontend::PumpMessages() {
 // --- CopyFrontend
 
 int QtFrontend::SelectedListRow() {
-    const QList<QTreeWidgetItem*> selected = m_window->List().selectedItems();
-    return selected.isEmpty() ? -1 : m_window->List().indexOfTopLevelItem(selected.front());
+    const std::vector<int> rows = SelectedListRows();
+    return rows.empty() ? -1 : rows.front();
+}
+
+std::vector<int> QtFrontend::SelectedListRows() {
+    std::vector<int> rows;
+    for (QTreeWidgetItem* item : m_window->List().selectedItems()) {
+        rows.push_back(m_window->List().indexOfTopLevelItem(item));
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 DriveItem* QtFrontend::ListRowData(int row) {
@@ -269,6 +278,23 @@ std::optional<SaveChoice> QtFrontend::AskSaveFileName(const std::string& initial
     m_lastSaveFolder = info.absolutePath();
     RememberedSettings().setValue(kSaveFolderKey, m_lastSaveFolder);
     return SaveChoice{ToLocalPath(path), ToLocalPath(info.fileName())};
+}
+
+std::optional<std::string> QtFrontend::AskFolder(const std::string& title) {
+    QFileDialog dialog(DialogParent(), FromCore(title));
+    dialog.setObjectName(QStringLiteral("folderDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (!m_lastSaveFolder.isEmpty()) {
+        dialog.setDirectory(m_lastSaveFolder);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    m_lastSaveFolder = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath();
+    RememberedSettings().setValue(kSaveFolderKey, m_lastSaveFolder);
+    return ToLocalPath(m_lastSaveFolder);
 }
 
 void QtFrontend::SetStatusText(const std::string& text) {

@@ -40,6 +40,8 @@ public:
 
     // CopyFrontend.
     int SelectedListRow() override;
+    std::vector<int> SelectedListRows() override;
+    std::optional<std::string> AskFolder(const std::string& title) override;
     DriveItem* ListRowData(int row) override;
     std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) override;
     void SetStatusText(const std::string& text) override;

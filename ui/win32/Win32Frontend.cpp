@@ -3,8 +3,10 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -156,6 +158,28 @@ DriveItem* Win32Frontend::ListRowData(int row) {
         throw std::out_of_range("no list row " + std::to_string(row));
     }
     return reinterpret_cast<DriveItem*>(item.lParam);
+}
+
+std::optional<std::string> Win32Frontend::AskFolder(const std::string& title) {
+    const std::wstring caption = Wide(title);
+    BROWSEINFOW browse{};
+    browse.hwndOwner = Owner();
+    browse.lpszTitle = caption.c_str();
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderW(&browse);
+    if (chosen == nullptr) {
+        return std::nullopt;
+    }
+    std::wstring path(kPathCharacters, L'\0');
+    const bool found =
+        ::SHGetPathFromIDListEx(chosen, path.data(), kPathCharacters, GPFIDL_DEFAULT);
+    ::CoTaskMemFree(chosen);
+    if (!found) {
+        return std::nullopt;
+    }
+    path.resize(std::wcslen(path.c_str()));
+    m_lastSaveFolder = path;
+    return NarrowText(path);
 }
 
 std::optional<SaveChoice> Win32Frontend::AskSaveFileName(const std::string& initialName) {
@@ -626,7 +650,8 @@ void Win32Frontend::ShowContextMenu(LPARAM lParam) {
         return;
     }
     for (const auto& [command, text] : MainDialog::WindowCommands()) {
-        ::AppendMenuW(menu, MF_STRING, command, Wide(text).c_str());
+        const bool enabled = m_dialog == nullptr || m_dialog->CommandEnabled(command);
+        ::AppendMenuW(menu, MF_STRING | (enabled ? 0u : MF_GRAYED), command, Wide(text).c_str());
     }
     POINT at{};
     if (lParam == -1) {

@@ -40,6 +40,7 @@ public:
     int SelectedListRow() override;
     DriveItem* ListRowData(int row) override;
     std::optional<SaveChoice> AskSaveFileName(const std::string& initialName) override;
+    std::optional<std::string> AskFolder(const std::string& title) override;
     void SetStatusText(const std::string& text) override;
     void ShowControl(int id, bool show) override;
     void EnableControl(int id, bool enable) override;
