@@ -446,9 +446,9 @@ TEST_F(QtWindowTest, RowsAlignTheirSizesRightAndCarryTheirItems) {
     // Sizes and dates are whole; a name too long for its column is its cell's tip.
     for (int r = 0; r < List().topLevelItemCount(); ++r) {
         for (int c = 1; c < 4; ++c) {
-            const QString text = List().topLevelItem(r)->text(c);
-            EXPECT_LE(qt::FolderTree::CellWidthFor(List(), text), List().header()->sectionSize(c))
-                << text.toStdString();
+            const QTreeWidgetItem& cell = *List().topLevelItem(r);
+            EXPECT_LE(List().CellWidth(cell, c), List().header()->sectionSize(c))
+                << cell.text(c).toStdString();
         }
     }
     const std::string longName(200, 'n');

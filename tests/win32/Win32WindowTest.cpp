@@ -32,7 +32,7 @@
 namespace moravel::testing {
 namespace {
 
-using Row = std::array<std::string, 3>;
+using Row = std::array<std::string, 4>;
 
 std::wstring W(const std::string& text) {
     return WidePath(text);
@@ -390,7 +390,7 @@ protected:
         std::vector<Row> rows(
             static_cast<std::size_t>(::SendMessageW(m_list, LVM_GETITEMCOUNT, 0, 0)));
         for (std::size_t row = 0; row < rows.size(); ++row) {
-            for (int column = 0; column < 3; ++column) {
+            for (int column = 0; column < 4; ++column) {
                 wchar_t text[1024] = {};
                 LVITEMW read{};
                 read.iSubItem = column;
@@ -634,7 +634,7 @@ TEST_F(Win32Names, ListShowsNamesWholeInOrder) {
 TEST_F(Win32Window, CopyThroughTheSaveDialogGivesTheSourceBytes) {
     SelectPath({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory", "Archive 2003"});
     ASSERT_EQ(ListRows(), ReferenceRows());
-    const std::optional<Row> row = SelectRow("TRAILER .TS ");
+    const std::optional<Row> row = SelectRow("TRAILER.TS");
     ASSERT_TRUE(row);
 
     const std::string copy = s_dir->File("window copy.ts");
@@ -646,7 +646,7 @@ TEST_F(Win32Window, CopyThroughTheSaveDialogGivesTheSourceBytes) {
     ::SendMessageW(::GetDlgItem(m_window, res::kCopyFileButton), BM_CLICK, 0, 0);
 
     const std::string reference = s_dir->File("reference copy.ts");
-    ASSERT_TRUE(m_headless.UserSelectListRow("TRAILER .TS "));
+    ASSERT_TRUE(m_headless.UserSelectListRow("TRAILER.TS"));
     m_headless.QueueSaveAnswer(SaveChoice{reference, "reference copy.ts"});
     m_headless.UserClickCopyFile();
 

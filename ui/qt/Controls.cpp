@@ -48,6 +48,12 @@ private:
     std::unique_ptr<QStyle> m_lines;
 };
 
+// The width a cell of the view needs to show the text whole.
+int CellWidthFor(const QTreeView& view, const QString& text) {
+    return view.fontMetrics().horizontalAdvance(text) +
+           2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+}
+
 // The whole text of a cut cell as the tip; a cell with a tip of its own, or
 // shown whole, keeps what the view does. True when the event was handled.
 bool ShowCutCellTip(QTreeView& view, QEvent* event) {
@@ -83,11 +89,6 @@ QString FolderTree::CutCellText(const QTreeView& view, const QPoint& position) {
                    view.visualRect(index).right() > shown.right()
                ? text
                : QString();
-}
-
-int FolderTree::CellWidthFor(const QTreeView& view, const QString& text) {
-    return view.fontMetrics().horizontalAdvance(text) +
-           2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
 }
 
 FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
@@ -202,6 +203,13 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
     header()->setStretchLastSection(false);
     setColumnCount(1);
     headerItem()->setText(0, QString());
+}
+
+int FileList::CellWidth(const QTreeWidgetItem& item, int column) const {
+    const QModelIndex index = indexFromItem(&item, column);
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    return itemDelegateForIndex(index)->sizeHint(option, index).width();
 }
 
 bool FileList::viewportEvent(QEvent* event) {

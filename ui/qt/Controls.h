@@ -22,8 +22,6 @@ public:
     // The text of a cell the view cuts (by its width or its edge) in full; empty
     // when the cell shows all of it.
     static QString CutCellText(const QTreeView& view, const QPoint& position);
-    // The width a cell of the view needs to show the text whole.
-    static int CellWidthFor(const QTreeView& view, const QString& text);
 
     // Closed, and showing an expand button.
     static bool IsClosedWithButton(const QTreeWidgetItem& item);
@@ -54,6 +52,9 @@ class FileList : public QTreeWidget {
     Q_OBJECT
 public:
     explicit FileList(QWidget* parent = nullptr);
+
+    // The width the cell needs to show its text whole, as the view draws it.
+    int CellWidth(const QTreeWidgetItem& item, int column) const;
 
 signals:
     void doubleClickedAnywhere();

@@ -307,9 +307,18 @@ void QtFrontend::ShowControl(int id, bool show) {
     }
 }
 
+// A control disabled while it has the focus (the list, while a copy runs) gets
+// it back when it is enabled again.
 void QtFrontend::EnableControl(int id, bool enable) {
     if (QWidget* control = m_window->Control(id); control != nullptr) {
+        if (!enable && m_window->focusWidget() == control) {
+            m_focusToRestore = control;
+        }
         control->setEnabled(enable);
+        if (enable && m_focusToRestore == control) {
+            m_focusToRestore = nullptr;
+            control->setFocus();
+        }
     }
     UpdateCommands();  // a copy began or ended
 }
@@ -577,18 +586,18 @@ void QtFrontend::SetListItemText(int row, int column, const std::string& text) {
                                 std::to_string(column));
     }
     item->setText(column, FromCore(text));
-    FitColumn(column, item->text(column));
+    FitColumn(*item, column);
 }
 
 // A column other than the names' widens to a cell that needs more room, until
 // the user sets its width.
-void QtFrontend::FitColumn(int column, const QString& text) {
+void QtFrontend::FitColumn(const QTreeWidgetItem& item, int column) {
     const auto index = static_cast<std::size_t>(column);
     if (column == 0 || index >= m_columnsChosen.size() || m_columnsChosen[index]) {
         return;
     }
     FileList& list = m_window->List();
-    const int needed = FolderTree::CellWidthFor(list, text);
+    const int needed = list.CellWidth(item, column);
     if (needed > list.header()->sectionSize(column)) {
         const QScopedValueRollback<bool> quietly(m_fittingColumns, true);
         list.header()->resizeSection(column, needed);

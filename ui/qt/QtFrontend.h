@@ -122,7 +122,7 @@ private:
     // Each command enabled as the dialog says it can act now.
     void UpdateCommands();
     void RememberColumnWidths();
-    void FitColumn(int column, const QString& text);
+    void FitColumn(const QTreeWidgetItem& item, int column);
     // Follows udisks2's disks coming and going, where there is a system bus.
     void FollowDisks();
     void DisksChanged();
@@ -163,6 +163,7 @@ private:
     // longer widen them.
     std::vector<bool> m_columnsChosen;
     bool m_fittingColumns = false;
+    QWidget* m_focusToRestore = nullptr;
 
     QElapsedTimer m_pumpClock;
     std::int64_t m_pumpSlice = 10'000'000;
