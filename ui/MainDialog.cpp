@@ -137,10 +137,11 @@ void MainDialog::InitializeDialogNow() {
     m_frontend.SetCaption(kMainCaption);
     m_frontend.SetProgressRange(0, 100);
     m_frontend.SetProgressPosition(0);
+    // Widths in the pixels of the layout's font: the four fit the list's width.
     m_frontend.InsertListColumn("File Name", ColumnAlignment::Left, 150);
-    m_frontend.InsertListColumn("Size", ColumnAlignment::Right, 100);
-    m_frontend.InsertListColumn("Size (bytes)", ColumnAlignment::Right, 100);
-    m_frontend.InsertListColumn("Modified", ColumnAlignment::Left, 110);
+    m_frontend.InsertListColumn("Size", ColumnAlignment::Right, 70);
+    m_frontend.InsertListColumn("Size (bytes)", ColumnAlignment::Right, 80);
+    m_frontend.InsertListColumn("Modified", ColumnAlignment::Left, 105);
     FillTree();
 }
 
@@ -550,7 +551,8 @@ void MainDialog::RunCopy(Command& command, Args&&... args) {
     }
 }
 
-// Each source is named in what is reported by its path below the volume.
+// Whatever the folder dialog is given, a copy never overwrites a disk being
+// read; each source is named in the summary by the name the window shows.
 void MainDialog::CopyBatch(const std::vector<DriveItem*>& sources) {
     SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
     BatchCopyCommand copy(m_frontend, m_driveAccess, target,

@@ -129,10 +129,10 @@ TEST_F(MainDialogTest, StartsWithCaptionMenuColumnsAndNoDisks) {
     EXPECT_EQ(columns[0].width, 150);
     EXPECT_EQ(columns[1].title, "Size");
     EXPECT_EQ(columns[1].alignment, ColumnAlignment::Right);
-    EXPECT_EQ(columns[1].width, 100);
+    EXPECT_EQ(columns[1].width, 70);
     EXPECT_EQ(columns[2].title, "Size (bytes)");
     EXPECT_EQ(columns[2].alignment, ColumnAlignment::Right);
-    EXPECT_EQ(columns[2].width, 100);
+    EXPECT_EQ(columns[2].width, 80);
     EXPECT_EQ(columns[3].title, "Modified");
     EXPECT_EQ(columns[3].alignment, ColumnAlignment::Left);
 

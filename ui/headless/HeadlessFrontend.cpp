@@ -230,7 +230,7 @@ DriveItem* HeadlessFrontend::ListRowData(int row) {
 void HeadlessFrontend::UserSelectListRow(int row) {
     if (IsEnabled(res::kFileList)) {
         m_selectedRow = row;
-        m_selectedRows = {row};
+        m_selectedRows = row < 0 ? std::vector<int>{} : std::vector<int>{row};
     }
 }
 

@@ -99,6 +99,7 @@ public:
     // Clicks an item's expand button: the expanding notice, then the view opens
     // the item (and marks it expanded once) if it has children to show.
     void UserExpandTreeItem(TreeItemHandle item);
+    // -1: no row.
     void UserSelectListRow(int row);
     // Ctrl-clicks: the rows with these names, and no others, are selected.
     void UserSelectListRows(const std::vector<std::string>& names);
