@@ -5,7 +5,8 @@
 #
 # usage: bench/run-copy.sh [-b PROGRAM] [-d FOLDER] [-o FOLDER] [-r RUNS] [-s BYTES]
 #   -b  the moravel-bench-copy program (default: $MORAVEL_BENCH_COPY, else the
-#       first of build*/bin/moravel-bench-copy beside this folder)
+#       build/bin/moravel-bench-copy beside this folder, else the first of the
+#       other build*/bin: a sanitizer build's times say nothing)
 #   -d  the folder to work in: a new folder is made in it for the image, and
 #       removed at the end (default: ${TMPDIR:-/tmp})
 #   -o  the folder the copies are written to (default: /dev/shm, a tmpfs)
@@ -34,7 +35,7 @@ while getopts b:d:o:r:s: option; do
 done
 
 if [ -z "$bench" ]; then
-    for candidate in "$here"/../build*/bin/moravel-bench-copy; do
+    for candidate in "$here"/../build/bin/moravel-bench-copy "$here"/../build*/bin/moravel-bench-copy; do
         if [ -x "$candidate" ]; then
             bench=$candidate
             break

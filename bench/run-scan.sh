@@ -4,7 +4,8 @@
 #
 # usage: bench/run-scan.sh [-b PROGRAM] [-i IMAGE] [-r RUNS] [-c] [-s]
 #   -b  the moravel-bench-scan program (default: $MORAVEL_BENCH_SCAN, else the
-#       first of build*/bin/moravel-bench-scan beside this folder)
+#       build/bin/moravel-bench-scan beside this folder, else the first of the
+#       other build*/bin: a sanitizer build's times say nothing)
 #   -i  where to make the image (must not exist yet; default: a new temporary folder)
 #   -r  warm runs after the first one (default 5)
 #   -c  drop the image's cached pages before the first scan (a cold first run)
@@ -34,7 +35,7 @@ while getopts b:i:r:cs option; do
 done
 
 if [ -z "$bench" ]; then
-    for candidate in "$here"/../build*/bin/moravel-bench-scan; do
+    for candidate in "$here"/../build/bin/moravel-bench-scan "$here"/../build*/bin/moravel-bench-scan; do
         if [ -x "$candidate" ]; then
             bench=$candidate
             break

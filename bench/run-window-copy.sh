@@ -5,8 +5,8 @@
 #
 # usage: bench/run-window-copy.sh [-b FOLDER] [-d FOLDER] [-o FOLDER] [-r RUNS] [-s BYTES]
 #   -b  the build's bin folder with moravel-bench-copy, moravel-bench-window-copy
-#       and moravel-cli (default: the first build*/bin beside this folder that has
-#       moravel-bench-window-copy)
+#       and moravel-cli (default: build/bin beside this folder, else the first
+#       other build*/bin that has moravel-bench-window-copy)
 #   -d  the folder to work in: a new folder is made in it for the image, and
 #       removed at the end (default: ${TMPDIR:-/tmp})
 #   -o  the folder the copies are written to (default: /dev/shm, a tmpfs)
@@ -34,7 +34,7 @@ while getopts b:d:o:r:s: option; do
 done
 
 if [ -z "$bin" ]; then
-    for candidate in "$here"/../build*/bin; do
+    for candidate in "$here"/../build/bin "$here"/../build*/bin; do
         if [ -x "$candidate/moravel-bench-window-copy" ]; then
             bin=$candidate
             break
