@@ -16,8 +16,7 @@ bool IsFolder(const DriveItem& item) {
 }
 
 std::string FolderName(const DriveItem& folder) {
-    const bool entry = folder.m_kind == ItemKind::Entry && !folder.EntryName().empty();
-    return SafeFileName(entry ? folder.EntryName() : folder.DisplayName());
+    return SafeFileName(folder.PlainName());
 }
 
 void BatchPlan::AddFile(DriveItem& file, const std::string& path,
@@ -43,8 +42,7 @@ void BatchPlan::AddFolder(DriveItem& folder, const std::string& path,
     for (const FolderReader::Child& child : children) {
         if (IsFolder(*child.item)) {
             AddFolder(*child.item, child.path, output, depth + 1);
-        } else if (child.item->IsFile() &&
-                   (child.item->m_attributes & layout::entry::kAttributeVolumeLabel) == 0) {
+        } else if (child.item->IsFile() && !child.item->IsVolumeLabel()) {
             AddFile(*child.item, child.path, output);
         }
     }

@@ -99,6 +99,15 @@ struct DriveItem {
 
     bool IsDirectory() const { return (m_attributes & layout::entry::kAttributeDirectory) != 0; }
     bool IsFile() const { return m_kind == ItemKind::Entry && !IsDirectory(); }
+    // A FAT32 root's volume label entry, which a cluster-chain directory keeps.
+    bool IsVolumeLabel() const {
+        return IsFile() && (m_attributes & layout::entry::kAttributeVolumeLabel) != 0;
+    }
+    // The name a file manager shows: an entry's long or unpadded short name, any
+    // other item's display name ("Root Directory" too, a FAT32 root having no entry).
+    std::string_view PlainName() const {
+        return m_kind == ItemKind::Entry && !EntryName().empty() ? EntryName() : DisplayName();
+    }
     // One of a volume's FAT copies.
     bool IsFatCopy() const {
         return m_fatKind != FatKind::Unknown && m_kind == FatCopyKind(m_fatKind);

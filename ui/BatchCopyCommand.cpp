@@ -11,8 +11,6 @@ namespace moravel {
 
 namespace {
 
-// The status line's progress is redrawn at most this often.
-constexpr double kStatusSeconds = 0.25;
 // The problems a summary names; the rest are counted.
 constexpr std::size_t kProblemsNamed = 10;
 
@@ -30,10 +28,7 @@ public:
         }
         std::vector<Child> named;
         for (DriveItem* child : expansion.children) {
-            const bool entry = child->m_kind == ItemKind::Entry && !child->EntryName().empty();
-            named.push_back(
-                {child,
-                 path + "/" + std::string(entry ? child->EntryName() : child->DisplayName())});
+            named.push_back({child, path + "/" + std::string(child->PlainName())});
         }
         return named;
     }
@@ -56,13 +51,6 @@ void BatchCopyCommand::RequestStop() {
     m_stopRequested = true;
 }
 
-void BatchCopyCommand::EnableSelection(bool enable) {
-    m_frontend.EnableControl(m_controls.tree, enable);
-    m_frontend.EnableControl(m_controls.fileList, enable);
-    m_frontend.SetControlText(m_controls.copyButton,
-                              enable ? kCopyFileButtonText : kStopButtonText);
-}
-
 void BatchCopyCommand::Run(const std::vector<Source>& sources) {
     m_tally = BatchTally{};
     m_problems.clear();
@@ -76,10 +64,10 @@ void BatchCopyCommand::Run(const std::vector<Source>& sources) {
                                ApplicationTitle(), MessageButtons::Ok, MessageIcon::Hand);
         return;
     }
-    EnableSelection(false);
+    ShowCopyRunning(m_frontend, m_controls, true);
     struct Enable {
         BatchCopyCommand& command;
-        ~Enable() { command.EnableSelection(true); }
+        ~Enable() { ShowCopyRunning(command.m_frontend, command.m_controls, false); }
     } enableAtEnd{*this};
 
     DriveFolders folders(m_drives);
@@ -201,7 +189,7 @@ void BatchCopyCommand::Copied(std::uint64_t bytesDone, std::uint64_t) {
     m_frontend.SetProgressPosition(static_cast<int>(static_cast<double>(std::min(done, all)) *
                                                     100.0 / static_cast<double>(all)));
     const double now = SteadySecondsNow();
-    if (bytesDone == 0 || now - m_shown >= kStatusSeconds) {
+    if (bytesDone == 0 || now - m_shown >= kStatusRedrawSeconds) {
         m_shown = now;
         m_frontend.SetStatusText(
             BatchStatusText(m_progress, m_name, done, now - m_progress.started));

@@ -38,7 +38,6 @@ private:
     void CopyAll(BatchPlan& plan);
     void CopyOne(const BatchFile& job);
     void ShowEnd(const BatchPlan& plan, const std::string& folder);
-    void EnableSelection(bool enable);
 
     void Began(std::uint64_t size) override;
     void Copied(std::uint64_t bytesDone, std::uint64_t size) override;

@@ -8,13 +8,11 @@
 
 namespace moravel {
 
-namespace {
-
-// The status line's progress is redrawn at most this often: the rate and the
-// time left change with every cluster.
-constexpr double kStatusSeconds = 0.25;
-
-}  // namespace
+void ShowCopyRunning(CopyFrontend& frontend, const CopyControls& controls, bool running) {
+    frontend.EnableControl(controls.tree, !running);
+    frontend.EnableControl(controls.fileList, !running);
+    frontend.SetControlText(controls.copyButton, running ? kStopButtonText : kCopyFileButtonText);
+}
 
 CopyFileCommand::CopyFileCommand(CopyFrontend& frontend, DriveTree& drives, CopyTarget& target,
                                  CopyControls controls)
@@ -22,11 +20,6 @@ CopyFileCommand::CopyFileCommand(CopyFrontend& frontend, DriveTree& drives, Copy
 
 void CopyFileCommand::ShowError(const std::string& text, MessageIcon icon) {
     m_frontend.ShowMessage(text, ApplicationTitle(), MessageButtons::Ok, icon);
-}
-
-void CopyFileCommand::EnableSelection(bool enable) {
-    m_frontend.EnableControl(m_controls.tree, enable);
-    m_frontend.EnableControl(m_controls.fileList, enable);
 }
 
 void CopyFileCommand::Run() {
@@ -43,8 +36,7 @@ void CopyFileCommand::Run() {
     }
     m_clusterBytes = SectorsToBytes(source->m_sectorsPerCluster);
     m_name = std::string(source->EntryName());
-    EnableSelection(false);
-    m_frontend.SetControlText(m_controls.copyButton, kStopButtonText);
+    ShowCopyRunning(m_frontend, m_controls, true);
     try {
         m_report = m_job.Run(*source, *plan, *this);
     } catch (...) {
@@ -110,7 +102,7 @@ void CopyFileCommand::Copied(std::uint64_t bytesDone, std::uint64_t size) {
                                                : static_cast<double>(clustersDone) * 100.0 /
                                                      static_cast<double>(wholeClusters);
     m_frontend.SetProgressPosition(static_cast<int>(std::min(position, 1e9)));
-    if (SteadySecondsNow() - m_shown >= kStatusSeconds) {
+    if (SteadySecondsNow() - m_shown >= kStatusRedrawSeconds) {
         ShowProgressText(bytesDone, size);
     }
     m_frontend.PumpMessages();
@@ -151,8 +143,7 @@ void CopyFileCommand::ShowEnd(const CopyPlan& plan) {
         m_frontend.ShowControl(m_controls.progress, false);
         m_frontend.SetProgressPosition(0);
     }
-    m_frontend.SetControlText(m_controls.copyButton, kCopyFileButtonText);
-    EnableSelection(true);
+    ShowCopyRunning(m_frontend, m_controls, false);
 }
 
 // " to /media/usb/Film.ts", or " in 3 parts in /media/usb/: Film.001.ts to

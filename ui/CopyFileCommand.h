@@ -22,6 +22,10 @@ inline constexpr char kStopButtonText[] = "Stop";
 inline constexpr char kCopyFileButtonText[] = "Copy File";
 inline constexpr char kCopyStoppedText[] = "The copy was stopped.";
 
+// While a copy runs the tree and the list take no clicks and Copy File says
+// Stop; after it, both are enabled again and the button says Copy File.
+void ShowCopyRunning(CopyFrontend& frontend, const CopyControls& controls, bool running);
+
 // A copy the window runs: Stop, or the window closing, ends it after the
 // cluster being copied.
 class RunningCopy {
@@ -60,7 +64,6 @@ private:
     std::string OutputText(const CopyPlan& plan) const;
     void ShowProgressText(std::uint64_t bytesDone, std::uint64_t size);
     void ShowError(const std::string& text, MessageIcon icon = MessageIcon::Exclamation);
-    void EnableSelection(bool enable);
 
     void Began(std::uint64_t size) override;
     void Copied(std::uint64_t bytesDone, std::uint64_t size) override;

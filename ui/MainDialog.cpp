@@ -15,11 +15,6 @@ namespace moravel {
 
 namespace {
 
-bool IsVolumeLabel(const DriveItem& item) {
-    return item.m_kind == ItemKind::Entry && !item.IsDirectory() &&
-           (item.m_attributes & layout::entry::kAttributeVolumeLabel) != 0;
-}
-
 // A label's eleven characters, shown as one name ("RECORDINGS"): its display
 // name splits them as a short name's eight and three ("RECORDIN.GS ").
 std::string LabelText(const DriveItem& label) {
@@ -259,31 +254,28 @@ std::string MainDialog::NoDiskOpenedText() const {
 }
 
 bool MainDialog::OnSystemCommand(unsigned command) {
-    const unsigned family = command & ~0xFu;
-    if (family == res::kAboutCommand) {
-        Guarded([this] {
-            AboutDialog about(m_frontend);
-            about.DoModal();
-        });
-        return true;
+    switch (command & ~0xFu) {
+        case res::kAboutCommand:
+            Guarded([this] {
+                AboutDialog about(m_frontend);
+                about.DoModal();
+            });
+            return true;
+        case res::kOpenImageCommand:
+            OnOpenDiskImage();
+            return true;
+        case res::kRescueCopyCommand:
+            OnRescueCopy();
+            return true;
+        case res::kRefreshCommand:
+            OnRefresh();
+            return true;
+        case res::kCopyFolderCommand:
+            OnCopyFolder();
+            return true;
+        default:
+            return false;
     }
-    if (family == res::kOpenImageCommand) {
-        OnOpenDiskImage();
-        return true;
-    }
-    if (family == res::kRescueCopyCommand) {
-        OnRescueCopy();
-        return true;
-    }
-    if (family == res::kRefreshCommand) {
-        OnRefresh();
-        return true;
-    }
-    if (family == res::kCopyFolderCommand) {
-        OnCopyFolder();
-        return true;
-    }
-    return false;
 }
 
 int MainDialog::OnScanProgress() {
@@ -310,7 +302,7 @@ void MainDialog::OnTreeItemExpanding(const TreeNotification& notification) {
 }
 
 MainDialog::Placement MainDialog::PlacementOf(const DriveItem& child) {
-    if (IsVolumeLabel(child)) {
+    if (child.IsVolumeLabel()) {
         return Placement::Nowhere;  // the volume's node shows it
     }
     if (child.IsFile()) {
@@ -319,17 +311,10 @@ MainDialog::Placement MainDialog::PlacementOf(const DriveItem& child) {
     return child.IsFatCopy() ? Placement::Nowhere : Placement::Tree;
 }
 
-// A file manager's names: long, or short without padding and in the small
-// letters its entry's case flags ask for ("TRAILER.TS", "readme.txt").
-std::string MainDialog::ShownName(const DriveItem& item) {
-    if (item.m_kind == ItemKind::Entry && !item.EntryName().empty()) {
-        return std::string(item.EntryName());
-    }
-    return std::string(item.DisplayName());
-}
-
 void MainDialog::AddFileRow(DriveItem& file) {
-    const int row = m_frontend.InsertListRow(ShownName(file), &file);
+    // A file manager's names: long, or short without padding and in the small
+    // letters its entry's case flags ask for ("TRAILER.TS", "readme.txt").
+    const int row = m_frontend.InsertListRow(std::string(file.PlainName()), &file);
     m_frontend.SetListItemText(row, 1, FormatSize(file.m_fileSize));
     m_frontend.SetListItemText(row, 2, std::to_string(file.m_fileSize));
     m_frontend.SetListItemText(row, 3, ModifiedText(file));
@@ -342,10 +327,11 @@ void MainDialog::ShowVolumeLabel(const DriveItem& root, const std::vector<DriveI
         return;
     }
     for (const DriveItem* child : children) {
-        if (const std::string label = IsVolumeLabel(*child) ? LabelText(*child) : "";
+        if (const std::string label = child->IsVolumeLabel() ? LabelText(*child) : "";
             !label.empty()) {
-            m_frontend.SetTreeItemText(volume->second.item,
-                                       ShownName(*volume->second.data) + " \xE2\x80\x94 " + label);
+            m_frontend.SetTreeItemText(
+                volume->second.item,
+                std::string(volume->second.data->PlainName()) + " \xE2\x80\x94 " + label);
             return;
         }
     }
@@ -421,7 +407,7 @@ bool MainDialog::InsertTreeChildren(const TreeNotification& parent,
         }
         found = true;
         if (m_inTree.insert(child).second) {
-            m_frontend.InsertTreeItem(parent.item, ShownName(*child), 1, child);
+            m_frontend.InsertTreeItem(parent.item, std::string(child->PlainName()), 1, child);
             if (parent.data != nullptr && parent.data->m_kind == ItemKind::Volume) {
                 m_volumeOfRoot[child] = parent;  // the root directory
             }
@@ -555,11 +541,10 @@ void MainDialog::RunCopy(Command& command, Args&&... args) {
 // read; each source is named in the summary by the name the window shows.
 void MainDialog::CopyBatch(const std::vector<DriveItem*>& sources) {
     SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
-    BatchCopyCommand copy(m_frontend, m_driveAccess, target,
-                          {m_tree, m_fileList, m_progress, m_status, res::kCopyFileButton});
+    BatchCopyCommand copy(m_frontend, m_driveAccess, target, Controls());
     std::vector<BatchCopyCommand::Source> named;
     for (DriveItem* source : sources) {
-        named.push_back({source, ShownName(*source)});
+        named.push_back({source, std::string(source->PlainName())});
     }
     RunCopy(copy, named);
 }
@@ -575,8 +560,7 @@ void MainDialog::OnRescueCopy() {
 void MainDialog::CopyFile(bool rescue) {
     // Whatever the Save dialog is given, a copy never overwrites a disk being read.
     SourceGuard target(m_copyTarget, m_driveAccess.SourcePaths());
-    CopyFileCommand copy(m_frontend, m_driveAccess, target,
-                         {m_tree, m_fileList, m_progress, m_status, res::kCopyFileButton});
+    CopyFileCommand copy(m_frontend, m_driveAccess, target, Controls());
     if (rescue) {
         copy.SetRescue(RescueSettings{});
     }

@@ -90,11 +90,13 @@ private:
     void EndScanning(const DriveItem& item, bool empty);
     bool InsertTreeChildren(const TreeNotification& parent,
                             const std::vector<DriveItem*>& children);
-    static std::string ShownName(const DriveItem& item);
     void ShowVolumeLabel(const DriveItem& root, const std::vector<DriveItem*>& children);
     void FillList(const std::vector<DriveItem*>& children);
     void CopyFile(bool rescue);
     void CopyBatch(const std::vector<DriveItem*>& sources);
+    CopyControls Controls() const {
+        return {m_tree, m_fileList, m_progress, m_status, res::kCopyFileButton};
+    }
     // The drive items of the selected rows, in the list's order.
     std::vector<DriveItem*> SelectedFiles();
     // A copy runs from the call until it returns: m_runningCopy is set meanwhile.

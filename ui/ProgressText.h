@@ -7,6 +7,10 @@
 
 namespace moravel {
 
+// A window's status line redraws a copy's progress at most this often: the
+// rate and the time left change with every cluster.
+inline constexpr double kStatusRedrawSeconds = 0.25;
+
 // The average rate since a copy began (MB of 2^20 bytes) and the time left at
 // that rate, rounded up ("37.5 MB/s  ETA 3:15"; an hour and more as h:mm:ss).
 // Until a rate can be told, both show as dashes.

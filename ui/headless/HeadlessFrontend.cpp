@@ -192,7 +192,6 @@ void HeadlessFrontend::InsertListColumn(const std::string& title, ColumnAlignmen
 void HeadlessFrontend::DeleteAllListRows() {
     Record("DeleteAllListRows");
     m_rows.clear();
-    m_selectedRow = -1;
     m_selectedRows.clear();
 }
 
@@ -204,9 +203,6 @@ int HeadlessFrontend::InsertListRow(const std::string& text, DriveItem* data) {
                                      });
     const auto index = static_cast<int>(at - m_rows.begin());
     m_rows.insert(at, ListRow{{text, "", "", ""}, data});
-    if (m_selectedRow >= index) {
-        ++m_selectedRow;
-    }
     for (int& selected : m_selectedRows) {
         selected += selected >= index ? 1 : 0;
     }
@@ -220,7 +216,7 @@ void HeadlessFrontend::SetListItemText(int row, int column, const std::string& t
 }
 
 int HeadlessFrontend::SelectedListRow() {
-    return m_selectedRow;
+    return m_selectedRows.empty() ? -1 : m_selectedRows.front();
 }
 
 DriveItem* HeadlessFrontend::ListRowData(int row) {
@@ -229,7 +225,6 @@ DriveItem* HeadlessFrontend::ListRowData(int row) {
 
 void HeadlessFrontend::UserSelectListRow(int row) {
     if (IsEnabled(res::kFileList)) {
-        m_selectedRow = row;
         m_selectedRows = row < 0 ? std::vector<int>{} : std::vector<int>{row};
     }
 }
@@ -245,7 +240,6 @@ void HeadlessFrontend::UserSelectListRows(const std::vector<std::string>& names)
             m_selectedRows.push_back(static_cast<int>(i));
         }
     }
-    m_selectedRow = m_selectedRows.empty() ? -1 : m_selectedRows.front();
 }
 
 bool HeadlessFrontend::UserSelectListRow(const std::string& name) {

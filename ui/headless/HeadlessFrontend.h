@@ -194,8 +194,7 @@ private:
     TreeItemHandle m_selection = kTreeTop;
     std::vector<Column> m_columns;
     std::vector<ListRow> m_rows;
-    int m_selectedRow = -1;
-    std::vector<int> m_selectedRows;
+    std::vector<int> m_selectedRows;  // in the list's order
     int m_aboutBoxes = 0;
     bool m_closed = false;
 };
