@@ -41,35 +41,37 @@ std::uint64_t ClusterLba(const DriveItem& item, std::uint32_t cluster) {
     return std::uint64_t{item.m_partitionStart} + ClusterSector(item, cluster);
 }
 
+FatCache::Key FatCache::KeyOf(const DriveItem& item) {
+    return {item.m_drive, item.m_partitionStart, item.m_reservedSectors, item.m_sectorsPerFat};
+}
+
 FatCache::Outcome FatCache::Load(const DriveItem& item) {
-    const Key key{item.m_drive, item.m_partitionStart, item.m_reservedSectors,
-                  item.m_sectorsPerFat};
-    if (m_key == key) {
-        return Outcome::Ready;
-    }
+    const Key key = KeyOf(item);
     if (m_failed.count(key) != 0) {
         return Outcome::FailedBefore;
     }
-    // One table at a time: the last one goes before the next is allocated.
-    m_key.reset();
-    m_table.Release();
-    m_fat = FatImage{};
-    if (m_access.FatFits(item)) {
-        m_table = MemoryBlock::Allocate(FatBytesUsed(item));
-    }
-    if (!m_table || !m_access.LoadFat(item, m_table.Bytes())) {
-        m_table.Release();
+    std::shared_ptr<FatPages> pages = m_access.VolumeFat(item);
+    if (!pages) {
         m_failed.insert(key);
+        m_fat = FatImage{};
         return Outcome::Failed;
     }
-    m_key = key;
     m_fatKind = item.m_fatKind;
-    m_fat = FatImage{m_table.Bytes(), LastClusterOf(item)};
+    m_fat = FatImage(std::move(pages));
     return Outcome::Ready;
 }
 
+std::optional<ChainShape> FatCache::Measure(const DriveItem& item, std::size_t keepRuns) {
+    ChainShape shape = MeasureChain(item.m_firstCluster, item.m_fatKind, m_fat, keepRuns);
+    if (ChainRunsIntoLostSector(item.m_firstCluster, item.m_fatKind, shape.clusters, m_fat)) {
+        m_failed.insert(KeyOf(item));
+        return std::nullopt;
+    }
+    return shape;
+}
+
 std::uint64_t FatCache::Entries() const {
-    const std::uint64_t bytes = m_fat.bytes.size();
+    const std::uint64_t bytes = m_fat.Size();
     return m_fatKind == FatKind::Fat12   ? bytes * 2 / 3
            : m_fatKind == FatKind::Fat16 ? bytes / 2
                                          : bytes / 4;

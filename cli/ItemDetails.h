@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "disk/DriveSources.h"
-#include "disk/MemoryBlock.h"
 #include "tree/DriveTree.h"
 
 namespace moravel::cli {
@@ -17,20 +16,25 @@ namespace moravel::cli {
 // The absolute sector where a cluster of the item's volume begins.
 std::uint64_t ClusterLba(const DriveItem& item, std::uint32_t cluster);
 
-// The FAT of one volume at a time, for the chains of the items that a listing or
-// a report shows: loaded when an item of another volume asks for it, the memory
-// of the one before let go first. A volume whose FAT could not be loaded is not
-// tried again.
+// The FAT of the volume of the items that a listing or a report shows, read
+// through the drive tree's pages of it. A volume whose FAT could not be read
+// where a chain ran (a sector lost in both copies, or a FAT that does not fit) is
+// not tried again: its chains are left out, and that is told once.
 class FatCache {
 public:
     explicit FatCache(DriveTree& access) : m_access(access) {}
 
     enum class Outcome {
         Ready,        // Fat() is the FAT of the item's volume
-        Failed,       // it could not be read (or held in memory) just now
+        Failed,       // it could not be read just now
         FailedBefore  // the same volume's FAT failed already
     };
     Outcome Load(const DriveItem& item);
+
+    // The chain of an item of the volume last loaded, with its first keepRuns
+    // runs; nothing when it runs into a FAT sector that could not be read (the
+    // volume then counts as failed).
+    std::optional<ChainShape> Measure(const DriveItem& item, std::size_t keepRuns);
 
     // The FAT last loaded, and the number of table entries it holds.
     const FatImage& Fat() const { return m_fat; }
@@ -38,11 +42,10 @@ public:
 
 private:
     using Key = std::tuple<std::uint16_t, std::uint32_t, std::uint16_t, std::uint32_t>;
+    static Key KeyOf(const DriveItem& item);
 
     DriveTree& m_access;
-    std::optional<Key> m_key;
     FatKind m_fatKind = FatKind::Unknown;
-    MemoryBlock m_table;
     FatImage m_fat;
     std::set<Key> m_failed;
 };

@@ -223,13 +223,15 @@ void TreeWalker::AddOwnDetails(ListedItem& listed, bool topLevel) {
 }
 
 void TreeWalker::AddChain(ListedItem& listed, const std::string& where, FatCache::Outcome fat,
-                          const FatCache& fats, std::size_t keepRuns) {
+                          FatCache& fats, std::size_t keepRuns) {
     const DriveItem& item = *listed.item;
     switch (fat) {
         case FatCache::Outcome::Ready:
-            listed.details.chain =
-                MeasureChain(item.m_firstCluster, item.m_fatKind, fats.Fat(), keepRuns);
-            break;
+            listed.details.chain = fats.Measure(item, keepRuns);
+            if (listed.details.chain) {
+                break;
+            }
+            [[fallthrough]];  // it ran into a FAT sector that could not be read
         case FatCache::Outcome::Failed:
             m_frontend.Report(std::string(kProgram) + ": " + Quote(where) +
                               ": the volume's FAT could not be read; clusters and fragments "

@@ -104,7 +104,7 @@ private:
     // Load said for it); reports a FAT that could not be, once per volume. where
     // names the folder the item is listed in.
     void AddChain(ListedItem& listed, const std::string& where, FatCache::Outcome fat,
-                  const FatCache& fats, std::size_t keepRuns);
+                  FatCache& fats, std::size_t keepRuns);
 
     std::vector<ListedItem> ListChildren(const DriveItem* parent, const Siblings& siblings,
                                          const std::string& parentPath, bool recursive,

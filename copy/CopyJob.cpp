@@ -334,27 +334,26 @@ bool CopyJob::LoadChain(const DriveItem& file, std::uint32_t& count) {
         End(CopyOutcome::Failed, "internal error 00029");
         return false;
     }
-    const std::uint64_t fatBytes = FatBytesUsed(file);
-    const std::uint64_t clusterRoom =
-        SectorsToBytes(std::uint64_t{file.m_sectorsPerCluster} * 1024);
-    m_buffer = MemoryBlock::Allocate(static_cast<std::size_t>(std::max(fatBytes, clusterRoom)));
+    m_buffer = MemoryBlock::Allocate(
+        static_cast<std::size_t>(SectorsToBytes(std::uint64_t{file.m_sectorsPerCluster} * 1024)));
     if (!m_buffer) {
         End(CopyOutcome::Failed, "internal error 00025");
         return false;
     }
-    // A FAT sector that reads from neither copy cuts only the chains that run
-    // into it: this one is copied as far as it is known.
-    std::vector<std::uint32_t> lostFat;
-    if (!m_drives.LoadFat(file, m_buffer.Bytes(), &m_stopRequested, &lostFat)) {
+    // The FAT pieces the chain runs through, where a listing has not read them
+    // already. A FAT sector that reads from neither copy cuts only the chains that
+    // run into it: this one is copied as far as it is known.
+    const std::shared_ptr<FatPages> pages = m_drives.VolumeFat(file);
+    const FatWalkStop stop(pages, &m_stopRequested);
+    const FatImage fat(pages);
+    count = m_drives.CountFatEntries(file.m_firstCluster, file.m_fatKind, fat);
+    if (m_stopRequested || pages->NothingRead()) {
         m_report.stopped = m_stopRequested;
         End(CopyOutcome::Failed, m_stopRequested                       ? ""
                                  : !m_drives.DiskAnswers(file.m_drive) ? SourceGoneText(file)
                                                                        : "internal error 00026");
         return false;
     }
-    const FatImage fat{m_buffer.Bytes().first(static_cast<std::size_t>(fatBytes)),
-                       LastClusterOf(file), lostFat};
-    count = m_drives.CountFatEntries(file.m_firstCluster, file.m_fatKind, fat);
     m_chain = MemoryBlock::Allocate(std::size_t{count} * sizeof(std::uint32_t));
     if (!m_chain) {
         End(CopyOutcome::Failed, "internal error 00027");
@@ -364,6 +363,7 @@ bool CopyJob::LoadChain(const DriveItem& file, std::uint32_t& count) {
                              reinterpret_cast<std::uint32_t*>(m_chain.Data()), count, fat);
     const std::uint32_t last =
         count == 0 ? 0 : reinterpret_cast<const std::uint32_t*>(m_chain.Data())[count - 1];
+    const std::span<const std::uint32_t> lostFat = fat.LostSectors();
     if (count > 0 && EntryLost(lostFat, file.m_fatKind, last)) {
         std::uint32_t sector = EntrySector(file.m_fatKind, last);
         if (!std::binary_search(lostFat.begin(), lostFat.end(), sector)) {

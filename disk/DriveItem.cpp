@@ -31,4 +31,22 @@ void DriveItem::StoreName(NameField& field, std::string_view name) {
     field.assign(name.substr(0, length));
 }
 
+void CopyVolumeFields(const DriveItem& from, DriveItem& to) {
+    to.m_drive = from.m_drive;
+    to.m_startCylinder = from.m_startCylinder;
+    to.m_startHead = from.m_startHead;
+    to.m_startSector = from.m_startSector;
+    to.m_useExtensions = from.m_useExtensions;
+    to.m_heads = from.m_heads;
+    to.m_sectorsPerTrack = from.m_sectorsPerTrack;
+    to.m_sectorsPerCluster = from.m_sectorsPerCluster;
+    to.m_bytesPerSector = from.m_bytesPerSector;
+    to.m_reservedSectors = from.m_reservedSectors;
+    to.m_dataStart = from.m_dataStart;
+    to.m_sectorsPerFat = from.m_sectorsPerFat;
+    to.m_fatKind = from.m_fatKind;
+    to.m_totalSectors = from.m_totalSectors;
+    to.m_partitionStart = from.m_partitionStart;
+}
+
 }  // namespace moravel

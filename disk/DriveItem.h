@@ -122,6 +122,11 @@ struct DriveItem {
     static void StoreName(NameField& field, std::string_view name);
 };
 
+// Copies the fields that place an item on its disk and in its FAT volume (the
+// drive, the partition's start and geometry, the volume's layout), which every
+// item of the volume shares.
+void CopyVolumeFields(const DriveItem& from, DriveItem& to);
+
 // The first sector of data cluster `cluster` (counted from the partition's start) in
 // a volume whose cluster 2 begins at sector dataStart. Clusters below 2 hold no data:
 // for them the sum runs far past any disk rather than onto another cluster.

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -62,6 +64,25 @@ int FuzzChain(const std::uint8_t* data, std::size_t size) {
                                                      std::to_string(counts.Count(first)) +
                                                      ", CountChain " + std::to_string(count));
     }
+    // The same walks through a table read in pieces as they go, two held at a time.
+    const ByteSpan whole = table.first(table.size() / 512 * 512);
+    const auto read = [&](unsigned, std::uint32_t from, std::uint32_t sectors,
+                          std::span<std::uint8_t> out, std::vector<std::uint32_t>&) {
+        std::copy_n(whole.begin() + std::ptrdiff_t{from} * 512, std::size_t{sectors} * 512,
+                    out.begin());
+    };
+    const FatImage paged(std::make_shared<FatPages>(kind, whole.size(), last, read, 8192));
+    const FatImage held{whole, last};
+    const std::uint32_t pagedCount = CountChain(first, kind, paged);
+    FUZZ_CHECK(pagedCount == CountChain(first, kind, held),
+               "a chain counts otherwise through pages than over the table held whole");
+    std::vector<std::uint32_t> pagedChain(pagedCount);
+    std::vector<std::uint32_t> heldChain(pagedCount);
+    FUZZ_CHECK(StoreChain(first, kind, pagedChain, paged) ==
+                       StoreChain(first, kind, heldChain, held) &&
+                   pagedChain == heldChain,
+               "a chain is stored otherwise through pages than over the table held whole");
+
     // The chain stops where it must: at its end, or where it would come back.
     if (!chain.empty()) {
         FUZZ_CHECK(after == ReferenceEntry(reference, kind, chain.back()),

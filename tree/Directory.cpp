@@ -163,21 +163,7 @@ std::unique_ptr<DriveItem> DriveTree::MakeEntryItem(const DriveItem& directory, 
                                                     std::size_t index) const {
     const ByteSpan entry = EntryAt(entries, index);
     auto child = std::make_unique<DriveItem>();
-    child->m_drive = directory.m_drive;
-    child->m_startCylinder = directory.m_startCylinder;
-    child->m_startHead = directory.m_startHead;
-    child->m_startSector = directory.m_startSector;
-    child->m_useExtensions = directory.m_useExtensions;
-    child->m_heads = directory.m_heads;
-    child->m_sectorsPerTrack = directory.m_sectorsPerTrack;
-    child->m_sectorsPerCluster = directory.m_sectorsPerCluster;
-    child->m_bytesPerSector = directory.m_bytesPerSector;
-    child->m_reservedSectors = directory.m_reservedSectors;
-    child->m_dataStart = directory.m_dataStart;
-    child->m_sectorsPerFat = directory.m_sectorsPerFat;
-    child->m_fatKind = directory.m_fatKind;
-    child->m_totalSectors = directory.m_totalSectors;
-    child->m_partitionStart = directory.m_partitionStart;
+    CopyVolumeFields(directory, *child);
     child->m_kind = ItemKind::Entry;
     child->m_sectorCount = 0;
     child->m_relativeSector = directory.m_relativeSector + directory.m_sectorCount;
@@ -275,21 +261,20 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Er
         errors.push_back({"internal error 00028", Error::Weight::Stop});
         return;
     }
-    // One FAT image serves the directory's own chain and every file's size.
-    MemoryBlock fatBuffer = MemoryBlock::Allocate(FatBytesUsed(item));
-    if (!fatBuffer) {
-        errors.push_back({"internal error 00019", Error::Weight::Stop});
-        return;
-    }
-    std::vector<std::uint32_t> lostFat;
-    if (!LoadFat(item, fatBuffer.Bytes(), &m_scansStopped, &lostFat)) {
-        if (!m_scansStopped) {
-            errors.push_back({"internal error 00020", Error::Weight::Stop});
-        }
-        return;
-    }
-    const FatImage fat{fatBuffer.Bytes(), LastClusterOf(item), lostFat};
+    // The volume's FAT serves the directory's own chain and every file's size,
+    // read where they lead and kept for the next folder and copy.
+    const std::shared_ptr<FatPages> pages = VolumeFat(item);
+    const FatWalkStop stop(pages, &m_scansStopped);
+    const FatImage fat(pages);
     std::uint32_t clusters = CountFatEntries(item.m_firstCluster, item.m_fatKind, fat);
+    if (m_scansStopped) {
+        return;
+    }
+    // A FAT of which nothing could be read is no table.
+    if (pages->NothingRead()) {
+        errors.push_back({"internal error 00020", Error::Weight::Stop});
+        return;
+    }
     if (clusters == 0) {
         return;
     }
@@ -327,8 +312,7 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Er
         errors.push_back({"Failed to access the sub directory", Error::Weight::Stop});
         return;
     }
-    const std::size_t ended =
-        ScanChainEntries(item, directory.Bytes(), fatBuffer.Bytes(), lostFat, lost, progress);
+    const std::size_t ended = ScanChainEntries(item, directory.Bytes(), fat, lost, progress);
     if (m_scansStopped) {
         return;  // the window is going away: what was found is not told about
     }
@@ -345,15 +329,16 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Er
                                lost.front() * kSectorSize / layout::entry::kSize > ended),
              Error::Weight::Warning});
     }
-    if (auto cut = CutChainsError(
-            item, lostFat, folderCut ? std::optional<std::uint32_t>(clusters) : std::nullopt)) {
+    if (auto cut = CutChainsError(item, fat.LostSectors(),
+                                  folderCut ? std::optional<std::uint32_t>(clusters)
+                                            : std::nullopt)) {
         errors.push_back(std::move(*cut));
     }
 }
 
 // Names what the FAT sectors that could not be read cut short in this folder:
 // its own chain, and the files whose chains run into them.
-Failure DriveTree::CutChainsError(const DriveItem& item, const std::vector<std::uint32_t>& lostFat,
+Failure DriveTree::CutChainsError(const DriveItem& item, std::span<const std::uint32_t> lostFat,
                                   std::optional<std::uint32_t> folderClusters) const {
     constexpr std::size_t kNamesShown = 5;
     std::string files;
@@ -393,19 +378,20 @@ Failure DriveTree::CutChainsError(const DriveItem& item, const std::vector<std::
     return Error{text, Error::Weight::Warning};
 }
 
-std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory,
-                                        std::span<std::uint8_t> table,
-                                        std::span<const std::uint32_t> lostFat,
+std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
                                         const UnreadableSectors& lost, std::int32_t& progress) {
-    const FatImage fat{table, LastClusterOf(item), lostFat};
     const std::uint64_t entries = directory.size() / layout::entry::kSize;
     const std::uint64_t clusterBytes =
         std::uint64_t{item.m_sectorsPerCluster} * item.m_bytesPerSector;
     // The files of a healthy folder share no cluster, so together they count no
     // more clusters than the table has entries. Past twice that, their chains
     // run into one another, and every chain is counted at once instead.
-    const std::uint64_t tableEntries = table.size() / (item.m_fatKind == FatKind::Fat16 ? 2 : 4);
+    const std::uint64_t tableEntries = fat.Size() / (item.m_fatKind == FatKind::Fat16 ? 2 : 4);
     std::uint64_t counted = 0;
+    // The whole table, which the counts are written over, and its lost sectors.
+    MemoryBlock table;
+    std::vector<std::uint32_t> lostFat;
+    bool wholeTried = false;
     std::optional<ChainCounts> counts;
     std::uint64_t i = 0;
     for (; i < entries; ++i) {
@@ -439,8 +425,14 @@ std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory,
                                     : ChainRunsIntoLostSector(child->m_firstCluster,
                                                               child->m_fatKind, fileClusters, fat);
             counted += fileClusters;
-            if (!counts && counted > 2 * tableEntries) {
-                counts.emplace(table, item.m_fatKind, fat.lastCluster, lostFat);
+            if (!wholeTried && counted > 2 * tableEntries) {
+                // Without memory for the copy, each chain is still counted on its own.
+                wholeTried = true;
+                table = fat.Pages()->CopyWhole();
+                lostFat.assign(fat.LostSectors().begin(), fat.LostSectors().end());
+                if (table) {
+                    counts.emplace(table.Bytes(), item.m_fatKind, fat.LastCluster(), lostFat);
+                }
             }
             child->m_fileSize = FileSizeFromChain(EntrySize(EntryAt(directory, index)),
                                                   fileClusters * clusterBytes);

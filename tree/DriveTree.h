@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
+#include <tuple>
 #include <vector>
 
 #include "FatChain.h"
@@ -58,16 +60,15 @@ public:
     // the disk. A FAT that cannot is neither allocated nor read.
     bool FatFits(const DriveItem& item) const;
 
-    // Fills fat (FatBytesUsed(item) bytes) with the used part of the volume's
-    // first FAT copy; each sector of it that does not read is taken from the
-    // second copy. Serves the front end's messages after each piece of 8192
-    // sectors. A sector that reads from neither copy fails the load (false), unless
-    // lost is given: it then receives the numbers (in the FAT, in order) of such
-    // sectors, whose entries are made free (ClearLostSector), and only a FAT of
-    // which no sector could be read fails. False also when the FAT does not fit,
-    // or when *stop was set meanwhile.
-    bool LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop = nullptr,
-                 std::vector<std::uint32_t>* lost = nullptr);
+    // The FAT of the item's volume, read in pieces as chains are walked through it
+    // (each piece of the first copy that does not read is taken from the second,
+    // and a sector that reads from neither is lost: see FatPages), and kept until
+    // the disk table is opened afresh. The front end's messages are served after
+    // each read. Nothing when the FAT does not fit.
+    std::shared_ptr<FatPages> VolumeFat(const DriveItem& item);
+    // Holds no more than this of each volume's FAT from now on (kFatHeldBytes
+    // unless told), letting go of what is held beyond it at once.
+    void HoldFatUpTo(std::uint64_t bytes);
 
     // The number of clusters in a chain, up to its end or its first cluster that
     // came before (a chain that runs in a cycle); 0 for an empty one.
@@ -97,17 +98,20 @@ private:
     // Lists the entries of the directory's bytes, passing over the sectors that
     // could not be read; returns the index of the entry that ended it (the
     // number of entries when none did).
-    std::size_t ScanChainEntries(DriveItem& item, ByteSpan directory, std::span<std::uint8_t> table,
-                                 std::span<const std::uint32_t> lostFat,
+    std::size_t ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
                                  const UnreadableSectors& lost, std::int32_t& progress);
     // What the FAT sectors lost from both copies cut short in the folder; nothing
     // when they cut nothing.
-    Failure CutChainsError(const DriveItem& item, const std::vector<std::uint32_t>& lostFat,
+    Failure CutChainsError(const DriveItem& item, std::span<const std::uint32_t> lostFat,
                            std::optional<std::uint32_t> folderClusters) const;
     std::unique_ptr<DriveItem> MakeEntryItem(const DriveItem& directory, ByteSpan entries,
                                              std::size_t index) const;
 
+    using VolumeKey = std::tuple<std::uint16_t, std::uint32_t, std::uint16_t, std::uint32_t>;
+
     PartitionScan m_partitionScan;
+    std::map<VolumeKey, std::shared_ptr<FatPages>> m_fats;
+    std::uint64_t m_fatHeldBytes = kFatHeldBytes;
     bool m_scansStopped = false;
     // A code page the system does not know leaves the upper bytes undecoded (U+FFFD).
     OemCodePage m_codePage = OemCodePage::Load(Options().codePage).value_or(OemCodePage::Unknown());

@@ -6,11 +6,13 @@ DriveTree::~DriveTree() = default;
 
 Errors DriveTree::Open() {
     m_partitionScan.Clear();
+    m_fats.clear();
     return DriveAccess::Open();
 }
 
 void DriveTree::Close() {
     m_partitionScan.Clear();
+    m_fats.clear();
     DriveAccess::Close();
 }
 

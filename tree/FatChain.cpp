@@ -143,7 +143,7 @@ void ClearLostSector(std::span<std::uint8_t> table, FatKind fatKind, std::uint32
 
 bool ChainRunsIntoLostSector(std::uint32_t firstCluster, FatKind fatKind, std::uint32_t count,
                              const FatImage& fat) {
-    if (count == 0 || fat.lostSectors.empty()) {
+    if (count == 0 || fat.LostSectors().empty()) {
         return false;
     }
     std::uint32_t cluster = firstCluster;
@@ -152,28 +152,19 @@ bool ChainRunsIntoLostSector(std::uint32_t firstCluster, FatKind fatKind, std::u
     }
     // A cluster whose entry lies past the table ends the chain for want of one.
     const auto [at, bytes] = EntryBytes(fatKind, cluster);
-    return at + bytes <= fat.bytes.size() && EntryLost(fat.lostSectors, fatKind, cluster);
+    return at + bytes <= fat.Size() && EntryLost(fat.LostSectors(), fatKind, cluster);
 }
 
 std::uint32_t NextCluster(const FatImage& fat, FatKind fatKind, std::uint32_t cluster) {
-    const ByteSpan bytes = fat.bytes;
     switch (fatKind) {
-        case FatKind::Fat16: {
-            const std::size_t at = 2 * std::size_t{cluster};
-            return at + 2 <= bytes.size() ? ReadLe16(bytes, at) : 0;
-        }
+        case FatKind::Fat16:
+            return fat.Read(2 * std::uint64_t{cluster}, 2);
         case FatKind::Fat12: {
-            const std::size_t at = 3 * std::size_t{cluster} / 2;
-            if (at + 2 > bytes.size()) {
-                return 0;
-            }
-            const std::uint16_t pair = ReadLe16(bytes, at);
+            const std::uint32_t pair = fat.Read(3 * std::uint64_t{cluster} / 2, 2);
             return (cluster & 1) != 0 ? pair >> 4 : pair & 0xFFFu;
         }
-        case FatKind::Fat32: {
-            const std::size_t at = 4 * std::size_t{cluster & kFat32Mask};
-            return at + 4 <= bytes.size() ? ReadLe32(bytes, at) & kFat32Mask : 0;
-        }
+        case FatKind::Fat32:
+            return fat.Read(4 * std::uint64_t{cluster & kFat32Mask}, 4) & kFat32Mask;
         default:
             return 0;
     }
@@ -190,13 +181,13 @@ bool EndsChain(FatKind fatKind, std::uint32_t value, std::uint32_t lastCluster) 
 }
 
 std::uint32_t CountChain(std::uint32_t firstCluster, FatKind fatKind, const FatImage& fat) {
-    if (!KnownKind(fatKind) || EndsChain(fatKind, firstCluster, fat.lastCluster)) {
+    if (!KnownKind(fatKind) || EndsChain(fatKind, firstCluster, fat.LastCluster())) {
         return 0;
     }
     // The cluster after c, or nothing where the chain ends.
     const auto step = [&](std::uint32_t c) -> std::optional<std::uint32_t> {
         const std::uint32_t next = NextCluster(fat, fatKind, c);
-        if (EndsChain(fatKind, next, fat.lastCluster)) {
+        if (EndsChain(fatKind, next, fat.LastCluster())) {
             return std::nullopt;
         }
         return next;

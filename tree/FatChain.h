@@ -2,27 +2,62 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "disk/ByteOrder.h"
 #include "disk/ItemKinds.h"
+#include "FatPages.h"
 #include "disk/MemoryBlock.h"
 
 namespace moravel {
 
 struct DriveItem;
 
-// A volume's allocation table in memory, with the highest cluster number that
-// the volume's data region holds: a chain never leaves the image or the volume.
-// lostSectors lists, in order, the sectors of the table (by their number in it)
+// A volume's allocation table, with the highest cluster number that the volume's
+// data region holds: a chain never leaves the image or the volume. The table is
+// either held whole in memory or read in pieces as it is walked (FatPages).
+// LostSectors lists, in order, the sectors of the table (by their number in it)
 // that could not be read from any FAT copy: their entries read as free, so a
 // chain ends at the first cluster whose entry lies in one of them.
-struct FatImage {
-    ByteSpan bytes;
-    std::uint32_t lastCluster = 0x0FFFFFFF;
-    std::span<const std::uint32_t> lostSectors = {};
+class FatImage {
+public:
+    FatImage() = default;
+    // A table held whole.
+    FatImage(ByteSpan table, std::uint32_t lastCluster = 0x0FFFFFFF,
+             std::span<const std::uint32_t> lostSectors = {})
+        : m_table(table), m_lastCluster(lastCluster), m_lost(lostSectors) {}
+    // A table read as it is walked; the walk keeps it alive.
+    explicit FatImage(std::shared_ptr<FatPages> pages)
+        : m_lastCluster(pages->LastCluster()), m_pages(std::move(pages)) {}
+
+    // The table's bytes: what lies past them reads as 0.
+    std::uint64_t Size() const { return m_pages ? m_pages->TableBytes() : m_table.size(); }
+    std::uint32_t LastCluster() const { return m_lastCluster; }
+    // The pages the table is read through; nullptr for a table held whole.
+    FatPages* Pages() const { return m_pages.get(); }
+    std::span<const std::uint32_t> LostSectors() const {
+        return m_pages ? m_pages->LostSectors() : m_lost;
+    }
+    // The little-endian value of the 2 or 4 bytes at `at`; 0 past the table.
+    std::uint32_t Read(std::uint64_t at, unsigned count) const {
+        if (m_pages) {
+            return m_pages->Read(at, count);
+        }
+        if (at + count > m_table.size()) {
+            return 0;
+        }
+        const auto from = static_cast<std::size_t>(at);
+        return count == 2 ? ReadLe16(m_table, from) : ReadLe32(m_table, from);
+    }
+
+private:
+    ByteSpan m_table;
+    std::uint32_t m_lastCluster = 0x0FFFFFFF;
+    std::span<const std::uint32_t> m_lost;
+    std::shared_ptr<FatPages> m_pages;
 };
 
 // The highest data cluster of the volume that the item lies in (1 when it has none).

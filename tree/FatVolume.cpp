@@ -117,61 +117,38 @@ bool DriveTree::FatFits(const DriveItem& item) const {
     return !disk || end <= *disk;
 }
 
-bool DriveTree::LoadFat(const DriveItem& item, std::span<std::uint8_t> fat, const bool* stop,
-                        std::vector<std::uint32_t>* lost) {
-    const std::uint64_t used = FatBytesUsed(item);
-    if (!FatFits(item) || fat.size() < used) {
-        return 0;
+std::shared_ptr<FatPages> DriveTree::VolumeFat(const DriveItem& item) {
+    if (!FatFits(item)) {
+        return nullptr;
     }
-    // A FAT32 table of a large disk runs to a hundred megabytes and more: it is read
-    // in pieces, and the window is served between them. A sector that cannot be
-    // read from the first copy is taken from the second, which follows it directly.
-    constexpr std::uint32_t kPieceSectors = 8192;
-    const auto sectors = static_cast<std::uint32_t>(used / kSectorSize);
-    std::vector<std::uint32_t> unread;
-    for (std::uint32_t done = 0; done < sectors; done += kPieceSectors) {
-        const SectorRun run{item, item.m_reservedSectors + done,
-                            std::min(kPieceSectors, sectors - done)};
-        const auto piece = fat.subspan(static_cast<std::size_t>(SectorsToBytes(done)));
-        UnreadableSectors unreadable;
-        if (!ReadSectors(run, &Chs(), piece, &unreadable)) {
-            // Each run of sectors that did not read comes from the second copy.
-            for (std::size_t i = 0; i < unreadable.size();) {
-                std::size_t end = i + 1;
-                while (end < unreadable.size() && unreadable[end] == unreadable[end - 1] + 1) {
-                    ++end;
-                }
-                const SectorRun second{item, run.first + item.m_sectorsPerFat + unreadable[i],
-                                       static_cast<std::uint32_t>(end - i)};
-                UnreadableSectors neither;
-                ReadSectors(second, &Chs(),
-                            piece.subspan(static_cast<std::size_t>(SectorsToBytes(unreadable[i]))),
-                            &neither);
-                if (!neither.empty() && lost == nullptr) {
-                    return 0;
-                }
-                for (const std::uint32_t sector : neither) {
-                    unread.push_back(done + unreadable[i] + sector);
-                }
-                i = end;
-            }
-        }
-        Frontend().PumpMessages();
-        if (stop != nullptr && *stop) {
-            return false;
-        }
+    const VolumeKey key{item.m_drive, item.m_partitionStart, item.m_reservedSectors,
+                        item.m_sectorsPerFat};
+    std::shared_ptr<FatPages>& pages = m_fats[key];
+    if (pages) {
+        return pages;
     }
-    // A table of which no sector could be read is no table.
-    if (!unread.empty() && unread.size() == sectors) {
-        return false;
+    // The reads name the volume through a place of their own: the items of the
+    // tree may go before the table does.
+    auto place = std::make_shared<DriveItem>();
+    CopyVolumeFields(item, *place);
+    const auto read = [this, place](unsigned copy, std::uint32_t first, std::uint32_t count,
+                                    std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
+        // The second copy follows the first directly.
+        const SectorRun run{*place, place->m_reservedSectors + copy * place->m_sectorsPerFat + first,
+                            count};
+        ReadSectors(run, &Chs(), out, &unreadable);
+    };
+    pages = std::make_shared<FatPages>(item.m_fatKind, FatBytesUsed(item), LastClusterOf(item),
+                                       read, m_fatHeldBytes);
+    pages->AfterEachRead([this] { Frontend().PumpMessages(); });
+    return pages;
+}
+
+void DriveTree::HoldFatUpTo(std::uint64_t bytes) {
+    m_fatHeldBytes = bytes;
+    for (auto& [key, pages] : m_fats) {
+        pages->HoldUpTo(bytes);
     }
-    for (const std::uint32_t sector : unread) {
-        ClearLostSector(fat.first(static_cast<std::size_t>(used)), item.m_fatKind, sector);
-    }
-    if (lost != nullptr) {
-        *lost = std::move(unread);
-    }
-    return true;
 }
 
 std::uint32_t DriveTree::CountFatEntries(std::uint32_t firstCluster, FatKind fatKind,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <random>
 #include <set>
 #include <vector>
@@ -139,7 +141,7 @@ TEST(FatChainTest, AChainNeverLeavesTheImage) {
 std::vector<std::uint32_t> WalkWithMemory(std::uint32_t first, FatKind kind, const FatImage& fat) {
     std::vector<std::uint32_t> chain;
     std::set<std::uint32_t> seen;
-    for (std::uint32_t c = first; !EndsChain(kind, c, fat.lastCluster) && seen.insert(c).second;
+    for (std::uint32_t c = first; !EndsChain(kind, c, fat.LastCluster()) && seen.insert(c).second;
          c = NextCluster(fat, kind, c)) {
         chain.push_back(c);
     }
@@ -289,6 +291,46 @@ TEST(FatChainTest, TheLastClusterFollowsFromTheVolume) {
     item.m_sectorsPerCluster = 4;
     item.m_totalSectors = 20;
     EXPECT_EQ(LastClusterOf(item), 1u);  // no data region at all
+}
+
+// Pieces are read as walks reach them, and no more are held than the limit: the
+// least recently used goes first, and a read ahead never asks for more than fits.
+// A chain walked through pages counts as it does over the table held whole.
+TEST(FatChainTest, FatPagesHoldTheMostRecentPiecesUnderTheirLimit) {
+    FatTable table(32, 16 * 1024);  // 64 KiB: 16 pieces
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t c = 1000; c < 4500; ++c) {
+        chain.push_back(c);
+    }
+    table.Chain(chain);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> reads;  // first sector, count
+    const auto reader = [&](unsigned copy, std::uint32_t first, std::uint32_t count,
+                            std::span<std::uint8_t> out, std::vector<std::uint32_t>&) {
+        EXPECT_EQ(copy, 0u);
+        reads.emplace_back(first, count);
+        std::copy_n(table.Data().begin() + first * 512, count * 512, out.begin());
+    };
+    const auto pages = std::make_shared<FatPages>(FatKind::Fat32, 64 * 1024, 16'000, reader,
+                                                  8 * 1024);
+    for (const std::uint32_t piece : {0u, 5u, 9u, 5u, 0u, 9u}) {
+        pages->Read(piece * 4096, 4);
+    }
+    using Read = std::pair<std::uint32_t, std::uint32_t>;
+    EXPECT_EQ(reads, (std::vector<Read>{{0, 8}, {40, 8}, {72, 8}, {0, 8}, {72, 8}}));
+    EXPECT_EQ(pages->HeldBytes(), 8 * 1024u);
+
+    reads.clear();
+    EXPECT_EQ(CountChain(1000, FatKind::Fat32, FatImage(pages)), 3500u);
+    EXPECT_LE(pages->HeldBytes(), 8 * 1024u);
+    // Ahead of the walk in disk order, two pieces at a time: all that fits.
+    EXPECT_EQ(reads, (std::vector<Read>{{8, 16}, {24, 16}}));
+
+    // While a stop is asked for, nothing more is read: the walk ends.
+    const bool stop = true;
+    const FatWalkStop stopping(pages, &stop);
+    reads.clear();
+    EXPECT_EQ(pages->Read(12 * 4096, 4), 0u);
+    EXPECT_TRUE(reads.empty());
 }
 
 }  // namespace

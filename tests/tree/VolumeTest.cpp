@@ -209,18 +209,21 @@ TEST_F(VolumeTest, TheFatLoadFallsBackToTheSecondCopy) {
     Open({}, {image.Path()});
     const DriveItem& root = *Expand(Disk(0)).back();
 
-    std::vector<std::uint8_t> fat(9 * 512);
-    ASSERT_EQ(m_access->LoadFat(root, fat), 1);
-    EXPECT_EQ(m_access->CountFatEntries(2, FatKind::Fat12, FatImage{fat, 2848}), 2u);
+    EXPECT_EQ(m_access->CountFatEntries(2, FatKind::Fat12, FatImage(m_access->VolumeFat(root))),
+              2u);
 
+    // Lost in both copies: the chain ends where its entry was, and says so.
     m_opener.MarkBad(image.Path(), 10);
     Open({}, {image.Path()});
-    EXPECT_EQ(m_access->LoadFat(*Expand(Disk(0)).back(), fat), 0);
+    const FatImage fat(m_access->VolumeFat(*Expand(Disk(0)).back()));
+    EXPECT_EQ(m_access->CountFatEntries(2, FatKind::Fat12, fat), 1u);
+    EXPECT_THAT(fat.LostSectors(), ElementsAre(0u));
+    EXPECT_TRUE(ChainRunsIntoLostSector(2, FatKind::Fat12, 1, fat));
 }
 
 // A large FAT is read in pieces, and each sector that does not read from the
-// first copy comes from the second. One that reads from neither fails the load,
-// or, where the caller takes lost sectors, is listed and its entries made free.
+// first copy comes from the second. One that reads from neither is listed and
+// its entries read as free.
 TEST_F(VolumeTest, EachFatSectorFallsBackOnItsOwn) {
     constexpr std::uint32_t kFatSectors = 20'000;  // more than two pieces
     constexpr std::uint32_t kFirst = 2048 + 32;
@@ -251,27 +254,24 @@ TEST_F(VolumeTest, EachFatSectorFallsBackOnItsOwn) {
     Open({image.Path()});
     const DriveItem& root = *Expand(*Expand(Disk(0)).at(0)).back();
 
-    std::vector<std::uint8_t> fat(std::size_t{kFatSectors} * 512);
-    ASSERT_EQ(m_access->LoadFat(root, fat), 1);
+    std::shared_ptr<FatPages> fat = m_access->VolumeFat(root);
     for (const std::uint32_t at : probes) {
         const bool fromSecond = at == 10 || at == kFatSectors - 1;
-        EXPECT_EQ(fat[std::size_t{at} * 512], fromSecond ? 2 : 1) << "FAT sector " << at;
-        EXPECT_EQ(fat[std::size_t{at} * 512 + 1] | fat[std::size_t{at} * 512 + 2] << 8, at)
+        EXPECT_EQ(fat->Read(std::uint64_t{at} * 512, 1), fromSecond ? 2u : 1u)
             << "FAT sector " << at;
+        EXPECT_EQ(fat->Read(std::uint64_t{at} * 512 + 1, 2), at) << "FAT sector " << at;
     }
+    EXPECT_THAT(fat->LostSectors(), ::testing::IsEmpty());
 
     m_opener.MarkBad(image.Path(), kSecond + 10);
     m_opener.MarkBad(image.Path(), kSecond + 11);
     m_opener.MarkBad(image.Path(), kFirst + 11);
     Open({image.Path()});
-    const DriveItem& again = *Expand(*Expand(Disk(0)).at(0)).back();
-    EXPECT_EQ(m_access->LoadFat(again, fat), 0);
-    std::vector<std::uint32_t> lost;
-    ASSERT_EQ(m_access->LoadFat(again, fat, nullptr, &lost), 1);
-    EXPECT_THAT(lost, ElementsAre(10u, 11u));
-    EXPECT_EQ(fat[10 * 512], 0);
-    EXPECT_EQ(fat[12 * 512 - 1], 0);
-    EXPECT_EQ(fat[8191 * 512], 1);
+    fat = m_access->VolumeFat(*Expand(*Expand(Disk(0)).at(0)).back());
+    EXPECT_EQ(fat->Read(10 * 512, 1), 0u);
+    EXPECT_EQ(fat->Read(12 * 512 - 4, 4), 0u);
+    EXPECT_EQ(fat->Read(8191 * 512, 1), 1u);
+    EXPECT_THAT(fat->LostSectors(), ElementsAre(10u, 11u));
 }
 
 TEST_F(VolumeTest, ChainsThroughTheAccessObject) {
