@@ -78,10 +78,10 @@ int FuzzChain(const std::uint8_t* data, std::size_t size) {
                "a chain counts otherwise through pages than over the table held whole");
     std::vector<std::uint32_t> pagedChain(pagedCount);
     std::vector<std::uint32_t> heldChain(pagedCount);
-    FUZZ_CHECK(StoreChain(first, kind, pagedChain, paged) ==
-                       StoreChain(first, kind, heldChain, held) &&
-                   pagedChain == heldChain,
-               "a chain is stored otherwise through pages than over the table held whole");
+    FUZZ_CHECK(
+        StoreChain(first, kind, pagedChain, paged) == StoreChain(first, kind, heldChain, held) &&
+            pagedChain == heldChain,
+        "a chain is stored otherwise through pages than over the table held whole");
 
     // The chain stops where it must: at its end, or where it would come back.
     if (!chain.empty()) {

@@ -329,9 +329,9 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Er
                                lost.front() * kSectorSize / layout::entry::kSize > ended),
              Error::Weight::Warning});
     }
-    if (auto cut = CutChainsError(item, fat.LostSectors(),
-                                  folderCut ? std::optional<std::uint32_t>(clusters)
-                                            : std::nullopt)) {
+    if (auto cut =
+            CutChainsError(item, fat.LostSectors(),
+                           folderCut ? std::optional<std::uint32_t>(clusters) : std::nullopt)) {
         errors.push_back(std::move(*cut));
     }
 }

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "FatPages.h"
 #include "disk/ByteOrder.h"
 #include "disk/ItemKinds.h"
-#include "FatPages.h"
 #include "disk/MemoryBlock.h"
 
 namespace moravel {

@@ -10,7 +10,7 @@ namespace moravel {
 
 namespace {
 
-constexpr unsigned kPieceShift = 12;                      // 4 KiB
+constexpr unsigned kPieceShift = 12;                               // 4 KiB
 constexpr std::uint64_t kMostAheadBytes = std::uint64_t{4} << 20;  // one read at most
 
 // A FAT12 entry may span two sectors: its table, 6 KiB at most, is one piece.
@@ -84,8 +84,8 @@ const std::uint8_t* FatPages::Piece(std::size_t piece) {
         return nullptr;
     }
     // A walk that comes on from the piece before reads further ahead each time.
-    const std::uint64_t most = std::clamp<std::uint64_t>(m_limitPieces, 1,
-                                                         kMostAheadBytes >> m_pieceShift);
+    const std::uint64_t most =
+        std::clamp<std::uint64_t>(m_limitPieces, 1, kMostAheadBytes >> m_pieceShift);
     m_ahead = piece > 0 && m_pieces[piece - 1]
                   ? static_cast<std::size_t>(std::min<std::uint64_t>(2 * m_ahead, most))
                   : 1;
@@ -102,9 +102,8 @@ void FatPages::ReadPieces(std::size_t first, std::size_t count) {
     const std::uint64_t pieceSectors = m_pieceBytes / kSectorSize;
     const std::uint64_t tableSectors = m_tableBytes / kSectorSize;
     const auto firstSector = static_cast<std::uint32_t>(first * pieceSectors);
-    const auto sectors =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(count * pieceSectors,
-                                                           tableSectors - firstSector));
+    const auto sectors = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(count * pieceSectors, tableSectors - firstSector));
     std::vector<std::uint8_t> run(count * m_pieceBytes);
     const std::span<std::uint8_t> bytes(run.data(), SectorsToBytes(sectors));
     std::vector<std::uint32_t> unreadable;

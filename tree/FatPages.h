@@ -31,9 +31,9 @@ class FatPages {
 public:
     // Reads `count` sectors of the table from sector `first` of one copy (0 or 1)
     // into out, and appends the index in the run of each sector that did not read.
-    using SectorReader = std::function<void(unsigned copy, std::uint32_t first, std::uint32_t count,
-                                            std::span<std::uint8_t> out,
-                                            std::vector<std::uint32_t>& unreadable)>;
+    using SectorReader =
+        std::function<void(unsigned copy, std::uint32_t first, std::uint32_t count,
+                           std::span<std::uint8_t> out, std::vector<std::uint32_t>& unreadable)>;
 
     // tableBytes: the used part of the table (FatBytesUsed), whole sectors.
     FatPages(FatKind fatKind, std::uint64_t tableBytes, std::uint32_t lastCluster,

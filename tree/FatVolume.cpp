@@ -134,8 +134,8 @@ std::shared_ptr<FatPages> DriveTree::VolumeFat(const DriveItem& item) {
     const auto read = [this, place](unsigned copy, std::uint32_t first, std::uint32_t count,
                                     std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
         // The second copy follows the first directly.
-        const SectorRun run{*place, place->m_reservedSectors + copy * place->m_sectorsPerFat + first,
-                            count};
+        const SectorRun run{
+            *place, place->m_reservedSectors + copy * place->m_sectorsPerFat + first, count};
         ReadSectors(run, &Chs(), out, &unreadable);
     };
     pages = std::make_shared<FatPages>(item.m_fatKind, FatBytesUsed(item), LastClusterOf(item),

@@ -460,8 +460,8 @@ protected:
 };
 
 TEST_F(DirectoryFailureTest, OutOfMemoryAtEachStep) {
-    const std::pair<unsigned, const char*> cases[] = {
-        {1, "internal error 00021"}, {2, "internal error 00022"}};
+    const std::pair<unsigned, const char*> cases[] = {{1, "internal error 00021"},
+                                                      {2, "internal error 00022"}};
     for (const auto& [allocation, text] : cases) {
         DriveItem& folder = Folder();
         const std::size_t before = m_errors.size();

@@ -310,8 +310,8 @@ TEST(FatChainTest, FatPagesHoldTheMostRecentPiecesUnderTheirLimit) {
         reads.emplace_back(first, count);
         std::copy_n(table.Data().begin() + first * 512, count * 512, out.begin());
     };
-    const auto pages = std::make_shared<FatPages>(FatKind::Fat32, 64 * 1024, 16'000, reader,
-                                                  8 * 1024);
+    const auto pages =
+        std::make_shared<FatPages>(FatKind::Fat32, 64 * 1024, 16'000, reader, 8 * 1024);
     for (const std::uint32_t piece : {0u, 5u, 9u, 5u, 0u, 9u}) {
         pages->Read(piece * 4096, 4);
     }
