@@ -146,9 +146,10 @@ bool ChainRunsIntoLostSector(std::uint32_t firstCluster, FatKind fatKind, std::u
     if (count == 0 || fat.LostSectors().empty()) {
         return false;
     }
+    FatCursor cursor(fat, fatKind);
     std::uint32_t cluster = firstCluster;
     for (std::uint32_t i = 1; i < count; ++i) {
-        cluster = NextCluster(fat, fatKind, cluster);
+        cluster = cursor.Next(cluster);
     }
     // A cluster whose entry lies past the table ends the chain for want of one.
     const auto [at, bytes] = EntryBytes(fatKind, cluster);
@@ -157,27 +158,49 @@ bool ChainRunsIntoLostSector(std::uint32_t firstCluster, FatKind fatKind, std::u
 
 std::uint32_t NextCluster(const FatImage& fat, FatKind fatKind, std::uint32_t cluster) {
     switch (fatKind) {
+        case FatKind::Fat32:
+            return fat.Read(4 * std::uint64_t{cluster & kFat32Mask}, 4) & kFat32Mask;
         case FatKind::Fat16:
             return fat.Read(2 * std::uint64_t{cluster}, 2);
         case FatKind::Fat12: {
             const std::uint32_t pair = fat.Read(3 * std::uint64_t{cluster} / 2, 2);
             return (cluster & 1) != 0 ? pair >> 4 : pair & 0xFFFu;
         }
-        case FatKind::Fat32:
-            return fat.Read(4 * std::uint64_t{cluster & kFat32Mask}, 4) & kFat32Mask;
         default:
             return 0;
     }
 }
 
-bool EndsChain(FatKind fatKind, std::uint32_t value, std::uint32_t lastCluster) {
-    const std::uint32_t endMarks = fatKind == FatKind::Fat12   ? 0xFF8
-                                   : fatKind == FatKind::Fat16 ? 0xFFF8
-                                                               : 0x0FFFFFF8;
-    if (fatKind == FatKind::Fat32) {
-        value &= kFat32Mask;
+FatCursor::FatCursor(const FatImage& fat, FatKind fatKind)
+    : m_fat(fat),
+      m_kind(fatKind),
+      m_known(KnownKind(fatKind)),
+      m_entryBytes(fatKind == FatKind::Fat32 ? 4 : 2) {
+    if (m_known && fat.Pages() == nullptr) {
+        Window(fat.Held().data(), 0, fat.Held().size());
     }
-    return value >= endMarks || value < 2 || value > lastCluster;
+}
+
+void FatCursor::Window(const std::uint8_t* bytes, std::uint64_t begins, std::uint64_t size) {
+    m_window = bytes;
+    m_begins = begins;
+    m_usable = size >= m_entryBytes ? size - m_entryBytes + 1 : 0;
+}
+
+std::uint32_t FatCursor::Refill(std::uint64_t at) {
+    // The entry is read first: its piece may have to come from the disk, and the
+    // window is taken after that read and whatever was served meanwhile.
+    if (!m_known) {
+        return 0;
+    }
+    const std::uint32_t raw = m_fat.Read(at, m_entryBytes);
+    if (FatPages* pages = m_fat.Pages()) {
+        std::uint64_t begins = 0;
+        std::uint64_t size = 0;
+        const std::uint8_t* piece = pages->HeldPiece(at, begins, size);
+        Window(piece, begins, piece != nullptr ? size : 0);
+    }
+    return raw;
 }
 
 std::uint32_t CountChain(std::uint32_t firstCluster, FatKind fatKind, const FatImage& fat) {
@@ -185,8 +208,9 @@ std::uint32_t CountChain(std::uint32_t firstCluster, FatKind fatKind, const FatI
         return 0;
     }
     // The cluster after c, or nothing where the chain ends.
+    FatCursor cursor(fat, fatKind);
     const auto step = [&](std::uint32_t c) -> std::optional<std::uint32_t> {
-        const std::uint32_t next = NextCluster(fat, fatKind, c);
+        const std::uint32_t next = cursor.Next(c);
         if (EndsChain(fatKind, next, fat.LastCluster())) {
             return std::nullopt;
         }
@@ -234,10 +258,11 @@ std::uint32_t CountChain(std::uint32_t firstCluster, FatKind fatKind, const FatI
 
 std::uint32_t StoreChain(std::uint32_t firstCluster, FatKind fatKind,
                          std::span<std::uint32_t> chain, const FatImage& fat) {
+    FatCursor cursor(fat, fatKind);
     std::uint32_t cluster = firstCluster;
     for (auto& stored : chain) {
         stored = fatKind == FatKind::Fat32 ? cluster & kFat32Mask : cluster;
-        cluster = NextCluster(fat, fatKind, cluster);
+        cluster = cursor.Next(cluster);
     }
     return cluster;
 }
@@ -375,8 +400,9 @@ ChainShape MeasureChain(std::uint32_t firstCluster, FatKind fatKind, const FatIm
             shape.runs.push_back(run);
         }
     };
+    FatCursor cursor(fat, fatKind);
     for (std::uint32_t i = 1; i < shape.clusters; ++i) {
-        const std::uint32_t next = NextCluster(fat, fatKind, cluster);
+        const std::uint32_t next = cursor.Next(cluster);
         if (next == cluster + 1) {
             ++run.clusters;
         } else {

@@ -41,6 +41,8 @@ public:
     std::span<const std::uint32_t> LostSectors() const {
         return m_pages ? m_pages->LostSectors() : m_lost;
     }
+    // The table held whole; empty for one read through pages.
+    ByteSpan Held() const { return m_table; }
     // The little-endian value of the 2 or 4 bytes at `at`; 0 past the table.
     std::uint32_t Read(std::uint64_t at, unsigned count) const {
         if (m_pages) {
@@ -101,10 +103,67 @@ bool ChainRunsIntoLostSector(std::uint32_t firstCluster, FatKind fatKind, std::u
 // The table entry of cluster c; 0 (free, so a chain ends) when it lies outside the image.
 std::uint32_t NextCluster(const FatImage& fat, FatKind fatKind, std::uint32_t cluster);
 
+// Follows entries as NextCluster does, for a walk of many: it keeps the bytes of
+// the piece it is in at hand, so that a step within a piece is a load and a mask.
+// A scan follows tens of millions of entries.
+class FatCursor {
+public:
+    FatCursor(const FatImage& fat, FatKind fatKind);
+    std::uint32_t Next(std::uint32_t cluster) {
+        const std::uint64_t at = EntryAt(cluster);
+        const std::uint64_t offset = at - m_begins;
+        const std::uint32_t raw = offset < m_usable ? Load(m_window + offset) : Refill(at);
+        switch (m_kind) {
+            case FatKind::Fat32:
+                return raw & 0x0FFFFFFFu;
+            case FatKind::Fat12:
+                return (cluster & 1) != 0 ? raw >> 4 : raw & 0xFFFu;
+            default:
+                return raw;
+        }
+    }
+
+private:
+    std::uint64_t EntryAt(std::uint32_t cluster) const {
+        switch (m_kind) {
+            case FatKind::Fat32:
+                return 4 * std::uint64_t{cluster & 0x0FFFFFFFu};
+            case FatKind::Fat16:
+                return 2 * std::uint64_t{cluster};
+            default:
+                return 3 * std::uint64_t{cluster} / 2;
+        }
+    }
+    std::uint32_t Load(const std::uint8_t* bytes) const {
+        const std::uint32_t low = bytes[0] | std::uint32_t{bytes[1]} << 8;
+        return m_kind == FatKind::Fat32
+                   ? low | std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24
+                   : low;
+    }
+    std::uint32_t Refill(std::uint64_t at);
+    void Window(const std::uint8_t* bytes, std::uint64_t begins, std::uint64_t size);
+
+    const FatImage& m_fat;
+    FatKind m_kind;
+    bool m_known;  // a kind other than FAT12, FAT16 or FAT32 has no entries
+    unsigned m_entryBytes;
+    const std::uint8_t* m_window = nullptr;
+    std::uint64_t m_begins = 0;
+    std::uint64_t m_usable = 0;  // offsets in the window at which a whole entry lies
+};
+
 // True when a chain ends at this value: 0, an end mark of the kind (FAT12 from
 // 0xFF8, FAT16 from 0xFFF8, FAT32 from 0x0FFFFFF8 after masking), or any number
 // that is no data cluster of the volume.
-bool EndsChain(FatKind fatKind, std::uint32_t value, std::uint32_t lastCluster);
+inline bool EndsChain(FatKind fatKind, std::uint32_t value, std::uint32_t lastCluster) {
+    const std::uint32_t endMarks = fatKind == FatKind::Fat12   ? 0xFF8
+                                   : fatKind == FatKind::Fat16 ? 0xFFF8
+                                                               : 0x0FFFFFF8;
+    if (fatKind == FatKind::Fat32) {
+        value &= 0x0FFFFFFFu;
+    }
+    return value >= endMarks || value < 2 || value > lastCluster;
+}
 
 // The number of clusters in the chain that starts at firstCluster; 0 for an empty
 // chain or a kind other than FAT12, FAT16 or FAT32. A chain that runs in a cycle

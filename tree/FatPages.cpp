@@ -42,14 +42,6 @@ FatPages::FatPages(FatKind fatKind, std::uint64_t tableBytes, std::uint32_t last
     m_older.assign(pieces, kNone);
 }
 
-std::uint32_t FatPages::LittleEndian(const std::uint8_t* bytes, unsigned count) {
-    std::uint32_t value = 0;
-    for (unsigned i = count; i-- > 0;) {
-        value = (value << 8) | bytes[i];
-    }
-    return value;
-}
-
 std::uint32_t FatPages::ReadSlow(std::uint64_t at, unsigned count) {
     std::uint32_t value = 0;
     for (unsigned i = 0; i < count; ++i) {
@@ -104,8 +96,10 @@ void FatPages::ReadPieces(std::size_t first, std::size_t count) {
     const auto firstSector = static_cast<std::uint32_t>(first * pieceSectors);
     const auto sectors = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(count * pieceSectors, tableSectors - firstSector));
-    std::vector<std::uint8_t> run(count * m_pieceBytes);
-    const std::span<std::uint8_t> bytes(run.data(), SectorsToBytes(sectors));
+    // Past the table's last sector, its last piece reads as free entries.
+    const auto run = std::make_unique_for_overwrite<std::uint8_t[]>(count * m_pieceBytes);
+    const std::span<std::uint8_t> bytes(run.get(), SectorsToBytes(sectors));
+    std::fill(run.get() + bytes.size(), run.get() + count * m_pieceBytes, std::uint8_t{0});
     std::vector<std::uint32_t> unreadable;
     m_reader(0, firstSector, sectors, bytes, unreadable);
     m_readHappened = true;
@@ -114,8 +108,8 @@ void FatPages::ReadPieces(std::size_t first, std::size_t count) {
         TakeFromSecondCopy(firstSector, bytes, unreadable);
     }
     for (std::size_t i = 0; i < count; ++i) {
-        auto piece = std::make_unique<std::uint8_t[]>(m_pieceBytes);
-        std::memcpy(piece.get(), run.data() + i * m_pieceBytes, m_pieceBytes);
+        auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(m_pieceBytes);
+        std::memcpy(piece.get(), run.get() + i * m_pieceBytes, m_pieceBytes);
         Hold(first + i, std::move(piece));
     }
 }

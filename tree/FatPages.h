@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,6 +56,20 @@ public:
         return LittleEndian(m_lastData + (at & m_pieceMask), count);
     }
 
+    // The bytes of the held piece that holds the byte at `at`, and where that
+    // piece begins in the table and how many of its bytes are the table's; nullptr
+    // when it is not held. Nothing is read. Valid until the next read of a piece.
+    const std::uint8_t* HeldPiece(std::uint64_t at, std::uint64_t& begins,
+                                  std::uint64_t& bytes) const {
+        const auto piece = static_cast<std::size_t>(at >> m_pieceShift);
+        if (at >= m_tableBytes || !m_pieces[piece]) {
+            return nullptr;
+        }
+        begins = std::uint64_t{piece} << m_pieceShift;
+        bytes = std::min(m_pieceBytes, m_tableBytes - begins);
+        return m_pieces[piece].get();
+    }
+
     // The whole table in one block, every piece read that is not held (for the
     // count of every chain at once). Empty when memory is short or a stop was asked.
     MemoryBlock CopyWhole();
@@ -80,7 +95,17 @@ public:
     void AfterEachRead(std::function<void()> after) { m_afterRead = std::move(after); }
 
 private:
-    static std::uint32_t LittleEndian(const std::uint8_t* bytes, unsigned count);
+    static std::uint32_t LittleEndian(const std::uint8_t* bytes, unsigned count) {
+        if (count == 4) {
+            return bytes[0] | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+                   std::uint32_t{bytes[3]} << 24;
+        }
+        std::uint32_t value = 0;
+        for (unsigned i = count; i-- > 0;) {
+            value = (value << 8) | bytes[i];
+        }
+        return value;
+    }
     std::uint32_t ReadSlow(std::uint64_t at, unsigned count);
     // The piece's bytes, read (with those after it, when the walk runs on) if not
     // held; nullptr when it cannot be had.
