@@ -89,6 +89,9 @@ struct DriveItem {
     // from either copy: its chain, and so its size, is known only up to there
     // (the size is then its directory entry's).
     bool m_chainCut = false;
+    // A file listed before its chain was walked: until DriveTree::MeasureSizes
+    // has done that, m_fileSize is its directory entry's size.
+    bool m_sizePending = false;
 
     std::string_view DisplayName() const { return NameText(m_displayName); }
     std::string_view EntryName() const { return NameText(m_entryName); }

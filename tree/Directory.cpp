@@ -1,6 +1,7 @@
 #include "Directory.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 #include "DriveTree.h"
@@ -255,7 +256,8 @@ void DriveTree::ExpandFixedRoot(DriveItem& item, Errors& errors) {
     }
 }
 
-void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Errors& errors) {
+void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Errors& errors,
+                                     bool sizesLater) {
     // A FAT that cannot be the volume's is not read: neither copy is usable.
     if (!FatFits(item)) {
         errors.push_back({"internal error 00028", Error::Weight::Stop});
@@ -312,7 +314,8 @@ void DriveTree::ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Er
         errors.push_back({"Failed to access the sub directory", Error::Weight::Stop});
         return;
     }
-    const std::size_t ended = ScanChainEntries(item, directory.Bytes(), fat, lost, progress);
+    const std::size_t ended =
+        ScanChainEntries(item, directory.Bytes(), fat, lost, progress, sizesLater);
     if (m_scansStopped) {
         return;  // the window is going away: what was found is not told about
     }
@@ -378,21 +381,120 @@ Failure DriveTree::CutChainsError(const DriveItem& item, std::span<const std::ui
     return Error{text, Error::Weight::Warning};
 }
 
-std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
-                                        const UnreadableSectors& lost, std::int32_t& progress) {
-    const std::uint64_t entries = directory.size() / layout::entry::kSize;
-    const std::uint64_t clusterBytes =
-        std::uint64_t{item.m_sectorsPerCluster} * item.m_bytesPerSector;
-    // The files of a healthy folder share no cluster, so together they count no
-    // more clusters than the table has entries. Past twice that, their chains
-    // run into one another, and every chain is counted at once instead.
-    const std::uint64_t tableEntries = fat.Size() / (item.m_fatKind == FatKind::Fat16 ? 2 : 4);
-    std::uint64_t counted = 0;
+namespace {
+
+// The true sizes of a folder's files, from their chains. The files of a healthy
+// folder share no cluster, so together they count no more clusters than the
+// table has entries. Past twice that, their chains run into one another, and
+// every chain is counted at once instead.
+class FileSizer {
+public:
+    FileSizer(const DriveItem& folder, FatImage fat)
+        : m_fat(std::move(fat)),
+          m_kind(folder.m_fatKind),
+          m_clusterBytes(std::uint64_t{folder.m_sectorsPerCluster} * folder.m_bytesPerSector),
+          m_tableEntries(m_fat.Size() / (m_kind == FatKind::Fat16 ? 2 : 4)) {}
+
+    void Measure(DriveItem& file) {
+        const std::uint32_t first = file.m_firstCluster;
+        const bool counting = m_counts && m_counts->Ready();
+        const std::uint32_t clusters =
+            counting ? m_counts->Count(first) : CountChain(first, m_kind, m_fat);
+        file.m_chainCut = counting ? m_counts->RunsIntoLostSector(first)
+                                   : ChainRunsIntoLostSector(first, m_kind, clusters, m_fat);
+        m_counted += clusters;
+        if (!m_wholeTried && m_counted > 2 * m_tableEntries) {
+            // Without memory for the copy, each chain is still counted on its own.
+            m_wholeTried = true;
+            m_table = m_fat.Pages()->CopyWhole();
+            m_lostFat.assign(m_fat.LostSectors().begin(), m_fat.LostSectors().end());
+            if (m_table) {
+                m_counts.emplace(m_table.Bytes(), m_kind, m_fat.LastCluster(), m_lostFat);
+            }
+        }
+        file.m_fileSize = FileSizeFromChain(file.m_directorySize, clusters * m_clusterBytes);
+        file.m_sizePending = false;
+    }
+
+private:
+    FatImage m_fat;
+    FatKind m_kind;
+    std::uint64_t m_clusterBytes;
+    std::uint64_t m_tableEntries;
+    std::uint64_t m_counted = 0;
+    bool m_wholeTried = false;
     // The whole table, which the counts are written over, and its lost sectors.
-    MemoryBlock table;
-    std::vector<std::uint32_t> lostFat;
-    bool wholeTried = false;
-    std::optional<ChainCounts> counts;
+    MemoryBlock m_table;
+    std::vector<std::uint32_t> m_lostFat;
+    std::optional<ChainCounts> m_counts;
+};
+
+}  // namespace
+
+Errors DriveTree::MeasureSizes(DriveItem& folder, std::int32_t& progress,
+                               const std::function<void(DriveItem&)>& measured) {
+    const auto pending = [](const DriveItem& child) { return child.m_sizePending; };
+    const std::size_t children = folder.m_children.Size();
+    std::size_t left = 0;
+    for (std::size_t i = 0; i < children; ++i) {
+        if (pending(folder.m_children[i])) {
+            ++left;
+        }
+    }
+    const std::shared_ptr<FatPages> pages = left > 0 ? VolumeFat(folder) : nullptr;
+    if (!pages) {
+        return {};
+    }
+    const FatWalkStop stop(pages, &m_scansStopped);
+    FileSizer sizer(folder, FatImage(pages));
+    constexpr auto kServeEvery = std::chrono::milliseconds(20);
+    auto served = std::chrono::steady_clock::now();
+    std::size_t done = 0;
+    for (std::size_t i = 0; i < children && !m_scansStopped; ++i) {
+        DriveItem& child = folder.m_children[i];
+        if (!pending(child)) {
+            continue;  // measured before, or by a request served meanwhile
+        }
+        // Before each file, as a scan publishes it: below 100 until the end.
+        progress = static_cast<std::int32_t>(done++ * 100 / left);
+        sizer.Measure(child);
+        if (m_scansStopped) {
+            child.m_sizePending = true;  // its walk may have ended for the stop
+            break;
+        }
+        if (measured) {
+            measured(child);
+        }
+        if (const auto now = std::chrono::steady_clock::now(); now - served >= kServeEvery) {
+            Frontend().PostScanProgress();
+            Frontend().PumpMessages();
+            served = std::chrono::steady_clock::now();
+        }
+    }
+    if (m_scansStopped) {
+        return {};
+    }
+    Errors errors;
+    if (auto cut = CutChainsError(folder, pages->LostSectors(), std::nullopt)) {
+        errors.push_back(std::move(*cut));
+    }
+    return errors;
+}
+
+void DriveTree::MeasureSize(DriveItem& file) {
+    if (!file.m_sizePending) {
+        return;
+    }
+    if (const std::shared_ptr<FatPages> pages = VolumeFat(file)) {
+        FileSizer(file, FatImage(pages)).Measure(file);
+    }
+}
+
+std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
+                                        const UnreadableSectors& lost, std::int32_t& progress,
+                                        bool sizesLater) {
+    const std::uint64_t entries = directory.size() / layout::entry::kSize;
+    FileSizer sizer(item, fat);
     std::uint64_t i = 0;
     for (; i < entries; ++i) {
         progress = static_cast<std::int32_t>(i * 100 / entries);
@@ -415,27 +517,11 @@ std::size_t DriveTree::ScanChainEntries(DriveItem& item, ByteSpan directory, con
             continue;
         }
         auto child = MakeEntryItem(item, directory, index);
-        if (!child->IsDirectory()) {
-            const bool counting = counts && counts->Ready();
-            const std::uint32_t fileClusters =
-                counting ? counts->Count(child->m_firstCluster)
-                         : CountFatEntries(child->m_firstCluster, child->m_fatKind, fat);
-            child->m_chainCut = counting
-                                    ? counts->RunsIntoLostSector(child->m_firstCluster)
-                                    : ChainRunsIntoLostSector(child->m_firstCluster,
-                                                              child->m_fatKind, fileClusters, fat);
-            counted += fileClusters;
-            if (!wholeTried && counted > 2 * tableEntries) {
-                // Without memory for the copy, each chain is still counted on its own.
-                wholeTried = true;
-                table = fat.Pages()->CopyWhole();
-                lostFat.assign(fat.LostSectors().begin(), fat.LostSectors().end());
-                if (table) {
-                    counts.emplace(table.Bytes(), item.m_fatKind, fat.LastCluster(), lostFat);
-                }
-            }
-            child->m_fileSize = FileSizeFromChain(EntrySize(EntryAt(directory, index)),
-                                                  fileClusters * clusterBytes);
+        // A folder's own chain is walked when the folder is listed.
+        if (!child->IsDirectory() && sizesLater) {
+            child->m_sizePending = true;
+        } else if (!child->IsDirectory()) {
+            sizer.Measure(*child);
         }
         item.m_children.Append(std::move(child));
     }

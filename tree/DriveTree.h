@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -47,8 +48,21 @@ public:
     // also says what could not be read, for the front end to show) and returned as
     // stored on every later one. While a cluster-chain directory is scanned,
     // progress holds the percentage done and the front end's message queue is
-    // pumped after every entry.
-    Expansion ExpandItem(DriveItem& item, std::int32_t& progress);
+    // pumped after every entry. With sizesLater, a folder's files come with their
+    // directory entries' sizes, marked m_sizePending, and no chain of theirs is
+    // walked: MeasureSizes does that. Without, every file has its true size,
+    // also one listed with sizesLater before.
+    Expansion ExpandItem(DriveItem& item, std::int32_t& progress, bool sizesLater = false);
+
+    // Gives each file of the folder whose size is pending its true size from its
+    // chain, in the folder's order: measured is called after each, progress holds
+    // the percentage done, and the front end's messages are served at least every
+    // 20 ms. What a stop of the scans leaves stays pending. The errors name the
+    // files whose chains ran into a FAT sector that could not be read.
+    Errors MeasureSizes(DriveItem& folder, std::int32_t& progress,
+                        const std::function<void(DriveItem&)>& measured = {});
+    // The same for one file, at once (a copy of it waits for nothing else).
+    void MeasureSize(DriveItem& file);
 
     // Ends every running directory scan at its next entry, with the entries read
     // so far, and every later one before it starts: the window is going away.
@@ -94,12 +108,14 @@ private:
     void AddWholeDiskVolume(DriveItem& disk, ByteSpan bootSector);
     void ExpandVolume(DriveItem& item, Errors& errors);
     void ExpandFixedRoot(DriveItem& item, Errors& errors);
-    void ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Errors& errors);
+    void ExpandChainDirectory(DriveItem& item, std::int32_t& progress, Errors& errors,
+                              bool sizesLater);
     // Lists the entries of the directory's bytes, passing over the sectors that
     // could not be read; returns the index of the entry that ended it (the
     // number of entries when none did).
     std::size_t ScanChainEntries(DriveItem& item, ByteSpan directory, const FatImage& fat,
-                                 const UnreadableSectors& lost, std::int32_t& progress);
+                                 const UnreadableSectors& lost, std::int32_t& progress,
+                                 bool sizesLater);
     // What the FAT sectors lost from both copies cut short in the folder; nothing
     // when they cut nothing.
     Failure CutChainsError(const DriveItem& item, std::span<const std::uint32_t> lostFat,

@@ -16,10 +16,14 @@ void DriveTree::Close() {
     DriveAccess::Close();
 }
 
-Expansion DriveTree::ExpandItem(DriveItem& item, std::int32_t& progress) {
+Expansion DriveTree::ExpandItem(DriveItem& item, std::int32_t& progress, bool sizesLater) {
     progress = 0;
     if (item.m_expanded == 1) {
-        return {item.m_children.Pointers(), {}};
+        Errors errors;
+        if (!sizesLater) {
+            errors = MeasureSizes(item, progress);
+        }
+        return {item.m_children.Pointers(), std::move(errors)};
     }
     // Set before any read: a failed expansion is not tried again, and a request
     // for this item from inside its own scan gets the children found so far.
@@ -38,7 +42,7 @@ Expansion DriveTree::ExpandItem(DriveItem& item, std::int32_t& progress) {
             break;
         case ItemKind::Entry:
             if (item.IsDirectory()) {
-                ExpandChainDirectory(item, progress, errors);
+                ExpandChainDirectory(item, progress, errors, sizesLater);
             }
             break;
         default:

@@ -179,7 +179,7 @@ void MainDialog::RefreshDisks() {
     }
     m_refreshPending = false;
     m_frontend.DeleteAllTreeItems();
-    m_frontend.DeleteAllListRows();
+    ClearList();
     m_selected = nullptr;
     m_inTree.clear();
     m_volumeOfRoot.clear();
@@ -315,8 +315,8 @@ void MainDialog::AddFileRow(DriveItem& file) {
     // A file manager's names: long, or short without padding and in the small
     // letters its entry's case flags ask for ("TRAILER.TS", "readme.txt").
     const int row = m_frontend.InsertListRow(std::string(file.PlainName()), &file);
-    m_frontend.SetListItemText(row, 1, FormatSize(file.m_fileSize));
-    m_frontend.SetListItemText(row, 2, std::to_string(file.m_fileSize));
+    m_rowOf[&file] = row;
+    ShowFileSize(file);
     m_frontend.SetListItemText(row, 3, ModifiedText(file));
 }
 
@@ -363,7 +363,7 @@ void MainDialog::ShowScanning() {
 // whichever frame has it first; the list belongs to the item selected last, and
 // is filled by the frame that scanned it, when its scan ends.
 void MainDialog::SelectionChanged(const TreeNotification& notification) {
-    m_frontend.DeleteAllListRows();
+    ClearList();
     const std::uint64_t selection = ++m_selections;
     m_selected = notification.item == kTreeTop ? nullptr : notification.data;
     if (m_selected == nullptr) {
@@ -379,7 +379,8 @@ void MainDialog::SelectionChanged(const TreeNotification& notification) {
     {
         const ScanFrame frame(m_scansRunning, &data);
         // A copy of the children: a nested selection during the scan leaves it alone.
-        Expansion expansion = m_driveAccess.ExpandItem(data, m_scanProgress);
+        // Names first: the files' sizes follow once the list shows them.
+        Expansion expansion = m_driveAccess.ExpandItem(data, m_scanProgress, true);
         ShowErrors(expansion.errors);
         children = std::move(expansion.children);
     }
@@ -389,11 +390,46 @@ void MainDialog::SelectionChanged(const TreeNotification& notification) {
     ShowVolumeLabel(data, children);
     if (m_selected == &data) {
         if (selection != m_selections) {
-            m_frontend.DeleteAllListRows();  // a nested selection of this item showed some
+            ClearList();  // a nested selection of this item showed some
         }
         FillList(children);
     }
+    ShowTrueSizes(data, children);
     EndScanning(data, children.empty());
+}
+
+// Each file's size as its chain is walked, into its row while the folder is
+// the one shown; the window is served meanwhile.
+void MainDialog::ShowTrueSizes(DriveItem& folder, const std::vector<DriveItem*>& children) {
+    const std::uint64_t selection = m_selections;
+    const auto shown = [&] { return m_selected == &folder && m_selections == selection; };
+    Errors errors;
+    {
+        const ScanFrame frame(m_scansRunning, &folder);
+        errors = m_driveAccess.MeasureSizes(folder, m_scanProgress, [&](DriveItem& file) {
+            if (shown()) {
+                ShowFileSize(file);
+            }
+        });
+    }
+    ShowErrors(errors);
+    if (m_selected == &folder && !shown()) {
+        // A nested selection of this folder left its list to this frame.
+        ClearList();
+        FillList(children);
+    }
+}
+
+void MainDialog::ShowFileSize(const DriveItem& file) {
+    const auto row = m_rowOf.find(&file);
+    if (row == m_rowOf.end()) {
+        return;
+    }
+    const bool pending = file.m_sizePending;
+    // "…": the true size is not known yet (a recording's entry holds it modulo 4 GiB).
+    m_frontend.SetListItemText(row->second, 1,
+                               pending ? kSizePendingText : FormatSize(file.m_fileSize));
+    m_frontend.SetListItemText(row->second, 2, pending ? "" : std::to_string(file.m_fileSize));
 }
 
 // Inserts the children that belong in the tree and are not there yet; true when
@@ -416,11 +452,23 @@ bool MainDialog::InsertTreeChildren(const TreeNotification& parent,
     return found;
 }
 
+void MainDialog::ClearList() {
+    m_frontend.DeleteAllListRows();
+    m_rowOf.clear();
+}
+
 void MainDialog::FillList(const std::vector<DriveItem*>& children) {
+    std::vector<DriveItem*> files;
     for (DriveItem* child : children) {
         if (PlacementOf(*child) == Placement::List) {
             AddFileRow(*child);
+            files.push_back(child);
         }
+    }
+    // Rows go in name order: where each one ended up is known once all are in.
+    m_rowOf.clear();
+    for (int row = 0; row < static_cast<int>(files.size()); ++row) {
+        m_rowOf[m_frontend.ListRowData(row)] = row;
     }
 }
 
@@ -496,7 +544,9 @@ void MainDialog::OnCopyFile() {
             m_runningCopy->RequestStop();  // the button says Stop
             return;
         }
-        if (const std::vector<DriveItem*> files = SelectedFiles(); files.size() > 1) {
+        const std::vector<DriveItem*> files = SelectedFiles();
+        MeasureNow(files);
+        if (files.size() > 1) {
             CopyBatch(files);
             return;
         }
@@ -549,9 +599,19 @@ void MainDialog::CopyBatch(const std::vector<DriveItem*>& sources) {
     RunCopy(copy, named);
 }
 
+void MainDialog::MeasureNow(const std::vector<DriveItem*>& files) {
+    for (DriveItem* file : files) {
+        if (file->m_sizePending) {
+            m_driveAccess.MeasureSize(*file);
+            ShowFileSize(*file);
+        }
+    }
+}
+
 void MainDialog::OnRescueCopy() {
     Guarded([this] {
         if (m_runningCopy == nullptr) {
+            MeasureNow(SelectedFiles());
             CopyFile(true);
         }
     });

@@ -17,6 +17,8 @@
 namespace moravel {
 
 inline constexpr char kScanningText[] = "Scanning file structure ... Please wait.";
+// A file's size column while its chain has not been walked yet.
+inline constexpr char kSizePendingText[] = "\xE2\x80\xA6";
 inline constexpr char kStopAndCloseQuestion[] = "A copy is running. Stop it and close?";
 
 // The program's one window: the folder tree, the file list, Copy File, the
@@ -92,6 +94,11 @@ private:
                             const std::vector<DriveItem*>& children);
     void ShowVolumeLabel(const DriveItem& root, const std::vector<DriveItem*>& children);
     void FillList(const std::vector<DriveItem*>& children);
+    void ClearList();
+    void ShowTrueSizes(DriveItem& folder, const std::vector<DriveItem*>& children);
+    void ShowFileSize(const DriveItem& file);
+    // A copy waits for the true sizes of its files, and only theirs.
+    void MeasureNow(const std::vector<DriveItem*>& files);
     void CopyFile(bool rescue);
     void CopyBatch(const std::vector<DriveItem*>& sources);
     CopyControls Controls() const {
@@ -133,6 +140,8 @@ private:
     // scanned learns whether the list is still its own.
     DriveItem* m_selected = nullptr;
     std::uint64_t m_selections = 0;
+    // The list's row of each file it shows.
+    std::map<const DriveItem*, int> m_rowOf;
     int m_icon = res::kApplicationIcon;
     int m_tree = res::kFolderTree;
     int m_fileList = res::kFileList;

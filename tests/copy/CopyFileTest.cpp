@@ -331,6 +331,52 @@ TEST_F(CopyTest, PartNamesKeepAPercentSign) {
                 ElementsAre("/media/usb/100% news.2004_1.ts", "/media/usb/100% news.2004_2.ts"));
 }
 
+// A folder's names are listed before its files' sizes, which follow into their
+// rows as the chains are walked. A copy of a row whose size is still pending
+// walks that row's chain only, and copies the true size.
+TEST_F(CopyTest, NamesComeFirstAndACopyWaitsOnlyForItsOwnRow) {
+    Volume();
+    const auto more = m_volume->AddDirectory(m_volume->Root(), "MORE       ");
+    for (const auto& [shortName, name, size] : {std::tuple{"BIG     TS ", "Big.ts", kFourGiB + 1},
+                                                {"SMALL   TS ", "Small.ts", 5 * 32768}}) {
+        testing::FileLayout file;
+        file.shortName = shortName;
+        file.longName = name;
+        file.size = size;
+        file.content = Content::Ends;
+        m_volume->AddFile(more, file);
+    }
+    MemoryTarget target("NTFS");
+    Start(target);
+    std::vector<std::string> atFirstRead;
+    std::vector<std::string> afterTheCopy;
+    m_frontend.OnPumpStep([&] {
+        if (!atFirstRead.empty() || m_frontend.Rows().size() != 2) {
+            return;
+        }
+        for (const auto& row : m_frontend.Rows()) {
+            atFirstRead.push_back(row.texts[1] + "|" + row.texts[2]);
+        }
+        SelectFile("Small.ts");
+        CopyTo("/media/usb/Small.ts");
+        afterTheCopy.push_back(m_frontend.Rows()[0].texts[1] + "|" + m_frontend.Rows()[1].texts[1]);
+    });
+    const TreeItemHandle root = m_frontend.FindTreeItem(
+        m_frontend.FindTreeItem(m_frontend.FindTreeItem(kTreeTop, "Hard Disk 1"),
+                                "32-Bit FAT Disk"),
+        "Root Directory");
+    m_frontend.UserSelectTreeItem(m_frontend.FindTreeItem(root, "MORE"));
+    m_frontend.OnPumpStep(nullptr);
+    // Big.ts's chain runs through FAT pieces not read yet: the first read of
+    // one is served while both sizes are pending.
+    EXPECT_THAT(atFirstRead, ElementsAre(std::string(kSizePendingText) + "|",
+                                         std::string(kSizePendingText) + "|"));
+    EXPECT_THAT(afterTheCopy, ElementsAre(std::string(kSizePendingText) + "|160.0 KB"));
+    EXPECT_EQ(target.files["/media/usb/Small.ts"].size, 5 * 32768u);
+    EXPECT_EQ(m_frontend.Rows()[0].texts[1], "4.0 GB");
+    EXPECT_EQ(m_frontend.Rows()[0].texts[2], std::to_string(kFourGiB + 1));
+}
+
 TEST_F(CopyTest, AnEmptyFileIsCreatedEmpty) {
     AddRecording("EMPTY   TS ", 0, "Empty.ts");
     MemoryTarget target("NTFS");
