@@ -6,7 +6,9 @@
 # the partition table and boot sectors, the clusters of the folders listed, and
 # the FAT sectors that hold the entries of every chain the listing must walk
 # (the folders' own, and the files' whose true sizes it shows), worked out from
-# the image's own listing.
+# the image's own listing; its time is those bytes at the served disk's own
+# sequential rate, measured first. Then the window (offscreen, when
+# moravel-bench-window-copy is built): RECORDS's first rows and its last size.
 #
 # usage: bench/slow-scan.sh BINDIR IMAGE   (as root: the cache is dropped)
 set -eu
@@ -44,8 +46,18 @@ for _ in 1 2 3 4 5 6 7 8 9 10; do
     sleep 0.2
 done
 
+# The served disk's own sequential rate, from a read of 64 MiB of its FAT in
+# large requests: the minimum's time is its bytes at that rate.
+sync
+echo 3 >/proc/sys/vm/drop_caches
+start=$(date +%s.%N)
+dd if="$mount/disk.img" of=/dev/null bs=4M count=16 iflag=skip_bytes skip=$((2080 * 512)) 2>/dev/null
+end=$(date +%s.%N)
+rate=$(python3 -c "print(round(64 * 2**20 / ($end - $start)))")
+echo "disk rate      $(python3 -c "print(f'{$rate / 1e6:.1f}')") MB/s (64 MiB read in 4 MiB requests, cache dropped)"
+
 root="Hard Disk 1/32-Bit FAT Disk/Root Directory"
-printf '%-10s %9s %14s %14s %9s\n' case seconds "bytes read" "minimum" "min. s"
+printf '%-10s %9s %14s %14s %9s %7s %7s\n' case seconds "bytes read" "minimum" "min. s" "x bytes" "x time"
 measure() {  # measure CASE ARGS...
     name=$1
     shift
@@ -56,11 +68,12 @@ measure() {  # measure CASE ARGS...
     "$cli" --disk "$mount/disk.img" "$@" >/dev/null
     end=$(date +%s.%N)
     bytes=$(awk '$4 != "EIO" { sum += $3 } END { print sum + 0 }' "$log")
-    python3 - "$work/all.json" "$name" "$start" "$end" "$bytes" <<'EOF'
+    python3 - "$work/all.json" "$name" "$start" "$end" "$bytes" "$rate" <<'EOF'
 import json
 import sys
 
 listing, case, start, end, read = sys.argv[1], sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5])
+rate = float(sys.argv[6])
 items = json.load(open(listing))
 
 
@@ -99,11 +112,24 @@ sectors = set()
 for node in listed + sized:
     sectors |= fat_sectors(node)
 minimum = 2 * 512 + len(sectors) * 512 + sum(node["clusters"] for node in listed) * cluster_bytes
-rate = 512 / 15e-6  # bytes a second at 15 us a sector
-print(f"{case:<10} {end - start:9.3f} {read:14,} {minimum:14,} {minimum / rate:9.3f}")
+seconds = minimum / rate
+print(f"{case:<10} {end - start:9.3f} {read:14,} {minimum:14,} {seconds:9.3f} "
+      f"{read / minimum:7.2f} {(end - start) / seconds:7.2f}")
 EOF
 }
 
 measure root list "$root"
 measure RECORDS list "$root/RECORDS"
 measure "list -r" list -r
+
+# The window (offscreen): the time from the selection of RECORDS to its first
+# rows, and to the last size in its row.
+window=$bin/moravel-bench-window-copy
+if [ -x "$window" ]; then
+    sync
+    echo 3 >/proc/sys/vm/drop_caches
+    : >"$log"
+    QT_QPA_PLATFORM=offscreen "$window" scan "$mount/disk.img" --runs 0 >"$work/window.txt"
+    bytes=$(awk '$4 != "EIO" { sum += $3 } END { print sum + 0 }' "$log")
+    sed -n 's/^ *first row \(.*\)/window     RECORDS: first row \1, bytes read '"$bytes"'/p' "$work/window.txt"
+fi

@@ -11,7 +11,7 @@ namespace moravel {
 namespace {
 
 constexpr unsigned kPieceShift = 12;                               // 4 KiB
-constexpr std::uint64_t kMostAheadBytes = std::uint64_t{4} << 20;  // one read at most
+constexpr std::uint64_t kMostAheadBytes = std::uint64_t{1} << 20;  // one read at most
 
 // A FAT12 entry may span two sectors: its table, 6 KiB at most, is one piece.
 unsigned PieceShift(FatKind fatKind, std::uint64_t tableBytes) {
