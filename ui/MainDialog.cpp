@@ -1,5 +1,6 @@
 #include "MainDialog.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -403,6 +404,15 @@ void MainDialog::SelectionChanged(const TreeNotification& notification) {
 void MainDialog::ShowTrueSizes(DriveItem& folder, const std::vector<DriveItem*>& children) {
     const std::uint64_t selection = m_selections;
     const auto shown = [&] { return m_selected == &folder && m_selections == selection; };
+    if (std::none_of(children.begin(), children.end(),
+                     [](const DriveItem* child) { return child->m_sizePending; })) {
+        return;
+    }
+    // A second phase with its own progress: the names are in, and usable.
+    if (shown() && m_runningCopy == nullptr) {
+        m_scanProgress = 0;
+        m_frontend.SetStatusText(kSizingText);
+    }
     Errors errors;
     {
         const ScanFrame frame(m_scansRunning, &folder);

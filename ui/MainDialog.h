@@ -17,6 +17,8 @@
 namespace moravel {
 
 inline constexpr char kScanningText[] = "Scanning file structure ... Please wait.";
+// The status line while the listed files' chains are walked for their sizes.
+inline constexpr char kSizingText[] = "Reading the sizes of the files ...";
 // A file's size column while its chain has not been walked yet.
 inline constexpr char kSizePendingText[] = "\xE2\x80\xA6";
 inline constexpr char kStopAndCloseQuestion[] = "A copy is running. Stop it and close?";

@@ -212,6 +212,11 @@ int FileList::CellWidth(const QTreeWidgetItem& item, int column) const {
     return itemDelegateForIndex(index)->sizeHint(option, index).width();
 }
 
+bool FileList::FitsWithRoom(const QTreeWidgetItem& item, int column) const {
+    constexpr int kRoom = 8;  // pixels the delegate may add beyond the text and margins
+    return CellWidthFor(*this, item.text(column)) + kRoom < header()->sectionSize(column);
+}
+
 bool FileList::viewportEvent(QEvent* event) {
     return ShowCutCellTip(*this, event) || QTreeWidget::viewportEvent(event);
 }

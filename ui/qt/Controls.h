@@ -55,6 +55,10 @@ public:
 
     // The width the cell needs to show its text whole, as the view draws it.
     int CellWidth(const QTreeWidgetItem& item, int column) const;
+    // Whether the cell's text fits its column with room to spare, by the font's
+    // measure alone: a cell that does needs no delegate's (which is dear, and a
+    // list of thousands of rows would ask it for every cell).
+    bool FitsWithRoom(const QTreeWidgetItem& item, int column) const;
 
 signals:
     void doubleClickedAnywhere();

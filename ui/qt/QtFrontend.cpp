@@ -597,6 +597,9 @@ void QtFrontend::FitColumn(const QTreeWidgetItem& item, int column) {
         return;
     }
     FileList& list = m_window->List();
+    if (list.FitsWithRoom(item, column)) {
+        return;
+    }
     const int needed = list.CellWidth(item, column);
     if (needed > list.header()->sectionSize(column)) {
         const QScopedValueRollback<bool> quietly(m_fittingColumns, true);
