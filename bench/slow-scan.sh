@@ -129,7 +129,8 @@ if [ -x "$window" ]; then
     sync
     echo 3 >/proc/sys/vm/drop_caches
     : >"$log"
-    QT_QPA_PLATFORM=offscreen "$window" scan "$mount/disk.img" --runs 0 >"$work/window.txt"
+    mkdir -m 700 "$work/run"
+    XDG_RUNTIME_DIR=$work/run QT_QPA_PLATFORM=offscreen "$window" scan "$mount/disk.img" --runs 0 >"$work/window.txt"
     bytes=$(awk '$4 != "EIO" { sum += $3 } END { print sum + 0 }' "$log")
     sed -n 's/^ *first row \(.*\)/window     RECORDS: first row \1, bytes read '"$bytes"'/p' "$work/window.txt"
 fi
