@@ -79,6 +79,13 @@ public:
                m_sources[drive]->Answers();
     }
 
+    SectorSource::ReaderAside ReadAside(std::uint16_t drive) const override {
+        if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
+            return {};
+        }
+        return m_sources[drive]->ReadAside();
+    }
+
     std::optional<std::uint64_t> DiskBytes(std::uint16_t drive) const override {
         if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
             return std::nullopt;

@@ -66,6 +66,9 @@ public:
     // After a failed read: whether the disk still answers (SectorSource::Answers);
     // true where that cannot be told.
     virtual bool DiskAnswers(std::uint16_t /*drive*/) { return true; }
+    // A reader of the disk at byte offsets that may run beside this one's reads
+    // (SectorSource::ReadAside); nothing where there is none.
+    virtual SectorSource::ReaderAside ReadAside(std::uint16_t /*drive*/) const { return {}; }
 
     // One request for the run from its sector `done` on, into `into` (the whole
     // run's buffer): the rest of the run from a disk read directly, the rest of the

@@ -150,6 +150,13 @@ public:
         return m_reader == nullptr || m_reader->DiskAnswers(drive);
     }
 
+    // A reader of the disk behind a drive number that may run on another thread
+    // beside this one's reads, at byte offsets; nothing where there is none (the
+    // BIOS services, the sources of tests).
+    SectorSource::ReaderAside ReadAside(std::uint16_t drive) const {
+        return m_reader == nullptr ? SectorSource::ReaderAside{} : m_reader->ReadAside(drive);
+    }
+
     // The size of the disk behind a drive number, when it can be told (an image
     // file or a block device; not through the BIOS services).
     std::optional<std::uint64_t> DiskBytes(std::uint16_t drive) const;

@@ -29,6 +29,12 @@ public:
     // its first sector from the disk itself (not from a cache). A disk pulled out,
     // or one that died, does not.
     virtual bool Answers() { return true; }
+
+    // Reads as ReadAt does, on any thread, alongside the source's own reads, and
+    // for as long as it is kept (it holds the disk open by itself).
+    using ReaderAside = std::function<std::size_t(std::uint64_t, std::span<std::uint8_t>)>;
+    // Nothing where reads cannot run side by side.
+    virtual ReaderAside ReadAside() const { return {}; }
 };
 
 // Why a path could not be opened, for the front ends to show.

@@ -13,6 +13,22 @@ namespace moravel {
 
 namespace {
 
+std::size_t ReadFully(int fd, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const ssize_t got = ::pread(fd, buffer.data() + done, buffer.size() - done,
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
 class FileSource final : public SectorSource {
 public:
     explicit FileSource(int fd) : m_fd(fd) {}
@@ -21,19 +37,21 @@ public:
     FileSource& operator=(const FileSource&) = delete;
 
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
-        std::size_t done = 0;
-        while (done < buffer.size()) {
-            const ssize_t got = ::pread(m_fd, buffer.data() + done, buffer.size() - done,
-                                        static_cast<off_t>(offset + done));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(got);
+        return ReadFully(m_fd, offset, buffer);
+    }
+
+    ReaderAside ReadAside() const override {
+        const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) {
+            return {};
         }
-        return done;
+        const std::shared_ptr<const int> held(new int(fd), [](const int* kept) {
+            ::close(*kept);
+            delete kept;
+        });
+        return [held](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+            return ReadFully(*held, offset, buffer);
+        };
     }
 
     bool Answers() override {

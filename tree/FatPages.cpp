@@ -42,6 +42,13 @@ FatPages::FatPages(FatKind fatKind, std::uint64_t tableBytes, std::uint32_t last
     m_older.assign(pieces, kNone);
 }
 
+FatPages::~FatPages() {
+    // Its thread writes into the run's bytes.
+    if (m_asideRun.done.valid()) {
+        m_asideRun.done.wait();
+    }
+}
+
 std::uint32_t FatPages::ReadSlow(std::uint64_t at, unsigned count) {
     std::uint32_t value = 0;
     for (unsigned i = 0; i < count; ++i) {
@@ -75,6 +82,19 @@ const std::uint8_t* FatPages::Piece(std::size_t piece) {
     if (m_stop != nullptr && *m_stop) {
         return nullptr;
     }
+    if (m_asideRun.done.valid() && piece >= m_asideRun.first &&
+        piece < m_asideRun.first + m_asideRun.count) {
+        AsideRun run = std::move(m_asideRun);
+        // The next run is asked for before this one is waited for: the disk goes
+        // on to it at once, and never waits for the walk.
+        if (m_aside) {
+            StartAside(run.first + run.count, run.count);
+        }
+        if (SettleAside(std::move(run))) {
+            MoveToFront(piece);
+            return m_pieces[piece].get();
+        }
+    }
     // A walk that comes on from the piece before reads further ahead each time.
     const std::uint64_t most =
         std::clamp<std::uint64_t>(m_limitPieces, 1, kMostAheadBytes >> m_pieceShift);
@@ -86,16 +106,24 @@ const std::uint8_t* FatPages::Piece(std::size_t piece) {
         ++count;
     }
     ReadPieces(piece, count);
+    // Both runs must fit under the limit, or the second would let go of the first.
+    if (m_aside && count == most && 2 * most <= m_limitPieces) {
+        StartAside(piece + count, most);
+    }
     MoveToFront(piece);
     return m_pieces[piece].get();
 }
 
-void FatPages::ReadPieces(std::size_t first, std::size_t count) {
+std::uint32_t FatPages::RunSectors(std::size_t first, std::size_t count) const {
     const std::uint64_t pieceSectors = m_pieceBytes / kSectorSize;
     const std::uint64_t tableSectors = m_tableBytes / kSectorSize;
-    const auto firstSector = static_cast<std::uint32_t>(first * pieceSectors);
-    const auto sectors = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(count * pieceSectors, tableSectors - firstSector));
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(count * pieceSectors, tableSectors - first * pieceSectors));
+}
+
+void FatPages::ReadPieces(std::size_t first, std::size_t count) {
+    const auto firstSector = static_cast<std::uint32_t>(first * (m_pieceBytes / kSectorSize));
+    const std::uint32_t sectors = RunSectors(first, count);
     // Past the table's last sector, its last piece reads as free entries.
     const auto run = std::make_unique_for_overwrite<std::uint8_t[]>(count * m_pieceBytes);
     const std::span<std::uint8_t> bytes(run.get(), SectorsToBytes(sectors));
@@ -107,11 +135,63 @@ void FatPages::ReadPieces(std::size_t first, std::size_t count) {
     if (!unreadable.empty()) {
         TakeFromSecondCopy(firstSector, bytes, unreadable);
     }
+    HoldRun(first, count, run.get());
+}
+
+void FatPages::HoldRun(std::size_t first, std::size_t count, const std::uint8_t* run) {
     for (std::size_t i = 0; i < count; ++i) {
         auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(m_pieceBytes);
-        std::memcpy(piece.get(), run.get() + i * m_pieceBytes, m_pieceBytes);
+        std::memcpy(piece.get(), run + i * m_pieceBytes, m_pieceBytes);
         Hold(first + i, std::move(piece));
     }
+}
+
+void FatPages::StartAside(std::size_t first, std::size_t most) {
+    SettleAside(std::move(m_asideRun));
+    std::size_t count = 0;
+    while (count < most && first + count < m_pieces.size() && !m_pieces[first + count]) {
+        ++count;
+    }
+    if (count == 0 || !m_aside) {
+        return;
+    }
+    const auto firstSector = static_cast<std::uint32_t>(first * (m_pieceBytes / kSectorSize));
+    // Zero-filled: past the table's last sector, its last piece reads as free entries.
+    AsideRun run{first, count, MemoryBlock::Allocate(count * m_pieceBytes), {}};
+    if (!run.bytes) {
+        return;
+    }
+    const std::span<std::uint8_t> bytes =
+        run.bytes.Bytes().first(SectorsToBytes(RunSectors(first, count)));
+    run.done = std::async(std::launch::async, [reader = m_aside, firstSector, bytes] {
+        return reader(firstSector, bytes);
+    });
+    m_asideRun = std::move(run);
+}
+
+bool FatPages::SettleAside(AsideRun run) {
+    if (!run.done.valid()) {
+        return false;
+    }
+    if (!run.done.get()) {
+        // The disk did not give it all: from now on every run is read where the
+        // walk needs it, with the second copy where the first fails.
+        m_aside = nullptr;
+        return false;
+    }
+    m_readHappened = true;
+    m_sectorsRead += RunSectors(run.first, run.count);
+    // A walk elsewhere may have read some of its pieces since.
+    std::size_t i = 0;
+    while (i < run.count) {
+        std::size_t end = i;
+        while (end < run.count && !m_pieces[run.first + end]) {
+            ++end;
+        }
+        HoldRun(run.first + i, end - i, run.bytes.Data() + i * m_pieceBytes);
+        i = end + 1;
+    }
+    return true;
 }
 
 // Each run of sectors that did not read from the first copy is read from the

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <span>
 #include <utility>
@@ -26,8 +27,10 @@ inline constexpr std::uint64_t kFatHeldBytes = std::uint64_t{256} << 20;
 //
 // A piece is 4 KiB of the table (a FAT12 table, at most 6 KiB, is one piece). A
 // walk that goes on into the next piece reads ahead of itself, twice as far each
-// time up to 4 MiB, so a long chain is read in large requests in disk order and a
-// short one costs one small read.
+// time up to 1 MiB, so a long chain is read in large requests in disk order and a
+// short one costs one small read. Where the disk can be read on a second thread
+// (ReadAheadAside), a walk that streams at 1 MiB has the next MiB read while it
+// walks the one before: the disk does not wait for the walk.
 class FatPages {
 public:
     // Reads `count` sectors of the table from sector `first` of one copy (0 or 1)
@@ -41,6 +44,15 @@ public:
              SectorReader reader, std::uint64_t heldLimit = kFatHeldBytes);
     FatPages(const FatPages&) = delete;
     FatPages& operator=(const FatPages&) = delete;
+    ~FatPages();
+
+    // Reads `out.size()` bytes of the first copy from sector `first`, on another
+    // thread beside the reads of SectorReader; true when all of them came in.
+    using AsideReader = std::function<bool(std::uint32_t first, std::span<std::uint8_t> out)>;
+    // From now on the next run of a streaming walk is read with it ahead of time.
+    // Only what it reads whole is taken: the rest is read again through
+    // SectorReader, with its second copy and its lost sectors.
+    void ReadAheadAside(AsideReader reader) { m_aside = std::move(reader); }
 
     // The little-endian value of the `count` bytes (at most 4) of the table at
     // `at`, its piece read first when it is not held; 0 past the table, and while
@@ -111,6 +123,21 @@ private:
     // held; nullptr when it cannot be had.
     const std::uint8_t* Piece(std::size_t piece);
     void ReadPieces(std::size_t first, std::size_t count);
+    // Holds the `count` pieces from `first` out of one run of their bytes.
+    void HoldRun(std::size_t first, std::size_t count, const std::uint8_t* run);
+    // A read aside: its pieces, their bytes, and whether they all came in.
+    struct AsideRun {
+        std::size_t first = 0;
+        std::size_t count = 0;
+        MemoryBlock bytes;  // page-aligned: a disk read straight into it is not split
+        std::future<bool> done;
+    };
+    // Starts the read aside of up to `most` pieces from `first` that are not held.
+    void StartAside(std::size_t first, std::size_t most);
+    // Waits for a read aside, and holds its pieces when it read whole.
+    bool SettleAside(AsideRun run);
+    // Sectors of the table in the run of `count` pieces from `first`.
+    std::uint32_t RunSectors(std::size_t first, std::size_t count) const;
     void TakeFromSecondCopy(std::uint32_t firstSector, std::span<std::uint8_t> run,
                             const std::vector<std::uint32_t>& unreadable);
     void Hold(std::size_t piece, std::unique_ptr<std::uint8_t[]> bytes);
@@ -143,6 +170,8 @@ private:
     bool m_readHappened = false;  // since the window was last served
     const bool* m_stop = nullptr;
     std::function<void()> m_afterRead;
+    AsideReader m_aside;
+    AsideRun m_asideRun;  // under way
 };
 
 // For as long as it lives, walks through the pages end when *stop is set; then

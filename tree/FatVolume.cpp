@@ -141,6 +141,14 @@ std::shared_ptr<FatPages> DriveTree::VolumeFat(const DriveItem& item) {
     pages = std::make_shared<FatPages>(item.m_fatKind, FatBytesUsed(item), LastClusterOf(item),
                                        read, m_fatHeldBytes);
     pages->AfterEachRead([this] { Frontend().PumpMessages(); });
+    if (SectorSource::ReaderAside aside = ReadAside(item.m_drive)) {
+        const std::uint64_t fatStart =
+            SectorsToBytes(std::uint64_t{item.m_partitionStart} + item.m_reservedSectors);
+        pages->ReadAheadAside(
+            [aside = std::move(aside), fatStart](std::uint32_t first, std::span<std::uint8_t> out) {
+                return aside(fatStart + SectorsToBytes(first), out) == out.size();
+            });
+    }
     return pages;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <set>
 #include <vector>
@@ -331,6 +332,49 @@ TEST(FatChainTest, FatPagesHoldTheMostRecentPiecesUnderTheirLimit) {
     reads.clear();
     EXPECT_EQ(pages->Read(12 * 4096, 4), 0u);
     EXPECT_TRUE(reads.empty());
+}
+
+// A walk that streams has its next run read on a second thread while it walks
+// the one before; each sector is read once, whichever thread reads it. A run the
+// aside reader does not give whole is read again where the walk needs it, and
+// nothing more is read aside.
+TEST(FatChainTest, AStreamingWalkHasItsNextRunReadAside) {
+    FatTable table(32, 1024 * 1024);  // 4 MiB
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t c = 2; c < 1024 * 1024; ++c) {
+        chain.push_back(c);
+    }
+    table.Chain(chain);
+    for (const std::uint32_t failing : {0u, 511u * 8}) {
+        std::vector<unsigned> timesRead(8 * 1024, 0);
+        std::vector<std::uint32_t> asideFirsts;
+        std::mutex asideMutex;
+        const auto reader = [&](unsigned, std::uint32_t first, std::uint32_t count,
+                                std::span<std::uint8_t> out, std::vector<std::uint32_t>&) {
+            std::for_each_n(timesRead.begin() + first, count, [](unsigned& n) { ++n; });
+            std::copy_n(table.Data().begin() + first * 512, count * 512, out.begin());
+        };
+        const auto pages =
+            std::make_shared<FatPages>(FatKind::Fat32, 4 * 1024 * 1024, 1024 * 1024, reader);
+        pages->ReadAheadAside([&](std::uint32_t first, std::span<std::uint8_t> out) {
+            const std::lock_guard lock(asideMutex);
+            asideFirsts.push_back(first);
+            if (first == failing) {
+                return false;
+            }
+            std::for_each_n(timesRead.begin() + first, out.size() / 512, [](unsigned& n) { ++n; });
+            std::copy_n(table.Data().begin() + first * 512, out.size(), out.begin());
+            return true;
+        });
+        EXPECT_EQ(CountChain(2, FatKind::Fat32, FatImage(pages)), chain.size());
+        EXPECT_EQ(std::count(timesRead.begin(), timesRead.end(), 1u), 8 * 1024);
+        // The runs after the first MiB, each asked for as the walk enters the one before.
+        const std::vector<std::uint32_t> expected =
+            failing == 0 ? std::vector<std::uint32_t>{511 * 8, 767 * 8, 1023 * 8}
+                         : std::vector<std::uint32_t>{511 * 8, 767 * 8};
+        const std::lock_guard lock(asideMutex);
+        EXPECT_EQ(asideFirsts, expected);
+    }
 }
 
 }  // namespace
