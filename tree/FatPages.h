@@ -94,7 +94,6 @@ public:
 
     std::uint64_t TableBytes() const { return m_tableBytes; }
     std::uint32_t LastCluster() const { return m_lastCluster; }
-    FatKind Kind() const { return m_kind; }
     std::uint64_t HeldBytes() const { return m_held * m_pieceBytes; }
     // Holds no more than this from now on (the piece a walk is in, at least),
     // letting go of the pieces used least recently at once.
