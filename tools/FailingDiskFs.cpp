@@ -46,8 +46,13 @@ const char kUsage[] =
     "  --delay-ms N         time a read spends on the bad sector it stops at,\n"
     "                       as a drive retrying it (default 20)\n"
     "  --good-delay-us N    time per sector read well (default 0)\n"
+    "  --fail-whole-request a read that reaches a bad sector fails with EIO as a\n"
+    "                       whole, none of its bytes returned (as many USB-SATA\n"
+    "                       bridges do)\n"
     "  --log FILE           append one line per read: OFFSET LENGTH BYTES, and\n"
     "                       EIO after a read that failed\n"
+    "  --log-times          end each line of the log with @SECONDS, the time\n"
+    "                       (since 1970, to the microsecond) the read ended\n"
     "  -f                   stay in the foreground\n"
     "  -d                   foreground, with libfuse's debug output\n"
     "  -o OPTION            a mount option for libfuse (e.g. auto_unmount)\n"
@@ -60,6 +65,7 @@ struct Server {
     std::unique_ptr<FailingSource> source;
     std::uint64_t bytes = 0;
     int log = -1;
+    bool logTimes = false;
 };
 
 Server& TheServer() {
@@ -122,8 +128,15 @@ int Read(const char* path, char* buffer, std::size_t size, off_t offset, fuse_fi
         server.source->Read(static_cast<std::uint64_t>(offset),
                             std::span(reinterpret_cast<std::uint8_t*>(buffer), size));
     if (server.log >= 0) {
-        dprintf(server.log, "%" PRIu64 " %zu %zu%s\n", static_cast<std::uint64_t>(offset), size,
-                outcome.bytes, outcome.error ? " EIO" : "");
+        std::string when;
+        if (server.logTimes) {
+            timespec now{};
+            ::clock_gettime(CLOCK_REALTIME, &now);
+            when = " @" + std::to_string(now.tv_sec) + "." +
+                   std::to_string(now.tv_nsec / 1000 + 1'000'000).substr(1);
+        }
+        dprintf(server.log, "%" PRIu64 " %zu %zu%s%s\n", static_cast<std::uint64_t>(offset), size,
+                outcome.bytes, outcome.error ? " EIO" : "", when.c_str());
     }
     return outcome.error ? -EIO : static_cast<int>(outcome.bytes);
 }
@@ -144,6 +157,7 @@ int Usage(const std::string& problem) {
 int main(int argc, char** argv) {
     FaultPlan plan;
     std::string logPath;
+    bool logTimes = false;
     std::vector<std::string> positional;
     std::vector<std::string> fuseOptions;
     for (int i = 1; i < argc; ++i) {
@@ -200,6 +214,10 @@ int main(int argc, char** argv) {
             } else {
                 plan.goodSectorCost = std::chrono::microseconds(time);
             }
+        } else if (arg == "--log-times") {
+            logTimes = true;
+        } else if (arg == "--fail-whole-request") {
+            plan.failWholeRequest = true;
         } else if (arg == "--log") {
             if (!value(logPath)) {
                 return Usage("--log needs a file");
@@ -223,6 +241,7 @@ int main(int argc, char** argv) {
     }
 
     Server server;
+    server.logTimes = logTimes;
     auto source = moravel::failing::OpenFailingImage(positional[0], plan);
     if (!source) {
         std::cerr << "moravel-failing-disk: " << positional[0] << ": " << source.error().reason

@@ -79,11 +79,16 @@ ReadOutcome FailingDisk::Read(std::uint64_t offset, std::size_t length) {
             ++m_weakTries[weak->first];
         }
 
+        // The drive reads the sectors before the bad one either way.
         const std::uint64_t goodSectors =
             outcome.bytes == 0 ? 0 : (readEnd - 1) / kSectorBytes - firstSector + 1;
         outcome.cost = m_plan.goodSectorCost * static_cast<std::int64_t>(goodSectors);
         if (outcome.stoppedAt) {
             outcome.cost += m_plan.failedSectorCost;
+            if (m_plan.failWholeRequest) {
+                outcome.bytes = 0;
+                outcome.error = true;
+            }
         }
     }
     m_totalCost += outcome.cost;

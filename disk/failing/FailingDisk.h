@@ -34,6 +34,10 @@ struct FaultPlan {
     std::chrono::microseconds failedSectorCost{20'000};
     // The cost of each sector that is read well (the transfer time).
     std::chrono::microseconds goodSectorCost{0};
+    // A read that reaches a bad sector fails as a whole: EIO, none of its bytes,
+    // as through many USB-SATA bridges and with O_DIRECT. Otherwise it returns
+    // the bytes before that sector.
+    bool failWholeRequest = false;
 };
 
 // The outcome of one read: the bytes from the offset on that arrived, and why
@@ -57,7 +61,8 @@ struct ReadRecord {
 // A failing drive as the program sees it through the kernel: a read of
 // [offset, offset + length) returns the bytes before its first unreadable
 // sector (a short read), fails with EIO when that is the first sector asked
-// for, and ends without error at the end of the disk. Only decides; the bytes
+// for (or, with FaultPlan::failWholeRequest, when it reaches one at all), and
+// ends without error at the end of the disk. Only decides; the bytes
 // themselves come from an image (FailingSource) and the time is spent by the
 // caller, so tests neither read files nor sleep here. Not thread-safe.
 class FailingDisk {

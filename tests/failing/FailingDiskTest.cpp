@@ -40,6 +40,18 @@ TEST(FailingDiskTest, AReadStopsBeforeItsFirstBadSector) {
     EXPECT_EQ(read.cost, microseconds(20) + milliseconds(20));
 
     EXPECT_EQ(disk.Read(9 * S + 100, 4096).bytes, S - 100);
+
+    // Through a bridge that fails a request as a whole, none of it arrives; the
+    // drive spent the same time on it.
+    FaultPlan whole = Plan();
+    whole.failWholeRequest = true;
+    FailingDisk bridged(100 * S, whole);
+    const ReadOutcome failed = bridged.Read(8 * S, 8 * S);
+    EXPECT_TRUE(failed.error);
+    EXPECT_EQ(failed.bytes, 0u);
+    EXPECT_EQ(failed.stoppedAt, 10u);
+    EXPECT_EQ(failed.cost, read.cost);
+    EXPECT_EQ(bridged.Read(0, 10 * S).bytes, 10 * S);
 }
 
 TEST(FailingDiskTest, AReadThatBeginsOnABadSectorFails) {
