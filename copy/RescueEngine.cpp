@@ -199,13 +199,13 @@ bool RescueEngine::CopyPass() {
             skip = std::max(kMinSkip, skip / 2);
             m_state.position = start + good;
         } else {
-            // The sector at start + good failed. It is marked bad now (a read of it
-            // alone would only fail once more; the retry pass reads it again), what
-            // follows is left for the trim pass, and the reading goes on farther ahead.
-            if (!MarkBad(start + good)) {
-                return false;
-            }
-            m_state.position = std::min(size, start + good + kSector + skip);
+            // What did not come in stays untried: only a read of one sector alone
+            // tells which one fails, and the trim pass makes it. The reading goes on
+            // farther ahead: past the sector where the run stopped, or past the whole
+            // run when nothing came in (a drive behind a bridge fails a request as a
+            // whole, for any one sector in it).
+            m_state.position =
+                std::min(size, (good > 0 ? start + good + kSector : start + asked) + skip);
             skip = std::min(skip * 2, maxSkip);
         }
         if (!Step(m_state.position - std::min(from, m_state.position), size - from)) {
@@ -215,57 +215,65 @@ bool RescueEngine::CopyPass() {
     return true;
 }
 
-// Reads an area left by the copy pass inward from its leading edge: runs that
-// stop at a failing sector, which is then read alone (a run may fail for a
-// neighbour's sake). Where the edge ends up: the first sector that failed alone,
-// or the area's end.
-std::optional<std::uint64_t> RescueEngine::TrimFront(const RescueRange& area) {
-    std::uint64_t front = area.first;
-    while (front < area.end) {
-        // The sector at the edge alone first: next to a bad one it may well fail
-        // too, and a run that failed there would cost as much and tell no more.
-        const bool read = ReadSector(front);
-        if (m_writeFailed || !Step(front - area.first, area.Size())) {
-            return std::nullopt;
+// Reads an area that the copy pass could not read whole. From its leading edge a
+// sector at a time (the read that failed there is not asked again, and only a read
+// of one sector tells which one fails); after a lone bad sector in runs again, as
+// the rest of the area is most likely good. Two bad sectors in a row are a bad
+// area: its trailing edge is found from the area's end inward, and what lies
+// between is left for the scrape pass, so no good sector waits behind it.
+bool RescueEngine::TrimArea(const RescueRange& area) {
+    std::uint64_t at = area.first;
+    bool oneByOne = true;
+    std::optional<std::uint64_t> lastBad;
+    while (at < area.end) {
+        if (!oneByOne) {
+            const std::uint64_t asked = RunLength(at, area.end - at);
+            const std::uint64_t good = ReadOnce(at, asked);
+            at += good;
+            oneByOne = good < asked;
+        } else if (ReadSector(at)) {
+            at += kSector;
+        } else if (lastBad && *lastBad + kSector == at) {
+            return !m_writeFailed && TrimBack(at + kSector, area.end);
+        } else {
+            lastBad = at;
+            at += kSector;
+            oneByOne = false;
         }
-        if (!read) {
-            return front;
-        }
-        front = std::min(front + kSector, area.end);
-        if (front < area.end) {
-            front += ReadOnce(front, RunLength(front, area.end - front));
+        if (m_writeFailed || !Step(std::min(at, area.end) - area.first, area.Size())) {
+            return false;
         }
     }
-    return area.end;
+    return true;
+}
+
+// Inward from the area's end a sector at a time (a read stops at the first failing
+// sector, so a longer one would tell nothing from this side), to the first that
+// fails; what lies between `from` and it is left for the scrape pass.
+bool RescueEngine::TrimBack(std::uint64_t from, std::uint64_t end) {
+    std::uint64_t back = end;
+    while (back > from) {
+        const std::uint64_t sector = SectorFloor(back - 1);
+        const bool read = ReadSector(sector);
+        if (m_writeFailed || !Step(end - sector, end - std::min(from, end))) {
+            return false;
+        }
+        if (!read) {
+            if (sector > from) {
+                m_state.map.Mark(from, sector, RescueState::Trimmed);
+            }
+            return true;
+        }
+        back = sector;
+    }
+    return true;
 }
 
 bool RescueEngine::TrimPass() {
     while (auto range = m_state.map.Next(RescueState::Untried, m_state.position)) {
         const RescueRange area = *range;
-        const std::optional<std::uint64_t> failed = TrimFront(area);
-        if (!failed) {
+        if (!TrimArea(area)) {
             return false;
-        }
-        if (*failed < area.end) {
-            // Inward from the trailing edge, a sector at a time: a read stops at the
-            // first failing sector, so a longer one would tell nothing from this side.
-            const std::uint64_t inner = *failed + kSector;
-            std::uint64_t back = area.end;
-            while (back > inner) {
-                const std::uint64_t sector = SectorFloor(back - 1);
-                const bool read = ReadSector(sector);
-                if (m_writeFailed || !Step(area.end - sector, area.Size())) {
-                    return false;
-                }
-                if (!read) {
-                    break;
-                }
-                back = sector;
-            }
-            const std::uint64_t innerEnd = back > inner ? SectorFloor(back - 1) : inner;
-            if (innerEnd > inner) {
-                m_state.map.Mark(inner, innerEnd, RescueState::Trimmed);
-            }
         }
         m_state.position = area.end;
     }

@@ -32,11 +32,15 @@ struct RescueProgress {
 // output soon, and the disk's weak places are read last and least:
 //  copy:   the chain in runs of up to 1 MiB; after a failed run the reading goes
 //          on farther ahead, the skip doubling while failures go on and halving
-//          after a run that read whole;
-//  trim:   every area left so, read inward from its edges until a sector fails,
-//          so that a bad area shrinks to its true extent;
-//  scrape: what is left inside, one sector at a time;
+//          after a run that read whole; what did not come in stays untried;
+//  trim:   every area left so, a sector at a time from its leading edge to the
+//          first that fails, in runs again after it; a bad area (two bad sectors
+//          in a row) from its trailing edge inward too, so that it shrinks to its
+//          true extent and every good sector around it is in;
+//  scrape: what is left inside bad areas, one sector at a time;
 //  retry:  the bad sectors again, one at a time, as often as asked.
+// A sector is bad only once a read of it alone failed; a read that failed is not
+// asked again before the retry pass.
 // Every byte read goes to its place in the output at once; a bad sector is 0xE5
 // there. The map says of every byte what became of it, and where the passes
 // stand, so that a rescue that was stopped goes on where it was and never reads
@@ -84,7 +88,8 @@ private:
     // The length of a read from `offset`: at most `length`, the buffer, the
     // stretch of clusters that lie together, and the recording.
     std::uint64_t RunLength(std::uint64_t offset, std::uint64_t length) const;
-    std::optional<std::uint64_t> TrimFront(const RescueRange& area);
+    bool TrimArea(const RescueRange& area);
+    bool TrimBack(std::uint64_t from, std::uint64_t end);
     bool Step(std::uint64_t done, std::uint64_t total);
     bool Save(bool now);
     bool Write(std::uint64_t offset, std::span<const std::uint8_t> bytes);

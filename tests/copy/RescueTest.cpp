@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 
 #include "CopyFixture.h"
@@ -222,6 +223,58 @@ TEST_F(RescueTest, ABadAreaIsReadSectorBySectorOnlyInTheLastPasses) {
     // Twice each (scrape and retry), and a few more where the copy and trim passes
     // ran into the bad places: not once more per sector of the bad area.
     EXPECT_LE(tries, static_cast<int>(2 * m_bad.size()) + 40) << tries;
+}
+
+// Through a bridge that fails a whole request for one bad sector in it, and with
+// a weak sector that reads on its second try: when the retry pass begins, every
+// good sector is in and none is held bad; a sector is bad only where a read of it
+// alone failed; and few reads failed beyond one per bad sector.
+TEST_F(RescueTest, BehindABridgeThatFailsWholeRequestsEveryGoodSectorIsInBeforeAnyRetry) {
+    Reopen(m_files);
+    SelectFile("Damaged.ts");
+    CopyTo(m_dir.File("normal.ts"));
+
+    const std::uint64_t weak = *std::next(m_fileSectors.begin(), 1000);
+    ASSERT_EQ(m_bad.count(weak), 0u);
+    m_opener.FailWholeRequests(m_image->Path());
+    m_opener.MarkWeak(m_image->Path(), weak, 1);
+    Reopen(m_files);
+    const auto& reads = m_opener.Log().reads;
+    const std::size_t before = reads.size();
+    const std::string mapPath = m_dir.File("rescued.ts.moravel-map");
+    std::optional<RescueMapFile> atRetry;
+    std::size_t readsBeforeRetry = 0;
+    m_frontend.OnPumpStep([&] {
+        if (atRetry || !std::filesystem::exists(mapPath)) {
+            return;
+        }
+        const auto bytes = FileBytes(mapPath);
+        if (auto map = ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+            map && map->pass == RescuePass::Retry) {
+            atRetry = std::move(*map);
+            readsBeforeRetry = reads.size();
+        }
+    });
+    Rescue(m_dir.File("rescued.ts"));
+    EXPECT_EQ(FileBytes(m_dir.File("rescued.ts")), FileBytes(m_dir.File("normal.ts")));
+    ASSERT_TRUE(atRetry);
+    // The weak sector may have been read on its second try before.
+    EXPECT_GE(atRetry->map.Bytes(RescueState::Bad), m_bad.size() * 512);
+    EXPECT_LE(atRetry->map.Bytes(RescueState::Bad), (m_bad.size() + 1) * 512);
+    std::set<std::uint64_t> readAlone;
+    for (std::size_t i = before; i < readsBeforeRetry; ++i) {
+        if (reads[i].bytes == 512) {
+            readAlone.insert(reads[i].offset / 512);
+        }
+    }
+    EXPECT_TRUE(std::includes(readAlone.begin(), readAlone.end(), m_bad.begin(), m_bad.end()));
+    const auto failed = std::count_if(
+        reads.begin() + static_cast<std::ptrdiff_t>(before),
+        reads.begin() + static_cast<std::ptrdiff_t>(readsBeforeRetry), [&](const auto& read) {
+            const auto bad = m_bad.lower_bound(read.offset / 512);
+            return bad != m_bad.end() && *bad * 512 < read.offset + read.bytes;
+        });
+    EXPECT_LE(failed, static_cast<std::ptrdiff_t>(m_bad.size()) + 12) << failed;
 }
 
 // Stopped in the middle (the window closed), the rescue leaves its map; run

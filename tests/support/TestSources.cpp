@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace moravel::testing {
@@ -88,8 +89,28 @@ public:
             throw std::runtime_error("read of a throwing sector");
         }
         std::size_t readable = Pulled() ? 0 : buffer.size();
+        std::optional<std::uint64_t> stop;
         if (const auto* bad = FirstTouched(m_faults->bad[m_path], offset, buffer.size())) {
-            readable = static_cast<std::size_t>(std::max(*bad * 512, offset) - offset);
+            stop = *bad;
+        }
+        // A weak sector before the stop is reached, and fails while it has failures left.
+        auto& weak = m_faults->weak[m_path];
+        for (auto it = weak.lower_bound(offset / 512);
+             it != weak.end() && it->first * 512 < offset + buffer.size() &&
+             (!stop || it->first < *stop);
+             ++it) {
+            if (it->second > 0) {
+                --it->second;
+                stop = it->first;
+                break;
+            }
+        }
+        if (stop) {
+            readable =
+                m_faults->wholeRequest.count(m_path) != 0
+                    ? 0
+                    : std::min(readable,
+                               static_cast<std::size_t>(std::max(*stop * 512, offset) - offset));
         }
         return m_inner->ReadAt(offset, buffer.first(readable));
     }

@@ -37,6 +37,8 @@ struct SectorFaults {
     std::map<std::string, std::set<std::uint64_t>> bad;
     std::map<std::string, std::set<std::uint64_t>> throwing;
     std::map<std::string, std::size_t> pulledAfter;  // the reads logged before it went
+    std::set<std::string> wholeRequest;  // a read that touches a bad sector gives nothing
+    std::map<std::string, std::map<std::uint64_t, unsigned>> weak;  // sector: failed reads left
 };
 
 // Opens paths as the program does, but each source records its reads in the log
@@ -47,6 +49,13 @@ class TestOpener {
 public:
     void MarkBad(const std::string& path, std::uint64_t sector) {
         m_faults->bad[path].insert(sector);
+    }
+    // A read that touches a bad sector of the path gives none of its bytes, as
+    // through a bridge that fails a request as a whole.
+    void FailWholeRequests(const std::string& path) { m_faults->wholeRequest.insert(path); }
+    // The sector fails the first `failures` reads that reach it, then reads.
+    void MarkWeak(const std::string& path, std::uint64_t sector, unsigned failures) {
+        m_faults->weak[path][sector] = failures;
     }
     // A read that touches this sector throws, as a broken driver might.
     void MarkThrowing(const std::string& path, std::uint64_t sector) {
