@@ -18,6 +18,7 @@ packages=(
     xvfb xauth xdotool imagemagick
     desktop-file-utils appstream
     man-db groff-base bash-completion
+    gddrescue # bench/run-rescue.sh reads the same failing disk with ddrescue
     udisks2 udev systemd python3-dbusmock libsystemd-dev polkitd # disks through udisks2 over D-Bus, and its test session
 )
 
