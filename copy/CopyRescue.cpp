@@ -54,7 +54,7 @@ bool CopyJob::LoadRescueState(const DriveItem& file, std::uint32_t needed, Rescu
 
     const std::string mapPath = MapPath();
     if (!m_target.Exists(mapPath)) {
-        state = RescueMapFile{source, RescuePass::Copy, 0, 0, RescueMap(source.size)};
+        state = RescueMapFile{source, RescuePass::Copy, 0, 0, RescueMap(source.size), {}};
         return true;
     }
     Result<RescueMapFile> loaded = ReadRescueMap(m_target, mapPath);
@@ -203,6 +203,7 @@ void CopyJob::RescueClusters(const DriveItem& source) {
     if (!LoadRescueState(source, needed, state)) {
         return;
     }
+    state.reads = m_drives.BypassCache(source.m_drive);
     const bool fresh =
         state.pass == RescuePass::Copy && state.map.Bytes(RescueState::Untried) == size;
     if (!OpenParts(fresh)) {

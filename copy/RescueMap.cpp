@@ -190,6 +190,9 @@ std::string FormatRescueMap(const RescueMapFile& file) {
     std::string text;
     text += kFirstLine;
     text += "\n# What of a recording is in its copy: byte offset, size, state of each range.\n";
+    if (!file.reads.empty()) {
+        text += "# Reads: " + file.reads + "\n";
+    }
     // The disk's name is for the reader; a line break in it would end the field.
     std::string disk = file.source.disk;
     for (char& c : disk) {

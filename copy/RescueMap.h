@@ -80,6 +80,7 @@ struct RescueMapFile {
     std::uint64_t position = 0;  // where the copy pass goes on
     unsigned retriesDone = 0;
     RescueMap map;
+    std::string reads;  // how the disk is read, for the reader of the map only
 };
 
 // A hash of a cluster chain (FNV-1a over the cluster numbers).

@@ -79,6 +79,13 @@ public:
                m_sources[drive]->Answers();
     }
 
+    std::string BypassCache(std::uint16_t drive) override {
+        if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
+            return "through the system's cache";
+        }
+        return m_sources[drive]->BypassCache();
+    }
+
     SectorSource::ReaderAside ReadAside(std::uint16_t drive) const override {
         if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
             return {};

@@ -69,6 +69,11 @@ public:
     // A reader of the disk at byte offsets that may run beside this one's reads
     // (SectorSource::ReadAside); nothing where there is none.
     virtual SectorSource::ReaderAside ReadAside(std::uint16_t /*drive*/) const { return {}; }
+    // Reads of the disk pass by the system's cache from now on where it can be
+    // done (SectorSource::BypassCache); what they do now.
+    virtual std::string BypassCache(std::uint16_t /*drive*/) {
+        return "through the BIOS disk services";
+    }
 
     // One request for the run from its sector `done` on, into `into` (the whole
     // run's buffer): the rest of the run from a disk read directly, the rest of the

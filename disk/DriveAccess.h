@@ -150,6 +150,13 @@ public:
         return m_reader == nullptr || m_reader->DiskAnswers(drive);
     }
 
+    // Reads of the disk behind a drive number pass by the system's cache from now
+    // on where it can be done (a rescue's reads of a failing disk); what they do.
+    std::string BypassCache(std::uint16_t drive) {
+        return m_reader == nullptr ? std::string("through the system's cache")
+                                   : m_reader->BypassCache(drive);
+    }
+
     // A reader of the disk behind a drive number that may run on another thread
     // beside this one's reads, at byte offsets; nothing where there is none (the
     // BIOS services, the sources of tests).

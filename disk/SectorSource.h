@@ -35,6 +35,12 @@ public:
     using ReaderAside = std::function<std::size_t(std::uint64_t, std::span<std::uint8_t>)>;
     // Nothing where reads cannot run side by side.
     virtual ReaderAside ReadAside() const { return {}; }
+
+    // From now on reads pass by the system's cache where the disk takes it
+    // (O_DIRECT): a failed request is then asked of the drive once, not again
+    // page by page by the kernel, each time with the drive's own retries. What
+    // reads do now, for the rescue map.
+    virtual std::string BypassCache() { return "through the system's cache (no other way here)"; }
 };
 
 // Why a path could not be opened, for the front ends to show.

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace moravel {
@@ -32,12 +34,53 @@ std::size_t ReadFully(int fd, std::uint64_t offset, std::span<std::uint8_t> buff
 class FileSource final : public SectorSource {
 public:
     explicit FileSource(int fd) : m_fd(fd) {}
-    ~FileSource() override { ::close(m_fd); }
+    ~FileSource() override {
+        ::close(m_fd);
+        if (m_directFd >= 0) {
+            ::close(m_directFd);
+        }
+    }
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        if (m_directFd >= 0 && offset % m_directAlign == 0 && buffer.size() % m_directAlign == 0 &&
+            reinterpret_cast<std::uintptr_t>(buffer.data()) % m_directAlign == 0) {
+            return ReadFully(m_directFd, offset, buffer);
+        }
         return ReadFully(m_fd, offset, buffer);
+    }
+
+    std::string BypassCache() override {
+        if (m_directFd >= 0) {
+            return kDirectText;
+        }
+        // A descriptor of its own: the one the disk was opened with (perhaps handed
+        // over by udisks2) goes on through the cache for the reads that are not
+        // aligned.
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        const int fd = ::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+        if (fd < 0) {
+            return CachedText(errno);
+        }
+        int logical = 512;
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode)) {
+            ::ioctl(fd, BLKSSZGET, &logical);
+        }
+        const auto align = static_cast<std::size_t>(std::clamp(logical, 512, 4096));
+        // A file system may take O_DIRECT when the file is opened and refuse it when
+        // it is read: the first sector is read as the rescue will.
+        alignas(4096) std::uint8_t first[4096];
+        errno = 0;
+        if (::pread(fd, first, align, 0) != static_cast<ssize_t>(align)) {
+            const int problem = errno != 0 ? errno : EIO;
+            ::close(fd);
+            return CachedText(problem);
+        }
+        m_directFd = fd;
+        m_directAlign = align;
+        return kDirectText;
     }
 
     ReaderAside ReadAside() const override {
@@ -79,7 +122,16 @@ public:
     }
 
 private:
+    static constexpr const char* kDirectText =
+        "direct from the disk (O_DIRECT), past the system's cache";
+    static std::string CachedText(int problem) {
+        return std::string("through the system's cache: the disk refused O_DIRECT (") +
+               std::strerror(problem) + ")";
+    }
+
     int m_fd;
+    int m_directFd = -1;
+    std::size_t m_directAlign = 512;
 };
 
 }  // namespace

@@ -190,7 +190,10 @@ TEST_F(RescueTest, ARescueEndsWithTheNormalCopysBytesAndReadsEachGoodSectorOnce)
     EXPECT_EQ(distinct.size(), (kSize + 511) / 512 - 305);
 
     const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
-    const auto map = ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+    const std::string text(bytes.begin(), bytes.end());
+    // The test's disk is read only through the cache, and the map says so.
+    EXPECT_THAT(text, HasSubstr("\n# Reads: through the system's cache (no other way here)\n"));
+    const auto map = ParseRescueMap(text);
     ASSERT_TRUE(map) << map.error().reason;
     EXPECT_EQ(map->pass, RescuePass::Done);
     EXPECT_EQ(map->map.Bytes(RescueState::Bad), 305u * 512);

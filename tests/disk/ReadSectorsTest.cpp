@@ -2,8 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "disk/DriveAccess.h"
+#include "disk/MemoryBlock.h"
 #include "support/TempDir.h"
 #include "support/TestSources.h"
 #include "ui/headless/HeadlessFrontend.h"
@@ -211,6 +222,66 @@ TEST_F(ReadSectorsTest, ARawReadIsOneAttemptWithoutRetry) {
     EXPECT_EQ(access.RawReadItem(Run(128, 7, 99, 1), buffer), RawRead::Ok);
     EXPECT_TRUE(SectorIs(buffer, 0, Pattern(7)));  // m_partitionStart alone places it
 }
+
+#ifndef _WIN32
+// Whether the kernel takes a read past its cache of this file: the oracle.
+bool TakesDirectReads(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const MemoryBlock block = MemoryBlock::Allocate(4096);
+    const bool read = ::pread(fd, block.Data(), 4096, 0) == 4096;
+    ::close(fd);
+    return read;
+}
+
+// Where the disk takes O_DIRECT, a rescue's reads pass by the cache and say so;
+// where it does not (a memory file system), they go on through it and say why.
+// Aligned or not, every read gives the disk's bytes. A loop device stands for a
+// block device where the machine has one.
+TEST_F(ReadSectorsTest, ReadsPassByTheCacheWhereTheDiskTakesIt) {
+    std::vector<std::string> paths = {m_disk.Path()};
+    if (std::filesystem::is_directory("/dev/shm")) {
+        std::filesystem::copy_file(m_disk.Path(), "/dev/shm/moravel-direct-test.img",
+                                   std::filesystem::copy_options::overwrite_existing);
+        paths.push_back("/dev/shm/moravel-direct-test.img");
+    }
+    std::string loop;
+    if (std::FILE* pipe =
+            ::popen(("losetup -r -f --show " + m_disk.Path() + " 2>/dev/null").c_str(), "r")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, pipe) != nullptr) {
+            loop = std::string(line, std::strcspn(line, "\n"));
+            paths.push_back(loop);
+        }
+        ::pclose(pipe);
+    }
+    for (const std::string& path : paths) {
+        OpenedSource source = OpenFileSource(path);
+        ASSERT_TRUE(source) << path;
+        const std::string reads = (*source)->BypassCache();
+        EXPECT_THAT(reads, ::testing::StartsWith(
+                               TakesDirectReads(path)
+                                   ? "direct from the disk (O_DIRECT), past the system's cache"
+                                   : "through the system's cache: the disk refused O_DIRECT ("))
+            << path;
+        const MemoryBlock aligned = MemoryBlock::Allocate(8192);
+        EXPECT_EQ((*source)->ReadAt(512 * 100, aligned.Bytes()), 8192u) << path;
+        EXPECT_TRUE(SectorIs(Bytes(aligned.Data(), aligned.Data() + 8192), 15, Pattern(115)));
+        Bytes odd(700);
+        EXPECT_EQ((*source)->ReadAt(512 * 7 + 3, odd), 700u) << path;
+        EXPECT_EQ(odd[0], Pattern(7));
+        EXPECT_EQ(odd[699], Pattern(8));
+    }
+    std::filesystem::remove("/dev/shm/moravel-direct-test.img");
+    if (!loop.empty()) {
+        std::system(("losetup -d " + loop).c_str());
+    } else {
+        std::cout << "[   NOTE   ] no loop device: no block device read past the cache\n";
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace moravel
