@@ -51,6 +51,8 @@ const char kUsage[] =
     "                       bridges do)\n"
     "  --log FILE           append one line per read: OFFSET LENGTH BYTES, and\n"
     "                       EIO after a read that failed\n"
+    "  --request-kib N      the kernel's largest read request, in KiB (e.g. 128,\n"
+    "                       as many USB bridges take)\n"
     "  --log-times          end each line of the log with @SECONDS, the time\n"
     "                       (since 1970, to the microsecond) the read ended\n"
     "  -f                   stay in the foreground\n"
@@ -66,15 +68,19 @@ struct Server {
     std::uint64_t bytes = 0;
     int log = -1;
     bool logTimes = false;
+    unsigned largestRead = 0;  // bytes of the largest request the kernel sends; 0: its own
 };
 
 Server& TheServer() {
     return *static_cast<Server*>(fuse_get_context()->private_data);
 }
 
-void* Init(fuse_conn_info* /*connection*/, fuse_config* config) {
+void* Init(fuse_conn_info* connection, fuse_config* config) {
     config->direct_io = 1;
     config->kernel_cache = 0;
+    if (const unsigned most = static_cast<Server*>(fuse_get_context()->private_data)->largestRead) {
+        connection->max_read = most;
+    }
     return fuse_get_context()->private_data;
 }
 
@@ -158,6 +164,7 @@ int main(int argc, char** argv) {
     FaultPlan plan;
     std::string logPath;
     bool logTimes = false;
+    unsigned largestRead = 0;
     std::vector<std::string> positional;
     std::vector<std::string> fuseOptions;
     for (int i = 1; i < argc; ++i) {
@@ -214,6 +221,11 @@ int main(int argc, char** argv) {
             } else {
                 plan.goodSectorCost = std::chrono::microseconds(time);
             }
+        } else if (arg == "--request-kib") {
+            if (!value(text) || !ParseNumber(text, number) || number < 4 || number > 1024) {
+                return Usage("--request-kib needs a number from 4 to 1024");
+            }
+            largestRead = static_cast<unsigned>(number * 1024);
         } else if (arg == "--log-times") {
             logTimes = true;
         } else if (arg == "--fail-whole-request") {
@@ -242,6 +254,7 @@ int main(int argc, char** argv) {
 
     Server server;
     server.logTimes = logTimes;
+    server.largestRead = largestRead;
     auto source = moravel::failing::OpenFailingImage(positional[0], plan);
     if (!source) {
         std::cerr << "moravel-failing-disk: " << positional[0] << ": " << source.error().reason
@@ -269,6 +282,10 @@ int main(int argc, char** argv) {
     // shared between threads.
     std::vector<std::string> fuseArgs = {argv[0], "-s", "-o",
                                          "ro,fsname=moravel-failing-disk,subtype=failing-disk"};
+    if (largestRead != 0) {
+        fuseArgs.push_back("-o");
+        fuseArgs.push_back("max_read=" + std::to_string(largestRead));
+    }
     fuseArgs.insert(fuseArgs.end(), fuseOptions.begin(), fuseOptions.end());
     fuseArgs.push_back(positional[1]);
     std::vector<char*> fuseArgv;
