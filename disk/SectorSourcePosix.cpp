@@ -15,7 +15,12 @@ namespace moravel {
 
 namespace {
 
-std::size_t ReadFully(int fd, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+// A disk's read comes in short only at its end or at a sector that failed: it is
+// not asked again here (only past the most one read(2) gives, 0x7ffff000 bytes).
+// The caller decides whether to ask for the rest, and a failing drive does not
+// spend its retries on that sector twice.
+std::size_t ReadOnceAt(int fd, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    constexpr std::size_t kMostPerRead = 0x7ffff000;
     std::size_t done = 0;
     while (done < buffer.size()) {
         const ssize_t got = ::pread(fd, buffer.data() + done, buffer.size() - done,
@@ -27,6 +32,9 @@ std::size_t ReadFully(int fd, std::uint64_t offset, std::span<std::uint8_t> buff
             break;
         }
         done += static_cast<std::size_t>(got);
+        if (static_cast<std::size_t>(got) < kMostPerRead) {
+            break;
+        }
     }
     return done;
 }
@@ -46,9 +54,9 @@ public:
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
         if (m_directFd >= 0 && offset % m_directAlign == 0 && buffer.size() % m_directAlign == 0 &&
             reinterpret_cast<std::uintptr_t>(buffer.data()) % m_directAlign == 0) {
-            return ReadFully(m_directFd, offset, buffer);
+            return ReadOnceAt(m_directFd, offset, buffer);
         }
-        return ReadFully(m_fd, offset, buffer);
+        return ReadOnceAt(m_fd, offset, buffer);
     }
 
     std::string BypassCache() override {
@@ -93,7 +101,7 @@ public:
             delete kept;
         });
         return [held](std::uint64_t offset, std::span<std::uint8_t> buffer) {
-            return ReadFully(*held, offset, buffer);
+            return ReadOnceAt(*held, offset, buffer);
         };
     }
 
