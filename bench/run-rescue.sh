@@ -1,19 +1,39 @@
 #!/usr/bin/env bash
-# The rescue copy against the normal copy on a failing disk: the sample disk's
-# 1 GB recording "Nature 2004-05-16.ts" served by moravel-failing-disk (FUSE) with
+# The rescue copy beside GNU ddrescue on failing disks: the sample disk's 1 GB
+# recording "Nature 2004-05-16.ts" served by moravel-failing-disk (FUSE) with
 # three bad areas of 2,000 sectors and 50 scattered bad sectors, every failed read
-# costing 20 ms (DELAY_MS). Measured: the normal copy (it retries a failed run
-# sector by sector); the rescue, its time until every readable byte is in the
-# output (its map says so: the trim pass has ended) and its total time; the same
-# final bytes; and a rescue killed (SIGKILL) in its copy pass and run again with
-# its map, which must not read again what the map had as copied.
+# costing 20 ms (DELAY_MS), on both kinds of drive:
+#   A  a read returns the bytes before its first bad sector;
+#   B  a read that reaches a bad sector fails as a whole (--fail-whole-request),
+#      as through many USB-SATA bridges.
+# On each: the normal copy (its bytes are the reference); the rescue with
+# --retries 0 and ddrescue 1.27 (defaults, no retries either; restricted to the
+# recording's bytes with -i/-s/-o and a mapfile), each timed until every readable
+# byte of the recording had come in (from the server's log, whose lines carry the
+# time each read ended) and until it ended, with its reads and failed reads from
+# the log; the rescue's final bytes against the normal copy's (ddrescue leaves
+# bad sectors unwritten, the rescue writes 0xE5 as the copy does); and a rescue
+# killed (SIGKILL) in its copy pass and run again with its map, which must not
+# read again what the map had as copied.
 #
-#   bench/run-rescue.sh [BUILD]       (BUILD defaults to build; needs /dev/fuse)
+#   bench/run-rescue.sh [BUILD] [MODELS]   (BUILD defaults to build, MODELS to "A B";
+#                                           needs /dev/fuse and ddrescue)
+# REQUEST_KIB=128 makes the kernel's largest request to the disk 128 KiB, as
+# through many USB bridges (by default the kernel's own, here 1 MiB).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$(realpath "${1:-build}")"
+models="${2:-A B}"
 delay="${DELAY_MS:-20}"
-work="$(mktemp -d "${TMPDIR:-/tmp}/moravel-rescue-bench-XXXXXX")"
+command -v ddrescue >/dev/null || {
+    echo "run-rescue.sh: ddrescue not found (Debian gddrescue; scripts/install-deps.sh installs it)" >&2
+    exit 1
+}
+# The outputs go to memory where it can be had: the write-back of this machine's
+# own disk would time both tools instead of the failing one.
+scratch="${TMPDIR:-/tmp}"
+[ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && scratch=/dev/shm
+work="$(mktemp -d "$scratch/moravel-rescue-bench-XXXXXX")"
 mount="$work/mnt"
 mkdir -p "$mount"
 cleanup() {
@@ -45,66 +65,101 @@ for i in $(seq 1 50); do
     bad+=(--bad "$((first + sectors * (2 * i - 1) / 100 + 3))")
 done
 bad_sectors=$((3 * 2000 + 50))
-echo "recording: $size bytes, sectors $first-$last; $bad_sectors bad sectors; a failed read costs $delay ms"
+requests="the kernel's own"
+[ -n "${REQUEST_KIB:-}" ] && requests="$REQUEST_KIB KiB"
+echo "recording: $size bytes, sectors $first-$last; $bad_sectors bad sectors; a failed read costs $delay ms;" \
+    "largest request: $requests"
 
-"$build/bin/moravel-failing-disk" "${bad[@]}" --delay-ms "$delay" --log "$work/reads.log" \
-    "$work/sample.img" "$mount"
-cli=("$build/bin/moravel-cli" --disk "$mount/disk.img")
+# measure NAME LOG FROM_LINE START END: one tool's run from the log's lines after
+# FROM_LINE: when the last good sector of the recording first came in, reads, failed reads.
+measure() {
+    tail -n +"$(($3 + 1))" "$2" | python3 -c '
+import sys
+name, start, end, first, last, bad = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), *map(int, sys.argv[4:])
+good = last - first + 1 - bad
+seen = bytearray(last - first + 1)
+count = reads = failed = 0
+readable = None
+for line in sys.stdin:
+    fields = line.split()
+    offset, got = int(fields[0]), int(fields[2])
+    reads += 1
+    failed += "EIO" in fields
+    if got and readable is None:
+        for s in range(max(offset // 512, first), min((offset + got + 511) // 512, last + 1)):
+            if not seen[s - first]:
+                seen[s - first] = 1
+                count += 1
+        if count >= good:
+            readable = float(fields[-1][1:]) - start
+readable = float("nan") if readable is None else readable
+print(f"{name:9} all readable bytes in {readable:8.2f} s"
+      f"  ({count} of {good} good sectors)   ended after {end - start:8.2f} s"
+      f"   reads {reads:7}   failed {failed:6} ({failed - bad:+d} beyond the bad sectors)")
+' "$1" "$4" "$5" "$first" "$last" "$bad_sectors"
+}
 
-t0=$(now)
-"${cli[@]}" copy "$file" "$work/normal.ts" >"$work/normal.txt" 2>&1 || true
-normal=$(seconds "$t0" "$(now)")
-echo "normal copy:  $normal s   ($(tail -n 1 "$work/normal.txt" | cut -c1-100))"
+for model in $models; do
+    case "$model" in
+        A) kind=() ;;
+        B) kind=(--fail-whole-request) ;;
+        *) echo "unknown drive model $model (A or B)" >&2; exit 1 ;;
+    esac
+    log="$work/reads-$model.log"
+    "$build/bin/moravel-failing-disk" "${bad[@]}" "${kind[@]}" ${REQUEST_KIB:+--request-kib "$REQUEST_KIB"} --delay-ms "$delay" \
+        --log "$log" --log-times "$work/sample.img" "$mount"
+    cli=("$build/bin/moravel-cli" --disk "$mount/disk.img")
+    echo
+    echo "== drive model $model"
 
-t0=$(now)
-"${cli[@]}" copy --rescue "$file" "$work/rescued.ts" >"$work/rescue.txt" 2>&1 &
-copier=$!
-readable=""
-while kill -0 "$copier" 2>/dev/null; do
-    if [ -z "$readable" ] && grep -qE "^pass (scrape|retry|done)" "$work/rescued.ts.moravel-map" 2>/dev/null; then
-        readable=$(seconds "$t0" "$(now)")
+    t0=$(now)
+    "${cli[@]}" copy "$file" "$work/normal.ts" >"$work/normal.txt" 2>&1 || true
+    echo "normal    ended after $(seconds "$t0" "$(now)") s   ($(tail -n 1 "$work/normal.txt" | cut -c1-90))"
+
+    from=$(wc -l <"$log")
+    t0=$(now)
+    "${cli[@]}" copy --rescue --retries 0 "$file" "$work/rescued.ts" >"$work/rescue.txt" 2>&1 || true
+    measure moravel "$log" "$from" "$t0" "$(now)"
+    if cmp -s "$work/normal.ts" "$work/rescued.ts"; then
+        echo "          final bytes: the same as the normal copy's"
+    else
+        echo "          final bytes: DIFFER from the normal copy's"
     fi
-    sleep 0.05
-done
-wait "$copier" || true
-total=$(seconds "$t0" "$(now)")
-[ -n "$readable" ] || readable=$total
-copied=$(awk '$3 == "copied" { n += $2 } END { print n + 0 }' "$work/rescued.ts.moravel-map")
-echo "rescue:       all readable bytes in after $readable s ($copied bytes), done after $total s"
-echo "              ($(tail -n 1 "$work/rescue.txt" | cut -c1-100))"
-echo "speed-up to all readable bytes: $(echo "scale=1; $normal / $readable" | bc)x"
-if cmp -s "$work/normal.ts" "$work/rescued.ts"; then
-    echo "final bytes: the same as the normal copy's"
-else
-    echo "final bytes: DIFFER from the normal copy's"
-fi
 
-# Killed (a crash) in its copy pass once its first map is there, then run again:
-# nothing its map had as copied may be read again. What it read after its last
-# map (at most a second's reading) is read again: the map did not know it yet.
-rm -f "$work/rescued.ts" "$work/rescued.ts.moravel-map"
-"${cli[@]}" copy --rescue "$file" "$work/rescued.ts" >/dev/null 2>&1 &
-copier=$!
-while kill -0 "$copier" 2>/dev/null && [ ! -e "$work/rescued.ts.moravel-map" ]; do
-    sleep 0.02
+    from=$(wc -l <"$log")
+    t0=$(now)
+    ddrescue -q -i $((first * 512)) -s "$size" -o 0 "$mount/disk.img" "$work/dd.ts" "$work/dd.map" \
+        >/dev/null 2>&1 || true
+    measure ddrescue "$log" "$from" "$t0" "$(now)"
+
+    # Killed (a crash) in its copy pass once its first map is there, then run
+    # again: nothing its map had as copied may be read again. What it read after
+    # its last map (at most a second's reading) is read again: the map did not
+    # know it yet.
+    rm -f "$work/rescued.ts" "$work/rescued.ts.moravel-map"
+    "${cli[@]}" copy --rescue --retries 0 "$file" "$work/rescued.ts" >/dev/null 2>&1 &
+    copier=$!
+    while kill -0 "$copier" 2>/dev/null && [ ! -e "$work/rescued.ts.moravel-map" ]; do
+        sleep 0.02
+    done
+    kill -KILL "$copier" 2>/dev/null || true
+    wait "$copier" 2>/dev/null || true
+    cp "$work/rescued.ts.moravel-map" "$work/killed.map"
+    start_line=$(($(wc -l <"$log") + 1))
+    "${cli[@]}" copy --rescue --retries 0 "$file" "$work/rescued.ts" >/dev/null 2>&1 || true
+    again=$(tail -n +"$start_line" "$log" | awk -v first="$first" -v last="$last" '
+        FILENAME == ARGV[1] { if ($3 == "copied") { lo[n] = $1; hi[n] = $1 + $2; ++n } next }
+        { for (s = int($1 / 512); s < int(($1 + $3) / 512); ++s) {
+              if (s < first || s > last) continue
+              o = (s - first) * 512
+              for (i = 0; i < n; ++i) if (o >= lo[i] && o < hi[i]) { ++count; break }
+          } }
+        END { print count + 0 }' "$work/killed.map" -)
+    resumed="the same final bytes as the normal copy's"
+    cmp -s "$work/normal.ts" "$work/rescued.ts" || resumed="final bytes DIFFER from the normal copy's"
+    echo "resumed   killed in the $(sed -n 's/^pass //p' "$work/killed.map") pass with" \
+        "$(awk '$3 == "copied" { n += $2 } END { print n + 0 }' "$work/killed.map") bytes copied;" \
+        "$again sectors the map had as copied read again; $resumed"
+    fusermount3 -u "$mount"
+    rm -f "$work"/*.ts "$work"/*.map "$work"/*.moravel-map
 done
-kill -KILL "$copier" 2>/dev/null || true
-wait "$copier" 2>/dev/null || true
-cp "$work/rescued.ts.moravel-map" "$work/killed.map"
-echo "killed in the $(sed -n 's/^pass //p' "$work/killed.map") pass; its map: $(awk '$3 == "copied" { n += $2 } END { print n + 0 }' "$work/killed.map") bytes copied"
-start_line=$(($(wc -l <"$work/reads.log") + 1))
-"${cli[@]}" copy --rescue "$file" "$work/rescued.ts" >/dev/null 2>&1 || true
-again=$(tail -n +"$start_line" "$work/reads.log" | awk -v first="$first" -v last="$last" '
-    FILENAME == ARGV[1] { if ($3 == "copied") { lo[n] = $1; hi[n] = $1 + $2; ++n } next }
-    { for (s = int($1 / 512); s < int(($1 + $3) / 512); ++s) {
-          if (s < first || s > last) continue
-          o = (s - first) * 512
-          for (i = 0; i < n; ++i) if (o >= lo[i] && o < hi[i]) { ++count; break }
-      } }
-    END { print count + 0 }' "$work/killed.map" -)
-echo "resumed rescue: $again sectors that the map had as copied were read again"
-if cmp -s "$work/normal.ts" "$work/rescued.ts"; then
-    echo "resumed rescue: the same final bytes as the normal copy's"
-else
-    echo "resumed rescue: final bytes DIFFER from the normal copy's"
-fi
