@@ -231,7 +231,8 @@ TEST_F(RecorderDiskCopyTest, SkipExistingSkipsOnlyWhatThisCopyWouldWriteWhole) {
                       RescuePass::Retry,
                       0,
                       0,
-                      RescueMap(2000), {}};
+                      RescueMap(2000),
+                      {}};
     std::ofstream(out / "VIDEO.MPG.moravel-map") << FormatRescueMap(map);
     volatile std::sig_atomic_t stop = 1;
     cli::CliEnvironment environment;
