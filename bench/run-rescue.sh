@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The rescue copy beside GNU ddrescue on failing disks: the sample disk's 1 GB
-# recording "Nature 2004-05-16.ts" served by moravel-failing-disk (FUSE) with
+# recording "Nature 2004-05-16.ts" (or one of RECORDING_MB MB, as a recorder's
+# short one) served by moravel-failing-disk (FUSE) with
 # three bad areas of 2,000 sectors and 50 scattered bad sectors, every failed read
 # costing 20 ms (DELAY_MS), on both kinds of drive:
 #   A  a read returns the bytes before its first bad sector;
 #   B  a read that reaches a bad sector fails as a whole (--fail-whole-request),
-#      as through many USB-SATA bridges.
+#      as through many USB-SATA bridges, whose largest request is 128 KiB.
 # On each: the normal copy (its bytes are the reference); the rescue with
 # --retries 0 and ddrescue 1.27 (defaults, no retries either; restricted to the
 # recording's bytes with -i/-s/-o and a mapfile), each timed until every readable
@@ -18,8 +19,8 @@
 #
 #   bench/run-rescue.sh [BUILD] [MODELS]   (BUILD defaults to build, MODELS to "A B";
 #                                           needs /dev/fuse and ddrescue)
-# REQUEST_KIB=128 makes the kernel's largest request to the disk 128 KiB, as
-# through many USB bridges (by default the kernel's own, here 1 MiB).
+# REQUEST_KIB=N sets the kernel's largest request to the disk on both models (by
+# default the kernel's own on model A, here 1 MiB, and 128 KiB on model B).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$(realpath "${1:-build}")"
@@ -45,8 +46,19 @@ trap cleanup EXIT
 now() { date +%s.%N; }
 seconds() { echo "$2 - $1" | bc; }
 
-"$build/bin/moravel-make-sample-disk" "$work/sample.img" >/dev/null
-file="Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/Nature 2004-05-16.ts"
+if [ -n "${RECORDING_MB:-}" ]; then
+    # A recording of that many MB (10^6 bytes), in one piece on a FAT32 volume
+    # made by mkfs.fat and filled by mcopy.
+    truncate -s $((RECORDING_MB + 300))M "$work/sample.img"
+    mkfs.fat -F 32 -s 8 -n REC "$work/sample.img" >/dev/null
+    head -c "$((RECORDING_MB * 1000000))" /dev/urandom >"$work/rec.ts"
+    mcopy -i "$work/sample.img" "$work/rec.ts" ::REC.TS
+    rm "$work/rec.ts"
+    file="Hard Disk 1/32-Bit FAT Disk/Root Directory/REC.TS"
+else
+    "$build/bin/moravel-make-sample-disk" "$work/sample.img" >/dev/null
+    file="Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/Nature 2004-05-16.ts"
+fi
 info="$("$build/bin/moravel-cli" --disk "$work/sample.img" info --json "$file")"
 first=$(sed -n 's/^  "firstLba": \([0-9]*\),$/\1/p' <<<"$info")
 size=$(sed -n 's/^  "size": \([0-9]*\),$/\1/p' <<<"$info")
@@ -64,11 +76,11 @@ done
 for i in $(seq 1 50); do
     bad+=(--bad "$((first + sectors * (2 * i - 1) / 100 + 3))")
 done
-bad_sectors=$((3 * 2000 + 50))
-requests="the kernel's own"
-[ -n "${REQUEST_KIB:-}" ] && requests="$REQUEST_KIB KiB"
-echo "recording: $size bytes, sectors $first-$last; $bad_sectors bad sectors; a failed read costs $delay ms;" \
-    "largest request: $requests"
+# On a short recording a scattered bad sector may fall in a bad area.
+bad_sectors=$(printf '%s\n' "${bad[@]}" | grep -v -- --bad | awk -F- '
+    { last = NF > 1 ? $2 : $1; for (s = $1; s <= last; ++s) seen[s] = 1 }
+    END { print length(seen) }')
+echo "recording: $size bytes, sectors $first-$last; $bad_sectors bad sectors; a failed read costs $delay ms"
 
 # measure NAME LOG FROM_LINE START END: one tool's run from the log's lines after
 # FROM_LINE: when the last good sector of the recording first came in, reads, failed reads.
@@ -101,16 +113,18 @@ print(f"{name:9} all readable bytes in {readable:8.2f} s"
 
 for model in $models; do
     case "$model" in
-        A) kind=() ;;
-        B) kind=(--fail-whole-request) ;;
+        A) kind=() request_kib="${REQUEST_KIB:-}" ;;
+        B) kind=(--fail-whole-request) request_kib="${REQUEST_KIB:-128}" ;;
         *) echo "unknown drive model $model (A or B)" >&2; exit 1 ;;
     esac
     log="$work/reads-$model.log"
-    "$build/bin/moravel-failing-disk" "${bad[@]}" "${kind[@]}" ${REQUEST_KIB:+--request-kib "$REQUEST_KIB"} --delay-ms "$delay" \
+    "$build/bin/moravel-failing-disk" "${bad[@]}" "${kind[@]}" ${request_kib:+--request-kib "$request_kib"} --delay-ms "$delay" \
         --log "$log" --log-times "$work/sample.img" "$mount"
     cli=("$build/bin/moravel-cli" --disk "$mount/disk.img")
     echo
-    echo "== drive model $model"
+    requests="the kernel's own"
+    [ -n "$request_kib" ] && requests="$request_kib KiB"
+    echo "== drive model $model; largest request: $requests"
 
     t0=$(now)
     "${cli[@]}" copy "$file" "$work/normal.ts" >"$work/normal.txt" 2>&1 || true

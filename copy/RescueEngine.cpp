@@ -18,7 +18,11 @@ namespace {
 
 // Large runs: a read costs little more for its length, a failed one as much.
 constexpr std::uint64_t kRunBytes = 1024 * 1024;
-constexpr std::uint64_t kMinSkip = 64 * 1024;
+// Past a failed read the copy pass goes on at least this far ahead. A bridge
+// that fails a whole request for one bad sector in it returns a run cut where
+// that request began: the bad sector may lie up to a request (128 KiB on many)
+// beyond, and a read that began closer would fail on it once more.
+constexpr std::uint64_t kMinSkip = 128 * 1024;
 constexpr double kSaveSeconds = 1.0;
 constexpr std::uint64_t kSector = kSectorSize;
 
