@@ -65,11 +65,7 @@ std::filesystem::path BatchPlan::UniqueOutput(const std::filesystem::path& folde
     std::filesystem::path output = folder / PathFromUtf8(name);
     // Compared without regard to case, as a FAT32 or NTFS destination does.
     for (int n = 2; !m_outputs.insert(FoldCase(Utf8FromPath(output))).second; ++n) {
-        const auto dot = name.rfind('.');
-        const bool extension = dot != std::string::npos && dot > 0;
-        output =
-            folder / PathFromUtf8(name.substr(0, extension ? dot : name.size()) + " (" +
-                                  std::to_string(n) + ")" + (extension ? name.substr(dot) : ""));
+        output = folder / PathFromUtf8(NumberedName(name, n));
     }
     return output;
 }

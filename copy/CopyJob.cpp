@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "CopyTexts.h"
+#include "FileReader.h"
 #include "disk/Sector.h"
 #include "tree/FatChain.h"
 #include "tree/FatDate.h"
@@ -343,37 +344,23 @@ bool CopyJob::LoadChain(const DriveItem& file, std::uint32_t& count) {
     // The FAT pieces the chain runs through, where a listing has not read them
     // already. A FAT sector that reads from neither copy cuts only the chains that
     // run into it: this one is copied as far as it is known.
-    const std::shared_ptr<FatPages> pages = m_drives.VolumeFat(file);
-    const FatWalkStop stop(pages, &m_stopRequested);
-    const FatImage fat(pages);
-    count = m_drives.CountFatEntries(file.m_firstCluster, file.m_fatKind, fat);
-    if (m_stopRequested || pages->NothingRead()) {
+    Result<FileChain, ChainFailure> chain = LoadFileChain(m_drives, file, &m_stopRequested);
+    if (!chain && chain.error() == ChainFailure::NoMemory) {
+        End(CopyOutcome::Failed, "internal error 00027");
+        return false;
+    }
+    if (!chain) {
         m_report.stopped = m_stopRequested;
         End(CopyOutcome::Failed, m_stopRequested                       ? ""
                                  : !m_drives.DiskAnswers(file.m_drive) ? SourceGoneText(file)
                                                                        : "internal error 00026");
         return false;
     }
-    m_chain = MemoryBlock::Allocate(std::size_t{count} * sizeof(std::uint32_t));
-    if (!m_chain) {
-        End(CopyOutcome::Failed, "internal error 00027");
-        return false;
-    }
-    m_drives.StoreFatEntries(file.m_firstCluster, file.m_fatKind,
-                             reinterpret_cast<std::uint32_t*>(m_chain.Data()), count, fat);
-    const std::uint32_t last =
-        count == 0 ? 0 : reinterpret_cast<const std::uint32_t*>(m_chain.Data())[count - 1];
-    const std::span<const std::uint32_t> lostFat = fat.LostSectors();
-    if (count > 0 && EntryLost(lostFat, file.m_fatKind, last)) {
-        std::uint32_t sector = EntrySector(file.m_fatKind, last);
-        if (!std::binary_search(lostFat.begin(), lostFat.end(), sector)) {
-            ++sector;  // a FAT12 entry whose other half was lost
-        }
-        m_chainCut = "Error: The file's cluster chain runs into " +
-                     FatSectorsText(file, std::span(&sector, 1)) +
-                     ", which could not be read from either copy: where it goes on after " +
-                     std::to_string(count) + (count == 1 ? " cluster" : " clusters") +
-                     " is not known.\nNote that the fragment of the file that was succesfully "
+    count = chain->count;
+    m_chain = std::move(chain->block);
+    if (chain->lostFatSector) {
+        m_chainCut = "Error: " + ChainCutText(file, *chain) +
+                     "\nNote that the fragment of the file that was succesfully "
                      "copied may still be used.";
     }
     return true;

@@ -68,4 +68,11 @@ std::string FolderOf(std::string_view path) {
     return std::string(path.substr(0, path.size() - name.size()));
 }
 
+std::string NumberedName(const std::string& name, int n) {
+    const auto dot = name.rfind('.');
+    const bool extension = dot != std::string::npos && dot > 0;
+    return name.substr(0, extension ? dot : name.size()) + " (" + std::to_string(n) + ")" +
+           (extension ? name.substr(dot) : "");
+}
+
 }  // namespace moravel

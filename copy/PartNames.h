@@ -39,6 +39,10 @@ std::vector<std::uint64_t> PartStarts(std::uint64_t size, std::uint64_t clusterB
 // and no name can move a terminal's cursor.
 std::string SafeFileName(std::string_view name);
 
+// The name with " (n)" before its extension ("Movie (2).ts"), for the later of
+// two entries that come to the same name.
+std::string NumberedName(const std::string& name, int n);
+
 // The folder of a path, with its trailing '/' ("" for a bare name).
 std::string FolderOf(std::string_view path);
 

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "disk/MemoryBlock.h"
+#include "disk/Result.h"
+#include "tree/DriveTree.h"
+
+namespace moravel {
+
+// A file's cluster chain, as far as the FAT tells it.
+struct FileChain {
+    MemoryBlock block;  // the clusters, one std::uint32_t each
+    std::uint32_t count = 0;
+    // The FAT sector, read from neither copy, where the chain goes on: nothing
+    // when the chain ends as the FAT says.
+    std::optional<std::uint32_t> lostFatSector;
+
+    std::span<const std::uint32_t> Clusters() const {
+        return {reinterpret_cast<const std::uint32_t*>(block.Data()), count};
+    }
+};
+
+// Why a chain could not be had.
+enum class ChainFailure {
+    FatDoesNotFit,  // the volume's FAT cannot be its FAT: it is not read
+    Stopped,        // *stop was set during the walk
+    NothingRead,    // no FAT sector where the walk went read from either copy
+    NoMemory,       // no memory for the chain
+};
+
+// Walks the file's chain through its volume's FAT pieces (those a listing read
+// are not read again), ending early when *stop is set.
+Result<FileChain, ChainFailure> LoadFileChain(DriveTree& drives, const DriveItem& file,
+                                              const bool* stop = nullptr);
+
+// The error of a chain cut by a FAT sector lost from both copies.
+std::string ChainCutText(const DriveItem& file, const FileChain& chain);
+
+// A file of the recorder's disk read anywhere, on demand, through its cluster
+// chain, as a copy reads it: runs of clusters that lie together are read at once
+// and kept for the reads that follow. For what serves a file to other programs.
+class FileReader {
+public:
+    // The file's reader, with its chain walked; the error says why there is none.
+    static Result<std::unique_ptr<FileReader>> Open(DriveTree& drives, const DriveItem& file);
+
+    std::uint64_t Size() const { return m_size; }
+
+    struct Piece {
+        std::size_t bytes = 0;         // bytes given: fewer than asked only at the end
+        std::uint32_t unreadable = 0;  // sectors among them that could not be read (0xE5)
+    };
+    // Reads into out from offset, up to the file's end. Fails where the chain is
+    // not known (cut by a lost FAT sector, or shorter than the file) or the disk no
+    // longer answers; the error says so.
+    Result<Piece> Read(std::uint64_t offset, std::span<std::uint8_t> out);
+
+private:
+    FileReader(DriveTree& drives, const DriveItem& file, FileChain chain, MemoryBlock window);
+    // Reads the run of clusters that lie together from cluster index on into the window.
+    Failure Fill(std::uint32_t index);
+    bool InWindow(std::uint32_t index) const {
+        return index >= m_windowFirst && index - m_windowFirst < m_windowClusters;
+    }
+
+    DriveTree& m_drives;
+    const DriveItem& m_file;
+    FileChain m_chain;
+    MemoryBlock m_window;
+    std::uint64_t m_size = 0;
+    std::uint64_t m_clusterBytes = 0;
+    std::uint32_t m_windowFirst = 0;
+    std::uint32_t m_windowClusters = 0;
+    UnreadableSectors m_unreadable;  // of the window, by sector index in it
+};
+
+}  // namespace moravel
