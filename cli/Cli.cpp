@@ -5,6 +5,7 @@
 #include "CliCheck.h"
 #include "CliCopy.h"
 #include "CliInfo.h"
+#include "CliMount.h"
 #include "CliPlatform.h"
 #include "Listing.h"
 #include "TerminalFrontend.h"
@@ -43,6 +44,7 @@ std::string UsageText() {
            "                   [--rescue [--map FILE] [--retries N]] TREEPATH... DEST\n"
            "       moravel-cli [DISK OPTIONS] check TREEPATH\n"
            "       moravel-cli [DISK OPTIONS] info [--json] TREEPATH\n"
+           "       moravel-cli [DISK OPTIONS] mount [--foreground] [--fill] MOUNTPOINT\n"
            "DISK OPTIONS: [--disk PATH]... [--floppy PATH]... [--bios-services] [--codepage N]\n"
            "\n"
            "list shows the drive tree of a harddisk video recorder's disk: disks,\n"
@@ -57,6 +59,11 @@ std::string UsageText() {
            "beside the size its directory entry holds, its clusters and fragments with\n"
            "their sectors, its dates; a volume's partition and boot sector; a disk's\n"
            "source and size.\n"
+           "mount serves the drive tree read-only at MOUNTPOINT, an existing folder, for\n"
+           "other programs (Linux): disks, volumes and folders as folders, files with\n"
+           "their true sizes and dates, read from the disk as they are read. Names are\n"
+           "as TREEPATHs spell them, made fit for file names. It runs in the background\n"
+           "until it is unmounted (fusermount3). An unreadable sector fails the read (EIO).\n"
            "\n" +
            std::string(kSourceOptionsHelp) +
            "  -r, --recursive    list everything below TREEPATH, depth first\n"
@@ -76,6 +83,9 @@ std::string UsageText() {
            "  --map FILE         copy --rescue of one file: keep the map in FILE\n"
            "  --retries N        copy --rescue: read bad sectors again N times at the end\n"
            "                     (default 1)\n"
+           "  --foreground       mount: stay in the foreground; Ctrl-C unmounts\n"
+           "  --fill             mount: unreadable sectors read as 0xE5 bytes, as a copy\n"
+           "                     fills them, instead of failing the read\n"
            "  -h, --help         show this text\n"
            "      --version      show the version\n"
            "\n"
@@ -129,9 +139,14 @@ void CheckOperands(CommandLine& line, const std::vector<std::string>& operands) 
             line.copy.destination = operands.back();
         }
     } else if (count != 1) {
-        line.error = line.command + " takes one TREEPATH, not " + std::to_string(count);
+        line.error = line.command +
+                     (line.command == "mount" ? " takes one MOUNTPOINT, not "
+                                              : " takes one TREEPATH, not ") +
+                     std::to_string(count);
     } else if (line.command == "info") {
         line.info.treePath = operands[0];
+    } else if (line.command == "mount") {
+        line.mount.mountPoint = operands[0];
     } else {
         line.checkPath = operands[0];
     }
@@ -169,6 +184,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CLI::App* check = AddCommand(app, "check", operands);
     CLI::App* info = AddCommand(app, "info", operands);
     info->add_flag("--json", line.info.json);
+    CLI::App* mount = AddCommand(app, "mount", operands);
+    mount->add_flag("--foreground", line.mount.foreground);
+    mount->add_flag("--fill", line.mount.fill);
 
     line.error = ParseArguments(app, args, sources);
     line.platform = sources.platform;
@@ -178,13 +196,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!line.error.empty() || line.help || line.version) {
         return line;
     }
-    for (const CLI::App* command : {list, copy, check, info}) {
+    for (const CLI::App* command : {list, copy, check, info, mount}) {
         if (command->parsed()) {
             line.command = command->get_name();
         }
     }
     if (line.command.empty()) {
-        line.error = stray.empty() ? "missing command (list, info, copy or check)"
+        line.error = stray.empty() ? "missing command (list, info, copy, check or mount)"
                                    : "unknown command " + stray[0];
         return line;
     }
@@ -264,6 +282,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (line.command == "check") {
         return RunCheck(line.checkPath, access, walker, frontend, out, err);
+    }
+    if (line.command == "mount") {
+        return RunMount(line.mount, access, walker, err);
     }
     if (line.command == "info") {
         return RunInfo(line.info.treePath, line.info.json, walker, frontend, out, err);

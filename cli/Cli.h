@@ -43,6 +43,12 @@ struct CopyOptions {
     std::string destination;             // a file path, or an existing folder
 };
 
+struct MountOptions {
+    std::string mountPoint;
+    bool foreground = false;  // --foreground: stay attached to the terminal until unmounted
+    bool fill = false;        // --fill: unreadable sectors read as 0xE5 bytes, not as EIO
+};
+
 // What the command line asks for.
 struct CommandLine {
     bool help = false;
@@ -50,12 +56,13 @@ struct CommandLine {
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;  // detect when neither --disk nor --floppy is given
     unsigned codePage = kDefaultCodePage;
-    std::string command;  // "list", "info", "copy" or "check"
+    std::string command;  // "list", "info", "copy", "check" or "mount"
     ListOptions list;
     InfoOptions info;
     CopyOptions copy;
     std::string checkPath;  // check: the file or folder whose clusters are read
-    std::string error;      // not empty: a usage error, said in these words
+    MountOptions mount;
+    std::string error;  // not empty: a usage error, said in these words
 };
 
 // Parses the arguments that follow the program name. Disk options may stand

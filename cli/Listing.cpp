@@ -24,10 +24,6 @@ TreeWalker::DirectoryKey KeyOf(const DriveItem& item) {
     return {item.m_drive, item.m_partitionStart, item.m_firstCluster};
 }
 
-std::string Quote(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
 // The kinds whose items stand for a directory entry of their own (the FAT32
 // root is a chain without one).
 bool IsEntryKind(std::string_view kind) {

@@ -29,4 +29,8 @@ std::string EscapeControls(std::string_view text, bool keepLineBreaks) {
     return safe;
 }
 
+std::string Quote(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
 }  // namespace moravel::cli

@@ -12,4 +12,7 @@ namespace moravel::cli {
 // line breaks when asked to.
 std::string EscapeControls(std::string_view text, bool keepLineBreaks = false);
 
+// The text in double quotes, as messages name paths.
+std::string Quote(const std::string& text);
+
 }  // namespace moravel::cli

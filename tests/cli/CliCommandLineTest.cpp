@@ -129,7 +129,7 @@ TEST(CliCommandLineTest, InfoTakesOneTreePathAndJsonOnly) {
 }
 
 TEST(CliCommandLineTest, UsageErrorsSayWhatIsWrong) {
-    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, info, copy or check)");
+    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, info, copy, check or mount)");
     EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a value");
     EXPECT_EQ(ParseCommandLine({"list", "--color"}).error, "unknown option --color");
     EXPECT_EQ(ParseCommandLine({"show"}).error, "unknown command show");

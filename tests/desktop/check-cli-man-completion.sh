@@ -165,7 +165,8 @@ expect 'list' moravel-cli li
 expect 'list
 copy
 check
-info' moravel-cli ''
+info
+mount' moravel-cli ''
 expect 'check
 copy' moravel-cli --disk x.img c
 expect '--split' moravel-cli copy --sp
@@ -173,6 +174,9 @@ expect '--skip-existing
 --split' moravel-cli copy --s
 expect '--recursive' moravel-cli list --r
 expect '--json' moravel-cli info --j
+expect '--fill
+--floppy
+--foreground' moravel-cli mount --f
 expect '' moravel-cli check --j
 expect '--help' moravel-cli --he
 expect '--disk' moravel-cli list --di
@@ -261,7 +265,7 @@ done
 # Every option and command of the usage text is offered somewhere.
 offers=$(env -i HOME="$work/home" PATH="$PATH" LANG=C.UTF-8 bash --norc --noprofile -c '
     source "$1/share/bash-completion/completions/moravel-cli"
-    for command in "" list copy check info; do
+    for command in "" list copy check info mount; do
         COMP_WORDS=(moravel-cli $command -)
         COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         COMPREPLY=()

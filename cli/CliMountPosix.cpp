@@ -1,0 +1,343 @@
+// The drive tree served read-only through FUSE. One thread serves every request:
+// the tree and its disk reads are not shared between threads.
+#define FUSE_USE_VERSION 31
+
+#include <fcntl.h>
+#include <fuse.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "Cli.h"
+#include "CliMount.h"
+#include "TerminalText.h"
+#include "copy/FileReader.h"
+#include "copy/PartNames.h"
+#include "tree/FatDate.h"
+
+namespace moravel::cli {
+
+namespace {
+
+// The names of a folder's children as the mount shows them: unpadded, made safe
+// for a file name, and unique among them (" (2)" before the extension of a later
+// one, as a folder copy names its outputs).
+struct MountFolder {
+    std::string treePath;  // the folder's tree path, for what is reported about it
+    std::map<std::string, DriveItem*> children;
+    std::vector<std::string> order;  // the names in the disk's order
+};
+
+class MountServer {
+public:
+    MountServer(DriveTree& access, TreeWalker& walker, bool fill)
+        : m_access(access), m_walker(walker), m_fill(fill), m_started(std::time(nullptr)) {}
+
+    struct Found {
+        DriveItem* item = nullptr;  // null: the top
+        std::string treePath;
+    };
+    // The item at the mount's path; nothing for a path that names nothing.
+    std::optional<Found> Find(const char* path);
+    // The folder of a directory item, read on the first call.
+    const MountFolder& Folder(const Found& found);
+    void Describe(const DriveItem* item, struct stat& info) const;
+
+    int Open(const DriveItem& file, std::uint64_t& handle);
+    int Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset);
+    void Release(std::uint64_t handle) { m_open.erase(handle); }
+
+private:
+    MountFolder ReadFolder(DriveItem* item, const std::string& treePath);
+
+    DriveTree& m_access;
+    TreeWalker& m_walker;
+    bool m_fill;
+    std::time_t m_started;
+    std::unordered_map<const DriveItem*, MountFolder> m_folders;
+    std::unordered_map<std::uint64_t, std::unique_ptr<FileReader>> m_open;
+    std::uint64_t m_nextHandle = 1;
+};
+
+bool IsMountFolder(const DriveItem& item, const DriveItem* parent) {
+    return HoldsChildren(KindName(item, parent));
+}
+
+bool IsMountFile(const DriveItem& item) {
+    return item.IsFile() && !item.IsVolumeLabel();
+}
+
+MountFolder MountServer::ReadFolder(DriveItem* item, const std::string& treePath) {
+    MountFolder folder;
+    folder.treePath = treePath;
+    const std::vector<DriveItem*> children =
+        item == nullptr ? m_walker.TopLevel() : m_walker.Expand(*item, treePath);
+    for (DriveItem* child : children) {
+        if (!IsMountFile(*child) && !IsMountFolder(*child, item)) {
+            continue;  // a FAT copy, a volume label
+        }
+        const std::string name = SafeFileName(child->PlainName());
+        std::string unique = name;
+        for (int n = 2; folder.children.contains(unique); ++n) {
+            unique = NumberedName(name, n);
+        }
+        folder.children.emplace(unique, child);
+        folder.order.push_back(unique);
+    }
+    return folder;
+}
+
+const MountFolder& MountServer::Folder(const Found& found) {
+    if (const auto known = m_folders.find(found.item); known != m_folders.end()) {
+        return known->second;
+    }
+    return m_folders.emplace(found.item, ReadFolder(found.item, found.treePath)).first->second;
+}
+
+std::optional<MountServer::Found> MountServer::Find(const char* path) {
+    Found found;
+    const DriveItem* parent = nullptr;
+    for (const std::string& component : SplitTreePath(path)) {
+        if (found.item != nullptr && !IsMountFolder(*found.item, parent)) {
+            return std::nullopt;
+        }
+        const MountFolder& folder = Folder(found);
+        const auto child = folder.children.find(component);
+        if (child == folder.children.end()) {
+            return std::nullopt;
+        }
+        parent = found.item;
+        found.item = child->second;
+        found.treePath = JoinPath(found.treePath, std::string(found.item->PlainName()));
+    }
+    return found;
+}
+
+void MountServer::Describe(const DriveItem* item, struct stat& info) const {
+    info = {};
+    info.st_uid = ::getuid();
+    info.st_gid = ::getgid();
+    info.st_mtime = info.st_atime = info.st_ctime = m_started;
+    if (item == nullptr || !IsMountFile(*item)) {
+        info.st_mode = S_IFDIR | 0555;
+        info.st_nlink = 2;
+    } else {
+        info.st_mode = S_IFREG | 0444;
+        info.st_nlink = 1;
+        info.st_size = static_cast<off_t>(std::min<std::uint64_t>(item->m_fileSize, LLONG_MAX));
+        info.st_blksize = 64 * 1024;
+        info.st_blocks = static_cast<blkcnt_t>((item->m_fileSize + 511) / 512);
+    }
+    if (item != nullptr && item->m_kind == ItemKind::Entry) {
+        const auto written = DecodeFatDateTime(item->m_writeDate, item->m_writeTime);
+        if (const auto when = written ? LocalTimeOf(*written) : std::nullopt) {
+            info.st_mtime = info.st_atime = info.st_ctime = *when;
+        }
+    }
+}
+
+int MountServer::Open(const DriveItem& file, std::uint64_t& handle) {
+    Result<std::unique_ptr<FileReader>> reader = FileReader::Open(m_access, file);
+    if (!reader) {
+        return -EIO;
+    }
+    handle = m_nextHandle++;
+    m_open.emplace(handle, std::move(*reader));
+    return 0;
+}
+
+int MountServer::Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset) {
+    const auto open = m_open.find(handle);
+    if (open == m_open.end()) {
+        return -EBADF;
+    }
+    const Result<FileReader::Piece> piece = open->second->Read(offset, out);
+    if (!piece || (piece->unreadable > 0 && !m_fill)) {
+        return -EIO;
+    }
+    return static_cast<int>(piece->bytes);
+}
+
+MountServer& Server() {
+    return *static_cast<MountServer*>(fuse_get_context()->private_data);
+}
+
+void* Init(fuse_conn_info* /*connection*/, fuse_config* config) {
+    // The disk does not change under the mount: what the kernel holds stays true.
+    config->kernel_cache = 1;
+    config->entry_timeout = 3600;
+    config->attr_timeout = 3600;
+    config->negative_timeout = 3600;
+    return fuse_get_context()->private_data;
+}
+
+int GetAttr(const char* path, struct stat* info, fuse_file_info* /*file*/) {
+    const auto found = Server().Find(path);
+    if (!found) {
+        return -ENOENT;
+    }
+    Server().Describe(found->item, *info);
+    return 0;
+}
+
+int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset*/,
+            fuse_file_info* /*file*/, fuse_readdir_flags /*flags*/) {
+    const auto found = Server().Find(path);
+    if (!found) {
+        return -ENOENT;
+    }
+    struct stat info {};
+    Server().Describe(found->item, info);
+    if (!S_ISDIR(info.st_mode)) {
+        return -ENOTDIR;
+    }
+    const auto none = static_cast<fuse_fill_dir_flags>(0);
+    fill(buffer, ".", nullptr, 0, none);
+    fill(buffer, "..", nullptr, 0, none);
+    const MountFolder& folder = Server().Folder(*found);
+    for (const std::string& name : folder.order) {
+        Server().Describe(folder.children.at(name), info);
+        fill(buffer, name.c_str(), &info, 0, none);
+    }
+    return 0;
+}
+
+int OpenFile(const char* path, fuse_file_info* file) {
+    const auto found = Server().Find(path);
+    if (!found) {
+        return -ENOENT;
+    }
+    if ((file->flags & O_ACCMODE) != O_RDONLY || (file->flags & O_TRUNC) != 0) {
+        return -EROFS;
+    }
+    if (found->item == nullptr || !IsMountFile(*found->item)) {
+        return -EISDIR;
+    }
+    file->keep_cache = 1;
+    std::uint64_t handle = 0;
+    const int result = Server().Open(*found->item, handle);
+    file->fh = handle;
+    return result;
+}
+
+int ReadFile(const char* /*path*/, char* buffer, std::size_t size, off_t offset,
+             fuse_file_info* file) {
+    if (offset < 0) {
+        return -EINVAL;
+    }
+    return Server().Read(file->fh, {reinterpret_cast<std::uint8_t*>(buffer), size},
+                         static_cast<std::uint64_t>(offset));
+}
+
+int ReleaseFile(const char* /*path*/, fuse_file_info* file) {
+    Server().Release(file->fh);
+    return 0;
+}
+
+// Whatever would change the disk: refused, whether or not the kernel asks.
+int Refuse() {
+    return -EROFS;
+}
+int RefusePath(const char*) {
+    return Refuse();
+}
+int RefuseMode(const char*, mode_t) {
+    return Refuse();
+}
+int RefuseTwo(const char*, const char*) {
+    return Refuse();
+}
+
+fuse_operations Operations() {
+    fuse_operations operations{};
+    operations.init = Init;
+    operations.getattr = GetAttr;
+    operations.readdir = ReadDir;
+    operations.open = OpenFile;
+    operations.read = ReadFile;
+    operations.release = ReleaseFile;
+    operations.mkdir = RefuseMode;
+    operations.unlink = RefusePath;
+    operations.rmdir = RefusePath;
+    operations.symlink = RefuseTwo;
+    operations.link = RefuseTwo;
+    operations.rename = [](const char*, const char*, unsigned) { return Refuse(); };
+    operations.chmod = [](const char*, mode_t, fuse_file_info*) { return Refuse(); };
+    operations.chown = [](const char*, uid_t, gid_t, fuse_file_info*) { return Refuse(); };
+    operations.truncate = [](const char*, off_t, fuse_file_info*) { return Refuse(); };
+    operations.utimens = [](const char*, const timespec*, fuse_file_info*) { return Refuse(); };
+    operations.create = [](const char*, mode_t, fuse_file_info*) { return Refuse(); };
+    operations.mknod = [](const char*, mode_t, dev_t) { return Refuse(); };
+    operations.write = [](const char*, const char*, std::size_t, off_t, fuse_file_info*) {
+        return Refuse();
+    };
+    operations.setxattr = [](const char*, const char*, const char*, std::size_t, int) {
+        return Refuse();
+    };
+    operations.removexattr = [](const char*, const char*) { return Refuse(); };
+    return operations;
+}
+
+// The mount point as the mount needs it: an existing folder.
+std::string MountPointProblem(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return std::strerror(errno);
+    }
+    return S_ISDIR(info.st_mode) ? "" : "not a folder";
+}
+
+}  // namespace
+
+int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
+             std::ostream& err) {
+    if (const std::string problem = MountPointProblem(options.mountPoint); !problem.empty()) {
+        err << kProgram << ": cannot mount at " << Quote(options.mountPoint) << ": " << problem
+            << '\n';
+        return kExitFailureShown;
+    }
+    MountServer server(access, walker, options.fill);
+    std::vector<std::string> args = {kProgram, "-o", "ro,fsname=moravel,subtype=moravel"};
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    fuse_args fuseArgs = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
+    const fuse_operations operations = Operations();
+    fuse* session = fuse_new(&fuseArgs, &operations, sizeof operations, &server);
+    if (session == nullptr) {
+        err << kProgram << ": cannot mount at " << Quote(options.mountPoint)
+            << ": FUSE could not be set up\n";
+        return kExitFailureShown;
+    }
+    if (fuse_mount(session, options.mountPoint.c_str()) != 0) {
+        fuse_destroy(session);
+        err << kProgram << ": cannot mount at " << Quote(options.mountPoint)
+            << ": FUSE refused it (is /dev/fuse there, and fusermount3?)\n";
+        return kExitFailureShown;
+    }
+    err.flush();
+    int status = kExitOk;
+    if (fuse_daemonize(options.foreground ? 1 : 0) != 0 ||
+        fuse_set_signal_handlers(fuse_get_session(session)) != 0) {
+        status = kExitFailureShown;
+    } else {
+        status = fuse_loop(session) == 0 ? kExitOk : kExitFailureShown;
+        fuse_remove_signal_handlers(fuse_get_session(session));
+    }
+    fuse_unmount(session);
+    fuse_destroy(session);
+    return status;
+}
+
+}  // namespace moravel::cli
