@@ -252,21 +252,28 @@ bool RescueEngine::TrimArea(const RescueRange& area) {
 }
 
 // Inward from the area's end a sector at a time (a read stops at the first failing
-// sector, so a longer one would tell nothing from this side), to the first that
-// fails; what lies between `from` and it is left for the scrape pass.
+// sector, so a longer one would tell nothing from this side), to the first two
+// sectors in a row that fail: the bad area's trailing edge. A lone bad sector on
+// the way is passed, as from the leading edge: the good sectors between it and
+// the bad area are not left for the scrape pass. What lies between `from` and the
+// edge is left for the scrape pass.
 bool RescueEngine::TrimBack(std::uint64_t from, std::uint64_t end) {
     std::uint64_t back = end;
+    std::optional<std::uint64_t> lastBad;
     while (back > from) {
         const std::uint64_t sector = SectorFloor(back - 1);
         const bool read = ReadSector(sector);
         if (m_writeFailed || !Step(end - sector, end - std::min(from, end))) {
             return false;
         }
-        if (!read) {
+        if (!read && lastBad && *lastBad == sector + kSector) {
             if (sector > from) {
                 m_state.map.Mark(from, sector, RescueState::Trimmed);
             }
             return true;
+        }
+        if (!read) {
+            lastBad = sector;
         }
         back = sector;
     }

@@ -229,9 +229,11 @@ TEST_F(RescueTest, ABadAreaIsReadSectorBySectorOnlyInTheLastPasses) {
 }
 
 // Through a bridge that fails a whole request for one bad sector in it, and with
-// a weak sector that reads on its second try: when the retry pass begins, every
-// good sector is in and none is held bad; a sector is bad only where a read of it
-// alone failed; and few reads failed beyond one per bad sector.
+// a weak sector that reads on its second try: when the scrape pass begins, every
+// good sector is in but the weak one (lone bad sectors beyond the bad area do
+// not hide the good ones between); when the retry pass begins, none is held bad;
+// a sector is bad only where a read of it alone failed; and few reads failed
+// beyond one per bad sector.
 TEST_F(RescueTest, BehindABridgeThatFailsWholeRequestsEveryGoodSectorIsInBeforeAnyRetry) {
     Reopen(m_files);
     SelectFile("Damaged.ts");
@@ -245,22 +247,30 @@ TEST_F(RescueTest, BehindABridgeThatFailsWholeRequestsEveryGoodSectorIsInBeforeA
     const auto& reads = m_opener.Log().reads;
     const std::size_t before = reads.size();
     const std::string mapPath = m_dir.File("rescued.ts.moravel-map");
+    std::optional<RescueMapFile> atScrape;
     std::optional<RescueMapFile> atRetry;
     std::size_t readsBeforeRetry = 0;
+    const auto mapNow = [&] {
+        const auto bytes = FileBytes(mapPath);
+        return ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+    };
     m_frontend.OnPumpStep([&] {
         if (atRetry || !std::filesystem::exists(mapPath)) {
             return;
         }
-        const auto bytes = FileBytes(mapPath);
-        if (auto map = ParseRescueMap(std::string(bytes.begin(), bytes.end()));
-            map && map->pass == RescuePass::Retry) {
+        if (auto map = mapNow(); map && map->pass == RescuePass::Scrape && !atScrape) {
+            atScrape = std::move(*map);
+        } else if (map && map->pass == RescuePass::Retry) {
             atRetry = std::move(*map);
             readsBeforeRetry = reads.size();
         }
     });
     Rescue(m_dir.File("rescued.ts"));
     EXPECT_EQ(FileBytes(m_dir.File("rescued.ts")), FileBytes(m_dir.File("normal.ts")));
-    ASSERT_TRUE(atRetry);
+    ASSERT_TRUE(atScrape && atRetry);
+    const auto done = mapNow();
+    ASSERT_TRUE(done);
+    EXPECT_GE(atScrape->map.Bytes(RescueState::Copied) + 512, done->map.Bytes(RescueState::Copied));
     // The weak sector may have been read on its second try before.
     EXPECT_GE(atRetry->map.Bytes(RescueState::Bad), m_bad.size() * 512);
     EXPECT_LE(atRetry->map.Bytes(RescueState::Bad), (m_bad.size() + 1) * 512);
