@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -40,8 +41,12 @@ struct MountFolder {
 
 class MountServer {
 public:
-    MountServer(DriveTree& access, TreeWalker& walker, bool fill)
-        : m_access(access), m_walker(walker), m_fill(fill), m_started(std::time(nullptr)) {}
+    MountServer(DriveTree& access, TreeWalker& walker, bool fill, std::ostream& err)
+        : m_access(access),
+          m_walker(walker),
+          m_fill(fill),
+          m_err(err),
+          m_started(std::time(nullptr)) {}
 
     struct Found {
         DriveItem* item = nullptr;  // null: the top
@@ -53,7 +58,7 @@ public:
     const MountFolder& Folder(const Found& found);
     void Describe(const DriveItem* item, struct stat& info) const;
 
-    int Open(const DriveItem& file, std::uint64_t& handle);
+    int Open(const Found& file, std::uint64_t& handle);
     int Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset);
     void Release(std::uint64_t handle) { m_open.erase(handle); }
 
@@ -63,9 +68,14 @@ private:
     DriveTree& m_access;
     TreeWalker& m_walker;
     bool m_fill;
+    std::ostream& m_err;  // where a failed read is said, in the foreground
     std::time_t m_started;
     std::unordered_map<const DriveItem*, MountFolder> m_folders;
-    std::unordered_map<std::uint64_t, std::unique_ptr<FileReader>> m_open;
+    struct Opened {
+        std::unique_ptr<FileReader> reader;
+        std::string treePath;
+    };
+    std::unordered_map<std::uint64_t, Opened> m_open;
     std::uint64_t m_nextHandle = 1;
 };
 
@@ -146,13 +156,15 @@ void MountServer::Describe(const DriveItem* item, struct stat& info) const {
     }
 }
 
-int MountServer::Open(const DriveItem& file, std::uint64_t& handle) {
-    Result<std::unique_ptr<FileReader>> reader = FileReader::Open(m_access, file);
+int MountServer::Open(const Found& file, std::uint64_t& handle) {
+    Result<std::unique_ptr<FileReader>> reader = FileReader::Open(m_access, *file.item);
     if (!reader) {
+        m_err << kProgram << ": cannot read " << Quote(EscapeControls(file.treePath)) << ": "
+              << reader.error().reason << std::endl;
         return -EIO;
     }
     handle = m_nextHandle++;
-    m_open.emplace(handle, std::move(*reader));
+    m_open.emplace(handle, Opened{std::move(*reader), file.treePath});
     return 0;
 }
 
@@ -161,11 +173,16 @@ int MountServer::Read(std::uint64_t handle, std::span<std::uint8_t> out, std::ui
     if (open == m_open.end()) {
         return -EBADF;
     }
-    const Result<FileReader::Piece> piece = open->second->Read(offset, out);
-    if (!piece || (piece->unreadable > 0 && !m_fill)) {
-        return -EIO;
+    const Result<FileReader::Piece> piece = open->second.reader->Read(offset, out);
+    if (piece && (piece->unreadable == 0 || m_fill)) {
+        return static_cast<int>(piece->bytes);
     }
-    return static_cast<int>(piece->bytes);
+    m_err << kProgram << ": " << Quote(EscapeControls(open->second.treePath)) << ", bytes "
+          << offset << "-" << offset + out.size() - 1 << ": "
+          << (piece ? std::to_string(piece->unreadable) + " sectors could not be read"
+                    : piece.error().reason)
+          << std::endl;
+    return -EIO;
 }
 
 MountServer& Server() {
@@ -225,7 +242,7 @@ int OpenFile(const char* path, fuse_file_info* file) {
     }
     file->keep_cache = 1;
     std::uint64_t handle = 0;
-    const int result = Server().Open(*found->item, handle);
+    const int result = Server().Open(*found, handle);
     file->fh = handle;
     return result;
 }
@@ -306,7 +323,7 @@ int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
             << '\n';
         return kExitFailureShown;
     }
-    MountServer server(access, walker, options.fill);
+    MountServer server(access, walker, options.fill, err);
     std::vector<std::string> args = {kProgram, "-o", "ro,fsname=moravel,subtype=moravel"};
     std::vector<char*> argv;
     for (std::string& arg : args) {

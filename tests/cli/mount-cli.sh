@@ -23,7 +23,7 @@ if [ ! -w /dev/fuse ] || ! command -v fusermount3 >/dev/null; then
     echo "skipped: FUSE cannot be used here (/dev/fuse or fusermount3)"
     exit 77
 fi
-for program in mkfs.fat mcopy mtype; do
+for program in mkfs.fat mcopy mtype mdel mdir; do
     command -v "$program" >/dev/null || { echo "skipped: no $program"; exit 77; }
 done
 failed=0
@@ -79,17 +79,19 @@ err=$( (: >"$records/NEWS0518.TS") 2>&1 || true)
 unmount "$mnt"
 [ "$(stat -c "%s %Y %Z" "$work/sample.img")" = "$before" ] || fail "the image changed"
 
-# 2. mkfs.fat and mcopy: fragmented files, mtype the oracle.
+# 2. mkfs.fat and mcopy: a file in two fragments, mtype the oracle.
 image="$work/volume.img"
 truncate -s 64M "$image"
 mkfs.fat -F 32 -s 1 -n REC "$image" >/dev/null
-for i in 1 2 3; do
+for i in 1 3; do
     head -c $((300000 + i * 1000)) /dev/urandom >"$work/part$i"
     mcopy -i "$image" "$work/part$i" "::F$i.TS"
 done
-mdel -i "$image" ::F2.TS
 head -c 3000000 /dev/urandom >"$work/long"
-mcopy -i "$image" "$work/long" "::Long name of a recording.ts"
+. "$(dirname "$0")/fragmented-fat.sh"
+put_fragmented "$image" "$work/long" "Long name of a recording.ts"
+[ "$("$cli" --disk "$image" info --json "Hard Disk 1/32-Bit FAT Disk/Root Directory/Long name of a recording.ts" |
+    field fragments)" = 2 ] || fail "the long file is not in two fragments"
 mount "$image"
 root="$mnt/Hard Disk 1/32-Bit FAT Disk/Root Directory"
 for name in F1.TS F3.TS "Long name of a recording.ts"; do
