@@ -1,10 +1,12 @@
 #include "Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 
 #include "CliCheck.h"
 #include "CliCopy.h"
 #include "CliInfo.h"
+#include "CliMedia.h"
 #include "CliMount.h"
 #include "CliPlatform.h"
 #include "Listing.h"
@@ -45,6 +47,7 @@ std::string UsageText() {
            "       moravel-cli [DISK OPTIONS] check TREEPATH\n"
            "       moravel-cli [DISK OPTIONS] info [--json] TREEPATH\n"
            "       moravel-cli [DISK OPTIONS] mount [--foreground] [--fill] MOUNTPOINT\n"
+           "       moravel-cli [DISK OPTIONS] thumbnail [--at 10%|SECONDS] TREEPATH OUT.png\n"
            "DISK OPTIONS: [--disk PATH]... [--floppy PATH]... [--bios-services] [--codepage N]\n"
            "\n"
            "list shows the drive tree of a harddisk video recorder's disk: disks,\n"
@@ -58,7 +61,9 @@ std::string UsageText() {
            "info describes the item at TREEPATH: a file's or folder's names, its size\n"
            "beside the size its directory entry holds, its clusters and fragments with\n"
            "their sectors, its dates; a volume's partition and boot sector; a disk's\n"
-           "source and size.\n"
+           "source and size; for a recording also its container, duration, first and\n"
+           "last timestamps, video and audio tracks (from a few MB at its start and end).\n"
+           "thumbnail writes one picture of the recording at TREEPATH as OUT.png.\n"
            "mount serves the drive tree read-only at MOUNTPOINT, an existing folder, for\n"
            "other programs (Linux): disks, volumes and folders as folders, files with\n"
            "their true sizes and dates, read from the disk as they are read. Names are\n"
@@ -86,6 +91,8 @@ std::string UsageText() {
            "  --foreground       mount: stay in the foreground; Ctrl-C unmounts\n"
            "  --fill             mount: unreadable sectors read as 0xE5 bytes, as a copy\n"
            "                     fills them, instead of failing the read\n"
+           "  --at 10%|SECONDS   thumbnail: where the picture is taken, as a share of the\n"
+           "                     recording or in seconds from its start (default 10%)\n"
            "  -h, --help         show this text\n"
            "      --version      show the version\n"
            "\n"
@@ -129,6 +136,13 @@ void CheckOperands(CommandLine& line, const std::vector<std::string>& operands) 
         } else if (count == 1) {
             line.list.treePath = operands[0];
         }
+    } else if (line.command == "thumbnail") {
+        if (count != 2) {
+            line.error = "thumbnail needs TREEPATH and OUT.png";
+        } else {
+            line.thumbnail.treePath = operands[0];
+            line.thumbnail.output = operands[1];
+        }
     } else if (line.command == "copy") {
         if (count < 2) {
             line.error = count == 0 ? "copy needs TREEPATH and DEST" : "copy needs DEST";
@@ -150,6 +164,24 @@ void CheckOperands(CommandLine& line, const std::vector<std::string>& operands) 
     } else {
         line.checkPath = operands[0];
     }
+}
+
+// --at: "10%" (0 to 100) or seconds.
+void ParseAt(const std::string& text, CommandLine& line) {
+    const bool share = !text.empty() && text.back() == '%';
+    const std::string number = share ? text.substr(0, text.size() - 1) : text;
+    double value = -1;
+    // Digits and a point only, whatever the locale says of decimals.
+    const auto [end, problem] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                                std::chars_format::fixed);
+    if (problem != std::errc{} || end != number.data() + number.size() || number.empty() ||
+        !(value >= 0) || (share && value > 100) ||
+        number.find_first_not_of("0123456789.") != std::string::npos) {
+        line.error = "--at takes a share of the recording (10%) or seconds (90), not " + text;
+        return;
+    }
+    line.thumbnail.at = share ? value / 100 : value;
+    line.thumbnail.atSeconds = !share;
 }
 
 }  // namespace
@@ -184,6 +216,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CLI::App* check = AddCommand(app, "check", operands);
     CLI::App* info = AddCommand(app, "info", operands);
     info->add_flag("--json", line.info.json);
+    CLI::App* thumbnail = AddCommand(app, "thumbnail", operands);
+    std::string at;
+    CLI::Option* atOption = thumbnail->add_option("--at", at)->type_name("10%|SECONDS");
     CLI::App* mount = AddCommand(app, "mount", operands);
     mount->add_flag("--foreground", line.mount.foreground);
     mount->add_flag("--fill", line.mount.fill);
@@ -196,17 +231,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!line.error.empty() || line.help || line.version) {
         return line;
     }
-    for (const CLI::App* command : {list, copy, check, info, mount}) {
+    for (const CLI::App* command : {list, copy, check, info, mount, thumbnail}) {
         if (command->parsed()) {
             line.command = command->get_name();
         }
     }
     if (line.command.empty()) {
-        line.error = stray.empty() ? "missing command (list, info, copy, check or mount)"
+        line.error = stray.empty() ? "missing command (list, info, copy, check, mount or thumbnail)"
                                    : "unknown command " + stray[0];
         return line;
     }
     CheckOperands(line, operands);
+    if (line.error.empty() && atOption->count() > 0) {
+        ParseAt(at, line);
+    }
     if (line.error.empty() && !line.copy.rescue && (map->count() > 0 || retries->count() > 0)) {
         line.error = std::string(map->count() > 0 ? "--map" : "--retries") + " goes with --rescue";
     } else if (line.error.empty() && map->count() > 0 && line.copy.treePaths.size() > 1) {
@@ -286,8 +324,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (line.command == "mount") {
         return RunMount(line.mount, access, walker, err);
     }
+    if (line.command == "thumbnail") {
+        return RunThumbnail(line.thumbnail, access, walker, out, err);
+    }
     if (line.command == "info") {
-        return RunInfo(line.info.treePath, line.info.json, walker, frontend, out, err);
+        return RunInfo(line.info.treePath, line.info.json, access, walker, frontend, out, err);
     }
     std::string error;
     const auto place = walker.Resolve(line.list.treePath.value_or(""), error);

@@ -49,6 +49,15 @@ struct MountOptions {
     bool fill = false;        // --fill: unreadable sectors read as 0xE5 bytes, not as EIO
 };
 
+struct ThumbnailOptions {
+    std::string treePath;
+    std::string output;  // the PNG file
+    // --at: where the picture is taken, as a share of the recording (0.1 for
+    // "10%"), or in seconds from its start.
+    double at = 0.1;
+    bool atSeconds = false;
+};
+
 // What the command line asks for.
 struct CommandLine {
     bool help = false;
@@ -56,12 +65,13 @@ struct CommandLine {
     DiskPlatform platform = DiskPlatform::Devices;
     DriveSources sources;  // detect when neither --disk nor --floppy is given
     unsigned codePage = kDefaultCodePage;
-    std::string command;  // "list", "info", "copy", "check" or "mount"
+    std::string command;  // "list", "info", "copy", "check", "mount" or "thumbnail"
     ListOptions list;
     InfoOptions info;
     CopyOptions copy;
     std::string checkPath;  // check: the file or folder whose clusters are read
     MountOptions mount;
+    ThumbnailOptions thumbnail;
     std::string error;  // not empty: a usage error, said in these words
 };
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "CliMedia.h"
 #include "ListingJson.h"
 #include "TerminalText.h"
 #include "disk/Sector.h"
@@ -226,7 +227,8 @@ void PrintText(std::ostream& out, const ListedItem& listed) {
     }
 }
 
-void PrintJsonObject(std::ostream& out, const ListedItem& listed) {
+void PrintJsonObject(std::ostream& out, const ListedItem& listed,
+                     const std::optional<MediaLines>& media) {
     const DriveItem& item = *listed.item;
     nlohmann::ordered_json object = ItemJson(listed);
     if (listed.details.chain) {
@@ -255,14 +257,17 @@ void PrintJsonObject(std::ostream& out, const ListedItem& listed) {
             object["notes"] = notes;
         }
     }
+    if (media) {
+        object["media"] = media->json;
+    }
     // A disk's path need not be UTF-8: what is not shows as U+FFFD.
     out << object.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace
 
-int RunInfo(const std::string& treePath, bool json, TreeWalker& walker, TerminalFrontend& terminal,
-            std::ostream& out, std::ostream& err) {
+int RunInfo(const std::string& treePath, bool json, DriveTree& access, TreeWalker& walker,
+            TerminalFrontend& terminal, std::ostream& out, std::ostream& err) {
     std::string error;
     const auto place = walker.Resolve(treePath, error);
     if (!place) {
@@ -274,10 +279,15 @@ int RunInfo(const std::string& treePath, bool json, TreeWalker& walker, Terminal
         err << kProgram << ": info needs a TREEPATH that names an item, not the top level\n";
         return kExitUsage;
     }
+    const std::optional<MediaLines> media = DescribeMedia(access, *listed->item);
     if (json) {
-        PrintJsonObject(out, *listed);
+        PrintJsonObject(out, *listed, media);
     } else {
         PrintText(out, *listed);
+        Report report(out);
+        for (const auto& [label, text] : media ? media->fields : decltype(media->fields){}) {
+            report.Field(label, text);
+        }
     }
     out.flush();
     return terminal.Failures() == 0 ? kExitOk : kExitFailureShown;

@@ -20,7 +20,7 @@ inline constexpr std::size_t kShownFragments = 1000;
 // partition entry and boot sector. A disk: its source and size. Returns the exit
 // status: 2 for a TREEPATH that names nothing, 1 when something could not be read
 // (the FAT, a boot sector).
-int RunInfo(const std::string& treePath, bool json, TreeWalker& walker, TerminalFrontend& terminal,
-            std::ostream& out, std::ostream& err);
+int RunInfo(const std::string& treePath, bool json, DriveTree& access, TreeWalker& walker,
+            TerminalFrontend& terminal, std::ostream& out, std::ostream& err);
 
 }  // namespace moravel::cli

@@ -51,6 +51,10 @@ inline constexpr std::uint64_t kCopyBudget = 32ull << 20;
 // range, and read back the same once written again.
 int FuzzRescueMap(const std::uint8_t* data, std::size_t size);
 
+// A recording's bytes: probed as info probes one, and a picture decoded from
+// its middle as the thumbnail does, whatever the stream is.
+int FuzzMediaProbe(const std::uint8_t* data, std::size_t size);
+
 // The harnesses by name, as the fuzz targets and the corpus folders call them.
 using FuzzFunction = int (*)(const std::uint8_t*, std::size_t);
 struct NamedHarness {
@@ -66,6 +70,7 @@ inline constexpr NamedHarness kHarnesses[] = {
     {"disk", FuzzDisk},
     {"copy", FuzzCopy},
     {"rescue_map", FuzzRescueMap},
+    {"media_probe", FuzzMediaProbe},
 };
 
 }  // namespace moravel::fuzz

@@ -30,7 +30,7 @@ case "$mode" in
         ;;
 esac
 
-targets=(partition_table volume fixed_root chain_directory chain disk copy rescue_map)
+targets=(partition_table volume fixed_root chain_directory chain disk copy rescue_map media_probe)
 
 # Memory: the fuzz disk is 256 MiB (fuzz/MemoryDisk.h), so no FAT on it is larger
 # than 256 MiB, and no listing may need more than that FAT and 64 MiB besides.

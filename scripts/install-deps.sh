@@ -12,6 +12,8 @@ packages=(
     nlohmann-json3-dev libcli11-dev
     dosfstools mtools fusefat e2fsprogs
     libfuse3-dev fuse3
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+    ffmpeg # the tests make their recordings with it, and ffprobe is their oracle
     libblkid-dev util-linux ntfs-3g exfatprogs
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6test6

@@ -128,8 +128,35 @@ TEST(CliCommandLineTest, InfoTakesOneTreePathAndJsonOnly) {
     EXPECT_EQ(ParseCommandLine({"copy", "--json", "a", "b"}).error, "unknown option --json");
 }
 
+TEST(CliCommandLineTest, ThumbnailTakesAShareOrSecondsAndMountItsMountPoint) {
+    CommandLine line = ParseCommandLine({"thumbnail", "A/B.TS", "b.png", "--at", "25%"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_EQ(line.thumbnail.treePath, "A/B.TS");
+    EXPECT_EQ(line.thumbnail.output, "b.png");
+    EXPECT_DOUBLE_EQ(line.thumbnail.at, 0.25);
+    EXPECT_FALSE(line.thumbnail.atSeconds);
+    line = ParseCommandLine({"thumbnail", "--at", "90.5", "A/B.TS", "b.png"});
+    EXPECT_DOUBLE_EQ(line.thumbnail.at, 90.5);
+    EXPECT_TRUE(line.thumbnail.atSeconds);
+    EXPECT_DOUBLE_EQ(ParseCommandLine({"thumbnail", "A", "b.png"}).thumbnail.at, 0.1);
+    for (const char* at : {"150%", "1e3", "10 %", "%", "ten", ""}) {
+        EXPECT_EQ(
+            ParseCommandLine({"thumbnail", "A", "b.png", "--at", at}).error,
+            std::string("--at takes a share of the recording (10%) or seconds (90), not ") + at);
+    }
+    EXPECT_EQ(ParseCommandLine({"thumbnail", "A"}).error, "thumbnail needs TREEPATH and OUT.png");
+
+    line = ParseCommandLine({"mount", "--fill", "mnt", "--disk", "a.img"});
+    EXPECT_EQ(line.error, "");
+    EXPECT_EQ(line.mount.mountPoint, "mnt");
+    EXPECT_TRUE(line.mount.fill);
+    EXPECT_FALSE(line.mount.foreground);
+    EXPECT_EQ(ParseCommandLine({"mount", "a", "b"}).error, "mount takes one MOUNTPOINT, not 2");
+}
+
 TEST(CliCommandLineTest, UsageErrorsSayWhatIsWrong) {
-    EXPECT_EQ(ParseCommandLine({}).error, "missing command (list, info, copy, check or mount)");
+    EXPECT_EQ(ParseCommandLine({}).error,
+              "missing command (list, info, copy, check, mount or thumbnail)");
     EXPECT_EQ(ParseCommandLine({"--disk"}).error, "option --disk needs a value");
     EXPECT_EQ(ParseCommandLine({"list", "--color"}).error, "unknown option --color");
     EXPECT_EQ(ParseCommandLine({"show"}).error, "unknown command show");

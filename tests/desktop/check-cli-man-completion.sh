@@ -166,7 +166,8 @@ expect 'list
 copy
 check
 info
-mount' moravel-cli ''
+mount
+thumbnail' moravel-cli ''
 expect 'check
 copy' moravel-cli --disk x.img c
 expect '--split' moravel-cli copy --sp
@@ -265,7 +266,7 @@ done
 # Every option and command of the usage text is offered somewhere.
 offers=$(env -i HOME="$work/home" PATH="$PATH" LANG=C.UTF-8 bash --norc --noprofile -c '
     source "$1/share/bash-completion/completions/moravel-cli"
-    for command in "" list copy check info mount; do
+    for command in "" list copy check info mount thumbnail; do
         COMP_WORDS=(moravel-cli $command -)
         COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         COMPREPLY=()

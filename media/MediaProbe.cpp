@@ -1,0 +1,432 @@
+#include "MediaProbe.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+
+namespace moravel {
+
+Result<std::size_t> MemoryMediaSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+    if (offset >= m_bytes.size()) {
+        return std::size_t{0};
+    }
+    const std::size_t count =
+        std::min<std::size_t>(out.size(), m_bytes.size() - static_cast<std::size_t>(offset));
+    std::memcpy(out.data(), m_bytes.data() + offset, count);
+    return count;
+}
+
+Result<std::size_t> FileMediaSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+    const Result<FileReader::Piece> piece = m_reader.Read(offset, out);
+    if (!piece) {
+        return piece.error();
+    }
+    if (piece->unreadable > 0) {
+        return Error{std::to_string(piece->unreadable) +
+                     (piece->unreadable == 1 ? " sector" : " sectors") +
+                     " could not be read in bytes " + std::to_string(offset) + "-" +
+                     std::to_string(offset + piece->bytes - 1)};
+    }
+    return piece->bytes;
+}
+
+namespace {
+
+constexpr int kIoBufferBytes = 64 * 1024;
+// Reads that find no packet, one after another, before a look gives up: each
+// passes over a stretch (64 KiB in a transport stream), so this is more than a
+// budget holds.
+constexpr int kMaxReadFailures = 1024;
+// How far past the chosen place a picture is looked for.
+constexpr std::uint64_t kFrameSearchBytes = 8 * 1024 * 1024;
+
+struct CodecFree {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameFree {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScaleFree {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+using CodecContext = std::unique_ptr<AVCodecContext, CodecFree>;
+using Frame = std::unique_ptr<AVFrame, FrameFree>;
+using Packet = std::unique_ptr<AVPacket, PacketFree>;
+
+std::string AvErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// The source as FFmpeg's input, within a budget of bytes: past it a read ends as
+// at the end of the file, so that a look into a damaged or endless stream ends.
+struct SourceIo {
+    MediaSource& source;
+    std::uint64_t position = 0;
+    std::uint64_t bytesRead = 0;
+    std::uint64_t budget = 0;
+    std::string failure;  // why the source could not be read, when it could not
+};
+
+int ReadSource(void* opaque, std::uint8_t* buffer, int size) {
+    auto& io = *static_cast<SourceIo*>(opaque);
+    const std::uint64_t total = io.source.Size();
+    if (size <= 0 || io.bytesRead >= io.budget || io.position >= total) {
+        return AVERROR_EOF;
+    }
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
+        {static_cast<std::uint64_t>(size), io.budget - io.bytesRead, total - io.position}));
+    const Result<std::size_t> got = io.source.ReadAt(io.position, {buffer, wanted});
+    if (!got) {
+        io.failure = got.error().reason;
+        return AVERROR(EIO);
+    }
+    if (*got == 0) {
+        return AVERROR_EOF;
+    }
+    io.position += *got;
+    io.bytesRead += *got;
+    return static_cast<int>(*got);
+}
+
+std::int64_t SeekSource(void* opaque, std::int64_t offset, int whence) {
+    auto& io = *static_cast<SourceIo*>(opaque);
+    const auto size =
+        static_cast<std::int64_t>(std::min<std::uint64_t>(io.source.Size(), LLONG_MAX));
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE) {
+        return size;
+    }
+    std::int64_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = static_cast<std::int64_t>(io.position);
+    } else if (whence == SEEK_END) {
+        base = size;
+    } else if (whence != SEEK_SET) {
+        return AVERROR(EINVAL);
+    }
+    if ((offset > 0 && base > LLONG_MAX - offset) || base + offset < 0) {
+        return AVERROR(EINVAL);
+    }
+    io.position = static_cast<std::uint64_t>(base + offset);
+    return base + offset;
+}
+
+// FFmpeg's demuxer over the source, with its streams found from the start.
+class Demuxer {
+public:
+    Demuxer(MediaSource& source, std::uint64_t budget) : m_io{source, 0, 0, budget, {}} {}
+    ~Demuxer() {
+        if (m_format != nullptr) {
+            avformat_close_input(&m_format);
+        }
+        if (m_context != nullptr) {
+            av_freep(&m_context->buffer);
+            avio_context_free(&m_context);
+        }
+    }
+    Demuxer(const Demuxer&) = delete;
+    Demuxer& operator=(const Demuxer&) = delete;
+
+    Failure Open();
+    AVFormatContext& Format() const { return *m_format; }
+    SourceIo& Io() { return m_io; }
+    // Goes to the byte position, with up to `bytes` more to read from there.
+    void SeekBytes(std::uint64_t position, std::uint64_t bytes);
+    // Why FFmpeg said code: the source's own reason, when a read failed.
+    std::string Why(int code) const;
+
+private:
+    SourceIo m_io;
+    AVIOContext* m_context = nullptr;
+    AVFormatContext* m_format = nullptr;
+};
+
+std::string Demuxer::Why(int code) const {
+    if (!m_io.failure.empty()) {
+        return m_io.failure;
+    }
+    return "no stream that the libraries know (" + AvErrorText(code) + ")";
+}
+
+Failure Demuxer::Open() {
+    // The libraries' own messages would go to the terminal; the core never prints.
+    av_log_set_level(AV_LOG_QUIET);
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+    if (buffer == nullptr) {
+        return Error{"not enough memory to read it"};
+    }
+    m_context =
+        avio_alloc_context(buffer, kIoBufferBytes, 0, &m_io, ReadSource, nullptr, SeekSource);
+    m_format = m_context != nullptr ? avformat_alloc_context() : nullptr;
+    if (m_format == nullptr) {
+        if (m_context == nullptr) {
+            av_free(buffer);
+        }
+        return Error{"not enough memory to read it"};
+    }
+    m_format->pb = m_context;
+    m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    m_format->probesize = 2 * 1024 * 1024;
+    m_format->max_analyze_duration = 5 * AV_TIME_BASE;
+    int result = avformat_open_input(&m_format, nullptr, nullptr, nullptr);
+    if (result < 0) {
+        m_format = nullptr;  // freed by the call
+        return Error{Why(result)};
+    }
+    result = avformat_find_stream_info(m_format, nullptr);
+    if (result < 0) {
+        return Error{Why(result)};
+    }
+    if (m_format->nb_streams == 0) {
+        return Error{"no stream that the libraries know (no streams found)"};
+    }
+    return std::nullopt;
+}
+
+void Demuxer::SeekBytes(std::uint64_t position, std::uint64_t bytes) {
+    m_io.budget = m_io.bytesRead + bytes + kIoBufferBytes;
+    avio_seek(m_format->pb, static_cast<std::int64_t>(position), SEEK_SET);
+    avformat_flush(m_format);
+}
+
+double Seconds(std::int64_t timestamp, AVRational timeBase) {
+    return static_cast<double>(timestamp) * av_q2d(timeBase);
+}
+
+void DescribeStreams(const AVFormatContext& format, MediaInfo& info) {
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream& stream = *format.streams[i];
+        const AVCodecParameters& codec = *stream.codecpar;
+        if (codec.codec_type == AVMEDIA_TYPE_VIDEO && !info.video) {
+            MediaInfo::Video video;
+            video.codec = avcodec_get_name(codec.codec_id);
+            video.width = codec.width;
+            video.height = codec.height;
+            const AVRational rate =
+                stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+            video.frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+            info.video = video;
+        } else if (codec.codec_type == AVMEDIA_TYPE_AUDIO) {
+            MediaInfo::Audio audio;
+            audio.codec = avcodec_get_name(codec.codec_id);
+            audio.channels = codec.ch_layout.nb_channels;
+            audio.sampleRate = codec.sample_rate;
+            if (const AVDictionaryEntry* language =
+                    av_dict_get(stream.metadata, "language", nullptr, 0)) {
+                audio.language = language->value;
+            }
+            info.audio.push_back(audio);
+        }
+        if (stream.start_time != AV_NOPTS_VALUE) {
+            const double first = Seconds(stream.start_time, stream.time_base);
+            info.firstSeconds = std::min(info.firstSeconds.value_or(first), first);
+        }
+    }
+}
+
+// The next packet, past stretches where the demuxer finds no stream (a damaged
+// part, bytes of something else: it gives up on each after a while, and is asked
+// again); false at the end, or once the budget or the source gives out.
+bool NextPacket(Demuxer& demuxer, AVPacket& packet) {
+    for (int failures = 0; failures < kMaxReadFailures; ++failures) {
+        const int result = av_read_frame(&demuxer.Format(), &packet);
+        if (result >= 0) {
+            return true;
+        }
+        if (result == AVERROR_EOF || !demuxer.Io().failure.empty() ||
+            demuxer.Io().bytesRead >= demuxer.Io().budget) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// The end of the last packet among the recording's last bytes, in seconds.
+std::optional<double> LastTimestamp(Demuxer& demuxer) {
+    AVFormatContext& format = demuxer.Format();
+    const std::uint64_t size = demuxer.Io().source.Size();
+    demuxer.SeekBytes(size > kProbeTailBytes ? size - kProbeTailBytes : 0, kProbeTailBytes);
+    const Packet packet(av_packet_alloc());
+    std::optional<double> last;
+    while (packet && NextPacket(demuxer, *packet)) {
+        const AVStream& stream = *format.streams[packet->stream_index];
+        std::int64_t timestamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (timestamp != AV_NOPTS_VALUE) {
+            // A clock that wrapped around since the first timestamp (33 bits of
+            // 90 kHz in MPEG streams: every 26.5 hours).
+            if (stream.start_time != AV_NOPTS_VALUE && timestamp < stream.start_time &&
+                stream.pts_wrap_bits > 0 && stream.pts_wrap_bits < 63) {
+                timestamp += std::int64_t{1} << stream.pts_wrap_bits;
+            }
+            const double end =
+                Seconds(timestamp + std::max<std::int64_t>(packet->duration, 0), stream.time_base);
+            last = std::max(last.value_or(end), end);
+        }
+        av_packet_unref(packet.get());
+    }
+    return last;
+}
+
+}  // namespace
+
+Result<MediaInfo> ProbeMedia(MediaSource& source) {
+    Demuxer demuxer(source, kProbeHeadBytes);
+    if (Failure failure = demuxer.Open()) {
+        return *failure;
+    }
+    MediaInfo info;
+    const AVFormatContext& format = demuxer.Format();
+    info.container = format.iformat->name;
+    info.containerName =
+        format.iformat->long_name != nullptr ? format.iformat->long_name : format.iformat->name;
+    DescribeStreams(format, info);
+    info.lastSeconds = LastTimestamp(demuxer);
+    if (!demuxer.Io().failure.empty()) {
+        return Error{"its end could not be read: " + demuxer.Io().failure};
+    }
+    if (info.firstSeconds && info.lastSeconds && *info.lastSeconds >= *info.firstSeconds) {
+        info.durationSeconds = *info.lastSeconds - *info.firstSeconds;
+    }
+    info.bytesRead = demuxer.Io().bytesRead;
+    return info;
+}
+
+namespace {
+
+Result<CodecContext> OpenDecoder(const AVStream& stream) {
+    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
+    if (codec == nullptr) {
+        return Error{std::string("no decoder for its video (") +
+                     avcodec_get_name(stream.codecpar->codec_id) + ")"};
+    }
+    CodecContext context(avcodec_alloc_context3(codec));
+    if (!context || avcodec_parameters_to_context(context.get(), stream.codecpar) < 0) {
+        return Error{"not enough memory to decode it"};
+    }
+    context->thread_count = 1;
+    if (const int result = avcodec_open2(context.get(), codec, nullptr); result < 0) {
+        return Error{"its video cannot be decoded (" + AvErrorText(result) + ")"};
+    }
+    return context;
+}
+
+Result<VideoFrame> ToRgb(const AVFrame& frame, const AVStream& stream) {
+    if (frame.width <= 0 || frame.height <= 0) {
+        return Error{"its picture has no size"};
+    }
+    const std::unique_ptr<SwsContext, ScaleFree> scale(sws_getContext(
+        frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
+        frame.height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scale) {
+        return Error{"its picture cannot be converted"};
+    }
+    VideoFrame picture;
+    picture.width = frame.width;
+    picture.height = frame.height;
+    picture.rgb.resize(static_cast<std::size_t>(frame.width) *
+                       static_cast<std::size_t>(frame.height) * 3);
+    std::uint8_t* rows[1] = {picture.rgb.data()};
+    const int stride[1] = {frame.width * 3};
+    sws_scale(scale.get(), frame.data, frame.linesize, 0, frame.height, rows, stride);
+    if (frame.best_effort_timestamp != AV_NOPTS_VALUE) {
+        const std::int64_t start = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+        picture.seconds = Seconds(frame.best_effort_timestamp - start, stream.time_base);
+    }
+    return picture;
+}
+
+}  // namespace
+
+Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction) {
+    Demuxer demuxer(source, kProbeHeadBytes);
+    if (Failure failure = demuxer.Open()) {
+        return *failure;
+    }
+    AVFormatContext& format = demuxer.Format();
+    const int index = av_find_best_stream(&format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0) {
+        return Error{"it holds no video"};
+    }
+    const AVStream& stream = *format.streams[index];
+    Result<CodecContext> decoder = OpenDecoder(stream);
+    if (!decoder) {
+        return decoder.error();
+    }
+    const double place = std::clamp(fraction, 0.0, 1.0);
+    demuxer.SeekBytes(static_cast<std::uint64_t>(place * static_cast<double>(source.Size())),
+                      kFrameSearchBytes);
+    const Packet packet(av_packet_alloc());
+    const Frame frame(av_frame_alloc());
+    if (!packet || !frame) {
+        return Error{"not enough memory to decode it"};
+    }
+    // The first picture that stands on its own (a key frame): what comes before
+    // one, after a jump into the stream, refers to pictures never seen.
+    bool ended = false;
+    while (!ended) {
+        ended = !NextPacket(demuxer, *packet);
+        if (!ended && packet->stream_index != index) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        avcodec_send_packet(decoder->get(), ended ? nullptr : packet.get());
+        av_packet_unref(packet.get());
+        while (avcodec_receive_frame(decoder->get(), frame.get()) == 0) {
+            if (frame->key_frame != 0) {
+                return ToRgb(*frame, stream);
+            }
+        }
+    }
+    if (!demuxer.Io().failure.empty()) {
+        return Error{demuxer.Io().failure};
+    }
+    return Error{"no picture decodes there"};
+}
+
+Result<std::vector<std::uint8_t>> EncodePng(const VideoFrame& picture) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    CodecContext context(codec != nullptr ? avcodec_alloc_context3(codec) : nullptr);
+    if (!context) {
+        return Error{"the libraries have no PNG encoder"};
+    }
+    context->width = picture.width;
+    context->height = picture.height;
+    context->pix_fmt = AV_PIX_FMT_RGB24;
+    context->time_base = {1, 25};
+    const Frame frame(av_frame_alloc());
+    const Packet packet(av_packet_alloc());
+    if (avcodec_open2(context.get(), codec, nullptr) < 0 || !frame || !packet) {
+        return Error{"the PNG encoder could not be opened"};
+    }
+    frame->format = AV_PIX_FMT_RGB24;
+    frame->width = picture.width;
+    frame->height = picture.height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) {
+        return Error{"not enough memory for the picture"};
+    }
+    const auto rowBytes = static_cast<std::size_t>(picture.width) * 3;
+    for (int row = 0; row < picture.height; ++row) {
+        std::memcpy(frame->data[0] + static_cast<std::ptrdiff_t>(row) * frame->linesize[0],
+                    picture.rgb.data() + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+    }
+    if (avcodec_send_frame(context.get(), frame.get()) < 0 ||
+        avcodec_receive_packet(context.get(), packet.get()) < 0) {
+        return Error{"the picture could not be encoded as PNG"};
+    }
+    return std::vector<std::uint8_t>(packet->data, packet->data + packet->size);
+}
+
+}  // namespace moravel

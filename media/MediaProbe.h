@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "copy/FileReader.h"
+#include "disk/Result.h"
+
+namespace moravel {
+
+// Where the media reader gets a recording's bytes: a file of the recorder's disk
+// read through its chain, or bytes in memory.
+class MediaSource {
+public:
+    virtual ~MediaSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Reads into out from offset: fewer bytes only at the end. The error says why
+    // nothing could be read (an unreadable sector, a disk gone).
+    virtual Result<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+};
+
+// The bytes of a recording in memory.
+class MemoryMediaSource final : public MediaSource {
+public:
+    explicit MemoryMediaSource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    std::uint64_t Size() const override { return m_bytes.size(); }
+    Result<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+
+private:
+    std::span<const std::uint8_t> m_bytes;
+};
+
+// A file of the recorder's disk, read through its chain: a read that reaches a
+// sector that cannot be read fails, rather than give filled bytes for pictures.
+class FileMediaSource final : public MediaSource {
+public:
+    explicit FileMediaSource(FileReader& reader) : m_reader(reader) {}
+    std::uint64_t Size() const override { return m_reader.Size(); }
+    Result<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+
+private:
+    FileReader& m_reader;
+};
+
+// What a recording holds, as far as a look at its start and its end tells.
+struct MediaInfo {
+    std::string container;      // the demuxer's name: "mpegts", "mpeg"
+    std::string containerName;  // in words: "MPEG-TS (MPEG-2 Transport Stream)"
+    // The first and last timestamps of its streams, in seconds of the stream's
+    // clock, and the time between them: nothing when it carries none.
+    std::optional<double> firstSeconds;
+    std::optional<double> lastSeconds;
+    std::optional<double> durationSeconds;
+    struct Video {
+        std::string codec;  // "h264", "mpeg2video"
+        int width = 0;
+        int height = 0;
+        double frameRate = 0;  // frames per second; 0 when not known
+    };
+    std::optional<Video> video;  // the first video stream
+    struct Audio {
+        std::string codec;  // "mp2", "ac3", "aac"
+        int channels = 0;
+        int sampleRate = 0;
+        std::string language;  // as the stream names it ("deu"); may be empty
+    };
+    std::vector<Audio> audio;
+    std::uint64_t bytesRead = 0;  // what the look took from the source
+};
+
+// How much of a recording's start and of its end a probe reads at most.
+inline constexpr std::uint64_t kProbeHeadBytes = 6 * 1024 * 1024;
+inline constexpr std::uint64_t kProbeTailBytes = 4 * 1024 * 1024;
+
+// Looks at the start of the recording for its streams and at its end for its
+// last timestamps; never reads more than kProbeHeadBytes + kProbeTailBytes (and
+// FFmpeg's buffer). The error says why it is no stream the libraries know, or
+// why it could not be read.
+Result<MediaInfo> ProbeMedia(MediaSource& source);
+
+// One picture, 8-bit RGB, row after row.
+struct VideoFrame {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+    std::optional<double> seconds;  // its timestamp, from the first of the recording
+};
+
+// The first picture that decodes whole at or after `fraction` (0 to 1) of the
+// recording's bytes; reads at most a few MB from there.
+Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction);
+
+// The frame as a PNG file's bytes.
+Result<std::vector<std::uint8_t>> EncodePng(const VideoFrame& frame);
+
+}  // namespace moravel
