@@ -190,8 +190,22 @@ Failure Demuxer::Open() {
     if (result < 0) {
         return Error{Why(result)};
     }
-    if (m_format->nb_streams == 0) {
-        return Error{"no stream that the libraries know (no streams found)"};
+    // A raw format may claim a few hundred KB of anything with a weak score
+    // (noise as raw H.263, text as lyrics); a container is sure of itself, and
+    // a stream in it has a picture size or a sample rate.
+    if (m_format->probe_score <= AVPROBE_SCORE_MAX / 4) {
+        return Error{
+            std::string("no stream that the libraries know (it looks only a little like ") +
+            m_format->iformat->name + ")"};
+    }
+    const auto streams = std::span(m_format->streams, m_format->nb_streams);
+    if (std::none_of(streams.begin(), streams.end(), [](const AVStream* stream) {
+            const AVCodecParameters& codec = *stream->codecpar;
+            return (codec.codec_type == AVMEDIA_TYPE_VIDEO && codec.width > 0 &&
+                    codec.height > 0) ||
+                   (codec.codec_type == AVMEDIA_TYPE_AUDIO && codec.sample_rate > 0);
+        })) {
+        return Error{"no stream that the libraries know (no picture or sound in it)"};
     }
     return std::nullopt;
 }
