@@ -1,19 +1,8 @@
-#include <cstdlib>
-
 #include "FuzzHarness.h"
+#include "FuzzSupport.h"
 #include "media/MediaProbe.h"
 
 namespace moravel::fuzz {
-
-namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
 
 // A stream cut short, garbled or no stream at all: each look ends with what it
 // found or why not, within its bounded reads.
@@ -21,18 +10,20 @@ int FuzzMediaProbe(const std::uint8_t* data, std::size_t size) {
     MemoryMediaSource source({data, size});
     const Result<MediaInfo> info = ProbeMedia(source);
     if (!info) {
-        Require(!info.error().reason.empty());
+        FUZZ_CHECK(!info.error().reason.empty(), "a probe failed without a reason");
     } else {
-        Require(info->bytesRead <= kProbeHeadBytes + kProbeTailBytes + 2 * 64 * 1024);
-        Require(!info->durationSeconds || *info->durationSeconds >= 0);
+        FUZZ_CHECK(info->bytesRead <= kProbeHeadBytes + kProbeTailBytes + 2 * 64 * 1024,
+                   "the probe read " + std::to_string(info->bytesRead) + " bytes");
+        FUZZ_CHECK(!info->durationSeconds || *info->durationSeconds >= 0, "a negative duration");
     }
     const Result<VideoFrame> frame = DecodeFrameAt(source, 0.5);
     if (frame) {
-        Require(frame->width > 0 && frame->height > 0);
-        Require(frame->rgb.size() == static_cast<std::size_t>(frame->width) *
-                                         static_cast<std::size_t>(frame->height) * 3);
+        FUZZ_CHECK(frame->width > 0 && frame->height > 0, "a picture without a size");
+        FUZZ_CHECK(frame->rgb.size() == static_cast<std::size_t>(frame->width) *
+                                            static_cast<std::size_t>(frame->height) * 3,
+                   "a picture whose bytes are not its size");
     } else {
-        Require(!frame.error().reason.empty());
+        FUZZ_CHECK(!frame.error().reason.empty(), "a decode failed without a reason");
     }
     return 0;
 }
