@@ -4,7 +4,8 @@
 # the mount is the bytes that moravel-cli copy gives (and mtype, on the mkfs.fat
 # volume); sizes beyond 4 GiB and dates are the entries' true ones; every change
 # is refused; a bad sector (moravel-failing-disk under the mount) fails the read
-# with EIO, or reads as 0xE5 bytes with --fill.
+# with EIO, or reads as 0xE5 bytes with --fill. ffprobe and ffmpeg read a
+# recording through it.
 #
 #   mount-cli.sh MORAVEL_CLI SAMPLE_DISK_MAKER FAILING_DISK_TOOL
 # Exits 77 (skipped) where FUSE or the FAT tools cannot be used.
@@ -88,6 +89,11 @@ for i in 1 3; do
     mcopy -i "$image" "$work/part$i" "::F$i.TS"
 done
 head -c 3000000 /dev/urandom >"$work/long"
+if command -v ffmpeg >/dev/null; then
+    ffmpeg -loglevel error -f lavfi -i smptebars=duration=4:size=320x240:rate=25 \
+        -c:v mpeg2video -f mpegts "$work/BARS.TS"
+    mcopy -i "$image" "$work/BARS.TS" ::BARS.TS
+fi
 . "$(dirname "$0")/fragmented-fat.sh"
 put_fragmented "$image" "$work/long" "Long name of a recording.ts"
 [ "$("$cli" --disk "$image" info --json "Hard Disk 1/32-Bit FAT Disk/Root Directory/Long name of a recording.ts" |
@@ -97,6 +103,15 @@ root="$mnt/Hard Disk 1/32-Bit FAT Disk/Root Directory"
 for name in F1.TS F3.TS "Long name of a recording.ts"; do
     mtype -i "$image" "::$name" | cmp -s - "$root/$name" || fail "$name differs from mtype's bytes"
 done
+# Players and converters read a recording through it as from any file.
+if command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null; then
+    [ "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$root/BARS.TS")" = \
+        "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/BARS.TS")" ] ||
+        fail "ffprobe reads another duration through the mount"
+    ffmpeg -loglevel error -i "$root/BARS.TS" -f framemd5 "$work/mounted.md5"
+    ffmpeg -loglevel error -i "$work/BARS.TS" -f framemd5 "$work/original.md5"
+    cmp -s "$work/mounted.md5" "$work/original.md5" || fail "ffmpeg -i decodes other frames through the mount"
+fi
 unmount "$mnt"
 
 # 3. A bad sector in a file (under the mount, a failing disk): EIO, or 0xE5 with --fill.
