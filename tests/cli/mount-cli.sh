@@ -109,8 +109,8 @@ if command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null; then
         "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/BARS.TS")" ] ||
         fail "ffprobe reads another duration through the mount"
     ffmpeg -loglevel error -i "$root/BARS.TS" -f framemd5 "$work/mounted.md5"
-    ffmpeg -loglevel error -i "$work/BARS.TS" -f framemd5 "$work/original.md5"
-    cmp -s "$work/mounted.md5" "$work/original.md5" || fail "ffmpeg -i decodes other frames through the mount"
+    ffmpeg -loglevel error -i "$work/BARS.TS" -f framemd5 "$work/from-file.md5"
+    cmp -s "$work/mounted.md5" "$work/from-file.md5" || fail "ffmpeg -i decodes other frames through the mount"
 fi
 unmount "$mnt"
 
