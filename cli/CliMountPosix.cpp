@@ -34,7 +34,6 @@ namespace {
 // for a file name, and unique among them (" (2)" before the extension of a later
 // one, as a folder copy names its outputs).
 struct MountFolder {
-    std::string treePath;  // the folder's tree path, for what is reported about it
     std::map<std::string, DriveItem*> children;
     std::vector<std::string> order;  // the names in the disk's order
 };
@@ -89,7 +88,6 @@ bool IsMountFile(const DriveItem& item) {
 
 MountFolder MountServer::ReadFolder(DriveItem* item, const std::string& treePath) {
     MountFolder folder;
-    folder.treePath = treePath;
     const std::vector<DriveItem*> children =
         item == nullptr ? m_walker.TopLevel() : m_walker.Expand(*item, treePath);
     for (DriveItem* child : children) {
