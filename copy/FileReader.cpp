@@ -50,7 +50,58 @@ std::string ChainCutText(const DriveItem& file, const FileChain& chain) {
            " is not known.";
 }
 
+namespace {
+
+// Reads beside the tree through the disk's own descriptor: one attempt at the
+// run, then sector by sector from where it broke off up to the first sector that
+// fails; that sector and those after it are not tried.
+Failure ReadRunAside(const SectorSource::ReaderAside& aside, const SectorRun& run,
+                     std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
+    const std::uint64_t start =
+        SectorsToBytes(std::uint64_t{run.place->m_partitionStart} + run.first);
+    std::uint32_t sector = static_cast<std::uint32_t>(aside(start, out) / kSectorSize);
+    for (; sector < run.count; ++sector) {
+        const std::span<std::uint8_t> bytes = out.subspan(sector * kSectorSize, kSectorSize);
+        if (aside(start + SectorsToBytes(sector), bytes) != kSectorSize) {
+            break;
+        }
+    }
+    for (; sector < run.count; ++sector) {
+        std::fill_n(out.begin() + sector * kSectorSize, kSectorSize, std::uint8_t{0xE5});
+        unreadable.push_back(sector);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 Result<std::unique_ptr<FileReader>> FileReader::Open(DriveTree& drives, const DriveItem& file) {
+    return OpenWith(drives, file,
+                    [&drives](const SectorRun& run, std::span<std::uint8_t> out,
+                              UnreadableSectors& unreadable) -> Failure {
+                        drives.ReadSectors(run, nullptr, out, &unreadable);
+                        if (!unreadable.empty() && !drives.DiskAnswers(run.place->m_drive)) {
+                            return Error{"the disk no longer answers"};
+                        }
+                        return std::nullopt;
+                    });
+}
+
+Result<std::unique_ptr<FileReader>> FileReader::OpenAside(DriveTree& drives,
+                                                          const DriveItem& file) {
+    SectorSource::ReaderAside aside = drives.ReadAside(file.m_drive);
+    if (!aside) {
+        return Error{"this disk cannot be read beside the window's own reads"};
+    }
+    return OpenWith(drives, file,
+                    [aside = std::move(aside)](const SectorRun& run, std::span<std::uint8_t> out,
+                                               UnreadableSectors& unreadable) {
+                        return ReadRunAside(aside, run, out, unreadable);
+                    });
+}
+
+Result<std::unique_ptr<FileReader>> FileReader::OpenWith(DriveTree& drives, const DriveItem& file,
+                                                         RunReader readRun) {
     Result<FileChain, ChainFailure> chain = LoadFileChain(drives, file);
     if (!chain) {
         switch (chain.error()) {
@@ -72,17 +123,18 @@ Result<std::unique_ptr<FileReader>> FileReader::Open(DriveTree& drives, const Dr
         return Error{"not enough memory to read it"};
     }
     return std::unique_ptr<FileReader>(
-        new FileReader(drives, file, std::move(*chain), std::move(window)));
+        new FileReader(file, std::move(*chain), std::move(window), std::move(readRun)));
 }
 
-FileReader::FileReader(DriveTree& drives, const DriveItem& file, FileChain chain,
-                       MemoryBlock window)
-    : m_drives(drives),
-      m_file(file),
+FileReader::FileReader(const DriveItem& file, FileChain chain, MemoryBlock window,
+                       RunReader readRun)
+    : m_readRun(std::move(readRun)),
       m_chain(std::move(chain)),
       m_window(std::move(window)),
       m_size(file.m_fileSize),
-      m_clusterBytes(SectorsToBytes(file.m_sectorsPerCluster)) {}
+      m_clusterBytes(SectorsToBytes(file.m_sectorsPerCluster)) {
+    CopyVolumeFields(file, m_file);
+}
 
 Failure FileReader::Fill(std::uint32_t index) {
     const std::span<const std::uint32_t> clusters = m_chain.Clusters();
@@ -93,11 +145,10 @@ Failure FileReader::Fill(std::uint32_t index) {
     const SectorRun sectors{m_file,
                             static_cast<std::uint32_t>(ClusterSector(m_file, clusters[index])),
                             run * m_file.m_sectorsPerCluster};
-    m_drives.ReadSectors(sectors, nullptr,
-                         m_window.Bytes().first(static_cast<std::size_t>(run * m_clusterBytes)),
-                         &m_unreadable);
-    if (!m_unreadable.empty() && !m_drives.DiskAnswers(m_file.m_drive)) {
-        return Error{"the disk no longer answers"};
+    if (Failure failure = m_readRun(
+            sectors, m_window.Bytes().first(static_cast<std::size_t>(run * m_clusterBytes)),
+            m_unreadable)) {
+        return failure;
     }
     m_windowFirst = index;
     m_windowClusters = run;

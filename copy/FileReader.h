@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -48,6 +49,12 @@ class FileReader {
 public:
     // The file's reader, with its chain walked; the error says why there is none.
     static Result<std::unique_ptr<FileReader>> Open(DriveTree& drives, const DriveItem& file);
+    // The same, for another thread: the chain is walked here, and the reader then
+    // reads through a descriptor of the disk of its own, beside the tree's reads,
+    // and needs neither the tree nor its items any more. Where a read fails, the
+    // window ends: that sector and the rest of the run count as unreadable, so a
+    // failing disk costs one failed read per window, not one per sector.
+    static Result<std::unique_ptr<FileReader>> OpenAside(DriveTree& drives, const DriveItem& file);
 
     std::uint64_t Size() const { return m_size; }
 
@@ -61,15 +68,23 @@ public:
     Result<Piece> Read(std::uint64_t offset, std::span<std::uint8_t> out);
 
 private:
-    FileReader(DriveTree& drives, const DriveItem& file, FileChain chain, MemoryBlock window);
+    // Reads a run of sectors of the volume into out, listing those it could not
+    // read (filled with 0xE5); the error says why nothing more can be read.
+    using RunReader = std::function<Failure(const SectorRun& run, std::span<std::uint8_t> out,
+                                            UnreadableSectors& unreadable)>;
+
+    static Result<std::unique_ptr<FileReader>> OpenWith(DriveTree& drives, const DriveItem& file,
+                                                        RunReader readRun);
+    FileReader(const DriveItem& file, FileChain chain, MemoryBlock window, RunReader readRun);
     // Reads the run of clusters that lie together from cluster index on into the window.
     Failure Fill(std::uint32_t index);
     bool InWindow(std::uint32_t index) const {
         return index >= m_windowFirst && index - m_windowFirst < m_windowClusters;
     }
 
-    DriveTree& m_drives;
-    const DriveItem& m_file;
+    RunReader m_readRun;
+    // The file's volume fields: the tree's items may go before the reader does.
+    DriveItem m_file;
     FileChain m_chain;
     MemoryBlock m_window;
     std::uint64_t m_size = 0;
