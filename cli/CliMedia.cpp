@@ -1,78 +1,27 @@
 #include "CliMedia.h"
 
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "TerminalText.h"
 #include "copy/FileReader.h"
 #include "media/MediaProbe.h"
+#include "media/MediaText.h"
 
 namespace moravel::cli {
 
 namespace {
 
-// "1:02:03.45" (hours only when there are any).
-std::string ClockText(double seconds) {
-    const auto hundredths = static_cast<long long>(std::llround(std::max(seconds, 0.0) * 100));
-    const long long whole = hundredths / 100;
-    char text[48];
-    if (whole >= 3600) {
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%02lld", whole / 3600, whole / 60 % 60,
-                      whole % 60, hundredths % 100);
-    } else {
-        std::snprintf(text, sizeof text, "%lld:%02lld.%02lld", whole / 60, whole % 60,
-                      hundredths % 100);
-    }
-    return text;
-}
-
-std::string Decimal(double value, int digits) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", digits, value);
-    return text;
-}
-
-std::string VideoText(const MediaInfo::Video& video) {
-    std::string text =
-        video.codec + ", " + std::to_string(video.width) + "x" + std::to_string(video.height);
-    if (video.frameRate > 0) {
-        text += ", " +
-                Decimal(video.frameRate, video.frameRate == std::floor(video.frameRate) ? 0 : 3) +
-                " frames/s";
-    }
-    return text;
-}
-
-std::string AudioText(const MediaInfo::Audio& audio) {
-    std::string text = audio.codec + ", " + std::to_string(audio.channels) +
-                       (audio.channels == 1 ? " channel" : " channels") + ", " +
-                       std::to_string(audio.sampleRate) + " Hz";
-    if (!audio.language.empty()) {
-        text += ", " + EscapeControls(audio.language);
-    }
-    return text;
-}
-
 MediaLines Describe(const MediaInfo& info) {
     MediaLines lines;
-    lines.fields.emplace_back("Container", EscapeControls(info.containerName));
+    for (auto& [label, text] : MediaFields(info)) {
+        lines.fields.emplace_back(std::move(label), EscapeControls(text));
+    }
     auto& json = lines.json;
     json["container"] = info.container;
     json["containerName"] = info.containerName;
     if (info.durationSeconds) {
-        lines.fields.emplace_back("Duration", ClockText(*info.durationSeconds) + " (" +
-                                                  Decimal(*info.durationSeconds, 3) + " s)");
         json["durationSeconds"] = *info.durationSeconds;
-    }
-    if (info.firstSeconds || info.lastSeconds) {
-        const auto seconds = [](const std::optional<double>& value) {
-            return value ? Decimal(*value, 3) + " s" : std::string("not known");
-        };
-        lines.fields.emplace_back("Timestamps", "from " + seconds(info.firstSeconds) + " to " +
-                                                    seconds(info.lastSeconds) +
-                                                    " of the stream's clock");
     }
     if (info.firstSeconds) {
         json["firstTimestamp"] = *info.firstSeconds;
@@ -81,7 +30,6 @@ MediaLines Describe(const MediaInfo& info) {
         json["lastTimestamp"] = *info.lastSeconds;
     }
     if (info.video) {
-        lines.fields.emplace_back("Video", VideoText(*info.video));
         json["video"] = {{"codec", info.video->codec},
                          {"width", info.video->width},
                          {"height", info.video->height},
@@ -89,7 +37,6 @@ MediaLines Describe(const MediaInfo& info) {
     }
     auto audio = nlohmann::ordered_json::array();
     for (const MediaInfo::Audio& track : info.audio) {
-        lines.fields.emplace_back("Audio", AudioText(track));
         audio.push_back({{"codec", track.codec},
                          {"channels", track.channels},
                          {"sampleRate", track.sampleRate},
@@ -188,7 +135,7 @@ int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker&
     }
     out << EscapeControls(options.output) << ": " << frame->width << "x" << frame->height;
     if (frame->seconds) {
-        out << " at " << ClockText(*frame->seconds);
+        out << " at " << MediaClockText(*frame->seconds);
     }
     out << '\n';
     return kExitOk;
