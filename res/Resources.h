@@ -33,6 +33,10 @@ inline constexpr unsigned kRefreshCommand = 128;
 // The command that copies the folder selected in the tree, all of it (the
 // context menu); its low four bits are free too.
 inline constexpr unsigned kCopyFolderCommand = 256;
+// The command that shows a picture of the selected recording and what its streams
+// hold (the desktop window's menu, where the media libraries are); its low four
+// bits are free too.
+inline constexpr unsigned kPreviewCommand = 512;
 
 inline constexpr int kCopyFileButton = 1000;
 inline constexpr int kFolderTree = 1002;

@@ -78,6 +78,7 @@ std::vector<std::pair<unsigned, std::string>> MainDialog::WindowCommands() {
 bool MainDialog::CommandEnabled(unsigned command) {
     switch (command & ~0xFu) {
         case res::kRescueCopyCommand:
+        case res::kPreviewCommand:
             return m_runningCopy == nullptr && SelectedFiles().size() == 1;
         case res::kCopyFolderCommand:
             return m_runningCopy == nullptr && m_selected != nullptr && IsFolder(*m_selected);
@@ -625,6 +626,26 @@ void MainDialog::OnRescueCopy() {
             CopyFile(true);
         }
     });
+}
+
+std::optional<MainDialog::FileAside> MainDialog::OpenSelectedFileAside() {
+    std::optional<FileAside> opened;
+    Guarded([&] {
+        const std::vector<DriveItem*> files = SelectedFiles();
+        if (m_runningCopy != nullptr || files.size() != 1) {
+            return;
+        }
+        DriveItem& file = *files.front();
+        MeasureNow(files);
+        Result<std::unique_ptr<FileReader>> reader = FileReader::OpenAside(m_driveAccess, file);
+        if (!reader) {
+            ShowFailure(m_frontend, std::string(file.DisplayName()) +
+                                        " cannot be previewed: " + reader.error().reason + ".");
+            return;
+        }
+        opened = FileAside{std::move(*reader), std::string(file.DisplayName())};
+    });
+    return opened;
 }
 
 void MainDialog::CopyFile(bool rescue) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -11,6 +13,7 @@
 #include "CopyFileCommand.h"
 #include "Frontend.h"
 #include "copy/CopyTarget.h"
+#include "copy/FileReader.h"
 #include "res/Resources.h"
 #include "tree/DriveTree.h"
 
@@ -71,12 +74,22 @@ public:
     // was done. The front end calls OnRefresh again later.
     bool RefreshPending() const { return m_refreshPending; }
 
+    // Preview: the one selected file, its true size measured and its chain walked,
+    // opened to be read on another thread beside the window's own reads. Nothing
+    // while a copy runs, when not one file is selected, or when it cannot be read
+    // (said in a message box).
+    struct FileAside {
+        std::unique_ptr<FileReader> reader;
+        std::string name;
+    };
+    std::optional<FileAside> OpenSelectedFileAside();
+
     // The commands a front end offers beside the system menu (a context menu):
     // command ids for OnSystemCommand with their texts.
     static std::vector<std::pair<unsigned, std::string>> WindowCommands();
-    // Whether the command can do anything now: Rescue Copy needs one file
-    // selected, Copy Folder a folder selected in the tree, and neither while a
-    // copy runs.
+    // Whether the command can do anything now: Rescue Copy and Preview need one
+    // file selected, Copy Folder a folder selected in the tree, and none of them
+    // while a copy runs.
     bool CommandEnabled(unsigned command);
 
     DriveTree& Drives() { return m_driveAccess; }

@@ -678,8 +678,8 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
     ChooseFromContextMenu(*Tree().viewport(),
                           Tree().viewport()->rect().bottomLeft() + QPoint(20, -20),
                           QStringLiteral("&About Moravel..."), &offered);
-    EXPECT_EQ(offered, (QStringList{"&Open Disk Image...", "&Rescue Copy...", "Copy &Folder...",
-                                    "Re&fresh", "&About Moravel..."}));
+    EXPECT_EQ(offered, (QStringList{"&Open Disk Image...", "&Rescue Copy...", "&Preview...",
+                                    "Copy &Folder...", "Re&fresh", "&About Moravel..."}));
     ASSERT_TRUE(about.Answered());
     EXPECT_EQ(caption, QStringLiteral("About Moravel"));
     EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3",
@@ -743,14 +743,16 @@ TEST_F(QtWindowTest, TheMenuButtonOffersTheCommandsThatCanActNow) {
         return states;
     };
     auto states = enabled();
-    EXPECT_EQ(states.size(), 5u);
+    EXPECT_EQ(states.size(), 6u);
     EXPECT_FALSE(states["&Rescue Copy..."]);
+    EXPECT_FALSE(states["&Preview..."]);
     EXPECT_FALSE(states["Copy &Folder..."]);
     EXPECT_TRUE(states["Re&fresh"]);
     m_window.Walk({kDisk1, kFat, kRoot, kRecords});
     m_window.ClickRow(0);
     states = enabled();
     EXPECT_TRUE(states["&Rescue Copy..."]);
+    EXPECT_TRUE(states["&Preview..."]);
     EXPECT_TRUE(states["Copy &Folder..."]);
 }
 

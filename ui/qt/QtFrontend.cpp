@@ -23,6 +23,7 @@
 
 #include "AboutBox.h"
 #include "Controls.h"
+#include "PreviewWindow.h"
 #include "QtText.h"
 #include "ui/MainDialog.h"
 
@@ -119,6 +120,9 @@ QtFrontend::QtFrontend()
     // are offered in a context menu instead.
     for (const auto& [command, text] : MainDialog::WindowCommands()) {
         AppendSystemMenuItem(command, text);
+        if (command == res::kRescueCopyCommand) {
+            AppendSystemMenuItem(res::kPreviewCommand, "&Preview...");
+        }
     }
     m_pumpClock.start();
 
@@ -700,11 +704,24 @@ void QtFrontend::UserClose() {
 
 void QtFrontend::UserCommand(unsigned command) {
     Guarded([&] {
-        if (m_dialog != nullptr) {
+        if (m_dialog != nullptr && command == res::kPreviewCommand) {
+            OpenPreview();
+        } else if (m_dialog != nullptr) {
             m_dialog->OnSystemCommand(command);
             RetryRefreshLater();  // Refresh, put off while a copy runs
         }
     });
+}
+
+// The preview reads on a thread of its own: the window goes on meanwhile, and
+// several previews may be open at once.
+void QtFrontend::OpenPreview() {
+    std::optional<MainDialog::FileAside> file = m_dialog->OpenSelectedFileAside();
+    if (file) {
+        auto* preview =
+            new PreviewWindow(std::move(file->reader), FromCore(file->name), m_window.get());
+        preview->show();
+    }
 }
 
 void QtFrontend::UserDropFiles(const std::vector<std::string>& paths) {

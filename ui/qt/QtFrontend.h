@@ -107,6 +107,8 @@ public:
     std::uint64_t ScanProgressNotices() const { return m_progressNotices; }
 
 private:
+    // Preview...: a window of its own for the selected recording.
+    void OpenPreview();
     struct TreeNode {
         QTreeWidgetItem* item = nullptr;
         DriveItem* data = nullptr;

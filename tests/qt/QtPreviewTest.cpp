@@ -1,0 +1,138 @@
+// Preview... in the window, on recordings that ffmpeg makes onto a volume made by
+// mkfs.fat and filled by mcopy: the details, the picture at a tenth, another
+// picture where the slider is let go (also after the disks were read again),
+// a file that is no stream, and a preview closed while it loads.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSlider>
+
+#include "QtTestSupport.h"
+#include "support/Tools.h"
+#include "ui/qt/PreviewWindow.h"
+
+namespace moravel::testing {
+namespace {
+
+// Six seconds of colour bars, then six of plain red, with a tone: MPEG-2 and MP2
+// in a transport stream, as recorders write them.
+constexpr char kRecording[] =
+    "smptebars=d=6:s=320x240:r=25[a];color=c=red:d=6:s=320x240:r=25[b];[a][b]concat=n=2[out0]";
+
+class QtPreviewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"ffmpeg", "ffprobe", "mkfs.fat", "mcopy"}) {
+            if (FindTool(tool).empty()) {
+                GTEST_SKIP() << "no " << tool << " (scripts/install-deps.sh installs it)";
+            }
+        }
+        const std::string stream = m_dir.File("NEWS0518.TS");
+        const std::string noise = m_dir.File("NOISE.BIN");
+        m_image = m_dir.File("disk.img");
+        int status = 0;
+        RunCommand("ffmpeg -loglevel error -f lavfi -i " + Quoted(kRecording) +
+                       " -f lavfi -i sine=frequency=440:duration=12 -c:v mpeg2video -q:v 3"
+                       " -c:a mp2 -f mpegts " +
+                       Quoted(stream) + " && head -c 300000 /dev/urandom >" + Quoted(noise) +
+                       " && mkfs.fat -C -F 32 -s 1 -n REC " + Quoted(m_image) +
+                       " 40000 >/dev/null && mcopy -i " + Quoted(m_image) + " " + Quoted(stream) +
+                       " " + Quoted(noise) + " ::/",
+                   status);
+        ASSERT_EQ(status, 0);
+        m_duration = std::stod(RunCommand(
+            "ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quoted(stream),
+            status));
+        m_window.Open({m_image});
+        m_window.Walk({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
+    }
+
+    // Preview... on the row of that name: the window it opened.
+    qt::PreviewWindow* Preview(const QString& name) {
+        const std::vector<QString> names = m_window.RowNames();
+        const auto row = std::find(names.begin(), names.end(), name) - names.begin();
+        m_window.ClickRow(static_cast<int>(row));
+        const QList<qt::PreviewWindow*> before = Previews();
+        m_window.Frontend().UserCommand(res::kPreviewCommand);
+        for (qt::PreviewWindow* preview : Previews()) {
+            if (!before.contains(preview)) {
+                return preview;
+            }
+        }
+        return nullptr;
+    }
+    QList<qt::PreviewWindow*> Previews() {
+        return m_window.Window().findChildren<qt::PreviewWindow*>();
+    }
+    static QString Text(const qt::PreviewWindow& preview, const char* name) {
+        return preview.findChild<QLabel*>(QString::fromLatin1(name))->text();
+    }
+    static QRgb Pixel(const qt::PreviewWindow& preview, double x, double y) {
+        const QImage image =
+            preview.findChild<QLabel*>(QStringLiteral("previewPicture"))->pixmap().toImage();
+        return image.pixel(static_cast<int>(x * image.width()),
+                           static_cast<int>(y * image.height()));
+    }
+
+    TempDir m_dir;
+    WindowFixture m_window;
+    std::string m_image;
+    double m_duration = 0;
+};
+
+TEST_F(QtPreviewTest, ShowsTheDetailsThePictureAtATenthAndAnotherWhereTheSliderIsLetGo) {
+    qt::PreviewWindow* preview = Preview(QStringLiteral("NEWS0518.TS"));
+    ASSERT_NE(preview, nullptr);
+    QSignalSpy pictures(preview, &qt::PreviewWindow::pictureShown);
+    ASSERT_TRUE(pictures.wait(20000));
+    const QString details = Text(*preview, "previewDetails");
+    EXPECT_TRUE(details.contains(QStringLiteral("Container: MPEG-TS"))) << details.toStdString();
+    EXPECT_TRUE(details.contains(QStringLiteral("Video: mpeg2video, 320x240, 25 frames/s")));
+    EXPECT_TRUE(details.contains(QStringLiteral("Audio: mp2, 1 channel, 44100 Hz")));
+    const QRegularExpressionMatch seconds =
+        QRegularExpression(QStringLiteral("Duration: .* \\(([0-9.]+) s\\)")).match(details);
+    ASSERT_TRUE(seconds.hasMatch()) << details.toStdString();
+    EXPECT_NEAR(seconds.captured(1).toDouble(), m_duration, 0.1);
+    // The bars: the first light grey, the second yellow.
+    EXPECT_GE(qGray(Pixel(*preview, 0.07, 0.25)), 150);
+    EXPECT_LE(qBlue(Pixel(*preview, 0.2, 0.25)), 60);
+    EXPECT_GE(qRed(Pixel(*preview, 0.2, 0.25)), 150);
+    EXPECT_TRUE(Text(*preview, "previewStatus").startsWith(QStringLiteral("Picture at 0:01.")));
+
+    // The preview reads by a descriptor of its own: the tree read anew takes
+    // nothing from it.
+    m_window.Frontend().UserCommand(res::kRefreshCommand);
+    auto* slider = preview->findChild<QSlider*>(QStringLiteral("previewSlider"));
+    slider->setValue(qt::PreviewWindow::kPlaces * 9 / 10);
+    ASSERT_TRUE(pictures.wait(20000));
+    EXPECT_TRUE(Text(*preview, "previewStatus").startsWith(QStringLiteral("Picture at 0:10.")))
+        << Text(*preview, "previewStatus").toStdString();
+    const QRgb red = Pixel(*preview, 0.5, 0.5);
+    EXPECT_TRUE(qRed(red) > 200 && qGreen(red) < 60 && qBlue(red) < 60) << std::hex << red;
+}
+
+TEST_F(QtPreviewTest, AFileThatIsNoStreamSaysSoAndAPreviewClosedWhileItLoadsEnds) {
+    qt::PreviewWindow* noise = Preview(QStringLiteral("NOISE.BIN"));
+    ASSERT_NE(noise, nullptr);
+    QSignalSpy details(noise, &qt::PreviewWindow::detailsShown);
+    ASSERT_TRUE(details.wait(20000));
+    EXPECT_TRUE(Text(*noise, "previewDetails")
+                    .startsWith(QStringLiteral("Media: no stream that the libraries know")))
+        << Text(*noise, "previewDetails").toStdString();
+    EXPECT_FALSE(noise->findChild<QSlider*>(QStringLiteral("previewSlider"))->isEnabled());
+    noise->close();
+
+    // Closed at once: its thread ends at its next read, and the window is gone.
+    qt::PreviewWindow* loading = Preview(QStringLiteral("NEWS0518.TS"));
+    ASSERT_NE(loading, nullptr);
+    loading->close();
+    EXPECT_TRUE(WaitUntil([&] { return Previews().isEmpty(); }));
+}
+
+}  // namespace
+}  // namespace moravel::testing
