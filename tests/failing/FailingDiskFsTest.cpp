@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/FailingDiskServer.h"
 #include "support/TempDir.h"
 #include "support/Tools.h"
 
@@ -39,97 +40,6 @@ Bytes Contents() {
     return data;
 }
 
-// A running moravel-failing-disk, unmounted and ended when it goes.
-class Server {
-public:
-    Server(const testing::TempDir& dir, const std::string& image, std::vector<std::string> options)
-        : m_mount(dir.File("mnt")) {
-        std::filesystem::create_directories(m_mount);
-        std::vector<std::string> args = {FAILING_DISK_TOOL, "-f"};
-        args.insert(args.end(), options.begin(), options.end());
-        args.push_back(image);
-        args.push_back(m_mount);
-        const std::string errors = dir.File("errors.txt");
-        m_pid = ::fork();
-        if (m_pid < 0) {
-            m_failure = std::string("fork: ") + std::strerror(errno);
-            return;
-        }
-        if (m_pid == 0) {
-            // Should the test die, the server unmounts and ends with it.
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(err, 2);
-            std::vector<char*> argv;
-            for (std::string& arg : args) {
-                argv.push_back(arg.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        const std::string disk = m_mount + "/disk.img";
-        struct stat info {};
-        while (::stat(disk.c_str(), &info) != 0) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                std::stringstream text;
-                text << std::ifstream(errors).rdbuf();
-                m_failure = "moravel-failing-disk ended without mounting: " + text.str();
-                return;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                m_failure = "no mount after 10 s";
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        m_mounted = true;
-        m_size = static_cast<std::uint64_t>(info.st_size);
-    }
-
-    ~Server() { Stop(); }
-    Server(const Server&) = delete;
-    Server& operator=(const Server&) = delete;
-
-    bool Mounted() const { return m_mounted; }
-    const std::string& Failure() const { return m_failure; }
-    std::uint64_t Size() const { return m_size; }
-    pid_t Pid() const { return m_pid; }
-    std::string Disk() const { return m_mount + "/disk.img"; }
-
-    // Unmounts, and waits for the server to end.
-    void Stop() {
-        if (m_mounted) {
-            int status = 0;
-            testing::RunCommand("fusermount3 -u " + testing::Quoted(m_mount) + " 2>&1", status);
-            EXPECT_EQ(status, 0) << "fusermount3 -u failed";
-            m_mounted = false;
-        }
-        if (m_pid > 0) {
-            int status = 0;
-            for (int i = 0; i < 250 && ::waitpid(m_pid, &status, WNOHANG) == 0; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            if (::waitpid(m_pid, &status, WNOHANG) == 0) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, &status, 0);
-                ADD_FAILURE() << "moravel-failing-disk did not end after unmounting";
-            }
-            m_pid = -1;
-        }
-    }
-
-private:
-    std::string m_mount;
-    pid_t m_pid = -1;
-    bool m_mounted = false;
-    std::uint64_t m_size = 0;
-    std::string m_failure;
-};
-
 void WriteImage(const std::string& path) {
     const Bytes data = Contents();
     std::ofstream(path, std::ios::binary)
@@ -137,32 +47,10 @@ void WriteImage(const std::string& path) {
                static_cast<std::streamsize>(data.size()));
 }
 
-// Where FUSE cannot be used, why; empty where it can.
-std::string WhyNoFuse() {
-    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        return std::string("/dev/fuse: ") + std::strerror(errno);
-    }
-    ::close(fd);
-    if (testing::FindTool("fusermount3").empty()) {
-        return "fusermount3 is not installed";
-    }
-    // A machine (a container) may have /dev/fuse and still refuse mounts.
-    testing::TempDir dir;
-    WriteImage(dir.File("probe.img"));
-    const Server probe(dir, dir.File("probe.img"), {});
-    const std::string& failure = probe.Failure();
-    if (failure.find("Operation not permitted") != std::string::npos ||
-        failure.find("Permission denied") != std::string::npos) {
-        return failure;
-    }
-    return {};
-}
-
 class FailingDiskFsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static const std::string whyNoFuse = WhyNoFuse();
+        static const std::string whyNoFuse = testing::WhyNoFuse(FAILING_DISK_TOOL);
         if (!whyNoFuse.empty()) {
             GTEST_SKIP() << "FUSE cannot be used here: " << whyNoFuse;
         }
@@ -171,7 +59,8 @@ protected:
 
     // Serves the image with the options until the test ends (or Unmount).
     [[nodiscard]] bool Mount(std::vector<std::string> options) {
-        m_server = std::make_unique<Server>(m_dir, m_image, std::move(options));
+        m_server = std::make_unique<testing::FailingDiskServer>(m_dir, FAILING_DISK_TOOL, m_image,
+                                                                std::move(options));
         EXPECT_TRUE(m_server->Mounted()) << m_server->Failure();
         EXPECT_EQ(m_server->Size(), kSectors * 512);
         m_disk = m_server->Disk();
@@ -210,7 +99,7 @@ protected:
 
     testing::TempDir m_dir;
     std::string m_image = m_dir.File("image.img");
-    std::unique_ptr<Server> m_server;
+    std::unique_ptr<testing::FailingDiskServer> m_server;
     std::string m_disk;
 };
 

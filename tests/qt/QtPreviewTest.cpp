@@ -1,7 +1,8 @@
 // Preview... in the window, on recordings that ffmpeg makes onto a volume made by
 // mkfs.fat and filled by mcopy: the details, the picture at a tenth, another
-// picture where the slider is let go (also after the disks were read again),
-// a file that is no stream, and a preview closed while it loads.
+// picture where the slider is let go (also after the disks were read again), a
+// bad area on a failing disk, a file that is no stream, and a preview closed
+// while it loads.
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,12 @@
 #include <QSignalSpy>
 #include <QSlider>
 
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
 #include "QtTestSupport.h"
+#include "support/FailingDiskServer.h"
 #include "support/Tools.h"
 #include "ui/qt/PreviewWindow.h"
 
@@ -20,9 +26,24 @@ namespace moravel::testing {
 namespace {
 
 // Six seconds of colour bars, then six of plain red, with a tone: MPEG-2 and MP2
-// in a transport stream, as recorders write them.
+// in a transport stream, as recorders write them, at a recorder's 12 Mbit/s: the
+// middle of its 19 MB is beyond what a look at the streams reads.
 constexpr char kRecording[] =
     "smptebars=d=6:s=320x240:r=25[a];color=c=red:d=6:s=320x240:r=25[b];[a][b]concat=n=2[out0]";
+
+// Where the file's bytes begin in the image (it lies in one piece on a new volume).
+std::uint64_t Where(const std::string& image, const std::string& file) {
+    const auto read = [](const std::string& path) {
+        std::string bytes(std::filesystem::file_size(path), '\0');
+        std::ifstream(path, std::ios::binary)
+            .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return bytes;
+    };
+    const std::string disk = read(image);
+    const std::size_t at = disk.find(read(file).substr(0, 64 * 1024));
+    EXPECT_NE(at, std::string::npos);
+    return at;
+}
 
 class QtPreviewTest : public ::testing::Test {
 protected:
@@ -32,13 +53,13 @@ protected:
                 GTEST_SKIP() << "no " << tool << " (scripts/install-deps.sh installs it)";
             }
         }
-        const std::string stream = m_dir.File("NEWS0518.TS");
+        const std::string& stream = m_stream;
         const std::string noise = m_dir.File("NOISE.BIN");
         m_image = m_dir.File("disk.img");
         int status = 0;
         RunCommand("ffmpeg -loglevel error -f lavfi -i " + Quoted(kRecording) +
-                       " -f lavfi -i sine=frequency=440:duration=12 -c:v mpeg2video -q:v 3"
-                       " -c:a mp2 -f mpegts " +
+                       " -f lavfi -i sine=frequency=440:duration=12 -c:v mpeg2video -b:v 12M"
+                       " -minrate 12M -maxrate 12M -bufsize 1835k -c:a mp2 -f mpegts " +
                        Quoted(stream) + " && head -c 300000 /dev/urandom >" + Quoted(noise) +
                        " && mkfs.fat -C -F 32 -s 1 -n REC " + Quoted(m_image) +
                        " 40000 >/dev/null && mcopy -i " + Quoted(m_image) + " " + Quoted(stream) +
@@ -48,7 +69,10 @@ protected:
         m_duration = std::stod(RunCommand(
             "ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quoted(stream),
             status));
-        m_window.Open({m_image});
+    }
+
+    void OpenWindow(const std::string& disk) {
+        m_window.Open({disk});
         m_window.Walk({"Hard Disk 1", "32-Bit FAT Disk", "Root Directory"});
     }
 
@@ -69,6 +93,21 @@ protected:
     QList<qt::PreviewWindow*> Previews() {
         return m_window.Window().findChildren<qt::PreviewWindow*>();
     }
+    // Lets the slider go at the place: true when a picture, or why there is
+    // none, was shown.
+    static bool MoveSlider(qt::PreviewWindow& preview, int place) {
+        QSignalSpy pictures(&preview, &qt::PreviewWindow::pictureShown);
+        preview.findChild<QSlider*>(QStringLiteral("previewSlider"))->setValue(place);
+        return pictures.wait(20000);
+    }
+    // Where the picture shown lies in the recording, in seconds, as its status says.
+    static double PictureSeconds(const qt::PreviewWindow& preview) {
+        const QString status = Text(preview, "previewStatus");
+        const QRegularExpressionMatch at =
+            QRegularExpression(QStringLiteral("^Picture at 0:([0-9.]+) of ")).match(status);
+        EXPECT_TRUE(at.hasMatch()) << status.toStdString();
+        return at.hasMatch() ? at.captured(1).toDouble() : -1;
+    }
     static QString Text(const qt::PreviewWindow& preview, const char* name) {
         return preview.findChild<QLabel*>(QString::fromLatin1(name))->text();
     }
@@ -80,12 +119,15 @@ protected:
     }
 
     TempDir m_dir;
+    std::optional<FailingDiskServer> m_server;  // it outlives the window that reads it
     WindowFixture m_window;
+    std::string m_stream = m_dir.File("NEWS0518.TS");
     std::string m_image;
     double m_duration = 0;
 };
 
 TEST_F(QtPreviewTest, ShowsTheDetailsThePictureAtATenthAndAnotherWhereTheSliderIsLetGo) {
+    OpenWindow(m_image);
     qt::PreviewWindow* preview = Preview(QStringLiteral("NEWS0518.TS"));
     ASSERT_NE(preview, nullptr);
     QSignalSpy pictures(preview, &qt::PreviewWindow::pictureShown);
@@ -102,21 +144,55 @@ TEST_F(QtPreviewTest, ShowsTheDetailsThePictureAtATenthAndAnotherWhereTheSliderI
     EXPECT_GE(qGray(Pixel(*preview, 0.07, 0.25)), 150);
     EXPECT_LE(qBlue(Pixel(*preview, 0.2, 0.25)), 60);
     EXPECT_GE(qRed(Pixel(*preview, 0.2, 0.25)), 150);
-    EXPECT_TRUE(Text(*preview, "previewStatus").startsWith(QStringLiteral("Picture at 0:01.")));
+    EXPECT_NEAR(PictureSeconds(*preview), 1.5, 1);
 
     // The preview reads by a descriptor of its own: the tree read anew takes
     // nothing from it.
     m_window.Frontend().UserCommand(res::kRefreshCommand);
-    auto* slider = preview->findChild<QSlider*>(QStringLiteral("previewSlider"));
-    slider->setValue(qt::PreviewWindow::kPlaces * 9 / 10);
-    ASSERT_TRUE(pictures.wait(20000));
-    EXPECT_TRUE(Text(*preview, "previewStatus").startsWith(QStringLiteral("Picture at 0:10.")))
-        << Text(*preview, "previewStatus").toStdString();
+    MoveSlider(*preview, qt::PreviewWindow::kPlaces * 9 / 10);
+    EXPECT_GT(PictureSeconds(*preview), 9.5);
     const QRgb red = Pixel(*preview, 0.5, 0.5);
     EXPECT_TRUE(qRed(red) > 200 && qGreen(red) < 60 && qBlue(red) < 60) << std::hex << red;
 }
 
+// A bad area in the middle of the recording: the pictures before and after it
+// come, the one in it is said to be missing, and the area costs a failed read or
+// two, not one per sector.
+TEST_F(QtPreviewTest, ABadAreaCostsOnlyThePictureInItAndAFailedReadOrTwo) {
+    if (const std::string why = WhyNoFuse(MORAVEL_FAILING_DISK); !why.empty()) {
+        GTEST_SKIP() << "FUSE cannot be used here: " << why;
+    }
+    const std::uint64_t middle =
+        Where(m_image, m_stream) + std::filesystem::file_size(m_stream) / 2;
+    const std::uint64_t bad = middle / 512;
+    const std::string log = m_dir.File("reads.log");
+    const FailingDiskServer& server = m_server.emplace(
+        m_dir, MORAVEL_FAILING_DISK, m_image,
+        std::vector<std::string>{"--bad", std::to_string(bad) + "-" + std::to_string(bad + 199),
+                                 "--delay-ms", "5", "--log", log});
+    ASSERT_TRUE(server.Mounted()) << server.Failure();
+    OpenWindow(server.Disk());
+    qt::PreviewWindow* preview = Preview(QStringLiteral("NEWS0518.TS"));
+    ASSERT_NE(preview, nullptr);
+    QSignalSpy pictures(preview, &qt::PreviewWindow::pictureShown);
+    ASSERT_TRUE(pictures.wait(20000));
+    EXPECT_NEAR(PictureSeconds(*preview), 1.5, 1);
+    ASSERT_TRUE(MoveSlider(*preview, qt::PreviewWindow::kPlaces / 2));
+    EXPECT_TRUE(Text(*preview, "previewStatus").startsWith(QStringLiteral("No picture at 50%: ")))
+        << Text(*preview, "previewStatus").toStdString();
+    ASSERT_TRUE(MoveSlider(*preview, qt::PreviewWindow::kPlaces * 9 / 10));
+    EXPECT_GT(PictureSeconds(*preview), 9.5);
+    std::ifstream reads(log);
+    int failed = 0;
+    for (std::string line; std::getline(reads, line);) {
+        failed += line.ends_with(" EIO") ? 1 : 0;
+    }
+    EXPECT_GE(failed, 1);
+    EXPECT_LE(failed, 2);
+}
+
 TEST_F(QtPreviewTest, AFileThatIsNoStreamSaysSoAndAPreviewClosedWhileItLoadsEnds) {
+    OpenWindow(m_image);
     qt::PreviewWindow* noise = Preview(QStringLiteral("NOISE.BIN"));
     ASSERT_NE(noise, nullptr);
     QSignalSpy details(noise, &qt::PreviewWindow::detailsShown);
