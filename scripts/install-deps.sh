@@ -17,7 +17,7 @@ packages=(
     libblkid-dev util-linux ntfs-3g exfatprogs
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6test6
-    xvfb xauth xdotool imagemagick
+    xvfb xauth xdotool imagemagick openbox # the real window is driven under a window manager
     desktop-file-utils appstream
     man-db groff-base bash-completion
     gddrescue # bench/run-rescue.sh reads the same failing disk with ddrescue

@@ -639,11 +639,11 @@ std::optional<MainDialog::FileAside> MainDialog::OpenSelectedFileAside() {
         MeasureNow(files);
         Result<std::unique_ptr<FileReader>> reader = FileReader::OpenAside(m_driveAccess, file);
         if (!reader) {
-            ShowFailure(m_frontend, std::string(file.DisplayName()) +
+            ShowFailure(m_frontend, std::string(file.PlainName()) +
                                         " cannot be previewed: " + reader.error().reason + ".");
             return;
         }
-        opened = FileAside{std::move(*reader), std::string(file.DisplayName())};
+        opened = FileAside{std::move(*reader), std::string(file.PlainName())};
     });
     return opened;
 }

@@ -51,7 +51,7 @@ private:
 
 PreviewWindow::PreviewWindow(std::unique_ptr<FileReader> reader, const QString& name,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window), m_reader(std::move(reader)) {
+    : QDialog(parent), m_reader(std::move(reader)) {
     setObjectName(QStringLiteral("previewWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(ApplicationIcon());
@@ -73,6 +73,8 @@ PreviewWindow::~PreviewWindow() {
 
 void PreviewWindow::BuildLayout(const QString& name) {
     auto* layout = new QVBoxLayout(this);
+    // The picture has one size: the window has the size its contents ask for.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     m_picture = new QLabel(this);
     m_picture->setObjectName(QStringLiteral("previewPicture"));
     m_picture->setFixedSize(kPictureWidth, kPictureHeight);
@@ -107,7 +109,7 @@ void PreviewWindow::BuildLayout(const QString& name) {
     layout->addStretch();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include <QDialog>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -19,8 +19,8 @@ namespace moravel::qt {
 // tracks, and a slider for a picture elsewhere. The reads and the decoding run
 // on a thread of the window's own, through the file's own reader: the main
 // window goes on meanwhile, and a picture costs only the bytes around it.
-// Closed, it is deleted.
-class PreviewWindow final : public QWidget {
+// Not modal: it stands over the main window, which goes on. Closed, it is deleted.
+class PreviewWindow final : public QDialog {
     Q_OBJECT
 public:
     // Where the first picture is looked for: a tenth of the bytes in.
