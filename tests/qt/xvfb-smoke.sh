@@ -4,7 +4,11 @@
 # directory, each opened with Right), takes screenshots with ImageMagick and
 # checks them, checks the window's title, fixed size and class as the X server
 # has them (the class is the menu entry's StartupWMClass), and closes the window
-# with Escape: the program must end with status 0.
+# with Escape: the program must end with status 0. Then, where ffmpeg and the
+# FAT tools are there, it opens Preview... on a recording that ffmpeg made onto
+# a volume of mkfs.fat and mcopy, checks the picture's colours in a screenshot
+# of it, and closes it with Escape. Under openbox where it is installed, as on a
+# desktop.
 #
 #   xvfb-smoke.sh PROGRAM SAMPLE_DISK_MAKER OUTPUT_DIR DESKTOP_FILE
 #
@@ -29,10 +33,13 @@ desktop_file=$4
 
 work=$(mktemp -d)
 pid=""
+manager=""
 cleanup() {
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-        kill "$pid" 2>/dev/null || true
-    fi
+    for running in $pid $manager; do
+        if kill -0 "$running" 2>/dev/null; then
+            kill "$running" 2>/dev/null || true
+        fi
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,6 +54,11 @@ export XDG_RUNTIME_DIR=$work/runtime
 export XDG_CONFIG_HOME=$work/config
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 "$make_sample" "$work/sample.img" >/dev/null
+if command -v openbox >/dev/null 2>&1; then
+    openbox >"$work/openbox.log" 2>&1 &
+    manager=$!
+    sleep 0.5
+fi
 
 "$program" --disk "$work/sample.img" >"$work/out.log" 2>&1 &
 pid=$!
@@ -106,18 +118,85 @@ if convert "$output/moravel-xvfb-start.png" "$shot" -metric AE -compare -format 
     fail "the tree did not change under the keys"
 fi
 
-xdotool key Escape
-for _ in $(seq 50); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-        break
+# Escape ends the program: it must end with status 0.
+end_program() {
+    xdotool key Escape
+    for _ in $(seq 50); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            break
+        fi
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        fail "Escape did not end the program"
     fi
+    status=0
+    wait "$pid" || status=$?
+    pid=""
+    [ "$status" -eq 0 ] || fail "the program ended with status $status: $(cat "$work/out.log")"
+}
+end_program
+
+for tool in ffmpeg mkfs.fat mcopy; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "ok (no preview: $tool is not installed)"
+        exit 0
+    fi
+done
+# Colour bars with a tone, as a recorder's transport stream.
+ffmpeg -loglevel error -f lavfi -i smptebars=duration=12:size=320x240:rate=25 \
+    -f lavfi -i sine=frequency=440:duration=12 -c:v mpeg2video -q:v 3 -c:a mp2 -f mpegts \
+    "$work/NEWS0518.TS"
+mkfs.fat -C -F 32 -s 1 -n RECORDER "$work/recorder.img" 40000 >/dev/null
+mcopy -i "$work/recorder.img" "$work/NEWS0518.TS" ::NEWS0518.TS
+"$program" --disk "$work/recorder.img" >"$work/out.log" 2>&1 &
+pid=$!
+window=""
+for _ in $(seq 100); do
+    window=$(xdotool search --name "Veltrano Harddisk Recorder Utility" 2>/dev/null | head -1 || true)
+    [ -z "$window" ] || break
     sleep 0.1
 done
-if kill -0 "$pid" 2>/dev/null; then
-    fail "Escape did not end the program"
+[ -n "$window" ] || fail "no window came up on the recording: $(cat "$work/out.log")"
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --sync $((X + 8)) $((Y + 4)) click 1
+sleep 0.2
+# The tree's root directory, then the list's first row, then Preview... (P) from
+# the menu that Shift+F10 opens.
+xdotool key Tab
+for key in Down Right Down Right Down Right Tab space shift+F10 p; do
+    xdotool key "$key"
+    sleep 0.3
+done
+preview=""
+for _ in $(seq 100); do
+    preview=$(xdotool search --name "NEWS0518.TS - Preview" 2>/dev/null | head -1 || true)
+    [ -z "$preview" ] || break
+    sleep 0.1
+done
+[ -n "$preview" ] || fail "Preview... opened no window"
+sleep 2  # the picture is read and decoded
+shot=$output/moravel-xvfb-preview.png
+import -window root "$shot"
+echo "screenshot: $shot"
+# The bars' light grey and yellow are in the preview's picture.
+import -window "$preview" "$work/preview.png"
+# (Each bar is some 6% of the window; the window's grey and white are not near.)
+for colour in "rgb(191,191,191)" "rgb(191,191,0)"; do
+    share=$(convert "$work/preview.png" -fuzz 8% -fill "rgb(1,2,3)" -opaque "$colour" -fuzz 0 \
+        -fill black +opaque "rgb(1,2,3)" -fill white -opaque "rgb(1,2,3)" -format "%[fx:mean]" info:)
+    awk -v share="$share" 'BEGIN { exit !(share > 0.03) }' ||
+        fail "the preview shows little $colour (share $share): see $shot"
+done
+xdotool key Escape
+for _ in $(seq 50); do
+    xdotool search --name "NEWS0518.TS - Preview" >/dev/null 2>&1 || break
+    sleep 0.1
+done
+if xdotool search --name "NEWS0518.TS - Preview" >/dev/null 2>&1; then
+    fail "Escape did not close the preview"
 fi
-status=0
-wait "$pid" || status=$?
-pid=""
-[ "$status" -eq 0 ] || fail "the program ended with status $status: $(cat "$work/out.log")"
+kill -0 "$pid" 2>/dev/null || fail "closing the preview ended the program"
+end_program
 echo "ok"
