@@ -3,9 +3,10 @@
 #
 # moravel-cli as user nobody, who may not open /dev/loopN, reads the recorder's
 # disk through udisks2: the disk list without --disk, a copy byte for byte the
-# same as the copy from the image, the refusal when polkit says no, and a disk
-# that stops answering during a copy (its loop device's backing file served by
-# FAILING_DISK, which is killed).
+# same as the copy from the image, a read-only mount of the drive tree that nobody
+# makes and ends (its file the same bytes again), the refusal when polkit says
+# no, and a disk that stops answering during a copy (its loop device's backing
+# file served by FAILING_DISK, which is killed).
 set -euo pipefail
 
 cli=$1 failing=$2 image=$3
@@ -16,6 +17,7 @@ server=""
 cleanup() {
     [ -n "$server" ] && kill -9 "$server" 2>/dev/null
     fusermount3 -u "$work/served" 2>/dev/null || true
+    fusermount3 -u "$work/mnt" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -27,6 +29,20 @@ fail() {
 
 as_nobody() {
     runuser -u nobody -- env DBUS_SYSTEM_BUS_ADDRESS="$DBUS_SYSTEM_BUS_ADDRESS" "$@"
+}
+
+# The open flags (octal) with which a process of $1 (pgrep -f) holds $2; empty
+# while none does.
+flags_of() {
+    local pid fd
+    for pid in $(pgrep -f -- "$1"); do
+        for fd in /proc/"$pid"/fd/*; do
+            if [ "$(readlink "$fd")" = "$2" ]; then
+                awk '/^flags:/ {print $2}' "/proc/$pid/fdinfo/${fd##*/}"
+                return
+            fi
+        done
+    done 2>/dev/null
 }
 
 # The first item of a JSON listing whose name starts with $2: its field $3.
@@ -61,6 +77,21 @@ as_nobody "$cli" copy "$recording" "$work/through-udisks.ts" || fail "the copy e
 cmp "$work/through-udisks.ts" "$work/from-image.ts" || fail "the copies differ"
 echo "identical: $(stat -c %s "$work/from-image.ts") bytes"
 
+echo "== a read-only mount through udisks2, made and ended by nobody"
+mkdir "$work/mnt"
+chown nobody "$work/mnt"
+as_nobody "$cli" mount "$work/mnt" 2>"$work/err" || fail "the mount exited $?: $(cat "$work/err")"
+# Only the user who mounted reads it (FUSE's rule without allow_other).
+as_nobody cmp "$work/mnt/$recording" "$work/from-image.ts" || fail "the mount's file differs from the copy"
+! cmp -s "$work/mnt/$recording" "$work/from-image.ts" 2>/dev/null || fail "root read nobody's mount"
+flags=$(flags_of "mount $work/mnt" "$MORAVEL_TEST_LOOP")
+[ -n "$flags" ] || fail "the mount does not hold $MORAVEL_TEST_LOOP"
+(((8#$flags & 3) == 0)) || fail "the mount holds $MORAVEL_TEST_LOOP with flags $flags: not read-only"
+! as_nobody touch "$work/mnt/$recording" 2>/dev/null || fail "a file of the mount could be changed"
+as_nobody fusermount3 -u "$work/mnt" || fail "nobody could not end the mount"
+mountpoint -q "$work/mnt" && fail "still mounted"
+echo "mounted by nobody, $MORAVEL_TEST_LOOP held with flags $flags (read-only), unmounted"
+
 echo "== polkit refuses"
 polkit-allow
 set +e
@@ -86,13 +117,7 @@ copy=$!
 # Read-only on every path: the descriptor udisks2 handed over cannot write.
 flags=""
 for _ in $(seq 100); do
-    for pid in $(pgrep -f -- "--disk $served copy"); do
-        for fd in /proc/"$pid"/fd/*; do
-            if [ "$(readlink "$fd")" = "$served" ]; then
-                flags=$(awk '/^flags:/ {print $2}' "/proc/$pid/fdinfo/${fd##*/}")
-            fi
-        done
-    done 2>/dev/null
+    flags=$(flags_of "--disk $served copy" "$served")
     [ -n "$flags" ] && [ -e "$work/film.ts.part" ] && break
     sleep 0.1
 done
