@@ -151,6 +151,29 @@ else
 fi
 rm -rf "Été €" trailer-linux.ts
 
+# What needs FUSE or FFmpeg says so on Windows, with the usage status, and leaves
+# no file behind.
+step "mount and thumbnail: not available"
+trailer="Hard Disk 1/32-Bit FAT Disk/Root Directory/Archive 2003/TRAILER.TS"
+for command in mount thumbnail; do
+    if [ "$command" = mount ]; then
+        args=(mount M:)
+    else
+        args=(thumbnail "$trailer" thumb.png)
+    fi
+    status=0
+    "${cli_windows[@]}" "${args[@]}" >out-windows.txt 2>err-windows.txt || status=$?
+    tr -d '\r' <err-windows.txt >err.txt
+    if [ "$status" -eq 2 ] && grep -q "^moravel-cli: $command is not available on Windows: " err.txt &&
+        [ ! -e thumb.png ] && [ ! -e thumb.png.part ]; then
+        echo "$command: $(cat err.txt)"
+    else
+        echo "$command on Windows: status $status, said: $(cat err.txt)" >&2
+        failed=1
+    fi
+done
+rm -f out-windows.txt err-windows.txt err.txt
+
 # A look at the real window, when an X server can be made: the tree is clicked,
 # browsed with the keyboard down to RECORDS, and the screen saved. Optional: the
 # run does not fail without it.
