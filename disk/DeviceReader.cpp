@@ -75,29 +75,23 @@ public:
     }
 
     bool DiskAnswers(std::uint16_t drive) override {
-        return drive >= m_sources.size() || m_sources[drive] == nullptr ||
-               m_sources[drive]->Answers();
+        SectorSource* source = Source(drive);
+        return source == nullptr || source->Answers();
     }
 
     std::string BypassCache(std::uint16_t drive) override {
-        if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
-            return "through the system's cache";
-        }
-        return m_sources[drive]->BypassCache();
+        SectorSource* source = Source(drive);
+        return source == nullptr ? "through the system's cache" : source->BypassCache();
     }
 
     SectorSource::ReaderAside ReadAside(std::uint16_t drive) const override {
-        if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
-            return {};
-        }
-        return m_sources[drive]->ReadAside();
+        const SectorSource* source = Source(drive);
+        return source == nullptr ? SectorSource::ReaderAside{} : source->ReadAside();
     }
 
     std::optional<std::uint64_t> DiskBytes(std::uint16_t drive) const override {
-        if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
-            return std::nullopt;
-        }
-        return m_sources[drive]->Size();
+        const SectorSource* source = Source(drive);
+        return source == nullptr ? std::nullopt : source->Size();
     }
 
     std::optional<Request> ReadRequest(SectorRun run, std::uint32_t done, ChsAddress& /*chs*/,
@@ -130,10 +124,13 @@ public:
 
 private:
     std::size_t Read(std::uint16_t drive, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-        if (drive >= m_sources.size() || m_sources[drive] == nullptr) {
-            return 0;
-        }
-        return m_sources[drive]->ReadAt(offset, buffer);
+        SectorSource* source = Source(drive);
+        return source == nullptr ? 0 : source->ReadAt(offset, buffer);
+    }
+
+    // The disk behind the drive number; null where none is open.
+    SectorSource* Source(std::uint16_t drive) const {
+        return drive < m_sources.size() ? m_sources[drive].get() : nullptr;
     }
 
     const SourceOpener& m_opener;
