@@ -63,14 +63,19 @@ fi
 "$program" --disk "$work/sample.img" >"$work/out.log" 2>&1 &
 pid=$!
 
-window=""
-for _ in $(seq 100); do
-    window=$(xdotool search --name "Veltrano Harddisk Recorder Utility" 2>/dev/null | head -1 || true)
-    if [ -n "$window" ]; then
-        break
-    fi
-    sleep 0.1
-done
+# The window of that title, once it is there (up to 10 s); nothing when it never is.
+find_window() {
+    local found
+    for _ in $(seq 100); do
+        found=$(xdotool search --name "$1" 2>/dev/null | head -1 || true)
+        if [ -n "$found" ]; then
+            echo "$found"
+            return
+        fi
+        sleep 0.1
+    done
+}
+window=$(find_window "Veltrano Harddisk Recorder Utility")
 [ -n "$window" ] || fail "no window came up: $(cat "$work/out.log")"
 sleep 0.5
 
@@ -151,12 +156,7 @@ mkfs.fat -C -F 32 -s 1 -n RECORDER "$work/recorder.img" 40000 >/dev/null
 mcopy -i "$work/recorder.img" "$work/NEWS0518.TS" ::NEWS0518.TS
 "$program" --disk "$work/recorder.img" >"$work/out.log" 2>&1 &
 pid=$!
-window=""
-for _ in $(seq 100); do
-    window=$(xdotool search --name "Veltrano Harddisk Recorder Utility" 2>/dev/null | head -1 || true)
-    [ -z "$window" ] || break
-    sleep 0.1
-done
+window=$(find_window "Veltrano Harddisk Recorder Utility")
 [ -n "$window" ] || fail "no window came up on the recording: $(cat "$work/out.log")"
 sleep 0.5
 eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -169,12 +169,7 @@ for key in Down Right Down Right Down Right Tab space shift+F10 p; do
     xdotool key "$key"
     sleep 0.3
 done
-preview=""
-for _ in $(seq 100); do
-    preview=$(xdotool search --name "NEWS0518.TS - Preview" 2>/dev/null | head -1 || true)
-    [ -z "$preview" ] || break
-    sleep 0.1
-done
+preview=$(find_window "NEWS0518.TS - Preview")
 [ -n "$preview" ] || fail "Preview... opened no window"
 sleep 2  # the picture is read and decoded
 shot=$output/moravel-xvfb-preview.png
