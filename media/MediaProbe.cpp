@@ -29,11 +29,12 @@ Result<std::size_t> FileMediaSource::ReadAt(std::uint64_t offset, std::span<std:
     if (!piece) {
         return piece.error();
     }
+    // No count: a reader beside the window's does not try the sectors after the
+    // first one that fails, so how many are bad is not known.
     if (piece->unreadable > 0) {
-        return Error{std::to_string(piece->unreadable) +
-                     (piece->unreadable == 1 ? " sector" : " sectors") +
-                     " could not be read in bytes " + std::to_string(offset) + "-" +
-                     std::to_string(offset + piece->bytes - 1)};
+        return Error{"bytes " + std::to_string(offset) + "-" +
+                     std::to_string(offset + piece->bytes - 1) +
+                     " lie on a sector that could not be read"};
     }
     return piece->bytes;
 }
