@@ -103,9 +103,7 @@ std::string WhyNoFuse(const std::string& tool) {
     // A machine (a container) may have /dev/fuse and still refuse mounts.
     TempDir dir;
     const std::string image = dir.File("probe.img");
-    {
-        const std::ofstream create(image);
-    }
+    std::ofstream(image).close();
     std::filesystem::resize_file(image, 1024 * 1024);
     const FailingDiskServer probe(dir, tool, image, {});
     const std::string& failure = probe.Failure();
