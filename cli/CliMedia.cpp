@@ -110,9 +110,14 @@ int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker&
         return kExitFailureShown;
     }
     FileMediaSource source(**reader);
+    Result<std::unique_ptr<MediaFile>> media = MediaFile::Open(source);
+    if (!media) {
+        err << where << ": " << EscapeControls(media.error().reason) << '\n';
+        return kExitFailureShown;
+    }
     double fraction = options.at;
     if (options.atSeconds) {
-        const Result<MediaInfo> info = ProbeMedia(source);
+        const Result<MediaInfo> info = (*media)->Describe();
         if (!info || !info->durationSeconds || *info->durationSeconds <= 0) {
             err << where << ": "
                 << (info ? "its duration is not known, so no place in seconds can be found"
@@ -122,7 +127,7 @@ int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker&
         }
         fraction = options.at / *info->durationSeconds;
     }
-    const Result<VideoFrame> frame = DecodeFrameAt(source, fraction);
+    const Result<VideoFrame> frame = (*media)->FrameAt(fraction);
     if (!frame) {
         err << where << ": " << EscapeControls(frame.error().reason) << '\n';
         return kExitFailureShown;

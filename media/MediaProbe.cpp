@@ -212,6 +212,9 @@ Failure Demuxer::Open() {
 }
 
 void Demuxer::SeekBytes(std::uint64_t position, std::uint64_t bytes) {
+    // A place that could not be read says nothing of the next one.
+    m_io.failure.clear();
+    m_context->error = 0;
     m_io.budget = m_io.bytesRead + bytes + kIoBufferBytes;
     avio_seek(m_format->pb, static_cast<std::int64_t>(position), SEEK_SET);
     avformat_flush(m_format);
@@ -295,32 +298,6 @@ std::optional<double> LastTimestamp(Demuxer& demuxer) {
     return last;
 }
 
-}  // namespace
-
-Result<MediaInfo> ProbeMedia(MediaSource& source) {
-    Demuxer demuxer(source, kProbeHeadBytes);
-    if (Failure failure = demuxer.Open()) {
-        return *failure;
-    }
-    MediaInfo info;
-    const AVFormatContext& format = demuxer.Format();
-    info.container = format.iformat->name;
-    info.containerName =
-        format.iformat->long_name != nullptr ? format.iformat->long_name : format.iformat->name;
-    DescribeStreams(format, info);
-    info.lastSeconds = LastTimestamp(demuxer);
-    if (!demuxer.Io().failure.empty()) {
-        return Error{"its end could not be read: " + demuxer.Io().failure};
-    }
-    if (info.firstSeconds && info.lastSeconds && *info.lastSeconds >= *info.firstSeconds) {
-        info.durationSeconds = *info.lastSeconds - *info.firstSeconds;
-    }
-    info.bytesRead = demuxer.Io().bytesRead;
-    return info;
-}
-
-namespace {
-
 Result<CodecContext> OpenDecoder(const AVStream& stream) {
     const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
     if (codec == nullptr) {
@@ -365,23 +342,66 @@ Result<VideoFrame> ToRgb(const AVFrame& frame, const AVStream& stream) {
 
 }  // namespace
 
-Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction) {
-    Demuxer demuxer(source, kProbeHeadBytes);
-    if (Failure failure = demuxer.Open()) {
+struct MediaFile::State {
+    explicit State(MediaSource& source) : demuxer(source, kProbeHeadBytes) {}
+    Demuxer demuxer;
+    int video = -1;        // the video stream's index, once its decoder is open
+    CodecContext decoder;  // kept from one picture to the next
+};
+
+Result<std::unique_ptr<MediaFile>> MediaFile::Open(MediaSource& source) {
+    auto state = std::make_unique<State>(source);
+    if (Failure failure = state->demuxer.Open()) {
         return *failure;
     }
+    return std::unique_ptr<MediaFile>(new MediaFile(std::move(state)));
+}
+
+MediaFile::MediaFile(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+MediaFile::~MediaFile() = default;
+
+Result<MediaInfo> MediaFile::Describe() {
+    Demuxer& demuxer = m_state->demuxer;
+    MediaInfo info;
+    const AVFormatContext& format = demuxer.Format();
+    info.container = format.iformat->name;
+    info.containerName =
+        format.iformat->long_name != nullptr ? format.iformat->long_name : format.iformat->name;
+    DescribeStreams(format, info);
+    info.lastSeconds = LastTimestamp(demuxer);
+    if (!demuxer.Io().failure.empty()) {
+        return Error{"its end could not be read: " + demuxer.Io().failure};
+    }
+    if (info.firstSeconds && info.lastSeconds && *info.lastSeconds >= *info.firstSeconds) {
+        info.durationSeconds = *info.lastSeconds - *info.firstSeconds;
+    }
+    info.bytesRead = demuxer.Io().bytesRead;
+    return info;
+}
+
+Result<VideoFrame> MediaFile::FrameAt(double fraction) {
+    Demuxer& demuxer = m_state->demuxer;
     AVFormatContext& format = demuxer.Format();
-    const int index = av_find_best_stream(&format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0) {
-        return Error{"it holds no video"};
+    if (m_state->decoder) {
+        avcodec_flush_buffers(m_state->decoder.get());
+    } else {
+        const int index = av_find_best_stream(&format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (index < 0) {
+            return Error{"it holds no video"};
+        }
+        Result<CodecContext> decoder = OpenDecoder(*format.streams[index]);
+        if (!decoder) {
+            return decoder.error();
+        }
+        m_state->video = index;
+        m_state->decoder = std::move(*decoder);
     }
+    const int index = m_state->video;
+    AVCodecContext* decoder = m_state->decoder.get();
     const AVStream& stream = *format.streams[index];
-    Result<CodecContext> decoder = OpenDecoder(stream);
-    if (!decoder) {
-        return decoder.error();
-    }
     const double place = std::clamp(fraction, 0.0, 1.0);
-    demuxer.SeekBytes(static_cast<std::uint64_t>(place * static_cast<double>(source.Size())),
+    const std::uint64_t size = demuxer.Io().source.Size();
+    demuxer.SeekBytes(static_cast<std::uint64_t>(place * static_cast<double>(size)),
                       kFrameSearchBytes);
     const Packet packet(av_packet_alloc());
     const Frame frame(av_frame_alloc());
@@ -397,9 +417,9 @@ Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction) {
             av_packet_unref(packet.get());
             continue;
         }
-        avcodec_send_packet(decoder->get(), ended ? nullptr : packet.get());
+        avcodec_send_packet(decoder, ended ? nullptr : packet.get());
         av_packet_unref(packet.get());
-        while (avcodec_receive_frame(decoder->get(), frame.get()) == 0) {
+        while (avcodec_receive_frame(decoder, frame.get()) == 0) {
             if (frame->key_frame != 0) {
                 return ToRgb(*frame, stream);
             }
@@ -409,6 +429,22 @@ Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction) {
         return Error{demuxer.Io().failure};
     }
     return Error{"no picture decodes there"};
+}
+
+Result<MediaInfo> ProbeMedia(MediaSource& source) {
+    Result<std::unique_ptr<MediaFile>> file = MediaFile::Open(source);
+    if (!file) {
+        return file.error();
+    }
+    return (*file)->Describe();
+}
+
+Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction) {
+    Result<std::unique_ptr<MediaFile>> file = MediaFile::Open(source);
+    if (!file) {
+        return file.error();
+    }
+    return (*file)->FrameAt(fraction);
 }
 
 Result<std::vector<std::uint8_t>> EncodePng(const VideoFrame& picture) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -93,6 +94,30 @@ struct VideoFrame {
 // The first picture that decodes whole at or after `fraction` (0 to 1) of the
 // recording's bytes; reads at most a few MB from there.
 Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction);
+
+// A recording opened once, for a look at it and then pictures from it: its
+// start is read once, when it is opened, and each picture only from its place.
+class MediaFile {
+public:
+    // Reads the start for the streams (at most kProbeHeadBytes and FFmpeg's
+    // buffer); the error says why it is no stream the libraries know, or why it
+    // could not be read.
+    static Result<std::unique_ptr<MediaFile>> Open(MediaSource& source);
+    ~MediaFile();
+    MediaFile(const MediaFile&) = delete;
+    MediaFile& operator=(const MediaFile&) = delete;
+
+    // What the streams hold, with the last timestamps from the end (at most
+    // kProbeTailBytes more).
+    Result<MediaInfo> Describe();
+    // As DecodeFrameAt. A place that could not be read does not spoil the next.
+    Result<VideoFrame> FrameAt(double fraction);
+
+private:
+    struct State;
+    explicit MediaFile(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
+};
 
 // The frame as a PNG file's bytes.
 Result<std::vector<std::uint8_t>> EncodePng(const VideoFrame& frame);

@@ -124,10 +124,13 @@ void PreviewWindow::AskForPicture(int place) {
 }
 
 // The thread: the streams first, then the pictures asked for, the latest first.
+// The recording is opened once: a picture reads only from its place.
 void PreviewWindow::Work() {
     FileMediaSource file(*m_reader);
     StoppableSource source(file, m_requests);
-    auto info = std::make_shared<Result<MediaInfo>>(ProbeMedia(source));
+    Result<std::unique_ptr<MediaFile>> media = MediaFile::Open(source);
+    auto info = std::make_shared<Result<MediaInfo>>(media ? (*media)->Describe()
+                                                          : Result<MediaInfo>(media.error()));
     QMetaObject::invokeMethod(
         this, [this, info] { ShowDetails(*info); }, Qt::QueuedConnection);
     if (!*info) {
@@ -144,7 +147,7 @@ void PreviewWindow::Work() {
             place = *std::exchange(m_requests.place, std::nullopt);
         }
         auto frame = std::make_shared<Result<VideoFrame>>(
-            DecodeFrameAt(source, static_cast<double>(place) / kPlaces));
+            (*media)->FrameAt(static_cast<double>(place) / kPlaces));
         QMetaObject::invokeMethod(
             this, [this, place, frame] { ShowPicture(place, *frame); }, Qt::QueuedConnection);
     }
