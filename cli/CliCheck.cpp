@@ -1,5 +1,7 @@
 #include "CliCheck.h"
 
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Cli.h"
@@ -55,6 +57,22 @@ std::string UnreadableText(const CopyReport& report) {
            ByteRangesText(report.filledRanges);
 }
 
+// Why a file could not be checked to its end, in a check's words: the copy's
+// reason without what it says of its output (a check keeps none).
+std::string CheckFailureText(std::string reason) {
+    const std::pair<std::string_view, std::string_view> kCopyWords[] = {
+        {"Note that the fragment of the file that was succesfully copied may still be used.",
+         "The file was checked as far as its chain goes."},
+        {"The copy stopped.", "The check stopped."},
+    };
+    for (const auto& [copy, check] : kCopyWords) {
+        if (const auto at = reason.find(copy); at != std::string::npos) {
+            reason.replace(at, copy.size(), check);
+        }
+    }
+    return reason;
+}
+
 }  // namespace
 
 int RunCheck(const std::string& treePath, DriveTree& access, TreeWalker& walker,
@@ -81,8 +99,15 @@ int RunCheck(const std::string& treePath, DriveTree& access, TreeWalker& walker,
     std::size_t unchecked = 0;
     for (const CheckedFile& file : files) {
         CopyJob job(access, discard);
-        const CopyReport report = RunWithProgressLine(
-            job, *file.item, WholeFilePlan(*file.item, "check"), terminal, SteadySeconds());
+        CopyReport report;
+        {
+            const CopyPlan plan = WholeFilePlan(*file.item, "check");
+            CopyProgressLine line(terminal, SteadySeconds());
+            report = job.Run(*file.item, plan, line);
+        }
+        if (report.error && !report.error->reason.empty()) {
+            terminal.Report(CheckFailureText(report.error->reason));
+        }
         out << EscapeControls(file.path) << '\t';
         if (report.outcome == CopyOutcome::Copied) {
             out << "readable\n";

@@ -57,7 +57,7 @@ std::string OutputPathFor(const std::filesystem::path& destination,
     std::error_code failure;
     // A destination ending in '/' names a folder, there or not.
     if (std::filesystem::is_directory(destination, failure) || !destination.has_filename()) {
-        return Utf8FromPath(destination / PathFromUtf8(SafeFileName(offeredName)));
+        return Utf8FromPath(destination / PathFromUtf8(FitFileName(SafeFileName(offeredName))));
     }
     return Utf8FromPath(destination);
 }
@@ -96,7 +96,11 @@ CopyReport CopyOne(const DriveItem& source, const CopyPlan& plan, DriveTree& acc
     }
     if (plan.split) {
         terminal.Report(SplitNoticeText(plan.volume));
-        if (const auto question = ReplacePartsQuestion(plan, target)) {
+        if (auto question = ReplacePartsQuestion(plan, target)) {
+            // Said, not asked: the command line does not wait for an answer.
+            if (const auto ask = question->rfind("\nReplace them?"); ask != std::string::npos) {
+                question->erase(ask);
+            }
             terminal.Report(*question);
         }
     }
@@ -165,6 +169,10 @@ int RunSingleCopy(const CommandLine& line, DriveItem& source, DriveTree& access,
                 << ": the map needs a place of its own\n";
             return kExitUsage;
         }
+    }
+    if (line.copy.skipExisting && HasWholeOutput(plan, targets.target)) {
+        out << "Skipped (already there): " << EscapeControls(plan.path) << '\n';
+        return kExitOk;
     }
     const InterruptWatch watch(environment.catchInterrupt);
     return ReportOutcome(
@@ -326,10 +334,13 @@ int RunCopy(const CommandLine& line, DriveTree& access, TreeWalker& walker,
             << ": --map names the map of one file; with a folder, each map lies beside its file\n";
         return kExitUsage;
     }
+    // Copied to stdout: its lines go with the messages, never into the bytes.
+    std::ostream& lines = IsStandardOutput(line.copy.destination) ? err : out;
     if (sources.size() == 1 && sources[0]->IsFile()) {
-        return RunSingleCopy(line, *sources[0], access, terminal, out, err, environment);
+        return RunSingleCopy(line, *sources[0], access, terminal, lines, err, environment);
     }
-    return RunBatchCopy(line, std::move(sources), access, walker, terminal, out, err, environment);
+    return RunBatchCopy(line, std::move(sources), access, walker, terminal, lines, err,
+                        environment);
 }
 
 }  // namespace moravel::cli

@@ -1,9 +1,7 @@
 #include "CliMedia.h"
 
-#include <filesystem>
-#include <fstream>
-
 #include "TerminalText.h"
+#include "copy/CopyTarget.h"
 #include "copy/FileReader.h"
 #include "media/MediaProbe.h"
 #include "media/MediaText.h"
@@ -70,27 +68,6 @@ std::optional<MediaLines> DescribeMedia(DriveTree& access, const DriveItem& file
     return Describe(*info);
 }
 
-namespace {
-
-// Writes the bytes as path, whole: under path.part until they are all there.
-std::string WriteWhole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    const std::string working = path + ".part";
-    {
-        std::ofstream file(working, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        file.flush();
-        if (!file) {
-            return working + ": it could not be written";
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(working, path, error);
-    return error ? path + ": " + error.message() : "";
-}
-
-}  // namespace
-
 int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker& walker,
                  std::ostream& out, std::ostream& err) {
     std::string error;
@@ -102,6 +79,13 @@ int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker&
     if (place->item == nullptr || !place->item->IsFile()) {
         err << kProgram << ": " << Quote(EscapeControls(place->path)) << " is not a file\n";
         return kExitUsage;
+    }
+    // Refused before anything is read: the picture must never land on a disk
+    // being read, nor in the place of a device.
+    GuardedFileSystem target(access.SourcePaths());
+    if (const auto refusal = target.Refusal(options.output)) {
+        err << kProgram << ": " << EscapeControls(options.output) << ": " << *refusal << '\n';
+        return kExitFailureShown;
     }
     const std::string where = kProgram + std::string(": ") + Quote(EscapeControls(place->path));
     Result<std::unique_ptr<FileReader>> reader = FileReader::Open(access, *place->item);
@@ -133,9 +117,9 @@ int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker&
         return kExitFailureShown;
     }
     const Result<std::vector<std::uint8_t>> png = EncodePng(*frame);
-    const std::string failed = png ? WriteWhole(options.output, *png) : png.error().reason;
-    if (!failed.empty()) {
-        err << kProgram << ": " << EscapeControls(failed) << '\n';
+    const Failure failed = png ? WriteWholeFile(target, options.output, *png) : png.error();
+    if (failed) {
+        err << kProgram << ": " << EscapeControls(failed->reason) << '\n';
         return kExitFailureShown;
     }
     out << EscapeControls(options.output) << ": " << frame->width << "x" << frame->height;

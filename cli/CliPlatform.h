@@ -37,4 +37,9 @@ void StartTextAgent();
 // True when stderr is a terminal (a console window), where a progress line is drawn.
 bool StderrIsTerminal();
 
+// True when path is the file, pipe or terminal that stdout writes to
+// (/dev/stdout, or the file a shell's `>` named): a copy there keeps stdout for
+// its bytes, and every message goes to stderr.
+bool IsStandardOutput(const std::string& path);
+
 }  // namespace moravel::cli

@@ -113,4 +113,11 @@ bool StderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
+bool IsStandardOutput(const std::string& path) {
+    struct stat named {};
+    struct stat out {};
+    return ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+           named.st_dev == out.st_dev && named.st_ino == out.st_ino && named.st_rdev == out.st_rdev;
+}
+
 }  // namespace moravel::cli

@@ -45,4 +45,9 @@ bool StderrIsTerminal() {
     return ::_isatty(::_fileno(stderr)) != 0;
 }
 
+bool IsStandardOutput(const std::string& path) {
+    // CONOUT$ and CON are the console that stdout shows, when it shows one.
+    return (path == "CON" || path == "CONOUT$") && ::_isatty(::_fileno(stdout)) != 0;
+}
+
 }  // namespace moravel::cli

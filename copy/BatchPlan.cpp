@@ -16,12 +16,13 @@ bool IsFolder(const DriveItem& item) {
 }
 
 std::string FolderName(const DriveItem& folder) {
-    return SafeFileName(folder.PlainName());
+    return FitFileName(SafeFileName(folder.PlainName()));
 }
 
 void BatchPlan::AddFile(DriveItem& file, const std::string& path,
                         const std::filesystem::path& folder) {
-    m_jobs.push_back({&file, path, UniqueOutput(folder, SafeFileName(file.EntryName()))});
+    m_jobs.push_back(
+        {&file, path, UniqueOutput(folder, FitFileName(SafeFileName(file.EntryName())))});
 }
 
 void BatchPlan::AddFolder(DriveItem& folder, const std::string& path,
@@ -65,7 +66,7 @@ std::filesystem::path BatchPlan::UniqueOutput(const std::filesystem::path& folde
     std::filesystem::path output = folder / PathFromUtf8(name);
     // Compared without regard to case, as a FAT32 or NTFS destination does.
     for (int n = 2; !m_outputs.insert(FoldCase(Utf8FromPath(output))).second; ++n) {
-        output = folder / PathFromUtf8(NumberedName(name, n));
+        output = folder / PathFromUtf8(FitFileName(NumberedName(name, n)));
     }
     return output;
 }

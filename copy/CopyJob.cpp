@@ -295,6 +295,10 @@ void CopyJob::End(CopyOutcome outcome, const std::string& message, Error::Weight
         outcome = CopyOutcome::Failed;
         shown = WriteFailedText();
     }
+    // What is kept under working names may be taken up by another copy now.
+    for (const PlannedOutput& output : m_plan->outputs) {
+        m_target.Release(output.path);
+    }
     m_chain.Release();
     m_buffer.Release();
     ClipFilled(m_report, m_bytesDone);

@@ -174,7 +174,8 @@ private:
     bool WriteParts(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     bool SaveMap(const RescueMapFile& state);
     bool CloseParts(bool whole);
-    void EndRescue(RescueEngine::Result result, const RescueMapFile& state);
+    void EndRescue(RescueEngine::Result result, const RescueMapFile& state,
+                   const DriveItem& source);
     bool LoadChain(const DriveItem& file, std::uint32_t& count);
     void CopyLoop(const DriveItem& file, std::uint32_t count);
     bool StartNextPart();

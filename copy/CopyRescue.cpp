@@ -6,12 +6,13 @@
 
 #include "CopyJob.h"
 #include "CopyTexts.h"
+#include "PartNames.h"
 #include "disk/Sector.h"
 
 namespace moravel {
 
 std::string MapPathBeside(const std::string& outputPath) {
-    return outputPath + ".moravel-map";
+    return PathWithSuffix(outputPath, ".moravel-map");
 }
 
 std::string CopyJob::MapPath() const {
@@ -156,23 +157,9 @@ bool CopyJob::SaveMap(const RescueMapFile& state) {
             return false;
         }
     }
-    const std::string path = MapPath();
     const std::string text = FormatRescueMap(state);
-    Result<std::unique_ptr<OutputFile>> created = m_target.Create(path);
-    if (!created) {
-        return false;
-    }
-    OutputFile& file = **created;
-    std::size_t written = 0;
-    const bool wrote =
-        file.Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, written);
-    const bool synced = wrote && file.Sync();
-    // Half a map is no map: it goes, and the last whole one stays.
-    if (!file.Close() || !synced) {
-        m_target.Discard(path);
-        return false;
-    }
-    return !m_target.Publish(path, std::nullopt);
+    return !WriteWholeFile(m_target, MapPath(),
+                           {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
 }
 
 bool CopyJob::CloseParts(bool whole) {
@@ -231,10 +218,11 @@ void CopyJob::RescueClusters(const DriveItem& source) {
     const auto* chain = reinterpret_cast<const std::uint32_t*>(m_chain.Data());
     RescueEngine engine(m_drives, source, {chain, needed}, state, m_rescue->retries,
                         m_buffer.Bytes(), std::move(hooks));
-    EndRescue(engine.Run(), state);
+    EndRescue(engine.Run(), state, source);
 }
 
-void CopyJob::EndRescue(RescueEngine::Result result, const RescueMapFile& state) {
+void CopyJob::EndRescue(RescueEngine::Result result, const RescueMapFile& state,
+                        const DriveItem& source) {
     for (const RescueRange& range : state.map.Ranges()) {
         if (range.state == RescueState::Bad) {
             m_report.filledRanges.push_back({range.first, range.end - 1});
@@ -262,6 +250,12 @@ void CopyJob::EndRescue(RescueEngine::Result result, const RescueMapFile& state)
             break;
         case RescueEngine::Result::MapNotSaved:
             End(CopyOutcome::Failed, "The rescue map " + MapPath() + " could not be written.");
+            break;
+        case RescueEngine::Result::SourceGone:
+            End(CopyOutcome::Failed,
+                SourceGoneText(source) + "\nThe rescue map " + MapPath() +
+                    " keeps what was not read yet: run the same copy again when the disk is "
+                    "back.");
             break;
     }
 }

@@ -11,7 +11,7 @@
 namespace moravel {
 
 std::string WorkingPath(const std::string& path) {
-    return path + ".part";
+    return PathWithSuffix(path, ".part");
 }
 
 std::optional<DestinationVolume> FileSystemTarget::VolumeOf(const std::string& path) {
@@ -21,11 +21,6 @@ std::optional<DestinationVolume> FileSystemTarget::VolumeOf(const std::string& p
 bool FileSystemTarget::Exists(const std::string& path) {
     std::error_code error;
     return std::filesystem::exists(PathFromUtf8(path), error);
-}
-
-void FileSystemTarget::Discard(const std::string& path) {
-    std::error_code error;
-    std::filesystem::remove(PathFromUtf8(WorkingPath(path)), error);
 }
 
 Result<std::uint64_t> FileSystemTarget::SizeOf(const std::string& path) {
@@ -101,6 +96,31 @@ Result<std::unique_ptr<PositionedFile>> SourceGuard::OpenPositioned(const std::s
         return Error{std::move(*refusal)};
     }
     return m_inner.OpenPositioned(path);
+}
+
+Failure WriteWholeFile(CopyTarget& target, const std::string& path,
+                       std::span<const std::uint8_t> bytes) {
+    Result<std::unique_ptr<OutputFile>> created = target.Create(path);
+    if (!created) {
+        return Error{path + ": " + created.error().reason};
+    }
+    OutputFile& file = **created;
+    std::size_t written = 0;
+    const bool synced = file.Write(bytes, written) && file.Sync();
+    const bool closed = file.Close();
+    std::optional<Error> failure;
+    const std::string working = WrittenInPlace(path) ? path : WorkingPath(path);
+    if (!synced || !closed) {
+        // Half a file is worth nothing here: it goes.
+        target.Discard(path);
+        failure = Error{working + ": " + file.Failure() +
+                        (target.Exists(working) ? "; it is left there" : "; nothing was kept")};
+    } else if (const Failure published = target.Publish(path, std::nullopt)) {
+        failure = Error{working + " could not be renamed to " + path + ": " + published->reason +
+                        "; it is left there"};
+    }
+    target.Release(path);
+    return failure;
 }
 
 }  // namespace moravel

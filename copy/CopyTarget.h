@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -17,6 +18,7 @@ namespace moravel {
 
 // The name an output is written under until every byte of it is there: a copy
 // that stops, fails or is cut off leaves NAME.part, never a file that looks whole.
+// A name too long for ".part" is shortened (PathWithSuffix), always the same way.
 std::string WorkingPath(const std::string& path);
 
 // An output file the copy writes, under its working name (WorkingPath) until the
@@ -86,8 +88,12 @@ public:
         return std::nullopt;
     }
     // Removes the output created for path under its working name: one that could
-    // not be written whole and is worth nothing as a part (a map, say).
+    // not be written whole and is worth nothing as a part (a map, say). Only a
+    // file this target created, and still the one it wrote.
     virtual void Discard(const std::string& path) { (void)path; }
+    // The copy is done with what it created or opened for path, published or not:
+    // from now on another copy may write there.
+    virtual void Release(const std::string& path) { (void)path; }
     // Why nothing may be written at path, a file or a folder ("it is a disk being
     // read"); nothing when it may. A copy of many files asks it of their folder
     // before it makes any folder there.
@@ -118,20 +124,39 @@ public:
     }
 };
 
-// Files on this machine's file systems.
+// Files on this machine's file systems. Each file it writes has one writer: the
+// working file (or a rescue's output) is held from Create or OpenPositioned until
+// Publish, Discard or Release, and another copy that wants it meanwhile, in this
+// process or another, is refused ("another copy is writing it"). Publish renames
+// only the file this target wrote, and only over a regular file or nothing.
 class FileSystemTarget : public CopyTarget {
 public:
+    FileSystemTarget();
+    ~FileSystemTarget() override;
+    FileSystemTarget(const FileSystemTarget&) = delete;
+    FileSystemTarget& operator=(const FileSystemTarget&) = delete;
+
     std::optional<DestinationVolume> VolumeOf(const std::string& path) override;
-    // A path that is a device or a pipe (/dev/null, say) is written as it is: it
-    // has no working name and nothing to publish.
+    // A path that is a device or a pipe (/dev/null, /dev/stdout, say) is written
+    // as it is: it has no working name and nothing to publish.
     Result<std::unique_ptr<OutputFile>> Create(const std::string& path) override;
     Failure Publish(const std::string& path, std::optional<std::time_t> modified) override;
     bool Exists(const std::string& path) override;
     void Discard(const std::string& path) override;
+    void Release(const std::string& path) override;
     Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) override;
     Result<std::uint64_t> SizeOf(const std::string& path) override;
     Result<std::string> ReadAll(const std::string& path) override;
+
+private:
+    class Claim;  // a file held for this target's writing (the platform's own)
+    // The files held, by the path they were created at.
+    std::map<std::string, std::unique_ptr<Claim>> m_claims;
 };
+
+// Whether output to path is written as it is, with no working name: a device,
+// a pipe or a terminal (/dev/null, /dev/stdout, NUL).
+bool WrittenInPlace(const std::string& path);
 
 // Treats every destination as FAT32, so that large files go in parts, except a
 // drive that is refused anyway (FAT, FAT12, FAT16), which keeps its own name.
@@ -147,6 +172,7 @@ public:
     }
     bool Exists(const std::string& path) override { return m_inner.Exists(path); }
     void Discard(const std::string& path) override { m_inner.Discard(path); }
+    void Release(const std::string& path) override { m_inner.Release(path); }
     std::optional<std::string> Refusal(const std::string& path) const override {
         return m_inner.Refusal(path);
     }
@@ -184,6 +210,7 @@ public:
     }
     bool Exists(const std::string& path) override { return m_inner.Exists(path); }
     void Discard(const std::string& path) override { m_inner.Discard(path); }
+    void Release(const std::string& path) override { m_inner.Release(path); }
     Result<std::unique_ptr<PositionedFile>> OpenPositioned(const std::string& path) override;
     Result<std::uint64_t> SizeOf(const std::string& path) override { return m_inner.SizeOf(path); }
     Result<std::string> ReadAll(const std::string& path) override { return m_inner.ReadAll(path); }
@@ -196,5 +223,22 @@ private:
     SourceDisks m_sources;
     BlockDeviceTables m_tables;
 };
+
+// The machine's file systems with the disks being read refused: every file the
+// program writes (copies, parts, rescue maps, pictures) goes through one of these.
+struct FileSystemMember {
+    FileSystemTarget files;
+};
+class GuardedFileSystem final : private FileSystemMember, public SourceGuard {
+public:
+    explicit GuardedFileSystem(const std::vector<std::string>& diskPaths)
+        : SourceGuard(files, diskPaths) {}
+};
+
+// Writes bytes as the file at path on the target, whole or not at all: under its
+// working name until every byte is written and synced, then published. The error
+// names the file and what is left of it.
+Failure WriteWholeFile(CopyTarget& target, const std::string& path,
+                       std::span<const std::uint8_t> bytes);
 
 }  // namespace moravel

@@ -23,7 +23,7 @@ inline constexpr char kChainTooShort[] =
     "Error: The file's cluster chain on the recorder's disk ends before the end of the file.\n"
     "Note that the fragment of the file that was succesfully copied may still be used.";
 
-// A read failed, and the disk did not answer a read of its first sector after it.
+// A read failed, and the disk did not answer after it (DriveAccess::DiskAnswers).
 std::string SourceGoneText(const std::string& disk);
 
 // "Fatal Error: Funtion m_driveAccess.NAME() caused an exeption."

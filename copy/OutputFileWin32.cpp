@@ -133,19 +133,10 @@ private:
 
 }  // namespace
 
-Result<std::unique_ptr<PositionedFile>> FileSystemTarget::OpenPositioned(const std::string& path) {
-    const HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return Error{SystemMessage(::GetLastError())};
-    }
-    return std::make_unique<Win32PositionedFile>(file);
-}
-
 namespace {
 
 // A device is written as it is, with no working name: NUL, \\.\...
-bool WrittenInPlace(const std::string& path) {
+bool IsDevice(const std::string& path) {
     const std::wstring wide = WidePath(path);
     const HANDLE file = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
@@ -170,47 +161,162 @@ std::string CreateFailure(const std::string& path, DWORD error) {
             return "the folder " + folder + " does not exist";
         }
     }
+    if (error == ERROR_SHARING_VIOLATION) {
+        return "another copy is writing " + path;
+    }
     return SystemMessage(error);
 }
 
+struct FileId {
+    DWORD volume = 0;
+    DWORD high = 0;
+    DWORD low = 0;
+};
+
+std::optional<FileId> IdOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) {
+        return std::nullopt;
+    }
+    return FileId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+// Opens path to write; nobody else may write it while the handle is open (it
+// may be read, and renamed by this program).
+HANDLE OpenToWrite(const std::string& path, DWORD disposition) {
+    return ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 }  // namespace
+
+// A file this target writes, held open by a handle of its own: no other program
+// can open it to write until it is published, discarded or released.
+class FileSystemTarget::Claim {
+public:
+    explicit Claim(HANDLE file) {
+        ::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &m_file, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+    }
+    ~Claim() {
+        if (m_file != nullptr && m_file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(m_file);
+        }
+    }
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+
+    // Whether path still names the file that was written.
+    bool At(const std::string& path) const {
+        const HANDLE named = ::CreateFileW(
+            WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (named == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        const std::optional<FileId> there = IdOf(named);
+        ::CloseHandle(named);
+        const std::optional<FileId> held = IdOf(m_file);
+        return there && held && there->volume == held->volume && there->high == held->high &&
+               there->low == held->low;
+    }
+    void KeepModified(std::time_t when) const {
+        const FILETIME time = FileTimeOf(when);
+        ::SetFileTime(m_file, nullptr, nullptr, &time);
+    }
+
+private:
+    HANDLE m_file = nullptr;
+};
+
+FileSystemTarget::FileSystemTarget() = default;
+FileSystemTarget::~FileSystemTarget() = default;
+
+bool WrittenInPlace(const std::string& path) {
+    return IsDevice(path);
+}
+
+Result<std::unique_ptr<PositionedFile>> FileSystemTarget::OpenPositioned(const std::string& path) {
+    m_claims.erase(path);  // this target's own earlier run over it
+    const HANDLE file = OpenToWrite(path, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        return Error{CreateFailure(path, ::GetLastError())};
+    }
+    m_claims[path] = std::make_unique<Claim>(file);
+    return std::make_unique<Win32PositionedFile>(file);
+}
 
 Result<std::unique_ptr<OutputFile>> FileSystemTarget::Create(const std::string& path) {
     if (IsFolder(path)) {
         return Error{"it is a folder"};
     }
-    const std::string name = WrittenInPlace(path) ? path : WorkingPath(path);
-    // Others may read the copy meanwhile, not write it.
-    const HANDLE file = ::CreateFileW(WidePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return Error{CreateFailure(name, ::GetLastError())};
+    if (IsDevice(path)) {
+        const HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return Error{SystemMessage(::GetLastError())};
+        }
+        return std::make_unique<Win32OutputFile>(file);
     }
+    const std::string working = WorkingPath(path);
+    m_claims.erase(working);  // this target's own earlier copy to it
+    // Others may read the copy meanwhile, not write it.
+    const HANDLE file = OpenToWrite(working, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        return Error{CreateFailure(working, ::GetLastError())};
+    }
+    m_claims[working] = std::make_unique<Claim>(file);
     return std::make_unique<Win32OutputFile>(file);
 }
 
 Failure FileSystemTarget::Publish(const std::string& path, std::optional<std::time_t> modified) {
-    if (WrittenInPlace(path)) {
+    const std::string working = WorkingPath(path);
+    const auto claim = m_claims.find(working);
+    if (claim == m_claims.end() && IsDevice(path)) {
         return std::nullopt;
     }
-    const std::wstring working = WidePath(WorkingPath(path));
-    if (modified) {
+    if (claim != m_claims.end() && !claim->second->At(working)) {
+        return Error{working + " is not the file this copy wrote any more"};
+    }
+    if (IsFolder(path) || IsDevice(path)) {
+        return Error{path + " is no regular file"};
+    }
+    if (modified && claim != m_claims.end()) {
         // The recording's own date, as the recorder wrote it; a file system that
         // cannot keep it leaves the time of the copy.
-        const HANDLE file = ::CreateFileW(working.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            const FILETIME time = FileTimeOf(*modified);
-            ::SetFileTime(file, nullptr, nullptr, &time);
-            ::CloseHandle(file);
-        }
+        claim->second->KeepModified(*modified);
     }
-    // Written through: the new name is on the device when the call returns.
-    if (!::MoveFileExW(working.c_str(), WidePath(path).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return Error{SystemMessage(::GetLastError())};
+    // Written through: the new name is on the device when the call returns. The
+    // handle held lets the file be renamed (it shares deleting), no one write it.
+    const bool moved = ::MoveFileExW(WidePath(working).c_str(), WidePath(path).c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const DWORD error = ::GetLastError();
+    if (claim != m_claims.end()) {
+        m_claims.erase(claim);
+    }
+    if (!moved) {
+        return Error{SystemMessage(error)};
     }
     return std::nullopt;
+}
+
+void FileSystemTarget::Discard(const std::string& path) {
+    const std::string working = WorkingPath(path);
+    const auto claim = m_claims.find(working);
+    if (claim == m_claims.end()) {
+        return;
+    }
+    // Only what this copy wrote: another's file of that name stays.
+    const bool ours = claim->second->At(working);
+    m_claims.erase(claim);
+    if (ours) {
+        ::DeleteFileW(WidePath(working).c_str());
+    }
+}
+
+void FileSystemTarget::Release(const std::string& path) {
+    m_claims.erase(path);
+    m_claims.erase(WorkingPath(path));
 }
 
 void SetFolderModified(const std::filesystem::path& path, std::time_t seconds) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,8 +26,28 @@ struct NameParts {
 };
 NameParts SplitFileName(std::string_view fileName);
 
-// The name of part n: base, "_", n, extension (Movie_1.ts).
+// The name of part n: base, "_", n, extension (Movie_1.ts), shortened as
+// FitFileName shortens a name when that is longer than a file name can be.
 std::string PartName(const NameParts& name, int part);
+
+// The longest file name the program writes: NAME_MAX bytes of UTF-8 on Linux,
+// 255 UTF-16 units on Windows (counted by FileNameLength).
+inline constexpr std::size_t kFileNameLimit = 255;
+std::size_t FileNameLength(std::string_view name);
+
+// The name stem + tail when it fits kFileNameLimit; else the stem cut at a
+// character's edge, "~" and eight hex digits of a hash of the whole stem, then
+// the tail: names that differ stay different, and the same name is always cut
+// the same way (a rescue finds its working files again).
+std::string NameWithin(std::string_view stem, std::string_view tail);
+// A file name made to fit kFileNameLimit, its extension kept; a name that fits
+// is left as it is.
+std::string FitFileName(std::string_view name);
+// The file name with a suffix after it (".part"), made to fit as FitFileName
+// does, before the extension when the name has to be cut.
+std::string FitFileName(std::string_view name, std::string_view suffix);
+// A path whose last name is given a suffix, that name made to fit.
+std::string PathWithSuffix(std::string_view path, std::string_view suffix);
 
 // Where the parts of a split copy begin in the file: a part takes whole clusters
 // while it stays within kPartLimit bytes, and the file's last, partial cluster

@@ -78,6 +78,9 @@ RescueEngine::Result RescueEngine::Run() {
     if (m_writeFailed) {
         return Result::WriteFailed;
     }
+    if (m_sourceGone) {
+        return saved ? Result::SourceGone : Result::MapNotSaved;
+    }
     if (!saved) {
         return Result::MapNotSaved;
     }
@@ -112,6 +115,10 @@ std::uint64_t RescueEngine::ReadOnce(std::uint64_t offset, std::uint64_t length)
     const std::uint32_t got = m_drives.ReadSectorsOnce(run, m_buffer);
     m_passBytesRead += length;
     const std::uint64_t good = std::min<std::uint64_t>(std::uint64_t{got} * kSector, length);
+    // A disk that went away fails every read: none of them may mark a sector bad.
+    if (good < length && !m_drives.DiskAnswers(m_volume.m_drive)) {
+        m_sourceGone = true;
+    }
     if (good > 0) {
         if (!Write(offset, std::span<const std::uint8_t>(m_buffer).first(good))) {
             return 0;
@@ -126,7 +133,7 @@ bool RescueEngine::ReadSector(std::uint64_t offset) {
     if (ReadOnce(offset, kSector) > 0) {
         return true;
     }
-    if (!m_writeFailed) {
+    if (!Ended()) {
         MarkBad(offset);
     }
     return false;
@@ -196,7 +203,8 @@ bool RescueEngine::CopyPass() {
         const std::uint64_t start = range->first;
         const std::uint64_t asked = RunLength(start, std::min(range->Size(), kRunBytes));
         const std::uint64_t good = ReadOnce(start, asked);
-        if (m_writeFailed) {
+        if (Ended()) {
+            m_state.position = start + good;
             return false;
         }
         if (good >= asked) {
@@ -238,13 +246,13 @@ bool RescueEngine::TrimArea(const RescueRange& area) {
         } else if (ReadSector(at)) {
             at += kSector;
         } else if (lastBad && *lastBad + kSector == at) {
-            return !m_writeFailed && TrimBack(at + kSector, area.end);
+            return !Ended() && TrimBack(at + kSector, area.end);
         } else {
             lastBad = at;
             at += kSector;
             oneByOne = false;
         }
-        if (m_writeFailed || !Step(std::min(at, area.end) - area.first, area.Size())) {
+        if (Ended() || !Step(std::min(at, area.end) - area.first, area.Size())) {
             return false;
         }
     }
@@ -263,7 +271,7 @@ bool RescueEngine::TrimBack(std::uint64_t from, std::uint64_t end) {
     while (back > from) {
         const std::uint64_t sector = SectorFloor(back - 1);
         const bool read = ReadSector(sector);
-        if (m_writeFailed || !Step(end - sector, end - std::min(from, end))) {
+        if (Ended() || !Step(end - sector, end - std::min(from, end))) {
             return false;
         }
         if (!read && lastBad && *lastBad == sector + kSector) {
@@ -296,8 +304,8 @@ bool RescueEngine::ScrapePass() {
     while (auto range = m_state.map.Next(RescueState::Trimmed, m_state.position)) {
         const std::uint64_t sector = SectorFloor(range->first);
         ReadSector(sector);
-        m_state.position = sector + kSector;
-        if (m_writeFailed ||
+        m_state.position = m_sourceGone ? sector : sector + kSector;
+        if (Ended() ||
             !Step(total - std::min(total, m_state.map.Bytes(RescueState::Trimmed)), total)) {
             return false;
         }
@@ -310,8 +318,8 @@ bool RescueEngine::RetryPass() {
         while (auto range = m_state.map.Next(RescueState::Bad, m_state.position)) {
             const std::uint64_t sector = SectorFloor(range->first);
             ReadSector(sector);
-            m_state.position = sector + kSector;
-            if (m_writeFailed || !Step(m_state.position, m_state.map.Size())) {
+            m_state.position = m_sourceGone ? sector : sector + kSector;
+            if (Ended() || !Step(m_state.position, m_state.map.Size())) {
                 return false;
             }
         }

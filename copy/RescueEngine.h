@@ -58,7 +58,9 @@ public:
         std::function<void(const RescueProgress& progress)> progress;
         std::function<bool()> stopRequested;
     };
-    enum class Result { Done, Stopped, WriteFailed, MapNotSaved };
+    // SourceGone: the disk stopped answering; what was not read stays untried in
+    // the map, for a run when it is back.
+    enum class Result { Done, Stopped, WriteFailed, MapNotSaved, SourceGone };
 
     // volume: the recording's volume (drive, partition start, data start, sectors
     // per cluster), kept by reference like the chain and the buffer; chain: the
@@ -79,8 +81,10 @@ private:
     // kept within one stretch of clusters that lie together on the disk); what came
     // in goes to the output and the map. The bytes that came in.
     std::uint64_t ReadOnce(std::uint64_t offset, std::uint64_t length);
-    // The sector at `offset` alone: copied, or marked bad.
+    // The sector at `offset` alone: copied, or marked bad (not when the disk went).
     bool ReadSector(std::uint64_t offset);
+    // Whether the rescue ends here: a write failed, or the disk is gone.
+    bool Ended() const { return m_writeFailed || m_sourceGone; }
     // The sector at `offset` bad, and 0xE5 in the output; false when that could not
     // be written.
     bool MarkBad(std::uint64_t offset);
@@ -103,6 +107,7 @@ private:
     Hooks m_hooks;
     std::uint64_t m_clusterBytes;
     bool m_writeFailed = false;
+    bool m_sourceGone = false;
     double m_lastSave = 0;
     double m_lastGoodRead = 0;
     double m_passStarted = 0;

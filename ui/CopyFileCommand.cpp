@@ -50,7 +50,7 @@ void CopyFileCommand::Run() {
 // Asks for the destination and about it; nothing when the command ends here.
 std::optional<CopyPlan> CopyFileCommand::ChoosePlan(const DriveItem& source) {
     // The name on the disk is untrusted: as a file name it must stay in the folder.
-    const auto choice = m_frontend.AskSaveFileName(SafeFileName(source.EntryName()));
+    const auto choice = m_frontend.AskSaveFileName(FitFileName(SafeFileName(source.EntryName())));
     if (!choice) {
         return std::nullopt;
     }

@@ -137,6 +137,55 @@ TEST_F(CliBatchCopyTest, SeveralSourcesGoIntoOneFolderAndAFailureDoesNotStopTheR
     EXPECT_THAT(notAFolder.err, HasSubstr("is no folder"));
 }
 
+// FAT long names go up to 255 characters. 255 bytes are a Linux file name, but
+// not with ".part" after them; 127 "Ä" and ".TS" (130 characters, 257 bytes of
+// UTF-8) are none: such names are cut in their stems, keeping their extensions,
+// and the copies are whole.
+TEST_F(CliBatchCopyTest, NamesLongerThanTheDestinationTakesAreShortened) {
+    const std::string ascii = std::string(252, 'L') + ".ts";
+    std::string umlauts;
+    for (int i = 0; i < 127; ++i) {
+        umlauts += "\u00c4";
+    }
+    umlauts += ".TS";
+    // The host's own file system takes no name of 403 bytes: mcopy names it on the disk.
+    const fs::path host = m_dir.Path() / "host" / "LONG";
+    fs::create_directories(host);
+    HostFile(host / ascii, 3000, "2005-01-02 03:04:06");
+    HostFile(host / "umlauts", 2000, "2005-01-02 03:04:08");
+    Run(FindTool("mmd") + " -i " + Quoted(m_image) + " ::/LONG");
+    for (const auto& [from, to] :
+         {std::pair{ascii, ascii}, std::pair{std::string("umlauts"), umlauts}}) {
+        Run("LC_ALL=C.UTF-8 " + FindTool("mcopy") + " -m -i " + Quoted(m_image) + " " +
+            Quoted((host / from).string()) + " " + Quoted("::/LONG/" + to));
+    }
+
+    const fs::path out = m_dir.Path() / "out";
+    fs::create_directories(out);
+    const CliRun whole =
+        RunList({"--floppy", m_image, "copy", kRoot + "/LONG/" + ascii, out.string()});
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    const CliRun cut =
+        RunList({"--floppy", m_image, "copy", kRoot + "/LONG/" + umlauts, out.string()});
+    EXPECT_EQ(cut.status, 0) << cut.err;
+    const auto copied = Files(out);
+    ASSERT_EQ(copied.size(), 2u);
+    EXPECT_EQ(copied.at(ascii), Files(host).at(ascii));
+    const std::string shortened = std::prev(copied.end())->first;
+    EXPECT_LE(shortened.size(), 255u);
+    EXPECT_EQ(shortened.substr(shortened.size() - 3), ".TS");
+    EXPECT_EQ(shortened.substr(0, 100), umlauts.substr(0, 100));
+    EXPECT_EQ(copied.at(shortened), Files(host).at("umlauts"));
+
+    // The folder copied whole finds the same names, and a second run finds them there.
+    const CliRun folder = RunList({"--floppy", m_image, "copy", kRoot + "/LONG", out.string()});
+    EXPECT_THAT(folder.out, HasSubstr("Copied 2 of 2 files.\n"));
+    EXPECT_EQ(Files(out / "LONG").size(), 2u);
+    const CliRun again =
+        RunList({"--floppy", m_image, "copy", "--skip-existing", kRoot + "/LONG", out.string()});
+    EXPECT_THAT(again.out, HasSubstr("skipped 2 already there"));
+}
+
 // Ctrl-C during a copy of several files ends it after the cluster being copied:
 // the files after it are not begun, and the user learns what was kept where.
 TEST_F(CliBatchCopyTest, AStopEndsTheWholeCopyAndSaysWhatWasKept) {

@@ -388,6 +388,14 @@ TEST(CliCopyTest, ADiskBeingReadIsNeverTheDestination) {
         EXPECT_EQ(run.err, std::string(kCannotCreate) + dest + ": it is a disk being read\n");
         EXPECT_FALSE(fs::exists(dest + ".part"));
         EXPECT_EQ(fs::file_size(disk.path), size);
+#ifndef _WIN32
+        // A picture of a recording goes through the same guard, before anything is read.
+        const CliRun picture =
+            RunList({"--disk", disk.path, "thumbnail", InRecords("Movie.ts"), dest});
+        EXPECT_EQ(picture.status, 1);
+        EXPECT_EQ(picture.err, "moravel-cli: " + dest + ": it is a disk being read\n");
+        EXPECT_EQ(fs::file_size(disk.path), size);
+#endif
     }
     // The disk can still be read: nothing was written to it.
     const CliRun after =

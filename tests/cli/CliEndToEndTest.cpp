@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -108,6 +112,18 @@ TEST(CliEndToEndTest, ProgramCopiesAFile) {
               ExpectedContent(disk.movieSeed, CopyDisk::kMovieSize, Content::Full,
                               CopyDisk::kClusterBytes));
 
+    // Copied to stdout, the bytes are all that stdout gets: the outcome goes with
+    // the messages.
+    const std::string piped =
+        RunCommand("(" + Quoted(MORAVEL_CLI) + " --disk " + Quoted(disk.path) + " copy " +
+                       Quoted(movie) + " /dev/stdout 2>" + Quoted(err) + ")",
+                   status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Bytes(piped.begin(), piped.end()),
+              ExpectedContent(disk.movieSeed, CopyDisk::kMovieSize, Content::Full,
+                              CopyDisk::kClusterBytes));
+    EXPECT_EQ(ReadFile(err), "The file was succesfully copied\n");
+
     // A folder is copied into an existing folder only.
     RunProgram("--disk " + Quoted(disk.path) + " copy " + Quoted(CopyDisk::kRecords) + " " +
                    Quoted(dir.File("x")),
@@ -123,6 +139,45 @@ TEST(CliEndToEndTest, ProgramCopiesAFile) {
                err, status);
     EXPECT_EQ(status, 2);
     EXPECT_EQ(ReadFile(err), "moravel-cli: " + tooLong + ": " + std::strerror(ENAMETOOLONG) + "\n");
+}
+
+// A reader of stdout that went away (`| head -1`) ends no copy: all the files of
+// a folder are copied, and stderr says that stdout did not take everything.
+TEST(CliEndToEndTest, AStdoutWithoutAReaderEndsNoCopy) {
+    TempDir dir;
+    const CopyDisk disk(dir);
+    const std::string out = dir.File("out");
+    std::filesystem::create_directory(out);
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ::close(pipeEnds[0]);  // nobody will read
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    const std::string err = dir.File("err.txt");
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> args = {MORAVEL_CLI, "--disk",           disk.path,
+                                     "copy",      CopyDisk::kRecords, out};
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, MORAVEL_CLI, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+    int wait = 0;
+    ASSERT_EQ(::waitpid(pid, &wait, 0), pid);
+    ASSERT_TRUE(WIFEXITED(wait)) << "ended by signal " << WTERMSIG(wait);
+    EXPECT_EQ(WEXITSTATUS(wait), 0) << ReadFile(err);
+    EXPECT_EQ(ReadFile(err),
+              "moravel-cli: not everything could be written to the standard output\n");
+    EXPECT_EQ(ReadBytes(out + "/RECORDS/Movie.ts"),
+              ExpectedContent(disk.movieSeed, CopyDisk::kMovieSize, Content::Full,
+                              CopyDisk::kClusterBytes));
+    EXPECT_EQ(std::filesystem::file_size(out + "/RECORDS/TRAILER.TS"), CopyDisk::kTrailerSize);
 }
 
 // A copy ended by the session (SIGHUP) or the system (SIGTERM) ends as Ctrl-C ends

@@ -268,6 +268,25 @@ TEST(MalformedDiskTest, CheckNamesTheBytesACopyCouldNotRead) {
     EXPECT_EQ(small.err, "");
 }
 
+// A chain that ends before the size: check says so in its own words (it copied
+// nothing that could still be used).
+TEST(MalformedDiskTest, CheckSaysWhereAChainEndsInItsOwnWords) {
+    TempDir dir;
+    Fat32Disk disk(dir, "chain-ends-before-the-size");
+    const auto seed = disk.volume.AddFile(disk.volume.Root(), FileEntry("SHORT   TS ", 5000));
+    disk.Write();
+    disk.SetFatEntry(disk.volume.FileClusters(seed)[1], 0x0FFFFFFF);
+    const CliRun check =
+        RunList({"--disk", disk.image.Path(), "check", std::string(kRoot) + "/SHORT.TS"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, std::string(kRoot) +
+                             "/SHORT.TS\tnot checked\nChecked 1 file: 0 with unreadable sectors, 1 "
+                             "not checked.\n");
+    EXPECT_EQ(check.err,
+              "Error: The file's cluster chain on the recorder's disk ends before the end of the "
+              "file.\nThe file was checked as far as its chain goes.\n");
+}
+
 // Names are untrusted bytes: a long name with a terminal escape sequence, a tab
 // and a name that is ".." when used as a file name.
 TEST(MalformedDiskTest, NamesHoldControlCharacters) {

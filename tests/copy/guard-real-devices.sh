@@ -85,6 +85,13 @@ reader=$(loop -r "$image")
 refused "loop: the backing file" "a disk being read is read from it" \
     "$cli" --disk "$reader" copy "$settings" "$image"
 [ ! -e "$image.part" ] || fail "loop: $image.part was made"
+# A picture goes through the same guard as a copy, and never over a device node.
+refused "loop: thumbnail to the backing file" "a disk being read is read from it" \
+    "$cli" --disk "$reader" thumbnail "$settings" "$image"
+refused "loop: thumbnail to the loop device" "it is a disk being read" \
+    "$cli" --disk "$reader" thumbnail "$settings" "$reader"
+[ -b "$reader" ] || fail "thumbnail: $reader is no block device any more"
+[ ! -e "$image.part" ] && [ ! -e "$reader.part" ] || fail "thumbnail: a .part was made"
 
 # 1. The image behind a FUSE view of it that is being read.
 view="$work/view"
@@ -121,7 +128,9 @@ refused "fusefat: a file" "loop device reads a disk being read" \
     "$cli" --disk "$image" copy "$settings" "$work/fat32/"
 refused "fusefat: a folder" "nothing is copied into" \
     "$cli" --disk "$image" copy "$backup" "$work/fat32/"
-for name in SETTINGS.BAK SETTINGS.BAK.part BACKUP; do
+refused "fusefat: a picture" "loop device reads a disk being read" \
+    "$cli" --disk "$image" thumbnail "$settings" "$work/fat32/picture.png"
+for name in SETTINGS.BAK SETTINGS.BAK.part BACKUP picture.png picture.png.part; do
     [ ! -e "$work/fat32/$name" ] || fail "fusefat: $name was made in the source volume"
 done
 unmount_last
