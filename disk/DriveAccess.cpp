@@ -219,6 +219,7 @@ void DriveAccess::FillDiskEntry(DriveItem& entry, std::uint16_t drive) {
 }
 
 void DriveAccess::Close() {
+    m_health.clear();
     DestroyDiskTable();
     m_addedDisks.clear();
     m_diskTableMemory.Release();
@@ -262,7 +263,21 @@ Result<DriveItem*> DriveAccess::AddDisk(const std::string& path, bool floppy) {
 }
 
 bool DriveAccess::ReopenFloppy(std::uint16_t drive) {
+    m_health.erase(drive);
     return m_reader != nullptr && m_reader->ReopenFloppy(drive);
+}
+
+bool DriveAccess::DiskAnswers(std::uint16_t drive) {
+    DiskHealth& health = m_health[drive];
+    if (health.gone) {
+        return false;
+    }
+    ++health.failures;
+    const bool ask = (health.failures & (health.failures - 1)) == 0;
+    if (ask && m_reader != nullptr && !m_reader->DiskAnswers(drive)) {
+        health.gone = true;
+    }
+    return !health.gone;
 }
 
 std::optional<std::uint64_t> DriveAccess::DiskBytes(std::uint16_t drive) const {

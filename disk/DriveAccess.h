@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -145,9 +146,15 @@ public:
     bool ReopenFloppy(std::uint16_t drive);
 
     // After a failed read: whether the disk behind the drive number still answers
-    // at all; a disk pulled out does not.
-    bool DiskAnswers(std::uint16_t drive) {
-        return m_reader == nullptr || m_reader->DiskAnswers(drive);
+    // at all; a disk pulled out does not. The disk is asked (SectorSource::Answers)
+    // after 1, 2, 4, 8, ... failed reads in a row: a failing disk's bad area costs
+    // a few questions, and a dead disk that a cache answered for once is asked
+    // again while its reads go on failing. Once it did not answer, it is gone until
+    // the disks are opened again: every read of it fails at once.
+    bool DiskAnswers(std::uint16_t drive);
+    bool DiskGone(std::uint16_t drive) const {
+        const auto health = m_health.find(drive);
+        return health != m_health.end() && health->second.gone;
     }
 
     // Reads of the disk behind a drive number pass by the system's cache from now
@@ -200,8 +207,16 @@ private:
     void RetrySectorBySector(SectorRun run, ChsAddress* chs, std::span<std::uint8_t> into,
                              UnreadableSectors* unreadable, std::uint32_t firstIndex);
 
+    // A read of the drive brought something: its run of failures ends.
+    void NoteRead(std::uint16_t drive) { m_health.erase(drive); }
+
     CoreFrontend& m_frontend;
     DriveAccessOptions m_options;
+    struct DiskHealth {
+        std::uint32_t failures = 0;  // reads in a row that failed, asked about
+        bool gone = false;
+    };
+    std::map<std::uint16_t, DiskHealth> m_health;
     std::vector<OpenError> m_openProblems;
     std::vector<std::string> m_openNotes;
     std::vector<OpenError> m_detectProblems;

@@ -63,7 +63,7 @@ bool DriveAccess::ReadSectors(SectorRun run, ChsAddress* chs, std::span<std::uin
 DriveAccess::RunRead DriveAccess::ReadRun(SectorRun run, ChsAddress& chs,
                                           std::span<std::uint8_t> into,
                                           UnreadableSectors* unreadable) {
-    if (m_reader == nullptr) {
+    if (m_reader == nullptr || DiskGone(run.place->m_drive)) {
         return RunRead::Nothing;
     }
     RunRead result = RunRead::Whole;
@@ -71,6 +71,9 @@ DriveAccess::RunRead DriveAccess::ReadRun(SectorRun run, ChsAddress& chs,
         const std::optional<Request> request = m_reader->ReadRequest(run, done, chs, into);
         if (!request) {
             return RunRead::Nothing;
+        }
+        if (request->read > 0) {
+            NoteRead(run.place->m_drive);
         }
         if (request->read < request->asked) {
             if (run.count == 1) {
@@ -121,6 +124,15 @@ void DriveAccess::RetrySectorBySector(SectorRun run, ChsAddress* chs, std::span<
             if (unreadable != nullptr) {
                 unreadable->push_back(firstIndex + i);
             }
+            // A disk that went while its sectors are asked for one by one: the
+            // rest would be asked in vain, a request each.
+            if (!pastEnd && !DiskAnswers(place.m_drive)) {
+                FillRestUnreadable(into, i + 1, run.count, nullptr);
+                for (std::uint32_t j = i + 1; unreadable != nullptr && j < run.count; ++j) {
+                    unreadable->push_back(firstIndex + j);
+                }
+                return;
+            }
         }
     }
 }
@@ -131,7 +143,7 @@ std::uint32_t DriveAccess::ReadSectorsOnce(SectorRun run, std::span<std::uint8_t
         return 0;
     }
     const auto into = buffer.first(static_cast<std::size_t>(bytes));
-    if (m_reader == nullptr) {
+    if (m_reader == nullptr || DiskGone(run.place->m_drive)) {
         return 0;
     }
     // Request by request, up to the first that does not come in whole.
@@ -143,6 +155,9 @@ std::uint32_t DriveAccess::ReadSectorsOnce(SectorRun run, std::span<std::uint8_t
             break;
         }
         done += request->read;
+        if (request->read > 0) {
+            NoteRead(run.place->m_drive);
+        }
         if (request->read < request->asked) {
             break;
         }
@@ -185,7 +200,7 @@ bool DriveAccess::ReadClusters(const std::uint32_t* clusters, const DriveItem& v
 
 RawRead DriveAccess::RawReadStart(const DriveItem& place, std::uint32_t count,
                                   std::span<std::uint8_t> buffer) {
-    if (m_reader == nullptr) {
+    if (m_reader == nullptr || DiskGone(place.m_drive)) {
         return RawRead::DeviceReadShort;
     }
     return m_reader->ReadRaw(place, count, buffer);

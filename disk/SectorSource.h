@@ -25,10 +25,13 @@ public:
     // The number of bytes the source holds, when it can be told: nothing lies beyond it.
     virtual std::optional<std::uint64_t> Size() const { return std::nullopt; }
 
-    // After a failed read: whether the source still answers at all, by a read of
-    // its first sector from the disk itself (not from a cache). A disk pulled out,
-    // or one that died, does not.
-    virtual bool Answers() { return true; }
+    // After a failed read: whether the source still answers at all. A disk pulled
+    // out, or one that died, does not. Decided from more than a cache can hold:
+    // what the system said of the failed reads (SaidGone), and reads of a few
+    // sectors spread over the disk, chosen anew each time, past the system's cache
+    // where it can be passed: a sector read before (the first, say) may well still
+    // be in a cache after the disk went.
+    bool Answers();
 
     // Reads as ReadAt does, on any thread, alongside the source's own reads, and
     // for as long as it is kept (it holds the disk open by itself).
@@ -41,6 +44,20 @@ public:
     // page by page by the kernel, each time with the drive's own retries. What
     // reads do now, for the rescue map.
     virtual std::string BypassCache() { return "through the system's cache (no other way here)"; }
+
+protected:
+    // Whether the system said of a read that failed that the disk is gone (no
+    // device, no medium, no connection), or the disk now has no size.
+    virtual bool SaidGone() { return false; }
+    // Reads kProbeBytes at an offset that is a multiple of them, from the disk
+    // itself where a cache can be passed; how many bytes came in.
+    virtual std::size_t ReadUncached(std::uint64_t offset, std::span<std::uint8_t> buffer) {
+        return ReadAt(offset, buffer);
+    }
+    static constexpr std::size_t kProbeBytes = 4096;
+
+private:
+    std::uint64_t m_probes = 0;  // how many places were tried, to pick new ones
 };
 
 // Why a path could not be opened, for the front ends to show.

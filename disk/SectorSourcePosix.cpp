@@ -19,7 +19,9 @@ namespace {
 // not asked again here (only past the most one read(2) gives, 0x7ffff000 bytes).
 // The caller decides whether to ask for the rest, and a failing drive does not
 // spend its retries on that sector twice.
-std::size_t ReadOnceAt(int fd, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+// error: where the errno of a read that failed is kept.
+std::size_t ReadOnceAt(int fd, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                       int* error = nullptr) {
     constexpr std::size_t kMostPerRead = 0x7ffff000;
     std::size_t done = 0;
     while (done < buffer.size()) {
@@ -27,6 +29,9 @@ std::size_t ReadOnceAt(int fd, std::uint64_t offset, std::span<std::uint8_t> buf
                                     static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) {
             continue;
+        }
+        if (got < 0 && error != nullptr) {
+            *error = errno;
         }
         if (got <= 0) {
             break;
@@ -44,8 +49,10 @@ public:
     explicit FileSource(int fd) : m_fd(fd) {}
     ~FileSource() override {
         ::close(m_fd);
-        if (m_directFd >= 0) {
-            ::close(m_directFd);
+        for (const int fd : {m_directFd, m_probeFd}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
         }
     }
     FileSource(const FileSource&) = delete;
@@ -54,9 +61,9 @@ public:
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
         if (m_directFd >= 0 && offset % m_directAlign == 0 && buffer.size() % m_directAlign == 0 &&
             reinterpret_cast<std::uintptr_t>(buffer.data()) % m_directAlign == 0) {
-            return ReadOnceAt(m_directFd, offset, buffer);
+            return ReadOnceAt(m_directFd, offset, buffer, &m_lastError);
         }
-        return ReadOnceAt(m_fd, offset, buffer);
+        return ReadOnceAt(m_fd, offset, buffer, &m_lastError);
     }
 
     std::string BypassCache() override {
@@ -105,15 +112,6 @@ public:
         };
     }
 
-    bool Answers() override {
-        constexpr std::size_t kSector = 512;
-        // The first sector was read when the disk was opened: the page cache may
-        // still hold it after the disk went.
-        ::posix_fadvise(m_fd, 0, kSector, POSIX_FADV_DONTNEED);
-        std::uint8_t sector[kSector];
-        return ::pread(m_fd, sector, kSector, 0) == static_cast<ssize_t>(kSector);
-    }
-
     std::optional<std::uint64_t> Size() const override {
         struct stat info {};
         if (::fstat(m_fd, &info) != 0) {
@@ -129,6 +127,49 @@ public:
         return std::nullopt;
     }
 
+protected:
+    bool SaidGone() override {
+        // Errors that say the disk is not there any more, unlike EIO for a sector.
+        switch (m_lastError) {
+            case ENODEV:
+            case ENXIO:
+            case ENOMEDIUM:
+            case ENOTCONN:
+            case ESHUTDOWN:
+            case ESTALE:
+                return true;
+            default:
+                break;
+        }
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0) {
+            return true;
+        }
+        // A block device whose medium went has no size.
+        std::uint64_t bytes = 0;
+        return S_ISBLK(info.st_mode) && (::ioctl(m_fd, BLKGETSIZE64, &bytes) != 0 || bytes == 0);
+    }
+
+    std::size_t ReadUncached(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        if (m_probeFd == kNotOpened) {
+            const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+            m_probeFd = ::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+        }
+        if (m_probeFd >= 0) {
+            const std::size_t got = ReadOnceAt(m_probeFd, offset, buffer, &m_lastError);
+            if (got > 0 || (m_lastError != EINVAL && m_lastError != EOPNOTSUPP)) {
+                return got;
+            }
+            // Opened with O_DIRECT, but refused when read: the cache it is.
+            ::close(m_probeFd);
+            m_probeFd = -1;
+        }
+        // Where the cache cannot be passed, what it holds of these bytes goes first.
+        ::posix_fadvise(m_fd, static_cast<off_t>(offset), static_cast<off_t>(buffer.size()),
+                        POSIX_FADV_DONTNEED);
+        return ReadOnceAt(m_fd, offset, buffer, &m_lastError);
+    }
+
 private:
     static constexpr const char* kDirectText =
         "direct from the disk (O_DIRECT), past the system's cache";
@@ -137,9 +178,13 @@ private:
                std::strerror(problem) + ")";
     }
 
+    static constexpr int kNotOpened = -2;
+
     int m_fd;
     int m_directFd = -1;
     std::size_t m_directAlign = 512;
+    int m_probeFd = kNotOpened;  // the disk past the cache, for Answers
+    int m_lastError = 0;         // of the last read that failed
 };
 
 }  // namespace

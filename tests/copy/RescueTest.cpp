@@ -329,6 +329,46 @@ TEST_F(RescueTest, AStoppedRescueGoesOnWhereItStoppedWithItsMap) {
     EXPECT_EQ(FileBytes(m_dir.File("rescued.ts")), FileBytes(m_dir.File("normal.ts")));
 }
 
+// A disk that drops off the bus during a rescue (a cache still answering for its
+// first sectors): the rescue stops and says so, keeps its .part and a map that
+// calls no sector bad that was not read alone while the disk was there; run again
+// with the disk back, it goes on and ends as a whole rescue does.
+TEST_F(RescueTest, ADiskThatGoesAwayStopsTheRescueWhichGoesOnWhenItIsBack) {
+    Reopen(m_files);
+    m_opener.PullAfter(m_image->Path(), 8);
+    const std::size_t before = m_opener.Log().reads.size();
+    Rescue(m_dir.File("rescued.ts"));
+    EXPECT_LT(m_opener.Log().reads.size() - before, 60u);
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_THAT(m_frontend.Messages()[0].text,
+                HasSubstr("The disk " + m_image->Path() + " no longer answers"));
+    EXPECT_THAT(m_frontend.Messages()[0].text, HasSubstr("run the same copy again"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("rescued.ts")));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.File("rescued.ts.part")));
+    const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
+    const auto stopped = ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(stopped) << stopped.error().reason;
+    EXPECT_NE(stopped->pass, RescuePass::Done);
+    EXPECT_GT(stopped->map.Bytes(RescueState::Untried), 0u);
+    const std::vector<std::uint64_t> bad = BadOffsets();
+    for (const RescueRange& range : stopped->map.Ranges()) {
+        for (std::uint64_t o = range.first; range.state == RescueState::Bad && o < range.end;
+             o += 512) {
+            EXPECT_NE(std::find(bad.begin(), bad.end(), o), bad.end())
+                << "marked bad after the disk went: " << o;
+        }
+    }
+
+    m_opener.PlugIn(m_image->Path());
+    Reopen(m_files);
+    Rescue(m_dir.File("rescued.ts"));
+    EXPECT_THAT(m_frontend.StatusText(), HasSubstr(". 305 sectors could not be read"));
+    Reopen(m_files);
+    SelectFile("Damaged.ts");
+    CopyTo(m_dir.File("normal.ts"));
+    EXPECT_EQ(FileBytes(m_dir.File("rescued.ts")), FileBytes(m_dir.File("normal.ts")));
+}
+
 // A map says which bytes its output holds: without that output (removed, or
 // another file in its place) its holes would pass for copied bytes.
 TEST_F(RescueTest, AMapWhoseOutputIsGoneIsRefused) {

@@ -76,6 +76,8 @@ const std::uint64_t* FirstTouched(const std::set<std::uint64_t>& sectors, std::u
 
 class LoggingSource final : public SectorSource {
 public:
+    static constexpr std::uint64_t kCachedAfterPull = 4096;
+
     LoggingSource(std::unique_ptr<SectorSource> inner, std::string path,
                   std::shared_ptr<SectorFaults> faults, std::shared_ptr<SourceLog> log)
         : m_inner(std::move(inner)),
@@ -88,7 +90,12 @@ public:
         if (FirstTouched(m_faults->throwing[m_path], offset, buffer.size()) != nullptr) {
             throw std::runtime_error("read of a throwing sector");
         }
-        std::size_t readable = Pulled() ? 0 : buffer.size();
+        // A disk pulled out: only what a cache holds of what was read at opening
+        // (its first sectors) still comes in.
+        std::size_t readable =
+            !Pulled() ? buffer.size()
+                      : static_cast<std::size_t>(std::min<std::uint64_t>(
+                            buffer.size(), kCachedAfterPull - std::min(offset, kCachedAfterPull)));
         std::optional<std::uint64_t> stop;
         if (const auto* bad = FirstTouched(m_faults->bad[m_path], offset, buffer.size())) {
             stop = *bad;
@@ -116,7 +123,6 @@ public:
     }
 
     std::optional<std::uint64_t> Size() const override { return m_inner->Size(); }
-    bool Answers() override { return !Pulled(); }
 
 private:
     bool Pulled() const {

@@ -61,11 +61,13 @@ public:
     void MarkThrowing(const std::string& path, std::uint64_t sector) {
         m_faults->throwing[path].insert(sector);
     }
-    // After `reads` more reads nothing of the path reads, and its sources no
-    // longer answer, as a disk pulled out.
+    // After `reads` more reads nothing of the path reads but its first 4 KiB (as
+    // from a cache that still holds them), as a disk pulled out.
     void PullAfter(const std::string& path, std::size_t reads) {
         m_faults->pulledAfter[path] = m_log->reads.size() + reads;
     }
+    // The path reads again, as a disk plugged back in.
+    void PlugIn(const std::string& path) { m_faults->pulledAfter.erase(path); }
     SourceLog& Log() const { return *m_log; }
     SourceOpener Opener();
 

@@ -14,10 +14,17 @@ python=/usr/bin/python3
 work=$(mktemp -d /tmp/udisks-cli.XXXXXX)
 chmod 0777 "$work"
 server=""
+served=""
+# Undone in this order also when a step fails: the loop device holds the served
+# file open, so it goes before the FUSE mount can.
 cleanup() {
     [ -n "$server" ] && kill -9 "$server" 2>/dev/null
-    fusermount3 -u "$work/served" 2>/dev/null || true
-    fusermount3 -u "$work/mnt" 2>/dev/null || true
+    [ -n "$served" ] && loop-remove "$served" >/dev/null 2>&1
+    for mount in "$work/served" "$work/mnt"; do
+        if mountpoint -q "$mount"; then
+            fusermount3 -u "$mount" 2>/dev/null || fusermount3 -uz "$mount" 2>/dev/null || true
+        fi
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -124,7 +131,11 @@ done
 [ -n "$flags" ] || fail "the copy never held $served open"
 (((8#$flags & 3) == 0)) || fail "$served is open with flags $flags: not read-only"
 echo "$served is held with flags $flags (read-only)"
-sleep 1
+# The copy is under way once its output has its first MB.
+for _ in $(seq 300); do
+    [ "$(stat -c %s "$work/film.ts.part" 2>/dev/null || echo 0)" -gt 1048576 ] && break
+    sleep 0.1
+done
 kill -9 "$server"
 server=""
 # Pulled out, a disk leaves nothing to read; here the kernel still caches what
@@ -138,6 +149,7 @@ grep -q "The disk $served no longer answers" "$work/err" || fail "no word of the
 [ -e "$work/film.ts.part" ] || fail "no .part output"
 [ ! -e "$work/film.ts" ] || fail "an output under the final name"
 echo "stopped; kept $(stat -c %s "$work/film.ts.part") bytes in film.ts.part"
-fusermount3 -u "$work/served" 2>/dev/null || true
 loop-remove "$served" >/dev/null
+served=""
+fusermount3 -u "$work/served" || fail "the dead server's mount could not be ended"
 echo "PASS"
