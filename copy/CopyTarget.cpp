@@ -62,7 +62,11 @@ SourceGuard::SourceGuard(CopyTarget& inner, const std::vector<std::string>& disk
     }
 }
 
-std::optional<std::string> SourceGuard::Refusal(const std::string& path) const {
+std::optional<std::string> SourceGuard::Refusal(const std::string& given) const {
+    // Folders are followed from the path's own: a bare name lies in the current one.
+    std::error_code unresolved;
+    const std::filesystem::path whole = std::filesystem::absolute(PathFromUtf8(given), unresolved);
+    const std::string path = unresolved ? given : Utf8FromPath(whole);
     if (std::optional<ExaminedFile> file = ExamineFile(path)) {
         const auto same = [&](const FileIdentity& id) {
             return id.device == file->identity.device && id.inode == file->identity.inode;

@@ -251,7 +251,7 @@ Result<int> OpenAlone(const std::string& path) {
 // long as it, also after the output file is closed, until the file is published.
 class FileSystemTarget::Claim {
 public:
-    explicit Claim(int fd) : m_fd(::dup(fd)) {}
+    explicit Claim(int fd) : m_fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {}
     ~Claim() {
         if (m_fd >= 0) {
             ::close(m_fd);

@@ -130,6 +130,9 @@ refused "fusefat: a folder" "nothing is copied into" \
     "$cli" --disk "$image" copy "$backup" "$work/fat32/"
 refused "fusefat: a picture" "loop device reads a disk being read" \
     "$cli" --disk "$image" thumbnail "$settings" "$work/fat32/picture.png"
+# Named from the folder it lies in, as well.
+refused "fusefat: a picture by a bare name" "loop device reads a disk being read" \
+    env -C "$work/fat32" "$cli" --disk "$image" thumbnail "$settings" picture.png
 for name in SETTINGS.BAK SETTINGS.BAK.part BACKUP picture.png picture.png.part; do
     [ ! -e "$work/fat32/$name" ] || fail "fusefat: $name was made in the source volume"
 done
