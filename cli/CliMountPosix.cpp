@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -312,6 +313,25 @@ std::string MountPointProblem(const std::string& path) {
     return S_ISDIR(info.st_mode) ? "" : "not a folder";
 }
 
+// The mount point as an absolute path: the server leaves the folder it was
+// started in before it unmounts, and fusermount3 is then given this path.
+std::string AbsoluteMountPoint(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::canonical(path, error);
+    return error ? path : absolute.string();
+}
+
+// The loop's end as the command's status: unmounted (fusermount3 -u), or stopped
+// by the user (the signal's number: Ctrl-C, kill, a closed terminal), is no failure.
+int LoopStatus(int loopResult, const std::string& mountPoint, std::ostream& err) {
+    if (loopResult >= 0) {
+        return kExitOk;
+    }
+    err << kProgram << ": the mount at " << Quote(mountPoint)
+        << " ended: " << std::strerror(-loopResult) << std::endl;
+    return kExitFailureShown;
+}
+
 }  // namespace
 
 int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
@@ -321,6 +341,7 @@ int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
             << '\n';
         return kExitFailureShown;
     }
+    const std::string mountPoint = AbsoluteMountPoint(options.mountPoint);
     MountServer server(access, walker, options.fill, err);
     std::vector<std::string> args = {kProgram, "-o", "ro,fsname=moravel,subtype=moravel"};
     std::vector<char*> argv;
@@ -331,25 +352,30 @@ int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
     const fuse_operations operations = Operations();
     fuse* session = fuse_new(&fuseArgs, &operations, sizeof operations, &server);
     if (session == nullptr) {
-        err << kProgram << ": cannot mount at " << Quote(options.mountPoint)
+        err << kProgram << ": cannot mount at " << Quote(mountPoint)
             << ": FUSE could not be set up\n";
         return kExitFailureShown;
     }
-    if (fuse_mount(session, options.mountPoint.c_str()) != 0) {
+    // Before the mount is there: a stop that comes as soon as it is seen unmounts.
+    if (fuse_set_signal_handlers(fuse_get_session(session)) != 0) {
         fuse_destroy(session);
-        err << kProgram << ": cannot mount at " << Quote(options.mountPoint)
+        err << kProgram << ": cannot mount at " << Quote(mountPoint)
+            << ": its signal handlers could not be set\n";
+        return kExitFailureShown;
+    }
+    if (fuse_mount(session, mountPoint.c_str()) != 0) {
+        fuse_remove_signal_handlers(fuse_get_session(session));
+        fuse_destroy(session);
+        err << kProgram << ": cannot mount at " << Quote(mountPoint)
             << ": FUSE refused it (is /dev/fuse there, and fusermount3?)\n";
         return kExitFailureShown;
     }
     err.flush();
-    int status = kExitOk;
-    if (fuse_daemonize(options.foreground ? 1 : 0) != 0 ||
-        fuse_set_signal_handlers(fuse_get_session(session)) != 0) {
-        status = kExitFailureShown;
-    } else {
-        status = fuse_loop(session) == 0 ? kExitOk : kExitFailureShown;
-        fuse_remove_signal_handlers(fuse_get_session(session));
+    int status = kExitFailureShown;
+    if (fuse_daemonize(options.foreground ? 1 : 0) == 0) {
+        status = LoopStatus(fuse_loop(session), mountPoint, err);
     }
+    fuse_remove_signal_handlers(fuse_get_session(session));
     fuse_unmount(session);
     fuse_destroy(session);
     return status;

@@ -1,0 +1,189 @@
+// moravel-cli mount, mounted for real, on volumes made by mkfs.fat and mtools and
+// on crafted ones, some served by moravel-failing-disk: what a folder that cannot
+// be read answers, folders linked from elsewhere, a floppy, how a user stops the
+// mount, a disk that cannot be opened, a reader stuck on a slow bad area beside
+// other requests, and a disk that went away. Skipped, with the reason, where FUSE
+// or the FAT tools cannot be used.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/FailingDiskServer.h"
+#include "support/MountedTree.h"
+#include "support/TempDir.h"
+#include "support/Tools.h"
+
+namespace moravel::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr char kVolumeRoot[] = "Hard Disk 1/32-Bit FAT Disk/Root Directory";
+
+// A folder's names as readdir gives them (without "." and ".."), or the errno
+// that ended the listing.
+struct Listing {
+    std::set<std::string> names;
+    int error = 0;
+};
+
+Listing ListFolder(const std::string& path) {
+    Listing listing;
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) {
+        listing.error = errno;
+        return listing;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            listing.names.insert(name);
+        }
+        errno = 0;
+    }
+    listing.error = errno;
+    ::closedir(folder);
+    return listing;
+}
+
+std::string FileText(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+class MountTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static const std::string whyNoFuse = WhyNoFuse(FAILING_DISK_TOOL);
+        if (!whyNoFuse.empty()) {
+            GTEST_SKIP() << "FUSE cannot be used here: " << whyNoFuse;
+        }
+        for (const char* tool : {"mkfs.fat", "mmd", "mcopy", "fusermount3", "find"}) {
+            if (FindTool(tool).empty()) {
+                GTEST_SKIP() << "no " << tool;
+            }
+        }
+        std::filesystem::create_directory(m_dir.File("tree"));
+    }
+
+    // Runs a shell command of the set-up: one that fails ends the test.
+    void Shell(const std::string& command) const {
+        int status = 0;
+        const std::string output = RunCommand(command + " 2>&1", status);
+        if (status != 0) {
+            throw std::runtime_error(command + ": " + output);
+        }
+    }
+
+    // A FAT32 volume made by mkfs.fat (no partition table) of the size and
+    // cluster size, as image.img.
+    std::string MakeVolume(int mebibytes, int sectorsPerCluster) const {
+        const std::string image = m_dir.File("image.img");
+        std::ofstream(image).close();
+        std::filesystem::resize_file(image, static_cast<std::uintmax_t>(mebibytes) * 1024 * 1024);
+        Shell("mkfs.fat -F 32 -s " + std::to_string(sectorsPerCluster) + " -n REC " +
+              Quoted(image) + " >/dev/null");
+        return image;
+    }
+
+    // A file of that many random bytes in the test's folder.
+    std::string MakeFile(const std::string& name, std::size_t bytes) const {
+        const std::string path = m_dir.File(name);
+        Shell("head -c " + std::to_string(bytes) + " /dev/urandom >" + Quoted(path));
+        return path;
+    }
+
+    // The first sector of an item on the disk, as info tells it.
+    std::uint64_t FirstLba(const std::string& image, const std::string& treePath) const {
+        int status = 0;
+        const std::string json = RunCommand(std::string(MORAVEL_CLI) + " --disk " + Quoted(image) +
+                                                " info --json " + Quoted(treePath),
+                                            status);
+        EXPECT_EQ(status, 0) << json;
+        return nlohmann::json::parse(json, nullptr, false).value("firstLba", std::uint64_t{0});
+    }
+
+    // moravel-cli ARGS mount MOUNTPOINT, run in the test's folder; the mount
+    // point is "tree" there, absolute unless asked.
+    MountedTree::Command MountCommand(std::vector<std::string> args, bool foreground = false,
+                                      bool relative = false) const {
+        args.emplace_back("mount");
+        return {MORAVEL_CLI, m_dir.Path().string(), std::move(args),
+                relative ? "tree" : m_dir.File("tree"), foreground};
+    }
+
+    std::string Mounted(const std::string& path) const { return m_dir.File("tree") + "/" + path; }
+
+    TempDir m_dir;
+};
+
+// A floppy named by a path relative to where the command runs is served as list
+// shows it, and its file reads as mtools reads it.
+TEST_F(MountTest, FloppyNamedByARelativePathIsServedAsListed) {
+    Shell("mkfs.fat -C " + Quoted(m_dir.File("fl.img")) + " 1440 >/dev/null");
+    const std::string file = MakeFile("HELLO.TXT", 3000);
+    Shell("mcopy -i " + Quoted(m_dir.File("fl.img")) + " " + Quoted(file) + " ::HELLO.TXT");
+    const MountedTree tree(MountCommand({"--floppy", "fl.img"}));
+    ASSERT_TRUE(tree.Mounted()) << tree.Failure();
+
+    EXPECT_EQ(ListFolder(Mounted("Floppy Disk 1")).names, std::set<std::string>{"Root Directory"});
+    const std::string read = FileText(Mounted("Floppy Disk 1/Root Directory/HELLO.TXT"));
+    EXPECT_TRUE(read == FileText(file)) << read.size() << " bytes read, not the file's 3000";
+}
+
+// How a user stops the mount: the signal, whether the command stayed in the
+// foreground, whether MOUNTPOINT was relative.
+struct Stop {
+    int signal;
+    bool foreground;
+    bool relative;
+};
+
+class MountStopTest : public MountTest, public ::testing::WithParamInterface<Stop> {};
+
+// A user's stop unmounts the tree and ends the server with status 0.
+TEST_P(MountStopTest, UnmountsAndEndsWithStatusZero) {
+    Shell("mkfs.fat -C " + Quoted(m_dir.File("fl.img")) + " 1440 >/dev/null");
+    MountedTree tree(MountCommand({"--floppy", m_dir.File("fl.img")}, GetParam().foreground,
+                                  GetParam().relative));
+    ASSERT_TRUE(tree.Mounted()) << tree.Failure();
+    ASSERT_EQ(ListFolder(Mounted("Floppy Disk 1")).error, 0);
+    ASSERT_GT(tree.Server(), 0);
+
+    EXPECT_EQ(tree.StopWith(GetParam().signal), 0) << tree.Errors();
+    EXPECT_FALSE(IsMountPoint(tree.Path()));
+    EXPECT_THAT(tree.Errors(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, MountStopTest,
+                         ::testing::Values(Stop{SIGINT, true, true}, Stop{SIGTERM, false, true},
+                                           Stop{SIGHUP, true, false}, Stop{SIGTERM, false, false}),
+                         [](const ::testing::TestParamInfo<Stop>& stop) {
+                             const std::string signal = stop.param.signal == SIGINT    ? "Sigint"
+                                                        : stop.param.signal == SIGTERM ? "Sigterm"
+                                                                                       : "Sighup";
+                             return signal + (stop.param.foreground ? "Foreground" : "Background") +
+                                    (stop.param.relative ? "Relative" : "Absolute");
+                         });
+}  // namespace
+}  // namespace moravel::testing
