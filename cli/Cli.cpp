@@ -339,6 +339,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return RunCheck(line.checkPath, access, walker, frontend, out, err);
     }
     if (line.command == "mount") {
+        // A mount without a disk that was asked for would look whole and be wrong.
+        if (frontend.Failures() > 0) {
+            err << kProgram << ": nothing is mounted at " << Quote(line.mount.mountPoint)
+                << ": a disk could not be opened\n";
+            return kExitFailureShown;
+        }
         return RunMount(line.mount, access, walker, err);
     }
     if (line.command == "thumbnail") {

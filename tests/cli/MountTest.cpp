@@ -185,5 +185,15 @@ INSTANTIATE_TEST_SUITE_P(Stops, MountStopTest,
                              return signal + (stop.param.foreground ? "Foreground" : "Background") +
                                     (stop.param.relative ? "Relative" : "Absolute");
                          });
+
+// A disk that cannot be opened: nothing is mounted, the status is 1, and the
+// message names the path and why.
+TEST_F(MountTest, DiskThatCannotBeOpenedMountsNothing) {
+    const MountedTree tree(MountCommand({"--disk", "missing.img"}));
+    EXPECT_FALSE(tree.Mounted());
+    EXPECT_THAT(tree.Failure(), HasSubstr("status 1, not mounted"));
+    EXPECT_THAT(tree.Errors(), HasSubstr("missing.img: No such file or directory"));
+    EXPECT_FALSE(IsMountPoint(tree.Path()));
+}
 }  // namespace
 }  // namespace moravel::testing
