@@ -37,6 +37,9 @@ namespace {
 struct MountFolder {
     std::map<std::string, DriveItem*> children;
     std::vector<std::string> order;  // the names in the disk's order
+    // EIO for a folder that could not be read: its listing, and every look-up
+    // in it, fail as list does, instead of showing it empty.
+    int error = 0;
 };
 
 class MountServer {
@@ -51,9 +54,16 @@ public:
     struct Found {
         DriveItem* item = nullptr;  // null: the top
         std::string treePath;
+        int error = 0;  // why there is no item: ENOENT, ENOTDIR, or a folder's error
+
+        static Found Failed(int error) {
+            Found found;
+            found.error = error;
+            return found;
+        }
     };
-    // The item at the mount's path; nothing for a path that names nothing.
-    std::optional<Found> Find(const char* path);
+    // The item at the mount's path, or the error that a look-up of it answers.
+    Found Find(const char* path);
     // The folder of a directory item, read on the first call.
     const MountFolder& Folder(const Found& found);
     void Describe(const DriveItem* item, struct stat& info) const;
@@ -64,6 +74,7 @@ public:
 
 private:
     MountFolder ReadFolder(DriveItem* item, const std::string& treePath);
+    bool FolderUnread(const DriveItem& folder, bool foundNothing);
 
     DriveTree& m_access;
     TreeWalker& m_walker;
@@ -87,10 +98,24 @@ bool IsMountFile(const DriveItem& item) {
     return item.IsFile() && !item.IsVolumeLabel();
 }
 
+// A folder of which nothing could be read, or one that was read while the disk
+// no longer answers (a volume whose boot sector does not read tells no failure:
+// it holds nothing to show).
+bool MountServer::FolderUnread(const DriveItem& folder, bool foundNothing) {
+    if (m_walker.ReadNothing(folder)) {
+        return true;
+    }
+    return (foundNothing || m_walker.ReadInPart(folder)) && !m_access.DiskAnswers(folder.m_drive);
+}
+
 MountFolder MountServer::ReadFolder(DriveItem* item, const std::string& treePath) {
     MountFolder folder;
     const std::vector<DriveItem*> children =
         item == nullptr ? m_walker.TopLevel() : m_walker.Expand(*item, treePath);
+    if (item != nullptr && FolderUnread(*item, children.empty())) {
+        folder.error = EIO;
+        return folder;
+    }
     for (DriveItem* child : children) {
         if (!IsMountFile(*child) && !IsMountFolder(*child, item)) {
             continue;  // a FAT copy, a volume label
@@ -113,17 +138,20 @@ const MountFolder& MountServer::Folder(const Found& found) {
     return m_folders.emplace(found.item, ReadFolder(found.item, found.treePath)).first->second;
 }
 
-std::optional<MountServer::Found> MountServer::Find(const char* path) {
+MountServer::Found MountServer::Find(const char* path) {
     Found found;
     const DriveItem* parent = nullptr;
     for (const std::string& component : SplitTreePath(path)) {
         if (found.item != nullptr && !IsMountFolder(*found.item, parent)) {
-            return std::nullopt;
+            return Found::Failed(ENOTDIR);
         }
         const MountFolder& folder = Folder(found);
+        if (folder.error != 0) {
+            return Found::Failed(folder.error);
+        }
         const auto child = folder.children.find(component);
         if (child == folder.children.end()) {
-            return std::nullopt;
+            return Found::Failed(ENOENT);
         }
         parent = found.item;
         found.item = child->second;
@@ -199,28 +227,31 @@ void* Init(fuse_conn_info* /*connection*/, fuse_config* config) {
 
 int GetAttr(const char* path, struct stat* info, fuse_file_info* /*file*/) {
     const auto found = Server().Find(path);
-    if (!found) {
-        return -ENOENT;
+    if (found.error != 0) {
+        return -found.error;
     }
-    Server().Describe(found->item, *info);
+    Server().Describe(found.item, *info);
     return 0;
 }
 
 int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset*/,
             fuse_file_info* /*file*/, fuse_readdir_flags /*flags*/) {
     const auto found = Server().Find(path);
-    if (!found) {
-        return -ENOENT;
+    if (found.error != 0) {
+        return -found.error;
     }
     struct stat info {};
-    Server().Describe(found->item, info);
+    Server().Describe(found.item, info);
     if (!S_ISDIR(info.st_mode)) {
         return -ENOTDIR;
+    }
+    const MountFolder& folder = Server().Folder(found);
+    if (folder.error != 0) {
+        return -folder.error;
     }
     const auto none = static_cast<fuse_fill_dir_flags>(0);
     fill(buffer, ".", nullptr, 0, none);
     fill(buffer, "..", nullptr, 0, none);
-    const MountFolder& folder = Server().Folder(*found);
     for (const std::string& name : folder.order) {
         Server().Describe(folder.children.at(name), info);
         fill(buffer, name.c_str(), &info, 0, none);
@@ -230,18 +261,18 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset
 
 int OpenFile(const char* path, fuse_file_info* file) {
     const auto found = Server().Find(path);
-    if (!found) {
-        return -ENOENT;
+    if (found.error != 0) {
+        return -found.error;
     }
     if ((file->flags & O_ACCMODE) != O_RDONLY || (file->flags & O_TRUNC) != 0) {
         return -EROFS;
     }
-    if (found->item == nullptr || !IsMountFile(*found->item)) {
+    if (found.item == nullptr || !IsMountFile(*found.item)) {
         return -EISDIR;
     }
     file->keep_cache = 1;
     std::uint64_t handle = 0;
-    const int result = Server().Open(*found, handle);
+    const int result = Server().Open(found, handle);
     file->fh = handle;
     return result;
 }

@@ -90,6 +90,10 @@ std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item, const std::string& p
     if (!expansion.errors.empty()) {
         m_readInPart.insert(&item);
     }
+    if (std::any_of(expansion.errors.begin(), expansion.errors.end(),
+                    [](const Error& error) { return error.weight == Error::Weight::Stop; })) {
+        m_readNothing.insert(&item);
+    }
     m_frontend.SetReading("");
     m_frontend.EndScan();
     if (const auto sector = m_access.RepeatedRecord(item); first && sector) {

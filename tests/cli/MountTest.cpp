@@ -65,6 +65,12 @@ Listing ListFolder(const std::string& path) {
     return listing;
 }
 
+// 0 when the path can be stat'ed, else errno.
+int StatError(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? 0 : errno;
+}
+
 std::string FileText(const std::string& path) {
     std::stringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
@@ -137,6 +143,29 @@ protected:
     TempDir m_dir;
 };
 
+// A folder whose one cluster is bad: its listing fails as list fails, and so
+// does a look-up in it; a folder beside it is listed.
+TEST_F(MountTest, FolderWhoseSectorsDoNotReadFailsWithEio) {
+    const std::string image = MakeVolume(64, 1);
+    Shell("mmd -i " + Quoted(image) + " ::LOST ::KEPT");
+    for (const char* name : {"A.TS", "B.TS"}) {
+        Shell("mcopy -i " + Quoted(image) + " " + Quoted(MakeFile(name, 1000)) + " ::LOST/");
+    }
+    Shell("mcopy -i " + Quoted(image) + " " + Quoted(MakeFile("K.TS", 1000)) + " ::KEPT/");
+    const std::uint64_t lost = FirstLba(image, std::string(kVolumeRoot) + "/LOST");
+    ASSERT_GT(lost, 0u);
+    const FailingDiskServer disk(m_dir, FAILING_DISK_TOOL, image,
+                                 {"--bad", std::to_string(lost), "--delay-ms", "1"});
+    ASSERT_TRUE(disk.Mounted()) << disk.Failure();
+    const MountedTree tree(MountCommand({"--disk", disk.Disk()}));
+    ASSERT_TRUE(tree.Mounted()) << tree.Failure();
+
+    const std::string root = Mounted(kVolumeRoot);
+    EXPECT_EQ(ListFolder(root + "/KEPT").names, std::set<std::string>{"K.TS"});
+    EXPECT_EQ(ListFolder(root + "/LOST").error, EIO);
+    EXPECT_EQ(StatError(root + "/LOST/A.TS"), EIO);
+}
+
 // A floppy named by a path relative to where the command runs is served as list
 // shows it, and its file reads as mtools reads it.
 TEST_F(MountTest, FloppyNamedByARelativePathIsServedAsListed) {
@@ -195,5 +224,28 @@ TEST_F(MountTest, DiskThatCannotBeOpenedMountsNothing) {
     EXPECT_THAT(tree.Errors(), HasSubstr("missing.img: No such file or directory"));
     EXPECT_FALSE(IsMountPoint(tree.Path()));
 }
+
+// The disk's server is killed: folders the mount had not read yet fail with EIO,
+// as does a look-up in them.
+TEST_F(MountTest, FoldersNotYetReadFailWithEioOnceTheDiskIsGone) {
+    const std::string image = MakeVolume(64, 1);
+    Shell("mmd -i " + Quoted(image) + " ::SEEN ::UNSEEN");
+    Shell("mcopy -i " + Quoted(image) + " " + Quoted(MakeFile("S.TS", 1000)) + " ::SEEN/");
+    Shell("mcopy -i " + Quoted(image) + " " + Quoted(MakeFile("U.TS", 1000)) + " ::UNSEEN/");
+    FailingDiskServer disk(m_dir, FAILING_DISK_TOOL, image, {});
+    ASSERT_TRUE(disk.Mounted()) << disk.Failure();
+    const MountedTree tree(MountCommand({"--disk", disk.Disk()}));
+    ASSERT_TRUE(tree.Mounted()) << tree.Failure();
+    const std::string root = Mounted(kVolumeRoot);
+    ASSERT_EQ(ListFolder(root).names, (std::set<std::string>{"SEEN", "UNSEEN"}));
+    ASSERT_EQ(ListFolder(root + "/SEEN").names, std::set<std::string>{"S.TS"});
+
+    ASSERT_EQ(::kill(disk.Pid(), SIGKILL), 0);
+    ASSERT_EQ(::waitpid(disk.Pid(), nullptr, 0), disk.Pid());
+    EXPECT_EQ(ListFolder(root + "/SEEN").names, std::set<std::string>{"S.TS"});
+    EXPECT_EQ(ListFolder(root + "/UNSEEN").error, EIO);
+    EXPECT_EQ(StatError(root + "/UNSEEN/U.TS"), EIO);
+}
+
 }  // namespace
 }  // namespace moravel::testing
