@@ -67,6 +67,9 @@ public:
     // The folder of a directory item, read on the first call.
     const MountFolder& Folder(const Found& found);
     void Describe(const DriveItem* item, struct stat& info) const;
+    // Where a link leads, from the folder that lists it (see m_places); nothing
+    // for an item that is no link.
+    std::optional<std::string> LinkTarget(const DriveItem& item) const;
 
     int Open(const Found& file, std::uint64_t& handle);
     int Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset);
@@ -75,6 +78,14 @@ public:
 private:
     MountFolder ReadFolder(DriveItem* item, const std::string& treePath);
     bool FolderUnread(const DriveItem& folder, bool foundNothing);
+    // Records where a folder item is listed, and takes that as the place of its
+    // cluster-chain folder when it has none yet.
+    void Place(const DriveItem* folder, const DriveItem& child, const std::string& name);
+    // The item that serves the cluster-chain folder the item shows, when that is
+    // another item; null otherwise.
+    const DriveItem* ServedElsewhere(const DriveItem& item) const;
+    // The item's path in the mount, "/" for the top.
+    std::string MountPath(const DriveItem* item) const;
 
     DriveTree& m_access;
     TreeWalker& m_walker;
@@ -82,6 +93,19 @@ private:
     std::ostream& m_err;  // where a failed read is said, in the foreground
     std::time_t m_started;
     std::unordered_map<const DriveItem*, MountFolder> m_folders;
+    // A damaged disk's entry can lead to a folder above it, or to one listed
+    // elsewhere: opened at every place, a walk of the mount would not end, and
+    // the tree would hold the folder again for every path to it. As list -r opens
+    // such a folder once, the mount serves it at the first place it was listed,
+    // and as a symbolic link there from everywhere else (walks do not follow
+    // links). Each cluster-chain folder's place: the item listed there.
+    std::map<TreeWalker::DirectoryKey, const DriveItem*> m_places;
+    // Each folder item listed: the folder that lists it, and its name there.
+    struct Listed {
+        const DriveItem* folder = nullptr;
+        std::string name;
+    };
+    std::unordered_map<const DriveItem*, Listed> m_listedIn;
     struct Opened {
         std::unique_ptr<FileReader> reader;
         std::string treePath;
@@ -127,8 +151,50 @@ MountFolder MountServer::ReadFolder(DriveItem* item, const std::string& treePath
         }
         folder.children.emplace(unique, child);
         folder.order.push_back(unique);
+        if (IsMountFolder(*child, item)) {
+            Place(item, *child, unique);
+        }
     }
     return folder;
+}
+
+void MountServer::Place(const DriveItem* folder, const DriveItem& child, const std::string& name) {
+    m_listedIn.emplace(&child, Listed{folder, name});
+    // A folder entry without a cluster of its own reads as empty: it leads nowhere.
+    if (IsChainDirectory(child) && child.m_firstCluster >= 2) {
+        m_places.emplace(DirectoryKeyOf(child), &child);
+    }
+}
+
+const DriveItem* MountServer::ServedElsewhere(const DriveItem& item) const {
+    if (!IsChainDirectory(item) || item.m_firstCluster < 2) {
+        return nullptr;
+    }
+    const auto place = m_places.find(DirectoryKeyOf(item));
+    return place == m_places.end() || place->second == &item ? nullptr : place->second;
+}
+
+std::string MountServer::MountPath(const DriveItem* item) const {
+    std::vector<const std::string*> names;
+    for (auto listed = m_listedIn.find(item); listed != m_listedIn.end();
+         listed = m_listedIn.find(listed->second.folder)) {
+        names.push_back(&listed->second.name);
+    }
+    std::string path;
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        path += "/" + **name;
+    }
+    return path.empty() ? "/" : path;
+}
+
+std::optional<std::string> MountServer::LinkTarget(const DriveItem& item) const {
+    const DriveItem* place = ServedElsewhere(item);
+    if (place == nullptr) {
+        return std::nullopt;
+    }
+    const auto listed = m_listedIn.find(&item);
+    const std::string from = listed == m_listedIn.end() ? "/" : MountPath(listed->second.folder);
+    return std::filesystem::path(MountPath(place)).lexically_relative(from).string();
 }
 
 const MountFolder& MountServer::Folder(const Found& found) {
@@ -142,7 +208,9 @@ MountServer::Found MountServer::Find(const char* path) {
     Found found;
     const DriveItem* parent = nullptr;
     for (const std::string& component : SplitTreePath(path)) {
-        if (found.item != nullptr && !IsMountFolder(*found.item, parent)) {
+        // A link is followed by the kernel, never opened here.
+        if (found.item != nullptr &&
+            (!IsMountFolder(*found.item, parent) || ServedElsewhere(*found.item) != nullptr)) {
             return Found::Failed(ENOTDIR);
         }
         const MountFolder& folder = Folder(found);
@@ -165,7 +233,11 @@ void MountServer::Describe(const DriveItem* item, struct stat& info) const {
     info.st_uid = ::getuid();
     info.st_gid = ::getgid();
     info.st_mtime = info.st_atime = info.st_ctime = m_started;
-    if (item == nullptr || !IsMountFile(*item)) {
+    if (const auto target = item != nullptr ? LinkTarget(*item) : std::nullopt) {
+        info.st_mode = S_IFLNK | 0777;
+        info.st_nlink = 1;
+        info.st_size = static_cast<off_t>(target->size());
+    } else if (item == nullptr || !IsMountFile(*item)) {
         info.st_mode = S_IFDIR | 0555;
         info.st_nlink = 2;
     } else {
@@ -259,6 +331,21 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset
     return 0;
 }
 
+int ReadLink(const char* path, char* buffer, std::size_t size) {
+    const auto found = Server().Find(path);
+    if (found.error != 0) {
+        return -found.error;
+    }
+    const auto target = found.item != nullptr ? Server().LinkTarget(*found.item) : std::nullopt;
+    if (!target || size == 0) {
+        return -EINVAL;
+    }
+    const std::size_t length = std::min(size - 1, target->size());
+    std::memcpy(buffer, target->data(), length);
+    buffer[length] = '\0';
+    return 0;
+}
+
 int OpenFile(const char* path, fuse_file_info* file) {
     const auto found = Server().Find(path);
     if (found.error != 0) {
@@ -310,6 +397,7 @@ fuse_operations Operations() {
     operations.init = Init;
     operations.getattr = GetAttr;
     operations.readdir = ReadDir;
+    operations.readlink = ReadLink;
     operations.open = OpenFile;
     operations.read = ReadFile;
     operations.release = ReleaseFile;

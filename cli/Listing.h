@@ -126,6 +126,14 @@ private:
     std::map<DirectoryKey, std::string> m_listedDirectories;
 };
 
+// Whether the item is a folder of its own cluster chain (a directory entry's, or
+// the FAT32 root): one that a damaged disk can lead to from several places.
+bool IsChainDirectory(const DriveItem& item);
+
+// A cluster-chain folder is known by its disk, its volume and its first
+// cluster: two items with the same key show the same folder.
+TreeWalker::DirectoryKey DirectoryKeyOf(const DriveItem& item);
+
 // Text form: one line per item, name, kind, and for files the size text and the
 // byte count, separated by tabs; children follow their parent, two spaces deeper.
 void PrintText(std::ostream& out, const std::vector<ListedItem>& items);

@@ -77,6 +77,11 @@ std::string FileText(const std::string& path) {
     return text.str();
 }
 
+std::string Link(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::read_symlink(path, error).string();
+}
+
 class MountTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -164,6 +169,74 @@ TEST_F(MountTest, FolderWhoseSectorsDoNotReadFailsWithEio) {
     EXPECT_EQ(ListFolder(root + "/KEPT").names, std::set<std::string>{"K.TS"});
     EXPECT_EQ(ListFolder(root + "/LOST").error, EIO);
     EXPECT_EQ(StatError(root + "/LOST/A.TS"), EIO);
+}
+
+// One partition of 512-byte clusters: REC holds FILE.TS, LOOP (REC again) and
+// UP (the root); LEVEL10 to LEVEL49 nest, and each also holds TWIN, the folder
+// below it again. A folder is served at the one place it was first listed; an
+// entry that leads to it elsewhere is a link there, so that a walk ends.
+TEST_F(MountTest, FolderReachedAgainIsALinkToWhereItWasListed) {
+    constexpr std::uint32_t kStart = 2048;
+    constexpr std::uint32_t kSectors = 70'000;
+    const ImageFile image(m_dir.File("links.img"), (kStart + std::uint64_t{kSectors}) * 512);
+    image.WriteSector(0, PartitionSector({{0x0C, kStart, kSectors}}));
+    VolumeLayout layout;
+    layout.totalSectors = kSectors;
+    layout.sectorsPerCluster = 1;
+    FatVolumeBuilder volume(layout);
+    const auto rec = volume.AddDirectory(volume.Root(), "REC        ");
+    volume.AddFile(rec, FileEntry("FILE    TS ", 700));
+    std::vector<FatVolumeBuilder::Directory> levels;
+    FatVolumeBuilder::Directory parent = volume.Root();
+    for (int level = 10; level < 50; ++level) {
+        parent = volume.AddDirectory(parent, "LEVEL" + std::to_string(level) + "    ");
+        levels.push_back(parent);
+    }
+    volume.Write(image, kStart);
+    const auto putEntry = [&](FatVolumeBuilder::Directory folder, std::size_t slot,
+                              const std::string& name, FatVolumeBuilder::Directory target) {
+        image.Write((kStart + std::uint64_t{volume.DataStart()}) * 512 +
+                        std::uint64_t{volume.DirectoryClusters(folder).front() - 2} * 512 +
+                        slot * 32,
+                    ShortEntry(name, 0x10, volume.DirectoryClusters(target).front(), 0));
+    };
+    // Slots 0 and 1 hold "." and "..", slot 2 the file or the next level.
+    putEntry(rec, 3, "LOOP       ", rec);
+    putEntry(rec, 4, "UP         ", volume.Root());
+    for (std::size_t level = 0; level + 1 < levels.size(); ++level) {
+        putEntry(levels[level], 3, "TWIN       ", levels[level + 1]);
+    }
+
+    const MountedTree tree(MountCommand({"--disk", image.Path()}));
+    ASSERT_TRUE(tree.Mounted()) << tree.Failure();
+    const std::string root = Mounted(kVolumeRoot);
+    int status = 0;
+    const std::string found = RunCommand("cd " + Quoted(root) + " && timeout 60 find .", status);
+    EXPECT_EQ(status, 0);
+    std::set<std::string> expected = {".", "./REC", "./REC/FILE.TS", "./REC/LOOP", "./REC/UP"};
+    std::string path = ".";
+    for (int level = 10; level < 50; ++level) {
+        path += "/LEVEL" + std::to_string(level);
+        expected.insert(path);
+        if (level < 49) {
+            expected.insert(path + "/TWIN");
+        }
+    }
+    std::vector<std::string> unexpected;
+    std::istringstream text(found);
+    for (std::string line; std::getline(text, line);) {
+        if (expected.erase(line) == 0 && unexpected.size() < 5) {
+            unexpected.push_back(line);
+        }
+    }
+    EXPECT_THAT(unexpected, IsEmpty());
+    EXPECT_THAT(expected, IsEmpty()) << "not found";
+    EXPECT_EQ(Link(root + "/REC/LOOP"), ".");
+    EXPECT_EQ(Link(root + "/REC/UP"), "..");
+    EXPECT_EQ(Link(root + "/LEVEL10/TWIN"), "LEVEL11");
+    // Through a link, the folder where it leads.
+    EXPECT_EQ(ListFolder(root + "/REC/UP/LEVEL10/TWIN").names,
+              (std::set<std::string>{"LEVEL12", "TWIN"}));
 }
 
 // A floppy named by a path relative to where the command runs is served as list
