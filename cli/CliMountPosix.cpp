@@ -1,5 +1,5 @@
-// The drive tree served read-only through FUSE. One thread serves every request:
-// the tree and its disk reads are not shared between threads.
+// The drive tree served read-only through FUSE (MountTree shows it). One thread
+// serves every request: the tree and its disk reads are not shared between threads.
 #define FUSE_USE_VERSION 31
 
 #include <fcntl.h>
@@ -8,11 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -22,90 +19,31 @@
 
 #include "Cli.h"
 #include "CliMount.h"
+#include "MountTree.h"
 #include "TerminalText.h"
 #include "copy/FileReader.h"
-#include "copy/PartNames.h"
-#include "tree/FatDate.h"
 
 namespace moravel::cli {
 
 namespace {
 
-// The names of a folder's children as the mount shows them: unpadded, made safe
-// for a file name, and unique among them (" (2)" before the extension of a later
-// one, as a folder copy names its outputs).
-struct MountFolder {
-    std::map<std::string, DriveItem*> children;
-    std::vector<std::string> order;  // the names in the disk's order
-    // EIO for a folder that could not be read: its listing, and every look-up
-    // in it, fail as list does, instead of showing it empty.
-    int error = 0;
-};
-
+// The mount's files: each open one read through its own FileReader.
 class MountServer {
 public:
     MountServer(DriveTree& access, TreeWalker& walker, bool fill, std::ostream& err)
-        : m_access(access),
-          m_walker(walker),
-          m_fill(fill),
-          m_err(err),
-          m_started(std::time(nullptr)) {}
+        : m_access(access), m_tree(access, walker), m_fill(fill), m_err(err) {}
 
-    struct Found {
-        DriveItem* item = nullptr;  // null: the top
-        std::string treePath;
-        int error = 0;  // why there is no item: ENOENT, ENOTDIR, or a folder's error
+    MountTree& Tree() { return m_tree; }
 
-        static Found Failed(int error) {
-            Found found;
-            found.error = error;
-            return found;
-        }
-    };
-    // The item at the mount's path, or the error that a look-up of it answers.
-    Found Find(const char* path);
-    // The folder of a directory item, read on the first call.
-    const MountFolder& Folder(const Found& found);
-    void Describe(const DriveItem* item, struct stat& info) const;
-    // Where a link leads, from the folder that lists it (see m_places); nothing
-    // for an item that is no link.
-    std::optional<std::string> LinkTarget(const DriveItem& item) const;
-
-    int Open(const Found& file, std::uint64_t& handle);
+    int Open(const MountTree::Found& file, std::uint64_t& handle);
     int Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset);
     void Release(std::uint64_t handle) { m_open.erase(handle); }
 
 private:
-    MountFolder ReadFolder(DriveItem* item, const std::string& treePath);
-    bool FolderUnread(const DriveItem& folder, bool foundNothing);
-    // Records where a folder item is listed, and takes that as the place of its
-    // cluster-chain folder when it has none yet.
-    void Place(const DriveItem* folder, const DriveItem& child, const std::string& name);
-    // The item that serves the cluster-chain folder the item shows, when that is
-    // another item; null otherwise.
-    const DriveItem* ServedElsewhere(const DriveItem& item) const;
-    // The item's path in the mount, "/" for the top.
-    std::string MountPath(const DriveItem* item) const;
-
     DriveTree& m_access;
-    TreeWalker& m_walker;
+    MountTree m_tree;
     bool m_fill;
     std::ostream& m_err;  // where a failed read is said, in the foreground
-    std::time_t m_started;
-    std::unordered_map<const DriveItem*, MountFolder> m_folders;
-    // A damaged disk's entry can lead to a folder above it, or to one listed
-    // elsewhere: opened at every place, a walk of the mount would not end, and
-    // the tree would hold the folder again for every path to it. As list -r opens
-    // such a folder once, the mount serves it at the first place it was listed,
-    // and as a symbolic link there from everywhere else (walks do not follow
-    // links). Each cluster-chain folder's place: the item listed there.
-    std::map<TreeWalker::DirectoryKey, const DriveItem*> m_places;
-    // Each folder item listed: the folder that lists it, and its name there.
-    struct Listed {
-        const DriveItem* folder = nullptr;
-        std::string name;
-    };
-    std::unordered_map<const DriveItem*, Listed> m_listedIn;
     struct Opened {
         std::unique_ptr<FileReader> reader;
         std::string treePath;
@@ -114,148 +52,7 @@ private:
     std::uint64_t m_nextHandle = 1;
 };
 
-bool IsMountFolder(const DriveItem& item, const DriveItem* parent) {
-    return HoldsChildren(KindName(item, parent));
-}
-
-bool IsMountFile(const DriveItem& item) {
-    return item.IsFile() && !item.IsVolumeLabel();
-}
-
-// A folder of which nothing could be read, or one that was read while the disk
-// no longer answers (a volume whose boot sector does not read tells no failure:
-// it holds nothing to show).
-bool MountServer::FolderUnread(const DriveItem& folder, bool foundNothing) {
-    if (m_walker.ReadNothing(folder)) {
-        return true;
-    }
-    return (foundNothing || m_walker.ReadInPart(folder)) && !m_access.DiskAnswers(folder.m_drive);
-}
-
-MountFolder MountServer::ReadFolder(DriveItem* item, const std::string& treePath) {
-    MountFolder folder;
-    const std::vector<DriveItem*> children =
-        item == nullptr ? m_walker.TopLevel() : m_walker.Expand(*item, treePath);
-    if (item != nullptr && FolderUnread(*item, children.empty())) {
-        folder.error = EIO;
-        return folder;
-    }
-    for (DriveItem* child : children) {
-        if (!IsMountFile(*child) && !IsMountFolder(*child, item)) {
-            continue;  // a FAT copy, a volume label
-        }
-        const std::string name = SafeFileName(child->PlainName());
-        std::string unique = name;
-        for (int n = 2; folder.children.contains(unique); ++n) {
-            unique = NumberedName(name, n);
-        }
-        folder.children.emplace(unique, child);
-        folder.order.push_back(unique);
-        if (IsMountFolder(*child, item)) {
-            Place(item, *child, unique);
-        }
-    }
-    return folder;
-}
-
-void MountServer::Place(const DriveItem* folder, const DriveItem& child, const std::string& name) {
-    m_listedIn.emplace(&child, Listed{folder, name});
-    // A folder entry without a cluster of its own reads as empty: it leads nowhere.
-    if (IsChainDirectory(child) && child.m_firstCluster >= 2) {
-        m_places.emplace(DirectoryKeyOf(child), &child);
-    }
-}
-
-const DriveItem* MountServer::ServedElsewhere(const DriveItem& item) const {
-    if (!IsChainDirectory(item) || item.m_firstCluster < 2) {
-        return nullptr;
-    }
-    const auto place = m_places.find(DirectoryKeyOf(item));
-    return place == m_places.end() || place->second == &item ? nullptr : place->second;
-}
-
-std::string MountServer::MountPath(const DriveItem* item) const {
-    std::vector<const std::string*> names;
-    for (auto listed = m_listedIn.find(item); listed != m_listedIn.end();
-         listed = m_listedIn.find(listed->second.folder)) {
-        names.push_back(&listed->second.name);
-    }
-    std::string path;
-    for (auto name = names.rbegin(); name != names.rend(); ++name) {
-        path += "/" + **name;
-    }
-    return path.empty() ? "/" : path;
-}
-
-std::optional<std::string> MountServer::LinkTarget(const DriveItem& item) const {
-    const DriveItem* place = ServedElsewhere(item);
-    if (place == nullptr) {
-        return std::nullopt;
-    }
-    const auto listed = m_listedIn.find(&item);
-    const std::string from = listed == m_listedIn.end() ? "/" : MountPath(listed->second.folder);
-    return std::filesystem::path(MountPath(place)).lexically_relative(from).string();
-}
-
-const MountFolder& MountServer::Folder(const Found& found) {
-    if (const auto known = m_folders.find(found.item); known != m_folders.end()) {
-        return known->second;
-    }
-    return m_folders.emplace(found.item, ReadFolder(found.item, found.treePath)).first->second;
-}
-
-MountServer::Found MountServer::Find(const char* path) {
-    Found found;
-    const DriveItem* parent = nullptr;
-    for (const std::string& component : SplitTreePath(path)) {
-        // A link is followed by the kernel, never opened here.
-        if (found.item != nullptr &&
-            (!IsMountFolder(*found.item, parent) || ServedElsewhere(*found.item) != nullptr)) {
-            return Found::Failed(ENOTDIR);
-        }
-        const MountFolder& folder = Folder(found);
-        if (folder.error != 0) {
-            return Found::Failed(folder.error);
-        }
-        const auto child = folder.children.find(component);
-        if (child == folder.children.end()) {
-            return Found::Failed(ENOENT);
-        }
-        parent = found.item;
-        found.item = child->second;
-        found.treePath = JoinPath(found.treePath, std::string(found.item->PlainName()));
-    }
-    return found;
-}
-
-void MountServer::Describe(const DriveItem* item, struct stat& info) const {
-    info = {};
-    info.st_uid = ::getuid();
-    info.st_gid = ::getgid();
-    info.st_mtime = info.st_atime = info.st_ctime = m_started;
-    if (const auto target = item != nullptr ? LinkTarget(*item) : std::nullopt) {
-        info.st_mode = S_IFLNK | 0777;
-        info.st_nlink = 1;
-        info.st_size = static_cast<off_t>(target->size());
-    } else if (item == nullptr || !IsMountFile(*item)) {
-        info.st_mode = S_IFDIR | 0555;
-        info.st_nlink = 2;
-    } else {
-        info.st_mode = S_IFREG | 0444;
-        info.st_nlink = 1;
-        info.st_size = static_cast<off_t>(std::min<std::uint64_t>(item->m_fileSize, LLONG_MAX));
-        info.st_blksize = 64 * 1024;
-        info.st_blocks = static_cast<blkcnt_t>((item->m_fileSize + 511) / 512);
-    }
-    if (item != nullptr && item->m_kind == ItemKind::Entry) {
-        const auto written = DecodeFatDateTime(item->m_writeDate, item->m_writeTime);
-        if (const auto when = written ? LocalTimeOf(*written) : std::nullopt) {
-            info.st_mtime = info.st_atime = info.st_ctime = *when;
-        }
-    }
-}
-
-int MountServer::Open(const Found& file, std::uint64_t& handle) {
+int MountServer::Open(const MountTree::Found& file, std::uint64_t& handle) {
     Result<std::unique_ptr<FileReader>> reader = FileReader::Open(m_access, *file.item);
     if (!reader) {
         m_err << kProgram << ": cannot read " << Quote(EscapeControls(file.treePath)) << ": "
@@ -298,26 +95,26 @@ void* Init(fuse_conn_info* /*connection*/, fuse_config* config) {
 }
 
 int GetAttr(const char* path, struct stat* info, fuse_file_info* /*file*/) {
-    const auto found = Server().Find(path);
+    const auto found = Server().Tree().Find(path);
     if (found.error != 0) {
         return -found.error;
     }
-    Server().Describe(found.item, *info);
+    Server().Tree().Describe(found.item, *info);
     return 0;
 }
 
 int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset*/,
             fuse_file_info* /*file*/, fuse_readdir_flags /*flags*/) {
-    const auto found = Server().Find(path);
+    const auto found = Server().Tree().Find(path);
     if (found.error != 0) {
         return -found.error;
     }
     struct stat info {};
-    Server().Describe(found.item, info);
+    Server().Tree().Describe(found.item, info);
     if (!S_ISDIR(info.st_mode)) {
         return -ENOTDIR;
     }
-    const MountFolder& folder = Server().Folder(found);
+    const MountFolder& folder = Server().Tree().Folder(found);
     if (folder.error != 0) {
         return -folder.error;
     }
@@ -325,18 +122,19 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset
     fill(buffer, ".", nullptr, 0, none);
     fill(buffer, "..", nullptr, 0, none);
     for (const std::string& name : folder.order) {
-        Server().Describe(folder.children.at(name), info);
+        Server().Tree().Describe(folder.children.at(name), info);
         fill(buffer, name.c_str(), &info, 0, none);
     }
     return 0;
 }
 
 int ReadLink(const char* path, char* buffer, std::size_t size) {
-    const auto found = Server().Find(path);
+    const auto found = Server().Tree().Find(path);
     if (found.error != 0) {
         return -found.error;
     }
-    const auto target = found.item != nullptr ? Server().LinkTarget(*found.item) : std::nullopt;
+    const auto target =
+        found.item != nullptr ? Server().Tree().LinkTarget(*found.item) : std::nullopt;
     if (!target || size == 0) {
         return -EINVAL;
     }
@@ -347,7 +145,7 @@ int ReadLink(const char* path, char* buffer, std::size_t size) {
 }
 
 int OpenFile(const char* path, fuse_file_info* file) {
-    const auto found = Server().Find(path);
+    const auto found = Server().Tree().Find(path);
     if (found.error != 0) {
         return -found.error;
     }
