@@ -298,6 +298,54 @@ TEST_F(MountTest, DiskThatCannotBeOpenedMountsNothing) {
     EXPECT_FALSE(IsMountPoint(tree.Path()));
 }
 
+// While a reader waits on 30 bad sectors of 200 ms each, a folder not read
+// before is listed: its listing ends before the disk's log shows the last of
+// those sectors read.
+TEST_F(MountTest, ReaderOnASlowBadAreaHoldsUpNoOtherFolder) {
+    const std::string image = MakeVolume(64, 1);
+    Shell("mcopy -i " + Quoted(image) + " " + Quoted(MakeFile("SLOW.TS", 1 << 20)) + " ::");
+    Shell("mmd -i " + Quoted(image) + " ::OTHER");
+    Shell("mcopy -i " + Quoted(image) + " " + Quoted(MakeFile("O.TS", 1000)) + " ::OTHER/");
+    const std::uint64_t slow = FirstLba(image, std::string(kVolumeRoot) + "/SLOW.TS");
+    ASSERT_GT(slow, 0u);
+    // Bytes 256 KiB on of the file, which lies in one piece.
+    const std::uint64_t firstBad = slow + 512;
+    const std::uint64_t lastBad = firstBad + 29;
+    const std::string log = m_dir.File("reads.log");
+    const FailingDiskServer disk(m_dir, FAILING_DISK_TOOL, image,
+                                 {"--bad", std::to_string(firstBad) + "-" + std::to_string(lastBad),
+                                  "--delay-ms", "200", "--log", log});
+    ASSERT_TRUE(disk.Mounted()) << disk.Failure();
+    const MountedTree tree(MountCommand({"--disk", disk.Disk()}));
+    ASSERT_TRUE(tree.Mounted()) << tree.Failure();
+    const std::string root = Mounted(kVolumeRoot);
+    ASSERT_EQ(StatError(root + "/SLOW.TS"), 0);
+
+    const pid_t reader = ::fork();
+    if (reader == 0) {
+        const std::string input = "if=" + root + "/SLOW.TS";
+        ::execlp("dd", "dd", input.c_str(), "of=/dev/null", "bs=4096", "skip=64", "count=1",
+                 "status=none", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(reader, 0);
+    // The reader is in the bad area once a sector of it was asked for alone.
+    const auto readAlone = [&](std::uint64_t sector) {
+        return FileText(log).find("\n" + std::to_string(sector * 512) + " 512 0 EIO") !=
+               std::string::npos;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!readAlone(firstBad) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(readAlone(firstBad)) << FileText(log);
+
+    EXPECT_EQ(ListFolder(root + "/OTHER").names, std::set<std::string>{"O.TS"});
+    EXPECT_FALSE(readAlone(lastBad)) << "the folder was listed only after the bad area was read";
+    int status = 0;
+    EXPECT_EQ(::waitpid(reader, &status, 0), reader);
+}
+
 // The disk's server is killed: folders the mount had not read yet fail with EIO,
 // as does a look-up in them.
 TEST_F(MountTest, FoldersNotYetReadFailWithEioOnceTheDiskIsGone) {
