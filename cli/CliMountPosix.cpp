@@ -93,7 +93,7 @@ private:
     };
     // The file's reader, beside the tree where the disk can be read so.
     std::shared_ptr<Opened> OpenReader(const MountTree::Found& file);
-    std::shared_ptr<Opened> Opening(std::uint64_t handle);
+    std::shared_ptr<Opened> FindOpened(std::uint64_t handle);
     // One line on the error stream, whole, whichever thread says it.
     void Say(const std::string& line) { std::osyncstream(m_err) << line << std::endl; }
 
@@ -206,14 +206,14 @@ int MountServer::Open(const char* path, std::uint64_t& handle) {
     return 0;
 }
 
-std::shared_ptr<MountServer::Opened> MountServer::Opening(std::uint64_t handle) {
+std::shared_ptr<MountServer::Opened> MountServer::FindOpened(std::uint64_t handle) {
     const std::lock_guard lock(m_handlesLock);
     const auto open = m_open.find(handle);
     return open == m_open.end() ? nullptr : open->second;
 }
 
 int MountServer::Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset) {
-    const std::shared_ptr<Opened> opened = Opening(handle);
+    const std::shared_ptr<Opened> opened = FindOpened(handle);
     if (opened == nullptr) {
         return -EBADF;
     }
@@ -380,6 +380,31 @@ int LoopStatus(int loopResult, const std::string& mountPoint, std::ostream& err)
     return kExitFailureShown;
 }
 
+// Mounts the session at the mount point and serves it until it is unmounted or
+// the user stops it: the exit status.
+int MountAndServe(fuse* session, const std::string& mountPoint, bool foreground,
+                  std::ostream& err) {
+    // Before the mount is there: a stop that comes as soon as it is seen unmounts.
+    if (fuse_set_signal_handlers(fuse_get_session(session)) != 0) {
+        err << kProgram << ": cannot mount at " << Quote(mountPoint)
+            << ": its signal handlers could not be set\n";
+        return kExitFailureShown;
+    }
+    int status = kExitFailureShown;
+    if (fuse_mount(session, mountPoint.c_str()) != 0) {
+        err << kProgram << ": cannot mount at " << Quote(mountPoint)
+            << ": FUSE refused it (is /dev/fuse there, and fusermount3?)\n";
+    } else {
+        err.flush();
+        if (fuse_daemonize(foreground ? 1 : 0) == 0) {
+            status = LoopStatus(fuse_loop_mt(session, 0), mountPoint, err);
+        }
+        fuse_unmount(session);
+    }
+    fuse_remove_signal_handlers(fuse_get_session(session));
+    return status;
+}
+
 }  // namespace
 
 int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
@@ -399,33 +424,16 @@ int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
     fuse_args fuseArgs = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
     const fuse_operations operations = Operations();
     fuse* session = fuse_new(&fuseArgs, &operations, sizeof operations, &server);
+    int status = kExitFailureShown;
     if (session == nullptr) {
         err << kProgram << ": cannot mount at " << Quote(mountPoint)
             << ": FUSE could not be set up\n";
-        return kExitFailureShown;
-    }
-    // Before the mount is there: a stop that comes as soon as it is seen unmounts.
-    if (fuse_set_signal_handlers(fuse_get_session(session)) != 0) {
+    } else {
+        status = MountAndServe(session, mountPoint, options.foreground, err);
         fuse_destroy(session);
-        err << kProgram << ": cannot mount at " << Quote(mountPoint)
-            << ": its signal handlers could not be set\n";
-        return kExitFailureShown;
     }
-    if (fuse_mount(session, mountPoint.c_str()) != 0) {
-        fuse_remove_signal_handlers(fuse_get_session(session));
-        fuse_destroy(session);
-        err << kProgram << ": cannot mount at " << Quote(mountPoint)
-            << ": FUSE refused it (is /dev/fuse there, and fusermount3?)\n";
-        return kExitFailureShown;
-    }
-    err.flush();
-    int status = kExitFailureShown;
-    if (fuse_daemonize(options.foreground ? 1 : 0) == 0) {
-        status = LoopStatus(fuse_loop_mt(session, 0), mountPoint, err);
-    }
-    fuse_remove_signal_handlers(fuse_get_session(session));
-    fuse_unmount(session);
-    fuse_destroy(session);
+    // fuse_new adds arguments of its own, in memory that the arguments now own.
+    fuse_opt_free_args(&fuseArgs);
     return status;
 }
 

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -261,6 +262,11 @@ struct Stop {
     bool relative;
 };
 
+void PrintTo(const Stop& stop, std::ostream* out) {
+    *out << strsignal(stop.signal) << (stop.foreground ? ", foreground" : ", background")
+         << (stop.relative ? ", relative MOUNTPOINT" : ", absolute MOUNTPOINT");
+}
+
 class MountStopTest : public MountTest, public ::testing::WithParamInterface<Stop> {};
 
 // A user's stop unmounts the tree and ends the server with status 0.
@@ -269,7 +275,9 @@ TEST_P(MountStopTest, UnmountsAndEndsWithStatusZero) {
     MountedTree tree(MountCommand({"--floppy", m_dir.File("fl.img")}, GetParam().foreground,
                                   GetParam().relative));
     ASSERT_TRUE(tree.Mounted()) << tree.Failure();
-    ASSERT_EQ(ListFolder(Mounted("Floppy Disk 1")).error, 0);
+    // A look-up, not a listing: a folder that is open (its release still on its
+    // way from the kernel) when the stop comes is left to the process's end.
+    ASSERT_EQ(StatError(Mounted("Floppy Disk 1/Root Directory")), 0);
     ASSERT_GT(tree.Server(), 0);
 
     EXPECT_EQ(tree.StopWith(GetParam().signal), 0) << tree.Errors();
