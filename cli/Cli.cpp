@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <charconv>
+#include <filesystem>
 
 #include "CliCheck.h"
 #include "CliCopy.h"
@@ -184,6 +185,22 @@ void ParseAt(const std::string& text, CommandLine& line) {
     line.thumbnail.atSeconds = !share;
 }
 
+// The mount's server leaves the folder it was started in (libfuse moves it to
+// the root folder), and opens a floppy afresh each time it reads the floppy's
+// volume: the disks it serves are named by absolute paths.
+DriveSources AbsolutePaths(DriveSources sources) {
+    for (auto* paths : {&sources.hardDisks, &sources.floppies}) {
+        for (std::string& path : *paths) {
+            std::error_code error;
+            const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+            if (!error) {
+                path = absolute.string();
+            }
+        }
+    }
+    return sources;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -292,7 +309,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     TerminalFrontend frontend(err, environment.progressLine);
     DriveAccessOptions options;
     options.platform = line.platform;
-    options.sources = line.sources;
+    options.sources = line.command == "mount" ? AbsolutePaths(line.sources) : line.sources;
     options.codePage = line.codePage;
     options.opener = environment.opener;
     if (environment.findDisks) {
@@ -322,6 +339,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return RunCheck(line.checkPath, access, walker, frontend, out, err);
     }
     if (line.command == "mount") {
+        // A mount without a disk that was asked for would look whole and be wrong.
+        if (frontend.Failures() > 0) {
+            err << kProgram << ": nothing is mounted at " << Quote(line.mount.mountPoint)
+                << ": a disk could not be opened\n";
+            return kExitFailureShown;
+        }
         return RunMount(line.mount, access, walker, err);
     }
     if (line.command == "thumbnail") {

@@ -1,5 +1,5 @@
-// The drive tree served read-only through FUSE. One thread serves every request:
-// the tree and its disk reads are not shared between threads.
+// The drive tree served read-only through FUSE (MountTree shows it), requests
+// side by side (see MountServer).
 #define FUSE_USE_VERSION 31
 
 #include <fcntl.h>
@@ -7,180 +7,237 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
-#include <ctime>
-#include <map>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <span>
+#include <string>
+#include <syncstream>
 #include <unordered_map>
 #include <vector>
 
 #include "Cli.h"
 #include "CliMount.h"
+#include "MountTree.h"
 #include "TerminalText.h"
 #include "copy/FileReader.h"
-#include "copy/PartNames.h"
-#include "tree/FatDate.h"
+#include "disk/Sector.h"
 
 namespace moravel::cli {
 
 namespace {
 
-// The names of a folder's children as the mount shows them: unpadded, made safe
-// for a file name, and unique among them (" (2)" before the extension of a later
-// one, as a folder copy names its outputs).
-struct MountFolder {
-    std::map<std::string, DriveItem*> children;
-    std::vector<std::string> order;  // the names in the disk's order
-};
+// Reads a run as a copy reads it (DriveAccess::ReadSectors), but through a
+// descriptor of the disk's own, beside the tree: the run at once, then, after a
+// failure, each sector from the first that did not come in on its own, 0xE5 for
+// those that do not read. A failure may be the disk gone: diskAnswers asks.
+Failure ReadRunAsCopy(const SectorSource::ReaderAside& aside,
+                      const std::function<bool()>& diskAnswers, const SectorRun& run,
+                      std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
+    const std::uint64_t start =
+        SectorsToBytes(std::uint64_t{run.place->m_partitionStart} + run.first);
+    auto sector = static_cast<std::uint32_t>(aside(start, out) / kSectorSize);
+    if (sector >= run.count) {
+        return std::nullopt;
+    }
+    const Error gone{"the disk no longer answers"};
+    if (!diskAnswers()) {
+        return gone;
+    }
+    for (; sector < run.count; ++sector) {
+        const std::span<std::uint8_t> bytes = out.subspan(sector * kSectorSize, kSectorSize);
+        if (aside(start + SectorsToBytes(sector), bytes) != kSectorSize) {
+            std::fill(bytes.begin(), bytes.end(), kUnreadableFill);
+            unreadable.push_back(sector);
+        }
+    }
+    if (!unreadable.empty() && !diskAnswers()) {
+        return gone;
+    }
+    return std::nullopt;
+}
 
+// The mount's requests, served side by side on libfuse's threads. The tree and
+// whatever is read through it (folders, the FAT, a file's chain when it is
+// opened) is used under one lock. An open file reads through a descriptor of the
+// disk's own and holds only its own lock, so that a read that waits on a bad area
+// holds up no look-up, listing or read of another file.
 class MountServer {
 public:
     MountServer(DriveTree& access, TreeWalker& walker, bool fill, std::ostream& err)
-        : m_access(access),
-          m_walker(walker),
-          m_fill(fill),
-          m_err(err),
-          m_started(std::time(nullptr)) {}
+        : m_access(access), m_fill(fill), m_err(err), m_tree(access, walker) {}
 
-    struct Found {
-        DriveItem* item = nullptr;  // null: the top
-        std::string treePath;
-    };
-    // The item at the mount's path; nothing for a path that names nothing.
-    std::optional<Found> Find(const char* path);
-    // The folder of a directory item, read on the first call.
-    const MountFolder& Folder(const Found& found);
-    void Describe(const DriveItem* item, struct stat& info) const;
-
-    int Open(const Found& file, std::uint64_t& handle);
+    // The work of the FUSE operations: 0, or a negated errno.
+    int Attributes(const char* path, struct stat& info);
+    // Calls add for each child of the folder at the path, in the disk's order.
+    int List(const char* path,
+             const std::function<void(const std::string& name, const struct stat& info)>& add);
+    int LinkTarget(const char* path, std::string& target);
+    int Open(const char* path, std::uint64_t& handle);
+    // The number of bytes read into out, or a negated errno.
     int Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset);
-    void Release(std::uint64_t handle) { m_open.erase(handle); }
+    void Release(std::uint64_t handle);
 
 private:
-    MountFolder ReadFolder(DriveItem* item, const std::string& treePath);
-
-    DriveTree& m_access;
-    TreeWalker& m_walker;
-    bool m_fill;
-    std::ostream& m_err;  // where a failed read is said, in the foreground
-    std::time_t m_started;
-    std::unordered_map<const DriveItem*, MountFolder> m_folders;
     struct Opened {
+        std::mutex reading;  // one read at a time: the reader keeps the run it read last
         std::unique_ptr<FileReader> reader;
         std::string treePath;
+        bool throughTree = false;  // no descriptor of its own: it reads under the tree's lock
     };
-    std::unordered_map<std::uint64_t, Opened> m_open;
+    // The file's reader, beside the tree where the disk can be read so.
+    std::shared_ptr<Opened> OpenReader(const MountTree::Found& file);
+    std::shared_ptr<Opened> FindOpened(std::uint64_t handle);
+    // One line on the error stream, whole, whichever thread says it.
+    void Say(const std::string& line) { std::osyncstream(m_err) << line << std::endl; }
+
+    DriveTree& m_access;
+    bool m_fill;
+    std::ostream& m_err;    // where failed reads are said, in the foreground
+    std::mutex m_treeLock;  // for m_tree, and for m_access and its front end
+    MountTree m_tree;
+    std::mutex m_handlesLock;  // for m_open and m_nextHandle
+    std::unordered_map<std::uint64_t, std::shared_ptr<Opened>> m_open;
     std::uint64_t m_nextHandle = 1;
 };
 
-bool IsMountFolder(const DriveItem& item, const DriveItem* parent) {
-    return HoldsChildren(KindName(item, parent));
-}
-
-bool IsMountFile(const DriveItem& item) {
-    return item.IsFile() && !item.IsVolumeLabel();
-}
-
-MountFolder MountServer::ReadFolder(DriveItem* item, const std::string& treePath) {
-    MountFolder folder;
-    const std::vector<DriveItem*> children =
-        item == nullptr ? m_walker.TopLevel() : m_walker.Expand(*item, treePath);
-    for (DriveItem* child : children) {
-        if (!IsMountFile(*child) && !IsMountFolder(*child, item)) {
-            continue;  // a FAT copy, a volume label
-        }
-        const std::string name = SafeFileName(child->PlainName());
-        std::string unique = name;
-        for (int n = 2; folder.children.contains(unique); ++n) {
-            unique = NumberedName(name, n);
-        }
-        folder.children.emplace(unique, child);
-        folder.order.push_back(unique);
+int MountServer::Attributes(const char* path, struct stat& info) {
+    const std::lock_guard lock(m_treeLock);
+    const MountTree::Found found = m_tree.Find(path);
+    if (found.error != 0) {
+        return -found.error;
     }
-    return folder;
-}
-
-const MountFolder& MountServer::Folder(const Found& found) {
-    if (const auto known = m_folders.find(found.item); known != m_folders.end()) {
-        return known->second;
-    }
-    return m_folders.emplace(found.item, ReadFolder(found.item, found.treePath)).first->second;
-}
-
-std::optional<MountServer::Found> MountServer::Find(const char* path) {
-    Found found;
-    const DriveItem* parent = nullptr;
-    for (const std::string& component : SplitTreePath(path)) {
-        if (found.item != nullptr && !IsMountFolder(*found.item, parent)) {
-            return std::nullopt;
-        }
-        const MountFolder& folder = Folder(found);
-        const auto child = folder.children.find(component);
-        if (child == folder.children.end()) {
-            return std::nullopt;
-        }
-        parent = found.item;
-        found.item = child->second;
-        found.treePath = JoinPath(found.treePath, std::string(found.item->PlainName()));
-    }
-    return found;
-}
-
-void MountServer::Describe(const DriveItem* item, struct stat& info) const {
-    info = {};
-    info.st_uid = ::getuid();
-    info.st_gid = ::getgid();
-    info.st_mtime = info.st_atime = info.st_ctime = m_started;
-    if (item == nullptr || !IsMountFile(*item)) {
-        info.st_mode = S_IFDIR | 0555;
-        info.st_nlink = 2;
-    } else {
-        info.st_mode = S_IFREG | 0444;
-        info.st_nlink = 1;
-        info.st_size = static_cast<off_t>(std::min<std::uint64_t>(item->m_fileSize, LLONG_MAX));
-        info.st_blksize = 64 * 1024;
-        info.st_blocks = static_cast<blkcnt_t>((item->m_fileSize + 511) / 512);
-    }
-    if (item != nullptr && item->m_kind == ItemKind::Entry) {
-        const auto written = DecodeFatDateTime(item->m_writeDate, item->m_writeTime);
-        if (const auto when = written ? LocalTimeOf(*written) : std::nullopt) {
-            info.st_mtime = info.st_atime = info.st_ctime = *when;
-        }
-    }
-}
-
-int MountServer::Open(const Found& file, std::uint64_t& handle) {
-    Result<std::unique_ptr<FileReader>> reader = FileReader::Open(m_access, *file.item);
-    if (!reader) {
-        m_err << kProgram << ": cannot read " << Quote(EscapeControls(file.treePath)) << ": "
-              << reader.error().reason << std::endl;
-        return -EIO;
-    }
-    handle = m_nextHandle++;
-    m_open.emplace(handle, Opened{std::move(*reader), file.treePath});
+    m_tree.Describe(found.item, info);
     return 0;
 }
 
-int MountServer::Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset) {
+int MountServer::List(
+    const char* path,
+    const std::function<void(const std::string& name, const struct stat& info)>& add) {
+    const std::lock_guard lock(m_treeLock);
+    const MountTree::Found found = m_tree.Find(path);
+    if (found.error != 0) {
+        return -found.error;
+    }
+    struct stat info {};
+    m_tree.Describe(found.item, info);
+    if (!S_ISDIR(info.st_mode)) {
+        return -ENOTDIR;
+    }
+    const MountFolder& folder = m_tree.Folder(found);
+    if (folder.error != 0) {
+        return -folder.error;
+    }
+    for (const std::string& name : folder.order) {
+        m_tree.Describe(folder.children.at(name), info);
+        add(name, info);
+    }
+    return 0;
+}
+
+int MountServer::LinkTarget(const char* path, std::string& target) {
+    const std::lock_guard lock(m_treeLock);
+    const MountTree::Found found = m_tree.Find(path);
+    if (found.error != 0) {
+        return -found.error;
+    }
+    const auto link = found.item != nullptr ? m_tree.LinkTarget(*found.item) : std::nullopt;
+    if (!link) {
+        return -EINVAL;
+    }
+    target = *link;
+    return 0;
+}
+
+std::shared_ptr<MountServer::Opened> MountServer::OpenReader(const MountTree::Found& file) {
+    auto opened = std::make_shared<Opened>();
+    opened->treePath = file.treePath;
+    Result<std::unique_ptr<FileReader>> reader = Error{};
+    if (SectorSource::ReaderAside aside = m_access.ReadAside(file.item->m_drive)) {
+        const std::uint16_t drive = file.item->m_drive;
+        const auto diskAnswers = [this, drive] {
+            const std::lock_guard lock(m_treeLock);
+            return m_access.DiskAnswers(drive);
+        };
+        reader = FileReader::OpenWith(
+            m_access, *file.item,
+            [aside = std::move(aside), diskAnswers](
+                const SectorRun& run, std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
+                return ReadRunAsCopy(aside, diskAnswers, run, out, unreadable);
+            });
+    } else {
+        opened->throughTree = true;  // the BIOS services: one request at a time
+        reader = FileReader::Open(m_access, *file.item);
+    }
+    if (!reader) {
+        Say(std::string(kProgram) + ": cannot read " + Quote(EscapeControls(file.treePath)) + ": " +
+            reader.error().reason);
+        return nullptr;
+    }
+    opened->reader = std::move(*reader);
+    return opened;
+}
+
+int MountServer::Open(const char* path, std::uint64_t& handle) {
+    std::shared_ptr<Opened> opened;
+    {
+        const std::lock_guard lock(m_treeLock);
+        const MountTree::Found found = m_tree.Find(path);
+        if (found.error != 0) {
+            return -found.error;
+        }
+        if (found.item == nullptr || !IsMountFile(*found.item)) {
+            return -EISDIR;
+        }
+        opened = OpenReader(found);
+    }
+    if (opened == nullptr) {
+        return -EIO;
+    }
+    const std::lock_guard lock(m_handlesLock);
+    handle = m_nextHandle++;
+    m_open.emplace(handle, std::move(opened));
+    return 0;
+}
+
+std::shared_ptr<MountServer::Opened> MountServer::FindOpened(std::uint64_t handle) {
+    const std::lock_guard lock(m_handlesLock);
     const auto open = m_open.find(handle);
-    if (open == m_open.end()) {
+    return open == m_open.end() ? nullptr : open->second;
+}
+
+int MountServer::Read(std::uint64_t handle, std::span<std::uint8_t> out, std::uint64_t offset) {
+    const std::shared_ptr<Opened> opened = FindOpened(handle);
+    if (opened == nullptr) {
         return -EBADF;
     }
-    const Result<FileReader::Piece> piece = open->second.reader->Read(offset, out);
+    const Result<FileReader::Piece> piece = [&] {
+        const std::lock_guard reading(opened->reading);
+        std::unique_lock tree(m_treeLock, std::defer_lock);
+        if (opened->throughTree) {
+            tree.lock();
+        }
+        return opened->reader->Read(offset, out);
+    }();
     if (piece && (piece->unreadable == 0 || m_fill)) {
         return static_cast<int>(piece->bytes);
     }
-    m_err << kProgram << ": " << Quote(EscapeControls(open->second.treePath)) << ", bytes "
-          << offset << "-" << offset + out.size() - 1 << ": "
-          << (piece ? std::to_string(piece->unreadable) + " sectors could not be read"
-                    : piece.error().reason)
-          << std::endl;
+    Say(std::string(kProgram) + ": " + Quote(EscapeControls(opened->treePath)) + ", bytes " +
+        std::to_string(offset) + "-" + std::to_string(offset + out.size() - 1) + ": " +
+        (piece ? std::to_string(piece->unreadable) + " sectors could not be read"
+               : piece.error().reason));
     return -EIO;
+}
+
+void MountServer::Release(std::uint64_t handle) {
+    const std::lock_guard lock(m_handlesLock);
+    m_open.erase(handle);
 }
 
 MountServer& Server() {
@@ -197,50 +254,41 @@ void* Init(fuse_conn_info* /*connection*/, fuse_config* config) {
 }
 
 int GetAttr(const char* path, struct stat* info, fuse_file_info* /*file*/) {
-    const auto found = Server().Find(path);
-    if (!found) {
-        return -ENOENT;
-    }
-    Server().Describe(found->item, *info);
-    return 0;
+    return Server().Attributes(path, *info);
 }
 
 int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /*offset*/,
             fuse_file_info* /*file*/, fuse_readdir_flags /*flags*/) {
-    const auto found = Server().Find(path);
-    if (!found) {
-        return -ENOENT;
-    }
-    struct stat info {};
-    Server().Describe(found->item, info);
-    if (!S_ISDIR(info.st_mode)) {
-        return -ENOTDIR;
-    }
+    // What was filled is dropped when the listing fails.
     const auto none = static_cast<fuse_fill_dir_flags>(0);
     fill(buffer, ".", nullptr, 0, none);
     fill(buffer, "..", nullptr, 0, none);
-    const MountFolder& folder = Server().Folder(*found);
-    for (const std::string& name : folder.order) {
-        Server().Describe(folder.children.at(name), info);
+    return Server().List(path, [&](const std::string& name, const struct stat& info) {
         fill(buffer, name.c_str(), &info, 0, none);
+    });
+}
+
+int ReadLink(const char* path, char* buffer, std::size_t size) {
+    std::string target;
+    if (const int result = Server().LinkTarget(path, target); result != 0) {
+        return result;
     }
+    if (size == 0) {
+        return -EINVAL;
+    }
+    const std::size_t length = std::min(size - 1, target.size());
+    std::memcpy(buffer, target.data(), length);
+    buffer[length] = '\0';
     return 0;
 }
 
 int OpenFile(const char* path, fuse_file_info* file) {
-    const auto found = Server().Find(path);
-    if (!found) {
-        return -ENOENT;
-    }
     if ((file->flags & O_ACCMODE) != O_RDONLY || (file->flags & O_TRUNC) != 0) {
         return -EROFS;
     }
-    if (found->item == nullptr || !IsMountFile(*found->item)) {
-        return -EISDIR;
-    }
     file->keep_cache = 1;
     std::uint64_t handle = 0;
-    const int result = Server().Open(*found, handle);
+    const int result = Server().Open(path, handle);
     file->fh = handle;
     return result;
 }
@@ -278,6 +326,7 @@ fuse_operations Operations() {
     operations.init = Init;
     operations.getattr = GetAttr;
     operations.readdir = ReadDir;
+    operations.readlink = ReadLink;
     operations.open = OpenFile;
     operations.read = ReadFile;
     operations.release = ReleaseFile;
@@ -312,6 +361,50 @@ std::string MountPointProblem(const std::string& path) {
     return S_ISDIR(info.st_mode) ? "" : "not a folder";
 }
 
+// The mount point as an absolute path: the server leaves the folder it was
+// started in before it unmounts, and fusermount3 is then given this path.
+std::string AbsoluteMountPoint(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::canonical(path, error);
+    return error ? path : absolute.string();
+}
+
+// The loop's end as the command's status: unmounted (fusermount3 -u), or stopped
+// by the user (the signal's number: Ctrl-C, kill, a closed terminal), is no failure.
+int LoopStatus(int loopResult, const std::string& mountPoint, std::ostream& err) {
+    if (loopResult >= 0) {
+        return kExitOk;
+    }
+    err << kProgram << ": the mount at " << Quote(mountPoint)
+        << " ended: " << std::strerror(-loopResult) << std::endl;
+    return kExitFailureShown;
+}
+
+// Mounts the session at the mount point and serves it until it is unmounted or
+// the user stops it: the exit status.
+int MountAndServe(fuse* session, const std::string& mountPoint, bool foreground,
+                  std::ostream& err) {
+    // Before the mount is there: a stop that comes as soon as it is seen unmounts.
+    if (fuse_set_signal_handlers(fuse_get_session(session)) != 0) {
+        err << kProgram << ": cannot mount at " << Quote(mountPoint)
+            << ": its signal handlers could not be set\n";
+        return kExitFailureShown;
+    }
+    int status = kExitFailureShown;
+    if (fuse_mount(session, mountPoint.c_str()) != 0) {
+        err << kProgram << ": cannot mount at " << Quote(mountPoint)
+            << ": FUSE refused it (is /dev/fuse there, and fusermount3?)\n";
+    } else {
+        err.flush();
+        if (fuse_daemonize(foreground ? 1 : 0) == 0) {
+            status = LoopStatus(fuse_loop_mt(session, 0), mountPoint, err);
+        }
+        fuse_unmount(session);
+    }
+    fuse_remove_signal_handlers(fuse_get_session(session));
+    return status;
+}
+
 }  // namespace
 
 int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
@@ -321,6 +414,7 @@ int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
             << '\n';
         return kExitFailureShown;
     }
+    const std::string mountPoint = AbsoluteMountPoint(options.mountPoint);
     MountServer server(access, walker, options.fill, err);
     std::vector<std::string> args = {kProgram, "-o", "ro,fsname=moravel,subtype=moravel"};
     std::vector<char*> argv;
@@ -330,28 +424,16 @@ int RunMount(const MountOptions& options, DriveTree& access, TreeWalker& walker,
     fuse_args fuseArgs = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
     const fuse_operations operations = Operations();
     fuse* session = fuse_new(&fuseArgs, &operations, sizeof operations, &server);
+    int status = kExitFailureShown;
     if (session == nullptr) {
-        err << kProgram << ": cannot mount at " << Quote(options.mountPoint)
+        err << kProgram << ": cannot mount at " << Quote(mountPoint)
             << ": FUSE could not be set up\n";
-        return kExitFailureShown;
-    }
-    if (fuse_mount(session, options.mountPoint.c_str()) != 0) {
-        fuse_destroy(session);
-        err << kProgram << ": cannot mount at " << Quote(options.mountPoint)
-            << ": FUSE refused it (is /dev/fuse there, and fusermount3?)\n";
-        return kExitFailureShown;
-    }
-    err.flush();
-    int status = kExitOk;
-    if (fuse_daemonize(options.foreground ? 1 : 0) != 0 ||
-        fuse_set_signal_handlers(fuse_get_session(session)) != 0) {
-        status = kExitFailureShown;
     } else {
-        status = fuse_loop(session) == 0 ? kExitOk : kExitFailureShown;
-        fuse_remove_signal_handlers(fuse_get_session(session));
+        status = MountAndServe(session, mountPoint, options.foreground, err);
+        fuse_destroy(session);
     }
-    fuse_unmount(session);
-    fuse_destroy(session);
+    // fuse_new adds arguments of its own, in memory that the arguments now own.
+    fuse_opt_free_args(&fuseArgs);
     return status;
 }
 

@@ -14,16 +14,6 @@ namespace moravel::cli {
 
 namespace {
 
-// A cluster-chain directory is known by its disk, its volume and its first
-// cluster; two items with the same key show the same folder.
-bool IsChainDirectory(const DriveItem& item) {
-    return item.m_kind == ItemKind::Entry && item.IsDirectory();
-}
-
-TreeWalker::DirectoryKey KeyOf(const DriveItem& item) {
-    return {item.m_drive, item.m_partitionStart, item.m_firstCluster};
-}
-
 // The kinds whose items stand for a directory entry of their own (the FAT32
 // root is a chain without one).
 bool IsEntryKind(std::string_view kind) {
@@ -74,6 +64,14 @@ std::string_view KindName(const DriveItem& item, const DriveItem* parent) {
     }
 }
 
+bool IsChainDirectory(const DriveItem& item) {
+    return item.m_kind == ItemKind::Entry && item.IsDirectory();
+}
+
+TreeWalker::DirectoryKey DirectoryKeyOf(const DriveItem& item) {
+    return {item.m_drive, item.m_partitionStart, item.m_firstCluster};
+}
+
 bool HoldsChildren(std::string_view kind) {
     return kind == "disk" || kind == "extended" || kind == "volume" || kind == "root" ||
            kind == "directory";
@@ -89,6 +87,10 @@ std::vector<DriveItem*> TreeWalker::Expand(DriveItem& item, const std::string& p
     m_frontend.Report(expansion.errors);
     if (!expansion.errors.empty()) {
         m_readInPart.insert(&item);
+    }
+    if (std::any_of(expansion.errors.begin(), expansion.errors.end(),
+                    [](const Error& error) { return error.weight == Error::Weight::Stop; })) {
+        m_readNothing.insert(&item);
     }
     m_frontend.SetReading("");
     m_frontend.EndScan();
@@ -130,7 +132,7 @@ std::optional<TreeWalker::Place> TreeWalker::Resolve(std::string_view treePath,
         place.item = &siblings[*index];
         place.path = JoinPath(place.path, siblings.PathComponent(*index));
         if (IsChainDirectory(*place.item)) {
-            place.directories.push_back(KeyOf(*place.item));
+            place.directories.push_back(DirectoryKeyOf(*place.item));
         }
         children = Expand(*place.item, place.path);
     }
@@ -141,7 +143,7 @@ std::vector<ListedItem> TreeWalker::List(const Place& place, bool recursive) {
     m_openDirectories = place.directories;
     m_listedDirectories.clear();
     if (place.item != nullptr && IsChainDirectory(*place.item)) {
-        m_listedDirectories.emplace(KeyOf(*place.item), place.path);
+        m_listedDirectories.emplace(DirectoryKeyOf(*place.item), place.path);
     }
     const Siblings siblings(place.item == nullptr ? TopLevel() : Expand(*place.item, place.path));
     return ListChildren(place.item, siblings, place.path, recursive, 0);
@@ -290,7 +292,7 @@ ListedItem TreeWalker::ListItem(DriveItem& item, const DriveItem* parent, std::s
     listed.expanded = open;
     if (open) {
         if (chainDirectory) {
-            m_openDirectories.push_back(KeyOf(item));
+            m_openDirectories.push_back(DirectoryKeyOf(item));
         }
         const Siblings children(item.m_children.Pointers());
         listed.children = ListChildren(&item, children, listed.path, recursive, depth + 1);
@@ -310,7 +312,7 @@ bool TreeWalker::MayDescend(const DriveItem& item, const std::string& path, std:
     if (!IsChainDirectory(item)) {
         return true;
     }
-    const DirectoryKey key = KeyOf(item);
+    const DirectoryKey key = DirectoryKeyOf(item);
     if (std::find(m_openDirectories.begin(), m_openDirectories.end(), key) !=
         m_openDirectories.end()) {
         m_frontend.Report(std::string(kProgram) + ": not expanding " + Quote(path) +

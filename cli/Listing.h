@@ -57,6 +57,9 @@ public:
     // not all of them (a folder with an unreadable sector, a volume whose FAT
     // could not be read).
     bool ReadInPart(const DriveItem& item) const { return m_readInPart.contains(&item); }
+    // Whether opening the item failed before any of its children could be read
+    // (a folder none of whose sectors read, a FAT that cannot be the volume's).
+    bool ReadNothing(const DriveItem& item) const { return m_readNothing.contains(&item); }
 
     // The disks of the table, the top level of every path.
     std::vector<DriveItem*> TopLevel() const;
@@ -115,12 +118,21 @@ private:
 
     DriveTree& m_access;
     TerminalFrontend& m_frontend;
-    std::set<const DriveItem*> m_readInPart;  // items whose opening reported a failure
+    std::set<const DriveItem*> m_readInPart;   // items whose opening reported a failure
+    std::set<const DriveItem*> m_readNothing;  // items whose opening read none of their children
     // The cluster-chain directories on the way down to the item being listed.
     std::vector<DirectoryKey> m_openDirectories;
     // Every cluster-chain directory the listing has opened, with its path.
     std::map<DirectoryKey, std::string> m_listedDirectories;
 };
+
+// Whether the item is a folder of its own cluster chain (a directory entry's, or
+// the FAT32 root): one that a damaged disk can lead to from several places.
+bool IsChainDirectory(const DriveItem& item);
+
+// A cluster-chain folder is known by its disk, its volume and its first
+// cluster: two items with the same key show the same folder.
+TreeWalker::DirectoryKey DirectoryKeyOf(const DriveItem& item);
 
 // Text form: one line per item, name, kind, and for files the size text and the
 // byte count, separated by tabs; children follow their parent, two spaces deeper.

@@ -67,14 +67,16 @@ public:
     // longer answers; the error says so.
     Result<Piece> Read(std::uint64_t offset, std::span<std::uint8_t> out);
 
-private:
     // Reads a run of sectors of the volume into out, listing those it could not
     // read (filled with 0xE5); the error says why nothing more can be read.
     using RunReader = std::function<Failure(const SectorRun& run, std::span<std::uint8_t> out,
                                             UnreadableSectors& unreadable)>;
-
+    // The file's reader, with its chain walked, that reads its runs with readRun:
+    // for a front end that reads the disk in a way of its own.
     static Result<std::unique_ptr<FileReader>> OpenWith(DriveTree& drives, const DriveItem& file,
                                                         RunReader readRun);
+
+private:
     FileReader(const DriveItem& file, FileChain chain, MemoryBlock window, RunReader readRun);
     // Reads the run of clusters that lie together from cluster index on into the window.
     Failure Fill(std::uint32_t index);
