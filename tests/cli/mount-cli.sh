@@ -118,7 +118,7 @@ unmount "$mnt"
 long=$("$cli" --disk "$image" info --json "Hard Disk 1/32-Bit FAT Disk/Root Directory/Long name of a recording.ts" |
     field firstLba)
 "$tool" -f --bad "$((long + 100))" "$image" "$disk" 2>"$work/tool.err" &
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     [ -e "$disk/disk.img" ] && break
     sleep 0.1
 done

@@ -59,7 +59,7 @@ fatSector=$(((first + 300) * 4 / 512))
 serve() {
     "$tool" -f "$@" "$image" "$mount" 2>"$work/tool.err" &
     server=$!
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         [ -e "$mount/disk.img" ] && return 0
         if ! kill -0 "$server" 2>/dev/null; then
             echo "skipped: moravel-failing-disk could not mount: $(cat "$work/tool.err")"

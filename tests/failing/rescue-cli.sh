@@ -41,7 +41,7 @@ bad=(--bad "$((first + sectors / 3))-$((first + sectors / 3 + 399))"
 "$tool" -f "${bad[@]}" --delay-ms 5 --log "$work/reads.log" "$work/sample.img" "$mount" \
     2>"$work/tool.err" &
 server=$!
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     [ -e "$mount/disk.img" ] && break
     if ! kill -0 "$server" 2>/dev/null; then
         echo "skipped: moravel-failing-disk could not mount: $(cat "$work/tool.err")"
@@ -76,7 +76,7 @@ start=$(($(wc -l <"$work/reads.log") + 1))
 env --default-signal=INT "${cli[@]}" copy --rescue "$trailer" "$work/rescued.ts" \
     >"$work/first.txt" 2>&1 &
 copier=$!
-for _ in $(seq 200); do
+for _ in $(seq 600); do
     [ -e "$work/rescued.ts.moravel-map" ] && break
     sleep 0.05
 done

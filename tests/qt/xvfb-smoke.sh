@@ -17,7 +17,7 @@
 set -euo pipefail
 
 if [ "${1:-}" != --inner ]; then
-    for tool in Xvfb xvfb-run xauth xdotool xprop import convert; do
+    for tool in Xvfb xvfb-run xauth xdotool xprop xwininfo import convert; do
         if ! command -v "$tool" >/dev/null 2>&1; then
             echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
             exit 77
@@ -57,16 +57,20 @@ unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 if command -v openbox >/dev/null 2>&1; then
     openbox >"$work/openbox.log" 2>&1 &
     manager=$!
-    sleep 0.5
+    # Running once it has said so on the root window (EWMH).
+    for _ in $(seq 300); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+        sleep 0.1
+    done
 fi
 
 "$program" --disk "$work/sample.img" >"$work/out.log" 2>&1 &
 pid=$!
 
-# The window of that title, once it is there (up to 10 s); nothing when it never is.
+# The window of that title, once it is there (up to 30 s); nothing when it never is.
 find_window() {
     local found
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         found=$(xdotool search --name "$1" 2>/dev/null | head -1 || true)
         if [ -n "$found" ]; then
             echo "$found"
@@ -75,9 +79,34 @@ find_window() {
         sleep 0.1
     done
 }
+# Waits until the window is on the screen (mapped and viewable).
+shown() {
+    for _ in $(seq 300); do
+        xwininfo -id "$1" 2>/dev/null | grep -q "Map State: IsViewable" && return
+        sleep 0.1
+    done
+    fail "window $1 was never shown"
+}
+# Waits until the screen has taken in what was sent: two pictures of it in a row
+# are the same (a key that opens a folder shows its rows after the disk is read).
+settled() {
+    local last="" now same=0
+    for _ in $(seq 300); do
+        now=$(import -window root png:- 2>/dev/null | md5sum)
+        if [ "$now" = "$last" ]; then
+            same=$((same + 1))
+            [ "$same" -ge 2 ] && return
+        else
+            same=0
+        fi
+        last=$now
+        sleep 0.1
+    done
+    fail "the screen never settled"
+}
 window=$(find_window "Veltrano Harddisk Recorder Utility")
 [ -n "$window" ] || fail "no window came up: $(cat "$work/out.log")"
-sleep 0.5
+shown "$window"
 
 title=$(xprop -id "$window" _NET_WM_NAME)
 case $title in
@@ -105,13 +134,12 @@ import -window "$window" "$output/moravel-xvfb-start.png"
 # on the labels' row, where a click changes nothing.
 eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove --sync $((X + 8)) $((Y + 4)) click 1
-sleep 0.2
+settled
 xdotool key Tab  # from Copy File to the tree
 for key in Down Right Down Right Down Right; do
     xdotool key "$key"
-    sleep 0.3
+    settled
 done
-sleep 0.5
 shot=$output/moravel-xvfb.png
 import -window "$window" "$shot"
 echo "screenshot: $shot"
@@ -158,29 +186,37 @@ mcopy -i "$work/recorder.img" "$work/NEWS0518.TS" ::NEWS0518.TS
 pid=$!
 window=$(find_window "Veltrano Harddisk Recorder Utility")
 [ -n "$window" ] || fail "no window came up on the recording: $(cat "$work/out.log")"
-sleep 0.5
+shown "$window"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove --sync $((X + 8)) $((Y + 4)) click 1
-sleep 0.2
+settled
 # The tree's root directory, then the list's first row, then Preview... (P) from
 # the menu that Shift+F10 opens.
 xdotool key Tab
 for key in Down Right Down Right Down Right Tab space shift+F10 p; do
     xdotool key "$key"
-    sleep 0.3
+    settled
 done
 preview=$(find_window "NEWS0518.TS - Preview")
 [ -n "$preview" ] || fail "Preview... opened no window"
-sleep 2  # the picture is read and decoded
+# The share of the preview's picture in a colour (each bar is some 6% of the
+# window; the window's grey and white are not near).
+share_of() {
+    convert "$work/preview.png" -fuzz 8% -fill "rgb(1,2,3)" -opaque "$1" -fuzz 0 \
+        -fill black +opaque "rgb(1,2,3)" -fill white -opaque "rgb(1,2,3)" -format "%[fx:mean]" info:
+}
+# The bars' light grey and yellow are in the preview's picture once it is read
+# and decoded (on its own thread).
+for _ in $(seq 300); do
+    import -window "$preview" "$work/preview.png"
+    awk -v share="$(share_of "rgb(191,191,0)")" 'BEGIN { exit !(share > 0.03) }' && break
+    sleep 0.1
+done
 shot=$output/moravel-xvfb-preview.png
 import -window root "$shot"
 echo "screenshot: $shot"
-# The bars' light grey and yellow are in the preview's picture.
-import -window "$preview" "$work/preview.png"
-# (Each bar is some 6% of the window; the window's grey and white are not near.)
 for colour in "rgb(191,191,191)" "rgb(191,191,0)"; do
-    share=$(convert "$work/preview.png" -fuzz 8% -fill "rgb(1,2,3)" -opaque "$colour" -fuzz 0 \
-        -fill black +opaque "rgb(1,2,3)" -fill white -opaque "rgb(1,2,3)" -format "%[fx:mean]" info:)
+    share=$(share_of "$colour")
     awk -v share="$share" 'BEGIN { exit !(share > 0.03) }' ||
         fail "the preview shows little $colour (share $share): see $shot"
 done

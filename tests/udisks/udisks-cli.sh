@@ -116,14 +116,14 @@ echo "== the disk stops answering during a copy"
 mkdir "$work/served"
 "$failing" -f --good-delay-us 400 "$image" "$work/served" &
 server=$!
-for _ in $(seq 100); do [ -e "$work/served/disk.img" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -e "$work/served/disk.img" ] && break; sleep 0.1; done
 served=$(loop-add "$work/served/disk.img")
 film=$(field_of "$work/list.json" "Film Night" path)
 as_nobody "$cli" --disk "$served" copy "$film" "$work/film.ts" >"$work/out" 2>"$work/err" &
 copy=$!
 # Read-only on every path: the descriptor udisks2 handed over cannot write.
 flags=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     flags=$(flags_of "--disk $served copy" "$served")
     [ -n "$flags" ] && [ -e "$work/film.ts.part" ] && break
     sleep 0.1

@@ -83,16 +83,24 @@ if listed "$second"; then
 else
     echo "$second no more listed"
 fi
-sleep 0.5 # the signals after the last property change
+# The sizes udisks signalled for the second device so far.
+signalled_sizes() {
+    awk -v path="$(object_of "$second")" '
+        /^signal/ { ours = index($0, "path=" path ";") > 0; next }
+        ours && /string "Size"/ { getline; printf " %s", $NF }' "$work/signals.txt"
+}
+# The monitor writes the signals as they come: until the size 0 of the detach.
+for ((i = 0; i < 300; i++)); do
+    [[ $(signalled_sizes) =~ \ 0$ ]] && break
+    sleep 0.1
+done
 kill "$monitor"
 wait "$monitor" 2>/dev/null || true
 echo "signals from udisks about $second, or its manager:"
 sed -n 's/^signal .*path=\([^;]*\); interface=[^;]*; member=\([A-Za-z]*\)$/  \2 \1/p' \
     "$work/signals.txt" | grep -e "$(object_of "$second")\$" -e ' /org/freedesktop/UDisks2$' |
     tee "$work/seen.txt"
-sizes=$(awk -v path="$(object_of "$second")" '
-    /^signal/ { ours = index($0, "path=" path ";") > 0; next }
-    ours && /string "Size"/ { getline; printf " %s", $NF }' "$work/signals.txt")
+sizes=$(signalled_sizes)
 echo "Size of $second as udisks signalled it:$sizes"
 [[ $sizes =~ \ 16777216(\ .*)?\ 0$ ]] ||
     fail "udisks did not signal the size of $second at setup, then 0 at detach"
