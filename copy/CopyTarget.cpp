@@ -7,6 +7,7 @@
 
 #include "PartNames.h"
 #include "disk/PathText.h"
+#include "disk/WideText.h"
 
 namespace moravel {
 
@@ -18,14 +19,27 @@ std::optional<DestinationVolume> FileSystemTarget::VolumeOf(const std::string& p
     return FindDestinationVolume(path);
 }
 
+namespace {
+
+// The path as the system takes it: on Windows also beyond MAX_PATH (WidePath).
+std::filesystem::path SystemPath(const std::string& path) {
+#ifdef _WIN32
+    return std::filesystem::path(WidePath(path));
+#else
+    return PathFromUtf8(path);
+#endif
+}
+
+}  // namespace
+
 bool FileSystemTarget::Exists(const std::string& path) {
     std::error_code error;
-    return std::filesystem::exists(PathFromUtf8(path), error);
+    return std::filesystem::exists(SystemPath(path), error);
 }
 
 Result<std::uint64_t> FileSystemTarget::SizeOf(const std::string& path) {
     std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(PathFromUtf8(path), error);
+    const std::uintmax_t size = std::filesystem::file_size(SystemPath(path), error);
     if (error) {
         return Error{error.message()};
     }
@@ -33,7 +47,7 @@ Result<std::uint64_t> FileSystemTarget::SizeOf(const std::string& path) {
 }
 
 Result<std::string> FileSystemTarget::ReadAll(const std::string& path) {
-    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    std::ifstream in(SystemPath(path), std::ios::binary);
     if (!in.is_open()) {
         return Error{"it cannot be opened"};
     }

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "WideText.h"
 
 namespace moravel {
@@ -27,6 +29,15 @@ std::wstring WidePath(const std::string& utf8) {
     std::wstring wide = Widen(utf8, CP_UTF8, MB_ERR_INVALID_CHARS);
     if (wide.empty() && !utf8.empty()) {
         wide = Widen(utf8, CP_ACP, 0);
+    }
+    // A path of MAX_PATH or more reaches its file only in the long form
+    // (\\?\C:\...), which the system takes as it is: its separators are made
+    // backslashes. A recording's name of 255 characters in a deep folder needs it.
+    const bool onDrive =
+        wide.size() > 2 && wide[1] == L':' && (wide[2] == L'\\' || wide[2] == L'/');
+    if (wide.size() >= MAX_PATH && onDrive) {
+        std::replace(wide.begin(), wide.end(), L'/', L'\\');
+        wide.insert(0, L"\\\\?\\");
     }
     return wide;
 }

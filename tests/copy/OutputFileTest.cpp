@@ -11,6 +11,7 @@
 
 #include "copy/CopyTarget.h"
 #include "copy/PartNames.h"
+#include "disk/PathText.h"
 #include "support/TempDir.h"
 #include "support/Tools.h"
 
@@ -113,6 +114,31 @@ TEST(OutputFileTest, AWholeFileIsWrittenOrItsRemainsAreNamed) {
     ASSERT_TRUE(folder);
     EXPECT_EQ(folder->reason, dir.File("folder") + ": it is a folder");
     EXPECT_FALSE(fs::exists(WorkingPath(dir.File("folder"))));
+}
+
+// A recording's long name in a deep folder: a path longer than Windows' MAX_PATH.
+TEST(OutputFileTest, AFileIsWrittenAtTheEndOfALongPath) {
+    TempDir dir;
+    fs::path folder = dir.Path();
+    for (int i = 0; i < 3; ++i) {
+        folder /= std::string(90, static_cast<char>('a' + i));
+    }
+#ifdef _WIN32
+    // Made in the long form, which std::filesystem takes as it is given.
+    fs::create_directories(L"\\\\?\\" + fs::absolute(folder).make_preferred().wstring());
+#else
+    fs::create_directories(folder);
+#endif
+    const std::string path = Utf8FromPath(folder / (std::string(200, 'R') + ".ts"));
+    ASSERT_GT(path.size(), 400u);
+    FileSystemTarget target;
+    const std::string bytes = "recording";
+    EXPECT_FALSE(WriteWholeFile(
+        target, path, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
+    EXPECT_TRUE(target.Exists(path));
+    const Result<std::uint64_t> size = target.SizeOf(path);
+    ASSERT_TRUE(size) << size.error().reason;
+    EXPECT_EQ(*size, bytes.size());
 }
 
 #ifndef _WIN32
