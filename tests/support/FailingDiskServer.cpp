@@ -30,25 +30,11 @@ FailingDiskServer::FailingDiskServer(const TempDir& dir, const std::string& tool
     args.push_back(image);
     args.push_back(m_mount);
     const std::string errors = dir.File("errors.txt");
-    m_pid = ::fork();
+    m_pid = StartProgram(args, errors, "", m_failure);
     if (m_pid < 0) {
-        m_failure = std::string("fork: ") + std::strerror(errno);
         return;
     }
-    if (m_pid == 0) {
-        // Should the test die, the server unmounts and ends with it.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(err, 2);
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     const std::string disk = m_mount + "/disk.img";
     struct stat info {};
     while (::stat(disk.c_str(), &info) != 0) {

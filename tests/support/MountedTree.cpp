@@ -20,7 +20,7 @@ namespace moravel::testing {
 
 namespace {
 
-constexpr auto kPatience = std::chrono::seconds(20);
+constexpr auto kPatience = std::chrono::seconds(60);
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
 // A path as mountinfo writes it: space, tab, newline and backslash as octal escapes.
@@ -100,26 +100,9 @@ MountedTree::MountedTree(Command command)
         args.emplace_back("--foreground");
     }
     args.push_back(command.mountPoint);
-    const pid_t child = ::fork();
+    const pid_t child = StartProgram(args, m_errors, command.folder, m_failure);
     if (child < 0) {
-        m_failure = std::string("fork: ") + std::strerror(errno);
         return;
-    }
-    if (child == 0) {
-        // Should the test die, a server in the foreground unmounts and ends with it.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int err = ::open(m_errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(err, 2);
-        if (::chdir(command.folder.c_str()) != 0) {
-            ::_exit(126);
-        }
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
     }
     if (command.foreground) {
         m_server = child;

@@ -1,6 +1,8 @@
 #include "Tools.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 namespace moravel::testing {
@@ -81,6 +84,32 @@ void WithFileSizeLimit(std::uint64_t bytes, const std::function<void()>& fn) {
     fn();
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
+}
+
+pid_t StartProgram(std::vector<std::string> args, const std::string& errorsFile,
+                   const std::string& folder, std::string& failure) {
+    const pid_t child = ::fork();
+    if (child < 0) {
+        failure = std::string("fork: ") + std::strerror(errno);
+        return -1;
+    }
+    if (child == 0) {
+        // Should the test die, the program (a server, say) ends with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int err = ::open(errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(err, 2);
+        if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return child;
 }
 #endif
 

@@ -3,6 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
 
 namespace moravel::testing {
 
@@ -20,6 +25,12 @@ std::string Quoted(const std::string& text);
 // Runs fn with the file-size limit (RLIMIT_FSIZE) at bytes and SIGXFSZ ignored: it
 // stands in for a destination that runs out of room.
 void WithFileSizeLimit(std::uint64_t bytes, const std::function<void()>& fn);
+
+// Starts a program (args[0] is its path) in folder (empty: this one), its stderr
+// in errorsFile; it gets SIGTERM should the test end first. Its process id, or -1
+// with the reason in failure.
+pid_t StartProgram(std::vector<std::string> args, const std::string& errorsFile,
+                   const std::string& folder, std::string& failure);
 #endif
 
 }  // namespace moravel::testing
