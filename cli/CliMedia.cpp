@@ -54,7 +54,7 @@ std::optional<MediaLines> DescribeMedia(DriveTree& access, const DriveItem& file
         return std::nullopt;
     }
     MediaLines lines;
-    Result<std::unique_ptr<FileReader>> reader = FileReader::Open(access, file);
+    Result<std::unique_ptr<FileReader>> reader = FileReader::OpenWithoutRetries(access, file);
     if (!reader) {
         lines.fields.emplace_back("Media", "not read: " + reader.error().reason);
         lines.json["error"] = reader.error().reason;
@@ -104,7 +104,8 @@ int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker&
         return kExitUsage;
     }
     const std::string where = kProgram + std::string(": ") + Quote(EscapeControls(place->path));
-    Result<std::unique_ptr<FileReader>> reader = FileReader::Open(access, *place->item);
+    Result<std::unique_ptr<FileReader>> reader =
+        FileReader::OpenWithoutRetries(access, *place->item);
     if (!reader) {
         err << where << ": " << reader.error().reason << '\n';
         return kExitFailureShown;
