@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
@@ -42,6 +43,14 @@ Result<std::size_t> FileMediaSource::ReadAt(std::uint64_t offset, std::span<std:
 namespace {
 
 constexpr int kIoBufferBytes = 64 * 1024;
+// What a look at the start reads to find the container and its streams.
+constexpr std::int64_t kProbeBytes = 2 * 1024 * 1024;
+// The containers that recordings come in: MPEG transport streams (DVB recorders;
+// 188-, 192- and 204-byte packets alike) and MPEG program streams (DVD-style
+// recorders). No other reads a recording's bytes: some open inputs of their own
+// (SDP text has RTP read from UDP ports, playlists fetch their parts), and the
+// picture formats decode whatever size a file declares.
+constexpr char kRecordingFormats[] = "mpegts,mpeg";
 // Reads that find no packet, one after another, before a look gives up: each
 // passes over a stretch (64 KiB in a transport stream), so this is more than a
 // budget holds.
@@ -64,6 +73,21 @@ struct ScaleFree {
 using CodecContext = std::unique_ptr<AVCodecContext, CodecFree>;
 using Frame = std::unique_ptr<AVFrame, FrameFree>;
 using Packet = std::unique_ptr<AVPacket, PacketFree>;
+
+// A demuxer that opens an input of its own (another file, a network address)
+// gets none: everything a look reads comes from the source.
+int RefuseNestedInput(AVFormatContext* /*format*/, AVIOContext** /*pb*/, const char* /*url*/,
+                      int /*flags*/, AVDictionary** /*options*/) {
+    return AVERROR(EPERM);
+}
+
+bool IsRecordingFormat(const AVInputFormat& format) {
+    return av_match_list(format.name, kRecordingFormats, ',') > 0;
+}
+
+std::string FormatName(const AVInputFormat& format) {
+    return format.long_name != nullptr ? format.long_name : format.name;
+}
 
 std::string AvErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -150,6 +174,11 @@ public:
     std::string Why(int code) const;
 
 private:
+    // The container, found among those recordings come in.
+    Failure OpenContainer();
+    // Its streams, from what the look at the start finds.
+    Failure FindStreams();
+
     SourceIo m_io;
     AVIOContext* m_context = nullptr;
     AVFormatContext* m_format = nullptr;
@@ -180,25 +209,51 @@ Failure Demuxer::Open() {
     }
     m_format->pb = m_context;
     m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    m_format->probesize = 2 * 1024 * 1024;
+    m_format->probesize = kProbeBytes;
     m_format->max_analyze_duration = 5 * AV_TIME_BASE;
-    int result = avformat_open_input(&m_format, nullptr, nullptr, nullptr);
+    m_format->io_open = RefuseNestedInput;
+    if (Failure failure = OpenContainer()) {
+        return failure;
+    }
+    return FindStreams();
+}
+
+Failure Demuxer::OpenContainer() {
+    const AVInputFormat* container = nullptr;
+    const int score = av_probe_input_buffer2(m_context, &container, "", nullptr, 0, kProbeBytes);
+    if (score < 0) {
+        return Error{Why(score)};
+    }
+    // A raw format may claim a few hundred KB of anything with a weak score
+    // (noise as raw H.263, text as lyrics); a container is sure of itself.
+    if (score <= AVPROBE_SCORE_MAX / 4) {
+        return Error{"no stream that the libraries know (it looks only a little like " +
+                     FormatName(*container) + ")"};
+    }
+    if (!IsRecordingFormat(*container)) {
+        return Error{"no stream that the libraries know (it looks like " + FormatName(*container) +
+                     ", not an MPEG transport or program stream)"};
+    }
+    // The same bounds for the libraries themselves: no other container, and no
+    // protocol at all for an input opened by name.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", kRecordingFormats, 0);
+    av_dict_set(&options, "protocol_whitelist", "", 0);
+    const int result = avformat_open_input(&m_format, nullptr, container, &options);
+    av_dict_free(&options);
     if (result < 0) {
         m_format = nullptr;  // freed by the call
         return Error{Why(result)};
     }
-    result = avformat_find_stream_info(m_format, nullptr);
+    return std::nullopt;
+}
+
+Failure Demuxer::FindStreams() {
+    const int result = avformat_find_stream_info(m_format, nullptr);
     if (result < 0) {
         return Error{Why(result)};
     }
-    // A raw format may claim a few hundred KB of anything with a weak score
-    // (noise as raw H.263, text as lyrics); a container is sure of itself, and
-    // a stream in it has a picture size or a sample rate.
-    if (m_format->probe_score <= AVPROBE_SCORE_MAX / 4) {
-        return Error{
-            std::string("no stream that the libraries know (it looks only a little like ") +
-            m_format->iformat->name + ")"};
-    }
+    // A stream in a container has a picture size or a sample rate.
     const auto streams = std::span(m_format->streams, m_format->nb_streams);
     if (std::none_of(streams.begin(), streams.end(), [](const AVStream* stream) {
             const AVCodecParameters& codec = *stream->codecpar;
@@ -340,6 +395,37 @@ Result<VideoFrame> ToRgb(const AVFrame& frame, const AVStream& stream) {
     return picture;
 }
 
+// The first picture of the video stream that stands on its own (a key frame)
+// from the demuxer's place on: what comes before one, after a jump into the
+// stream, refers to pictures never seen.
+Result<VideoFrame> FirstKeyFrame(Demuxer& demuxer, AVCodecContext& decoder, int video) {
+    const AVStream& stream = *demuxer.Format().streams[video];
+    const Packet packet(av_packet_alloc());
+    const Frame frame(av_frame_alloc());
+    if (!packet || !frame) {
+        return Error{"not enough memory to decode it"};
+    }
+    bool ended = false;
+    while (!ended) {
+        ended = !NextPacket(demuxer, *packet);
+        if (!ended && packet->stream_index != video) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        avcodec_send_packet(&decoder, ended ? nullptr : packet.get());
+        av_packet_unref(packet.get());
+        while (avcodec_receive_frame(&decoder, frame.get()) == 0) {
+            if (frame->key_frame != 0) {
+                return ToRgb(*frame, stream);
+            }
+        }
+    }
+    if (!demuxer.Io().failure.empty()) {
+        return Error{demuxer.Io().failure};
+    }
+    return Error{"no picture decodes there"};
+}
+
 }  // namespace
 
 struct MediaFile::State {
@@ -396,39 +482,11 @@ Result<VideoFrame> MediaFile::FrameAt(double fraction) {
         m_state->video = index;
         m_state->decoder = std::move(*decoder);
     }
-    const int index = m_state->video;
-    AVCodecContext* decoder = m_state->decoder.get();
-    const AVStream& stream = *format.streams[index];
     const double place = std::clamp(fraction, 0.0, 1.0);
     const std::uint64_t size = demuxer.Io().source.Size();
     demuxer.SeekBytes(static_cast<std::uint64_t>(place * static_cast<double>(size)),
                       kFrameSearchBytes);
-    const Packet packet(av_packet_alloc());
-    const Frame frame(av_frame_alloc());
-    if (!packet || !frame) {
-        return Error{"not enough memory to decode it"};
-    }
-    // The first picture that stands on its own (a key frame): what comes before
-    // one, after a jump into the stream, refers to pictures never seen.
-    bool ended = false;
-    while (!ended) {
-        ended = !NextPacket(demuxer, *packet);
-        if (!ended && packet->stream_index != index) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        avcodec_send_packet(decoder, ended ? nullptr : packet.get());
-        av_packet_unref(packet.get());
-        while (avcodec_receive_frame(decoder, frame.get()) == 0) {
-            if (frame->key_frame != 0) {
-                return ToRgb(*frame, stream);
-            }
-        }
-    }
-    if (!demuxer.Io().failure.empty()) {
-        return Error{demuxer.Io().failure};
-    }
-    return Error{"no picture decodes there"};
+    return FirstKeyFrame(demuxer, *m_state->decoder, m_state->video);
 }
 
 Result<MediaInfo> ProbeMedia(MediaSource& source) {

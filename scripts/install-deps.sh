@@ -14,6 +14,7 @@ packages=(
     libfuse3-dev fuse3
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
     ffmpeg # the tests make their recordings with it, and ffprobe is their oracle
+    strace # the media test watches that a look at SDP text opens no socket
     libblkid-dev util-linux ntfs-3g exfatprogs
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6test6

@@ -1,0 +1,86 @@
+// What the media reader takes for a recording and which pictures it decodes, on
+// bytes in memory: streams that ffmpeg makes, and files that are no recording.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "media/MediaProbe.h"
+#include "support/TempDir.h"
+#include "support/Tools.h"
+
+namespace moravel::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class MediaProbeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (FindTool("ffmpeg").empty()) {
+            GTEST_SKIP() << "no ffmpeg (scripts/install-deps.sh installs it)";
+        }
+    }
+
+    // The bytes of a file that ffmpeg makes from the arguments.
+    std::vector<std::uint8_t> Made(const std::string& arguments, const std::string& name) {
+        const std::string path = m_dir.File(name);
+        int status = 0;
+        const std::string output =
+            RunCommand("ffmpeg -loglevel error " + arguments + " -y " + Quoted(path), status);
+        EXPECT_EQ(status, 0) << arguments << "\n" << output;
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    TempDir m_dir;
+};
+
+// A look opens only what recordings come in. Text that describes a network
+// stream (SDP) would have the libraries listen on UDP ports for packets from
+// anyone; a picture file (PNG) or another container is no recording either.
+TEST_F(MediaProbeTest, OpensOnlyTheContainersThatRecordingsComeIn) {
+    const std::string sdp =
+        "v=0\r\no=- 0 0 IN IP4 127.0.0.1\r\ns=Recording\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n"
+        "m=video 5004 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n";
+    const struct {
+        std::string name;
+        std::vector<std::uint8_t> bytes;
+        std::string looksLike;
+    } refused[] = {
+        {"SDP", {sdp.begin(), sdp.end()}, "it looks like SDP"},
+        {"PNG", Made("-f lavfi -i smptebars=s=64x48 -frames:v 1 -c:v png -f image2", "bars.png"),
+         "it looks like piped png sequence"},
+        {"Matroska",
+         Made("-f lavfi -i smptebars=d=1:s=64x48 -c:v mpeg2video -f matroska", "bars.mkv"),
+         "it looks like Matroska / WebM"},
+    };
+    for (const auto& file : refused) {
+        MemoryMediaSource source(file.bytes);
+        const Result<MediaInfo> info = ProbeMedia(source);
+        ASSERT_FALSE(info) << file.name << " was taken for " << info->containerName;
+        EXPECT_THAT(info.error().reason, StartsWith("no stream that the libraries know"))
+            << file.name;
+        EXPECT_THAT(info.error().reason, HasSubstr(file.looksLike)) << file.name;
+    }
+
+    const std::string bars = "-f lavfi -i smptebars=d=1:s=64x48 -c:v mpeg2video";
+    const std::vector<std::uint8_t> transport = Made(bars + " -f mpegts", "bars.ts");
+    const std::vector<std::uint8_t> program = Made(bars + " -f vob", "bars.vob");
+    for (const auto& [bytes, name] :
+         {std::pair(&transport, "MPEG-TS"), std::pair(&program, "MPEG-PS")}) {
+        MemoryMediaSource source(*bytes);
+        const Result<MediaInfo> info = ProbeMedia(source);
+        ASSERT_TRUE(info) << name << ": " << info.error().reason;
+        EXPECT_THAT(info->containerName, StartsWith(name));
+    }
+}
+
+}  // namespace
+}  // namespace moravel::testing
