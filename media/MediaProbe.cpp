@@ -4,7 +4,9 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avstring.h>
+#include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
 
@@ -12,6 +14,7 @@ extern "C" {
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace moravel {
 
@@ -51,6 +54,17 @@ constexpr std::int64_t kProbeBytes = 2 * 1024 * 1024;
 // (SDP text has RTP read from UDP ports, playlists fetch their parts), and the
 // picture formats decode whatever size a file declares.
 constexpr char kRecordingFormats[] = "mpegts,mpeg";
+constexpr std::int64_t kMostPicturePixels = std::int64_t{kMostPictureWidth} * kMostPictureHeight;
+// The largest block the libraries may allocate at once: a plane of the largest
+// picture at 16 bits a sample, or its RGB copy for a PNG, with room to spare. A
+// stream that declares a larger picture to a decoder not asked about its size
+// (one that a look at the streams opens by itself) gets no memory for it.
+constexpr std::size_t kMostBytesAllocated = 64 * 1024 * 1024;
+// Frames decoded in search of one that stands on its own, after a jump into the
+// stream: broadcast repeats a key frame at least every few seconds (under 300
+// frames at 50 a second), so this ends a search through a stream without any
+// within a bound time.
+constexpr int kMostFramesSearched = 500;
 // Reads that find no packet, one after another, before a look gives up: each
 // passes over a stretch (64 KiB in a transport stream), so this is more than a
 // budget holds.
@@ -194,6 +208,7 @@ std::string Demuxer::Why(int code) const {
 Failure Demuxer::Open() {
     // The libraries' own messages would go to the terminal; the core never prints.
     av_log_set_level(AV_LOG_QUIET);
+    av_max_alloc(kMostBytesAllocated);
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
     if (buffer == nullptr) {
         return Error{"not enough memory to read it"};
@@ -249,7 +264,17 @@ Failure Demuxer::OpenContainer() {
 }
 
 Failure Demuxer::FindStreams() {
-    const int result = avformat_find_stream_info(m_format, nullptr);
+    // The decoders that a look at the streams opens decode on this thread, and
+    // no picture larger than any broadcast carries.
+    std::vector<AVDictionary*> options(m_format->nb_streams, nullptr);
+    for (AVDictionary*& stream : options) {
+        av_dict_set(&stream, "threads", "1", 0);
+        av_dict_set_int(&stream, "max_pixels", kMostPicturePixels, 0);
+    }
+    const int result = avformat_find_stream_info(m_format, options.data());
+    for (AVDictionary*& stream : options) {
+        av_dict_free(&stream);
+    }
     if (result < 0) {
         return Error{Why(result)};
     }
@@ -354,6 +379,14 @@ std::optional<double> LastTimestamp(Demuxer& demuxer) {
 }
 
 Result<CodecContext> OpenDecoder(const AVStream& stream) {
+    const AVCodecParameters& parameters = *stream.codecpar;
+    if (parameters.width > kMostPictureWidth || parameters.height > kMostPictureHeight) {
+        return Error{"its picture is " + std::to_string(parameters.width) + "x" +
+                     std::to_string(parameters.height) +
+                     ", larger than any that broadcast carries (at most " +
+                     std::to_string(kMostPictureWidth) + "x" + std::to_string(kMostPictureHeight) +
+                     ")"};
+    }
     const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
     if (codec == nullptr) {
         return Error{std::string("no decoder for its video (") +
@@ -363,7 +396,10 @@ Result<CodecContext> OpenDecoder(const AVStream& stream) {
     if (!context || avcodec_parameters_to_context(context.get(), stream.codecpar) < 0) {
         return Error{"not enough memory to decode it"};
     }
+    // One thread: a picture is decoded within the time one core takes for it.
     context->thread_count = 1;
+    // A stream may change its picture size after its start.
+    context->max_pixels = kMostPicturePixels;
     if (const int result = avcodec_open2(context.get(), codec, nullptr); result < 0) {
         return Error{"its video cannot be decoded (" + AvErrorText(result) + ")"};
     }
@@ -405,12 +441,18 @@ Result<VideoFrame> FirstKeyFrame(Demuxer& demuxer, AVCodecContext& decoder, int 
     if (!packet || !frame) {
         return Error{"not enough memory to decode it"};
     }
+    int searched = 0;
     bool ended = false;
     while (!ended) {
         ended = !NextPacket(demuxer, *packet);
         if (!ended && packet->stream_index != video) {
             av_packet_unref(packet.get());
             continue;
+        }
+        if (!ended && ++searched > kMostFramesSearched) {
+            av_packet_unref(packet.get());
+            return Error{"no picture that stands on its own in the " +
+                         std::to_string(kMostFramesSearched) + " frames from there"};
         }
         avcodec_send_packet(&decoder, ended ? nullptr : packet.get());
         av_packet_unref(packet.get());

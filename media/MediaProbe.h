@@ -83,6 +83,12 @@ inline constexpr std::uint64_t kProbeTailBytes = 4 * 1024 * 1024;
 // why it could not be read.
 Result<MediaInfo> ProbeMedia(MediaSource& source);
 
+// The largest picture decoded: every picture broadcast carries fits (UHD,
+// 3840x2160; DCI 4K, 4096x2160; both as coded, in whole macroblocks). A larger
+// one is no recording's, and would cost hundreds of MB a frame.
+inline constexpr int kMostPictureWidth = 4096;
+inline constexpr int kMostPictureHeight = 2304;
+
 // One picture, 8-bit RGB, row after row.
 struct VideoFrame {
     int width = 0;

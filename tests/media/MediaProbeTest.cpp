@@ -39,6 +39,13 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
+    // A second of colour bars at the size, in H.264, as an MPEG transport stream.
+    std::vector<std::uint8_t> H264At(const std::string& size) {
+        return Made(
+            "-f lavfi -i smptebars=d=1:r=5:s=" + size + " -c:v libx264 -preset ultrafast -f mpegts",
+            size + ".ts");
+    }
+
     TempDir m_dir;
 };
 
@@ -80,6 +87,44 @@ TEST_F(MediaProbeTest, OpensOnlyTheContainersThatRecordingsComeIn) {
         ASSERT_TRUE(info) << name << ": " << info.error().reason;
         EXPECT_THAT(info->containerName, StartsWith(name));
     }
+}
+
+// Every picture that broadcast carries (UHD, 3840x2160, the largest) decodes; a
+// larger one is refused before it is decoded, whatever memory it would take.
+TEST_F(MediaProbeTest, DecodesABroadcastPictureButRefusesALargerOne) {
+    const std::vector<std::uint8_t> uhd = H264At("3840x2160");
+    MemoryMediaSource uhdSource(uhd);
+    const Result<VideoFrame> picture = DecodeFrameAt(uhdSource, 0);
+    ASSERT_TRUE(picture) << picture.error().reason;
+    EXPECT_EQ(picture->width, 3840);
+    EXPECT_EQ(picture->height, 2160);
+
+    const std::vector<std::uint8_t> large = H264At("5120x2880");
+    MemoryMediaSource largeSource(large);
+    const Result<MediaInfo> info = ProbeMedia(largeSource);
+    ASSERT_TRUE(info) << info.error().reason;
+    ASSERT_TRUE(info->video);
+    EXPECT_EQ(info->video->width, 5120);
+    const Result<VideoFrame> refused = DecodeFrameAt(largeSource, 0);
+    ASSERT_FALSE(refused) << "a " << refused->width << "x" << refused->height << " picture";
+    EXPECT_EQ(
+        refused.error().reason,
+        "its picture is 5120x2880, larger than any that broadcast carries (at most 4096x2304)");
+}
+
+// A stretch of frames none of which stands on its own (a stream with one key
+// frame at its start, looked into in the middle) is given up after a bound number
+// of frames, not decoded up to the end of what a picture may read.
+TEST_F(MediaProbeTest, GivesUpAPictureAfterABoundNumberOfFramesWithoutAKeyFrame) {
+    const std::vector<std::uint8_t> bytes = Made(
+        "-f lavfi -i testsrc=d=120:r=25:s=64x48 -c:v libx264 -preset ultrafast"
+        " -x264-params keyint=infinite:scenecut=0 -f mpegts",
+        "one-key-frame.ts");
+    MemoryMediaSource source(bytes);
+    const Result<VideoFrame> picture = DecodeFrameAt(source, 0.2);
+    ASSERT_FALSE(picture) << "a picture at " << picture->seconds.value_or(-1) << " s";
+    EXPECT_EQ(picture.error().reason,
+              "no picture that stands on its own in the 500 frames from there");
 }
 
 }  // namespace
