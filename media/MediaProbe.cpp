@@ -18,31 +18,6 @@ extern "C" {
 
 namespace moravel {
 
-Result<std::size_t> MemoryMediaSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    if (offset >= m_bytes.size()) {
-        return std::size_t{0};
-    }
-    const std::size_t count =
-        std::min<std::size_t>(out.size(), m_bytes.size() - static_cast<std::size_t>(offset));
-    std::memcpy(out.data(), m_bytes.data() + offset, count);
-    return count;
-}
-
-Result<std::size_t> FileMediaSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    const Result<FileReader::Piece> piece = m_reader.Read(offset, out);
-    if (!piece) {
-        return piece.error();
-    }
-    // No count: a reader beside the window's does not try the sectors after the
-    // first one that fails, so how many are bad is not known.
-    if (piece->unreadable > 0) {
-        return Error{"bytes " + std::to_string(offset) + "-" +
-                     std::to_string(offset + piece->bytes - 1) +
-                     " lie on a sector that could not be read"};
-    }
-    return piece->bytes;
-}
-
 namespace {
 
 constexpr int kIoBufferBytes = 64 * 1024;
@@ -468,28 +443,33 @@ Result<VideoFrame> FirstKeyFrame(Demuxer& demuxer, AVCodecContext& decoder, int 
     return Error{"no picture decodes there"};
 }
 
-}  // namespace
+// A recording opened through FFmpeg's demuxer, with the video's decoder once a
+// picture was asked for.
+class DemuxedFile final : public MediaFile {
+public:
+    explicit DemuxedFile(MediaSource& source) : m_demuxer(source, kProbeHeadBytes) {}
+    Failure Open() { return m_demuxer.Open(); }
+    Result<MediaInfo> Describe() override;
+    Result<VideoFrame> FrameAt(double fraction) override;
 
-struct MediaFile::State {
-    explicit State(MediaSource& source) : demuxer(source, kProbeHeadBytes) {}
-    Demuxer demuxer;
-    int video = -1;        // the video stream's index, once its decoder is open
-    CodecContext decoder;  // kept from one picture to the next
+private:
+    Demuxer m_demuxer;
+    int m_video = -1;        // the video stream's index, once its decoder is open
+    CodecContext m_decoder;  // kept from one picture to the next
 };
 
+}  // namespace
+
 Result<std::unique_ptr<MediaFile>> MediaFile::Open(MediaSource& source) {
-    auto state = std::make_unique<State>(source);
-    if (Failure failure = state->demuxer.Open()) {
+    auto file = std::make_unique<DemuxedFile>(source);
+    if (Failure failure = file->Open()) {
         return *failure;
     }
-    return std::unique_ptr<MediaFile>(new MediaFile(std::move(state)));
+    return std::unique_ptr<MediaFile>(std::move(file));
 }
 
-MediaFile::MediaFile(std::unique_ptr<State> state) : m_state(std::move(state)) {}
-MediaFile::~MediaFile() = default;
-
-Result<MediaInfo> MediaFile::Describe() {
-    Demuxer& demuxer = m_state->demuxer;
+Result<MediaInfo> DemuxedFile::Describe() {
+    Demuxer& demuxer = m_demuxer;
     MediaInfo info;
     const AVFormatContext& format = demuxer.Format();
     info.container = format.iformat->name;
@@ -507,11 +487,11 @@ Result<MediaInfo> MediaFile::Describe() {
     return info;
 }
 
-Result<VideoFrame> MediaFile::FrameAt(double fraction) {
-    Demuxer& demuxer = m_state->demuxer;
+Result<VideoFrame> DemuxedFile::FrameAt(double fraction) {
+    Demuxer& demuxer = m_demuxer;
     AVFormatContext& format = demuxer.Format();
-    if (m_state->decoder) {
-        avcodec_flush_buffers(m_state->decoder.get());
+    if (m_decoder) {
+        avcodec_flush_buffers(m_decoder.get());
     } else {
         const int index = av_find_best_stream(&format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (index < 0) {
@@ -521,14 +501,14 @@ Result<VideoFrame> MediaFile::FrameAt(double fraction) {
         if (!decoder) {
             return decoder.error();
         }
-        m_state->video = index;
-        m_state->decoder = std::move(*decoder);
+        m_video = index;
+        m_decoder = std::move(*decoder);
     }
     const double place = std::clamp(fraction, 0.0, 1.0);
     const std::uint64_t size = demuxer.Io().source.Size();
     demuxer.SeekBytes(static_cast<std::uint64_t>(place * static_cast<double>(size)),
                       kFrameSearchBytes);
-    return FirstKeyFrame(demuxer, *m_state->decoder, m_state->video);
+    return FirstKeyFrame(demuxer, *m_decoder, m_video);
 }
 
 Result<MediaInfo> ProbeMedia(MediaSource& source) {

@@ -22,6 +22,7 @@ packages=(
     desktop-file-utils appstream
     man-db groff-base bash-completion
     gddrescue # bench/run-rescue.sh reads the same failing disk with ddrescue
+    hyperfine # bench/run-startup.sh times the programs' start with it
     udisks2 udev systemd python3-dbusmock libsystemd-dev polkitd # disks through udisks2 over D-Bus, and its test session
 )
 

@@ -5,9 +5,11 @@
 # tracks are named, a thumbnail is the test pattern's picture, and a file that
 # is no stream says so. Text that describes a network stream (SDP) is no
 # recording: info says so and opens no socket (watched with strace, where it is
-# installed). Beyond 4 GiB: the sample disk's 5 GB recording with a stream
-# written over its first and last MB, whose duration info tells from at most
-# 16 MB read.
+# installed). Only info and thumbnail load FFmpeg's libraries: --version and
+# list do not, and without the media module beside the program info still tells
+# the rest and thumbnail says why it cannot. Beyond 4 GiB: the sample disk's 5 GB recording with a
+# stream written over its first and last MB, whose duration info tells from
+# at most 16 MB read.
 #
 #   media-cli.sh MORAVEL_CLI SAMPLE_DISK_MAKER
 # Exits 77 (skipped) where ffmpeg or the FAT tools are not there.
@@ -72,6 +74,27 @@ fi
 grep -q "^Media:          no stream that the libraries know (it looks like SDP" <<<"$text" ||
     fail "SDP text is not said to be no stream: $text"
 
+# FFmpeg's libraries are loaded only to look into a recording.
+LD_DEBUG=files "$cli" --version 2>"$work/loaded.txt" >/dev/null
+! grep -q 'file=libavcodec' "$work/loaded.txt" || fail "moravel-cli --version loads libavcodec"
+LD_DEBUG=files "$cli" --disk "$image" list "$root" 2>"$work/loaded.txt" >/dev/null
+! grep -q 'file=libavcodec' "$work/loaded.txt" || fail "moravel-cli list loads libavcodec"
+LD_DEBUG=files "$cli" --disk "$image" info "$root/MPEG2.TS" 2>"$work/loaded.txt" >/dev/null
+grep -q 'file=libavcodec' "$work/loaded.txt" || fail "info does not load libavcodec (LD_DEBUG shows no loads?)"
+# Without the media module beside it, the program still tells the rest.
+mkdir "$work/alone"
+cp "$cli" "$work/alone/"
+alone="$work/alone/$(basename "$cli")"
+text="$("$alone" --disk "$image" info "$root/MPEG2.TS")" || fail "info without the media module failed"
+grep -q "^Size:           " <<<"$text" || fail "info without the media module: $text"
+grep -q "^Media:          not available: $work/alone/moravel-media.so: " <<<"$text" ||
+    fail "info without the media module does not say so: $text"
+if "$alone" --disk "$image" thumbnail "$root/MPEG2.TS" "$work/alone.png" 2>"$work/err.txt"; then
+    fail "a thumbnail was made without the media module"
+fi
+grep -q "MPEG2.TS\": the media module could not be loaded: $work/alone/moravel-media.so: " "$work/err.txt" ||
+    fail "thumbnail without the media module: $(cat "$work/err.txt")"
+[ ! -e "$work/alone.png" ] && [ ! -e "$work/alone.png.part" ] || fail "thumbnail left a file without the media module"
 
 # The thumbnail: the bars' picture. The first bar is light grey, the second yellow.
 for at in 50% 3; do
