@@ -78,6 +78,11 @@ std::string FormatName(const AVInputFormat& format) {
     return format.long_name != nullptr ? format.long_name : format.name;
 }
 
+// "4096x2304": the largest picture decoded, as the messages name it.
+std::string MostPictureText() {
+    return std::to_string(kMostPictureWidth) + "x" + std::to_string(kMostPictureHeight);
+}
+
 std::string AvErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
@@ -261,7 +266,9 @@ Failure Demuxer::FindStreams() {
                     codec.height > 0) ||
                    (codec.codec_type == AVMEDIA_TYPE_AUDIO && codec.sample_rate > 0);
         })) {
-        return Error{"no stream that the libraries know (no picture or sound in it)"};
+        return Error{
+            "no stream that the libraries know (no sound in it, and no picture of at most " +
+            MostPictureText() + ")"};
     }
     return std::nullopt;
 }
@@ -358,8 +365,7 @@ Result<CodecContext> OpenDecoder(const AVStream& stream) {
     if (parameters.width > kMostPictureWidth || parameters.height > kMostPictureHeight) {
         return Error{"its picture is " + std::to_string(parameters.width) + "x" +
                      std::to_string(parameters.height) +
-                     ", larger than any that broadcast carries (at most " +
-                     std::to_string(kMostPictureWidth) + "x" + std::to_string(kMostPictureHeight) +
+                     ", larger than any that broadcast carries (at most " + MostPictureText() +
                      ")"};
     }
     const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);

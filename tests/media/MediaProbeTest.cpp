@@ -112,6 +112,37 @@ TEST_F(MediaProbeTest, DecodesABroadcastPictureButRefusesALargerOne) {
         "its picture is 5120x2880, larger than any that broadcast carries (at most 4096x2304)");
 }
 
+// An MPEG-2 stream whose headers declare a 16000x16000 picture: the look at the
+// streams decodes none of it (it would take 384 MB a frame), and says why.
+TEST_F(MediaProbeTest, TheLookAtTheStreamsDecodesNoPictureLargerThanTheBound) {
+    std::vector<std::uint8_t> bytes =
+        Made("-f lavfi -i smptebars=d=1:s=320x240 -c:v mpeg2video -f mpegts", "bars.ts");
+    // The sequence header's 12-bit width and height, and the top two bits of each
+    // in its extension: 16000 is 0x3e80.
+    int headers = 0;
+    for (std::size_t i = 0; i + 7 < bytes.size(); ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1) {
+            continue;
+        }
+        if (bytes[i + 3] == 0xb3) {
+            bytes[i + 4] = 0xe8;
+            bytes[i + 5] = 0x0e;
+            bytes[i + 6] = static_cast<std::uint8_t>((bytes[i + 6] & 0x0f) | 0x80);
+            ++headers;
+        } else if (bytes[i + 3] == 0xb5 && bytes[i + 4] >> 4 == 1) {
+            bytes[i + 5] |= 0x01;
+            bytes[i + 6] |= 0xe0;
+        }
+    }
+    ASSERT_GT(headers, 0);
+    MemoryMediaSource source(bytes);
+    const Result<MediaInfo> info = ProbeMedia(source);
+    ASSERT_FALSE(info) << "taken for " << info->containerName;
+    EXPECT_EQ(info.error().reason,
+              "no stream that the libraries know (no sound in it, and no picture of at most "
+              "4096x2304)");
+}
+
 // A stretch of frames none of which stands on its own (a stream with one key
 // frame at its start, looked into in the middle) is given up after a bound number
 // of frames, not decoded up to the end of what a picture may read.
