@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <string>
 
 #include "MediaModule.h"
@@ -20,7 +21,8 @@ std::string LoadFailure(const std::string& path) {
 }
 
 Result<const MediaModule*> LoadFrom(const std::string& path) {
-    // Never unloaded: pictures and files it made may be in use until the end.
+    // Never unloaded: what it made (its code behind them) may be in use until the
+    // program ends.
     void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         return Error{path + ": " + LoadFailure(path)};
@@ -36,8 +38,15 @@ Result<const MediaModule*> LoadFrom(const std::string& path) {
 }  // namespace
 
 Result<const MediaModule*> LoadMediaModule() {
-    static const Result<const MediaModule*> loaded =
-        LoadFrom((ProgramFolder() / kMediaModuleFile).string());
+    static const Result<const MediaModule*> loaded = []() -> Result<const MediaModule*> {
+        const std::filesystem::path folder = ProgramFolder();
+        // A bare name would have the system look for it along its library path.
+        if (folder.empty()) {
+            return Error{std::string(kMediaModuleFile) +
+                         ": the program's own folder, where it lies, is not known"};
+        }
+        return LoadFrom((folder / kMediaModuleFile).string());
+    }();
     return loaded;
 }
 
