@@ -3,7 +3,7 @@
 #include "TerminalText.h"
 #include "copy/CopyTarget.h"
 #include "copy/FileReader.h"
-#include "media/MediaProbe.h"
+#include "media/MediaModule.h"
 #include "media/MediaText.h"
 
 namespace moravel::cli {
@@ -51,22 +51,60 @@ std::optional<MediaLines> DescribeMedia(DriveTree& access, const DriveItem& file
     if (!file.IsFile() || file.m_fileSize == 0) {
         return std::nullopt;
     }
-    MediaLines lines;
-    Result<std::unique_ptr<FileReader>> reader = FileReader::Open(access, file);
-    if (!reader) {
-        lines.fields.emplace_back("Media", "not read: " + reader.error().reason);
-        lines.json["error"] = reader.error().reason;
+    const auto failed = [](const std::string& why) {
+        MediaLines lines;
+        lines.fields.emplace_back("Media", EscapeControls(why));
+        lines.json["error"] = why;
         return lines;
+    };
+    // Without the module the rest is still told, as where there are no libraries.
+    const Result<const MediaModule*> media = LoadMediaModule();
+    if (!media) {
+        return failed("not available: " + media.error().reason);
+    }
+    Result<std::unique_ptr<FileReader>> reader = FileReader::OpenWithoutRetries(access, file);
+    if (!reader) {
+        return failed("not read: " + reader.error().reason);
     }
     FileMediaSource source(**reader);
-    const Result<MediaInfo> info = ProbeMedia(source);
+    Result<std::unique_ptr<MediaFile>> opened = (*media)->Open(source);
+    const Result<MediaInfo> info = opened ? (*opened)->Describe() : opened.error();
     if (!info) {
-        lines.fields.emplace_back("Media", EscapeControls(info.error().reason));
-        lines.json["error"] = info.error().reason;
-        return lines;
+        return failed(info.error().reason);
     }
     return Describe(*info);
 }
+
+namespace {
+
+// The picture that thumbnail writes: from the place asked for, a share of the
+// recording's bytes or seconds from its start.
+Result<VideoFrame> ThumbnailPicture(const MediaModule& module, const ThumbnailOptions& options,
+                                    DriveTree& access, const DriveItem& file) {
+    Result<std::unique_ptr<FileReader>> reader = FileReader::OpenWithoutRetries(access, file);
+    if (!reader) {
+        return reader.error();
+    }
+    FileMediaSource source(**reader);
+    Result<std::unique_ptr<MediaFile>> media = module.Open(source);
+    if (!media) {
+        return media.error();
+    }
+    double fraction = options.at;
+    if (options.atSeconds) {
+        const Result<MediaInfo> info = (*media)->Describe();
+        if (!info) {
+            return info.error();
+        }
+        if (!info->durationSeconds || *info->durationSeconds <= 0) {
+            return Error{"its duration is not known, so no place in seconds can be found"};
+        }
+        fraction = options.at / *info->durationSeconds;
+    }
+    return (*media)->FrameAt(fraction);
+}
+
+}  // namespace
 
 int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker& walker,
                  std::ostream& out, std::ostream& err) {
@@ -88,35 +126,15 @@ int RunThumbnail(const ThumbnailOptions& options, DriveTree& access, TreeWalker&
         return kExitFailureShown;
     }
     const std::string where = kProgram + std::string(": ") + Quote(EscapeControls(place->path));
-    Result<std::unique_ptr<FileReader>> reader = FileReader::Open(access, *place->item);
-    if (!reader) {
-        err << where << ": " << reader.error().reason << '\n';
-        return kExitFailureShown;
-    }
-    FileMediaSource source(**reader);
-    Result<std::unique_ptr<MediaFile>> media = MediaFile::Open(source);
-    if (!media) {
-        err << where << ": " << EscapeControls(media.error().reason) << '\n';
-        return kExitFailureShown;
-    }
-    double fraction = options.at;
-    if (options.atSeconds) {
-        const Result<MediaInfo> info = (*media)->Describe();
-        if (!info || !info->durationSeconds || *info->durationSeconds <= 0) {
-            err << where << ": "
-                << (info ? "its duration is not known, so no place in seconds can be found"
-                         : info.error().reason)
-                << '\n';
-            return kExitFailureShown;
-        }
-        fraction = options.at / *info->durationSeconds;
-    }
-    const Result<VideoFrame> frame = (*media)->FrameAt(fraction);
+    const Result<const MediaModule*> module = LoadMediaModule();
+    const Result<VideoFrame> frame =
+        module ? ThumbnailPicture(**module, options, access, *place->item)
+               : Error{"the media module could not be loaded: " + module.error().reason};
     if (!frame) {
         err << where << ": " << EscapeControls(frame.error().reason) << '\n';
         return kExitFailureShown;
     }
-    const Result<std::vector<std::uint8_t>> png = EncodePng(*frame);
+    const Result<std::vector<std::uint8_t>> png = (*module)->EncodePng(*frame);
     const Failure failed = png ? WriteWholeFile(target, options.output, *png) : png.error();
     if (failed) {
         err << kProgram << ": " << EscapeControls(failed->reason) << '\n';

@@ -1,7 +1,7 @@
 # What `cmake --install` puts where (GNU directory layout under the prefix):
 #
-#   libexec/moravel/   moravel-cli, moravel (the desktop window, when it is built)
-#                      and libDisk32.so, side by side
+#   libexec/moravel/   moravel-cli, moravel (the desktop window, when it is built),
+#                      libDisk32.so and moravel-media.so, side by side
 #   bin/               moravel-cli and moravel as relative symbolic links into
 #                      libexec/moravel/
 #   share/applications/org.moravel.moravel.desktop        the menu entry
@@ -15,10 +15,12 @@
 # and /usr/share unless set) and under ~/.local/share, so the file is found for
 # the prefixes /usr, /usr/local and ~/.local.
 #
-# The programs find the BIOS disk-service library beside themselves, through
-# /proc/self/exe, which names the program's real file whatever link started it. So
-# the programs and the library share a folder of their own, and bin/ holds links to
-# the programs rather than a shared library among executables.
+# The programs find the BIOS disk-service library and the media module (FFmpeg's
+# libraries behind it, loaded only to look into a recording) beside themselves,
+# through /proc/self/exe, which names the program's real file whatever link
+# started it, from the build tree and installed alike. So the programs and their
+# libraries share a folder of their own, and bin/ holds links to the programs
+# rather than shared libraries among executables.
 #
 #   cmake --install build --prefix ~/.local     (or /usr/local, as root)
 
@@ -33,7 +35,7 @@ if(TARGET moravel)
 endif()
 
 install(TARGETS ${moravel_programs} RUNTIME DESTINATION ${MORAVEL_INSTALL_PROGRAMDIR})
-install(TARGETS moravel_disk32 LIBRARY DESTINATION ${MORAVEL_INSTALL_PROGRAMDIR})
+install(TARGETS moravel_disk32 moravel_media_module LIBRARY DESTINATION ${MORAVEL_INSTALL_PROGRAMDIR})
 
 # The links in bin/ are made when installing, so that they follow the prefix given
 # to `cmake --install --prefix` and DESTDIR.

@@ -52,25 +52,17 @@ std::string ChainCutText(const DriveItem& file, const FileChain& chain) {
 
 namespace {
 
-// Reads beside the tree through the disk's own descriptor: one attempt at the
-// run, then sector by sector from where it broke off up to the first sector that
-// fails; that sector and those after it are not tried.
-Failure ReadRunAside(const SectorSource::ReaderAside& aside, const SectorRun& run,
-                     std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
-    const std::uint64_t start =
-        SectorsToBytes(std::uint64_t{run.place->m_partitionStart} + run.first);
-    std::uint32_t sector = static_cast<std::uint32_t>(aside(start, out) / kSectorSize);
-    for (; sector < run.count; ++sector) {
-        const std::span<std::uint8_t> bytes = out.subspan(sector * kSectorSize, kSectorSize);
-        if (aside(start + SectorsToBytes(sector), bytes) != kSectorSize) {
-            break;
-        }
-    }
-    for (; sector < run.count; ++sector) {
-        std::fill_n(out.begin() + sector * kSectorSize, kSectorSize, std::uint8_t{0xE5});
+// Sectors `got` to the end of the run as 0xE5, each listed as unreadable: a
+// look that meets a bad sector does not ask the drive for the ones after it.
+void FillRestUnreadable(std::span<std::uint8_t> out, std::uint32_t got, std::uint32_t count,
+                        UnreadableSectors& unreadable) {
+    const std::span<std::uint8_t> rest =
+        out.first(static_cast<std::size_t>(SectorsToBytes(count)))
+            .subspan(static_cast<std::size_t>(SectorsToBytes(got)));
+    std::fill(rest.begin(), rest.end(), std::uint8_t{0xE5});
+    for (std::uint32_t sector = got; sector < count; ++sector) {
         unreadable.push_back(sector);
     }
-    return std::nullopt;
 }
 
 }  // namespace
@@ -87,6 +79,17 @@ Result<std::unique_ptr<FileReader>> FileReader::Open(DriveTree& drives, const Dr
                     });
 }
 
+Result<std::unique_ptr<FileReader>> FileReader::OpenWithoutRetries(DriveTree& drives,
+                                                                   const DriveItem& file) {
+    return OpenWith(drives, file,
+                    [&drives](const SectorRun& run, std::span<std::uint8_t> out,
+                              UnreadableSectors& unreadable) -> Failure {
+                        const std::uint32_t got = drives.ReadSectorsOnce(run, out);
+                        FillRestUnreadable(out, got, run.count, unreadable);
+                        return std::nullopt;
+                    });
+}
+
 Result<std::unique_ptr<FileReader>> FileReader::OpenAside(DriveTree& drives,
                                                           const DriveItem& file) {
     SectorSource::ReaderAside aside = drives.ReadAside(file.m_drive);
@@ -95,8 +98,13 @@ Result<std::unique_ptr<FileReader>> FileReader::OpenAside(DriveTree& drives,
     }
     return OpenWith(drives, file,
                     [aside = std::move(aside)](const SectorRun& run, std::span<std::uint8_t> out,
-                                               UnreadableSectors& unreadable) {
-                        return ReadRunAside(aside, run, out, unreadable);
+                                               UnreadableSectors& unreadable) -> Failure {
+                        const std::uint64_t start =
+                            SectorsToBytes(std::uint64_t{run.place->m_partitionStart} + run.first);
+                        const auto got =
+                            static_cast<std::uint32_t>(aside(start, out) / kSectorSize);
+                        FillRestUnreadable(out, got, run.count, unreadable);
+                        return std::nullopt;
                     });
 }
 

@@ -48,12 +48,19 @@ std::string ChainCutText(const DriveItem& file, const FileChain& chain);
 class FileReader {
 public:
     // The file's reader, with its chain walked; the error says why there is none.
+    // A run that does not read whole is read again sector by sector, so that
+    // every sector that can be read is (what a copy, or the mount, gives).
     static Result<std::unique_ptr<FileReader>> Open(DriveTree& drives, const DriveItem& file);
-    // The same, for another thread: the chain is walked here, and the reader then
-    // reads through a descriptor of the disk of its own, beside the tree's reads,
-    // and needs neither the tree nor its items any more. Where a read fails, the
-    // window ends: that sector and the rest of the run count as unreadable, so a
-    // failing disk costs one failed read per window, not one per sector.
+    // The same for a look that stops at the first unreadable byte (a recording's
+    // streams and pictures): each run is asked for once, and from the first sector
+    // that does not come in, the rest of it counts as unreadable. A drive spends
+    // seconds on each bad sector it is asked for: a bad area then costs one failed
+    // read, not one per sector.
+    static Result<std::unique_ptr<FileReader>> OpenWithoutRetries(DriveTree& drives,
+                                                                  const DriveItem& file);
+    // As OpenWithoutRetries, for another thread: the chain is walked here, and the
+    // reader then reads through a descriptor of the disk of its own, beside the
+    // tree's reads, and needs neither the tree nor its items any more.
     static Result<std::unique_ptr<FileReader>> OpenAside(DriveTree& drives, const DriveItem& file);
 
     std::uint64_t Size() const { return m_size; }

@@ -19,6 +19,9 @@ int FuzzMediaProbe(const std::uint8_t* data, std::size_t size) {
     const Result<VideoFrame> frame = DecodeFrameAt(source, 0.5);
     if (frame) {
         FUZZ_CHECK(frame->width > 0 && frame->height > 0, "a picture without a size");
+        FUZZ_CHECK(frame->width <= kMostPictureWidth && frame->height <= kMostPictureHeight,
+                   "a picture of " + std::to_string(frame->width) + "x" +
+                       std::to_string(frame->height) + " was decoded");
         FUZZ_CHECK(frame->rgb.size() == static_cast<std::size_t>(frame->width) *
                                             static_cast<std::size_t>(frame->height) * 3,
                    "a picture whose bytes are not its size");

@@ -3,7 +3,10 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
+#include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
 
@@ -11,37 +14,32 @@ extern "C" {
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace moravel {
-
-Result<std::size_t> MemoryMediaSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    if (offset >= m_bytes.size()) {
-        return std::size_t{0};
-    }
-    const std::size_t count =
-        std::min<std::size_t>(out.size(), m_bytes.size() - static_cast<std::size_t>(offset));
-    std::memcpy(out.data(), m_bytes.data() + offset, count);
-    return count;
-}
-
-Result<std::size_t> FileMediaSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    const Result<FileReader::Piece> piece = m_reader.Read(offset, out);
-    if (!piece) {
-        return piece.error();
-    }
-    // No count: a reader beside the window's does not try the sectors after the
-    // first one that fails, so how many are bad is not known.
-    if (piece->unreadable > 0) {
-        return Error{"bytes " + std::to_string(offset) + "-" +
-                     std::to_string(offset + piece->bytes - 1) +
-                     " lie on a sector that could not be read"};
-    }
-    return piece->bytes;
-}
 
 namespace {
 
 constexpr int kIoBufferBytes = 64 * 1024;
+// What a look at the start reads to find the container and its streams.
+constexpr std::int64_t kProbeBytes = 2 * 1024 * 1024;
+// The containers that recordings come in: MPEG transport streams (DVB recorders;
+// 188-, 192- and 204-byte packets alike) and MPEG program streams (DVD-style
+// recorders). No other reads a recording's bytes: some open inputs of their own
+// (SDP text has RTP read from UDP ports, playlists fetch their parts), and the
+// picture formats decode whatever size a file declares.
+constexpr char kRecordingFormats[] = "mpegts,mpeg";
+constexpr std::int64_t kMostPicturePixels = std::int64_t{kMostPictureWidth} * kMostPictureHeight;
+// The largest block the libraries may allocate at once: a plane of the largest
+// picture at 16 bits a sample, or its RGB copy for a PNG, with room to spare. A
+// stream that declares a larger picture to a decoder not asked about its size
+// (one that a look at the streams opens by itself) gets no memory for it.
+constexpr std::size_t kMostBytesAllocated = 64 * 1024 * 1024;
+// Frames decoded in search of one that stands on its own, after a jump into the
+// stream: broadcast repeats a key frame at least every few seconds (under 300
+// frames at 50 a second), so this ends a search through a stream without any
+// within a bound time.
+constexpr int kMostFramesSearched = 500;
 // Reads that find no packet, one after another, before a look gives up: each
 // passes over a stretch (64 KiB in a transport stream), so this is more than a
 // budget holds.
@@ -64,6 +62,26 @@ struct ScaleFree {
 using CodecContext = std::unique_ptr<AVCodecContext, CodecFree>;
 using Frame = std::unique_ptr<AVFrame, FrameFree>;
 using Packet = std::unique_ptr<AVPacket, PacketFree>;
+
+// A demuxer that opens an input of its own (another file, a network address)
+// gets none: everything a look reads comes from the source.
+int RefuseNestedInput(AVFormatContext* /*format*/, AVIOContext** /*pb*/, const char* /*url*/,
+                      int /*flags*/, AVDictionary** /*options*/) {
+    return AVERROR(EPERM);
+}
+
+bool IsRecordingFormat(const AVInputFormat& format) {
+    return av_match_list(format.name, kRecordingFormats, ',') > 0;
+}
+
+std::string FormatName(const AVInputFormat& format) {
+    return format.long_name != nullptr ? format.long_name : format.name;
+}
+
+// "4096x2304": the largest picture decoded, as the messages name it.
+std::string MostPictureText() {
+    return std::to_string(kMostPictureWidth) + "x" + std::to_string(kMostPictureHeight);
+}
 
 std::string AvErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -150,6 +168,11 @@ public:
     std::string Why(int code) const;
 
 private:
+    // The container, found among those recordings come in.
+    Failure OpenContainer();
+    // Its streams, from what the look at the start finds.
+    Failure FindStreams();
+
     SourceIo m_io;
     AVIOContext* m_context = nullptr;
     AVFormatContext* m_format = nullptr;
@@ -165,6 +188,7 @@ std::string Demuxer::Why(int code) const {
 Failure Demuxer::Open() {
     // The libraries' own messages would go to the terminal; the core never prints.
     av_log_set_level(AV_LOG_QUIET);
+    av_max_alloc(kMostBytesAllocated);
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
     if (buffer == nullptr) {
         return Error{"not enough memory to read it"};
@@ -180,25 +204,61 @@ Failure Demuxer::Open() {
     }
     m_format->pb = m_context;
     m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    m_format->probesize = 2 * 1024 * 1024;
+    m_format->probesize = kProbeBytes;
     m_format->max_analyze_duration = 5 * AV_TIME_BASE;
-    int result = avformat_open_input(&m_format, nullptr, nullptr, nullptr);
+    m_format->io_open = RefuseNestedInput;
+    if (Failure failure = OpenContainer()) {
+        return failure;
+    }
+    return FindStreams();
+}
+
+Failure Demuxer::OpenContainer() {
+    const AVInputFormat* container = nullptr;
+    const int score = av_probe_input_buffer2(m_context, &container, "", nullptr, 0, kProbeBytes);
+    if (score < 0) {
+        return Error{Why(score)};
+    }
+    // A raw format may claim a few hundred KB of anything with a weak score
+    // (noise as raw H.263, text as lyrics); a container is sure of itself.
+    if (score <= AVPROBE_SCORE_MAX / 4) {
+        return Error{"no stream that the libraries know (it looks only a little like " +
+                     FormatName(*container) + ")"};
+    }
+    if (!IsRecordingFormat(*container)) {
+        return Error{"no stream that the libraries know (it looks like " + FormatName(*container) +
+                     ", not an MPEG transport or program stream)"};
+    }
+    // The same bounds for the libraries themselves: no other container, and no
+    // protocol at all for an input opened by name.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", kRecordingFormats, 0);
+    av_dict_set(&options, "protocol_whitelist", "", 0);
+    const int result = avformat_open_input(&m_format, nullptr, container, &options);
+    av_dict_free(&options);
     if (result < 0) {
         m_format = nullptr;  // freed by the call
         return Error{Why(result)};
     }
-    result = avformat_find_stream_info(m_format, nullptr);
+    return std::nullopt;
+}
+
+Failure Demuxer::FindStreams() {
+    // The decoders that a look at the streams opens decode on this thread, and
+    // no picture larger than any broadcast carries.
+    std::vector<AVDictionary*> options(m_format->nb_streams, nullptr);
+    for (AVDictionary*& stream : options) {
+        av_dict_set(&stream, "threads", "1", 0);
+        av_dict_set_int(&stream, "max_pixels", kMostPicturePixels, 0);
+    }
+    const int result = avformat_find_stream_info(m_format, options.data());
+    for (AVDictionary*& stream : options) {
+        av_dict_free(&stream);
+    }
     if (result < 0) {
         return Error{Why(result)};
     }
-    // A raw format may claim a few hundred KB of anything with a weak score
-    // (noise as raw H.263, text as lyrics); a container is sure of itself, and
-    // a stream in it has a picture size or a sample rate.
-    if (m_format->probe_score <= AVPROBE_SCORE_MAX / 4) {
-        return Error{
-            std::string("no stream that the libraries know (it looks only a little like ") +
-            m_format->iformat->name + ")"};
-    }
+    // A stream in a container has a picture size or a sample rate.
     const auto streams = std::span(m_format->streams, m_format->nb_streams);
     if (std::none_of(streams.begin(), streams.end(), [](const AVStream* stream) {
             const AVCodecParameters& codec = *stream->codecpar;
@@ -206,7 +266,9 @@ Failure Demuxer::Open() {
                     codec.height > 0) ||
                    (codec.codec_type == AVMEDIA_TYPE_AUDIO && codec.sample_rate > 0);
         })) {
-        return Error{"no stream that the libraries know (no picture or sound in it)"};
+        return Error{
+            "no stream that the libraries know (no sound in it, and no picture of at most " +
+            MostPictureText() + ")"};
     }
     return std::nullopt;
 }
@@ -299,6 +361,13 @@ std::optional<double> LastTimestamp(Demuxer& demuxer) {
 }
 
 Result<CodecContext> OpenDecoder(const AVStream& stream) {
+    const AVCodecParameters& parameters = *stream.codecpar;
+    if (parameters.width > kMostPictureWidth || parameters.height > kMostPictureHeight) {
+        return Error{"its picture is " + std::to_string(parameters.width) + "x" +
+                     std::to_string(parameters.height) +
+                     ", larger than any that broadcast carries (at most " + MostPictureText() +
+                     ")"};
+    }
     const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
     if (codec == nullptr) {
         return Error{std::string("no decoder for its video (") +
@@ -308,7 +377,10 @@ Result<CodecContext> OpenDecoder(const AVStream& stream) {
     if (!context || avcodec_parameters_to_context(context.get(), stream.codecpar) < 0) {
         return Error{"not enough memory to decode it"};
     }
+    // One thread: a picture is decoded within the time one core takes for it.
     context->thread_count = 1;
+    // A stream may change its picture size after its start.
+    context->max_pixels = kMostPicturePixels;
     if (const int result = avcodec_open2(context.get(), codec, nullptr); result < 0) {
         return Error{"its video cannot be decoded (" + AvErrorText(result) + ")"};
     }
@@ -340,28 +412,70 @@ Result<VideoFrame> ToRgb(const AVFrame& frame, const AVStream& stream) {
     return picture;
 }
 
-}  // namespace
-
-struct MediaFile::State {
-    explicit State(MediaSource& source) : demuxer(source, kProbeHeadBytes) {}
-    Demuxer demuxer;
-    int video = -1;        // the video stream's index, once its decoder is open
-    CodecContext decoder;  // kept from one picture to the next
-};
-
-Result<std::unique_ptr<MediaFile>> MediaFile::Open(MediaSource& source) {
-    auto state = std::make_unique<State>(source);
-    if (Failure failure = state->demuxer.Open()) {
-        return *failure;
+// The first picture of the video stream that stands on its own (a key frame)
+// from the demuxer's place on: what comes before one, after a jump into the
+// stream, refers to pictures never seen.
+Result<VideoFrame> FirstKeyFrame(Demuxer& demuxer, AVCodecContext& decoder, int video) {
+    const AVStream& stream = *demuxer.Format().streams[video];
+    const Packet packet(av_packet_alloc());
+    const Frame frame(av_frame_alloc());
+    if (!packet || !frame) {
+        return Error{"not enough memory to decode it"};
     }
-    return std::unique_ptr<MediaFile>(new MediaFile(std::move(state)));
+    int searched = 0;
+    bool ended = false;
+    while (!ended) {
+        ended = !NextPacket(demuxer, *packet);
+        if (!ended && packet->stream_index != video) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        if (!ended && ++searched > kMostFramesSearched) {
+            av_packet_unref(packet.get());
+            return Error{"no picture that stands on its own in the " +
+                         std::to_string(kMostFramesSearched) + " frames from there"};
+        }
+        avcodec_send_packet(&decoder, ended ? nullptr : packet.get());
+        av_packet_unref(packet.get());
+        while (avcodec_receive_frame(&decoder, frame.get()) == 0) {
+            if (frame->key_frame != 0) {
+                return ToRgb(*frame, stream);
+            }
+        }
+    }
+    if (!demuxer.Io().failure.empty()) {
+        return Error{demuxer.Io().failure};
+    }
+    return Error{"no picture decodes there"};
 }
 
-MediaFile::MediaFile(std::unique_ptr<State> state) : m_state(std::move(state)) {}
-MediaFile::~MediaFile() = default;
+// A recording opened through FFmpeg's demuxer, with the video's decoder once a
+// picture was asked for.
+class DemuxedFile final : public MediaFile {
+public:
+    explicit DemuxedFile(MediaSource& source) : m_demuxer(source, kProbeHeadBytes) {}
+    Failure Open() { return m_demuxer.Open(); }
+    Result<MediaInfo> Describe() override;
+    Result<VideoFrame> FrameAt(double fraction) override;
 
-Result<MediaInfo> MediaFile::Describe() {
-    Demuxer& demuxer = m_state->demuxer;
+private:
+    Demuxer m_demuxer;
+    int m_video = -1;        // the video stream's index, once its decoder is open
+    CodecContext m_decoder;  // kept from one picture to the next
+};
+
+}  // namespace
+
+Result<std::unique_ptr<MediaFile>> MediaFile::Open(MediaSource& source) {
+    auto file = std::make_unique<DemuxedFile>(source);
+    if (Failure failure = file->Open()) {
+        return *failure;
+    }
+    return std::unique_ptr<MediaFile>(std::move(file));
+}
+
+Result<MediaInfo> DemuxedFile::Describe() {
+    Demuxer& demuxer = m_demuxer;
     MediaInfo info;
     const AVFormatContext& format = demuxer.Format();
     info.container = format.iformat->name;
@@ -379,11 +493,11 @@ Result<MediaInfo> MediaFile::Describe() {
     return info;
 }
 
-Result<VideoFrame> MediaFile::FrameAt(double fraction) {
-    Demuxer& demuxer = m_state->demuxer;
+Result<VideoFrame> DemuxedFile::FrameAt(double fraction) {
+    Demuxer& demuxer = m_demuxer;
     AVFormatContext& format = demuxer.Format();
-    if (m_state->decoder) {
-        avcodec_flush_buffers(m_state->decoder.get());
+    if (m_decoder) {
+        avcodec_flush_buffers(m_decoder.get());
     } else {
         const int index = av_find_best_stream(&format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (index < 0) {
@@ -393,42 +507,14 @@ Result<VideoFrame> MediaFile::FrameAt(double fraction) {
         if (!decoder) {
             return decoder.error();
         }
-        m_state->video = index;
-        m_state->decoder = std::move(*decoder);
+        m_video = index;
+        m_decoder = std::move(*decoder);
     }
-    const int index = m_state->video;
-    AVCodecContext* decoder = m_state->decoder.get();
-    const AVStream& stream = *format.streams[index];
     const double place = std::clamp(fraction, 0.0, 1.0);
     const std::uint64_t size = demuxer.Io().source.Size();
     demuxer.SeekBytes(static_cast<std::uint64_t>(place * static_cast<double>(size)),
                       kFrameSearchBytes);
-    const Packet packet(av_packet_alloc());
-    const Frame frame(av_frame_alloc());
-    if (!packet || !frame) {
-        return Error{"not enough memory to decode it"};
-    }
-    // The first picture that stands on its own (a key frame): what comes before
-    // one, after a jump into the stream, refers to pictures never seen.
-    bool ended = false;
-    while (!ended) {
-        ended = !NextPacket(demuxer, *packet);
-        if (!ended && packet->stream_index != index) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        avcodec_send_packet(decoder, ended ? nullptr : packet.get());
-        av_packet_unref(packet.get());
-        while (avcodec_receive_frame(decoder, frame.get()) == 0) {
-            if (frame->key_frame != 0) {
-                return ToRgb(*frame, stream);
-            }
-        }
-    }
-    if (!demuxer.Io().failure.empty()) {
-        return Error{demuxer.Io().failure};
-    }
-    return Error{"no picture decodes there"};
+    return FirstKeyFrame(demuxer, *m_decoder, m_video);
 }
 
 Result<MediaInfo> ProbeMedia(MediaSource& source) {

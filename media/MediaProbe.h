@@ -4,48 +4,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "copy/FileReader.h"
+#include "MediaSource.h"
 #include "disk/Result.h"
 
 namespace moravel {
-
-// Where the media reader gets a recording's bytes: a file of the recorder's disk
-// read through its chain, or bytes in memory.
-class MediaSource {
-public:
-    virtual ~MediaSource() = default;
-    virtual std::uint64_t Size() const = 0;
-    // Reads into out from offset: fewer bytes only at the end. The error says why
-    // nothing could be read (an unreadable sector, a disk gone).
-    virtual Result<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
-};
-
-// The bytes of a recording in memory.
-class MemoryMediaSource final : public MediaSource {
-public:
-    explicit MemoryMediaSource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
-    std::uint64_t Size() const override { return m_bytes.size(); }
-    Result<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
-
-private:
-    std::span<const std::uint8_t> m_bytes;
-};
-
-// A file of the recorder's disk, read through its chain: a read that reaches a
-// sector that cannot be read fails, rather than give filled bytes for pictures.
-class FileMediaSource final : public MediaSource {
-public:
-    explicit FileMediaSource(FileReader& reader) : m_reader(reader) {}
-    std::uint64_t Size() const override { return m_reader.Size(); }
-    Result<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
-
-private:
-    FileReader& m_reader;
-};
 
 // What a recording holds, as far as a look at its start and its end tells.
 struct MediaInfo {
@@ -77,11 +42,22 @@ struct MediaInfo {
 inline constexpr std::uint64_t kProbeHeadBytes = 6 * 1024 * 1024;
 inline constexpr std::uint64_t kProbeTailBytes = 4 * 1024 * 1024;
 
+// The functions of this header that read or decode live in the media module
+// (moravel-media.so, with FFmpeg's libraries behind it): the programs reach them
+// through MediaModule (MediaModule.h), which they load only to look into a
+// recording; the tests and the fuzz harness link them directly.
+
 // Looks at the start of the recording for its streams and at its end for its
 // last timestamps; never reads more than kProbeHeadBytes + kProbeTailBytes (and
 // FFmpeg's buffer). The error says why it is no stream the libraries know, or
 // why it could not be read.
 Result<MediaInfo> ProbeMedia(MediaSource& source);
+
+// The largest picture decoded: every picture broadcast carries fits (UHD,
+// 3840x2160; DCI 4K, 4096x2160; both as coded, in whole macroblocks). A larger
+// one is no recording's, and would cost hundreds of MB a frame.
+inline constexpr int kMostPictureWidth = 4096;
+inline constexpr int kMostPictureHeight = 2304;
 
 // One picture, 8-bit RGB, row after row.
 struct VideoFrame {
@@ -103,20 +79,16 @@ public:
     // buffer); the error says why it is no stream the libraries know, or why it
     // could not be read.
     static Result<std::unique_ptr<MediaFile>> Open(MediaSource& source);
-    ~MediaFile();
+    MediaFile() = default;
+    virtual ~MediaFile() = default;
     MediaFile(const MediaFile&) = delete;
     MediaFile& operator=(const MediaFile&) = delete;
 
     // What the streams hold, with the last timestamps from the end (at most
     // kProbeTailBytes more).
-    Result<MediaInfo> Describe();
+    virtual Result<MediaInfo> Describe() = 0;
     // As DecodeFrameAt. A place that could not be read does not spoil the next.
-    Result<VideoFrame> FrameAt(double fraction);
-
-private:
-    struct State;
-    explicit MediaFile(std::unique_ptr<State> state);
-    std::unique_ptr<State> m_state;
+    virtual Result<VideoFrame> FrameAt(double fraction) = 0;
 };
 
 // The frame as a PNG file's bytes.

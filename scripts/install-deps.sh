@@ -14,6 +14,7 @@ packages=(
     libfuse3-dev fuse3
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
     ffmpeg # the tests make their recordings with it, and ffprobe is their oracle
+    strace # the media test watches that a look at SDP text opens no socket
     libblkid-dev util-linux ntfs-3g exfatprogs
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6test6
@@ -21,6 +22,7 @@ packages=(
     desktop-file-utils appstream
     man-db groff-base bash-completion
     gddrescue # bench/run-rescue.sh reads the same failing disk with ddrescue
+    hyperfine # bench/run-startup.sh times the programs' start with it
     udisks2 udev systemd python3-dbusmock libsystemd-dev polkitd # disks through udisks2 over D-Bus, and its test session
 )
 

@@ -3,7 +3,11 @@
 # with MP2 audio, and H.264), written in fragments onto a FAT32 volume made by
 # mkfs.fat and filled by mcopy: the duration is ffprobe's to within 0.1 s, the
 # tracks are named, a thumbnail is the test pattern's picture, and a file that
-# is no stream says so. Beyond 4 GiB: the sample disk's 5 GB recording with a
+# is no stream says so. Text that describes a network stream (SDP) is no
+# recording: info says so and opens no socket (watched with strace, where it is
+# installed). Only info and thumbnail load FFmpeg's libraries: --version and
+# list do not, and without the media module beside the program info still tells
+# the rest and thumbnail says why it cannot. Beyond 4 GiB: the sample disk's 5 GB recording with a
 # stream written over its first and last MB, whose duration info tells from
 # at most 16 MB read.
 #
@@ -27,6 +31,8 @@ bars=(-f lavfi -i smptebars=duration=12:size=320x240:rate=25 -f lavfi -i sine=fr
 ffmpeg -loglevel error "${bars[@]}" -c:v mpeg2video -q:v 3 -c:a mp2 -f mpegts "$work/MPEG2.TS"
 ffmpeg -loglevel error "${bars[@]}" -c:v libx264 -preset ultrafast -c:a aac -f mpegts "$work/H264.TS"
 head -c 200000 /dev/urandom >"$work/NOISE.BIN"
+printf 'v=0\r\no=- 0 0 IN IP4 127.0.0.1\r\ns=Recording\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n%s\r\n%s\r\n' \
+    'm=video 5004 RTP/AVP 96' 'a=rtpmap:96 H264/90000' >"$work/STREAM.SDP"
 # In fragments, each on a volume of its own (made by mkfs.fat).
 . "$(dirname "$0")/fragmented-fat.sh"
 for name in MPEG2.TS H264.TS; do
@@ -36,6 +42,7 @@ for name in MPEG2.TS H264.TS; do
 done
 image="$work/MPEG2.TS.img"
 mcopy -i "$image" "$work/NOISE.BIN" ::NOISE.BIN
+mcopy -i "$image" "$work/STREAM.SDP" ::STREAM.SDP
 root="Hard Disk 1/32-Bit FAT Disk/Root Directory"
 field() { sed -n "s/^    \"$1\": \([0-9.]*\),\?\$/\1/p"; }
 
@@ -57,6 +64,40 @@ grep -qx "Video:          h264, 320x240, 25 frames/s" <<<"$text" || fail "no H.2
 grep -qx "Audio:          aac, 1 channel, 44100 Hz" <<<"$text" || fail "no AAC audio in: $text"
 text="$("$cli" --disk "$image" info "$root/NOISE.BIN")"
 grep -q "^Media:          no stream that the libraries know" <<<"$text" || fail "noise is not said to be no stream: $text"
+if command -v strace >/dev/null; then
+    # LeakSanitizer cannot work under ptrace (a sanitizer build); the other runs
+    # here still look for leaks.
+    text="$(ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+        strace -f -q -e trace=socket,bind -o "$work/sockets.txt" "$cli" --disk "$image" info "$root/STREAM.SDP")"
+    ! grep -E 'socket\(AF_INET|bind\(' "$work/sockets.txt" || fail "a look at SDP text opened sockets"
+else
+    echo "strace is not installed: the sockets of a look at SDP text are not watched"
+    text="$("$cli" --disk "$image" info "$root/STREAM.SDP")"
+fi
+grep -q "^Media:          no stream that the libraries know (it looks like SDP" <<<"$text" ||
+    fail "SDP text is not said to be no stream: $text"
+
+# FFmpeg's libraries are loaded only to look into a recording.
+LD_DEBUG=files "$cli" --version 2>"$work/loaded.txt" >/dev/null
+! grep -q 'file=libavcodec' "$work/loaded.txt" || fail "moravel-cli --version loads libavcodec"
+LD_DEBUG=files "$cli" --disk "$image" list "$root" 2>"$work/loaded.txt" >/dev/null
+! grep -q 'file=libavcodec' "$work/loaded.txt" || fail "moravel-cli list loads libavcodec"
+LD_DEBUG=files "$cli" --disk "$image" info "$root/MPEG2.TS" 2>"$work/loaded.txt" >/dev/null
+grep -q 'file=libavcodec' "$work/loaded.txt" || fail "info does not load libavcodec (LD_DEBUG shows no loads?)"
+# Without the media module beside it, the program still tells the rest.
+mkdir "$work/alone"
+cp "$cli" "$work/alone/"
+alone="$work/alone/$(basename "$cli")"
+text="$("$alone" --disk "$image" info "$root/MPEG2.TS")" || fail "info without the media module failed"
+grep -q "^Size:           " <<<"$text" || fail "info without the media module: $text"
+grep -q "^Media:          not available: $work/alone/moravel-media.so: " <<<"$text" ||
+    fail "info without the media module does not say so: $text"
+if "$alone" --disk "$image" thumbnail "$root/MPEG2.TS" "$work/alone.png" 2>"$work/err.txt"; then
+    fail "a thumbnail was made without the media module"
+fi
+grep -q "MPEG2.TS\": the media module could not be loaded: $work/alone/moravel-media.so: " "$work/err.txt" ||
+    fail "thumbnail without the media module: $(cat "$work/err.txt")"
+[ ! -e "$work/alone.png" ] && [ ! -e "$work/alone.png.part" ] || fail "thumbnail left a file without the media module"
 
 # The thumbnail: the bars' picture. The first bar is light grey, the second yellow.
 for at in 50% 3; do

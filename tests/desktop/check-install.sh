@@ -3,7 +3,8 @@
 # every program, library, menu entry, metainfo and icon in its place, the menu
 # entry and the metainfo valid and agreeing with each other and with the
 # installed programs and icons, and the installed programs working from bin/
-# (the BIOS-service platform finds libDisk32.so beside the program it links to).
+# (the BIOS-service platform finds libDisk32.so, and info the media module,
+# beside the program it links to).
 #
 #   check-install.sh BUILD_DIR SAMPLE_DISK_MAKER WINDOW_BUILT(0|1)
 set -euo pipefail
@@ -24,6 +25,7 @@ fi
 # Files in place.
 expected=(
     libexec/moravel/libDisk32.so
+    libexec/moravel/moravel-media.so
     share/applications/$id.desktop
     share/metainfo/$id.metainfo.xml
     share/icons/hicolor/scalable/apps/$id.svg
@@ -129,6 +131,13 @@ if [ -x "$prefix/bin/moravel-cli" ]; then
         fail "the installed moravel-cli's listing lacks the sample's long recording"
     cmp -s "$work/direct.txt" "$work/bios.txt" ||
         fail "listings read directly and through libDisk32.so differ"
+    # info looks into a recording through the media module beside the program.
+    "$prefix/bin/moravel-cli" --disk "$sample" info \
+        "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORDS/NEWS0518.TS" >"$work/info.txt" ||
+        fail "the installed moravel-cli cannot tell about the sample's recording"
+    grep -q '^Media: ' "$work/info.txt" || fail "the installed moravel-cli's info has no Media line"
+    ! grep '^Media: *not available' "$work/info.txt" ||
+        fail "the installed moravel-cli does not find moravel-media.so"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -11,6 +11,7 @@
 
 #include "Artwork.h"
 #include "QtText.h"
+#include "media/MediaModule.h"
 #include "media/MediaText.h"
 
 namespace moravel::qt {
@@ -128,7 +129,11 @@ void PreviewWindow::AskForPicture(int place) {
 void PreviewWindow::Work() {
     FileMediaSource file(*m_reader);
     StoppableSource source(file, m_requests);
-    Result<std::unique_ptr<MediaFile>> media = MediaFile::Open(source);
+    // Loaded here, on the preview's thread: the window starts without FFmpeg's
+    // libraries, and the first preview waits for them, not the window.
+    const Result<const MediaModule*> module = LoadMediaModule();
+    Result<std::unique_ptr<MediaFile>> media =
+        module ? (*module)->Open(source) : Error{"not available: " + module.error().reason};
     auto info = std::make_shared<Result<MediaInfo>>(media ? (*media)->Describe()
                                                           : Result<MediaInfo>(media.error()));
     QMetaObject::invokeMethod(
