@@ -20,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class CliBatchCopyTest : public ::testing::Test {
 protected:
@@ -300,6 +301,22 @@ TEST_F(RecorderDiskCopyTest, SkipExistingSkipsOnlyWhatThisCopyWouldWriteWhole) {
     const CliRun done = RunList({"--disk", disk.path, "copy", "--skip-existing",
                                  records + "VIDEO.MPG", records + "Same name.ts", out.string()});
     EXPECT_THAT(done.out, HasSubstr("Skipped (already there): " + (out / "VIDEO.MPG").string()));
+
+    // One file is skipped as one of several is, its parts left as they are.
+    sized(out / "Movie_1.ts", first);
+    sized(out / "Movie_2.ts", RecorderDisk::kMovieSize - first);
+    const CliRun one = RunList({"--disk", disk.path, "copy", "--skip-existing", "--split", "always",
+                                records + "Movie.ts", out.string()});
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, "Skipped (already there): " + (out / "Movie.ts").string() + "\n");
+    EXPECT_EQ(one.err, "");
+    // Without it, the parts there are named as replaced: said, not asked, as
+    // nothing waits for an answer (the copy is stopped at once).
+    const CliRun replaced = RunIn(
+        {"--disk", disk.path, "copy", "--split", "always", records + "Movie.ts", out.string()},
+        environment);
+    EXPECT_THAT(replaced.err, HasSubstr("already and will be replaced:"));
+    EXPECT_THAT(replaced.err, Not(HasSubstr("Replace them?")));
 }
 
 }  // namespace
