@@ -69,6 +69,9 @@ TEST(OutputFileTest, TwoCopiesNeverShareAnOutput) {
     EXPECT_TRUE(first.Create(path));
 }
 
+#ifndef _WIN32
+// (On Windows the handle held keeps the name: a file removed meanwhile waits for
+// it, and no other can take the name.)
 TEST(OutputFileTest, OnlyTheFileThisCopyWroteIsPublishedOrRemoved) {
     TempDir dir;
     const std::string path = dir.File("x.ts");
@@ -87,6 +90,8 @@ TEST(OutputFileTest, OnlyTheFileThisCopyWroteIsPublishedOrRemoved) {
     target.Discard(path);
     EXPECT_EQ(ReadText(WorkingPath(path)), "theirs");
 }
+
+#endif
 
 TEST(OutputFileTest, AWholeFileIsWrittenOrItsRemainsAreNamed) {
     TempDir dir;
