@@ -27,41 +27,10 @@
 #include "MountTree.h"
 #include "TerminalText.h"
 #include "copy/FileReader.h"
-#include "disk/Sector.h"
 
 namespace moravel::cli {
 
 namespace {
-
-// Reads a run as a copy reads it (DriveAccess::ReadSectors), but through a
-// descriptor of the disk's own, beside the tree: the run at once, then, after a
-// failure, each sector from the first that did not come in on its own, 0xE5 for
-// those that do not read. A failure may be the disk gone: diskAnswers asks.
-Failure ReadRunAsCopy(const SectorSource::ReaderAside& aside,
-                      const std::function<bool()>& diskAnswers, const SectorRun& run,
-                      std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
-    const std::uint64_t start =
-        SectorsToBytes(std::uint64_t{run.place->m_partitionStart} + run.first);
-    auto sector = static_cast<std::uint32_t>(aside(start, out) / kSectorSize);
-    if (sector >= run.count) {
-        return std::nullopt;
-    }
-    const Error gone{"the disk no longer answers"};
-    if (!diskAnswers()) {
-        return gone;
-    }
-    for (; sector < run.count; ++sector) {
-        const std::span<std::uint8_t> bytes = out.subspan(sector * kSectorSize, kSectorSize);
-        if (aside(start + SectorsToBytes(sector), bytes) != kSectorSize) {
-            std::fill(bytes.begin(), bytes.end(), kUnreadableFill);
-            unreadable.push_back(sector);
-        }
-    }
-    if (!unreadable.empty() && !diskAnswers()) {
-        return gone;
-    }
-    return std::nullopt;
-}
 
 // The mount's requests, served side by side on libfuse's threads. The tree and
 // whatever is read through it (folders, the FAT, a file's chain when it is
@@ -165,12 +134,7 @@ std::shared_ptr<MountServer::Opened> MountServer::OpenReader(const MountTree::Fo
             const std::lock_guard lock(m_treeLock);
             return m_access.DiskAnswers(drive);
         };
-        reader = FileReader::OpenWith(
-            m_access, *file.item,
-            [aside = std::move(aside), diskAnswers](
-                const SectorRun& run, std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
-                return ReadRunAsCopy(aside, diskAnswers, run, out, unreadable);
-            });
+        reader = FileReader::OpenAsideAsCopy(m_access, *file.item, std::move(aside), diskAnswers);
     } else {
         opened->throughTree = true;  // the BIOS services: one request at a time
         reader = FileReader::Open(m_access, *file.item);

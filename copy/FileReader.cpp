@@ -52,17 +52,9 @@ std::string ChainCutText(const DriveItem& file, const FileChain& chain) {
 
 namespace {
 
-// Sectors `got` to the end of the run as 0xE5, each listed as unreadable: a
-// look that meets a bad sector does not ask the drive for the ones after it.
-void FillRestUnreadable(std::span<std::uint8_t> out, std::uint32_t got, std::uint32_t count,
-                        UnreadableSectors& unreadable) {
-    const std::span<std::uint8_t> rest =
-        out.first(static_cast<std::size_t>(SectorsToBytes(count)))
-            .subspan(static_cast<std::size_t>(SectorsToBytes(got)));
-    std::fill(rest.begin(), rest.end(), std::uint8_t{0xE5});
-    for (std::uint32_t sector = got; sector < count; ++sector) {
-        unreadable.push_back(sector);
-    }
+// Where a run begins on the disk, in bytes.
+std::uint64_t RunStart(const SectorRun& run) {
+    return SectorsToBytes(std::uint64_t{run.place->m_partitionStart} + run.first);
 }
 
 }  // namespace
@@ -85,7 +77,7 @@ Result<std::unique_ptr<FileReader>> FileReader::OpenWithoutRetries(DriveTree& dr
                     [&drives](const SectorRun& run, std::span<std::uint8_t> out,
                               UnreadableSectors& unreadable) -> Failure {
                         const std::uint32_t got = drives.ReadSectorsOnce(run, out);
-                        FillRestUnreadable(out, got, run.count, unreadable);
+                        DriveAccess::FillRestUnreadable(out, got, run.count, &unreadable);
                         return std::nullopt;
                     });
 }
@@ -99,11 +91,40 @@ Result<std::unique_ptr<FileReader>> FileReader::OpenAside(DriveTree& drives,
     return OpenWith(drives, file,
                     [aside = std::move(aside)](const SectorRun& run, std::span<std::uint8_t> out,
                                                UnreadableSectors& unreadable) -> Failure {
-                        const std::uint64_t start =
-                            SectorsToBytes(std::uint64_t{run.place->m_partitionStart} + run.first);
                         const auto got =
-                            static_cast<std::uint32_t>(aside(start, out) / kSectorSize);
-                        FillRestUnreadable(out, got, run.count, unreadable);
+                            static_cast<std::uint32_t>(aside(RunStart(run), out) / kSectorSize);
+                        DriveAccess::FillRestUnreadable(out, got, run.count, &unreadable);
+                        return std::nullopt;
+                    });
+}
+
+Result<std::unique_ptr<FileReader>> FileReader::OpenAsideAsCopy(DriveTree& drives,
+                                                                const DriveItem& file,
+                                                                SectorSource::ReaderAside aside,
+                                                                std::function<bool()> diskAnswers) {
+    return OpenWith(drives, file,
+                    [aside = std::move(aside), diskAnswers = std::move(diskAnswers)](
+                        const SectorRun& run, std::span<std::uint8_t> out,
+                        UnreadableSectors& unreadable) -> Failure {
+                        const std::uint64_t start = RunStart(run);
+                        auto sector = static_cast<std::uint32_t>(aside(start, out) / kSectorSize);
+                        if (sector >= run.count) {
+                            return std::nullopt;
+                        }
+                        const Error gone{"the disk no longer answers"};
+                        if (!diskAnswers()) {
+                            return gone;
+                        }
+                        for (; sector < run.count; ++sector) {
+                            const auto bytes = out.subspan(sector * kSectorSize, kSectorSize);
+                            if (aside(start + SectorsToBytes(sector), bytes) != kSectorSize) {
+                                DriveAccess::FillRestUnreadable(bytes, 0, 1, nullptr);
+                                unreadable.push_back(sector);
+                            }
+                        }
+                        if (!unreadable.empty() && !diskAnswers()) {
+                            return gone;
+                        }
                         return std::nullopt;
                     });
 }

@@ -62,6 +62,15 @@ public:
     // reader then reads through a descriptor of the disk of its own, beside the
     // tree's reads, and needs neither the tree nor its items any more.
     static Result<std::unique_ptr<FileReader>> OpenAside(DriveTree& drives, const DriveItem& file);
+    // A reader beside the tree through `aside` (DriveAccess::ReadAside) that reads
+    // as a copy does: a run that does not come in whole again sector by sector
+    // from the first that failed, 0xE5 for those that stay unreadable. After a
+    // failure it asks diskAnswers whether the disk is still there (the caller
+    // decides how to reach the tree for it).
+    static Result<std::unique_ptr<FileReader>> OpenAsideAsCopy(DriveTree& drives,
+                                                               const DriveItem& file,
+                                                               SectorSource::ReaderAside aside,
+                                                               std::function<bool()> diskAnswers);
 
     std::uint64_t Size() const { return m_size; }
 
@@ -74,16 +83,14 @@ public:
     // longer answers; the error says so.
     Result<Piece> Read(std::uint64_t offset, std::span<std::uint8_t> out);
 
+private:
     // Reads a run of sectors of the volume into out, listing those it could not
     // read (filled with 0xE5); the error says why nothing more can be read.
     using RunReader = std::function<Failure(const SectorRun& run, std::span<std::uint8_t> out,
                                             UnreadableSectors& unreadable)>;
-    // The file's reader, with its chain walked, that reads its runs with readRun:
-    // for a front end that reads the disk in a way of its own.
+    // The file's reader, with its chain walked, that reads its runs with readRun.
     static Result<std::unique_ptr<FileReader>> OpenWith(DriveTree& drives, const DriveItem& file,
                                                         RunReader readRun);
-
-private:
     FileReader(const DriveItem& file, FileChain chain, MemoryBlock window, RunReader readRun);
     // Reads the run of clusters that lie together from cluster index on into the window.
     Failure Fill(std::uint32_t index);

@@ -123,6 +123,11 @@ public:
     // itself what to read again, and when.
     std::uint32_t ReadSectorsOnce(SectorRun run, std::span<std::uint8_t> buffer);
 
+    // Sectors `from` to `count` of a run's buffer as 0xE5, each listed as unreadable
+    // (when a list is given): what a read leaves of the sectors it did not bring.
+    static void FillRestUnreadable(std::span<std::uint8_t> into, std::uint32_t from,
+                                   std::uint32_t count, UnreadableSectors* unreadable);
+
     // Reads the listed clusters of the volume, one after another, into the buffer.
     // Stops at the first cluster that does not read whole; true when none failed.
     // With unreadable, every cluster is read (as ReadSectors does with it): the
@@ -201,9 +206,6 @@ private:
     // come in whole is read again sector by sector.
     RunRead ReadRun(SectorRun run, ChsAddress& chs, std::span<std::uint8_t> into,
                     UnreadableSectors* unreadable);
-    // Sectors `from` to `count` of the run's buffer as 0xE5, each listed as unreadable.
-    static void FillRestUnreadable(std::span<std::uint8_t> into, std::uint32_t from,
-                                   std::uint32_t count, UnreadableSectors* unreadable);
     void RetrySectorBySector(SectorRun run, ChsAddress* chs, std::span<std::uint8_t> into,
                              UnreadableSectors* unreadable, std::uint32_t firstIndex);
 

@@ -23,11 +23,12 @@ std::string LoadFailure(const std::string& path) {
 Result<const MediaModule*> LoadFrom(const std::string& path) {
     // Never unloaded: what it made (its code behind them) may be in use until the
     // program ends.
-    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = LoadSharedLibrary(path);
     if (library == nullptr) {
         return Error{path + ": " + LoadFailure(path)};
     }
-    const auto entry = reinterpret_cast<MediaModuleEntry>(::dlsym(library, kMediaModuleEntry));
+    const auto entry =
+        reinterpret_cast<MediaModuleEntry>(SharedLibrarySymbol(library, kMediaModuleEntry));
     if (entry == nullptr) {
         return Error{path + ": not this program's media module (it has no " +
                      std::string(kMediaModuleEntry) + ")"};
