@@ -1,7 +1,5 @@
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,13 +26,6 @@ std::string RunProgram(const std::string& arguments, const std::string& errFile,
                       status);
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 TEST(CliEndToEndTest, ProgramListsAFolder) {
     TempDir dir;
     const RecorderDisk disk(dir);
@@ -46,7 +37,7 @@ TEST(CliEndToEndTest, ProgramListsAFolder) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out, "Deep file.bin\tfile\t4.0 KB\t4096\n");
     // Not a terminal: no progress line.
-    EXPECT_EQ(ReadFile(dir.File("err.txt")), "");
+    EXPECT_EQ(FileText(dir.File("err.txt")), "");
 }
 
 // A file size limit (ulimit -f) ends the write that crosses it; the copy says so
@@ -67,7 +58,7 @@ TEST(CliEndToEndTest, AFileSizeLimitFailsTheCopyWithAMessage) {
     // The reason follows, and what was written is kept under a name that says so.
     const std::string kept = dest + ".part";
     const auto written = std::filesystem::file_size(kept);
-    EXPECT_EQ(ReadFile(dir.File("err.txt")),
+    EXPECT_EQ(FileText(dir.File("err.txt")),
               "Error: Failed to complete writing to the file. Your harddrive may be full.\nNote "
               "that the fragment of the file that was succesfully copied may still be used.\n" +
                   kept + ": File too large\nmoravel-cli: not copied wholly; kept " +
@@ -85,7 +76,7 @@ TEST(CliEndToEndTest, ProgramReportsAMissingDiskAndFailsWithOne) {
         RunProgram("--disk " + Quoted(missing) + " list --json", dir.File("err.txt"), status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(nlohmann::json::parse(out), nlohmann::json::array());
-    EXPECT_THAT(ReadFile(dir.File("err.txt")),
+    EXPECT_THAT(FileText(dir.File("err.txt")),
                 StartsWith("moravel-cli: cannot open " + missing + ": "));
 
     RunProgram("list --frobnicate", dir.File("err.txt"), status);
@@ -107,7 +98,7 @@ TEST(CliEndToEndTest, ProgramCopiesAFile) {
         status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out, "The file was succesfully copied\n");
-    EXPECT_EQ(ReadFile(err), "");
+    EXPECT_EQ(FileText(err), "");
     EXPECT_EQ(ReadBytes(dir.File("out/copy.ts")),
               ExpectedContent(disk.movieSeed, CopyDisk::kMovieSize, Content::Full,
                               CopyDisk::kClusterBytes));
@@ -122,14 +113,14 @@ TEST(CliEndToEndTest, ProgramCopiesAFile) {
     EXPECT_EQ(Bytes(piped.begin(), piped.end()),
               ExpectedContent(disk.movieSeed, CopyDisk::kMovieSize, Content::Full,
                               CopyDisk::kClusterBytes));
-    EXPECT_EQ(ReadFile(err), "The file was succesfully copied\n");
+    EXPECT_EQ(FileText(err), "The file was succesfully copied\n");
 
     // A folder is copied into an existing folder only.
     RunProgram("--disk " + Quoted(disk.path) + " copy " + Quoted(CopyDisk::kRecords) + " " +
                    Quoted(dir.File("x")),
                err, status);
     EXPECT_EQ(status, 2);
-    EXPECT_EQ(ReadFile(err), "moravel-cli: " + dir.File("x") +
+    EXPECT_EQ(FileText(err), "moravel-cli: " + dir.File("x") +
                                  " is no folder: several files, or a folder, are copied into an "
                                  "existing folder\n");
     // One that cannot be looked at is named with the reason.
@@ -138,7 +129,7 @@ TEST(CliEndToEndTest, ProgramCopiesAFile) {
                    Quoted(tooLong),
                err, status);
     EXPECT_EQ(status, 2);
-    EXPECT_EQ(ReadFile(err), "moravel-cli: " + tooLong + ": " + std::strerror(ENAMETOOLONG) + "\n");
+    EXPECT_EQ(FileText(err), "moravel-cli: " + tooLong + ": " + std::strerror(ENAMETOOLONG) + "\n");
 }
 
 // A reader of stdout that went away (`| head -1`) ends no copy: all the files of
@@ -151,28 +142,18 @@ TEST(CliEndToEndTest, AStdoutWithoutAReaderEndsNoCopy) {
     int pipeEnds[2];
     ASSERT_EQ(::pipe(pipeEnds), 0);
     ::close(pipeEnds[0]);  // nobody will read
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
     const std::string err = dir.File("err.txt");
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> args = {MORAVEL_CLI, "--disk",           disk.path,
-                                     "copy",      CopyDisk::kRecords, out};
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, MORAVEL_CLI, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    std::string failure;
+    const pid_t pid =
+        StartProgram({MORAVEL_CLI, "--disk", disk.path, "copy", CopyDisk::kRecords, out}, err, "",
+                     failure, pipeEnds[1]);
     ::close(pipeEnds[1]);
+    ASSERT_GT(pid, 0) << failure;
     int wait = 0;
     ASSERT_EQ(::waitpid(pid, &wait, 0), pid);
     ASSERT_TRUE(WIFEXITED(wait)) << "ended by signal " << WTERMSIG(wait);
-    EXPECT_EQ(WEXITSTATUS(wait), 0) << ReadFile(err);
-    EXPECT_EQ(ReadFile(err),
+    EXPECT_EQ(WEXITSTATUS(wait), 0) << FileText(err);
+    EXPECT_EQ(FileText(err),
               "moravel-cli: not everything could be written to the standard output\n");
     EXPECT_EQ(ReadBytes(out + "/RECORDS/Movie.ts"),
               ExpectedContent(disk.movieSeed, CopyDisk::kMovieSize, Content::Full,
@@ -199,7 +180,7 @@ TEST(CliEndToEndTest, TermAndHangUpStopTheCopyAsCtrlCDoes) {
                 " $pid; wait $pid; echo \"exit $?\"",
             status);
         EXPECT_THAT(said, ::testing::HasSubstr("The file copying failed.\nexit 1\n"));
-        EXPECT_THAT(ReadFile(err), ::testing::HasSubstr("interrupted; kept "));
+        EXPECT_THAT(FileText(err), ::testing::HasSubstr("interrupted; kept "));
         EXPECT_FALSE(std::filesystem::exists(out));
         EXPECT_TRUE(std::filesystem::exists(out + ".part"));
     }
@@ -217,8 +198,8 @@ TEST(CliEndToEndTest, BiosServicesListTheSameTree) {
     const std::string bios =
         RunProgram("--bios-services --disk " + Quoted(disk.path) + " list -r --json",
                    dir.File("err2.txt"), biosStatus);
-    EXPECT_EQ(devicesStatus, 0) << ReadFile(dir.File("err1.txt"));
-    EXPECT_EQ(biosStatus, 0) << ReadFile(dir.File("err2.txt"));
+    EXPECT_EQ(devicesStatus, 0) << FileText(dir.File("err1.txt"));
+    EXPECT_EQ(biosStatus, 0) << FileText(dir.File("err2.txt"));
     auto tree = nlohmann::json::parse(devices);
     ASSERT_EQ(tree.size(), 1u);
     EXPECT_EQ(tree[0]["name"], "Hard Disk 1");

@@ -7,6 +7,7 @@
 
 #include "CopyFixture.h"
 #include "copy/RescueMap.h"
+#include "support/Tools.h"
 
 // The rescue copy: its map on its own, then whole rescues through the window of a
 // disk whose chosen sectors fail, against the normal copy of the same file.
@@ -19,6 +20,11 @@ using ::testing::HasSubstr;
 std::vector<std::uint8_t> FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The rescue map in the file at path.
+Result<RescueMapFile> MapIn(const std::string& path) {
+    return ParseRescueMap(FileText(path));
 }
 
 TEST(RescueMapTest, MarksSplitAndJoinRangesAndKeepTheCounts) {
@@ -189,8 +195,7 @@ TEST_F(RescueTest, ARescueEndsWithTheNormalCopysBytesAndReadsEachGoodSectorOnce)
     EXPECT_EQ(delivered.size(), distinct.size()) << "a good sector was read twice";
     EXPECT_EQ(distinct.size(), (kSize + 511) / 512 - 305);
 
-    const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
-    const std::string text(bytes.begin(), bytes.end());
+    const std::string text = FileText(m_dir.File("rescued.ts.moravel-map"));
     // The test's disk is read only through the cache, and the map says so.
     EXPECT_THAT(text, HasSubstr("\n# Reads: through the system's cache (no other way here)\n"));
     const auto map = ParseRescueMap(text);
@@ -251,8 +256,7 @@ TEST_F(RescueTest, BehindABridgeThatFailsWholeRequestsEveryGoodSectorIsInBeforeA
     std::optional<RescueMapFile> atRetry;
     std::size_t readsBeforeRetry = 0;
     const auto mapNow = [&] {
-        const auto bytes = FileBytes(mapPath);
-        return ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+        return MapIn(mapPath);
     };
     m_frontend.OnPumpStep([&] {
         if (atRetry || !std::filesystem::exists(mapPath)) {
@@ -309,8 +313,7 @@ TEST_F(RescueTest, AStoppedRescueGoesOnWhereItStoppedWithItsMap) {
               "rescued.ts.part in " +
                   m_dir.File("") + ".");
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("rescued.ts")));
-    const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
-    const auto stopped = ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+    const auto stopped = MapIn(m_dir.File("rescued.ts.moravel-map"));
     ASSERT_TRUE(stopped) << stopped.error().reason;
     EXPECT_NE(stopped->pass, RescuePass::Done);
     EXPECT_GT(stopped->map.Bytes(RescueState::Copied), 0u);
@@ -345,8 +348,7 @@ TEST_F(RescueTest, ADiskThatGoesAwayStopsTheRescueWhichGoesOnWhenItIsBack) {
     EXPECT_THAT(m_frontend.Messages()[0].text, HasSubstr("run the same copy again"));
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("rescued.ts")));
     EXPECT_TRUE(std::filesystem::exists(m_dir.File("rescued.ts.part")));
-    const auto bytes = FileBytes(m_dir.File("rescued.ts.moravel-map"));
-    const auto stopped = ParseRescueMap(std::string(bytes.begin(), bytes.end()));
+    const auto stopped = MapIn(m_dir.File("rescued.ts.moravel-map"));
     ASSERT_TRUE(stopped) << stopped.error().reason;
     EXPECT_NE(stopped->pass, RescuePass::Done);
     EXPECT_GT(stopped->map.Bytes(RescueState::Untried), 0u);

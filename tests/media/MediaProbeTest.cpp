@@ -90,8 +90,10 @@ TEST_F(MediaProbeTest, OpensOnlyTheContainersThatRecordingsComeIn) {
 }
 
 // Every picture that broadcast carries (UHD, 3840x2160, the largest) decodes; a
-// larger one is refused before it is decoded, whatever memory it would take.
-TEST_F(MediaProbeTest, DecodesABroadcastPictureButRefusesALargerOne) {
+// larger one is refused before it is decoded, whatever memory it would take. An
+// MPEG-2 stream whose headers declare 16000x16000 (384 MB a frame): the look at
+// the streams decodes none of it either, and says why.
+TEST_F(MediaProbeTest, DecodesABroadcastPictureButNoLargerOne) {
     const std::vector<std::uint8_t> uhd = H264At("3840x2160");
     MemoryMediaSource uhdSource(uhd);
     const Result<VideoFrame> picture = DecodeFrameAt(uhdSource, 0);
@@ -110,11 +112,7 @@ TEST_F(MediaProbeTest, DecodesABroadcastPictureButRefusesALargerOne) {
     EXPECT_EQ(
         refused.error().reason,
         "its picture is 5120x2880, larger than any that broadcast carries (at most 4096x2304)");
-}
 
-// An MPEG-2 stream whose headers declare a 16000x16000 picture: the look at the
-// streams decodes none of it (it would take 384 MB a frame), and says why.
-TEST_F(MediaProbeTest, TheLookAtTheStreamsDecodesNoPictureLargerThanTheBound) {
     std::vector<std::uint8_t> bytes =
         Made("-f lavfi -i smptebars=d=1:s=320x240 -c:v mpeg2video -f mpegts", "bars.ts");
     // The sequence header's 12-bit width and height, and the top two bits of each
@@ -135,10 +133,10 @@ TEST_F(MediaProbeTest, TheLookAtTheStreamsDecodesNoPictureLargerThanTheBound) {
         }
     }
     ASSERT_GT(headers, 0);
-    MemoryMediaSource source(bytes);
-    const Result<MediaInfo> info = ProbeMedia(source);
-    ASSERT_FALSE(info) << "taken for " << info->containerName;
-    EXPECT_EQ(info.error().reason,
+    MemoryMediaSource declaredSource(bytes);
+    const Result<MediaInfo> declared = ProbeMedia(declaredSource);
+    ASSERT_FALSE(declared) << "taken for " << declared->containerName;
+    EXPECT_EQ(declared.error().reason,
               "no stream that the libraries know (no sound in it, and no picture of at most "
               "4096x2304)");
 }

@@ -41,9 +41,7 @@ FailingDiskServer::FailingDiskServer(const TempDir& dir, const std::string& tool
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;
-            std::stringstream text;
-            text << std::ifstream(errors).rdbuf();
-            m_failure = "moravel-failing-disk ended without mounting: " + text.str();
+            m_failure = "moravel-failing-disk ended without mounting: " + FileText(errors);
             return;
         }
         if (std::chrono::steady_clock::now() > deadline) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "Tools.h"
+#include "copy/DestinationVolume.h"
 
 namespace moravel::testing {
 
@@ -22,22 +24,6 @@ namespace {
 
 constexpr auto kPatience = std::chrono::seconds(60);
 constexpr auto kPoll = std::chrono::milliseconds(20);
-
-// A path as mountinfo writes it: space, tab, newline and backslash as octal escapes.
-std::string Unescaped(const std::string& field) {
-    std::string text;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        const std::string octal = field.substr(i + 1, 3);
-        if (field[i] == '\\' && octal.size() == 3 &&
-            octal.find_first_not_of("01234567") == std::string::npos) {
-            text += static_cast<char>(std::stoi(octal, nullptr, 8));
-            i += 3;
-        } else {
-            text += field[i];
-        }
-    }
-    return text;
-}
 
 // The exit status of a process that ended, or -1 for one a signal ended.
 int ExitStatus(int raw) {
@@ -73,17 +59,10 @@ pid_t ChildServer() {
 }  // namespace
 
 bool IsMountPoint(const std::string& path) {
-    std::ifstream mounts("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(mounts, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
-        if (Unescaped(point) == path) {
-            return true;
-        }
-    }
-    return false;
+    const std::optional<std::string> table = ReadMountTable();
+    const std::vector<MountEntry> mounts = ParseMountInfo(table.value_or(""));
+    return std::any_of(mounts.begin(), mounts.end(),
+                       [&](const MountEntry& mount) { return mount.mountPoint == path; });
 }
 
 MountedTree::MountedTree(Command command)
@@ -138,7 +117,7 @@ void MountedTree::WaitForMount(pid_t command) {
         }
         std::this_thread::sleep_for(kPoll);
     }
-    m_failure = "no mount after 20 s: " + Errors();
+    m_failure = "no mount after a minute: " + Errors();
 }
 
 MountedTree::~MountedTree() {
@@ -156,9 +135,7 @@ MountedTree::~MountedTree() {
 }
 
 std::string MountedTree::Errors() const {
-    std::stringstream text;
-    text << std::ifstream(m_errors).rdbuf();
-    return text.str();
+    return FileText(m_errors);
 }
 
 int MountedTree::WaitForServer() {
@@ -180,12 +157,6 @@ int MountedTree::StopWith(int signal) {
     }
     ::kill(m_server, signal);
     return WaitForServer();
-}
-
-int MountedTree::Unmount() {
-    int status = 0;
-    RunCommand("fusermount3 -u " + Quoted(m_path) + " 2>&1", status);
-    return m_server > 0 ? WaitForServer() : -1;
 }
 
 }  // namespace moravel::testing

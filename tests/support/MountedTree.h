@@ -28,7 +28,7 @@ public:
     };
 
     // Runs the command and waits until the tree is mounted, or the command ended
-    // without mounting it, or 20 s went by.
+    // without mounting it, or a minute went by.
     explicit MountedTree(Command command);
     ~MountedTree();
     MountedTree(const MountedTree&) = delete;
@@ -44,11 +44,9 @@ public:
     // The process that serves the mount.
     pid_t Server() const { return m_server; }
 
-    // Sends the signal to the server and waits for it to end (20 s at most): its
+    // Sends the signal to the server and waits for it to end (a minute at most): its
     // exit status, or -1 when it was killed by a signal or did not end.
     int StopWith(int signal);
-    // fusermount3 -u, then waits for the server as StopWith does.
-    int Unmount();
 
 private:
     void WaitForMount(pid_t command);

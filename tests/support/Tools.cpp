@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 namespace moravel::testing {
@@ -73,6 +74,12 @@ std::string Quoted(const std::string& text) {
     return quoted + "'";
 }
 
+std::string FileText(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
 #ifndef _WIN32
 void WithFileSizeLimit(std::uint64_t bytes, const std::function<void()>& fn) {
     rlimit old{};
@@ -87,7 +94,7 @@ void WithFileSizeLimit(std::uint64_t bytes, const std::function<void()>& fn) {
 }
 
 pid_t StartProgram(std::vector<std::string> args, const std::string& errorsFile,
-                   const std::string& folder, std::string& failure) {
+                   const std::string& folder, std::string& failure, int output) {
     const pid_t child = ::fork();
     if (child < 0) {
         failure = std::string("fork: ") + std::strerror(errno);
@@ -98,6 +105,9 @@ pid_t StartProgram(std::vector<std::string> args, const std::string& errorsFile,
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int err = ::open(errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(err, 2);
+        if (output >= 0) {
+            ::dup2(output, 1);
+        }
         if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
             ::_exit(126);
         }
