@@ -96,12 +96,9 @@ CopyReport CopyOne(const DriveItem& source, const CopyPlan& plan, DriveTree& acc
     }
     if (plan.split) {
         terminal.Report(SplitNoticeText(plan.volume));
-        if (auto question = ReplacePartsQuestion(plan, target)) {
-            // Said, not asked: the command line does not wait for an answer.
-            if (const auto ask = question->rfind("\nReplace them?"); ask != std::string::npos) {
-                question->erase(ask);
-            }
-            terminal.Report(*question);
+        // Said, not asked: the command line does not wait for an answer.
+        if (const auto replaced = ReplacedPartsText(plan, target)) {
+            terminal.Report(*replaced);
         }
     }
     CopyJob job(access, target);

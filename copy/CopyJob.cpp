@@ -131,7 +131,7 @@ CopyPlan PlanCopy(const DriveItem& source, const std::string& path, CopyTarget& 
 
 // A window's Save dialog asks about the name typed there; a split copy writes
 // other names, and the user is asked before any of them that is there is replaced.
-std::optional<std::string> ReplacePartsQuestion(const CopyPlan& plan, CopyTarget& target) {
+std::optional<std::string> ReplacedPartsText(const CopyPlan& plan, CopyTarget& target) {
     std::string existing;
     for (const PlannedOutput& output : plan.outputs) {
         if (target.Exists(output.path)) {
@@ -141,8 +141,12 @@ std::optional<std::string> ReplacePartsQuestion(const CopyPlan& plan, CopyTarget
     if (!plan.split || existing.empty()) {
         return std::nullopt;
     }
-    return "These files are in " + plan.folder + " already and will be replaced:" + existing +
-           "\nReplace them?";
+    return "These files are in " + plan.folder + " already and will be replaced:" + existing;
+}
+
+std::optional<std::string> ReplacePartsQuestion(const CopyPlan& plan, CopyTarget& target) {
+    const std::optional<std::string> replaced = ReplacedPartsText(plan, target);
+    return replaced ? std::optional(*replaced + "\nReplace them?") : std::nullopt;
 }
 
 CopyJob::~CopyJob() {

@@ -100,10 +100,11 @@ CopyPlan PlanCopy(const DriveItem& source, const std::string& path, CopyTarget& 
 CopyPlan WholeFilePlan(const DriveItem& source, const std::string& path);
 
 // What the user is told about a plan before the copy begins: why the destination
-// is refused; that the file goes in parts; and, asking, which of the parts'
-// names are taken already (nothing when none is).
+// is refused; that the file goes in parts; and which of the parts' names are
+// taken already (nothing when none is), said, or asked as a question.
 std::string RefusedDestinationText(const DestinationVolume& volume);
 std::string SplitNoticeText(const DestinationVolume& volume);
+std::optional<std::string> ReplacedPartsText(const CopyPlan& plan, CopyTarget& target);
 std::optional<std::string> ReplacePartsQuestion(const CopyPlan& plan, CopyTarget& target);
 
 // How a rescue copy runs (see RescueEngine): where its map is kept (empty: beside
