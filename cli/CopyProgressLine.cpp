@@ -26,8 +26,10 @@ void CopyProgressLine::Began(std::uint64_t size) {
     m_done = 0;
     m_drawnPercent = -1;
     if (m_terminal.ShowsProgressLine()) {
-        m_started = m_clock();
-        DrawLine(m_started);
+        const double now = m_clock();
+        // A batch's rate runs from its first file on.
+        m_pace.Start(0, m_batch != nullptr ? m_batch->started : now);
+        DrawLine(now);
     }
 }
 
@@ -38,10 +40,28 @@ void CopyProgressLine::Copied(std::uint64_t bytesDone, std::uint64_t size) {
         return;
     }
     const double now = m_clock();
+    const bool wasAround = m_pace.AroundUnreadable();
+    m_pace.Copied(BytesOfAll(), now);
     const int percent = size == 0 ? 0 : static_cast<int>(bytesDone * 100 / size);
-    if (percent != m_drawnPercent || now - m_drawn >= kRedrawSeconds) {
+    if (percent != m_drawnPercent || now - m_drawn >= kRedrawSeconds ||
+        wasAround != m_pace.AroundUnreadable()) {
         DrawLine(now);
     }
+}
+
+void CopyProgressLine::ReadingAroundUnreadable(std::uint64_t sectorsSoFar) {
+    const bool wasAround = m_pace.AroundUnreadable();
+    m_pace.Unreadable(sectorsSoFar, BytesOfAll());
+    if (!m_terminal.ShowsProgressLine()) {
+        return;
+    }
+    if (const double now = m_clock(); !wasAround || now - m_drawn >= kRedrawSeconds) {
+        DrawLine(now);
+    }
+}
+
+std::uint64_t CopyProgressLine::BytesOfAll() const {
+    return (m_batch != nullptr ? m_batch->bytesBefore : 0) + m_done;
 }
 
 // A rescue's line takes the place of the copy's, redrawn as often.
@@ -63,10 +83,10 @@ void CopyProgressLine::Rescued(const RescueProgress& progress) {
 
 void CopyProgressLine::DrawLine(double now) {
     const int percent = m_size == 0 ? 0 : static_cast<int>(m_done * 100 / m_size);
-    m_terminal.ShowProgressLine(
-        m_batch != nullptr
-            ? BatchProgressText(*m_batch, m_batch->bytesBefore + m_done, now - m_batch->started)
-            : CopyProgressText(percent, m_done, m_size, now - m_started));
+    const std::uint64_t all = m_batch != nullptr ? m_batch->totalBytes : m_size;
+    const std::string pace = m_pace.Text(BytesOfAll(), all, now);
+    m_terminal.ShowProgressLine(m_batch != nullptr ? BatchProgressText(*m_batch, BytesOfAll(), pace)
+                                                   : CopyProgressText(percent, pace));
     m_drawn = now;
     m_drawnPercent = percent;
 }

@@ -20,6 +20,7 @@ SecondsClock SteadySeconds();
 // The progress texts, as the window's status line shares them.
 using moravel::BatchProgress;
 using moravel::BatchProgressText;
+using moravel::CopyPace;
 using moravel::CopyProgressText;
 
 // A copy's progress on the terminal: its line while it runs (the copy's, a
@@ -39,11 +40,14 @@ public:
 
     void Began(std::uint64_t size) override;
     void Copied(std::uint64_t bytesDone, std::uint64_t size) override;
+    void ReadingAroundUnreadable(std::uint64_t sectorsSoFar) override;
     void Rescued(const RescueProgress& progress) override;
     bool StopRequested() override { return m_stop != nullptr && *m_stop != 0; }
 
 private:
     void DrawLine(double now);
+    // The bytes done of the whole line: of every file of a batch.
+    std::uint64_t BytesOfAll() const;
 
     TerminalFrontend& m_terminal;
     SecondsClock m_clock;
@@ -52,7 +56,7 @@ private:
 
     std::uint64_t m_size = 0;
     std::uint64_t m_done = 0;
-    double m_started = 0;
+    CopyPace m_pace;
     double m_drawn = 0;
     int m_drawnPercent = -1;
 };

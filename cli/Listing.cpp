@@ -120,7 +120,9 @@ std::optional<TreeWalker::Place> TreeWalker::Resolve(std::string_view treePath,
                                                      std::string& error) {
     Place place;
     std::vector<DriveItem*> children = TopLevel();
-    for (const std::string& component : SplitTreePath(treePath)) {
+    const std::vector<std::string> components = SplitTreePath(treePath);
+    const TerminalFrontend::ScanLevels levels(m_frontend, components.size());
+    for (const std::string& component : components) {
         const Siblings siblings(std::move(children));
         const auto index = siblings.Find(component);
         if (!index) {

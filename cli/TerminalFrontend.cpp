@@ -1,5 +1,7 @@
 #include "TerminalFrontend.h"
 
+#include <algorithm>
+
 #include "TerminalText.h"
 
 namespace moravel::cli {
@@ -27,12 +29,44 @@ void TerminalFrontend::Note(const std::string& text) {
 }
 
 void TerminalFrontend::PostScanProgress() {
-    if (!m_progressLine || m_progress == m_shownPercent) {
+    const std::int32_t percent =
+        m_levels == 0
+            ? m_progress
+            : static_cast<std::int32_t>((std::min(m_level, m_levels - 1) * 100 +
+                                         static_cast<std::size_t>(std::clamp(m_progress, 0, 100))) /
+                                        m_levels);
+    // A line taken by a message in between may show again what it showed.
+    if (!m_progressLine || (m_lineShown && percent <= m_shownPercent)) {
         return;
     }
-    ShowProgressLine("Scanning file structure ... Please wait. " + std::to_string(m_progress) +
-                     "%");
-    m_shownPercent = m_progress;
+    ShowProgressLine("Scanning file structure ... Please wait. " +
+                     std::to_string(std::max(percent, m_shownPercent)) + "%");
+    m_shownPercent = std::max(percent, m_shownPercent);
+}
+
+void TerminalFrontend::EndScan() {
+    if (m_levels == 0) {
+        ClearProgressLine();
+        return;
+    }
+    // A scan may end at its folder's last entry, short of its last cluster.
+    if (m_lineShown) {
+        m_progress = 100;
+        PostScanProgress();
+    }
+    ++m_level;
+    m_progress = 0;
+}
+
+TerminalFrontend::ScanLevels::ScanLevels(TerminalFrontend& terminal, std::size_t levels)
+    : m_terminal(terminal) {
+    m_terminal.m_levels = levels;
+    m_terminal.m_level = 0;
+}
+
+TerminalFrontend::ScanLevels::~ScanLevels() {
+    m_terminal.m_levels = 0;
+    m_terminal.ClearProgressLine();
 }
 
 void TerminalFrontend::ShowProgressLine(const std::string& line) {
@@ -50,7 +84,9 @@ void TerminalFrontend::ShowProgressLine(const std::string& line) {
 }
 
 void TerminalFrontend::ClearProgressLine() {
-    m_shownPercent = -1;
+    if (m_levels == 0) {
+        m_shownPercent = -1;
+    }
     if (!m_lineShown) {
         return;
     }

@@ -24,7 +24,21 @@ public:
     // The percentage that a scan stores; pass it to ExpandItem.
     std::int32_t& Progress() { return m_progress; }
     // Removes the progress line; call it when ExpandItem has returned.
-    void EndScan() { ClearProgressLine(); }
+    void EndScan();
+
+    // The scans of a path resolved level by level share one line, which never
+    // starts over: level i of n takes the i-th n-th of it, and the line goes
+    // when the last level is done.
+    class ScanLevels {
+    public:
+        ScanLevels(TerminalFrontend& terminal, std::size_t levels);
+        ~ScanLevels();
+        ScanLevels(const ScanLevels&) = delete;
+        ScanLevels& operator=(const ScanLevels&) = delete;
+
+    private:
+        TerminalFrontend& m_terminal;
+    };
 
     // Whether progress lines are shown at all.
     bool ShowsProgressLine() const { return m_progressLine; }
@@ -54,6 +68,8 @@ private:
     bool m_progressLine;
     std::int32_t m_progress = 0;
     std::int32_t m_shownPercent = -1;  // the scan's percentage on the line; -1: none
+    std::size_t m_levels = 0;          // the levels of the scans under way; 0: one scan
+    std::size_t m_level = 0;           // the level being scanned
     bool m_lineShown = false;
     std::size_t m_lineLength = 0;
     int m_failures = 0;

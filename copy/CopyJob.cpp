@@ -1,6 +1,7 @@
 #include "CopyJob.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "CopyTexts.h"
 #include "FileReader.h"
@@ -58,6 +59,13 @@ void ClipFilled(CopyReport& report, std::uint64_t bytes) {
 }
 
 }  // namespace
+
+std::string FilledCountText(const CopyReport& report) {
+    const bool one = report.filledSectors == 1;
+    return std::to_string(report.filledSectors) +
+           (one ? " unreadable sector was" : " unreadable sectors were") +
+           " filled with 0xE5 bytes.";
+}
 
 std::string FilledSectorsText(const CopyReport& report) {
     std::string text = std::to_string(report.filledSectors) +
@@ -160,6 +168,7 @@ CopyReport CopyJob::Run(const DriveItem& source, const CopyPlan& plan, CopyProgr
     m_unpublished.clear();
     m_rescuePublished = false;
     m_sourceGone = false;
+    m_progressFailure = nullptr;
     m_writeFailure.clear();
     m_uncreated.clear();
     if (plan.refused) {
@@ -324,6 +333,22 @@ void CopyJob::Step(std::uint64_t bytesDone) {
     }
 }
 
+// Called from inside a read: what the progress throws must not pass through the
+// read's own handling of failures, and waits until the read is done.
+void CopyJob::SectorFailed(std::uint64_t sectorsSoFar) {
+    if (m_progressFailure) {
+        return;
+    }
+    try {
+        m_progress->ReadingAroundUnreadable(sectorsSoFar);
+        if (m_progress->StopRequested()) {
+            m_stopRequested = true;
+        }
+    } catch (...) {
+        m_progressFailure = std::current_exception();
+    }
+}
+
 void CopyJob::CopyClusters(const DriveItem& source) {
     std::uint32_t count = 0;
     if (!LoadChain(source, count)) {
@@ -405,6 +430,7 @@ void CopyJob::ReadRun(const DriveItem& file, std::uint32_t index, std::uint32_t 
                         clusters * file.m_sectorsPerCluster};
     const auto bytes = static_cast<std::size_t>(SectorsToBytes(run.count));
     UnreadableSectors unreadable;
+    unreadable.eachFailed = [&] { SectorFailed(m_report.filledSectors + unreadable.size()); };
     m_drives.ReadSectors(run, nullptr, m_buffer.Bytes().first(bytes), &unreadable);
     if (!unreadable.empty() && !m_drives.DiskAnswers(file.m_drive)) {
         m_sourceGone = true;
@@ -481,6 +507,9 @@ void CopyJob::CopyLoop(const DriveItem& file, std::uint32_t count) {
         } catch (...) {
             End(CopyOutcome::Failed, Fatal("ReadSectors"));
             return;
+        }
+        if (m_progressFailure) {
+            std::rethrow_exception(std::exchange(m_progressFailure, nullptr));
         }
         if (m_sourceGone) {
             End(CopyOutcome::Failed, SourceGoneText(file));

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,9 @@ struct CopyReport {
 // "3 sectors could not be read and were filled with 0xE5 bytes: bytes 0-511,
 // 4096-5119." with the first ten ranges, then "...".
 std::string FilledSectorsText(const CopyReport& report);
+// "3 unreadable sectors were filled with 0xE5 bytes.": the count alone, for a
+// line that has little room.
+std::string FilledCountText(const CopyReport& report);
 // The first ten ranges as "0-511, 4096-5119", then ", ..." when there are more.
 std::string ByteRangesText(const std::vector<ByteRange>& ranges);
 
@@ -127,6 +131,10 @@ public:
         (void)bytesDone;
         (void)size;
     }
+    // While a read goes around sectors that fail, after each one: how many
+    // sectors of the file could not be read so far. A failing drive may spend
+    // seconds on each; Copied follows once the read is done.
+    virtual void ReadingAroundUnreadable(std::uint64_t sectorsSoFar) { (void)sectorsSoFar; }
     // After every step of a rescue copy.
     virtual void Rescued(const RescueProgress& progress) { (void)progress; }
     // True ends the copy after the cluster or step being copied.
@@ -191,6 +199,7 @@ private:
              Error::Weight weight = Error::Weight::Warning);
     // Passes a progress step on, and a stop asked for there.
     void Step(std::uint64_t bytesDone);
+    void SectorFailed(std::uint64_t sectorsSoFar);
     bool InWindow(std::uint32_t index) const {
         return index >= m_windowFirst && index - m_windowFirst < m_windowClusters;
     }
@@ -206,6 +215,9 @@ private:
     // The run's state.
     const CopyPlan* m_plan = nullptr;
     CopyProgress* m_progress = nullptr;
+    // What the progress threw while told of a failed sector in the middle of a
+    // read, thrown again once the read is done.
+    std::exception_ptr m_progressFailure;
     // The source entry's last-write time, which every output file keeps.
     std::optional<std::time_t> m_modified;
     int m_part = 1;

@@ -47,8 +47,19 @@ struct DriveAccessOptions {
 inline constexpr std::size_t kDiskTableEntries = 10;
 
 // The sectors of a run that could not be read and were filled with 0xE5, by
-// their index in the run.
-using UnreadableSectors = std::vector<std::uint32_t>;
+// their index in the run. A read around a bad area may take minutes (a failing
+// drive spends seconds on each sector): whoever waits for it is told of each
+// sector as it fails, when it sets eachFailed.
+struct UnreadableSectors : std::vector<std::uint32_t> {
+    std::function<void()> eachFailed;
+
+    void Note(std::uint32_t index) {
+        push_back(index);
+        if (eachFailed) {
+            eachFailed();
+        }
+    }
+};
 
 // The one object through which the program touches disks: it opens them, holds
 // the disk table (the roots of the drive tree) and reads sectors and clusters.

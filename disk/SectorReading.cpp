@@ -54,7 +54,7 @@ bool DriveAccess::ReadSectors(SectorRun run, ChsAddress* chs, std::span<std::uin
         // of the run is unreadable, and must not keep what the buffer held before.
         std::fill(into.begin(), into.end(), kUnreadableFill);
         for (std::uint32_t i = 0; i < run.count; ++i) {
-            unreadable->push_back(i);
+            unreadable->Note(i);
         }
     }
     return result == RunRead::Whole;
@@ -104,7 +104,7 @@ void DriveAccess::FillRestUnreadable(std::span<std::uint8_t> into, std::uint32_t
                                    static_cast<std::size_t>(SectorsToBytes(count - from)));
     std::fill(rest.begin(), rest.end(), kUnreadableFill);
     for (std::uint32_t i = from; unreadable != nullptr && i < count; ++i) {
-        unreadable->push_back(i);
+        unreadable->Note(i);
     }
 }
 
@@ -122,14 +122,14 @@ void DriveAccess::RetrySectorBySector(SectorRun run, ChsAddress* chs, std::span<
         if (pastEnd || !ReadSectors(single, chs, sector)) {
             std::fill(sector.begin(), sector.end(), kUnreadableFill);
             if (unreadable != nullptr) {
-                unreadable->push_back(firstIndex + i);
+                unreadable->Note(firstIndex + i);
             }
             // A disk that went while its sectors are asked for one by one: the
             // rest would be asked in vain, a request each.
             if (!pastEnd && !DiskAnswers(place.m_drive)) {
                 FillRestUnreadable(into, i + 1, run.count, nullptr);
                 for (std::uint32_t j = i + 1; unreadable != nullptr && j < run.count; ++j) {
-                    unreadable->push_back(firstIndex + j);
+                    unreadable->Note(firstIndex + j);
                 }
                 return;
             }
@@ -188,6 +188,7 @@ bool DriveAccess::ReadClusters(const std::uint32_t* clusters, const DriveItem& v
             continue;
         }
         UnreadableSectors inCluster;
+        inCluster.eachFailed = unreadable->eachFailed;
         if (!ReadSectors(cluster, &m_chs, place, &inCluster)) {
             whole = false;
         }

@@ -132,11 +132,14 @@ std::shared_ptr<FatPages> DriveTree::VolumeFat(const DriveItem& item) {
     auto place = std::make_shared<DriveItem>();
     CopyVolumeFields(item, *place);
     const auto read = [this, place](unsigned copy, std::uint32_t first, std::uint32_t count,
-                                    std::span<std::uint8_t> out, UnreadableSectors& unreadable) {
+                                    std::span<std::uint8_t> out,
+                                    std::vector<std::uint32_t>& unreadable) {
         // The second copy follows the first directly.
         const SectorRun run{
             *place, place->m_reservedSectors + copy * place->m_sectorsPerFat + first, count};
-        ReadSectors(run, &Chs(), out, &unreadable);
+        UnreadableSectors failed;
+        ReadSectors(run, &Chs(), out, &failed);
+        unreadable.insert(unreadable.end(), failed.begin(), failed.end());
     };
     pages = std::make_shared<FatPages>(item.m_fatKind, FatBytesUsed(item), LastClusterOf(item),
                                        read, m_fatHeldBytes);

@@ -54,6 +54,7 @@ void BatchCopyCommand::RequestStop() {
 void BatchCopyCommand::Run(const std::vector<Source>& sources) {
     m_tally = BatchTally{};
     m_problems.clear();
+    m_anyFilled = false;
     m_stopRequested = false;
     const std::optional<std::string> folder = m_frontend.AskFolder(kCopyToFolderTitle);
     if (!folder) {
@@ -136,6 +137,7 @@ void BatchCopyCommand::CopyAll(BatchPlan& plan) {
     m_progress.files = jobs.size();
     m_progress.totalBytes = plan.TotalBytes();
     m_progress.started = SteadySecondsNow();
+    m_pace.Start(0, m_progress.started);
     m_frontend.SetProgressPosition(0);
     m_frontend.ShowControl(m_controls.progress, true);
     m_frontend.ShowControl(m_controls.status, true);
@@ -168,6 +170,7 @@ void BatchCopyCommand::CopyOne(const BatchFile& job) {
         return;
     }
     ++m_tally.failed;
+    m_anyFilled = m_anyFilled || report.filledSectors > 0;
     if (report.stopped && !report.error) {
         return;  // the summary says the copy was interrupted
     }
@@ -188,13 +191,31 @@ void BatchCopyCommand::Copied(std::uint64_t bytesDone, std::uint64_t) {
     const std::uint64_t all = std::max<std::uint64_t>(m_progress.totalBytes, 1);
     m_frontend.SetProgressPosition(static_cast<int>(static_cast<double>(std::min(done, all)) *
                                                     100.0 / static_cast<double>(all)));
+    m_done = done;
     const double now = SteadySecondsNow();
-    if (bytesDone == 0 || now - m_shown >= kStatusRedrawSeconds) {
-        m_shown = now;
-        m_frontend.SetStatusText(
-            BatchStatusText(m_progress, m_name, done, now - m_progress.started));
+    const bool wasAround = m_pace.AroundUnreadable();
+    m_pace.Copied(done, now);
+    if (bytesDone == 0 || now - m_shown >= kStatusRedrawSeconds ||
+        wasAround != m_pace.AroundUnreadable()) {
+        ShowProgressText(now);
     }
     m_frontend.PumpMessages();
+}
+
+void BatchCopyCommand::ReadingAroundUnreadable(std::uint64_t sectorsSoFar) {
+    const bool wasAround = m_pace.AroundUnreadable();
+    m_pace.Unreadable(sectorsSoFar, m_done);
+    if (const double now = SteadySecondsNow();
+        !wasAround || now - m_shown >= kStatusRedrawSeconds) {
+        ShowProgressText(now);
+    }
+    m_frontend.PumpMessages();
+}
+
+void BatchCopyCommand::ShowProgressText(double now) {
+    m_shown = now;
+    m_frontend.SetStatusText(BatchStatusText(m_progress, m_name, m_done,
+                                             m_pace.Text(m_done, m_progress.totalBytes, now)));
 }
 
 // The summary in the status line; what went wrong, when anything did, in a
@@ -219,6 +240,9 @@ void BatchCopyCommand::ShowEnd(const BatchPlan& plan, const std::string& folder)
     }
     if (m_problems.size() > kProblemsNamed) {
         text += "\n... and " + std::to_string(m_problems.size() - kProblemsNamed) + " more.";
+    }
+    if (m_anyFilled) {
+        text += std::string("\n\n") + kRescueCopyAdvice;
     }
     m_frontend.ShowMessage(text, ApplicationTitle(), MessageButtons::Ok, MessageIcon::Exclamation);
 }

@@ -41,6 +41,8 @@ private:
 
     void Began(std::uint64_t size) override;
     void Copied(std::uint64_t bytesDone, std::uint64_t size) override;
+    void ReadingAroundUnreadable(std::uint64_t sectorsSoFar) override;
+    void ShowProgressText(double now);
     bool StopRequested() override { return m_stopRequested; }
 
     CopyFrontend& m_frontend;
@@ -49,9 +51,12 @@ private:
     CopyControls m_controls;
     BatchTally m_tally;
     BatchProgress m_progress;
-    std::string m_name;  // the file being copied
-    double m_shown = 0;  // when the status line last showed the progress
+    CopyPace m_pace;
+    std::uint64_t m_done = 0;  // the bytes of all the files copied so far
+    std::string m_name;        // the file being copied
+    double m_shown = 0;        // when the status line last showed the progress
     bool m_stopRequested = false;
+    bool m_anyFilled = false;  // a file was copied with sectors filled
     // What did not go well, one line each, for the summary's message box.
     std::vector<std::string> m_problems;
 };

@@ -78,7 +78,9 @@ std::optional<CopyPlan> CopyFileCommand::ChoosePlan(const DriveItem& source) {
 }
 
 void CopyFileCommand::Began(std::uint64_t size) {
-    m_started = SteadySecondsNow();
+    m_pace.Start(0, SteadySecondsNow());
+    m_bytesDone = 0;
+    m_size = size;
     ShowProgressText(0, size);
     m_frontend.ShowControl(m_controls.status, true);
     m_frontend.SetProgressPosition(0);
@@ -88,7 +90,8 @@ void CopyFileCommand::Began(std::uint64_t size) {
 
 void CopyFileCommand::ShowProgressText(std::uint64_t bytesDone, std::uint64_t size) {
     m_shown = SteadySecondsNow();
-    m_frontend.SetStatusText(CopyStatusText(m_name, bytesDone, size, m_shown - m_started));
+    m_frontend.SetStatusText(
+        CopyStatusText(m_name, bytesDone, size, m_pace.Text(bytesDone, size, m_shown)));
 }
 
 // The bar counts clusters: whole ones to 100, a last partial one beyond.
@@ -102,8 +105,24 @@ void CopyFileCommand::Copied(std::uint64_t bytesDone, std::uint64_t size) {
                                                : static_cast<double>(clustersDone) * 100.0 /
                                                      static_cast<double>(wholeClusters);
     m_frontend.SetProgressPosition(static_cast<int>(std::min(position, 1e9)));
-    if (SteadySecondsNow() - m_shown >= kStatusRedrawSeconds) {
+    m_bytesDone = bytesDone;
+    m_size = size;
+    const double now = SteadySecondsNow();
+    const bool wasAround = m_pace.AroundUnreadable();
+    m_pace.Copied(bytesDone, now);
+    if (now - m_shown >= kStatusRedrawSeconds || wasAround != m_pace.AroundUnreadable()) {
         ShowProgressText(bytesDone, size);
+    }
+    m_frontend.PumpMessages();
+}
+
+// A failing drive may spend seconds on each sector: the status line says why
+// the bar stands still, and the window stays alive meanwhile.
+void CopyFileCommand::ReadingAroundUnreadable(std::uint64_t sectorsSoFar) {
+    const bool wasAround = m_pace.AroundUnreadable();
+    m_pace.Unreadable(sectorsSoFar, m_bytesDone);
+    if (!wasAround || SteadySecondsNow() - m_shown >= kStatusRedrawSeconds) {
+        ShowProgressText(m_bytesDone, m_size);
     }
     m_frontend.PumpMessages();
 }
@@ -116,34 +135,65 @@ void CopyFileCommand::Rescued(const RescueProgress& progress) {
     m_frontend.PumpMessages();
 }
 
-// The job's reason, when it gives one, in a message box; once the copy had
-// begun, its outcome in the status line and the bar hidden. The tree and the
-// list are enabled again.
+// Once the copy had begun: its outcome in the status line, short, and the bar
+// hidden; a copy that is not whole (filled, cut or failed, but not stopped as
+// asked) also in a message box with the warning icon, which says what is where
+// and what to do next. A reason the job gives before it began goes in a box
+// alone. The tree and the list are enabled again.
 void CopyFileCommand::ShowEnd(const CopyPlan& plan) {
-    if (m_report.error && !m_report.error->reason.empty()) {
-        ShowError(m_report.error->reason, m_report.error->weight == Error::Weight::Stop
-                                              ? MessageIcon::Hand
-                                              : MessageIcon::Exclamation);
-    }
-    if (m_copying) {
-        m_copying = false;
-        switch (m_report.outcome) {
-            case CopyOutcome::Copied:
-                m_frontend.SetStatusText(kCopySucceededText + OutputText(plan));
-                break;
-            case CopyOutcome::Incomplete:
-                m_frontend.SetStatusText(std::string(kCopyIncompleteText) + " It was copied" +
-                                         OutputText(plan) + ". " + FilledSectorsText(m_report));
-                break;
-            default:
-                m_frontend.SetStatusText((m_report.stopped ? kCopyStoppedText : kCopyFailedText) +
-                                         KeptText(plan));
-                break;
+    const bool reason = m_report.error && !m_report.error->reason.empty();
+    if (!m_copying) {
+        if (reason) {
+            ShowError(m_report.error->reason, m_report.error->weight == Error::Weight::Stop
+                                                  ? MessageIcon::Hand
+                                                  : MessageIcon::Exclamation);
         }
-        m_frontend.ShowControl(m_controls.progress, false);
-        m_frontend.SetProgressPosition(0);
+        ShowCopyRunning(m_frontend, m_controls, false);
+        return;
     }
+    m_copying = false;
+    m_frontend.SetStatusText(StatusEndText(plan));
+    m_frontend.ShowControl(m_controls.progress, false);
+    m_frontend.SetProgressPosition(0);
     ShowCopyRunning(m_frontend, m_controls, false);
+    if (m_report.outcome == CopyOutcome::Incomplete || reason) {
+        ShowError(DamagedCopyText(plan),
+                  m_report.error && m_report.error->weight == Error::Weight::Stop
+                      ? MessageIcon::Hand
+                      : MessageIcon::Exclamation);
+    }
+}
+
+std::string CopyFileCommand::StatusEndText(const CopyPlan& plan) const {
+    switch (m_report.outcome) {
+        case CopyOutcome::Copied:
+            return kCopySucceededText + OutputText(plan);
+        case CopyOutcome::Incomplete:
+            return std::string(kCopyIncompleteText) + " " + FilledCountText(m_report) +
+                   " It was copied" + OutputText(plan) + ".";
+        default:
+            return (m_report.stopped ? kCopyStoppedText : kCopyFailedText) + KeptText(plan);
+    }
+}
+
+// The message box of a copy that is not whole: what happened, where the output
+// is, and what can be done about it.
+std::string CopyFileCommand::DamagedCopyText(const CopyPlan& plan) const {
+    std::string text;
+    if (m_report.outcome == CopyOutcome::Incomplete) {
+        text = std::string(kCopyIncompleteText) + "\n\nIt was copied" + OutputText(plan) + ".\n\n" +
+               FilledSectorsText(m_report);
+    } else {
+        // The reason first, as the job words it; then what is left where.
+        text = m_report.error->reason;
+        if (const std::string kept = KeptText(plan); !kept.empty()) {
+            text += "\n\n" + kept.substr(1);
+        }
+    }
+    if (m_report.filledSectors > 0) {
+        text += std::string("\n\n") + (m_rescue ? kRescueAgainAdvice : kRescueCopyAdvice);
+    }
+    return text;
 }
 
 // " to /media/usb/Film.ts", or " in 3 parts in /media/usb/: Film.001.ts to

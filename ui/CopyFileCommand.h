@@ -4,6 +4,7 @@
 #include <string>
 
 #include "CopyFrontend.h"
+#include "ProgressText.h"
 #include "copy/CopyJob.h"
 
 namespace moravel {
@@ -21,6 +22,15 @@ struct CopyControls {
 inline constexpr char kStopButtonText[] = "Stop";
 inline constexpr char kCopyFileButtonText[] = "Copy File";
 inline constexpr char kCopyStoppedText[] = "The copy was stopped.";
+// What to do about sectors that could not be read: a normal copy tries each
+// once more; a rescue copy goes on from its map.
+inline constexpr char kRescueCopyAdvice[] =
+    "The disk may be failing. Rescue Copy... in the menu reads everything that can be read "
+    "first, tries the unreadable sectors again at the end, and keeps a map of what it read, so "
+    "that a later run goes on where it stopped.";
+inline constexpr char kRescueAgainAdvice[] =
+    "Run Rescue Copy... of this file again later, to the same place: it goes on from its map "
+    "and tries the unreadable sectors once more.";
 
 // While a copy runs the tree and the list take no clicks and Copy File says
 // Stop; after it, both are enabled again and the button says Copy File.
@@ -50,7 +60,10 @@ public:
 
     void Run();
     // From now on the command makes rescue copies (nothing: normal copies again).
-    void SetRescue(std::optional<RescueSettings> settings) { m_job.SetRescue(std::move(settings)); }
+    void SetRescue(std::optional<RescueSettings> settings) {
+        m_rescue = settings.has_value();
+        m_job.SetRescue(std::move(settings));
+    }
     // Ends a running copy after the cluster being copied (Stop, or the window is
     // closing).
     void RequestStop() override { m_job.RequestStop(); }
@@ -60,6 +73,8 @@ public:
 private:
     std::optional<CopyPlan> ChoosePlan(const DriveItem& source);
     void ShowEnd(const CopyPlan& plan);
+    std::string StatusEndText(const CopyPlan& plan) const;
+    std::string DamagedCopyText(const CopyPlan& plan) const;
     std::string KeptText(const CopyPlan& plan) const;
     std::string OutputText(const CopyPlan& plan) const;
     void ShowProgressText(std::uint64_t bytesDone, std::uint64_t size);
@@ -67,6 +82,7 @@ private:
 
     void Began(std::uint64_t size) override;
     void Copied(std::uint64_t bytesDone, std::uint64_t size) override;
+    void ReadingAroundUnreadable(std::uint64_t sectorsSoFar) override;
     void Rescued(const RescueProgress& progress) override;
 
     CopyFrontend& m_frontend;
@@ -77,9 +93,12 @@ private:
     // The copy's bytes per cluster: the bar moves by clusters.
     std::uint64_t m_clusterBytes = 0;
     bool m_copying = false;  // the status line and the bar show the copy
+    bool m_rescue = false;   // the copies are rescue copies
     std::string m_name;      // the file's name, as the status line shows it
-    double m_started = 0;    // when the copy began, on the steady clock
-    double m_shown = 0;      // when the status line last showed the progress
+    CopyPace m_pace;
+    std::uint64_t m_bytesDone = 0;
+    std::uint64_t m_size = 0;
+    double m_shown = 0;  // when the status line last showed the progress
 };
 
 }  // namespace moravel

@@ -39,11 +39,39 @@ std::string RateAndTimeLeft(std::uint64_t done, std::uint64_t all, double second
            Duration(static_cast<std::uint64_t>(eta));
 }
 
+void CopyPace::Start(std::uint64_t bytesDone, double now) {
+    *this = CopyPace{};
+    m_from = bytesDone;
+    m_since = now;
+}
+
+void CopyPace::Unreadable(std::uint64_t sectorsSoFar, std::uint64_t bytesDone) {
+    m_around = true;
+    m_unreadable = sectorsSoFar;
+    m_lastFailedAt = bytesDone;
+}
+
+void CopyPace::Copied(std::uint64_t bytesDone, double now) {
+    if (m_around && bytesDone >= m_lastFailedAt + kGoodStretch) {
+        m_around = false;
+        m_from = bytesDone;
+        m_since = now;
+    }
+}
+
+std::string CopyPace::Text(std::uint64_t bytesDone, std::uint64_t all, double now) const {
+    if (m_around) {
+        return "Reading around unreadable sectors: " + std::to_string(m_unreadable) + " so far";
+    }
+    const std::uint64_t from = std::min(m_from, bytesDone);
+    return RateAndTimeLeft(bytesDone - from, all - std::min(from, all), now - m_since);
+}
+
 namespace {
 
 // "1.2 GB of 8.4 GB  37.5 MB/s  ETA 3:15"
-std::string BytesOfAll(std::uint64_t done, std::uint64_t all, double seconds) {
-    return FormatSize(done) + " of " + FormatSize(all) + "  " + RateAndTimeLeft(done, all, seconds);
+std::string BytesOfAll(std::uint64_t done, std::uint64_t all, std::string_view pace) {
+    return FormatSize(done) + " of " + FormatSize(all) + "  " + std::string(pace);
 }
 
 std::string FileNumber(const BatchProgress& batch) {
@@ -52,26 +80,25 @@ std::string FileNumber(const BatchProgress& batch) {
 
 }  // namespace
 
-std::string BatchProgressText(const BatchProgress& batch, std::uint64_t bytesDone, double seconds) {
-    return FileNumber(batch) + "  " + BytesOfAll(bytesDone, batch.totalBytes, seconds);
+std::string BatchProgressText(const BatchProgress& batch, std::uint64_t bytesDone,
+                              std::string_view pace) {
+    return FileNumber(batch) + "  " + BytesOfAll(bytesDone, batch.totalBytes, pace);
 }
 
 std::string BatchStatusText(const BatchProgress& batch, std::string_view name,
-                            std::uint64_t bytesDone, double seconds) {
+                            std::uint64_t bytesDone, std::string_view pace) {
     return FileNumber(batch) + " " + std::string(name) + "  " +
-           BytesOfAll(bytesDone, batch.totalBytes, seconds);
+           BytesOfAll(bytesDone, batch.totalBytes, pace);
 }
 
-std::string CopyProgressText(int percent, std::uint64_t bytesDone, std::uint64_t fileSize,
-                             double seconds) {
+std::string CopyProgressText(int percent, std::string_view pace) {
     const std::string shown = std::to_string(std::clamp(percent, 0, 100));
-    return "Copying " + std::string(3 - shown.size(), ' ') + shown + "%  " +
-           RateAndTimeLeft(bytesDone, fileSize, seconds);
+    return "Copying " + std::string(3 - shown.size(), ' ') + shown + "%  " + std::string(pace);
 }
 
 std::string CopyStatusText(std::string_view name, std::uint64_t bytesDone, std::uint64_t size,
-                           double seconds) {
-    return "Copying " + std::string(name) + "  " + BytesOfAll(bytesDone, size, seconds);
+                           std::string_view pace) {
+    return "Copying " + std::string(name) + "  " + BytesOfAll(bytesDone, size, pace);
 }
 
 }  // namespace moravel

@@ -529,22 +529,39 @@ TEST(CliCopyTest, OnATerminalTheProgressLineRunsToTheEndAndIsCleared) {
 
 TEST(CliCopyTest, ProgressTextShowsTheRateAndTheTimeLeft) {
     constexpr std::uint64_t kMiB = 1'048'576;
-    EXPECT_EQ(cli::CopyProgressText(0, 0, kMiB, 3.0), "Copying   0%  --.- MB/s  ETA --:--");
-    EXPECT_EQ(cli::CopyProgressText(5, kMiB, 2 * kMiB, 0.0), "Copying   5%  --.- MB/s  ETA --:--");
-    EXPECT_EQ(cli::CopyProgressText(50, 10 * kMiB, 20 * kMiB, 2.0),
-              "Copying  50%  5.0 MB/s  ETA 0:02");
-    EXPECT_EQ(cli::CopyProgressText(40, 2 * kMiB, 5 * kMiB, 4.0),
-              "Copying  40%  0.5 MB/s  ETA 0:06");
+    const auto line = [](int percent, std::uint64_t done, std::uint64_t all, double seconds) {
+        return cli::CopyProgressText(percent, RateAndTimeLeft(done, all, seconds));
+    };
+    EXPECT_EQ(line(0, 0, kMiB, 3.0), "Copying   0%  --.- MB/s  ETA --:--");
+    EXPECT_EQ(line(5, kMiB, 2 * kMiB, 0.0), "Copying   5%  --.- MB/s  ETA --:--");
+    EXPECT_EQ(line(50, 10 * kMiB, 20 * kMiB, 2.0), "Copying  50%  5.0 MB/s  ETA 0:02");
+    EXPECT_EQ(line(40, 2 * kMiB, 5 * kMiB, 4.0), "Copying  40%  0.5 MB/s  ETA 0:06");
     // 1.5 seconds left show as 2.
-    EXPECT_EQ(cli::CopyProgressText(40, kMiB, 5 * kMiB / 2, 1.0),
-              "Copying  40%  1.0 MB/s  ETA 0:02");
-    EXPECT_EQ(cli::CopyProgressText(1, kMiB, 62 * kMiB, 1.0), "Copying   1%  1.0 MB/s  ETA 1:01");
-    EXPECT_EQ(cli::CopyProgressText(1, kMiB, 3601 * kMiB, 1.0),
-              "Copying   1%  1.0 MB/s  ETA 1:00:00");
-    EXPECT_EQ(cli::CopyProgressText(101, 3 * kMiB + 1, 3 * kMiB + 1, 1.5),
-              "Copying 100%  2.0 MB/s  ETA 0:00");
-    EXPECT_EQ(cli::CopyProgressText(99, 300 * kMiB, 301 * kMiB, 0.5),
-              "Copying  99%  600.0 MB/s  ETA 0:01");
+    EXPECT_EQ(line(40, kMiB, 5 * kMiB / 2, 1.0), "Copying  40%  1.0 MB/s  ETA 0:02");
+    EXPECT_EQ(line(1, kMiB, 62 * kMiB, 1.0), "Copying   1%  1.0 MB/s  ETA 1:01");
+    EXPECT_EQ(line(1, kMiB, 3601 * kMiB, 1.0), "Copying   1%  1.0 MB/s  ETA 1:00:00");
+    EXPECT_EQ(line(101, 3 * kMiB + 1, 3 * kMiB + 1, 1.5), "Copying 100%  2.0 MB/s  ETA 0:00");
+    EXPECT_EQ(line(99, 300 * kMiB, 301 * kMiB, 0.5), "Copying  99%  600.0 MB/s  ETA 0:01");
+}
+
+// Over a bad area the line says how many sectors failed, never a time left;
+// once a stretch reads well again, the rate is that of the reads since.
+TEST(CliCopyTest, PaceSaysSectorsFailWhileTheyDo) {
+    constexpr std::uint64_t kMiB = 1'048'576;
+    CopyPace pace;
+    pace.Start(0, 0.0);
+    pace.Copied(kMiB, 1.0);
+    EXPECT_EQ(pace.Text(kMiB, 100 * kMiB, 1.0), "1.0 MB/s  ETA 1:39");
+    pace.Unreadable(1, kMiB);
+    pace.Unreadable(312, kMiB);
+    pace.Copied(kMiB + kMiB / 2, 40.0);
+    EXPECT_EQ(pace.Text(kMiB + kMiB / 2, 100 * kMiB, 40.0),
+              "Reading around unreadable sectors: 312 so far");
+    pace.Copied(2 * kMiB, 41.0);
+    EXPECT_FALSE(pace.AroundUnreadable());
+    EXPECT_EQ(pace.Text(2 * kMiB, 100 * kMiB, 41.0), "--.- MB/s  ETA --:--");
+    // 10 MiB in 1 s after the bad area: the 40 s spent on it count for nothing.
+    EXPECT_EQ(pace.Text(12 * kMiB, 100 * kMiB, 42.0), "10.0 MB/s  ETA 0:09");
 }
 
 }  // namespace

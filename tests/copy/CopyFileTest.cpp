@@ -17,6 +17,7 @@ using testing::CopyFixture;
 using ::testing::ElementsAre;
 using testing::EndsContent;
 using testing::ExpectContent;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testing::kPartitionStart;
 using testing::MemoryTarget;
@@ -32,10 +33,19 @@ std::string SucceededTo(const std::string& path) {
 constexpr char kFailed[] = "The file copying failed.";
 
 // The status of a copy that ended before its last byte, with its output kept.
-std::string KeptFailed(const std::string& kept) {
+std::string KeptText(const std::string& kept) {
     const auto slash = kept.find_last_of("/\\");
-    return std::string(kFailed) + " What was copied is kept as " + kept.substr(slash + 1) + " in " +
+    return "What was copied is kept as " + kept.substr(slash + 1) + " in " +
            kept.substr(0, slash + 1) + ".";
+}
+
+std::string KeptFailed(const std::string& kept) {
+    return std::string(kFailed) + " " + KeptText(kept);
+}
+
+// The box of a failed copy: the reason, then what is kept where.
+std::string FailedBox(const std::string& reason, const std::string& kept) {
+    return reason + "\n\n" + KeptText(kept);
 }
 
 class CopyTest : public CopyFixture {
@@ -444,7 +454,7 @@ TEST_F(CopyTest, ClustersThatLieTogetherAreReadTogether) {
 }
 
 // Reading on is the recovery, but a copy with filled sectors is no success: the
-// status line says how many and where they lie in the file.
+// status line says how many, and a warning box where they lie in the file.
 TEST_F(CopyTest, AnUnreadableSectorIsCopiedAsE5AndReportedNotAsSuccess) {
     Volume(8);
     const auto seed = AddRecording("DAMAGED TS ", 5 * 4096, "Damaged.ts", Content::Full);
@@ -458,10 +468,13 @@ TEST_F(CopyTest, AnUnreadableSectorIsCopiedAsE5AndReportedNotAsSuccess) {
     SelectFile("Damaged.ts");
     CopyTo("/media/usb/Damaged.ts");
     EXPECT_EQ(m_frontend.StatusText(),
-              "The file was copied incompletely. It was copied to /media/usb/Damaged.ts. 1 sector "
-              "could not be read and was filled with "
-              "0xE5 bytes: bytes 5120-5631.");
-    EXPECT_TRUE(m_frontend.Messages().empty());
+              "The file was copied incompletely. 1 unreadable sector was filled with 0xE5 bytes. "
+              "It was copied to /media/usb/Damaged.ts.");
+    ASSERT_EQ(m_frontend.Messages().size(), 1u);
+    EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Exclamation);
+    EXPECT_THAT(m_frontend.Messages()[0].text,
+                HasSubstr("\n\n1 sector could not be read and was filled with 0xE5 bytes: bytes "
+                          "5120-5631.\n\n"));
     ExpectContent(target.files["/media/usb/Damaged.ts"], 5 * 4096, [&](std::uint64_t o) {
         return o >= 4096 + 1024 && o < 4096 + 1536 ? std::uint8_t{0xE5} : ContentByte(seed, o);
     });
@@ -477,10 +490,9 @@ TEST_F(CopyTest, AnUnreadableOneSectorClusterIsCopiedAsE5) {
     Reopen(target);
     SelectFile("Damaged.ts");
     CopyTo("/media/usb/Damaged.ts");
-    EXPECT_EQ(m_frontend.StatusText(),
-              "The file was copied incompletely. It was copied to /media/usb/Damaged.ts. 1 sector "
-              "could not be read and was filled with "
-              "0xE5 bytes: bytes 512-1023.");
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre(HasSubstr("1 sector could not be read and was filled with 0xE5 bytes: "
+                                      "bytes 512-1023.")));
     // Not the first cluster's data again: 0xE5 in the second cluster's place.
     ExpectContent(target.files["/media/usb/Damaged.ts"], 4 * 512, [&](std::uint64_t o) {
         return o >= 512 && o < 1024 ? std::uint8_t{0xE5} : ContentByte(seed, o);
@@ -510,10 +522,12 @@ TEST_F(CopyTest, ManyFilledRangesAreCountedAndTheFirstTenNamed) {
                   std::to_string(i * 4096 + 3071);
     }
     EXPECT_EQ(m_frontend.StatusText(),
-              "The file was copied incompletely. It was copied to /media/usb/Damaged.ts. 24 "
-              "sectors could not be read and were filled "
-              "with 0xE5 bytes: bytes " +
-                  ranges + ", ...");
+              "The file was copied incompletely. 24 unreadable sectors were filled with 0xE5 "
+              "bytes. It was copied to /media/usb/Damaged.ts.");
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre(HasSubstr("24 sectors could not be read and were filled with 0xE5 "
+                                      "bytes: bytes " +
+                                      ranges + ", ...")));
     ExpectContent(target.files["/media/usb/Damaged.ts"], 20 * 4096, [&](std::uint64_t o) {
         const bool filled = o < 12 * 4096 && o % 4096 >= 2048 && o % 4096 < 3072;
         return filled ? std::uint8_t{0xE5} : ContentByte(seed, o);
@@ -532,9 +546,11 @@ TEST_F(CopyTest, ADiskPulledOutStopsTheCopyWhichKeepsItsPart) {
     m_opener.PullAfter(m_image->Path(), 10);  // the FAT and some of the file are read
     CopyTo("/media/usb/Movie.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
-    EXPECT_EQ(m_frontend.Messages()[0].text, "The disk " + m_image->Path() +
-                                                 " no longer answers: it was pulled out, or it "
-                                                 "failed. The copy stopped.");
+    EXPECT_EQ(
+        m_frontend.Messages()[0].text,
+        FailedBox("The disk " + m_image->Path() +
+                      " no longer answers: it was pulled out, or it failed. The copy stopped.",
+                  "/media/usb/Movie.ts.part"));
     EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
     EXPECT_GT(target.files["/media/usb/Movie.ts.part"].size, 0u);
@@ -550,8 +566,10 @@ TEST_F(CopyTest, AFailureToCloseTheOutputFailsTheCopy) {
     SelectFile("Movie.ts");
     CopyTo("/media/usb/Movie.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
-    EXPECT_EQ(m_frontend.Messages()[0].text,
-              std::string(kWriteFailed) + "\n/media/usb/Movie.ts.part: Input/output error");
+    EXPECT_EQ(
+        m_frontend.Messages()[0].text,
+        FailedBox(std::string(kWriteFailed) + "\n/media/usb/Movie.ts.part: Input/output error",
+                  "/media/usb/Movie.ts.part"));
     EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_EQ(target.files["/media/usb/Movie.ts.part"].closes, 1);
     EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
@@ -580,8 +598,10 @@ TEST_F(CopyTest, AFullDiskKeepsWhatWasWritten) {
     SelectFile("Movie.ts");
     CopyTo("/media/usb/Movie.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 1u);
-    EXPECT_EQ(m_frontend.Messages()[0].text,
-              std::string(kWriteFailed) + "\n/media/usb/Movie.ts.part: No space left on device");
+    EXPECT_EQ(
+        m_frontend.Messages()[0].text,
+        FailedBox(std::string(kWriteFailed) + "\n/media/usb/Movie.ts.part: No space left on device",
+                  "/media/usb/Movie.ts.part"));
     EXPECT_EQ(m_frontend.Messages()[0].icon, MessageIcon::Exclamation);
     EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
@@ -601,7 +621,8 @@ TEST_F(CopyTest, APartThatCannotBeCreatedEndsTheCopy) {
     CopyTo("/media/usb/Movie.ts");
     ASSERT_EQ(m_frontend.Messages().size(), 2u);  // the split notice, then the failure
     EXPECT_EQ(m_frontend.Messages()[1].text,
-              std::string(kCannotCreate) + "\n/media/usb/Movie_2.ts: Permission denied");
+              FailedBox(std::string(kCannotCreate) + "\n/media/usb/Movie_2.ts: Permission denied",
+                        "/media/usb/Movie_1.ts.part"));
     EXPECT_EQ(m_frontend.Messages()[1].icon, MessageIcon::Hand);
     // Whole, but the copy is not: it keeps its working name.
     EXPECT_EQ(target.files["/media/usb/Movie_1.ts.part"].size, 4'294'934'528u);
@@ -715,7 +736,8 @@ TEST_F(CopyTest, AFatSectorLostInBothCopiesCutsTheCopy) {
                             std::to_string(kPartitionStart + 32 + m_volume->SectorsPerFat()) +
                             " of the second), which could not be read from either copy: where "
                             "it goes on after 1 cluster is not known.\nNote that the fragment "
-                            "of the file that was succesfully copied may still be used."));
+                            "of the file that was succesfully copied may still be used.\n\n" +
+                            KeptText("/media/usb/Movie.ts.part")));
     EXPECT_EQ(target.files.at("/media/usb/Movie.ts.part").size, 1000u);
     EXPECT_EQ(target.files.count("/media/usb/Movie.ts"), 0u);
     EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
@@ -733,9 +755,10 @@ TEST_F(CopyTest, AClusterReadThatThrowsEndsTheCopyWithAFatalError) {
     m_opener.MarkThrowing(m_image->Path(),
                           kPartitionStart + m_volume->DataStart() + std::uint64_t{third - 2} * 8);
     CopyTo("/media/usb/Movie.ts");
-    EXPECT_THAT(
-        m_frontend.MessageTexts(),
-        ElementsAre("Fatal Error: Funtion m_driveAccess.ReadSectors() caused an exeption."));
+    EXPECT_THAT(m_frontend.MessageTexts(),
+                ElementsAre(FailedBox(
+                    "Fatal Error: Funtion m_driveAccess.ReadSectors() caused an exeption.",
+                    "/media/usb/Movie.ts.part")));
     EXPECT_EQ(m_frontend.StatusText(), KeptFailed("/media/usb/Movie.ts.part"));
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
     EXPECT_TRUE(SelectionEnabled());
@@ -960,8 +983,9 @@ TEST_F(CopyTest, RealFilesAreByteExactAndAFullDiskKeepsThem) {
     const std::string kept = m_dir.File("Again.ts.part");
     EXPECT_EQ(m_frontend.StatusText(), KeptFailed(kept));
     // The system's reason follows the message, with the file it was writing.
-    EXPECT_THAT(m_frontend.MessageTexts(),
-                ElementsAre(std::string(kWriteFailed) + "\n" + kept + ": File too large"));
+    EXPECT_THAT(
+        m_frontend.MessageTexts(),
+        ElementsAre(FailedBox(std::string(kWriteFailed) + "\n" + kept + ": File too large", kept)));
     EXPECT_EQ(std::filesystem::file_size(kept), 10'000u);
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("Again.ts")));
 #endif

@@ -101,7 +101,7 @@ TEST_F(FailingSourceTest, DriveAccessFillsTheBadSectorsOfARunWithE5) {
     EXPECT_FALSE(access.ReadSectors(run, nullptr, buffer, &unreadable));
     // The run stopped at 102 before the weak sector was reached; sector by
     // sector, 105 failed its first try.
-    EXPECT_EQ(unreadable, (UnreadableSectors{2, 5}));
+    EXPECT_EQ(std::vector<std::uint32_t>(unreadable), (std::vector<std::uint32_t>{2, 5}));
     for (std::size_t i = 0; i < 8; ++i) {
         EXPECT_TRUE(SectorIs(buffer, i, i == 2 || i == 5 ? 0xE5 : Pattern(100 + i))) << i;
     }
@@ -114,7 +114,7 @@ TEST_F(FailingSourceTest, DriveAccessFillsTheBadSectorsOfARunWithE5) {
 
     unreadable.clear();
     EXPECT_FALSE(access.ReadSectors(run, nullptr, buffer, &unreadable));
-    EXPECT_EQ(unreadable, (UnreadableSectors{2}));
+    EXPECT_EQ(std::vector<std::uint32_t>(unreadable), (std::vector<std::uint32_t>{2}));
     EXPECT_TRUE(SectorIs(buffer, 5, Pattern(105)));
 }
 

@@ -10,13 +10,17 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "QtTestSupport.h"
 #include "copy/CopyTexts.h"
+#include "support/FailingDiskServer.h"
 #include "ui/qt/Controls.h"
 
 namespace moravel::testing {
@@ -42,8 +46,26 @@ void Save(QFileDialog& dialog, const std::string& path) {
 
 class QtCopyTest : public ::testing::Test {
 protected:
-    void OpenOnMovie() {
-        m_disk = MakeCopyDisk(m_dir, kMovieSize, m_seed);
+    // With the disk served by the failing-disk tool when a server is given.
+    void OpenOnMovie(std::optional<FailingDiskServer>* server = nullptr,
+                     const std::vector<std::string>& serverOptions = {}) {
+        std::uint64_t first = 0;
+        m_disk = MakeCopyDisk(m_dir, kMovieSize, m_seed, &first);
+        m_movieSector = first;
+        if (server != nullptr) {
+            std::vector<std::string> options = serverOptions;
+            for (std::string& option : options) {
+                // Sectors named from the movie's start.
+                if (option.rfind("movie+", 0) == 0) {
+                    const auto dash = option.find('-');
+                    option = std::to_string(first + std::stoull(option.substr(6, dash - 6))) + "-" +
+                             std::to_string(first + std::stoull(option.substr(dash + 1)));
+                }
+            }
+            server->emplace(m_dir, MORAVEL_FAILING_DISK, m_disk, options);
+            ASSERT_TRUE((*server)->Mounted()) << (*server)->Failure();
+            m_disk = (*server)->Disk();
+        }
         m_window.Open({m_disk});
         m_window.Walk(kRecordsPath);
         ASSERT_EQ(m_window.RowNames(), (std::vector<QString>{"Movie 2004.ts"}));
@@ -54,8 +76,10 @@ protected:
 
     TempDir m_dir;
     TempDir m_out;
+    std::optional<FailingDiskServer> m_server;  // it outlives the window that reads it
     std::string m_disk;
     std::uint32_t m_seed = 0;
+    std::uint64_t m_movieSector = 0;
     WindowFixture m_window;
 };
 
@@ -143,6 +167,60 @@ TEST_F(QtCopyTest, AnExistingFileIsReplacedOnlyWhenTheUserSaysSo) {
 
 // Closing the window during a copy does not close it at once: the copy ends
 // after the cluster it is at, and then the window closes.
+// A failing drive spends its time on a bad area: while it does, the status line
+// says so rather than a rate near zero and a day left; and a copy with filled
+// sectors ends with a warning box that says what was filled, where the copy is
+// and what to do, the status line keeping the short form.
+TEST_F(QtCopyTest, ACopyOverBadSectorsSaysSoWhileItReadsAndEndsWithAWarning) {
+    if (const std::string why = WhyNoFuse(MORAVEL_FAILING_DISK); !why.empty()) {
+        GTEST_SKIP() << "FUSE cannot be used here: " << why;
+    }
+    OpenOnMovie(&m_server, {"--bad", "movie+4000-4099", "--delay-ms", "10"});
+    const std::string output = m_out.File("damaged.ts");
+    ModalAnswer<QFileDialog> save([&](QFileDialog& dialog) { Save(dialog, output); });
+    std::vector<QString> statuses;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (statuses.empty() || statuses.back() != Status()) {
+            statuses.push_back(Status());
+        }
+    });
+    watch.start();
+    QString box;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    ModalAnswer<QMessageBox> end([&](QMessageBox& shown) {
+        box = shown.text();
+        icon = shown.icon();
+        shown.accept();
+    });
+    ClickCopyFile();
+    watch.stop();
+    ASSERT_TRUE(save.Answered());
+    const QRegularExpression around(QStringLiteral(
+        "^Copying Movie 2004\\.ts  1\\.[0-9] MB of 19\\.1 MB  Reading around unreadable sectors: "
+        "[0-9]+ so far$"));
+    EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(),
+                            [&](const QString& text) { return around.match(text).hasMatch(); }));
+    for (const QString& text : statuses) {
+        EXPECT_FALSE(text.contains(QStringLiteral("23:59:59"))) << text.toStdString();
+    }
+    EXPECT_EQ(Status(), QString::fromStdString(
+                            "The file was copied incompletely. 100 unreadable sectors were filled "
+                            "with 0xE5 bytes. It was copied to " +
+                            output + "."));
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_EQ(box, QString::fromStdString(
+                       "The file was copied incompletely.\n\nIt was copied to " + output +
+                       ".\n\n100 sectors could not be read and were filled with 0xE5 bytes: "
+                       "bytes 2048000-2099199.\n\n" +
+                       kRescueCopyAdvice));
+    const std::vector<char> copy = Bytes(output);
+    ASSERT_EQ(copy.size(), kMovieSize);
+    EXPECT_EQ(static_cast<std::uint8_t>(copy[2048000]), 0xE5);
+    EXPECT_EQ(static_cast<std::uint8_t>(copy[2099200]), image::ContentByte(m_seed, 2099200));
+}
+
 TEST_F(QtCopyTest, ClosingTheWindowDuringACopyEndsTheCopyThenTheWindow) {
     OpenOnMovie();
     qt::QtFrontend& frontend = m_window.Frontend();

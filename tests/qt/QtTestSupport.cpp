@@ -87,7 +87,8 @@ std::string MakeLinkingBackDisk(const TempDir& dir) {
     return disk.Path();
 }
 
-std::string MakeCopyDisk(const TempDir& dir, std::uint64_t size, std::uint32_t& seed) {
+std::string MakeCopyDisk(const TempDir& dir, std::uint64_t size, std::uint32_t& seed,
+                         std::uint64_t* firstSector) {
     const std::uint32_t sectors = 4'000'000;
     ImageFile image(dir.File("copy.img"), (kFat32Start + std::uint64_t{sectors}) * 512);
     image.WriteSector(0, PartitionSector({{0x0C, kFat32Start, sectors}}));
@@ -101,6 +102,11 @@ std::string MakeCopyDisk(const TempDir& dir, std::uint64_t size, std::uint32_t& 
     file.content = Content::Full;
     seed = volume.AddFile(records, file);
     volume.Write(image, kFat32Start);
+    if (firstSector != nullptr) {
+        *firstSector =
+            kFat32Start + volume.DataStart() +
+            std::uint64_t{volume.FileClusters(seed).front() - 2} * layout.sectorsPerCluster;
+    }
     return image.Path();
 }
 

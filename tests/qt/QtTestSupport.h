@@ -71,7 +71,10 @@ std::string MakeRecorderDisk(const TempDir& dir, const std::string& name = "disk
 std::string MakeLinkingBackDisk(const TempDir& dir);
 // A disk with RECORDS/MOVIE.TS ("Movie 2004.ts") of the given size, every byte
 // written; the builder's seed of its content in seed.
-std::string MakeCopyDisk(const TempDir& dir, std::uint64_t size, std::uint32_t& seed);
+// firstSector, when given, learns where the movie's first cluster lies on the
+// disk (its clusters follow one another).
+std::string MakeCopyDisk(const TempDir& dir, std::uint64_t size, std::uint32_t& seed,
+                         std::uint64_t* firstSector = nullptr);
 
 // The main window on a dialog, for the cases to drive.
 class WindowFixture {
