@@ -55,6 +55,7 @@ void BatchCopyCommand::Run(const std::vector<Source>& sources) {
     m_tally = BatchTally{};
     m_problems.clear();
     m_anyFilled = false;
+    m_skipExisting = false;
     m_stopRequested = false;
     const std::optional<std::string> folder = m_frontend.AskFolder(kCopyToFolderTitle);
     if (!folder) {
@@ -125,9 +126,17 @@ bool BatchCopyCommand::Confirm(const std::vector<BatchFile>& jobs, const std::st
     if (split && !ask(SplitNoticeText(volume))) {
         return false;
     }
-    return there == 0 ||
-           ask(std::to_string(there) + (there == 1 ? " file is" : " files are") + " in " + folder +
-               " already. Replace " + (there == 1 ? "it?" : "them?"));
+    if (there == 0) {
+        return true;
+    }
+    // As the command line's --skip-existing: a file whose copy is there whole
+    // is left as it is.
+    const std::size_t choice = m_frontend.Ask(
+        std::to_string(there) + (there == 1 ? " file is" : " files are") + " in " + folder +
+            " already. Replace " + (there == 1 ? "it, or skip it?" : "them, or skip them?"),
+        {kReplaceVerb, kSkipVerb, kCancelVerb}, MessageIcon::Exclamation);
+    m_skipExisting = choice == 1;
+    return choice < 2;
 }
 
 void BatchCopyCommand::CopyAll(BatchPlan& plan) {
@@ -153,6 +162,10 @@ void BatchCopyCommand::CopyAll(BatchPlan& plan) {
 void BatchCopyCommand::CopyOne(const BatchFile& job) {
     m_name = Utf8FromPath(job.output.filename());
     const CopyPlan planned = PlanCopy(*job.source, Utf8FromPath(job.output), m_target);
+    if (m_skipExisting && HasWholeOutput(planned, m_target)) {
+        ++m_tally.skipped;
+        return;
+    }
     CopyReport report;
     std::error_code failure;
     std::filesystem::create_directories(job.output.parent_path(), failure);

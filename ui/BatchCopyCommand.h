@@ -11,6 +11,10 @@
 namespace moravel {
 
 inline constexpr char kCopyToFolderTitle[] = "Copy to Folder";
+// The buttons of the question about files there already.
+inline constexpr char kReplaceVerb[] = "Replace";
+inline constexpr char kSkipVerb[] = "Skip";
+inline constexpr char kCancelVerb[] = "Cancel";
 
 // Several files of the list, or a folder of the tree whole, copied into a
 // folder the user chooses, by the rules of the command line's copy of several:
@@ -56,7 +60,8 @@ private:
     std::string m_name;        // the file being copied
     double m_shown = 0;        // when the status line last showed the progress
     bool m_stopRequested = false;
-    bool m_anyFilled = false;  // a file was copied with sectors filled
+    bool m_anyFilled = false;     // a file was copied with sectors filled
+    bool m_skipExisting = false;  // files there whole already are left alone
     // What did not go well, one line each, for the summary's message box.
     std::vector<std::string> m_problems;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ public:
     // A modal message box; returns the button the user pressed.
     virtual MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
                                       MessageButtons buttons, MessageIcon icon) = 0;
+    // A question whose two or three buttons say what they do ("Stop Copy and
+    // Close", "Keep Copying"): the first is the default, the last is what Escape
+    // and the close box answer. Returns the index of the verb chosen.
+    virtual std::size_t Ask(const std::string& text, const std::vector<std::string>& verbs,
+                            MessageIcon icon) = 0;
     // The first selected row of the file list, or -1; and the drive item it shows.
     virtual int SelectedListRow() = 0;
     // Every selected row, in the list's order (a list that selects one row at a

@@ -660,8 +660,8 @@ void MainDialog::CopyFile(bool rescue) {
 
 bool MainDialog::OnClose() {
     if (m_runningCopy != nullptr && !m_closeAfterCopy &&
-        m_frontend.ShowMessage(kStopAndCloseQuestion, ApplicationTitle(), MessageButtons::OkCancel,
-                               MessageIcon::Exclamation) != MessageAnswer::Ok) {
+        m_frontend.Ask(kStopAndCloseQuestion, {kStopAndCloseVerb, kKeepCopyingVerb},
+                       MessageIcon::Exclamation) != 0) {
         return false;  // the copy waited, in this pump step, for the answer, and goes on
     }
     // A scan goes on only while someone waits for it.

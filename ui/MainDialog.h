@@ -25,6 +25,8 @@ inline constexpr char kSizingText[] = "Reading the sizes of the files ...";
 // A file's size column while its chain has not been walked yet.
 inline constexpr char kSizePendingText[] = "\xE2\x80\xA6";
 inline constexpr char kStopAndCloseQuestion[] = "A copy is running. Stop it and close?";
+inline constexpr char kStopAndCloseVerb[] = "Stop Copy and Close";
+inline constexpr char kKeepCopyingVerb[] = "Keep Copying";
 
 // The program's one window: the folder tree, the file list, Copy File, the
 // progress bar and the status line, and the disks behind them. Its handlers run

@@ -909,7 +909,8 @@ TEST_F(CopyTest, SeveralRowsAreCopiedIntoAChosenFolderWithOneProgress) {
     EXPECT_EQ(m_frontend.FolderDialogs(), 1);
     EXPECT_TRUE(m_frontend.SaveDialogs().empty());
     EXPECT_THAT(m_frontend.MessageTexts(),
-                ElementsAre("1 file is in " + folder + " already. Replace it?"));
+                ElementsAre("1 file is in " + folder + " already. Replace it, or skip it?"));
+    EXPECT_THAT(m_frontend.Messages()[0].verbs, ElementsAre("Replace", "Skip", "Cancel"));
     for (const auto& [name, seed, size] : {std::tuple{"First.ts", first, 3u * 4096 + 5},
                                            std::tuple{"Second.ts", second, 2u * 4096}}) {
         std::ifstream in(folder + "/" + name, std::ios::binary);
@@ -927,6 +928,19 @@ TEST_F(CopyTest, SeveralRowsAreCopiedIntoAChosenFolderWithOneProgress) {
     EXPECT_FALSE(m_frontend.IsVisible(res::kProgressBar));
     EXPECT_EQ(m_frontend.ControlText(res::kCopyFileButton), "Copy File");
     EXPECT_TRUE(SelectionEnabled());
+
+    // Skip, as --skip-existing does: what is there whole stays, the rest is copied.
+    std::ofstream(folder + "/First.ts") << "older";
+    m_frontend.QueueFolderAnswer(folder);
+    m_frontend.QueueChoice(1);
+    m_frontend.UserClickCopyFile();
+    EXPECT_EQ(m_frontend.MessageTexts().back(),
+              "2 files are in " + folder + " already. Replace them, or skip them?");
+    EXPECT_EQ(std::filesystem::file_size(folder + "/First.ts"), 3u * 4096 + 5);
+    EXPECT_EQ(m_frontend.StatusText(),
+              "Copied 1 of 2 files, skipped 1 already there. The copies "
+              "are in " +
+                  folder + ".");
 
     m_frontend.UserSelectListRows({"Third.ts"});
     EXPECT_TRUE(m_dialog->CommandEnabled(res::kRescueCopyCommand));

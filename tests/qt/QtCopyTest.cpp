@@ -245,15 +245,21 @@ TEST_F(QtCopyTest, ClosingTheWindowDuringACopyEndsTheCopyThenTheWindow) {
     closer.start();
     // The close asks first; the copy waits for the answer.
     QString question;
+    QStringList verbs;
     ModalAnswer<QMessageBox> stop([&](QMessageBox& box) {
         question = box.text();
-        QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton);
+        for (QAbstractButton* button : box.buttons()) {
+            verbs.append(button->text());
+        }
+        QTest::mouseClick(box.defaultButton(), Qt::LeftButton);
     });
     ClickCopyFile();
     closer.stop();
     ASSERT_TRUE(save.Answered());
     ASSERT_TRUE(closeAsked);
     EXPECT_EQ(question, QString(kStopAndCloseQuestion));
+    verbs.sort();
+    EXPECT_EQ(verbs, (QStringList{"Keep Copying", "Stop Copy and Close"}));
     EXPECT_TRUE(openAfterClose);
     EXPECT_TRUE(frontend.IsClosed());
     EXPECT_FALSE(window.isVisible());

@@ -903,6 +903,23 @@ TEST_F(QtWindowTest, MessageBoxesHaveTheirTextCaptionButtonsAndIcon) {
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     // Without a caption of its own, a box carries the window's.
     EXPECT_EQ(seen.title, QStringLiteral("Veltrano Harddisk Recorder Utility"));
+
+    // A question's buttons say what they do; Escape answers with the last.
+    QStringList verbs;
+    ModalAnswer<QMessageBox> skip([&](QMessageBox& box) {
+        QAbstractButton* skipButton = nullptr;
+        for (QAbstractButton* button : box.buttons()) {
+            verbs.append(button->text() + (button == box.defaultButton() ? "*" : ""));
+            skipButton = button->text() == QStringLiteral("Skip") ? button : skipButton;
+        }
+        QTest::mouseClick(skipButton, Qt::LeftButton);
+    });
+    const std::vector<std::string> three{"Replace", "Skip", "Cancel"};
+    EXPECT_EQ(frontend.Ask("z", three, MessageIcon::Exclamation), 1u);
+    verbs.sort();
+    EXPECT_EQ(verbs, (QStringList{"Cancel", "Replace*", "Skip"}));
+    ModalAnswer<QMessageBox> leave([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+    EXPECT_EQ(frontend.Ask("z", three, MessageIcon::Exclamation), 2u);
 }
 
 TEST_F(QtWindowTest, AFailureOfTheWindowsOwnCodeBecomesAMessageBox) {

@@ -26,6 +26,24 @@ MessageAnswer HeadlessFrontend::ShowMessage(const std::string& text, const std::
     return answer;
 }
 
+std::size_t HeadlessFrontend::Ask(const std::string& text, const std::vector<std::string>& verbs,
+                                  MessageIcon icon) {
+    Record("Ask(" + text + ")");
+    m_messages.push_back({text, ApplicationTitle(), MessageButtons::OkCancel, icon, verbs});
+    const std::size_t last = verbs.empty() ? 0 : verbs.size() - 1;
+    if (!m_choices.empty()) {
+        const std::size_t choice = m_choices.front();
+        m_choices.pop_front();
+        return std::min(choice, last);
+    }
+    if (!m_answers.empty()) {
+        const MessageAnswer answer = m_answers.front();
+        m_answers.pop_front();
+        return answer == MessageAnswer::Ok ? 0 : last;
+    }
+    return 0;
+}
+
 void HeadlessFrontend::PostScanProgress() {
     ++m_posts;
     Record("PostScanProgress");

@@ -25,6 +25,7 @@ public:
         std::string caption;
         MessageButtons buttons;
         MessageIcon icon;
+        std::vector<std::string> verbs;  // a question's buttons (Ask)
     };
     struct TreeNode {
         TreeItemHandle parent = kTreeTop;
@@ -58,6 +59,10 @@ public:
     // CoreFrontend.
     MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
                               MessageButtons buttons, MessageIcon icon) override;
+    // Recorded as a message with its verbs; a queued choice answers it, else a
+    // queued answer (OK: the first verb, Cancel: the last), else the first verb.
+    std::size_t Ask(const std::string& text, const std::vector<std::string>& verbs,
+                    MessageIcon icon) override;
     void PostScanProgress() override;
     void PumpMessages() override;
 
@@ -118,6 +123,7 @@ public:
     // Answers for dialogs still to come; without one a message box answers OK and
     // the Save dialog Cancel.
     void QueueAnswer(MessageAnswer answer) { m_answers.push_back(answer); }
+    void QueueChoice(std::size_t verb) { m_choices.push_back(verb); }
     void QueueSaveAnswer(std::optional<SaveChoice> answer) { m_saveAnswers.push_back(answer); }
     // Without one the folder dialog answers Cancel.
     void QueueFolderAnswer(std::optional<std::string> folder) {
@@ -170,6 +176,7 @@ private:
     std::vector<std::string> m_calls;
     std::vector<Message> m_messages;
     std::deque<MessageAnswer> m_answers;
+    std::deque<std::size_t> m_choices;
     std::deque<std::optional<SaveChoice>> m_saveAnswers;
     std::vector<std::string> m_saveDialogs;
     std::deque<std::optional<std::string>> m_folderAnswers;

@@ -201,6 +201,30 @@ MessageAnswer QtFrontend::ShowMessage(const std::string& text, const std::string
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
+std::size_t QtFrontend::Ask(const std::string& text, const std::vector<std::string>& verbs,
+                            MessageIcon icon) {
+    QMessageBox box(IconOf(icon), FromCore(ApplicationTitle()), FromCore(text),
+                    QMessageBox::NoButton, DialogParent());
+    box.setObjectName(QStringLiteral("messageBox"));
+    box.setTextFormat(Qt::PlainText);
+    std::vector<QPushButton*> buttons;
+    for (std::size_t i = 0; i < verbs.size(); ++i) {
+        const QMessageBox::ButtonRole role = i == 0                  ? QMessageBox::AcceptRole
+                                             : i + 1 == verbs.size() ? QMessageBox::RejectRole
+                                                                     : QMessageBox::ActionRole;
+        buttons.push_back(box.addButton(FromCore(verbs[i]), role));
+    }
+    if (buttons.empty()) {
+        return 0;
+    }
+    box.setDefaultButton(buttons.front());
+    box.setEscapeButton(buttons.back());
+    box.exec();
+    const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    return chosen == buttons.end() ? buttons.size() - 1
+                                   : static_cast<std::size_t>(chosen - buttons.begin());
+}
+
 void QtFrontend::PostScanProgress() {
     // At most one notice waits: its handler reads the newest percentage anyway.
     if (m_progressPending) {

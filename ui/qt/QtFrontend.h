@@ -35,6 +35,8 @@ public:
     // CoreFrontend.
     MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
                               MessageButtons buttons, MessageIcon icon) override;
+    std::size_t Ask(const std::string& text, const std::vector<std::string>& verbs,
+                    MessageIcon icon) override;
     void PostScanProgress() override;
     void PumpMessages() override;
 

@@ -109,6 +109,28 @@ MessageAnswer Win32Frontend::ShowMessage(const std::string& text, const std::str
     return answer == IDOK ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
+// A Windows message box names its buttons itself: OK and Cancel, or Yes, No
+// and Cancel, and the text says which does what.
+std::size_t Win32Frontend::Ask(const std::string& text, const std::vector<std::string>& verbs,
+                               MessageIcon icon) {
+    const std::size_t last = verbs.empty() ? 0 : verbs.size() - 1;
+    const bool three = verbs.size() >= 3;
+    std::string legend;
+    if (verbs.size() >= 2) {
+        legend =
+            three ? "\n\nYes: " + verbs[0] + ".  No: " + verbs[1] + ".  Cancel: " + verbs[2] + "."
+                  : "\n\nOK: " + verbs[0] + ".  Cancel: " + verbs[1] + ".";
+    }
+    if (m_messageAnswer) {
+        return m_messageAnswer(text + legend) == MessageAnswer::Ok ? 0 : last;
+    }
+    const UINT style = (three ? MB_YESNOCANCEL : MB_OKCANCEL) | IconStyleOf(icon) |
+                       (Owner() == nullptr ? MB_TASKMODAL : 0u);
+    const std::wstring title = Wide(ApplicationTitle());
+    const int answer = ::MessageBoxW(Owner(), Wide(text + legend).c_str(), title.c_str(), style);
+    return answer == IDOK || answer == IDYES ? 0 : answer == IDNO ? 1 : last;
+}
+
 void Win32Frontend::PostScanProgress() {
     // At most one notice waits: its handler reads the newest percentage anyway.
     if (m_progressPending || m_window == nullptr) {
