@@ -34,6 +34,13 @@ int ReportOutcome(const CopyReport& report, TerminalFrontend& terminal, std::ost
         terminal.Report(std::string(kProgram) +
                         (report.stopped ? ": interrupted; kept " : ": not copied wholly; kept ") +
                         (kept.empty() ? std::string("nothing") : kept));
+    } else if (report.outputs.size() > 1) {
+        std::vector<std::string> paths;
+        for (const CopyReport::Output& output : report.outputs) {
+            paths.push_back(output.path);
+        }
+        terminal.Note(std::string(kProgram) + ": in " + std::to_string(paths.size()) +
+                      " parts in " + FolderOf(paths.front()) + ": " + PartNamesText(paths));
     }
     switch (report.outcome) {
         case CopyOutcome::Copied:
@@ -96,6 +103,7 @@ CopyReport CopyOne(const DriveItem& source, const CopyPlan& plan, DriveTree& acc
     }
     if (plan.split) {
         terminal.Report(SplitNoticeText(plan.volume));
+        terminal.Note(PartsPlanText(plan));
         // Said, not asked: the command line does not wait for an answer.
         if (const auto replaced = ReplacedPartsText(plan, target)) {
             terminal.Report(*replaced);

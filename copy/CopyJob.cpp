@@ -1,6 +1,7 @@
 #include "CopyJob.h"
 
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 #include "CopyTexts.h"
@@ -103,6 +104,73 @@ std::string SplitNoticeText(const DestinationVolume& volume) {
         "The destination drive %s uses the FAT32 file system. This limits the maximum file size "
         "to 4GB.\nThe file will be copied in multiple parts.",
         volume.rootPath);
+}
+
+namespace {
+
+std::string BareName(const std::string& path) {
+    return path.substr(FolderOf(path).size());
+}
+
+// A name as a shell takes it (Windows: as cmd.exe does).
+std::string Quoted(const std::string& name) {
+    const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '_' || c == '-';
+    });
+    if (plain) {
+        return name;
+    }
+#ifdef _WIN32
+    return '"' + name + '"';
+#else
+    std::string quoted = "'";
+    for (const char c : name) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+#endif
+}
+
+}  // namespace
+
+std::string PartNamesText(const std::vector<std::string>& paths) {
+    constexpr std::size_t kNamedAll = 5;
+    std::string text;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (paths.size() > kNamedAll && i >= 3 && i + 1 < paths.size()) {
+            if (i == 3) {
+                text += ", ...";
+            }
+            continue;
+        }
+        text += (i == 0 ? "" : ", ") + BareName(paths[i]);
+    }
+    return text;
+}
+
+// The parts are cut at clusters, not at the stream's packets: joined byte for
+// byte they are the recording again, while a player that opens them in turn may
+// stumble where they meet.
+std::string PartsPlanText(const CopyPlan& plan) {
+    std::vector<std::string> paths;
+    std::string join;
+    for (const PlannedOutput& output : plan.outputs) {
+        paths.push_back(output.path);
+#ifdef _WIN32
+        join += (join.empty() ? "copy /b " : " + ") + Quoted(BareName(output.path));
+#else
+        join += (join.empty() ? "cat " : " ") + Quoted(BareName(output.path));
+#endif
+    }
+    const std::string whole = Quoted(plan.name.base + plan.name.extension);
+#ifdef _WIN32
+    join += " " + whole;
+#else
+    join += " > " + whole;
+#endif
+    return "It goes in " + std::to_string(paths.size()) + " parts: " + PartNamesText(paths) +
+           ".\nTo play them as one, join them on a drive that takes large files (" + join +
+           "), or open them in turn in a player.";
 }
 
 CopyPlan WholeFilePlan(const DriveItem& source, const std::string& path) {

@@ -108,6 +108,11 @@ CopyPlan WholeFilePlan(const DriveItem& source, const std::string& path);
 // taken already (nothing when none is), said, or asked as a question.
 std::string RefusedDestinationText(const DestinationVolume& volume);
 std::string SplitNoticeText(const DestinationVolume& volume);
+// The parts' names, "Film_1.ts, Film_2.ts" (of many, the first three and the
+// last); and what a split plan tells before it begins: the parts, and how to
+// play them as one.
+std::string PartNamesText(const std::vector<std::string>& paths);
+std::string PartsPlanText(const CopyPlan& plan);
 std::optional<std::string> ReplacedPartsText(const CopyPlan& plan, CopyTarget& target);
 std::optional<std::string> ReplacePartsQuestion(const CopyPlan& plan, CopyTarget& target);
 

@@ -68,7 +68,7 @@ std::optional<CopyPlan> CopyFileCommand::ChoosePlan(const DriveItem& source) {
         return m_frontend.ShowMessage(question, ApplicationTitle(), MessageButtons::OkCancel,
                                       MessageIcon::Exclamation) == MessageAnswer::Ok;
     };
-    if (plan.split && !ask(SplitNoticeText(plan.volume))) {
+    if (plan.split && !ask(SplitNoticeText(plan.volume) + "\n\n" + PartsPlanText(plan))) {
         return std::nullopt;
     }
     if (const auto question = ReplacePartsQuestion(plan, m_target); question && !ask(*question)) {
@@ -196,8 +196,8 @@ std::string CopyFileCommand::DamagedCopyText(const CopyPlan& plan) const {
     return text;
 }
 
-// " to /media/usb/Film.ts", or " in 3 parts in /media/usb/: Film.001.ts to
-// Film.003.ts": where a whole copy went.
+// " to /media/usb/Film.ts", or " in 3 parts in /media/usb/: Film_1.ts,
+// Film_2.ts, Film_3.ts": where a whole copy went.
 std::string CopyFileCommand::OutputText(const CopyPlan& plan) const {
     const auto& outputs = m_report.outputs;
     if (outputs.size() == 1) {
@@ -206,9 +206,12 @@ std::string CopyFileCommand::OutputText(const CopyPlan& plan) const {
     if (outputs.empty()) {
         return "";
     }
-    const auto name = [](const std::string& path) { return path.substr(FolderOf(path).size()); };
+    std::vector<std::string> paths;
+    for (const CopyReport::Output& output : outputs) {
+        paths.push_back(output.path);
+    }
     return " in " + std::to_string(outputs.size()) + " parts in " + plan.folder + ": " +
-           name(outputs.front().path) + " to " + name(outputs.back().path);
+           PartNamesText(paths);
 }
 
 // " What was copied is kept as Film_1.ts.part in /media/usb/." for a copy that

@@ -194,9 +194,14 @@ TEST(CliCopyTest, SplitAlwaysCopiesABigRecordingInParts) {
               environment);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, kCopied);
-    // The destination is NTFS: the notice does not claim it is FAT32.
+    // The destination is NTFS: the notice does not claim it is FAT32. The parts
+    // are named before and after.
     EXPECT_EQ(run.err,
-              "Splitting as asked: the file will be copied in multiple parts of at most 4 GB.\n");
+              "Splitting as asked: the file will be copied in multiple parts of at most 4 GB.\n"
+              "It goes in 2 parts: Movie_1.ts, Movie_2.ts.\nTo play them as one, join them on a "
+              "drive that takes large files (cat Movie_1.ts Movie_2.ts > Movie.ts), or open them "
+              "in turn in a player.\nmoravel-cli: in 2 parts in /media/usb/: Movie_1.ts, "
+              "Movie_2.ts\n");
     ASSERT_THAT(target.created, ElementsAre("/media/usb/Movie_1.ts", "/media/usb/Movie_2.ts"));
     // 32 KiB clusters: the whole clusters that fit in 4 GiB - 2 bytes.
     constexpr std::uint64_t kFirstPart = 131'071ull * 32'768;

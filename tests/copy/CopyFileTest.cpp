@@ -25,7 +25,7 @@ using ::testing::StartsWith;
 
 constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
 constexpr char kSucceeded[] = "The file was succesfully copied";
-constexpr char kInParts[] = " in 2 parts in /media/usb/: Movie_1.ts to Movie_2.ts";
+constexpr char kInParts[] = " in 2 parts in /media/usb/: Movie_1.ts, Movie_2.ts";
 
 std::string SucceededTo(const std::string& path) {
     return std::string(kSucceeded) + " to " + path;
@@ -195,7 +195,10 @@ TEST_F(CopyTest, Fat32TakesFourGiBAndMoreInParts) {
         const auto& notice = m_frontend.Messages().back();
         EXPECT_EQ(notice.text,
                   "The destination drive /media/usb/ uses the FAT32 file system. This limits the "
-                  "maximum file size to 4GB.\nThe file will be copied in multiple parts.");
+                  "maximum file size to 4GB.\nThe file will be copied in multiple parts.\n\n"
+                  "It goes in 2 parts: Movie_1.ts, Movie_2.ts.\nTo play them as one, join them "
+                  "on a drive that takes large files (cat Movie_1.ts Movie_2.ts > Movie.ts), or "
+                  "open them in turn in a player.");
         EXPECT_EQ(notice.buttons, MessageButtons::OkCancel);
         EXPECT_EQ(notice.icon, MessageIcon::Exclamation);
         EXPECT_EQ(notice.caption, ApplicationTitle());
@@ -313,6 +316,23 @@ TEST(PartNamesTest, PartsAreNumberedBeforeTheLastDot) {
     EXPECT_FALSE(NeedsParts("FAT32", kFourGiB - 1));
     EXPECT_TRUE(NeedsParts("FAT32", kFourGiB));
     EXPECT_FALSE(NeedsParts("NTFS", 10 * kFourGiB));
+}
+
+// Many parts are named by the first three and the last; the line that joins
+// them quotes a name as a shell needs it.
+TEST(PartNamesTest, TheNoticeNamesThePartsAndHowToJoinThem) {
+    std::vector<std::string> paths;
+    for (int i = 1; i <= 9; ++i) {
+        paths.push_back("/m/" + PartName(SplitFileName("Film.ts"), i));
+    }
+    EXPECT_EQ(PartNamesText(paths), "Film_1.ts, Film_2.ts, Film_3.ts, ..., Film_9.ts");
+    CopyPlan plan;
+    plan.name = SplitFileName("It's on.ts");
+    plan.outputs = {{"/m/" + PartName(plan.name, 1), 1}, {"/m/" + PartName(plan.name, 2), 1}};
+#ifndef _WIN32
+    EXPECT_THAT(PartsPlanText(plan),
+                HasSubstr("(cat 'It'\\''s on_1.ts' 'It'\\''s on_2.ts' > 'It'\\''s on.ts')"));
+#endif
 }
 
 TEST(PartStartsTest, PartsTakeWholeClustersAndTheLastPartialOneWhereItFits) {
