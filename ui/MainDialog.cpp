@@ -82,6 +82,9 @@ bool MainDialog::CommandEnabled(unsigned command) {
             return m_runningCopy == nullptr && SelectedFiles().size() == 1;
         case res::kCopyFolderCommand:
             return m_runningCopy == nullptr && m_selected != nullptr && IsFolder(*m_selected);
+        case res::kOpenImageCommand:
+            // Its dialog would hold the copy up for as long as it is open.
+            return m_runningCopy == nullptr;
         default:
             return true;
     }
@@ -256,6 +259,10 @@ std::string MainDialog::NoDiskOpenedText() const {
 }
 
 bool MainDialog::OnSystemCommand(unsigned command) {
+    // A key may reach a command its menu entry shows disabled.
+    if (!CommandEnabled(command)) {
+        return true;
+    }
     switch (command & ~0xFu) {
         case res::kAboutCommand:
             Guarded([this] {

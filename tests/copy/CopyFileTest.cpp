@@ -796,16 +796,22 @@ TEST_F(CopyTest, CopyFileBecomesStopAndStopsTheCopy) {
     SelectFile("Movie.ts");
     std::string buttonInside;
     std::vector<std::string> statusInside;
+    bool openImageInside = true;
     m_frontend.OnPumpStep([&] {
         if (buttonInside.empty() && m_frontend.IsVisible(res::kProgressBar)) {
             buttonInside = m_frontend.ControlText(res::kCopyFileButton);
             statusInside.push_back(m_frontend.StatusText());
+            // Its dialog would hold the copy up: Open Disk Image waits, also by its key.
+            openImageInside = m_dialog->CommandEnabled(res::kOpenImageCommand);
+            m_frontend.UserSystemCommand(res::kOpenImageCommand);
             m_frontend.UserClickCopyFile();
         }
     });
     CopyTo("/media/usb/Movie.ts");
     m_frontend.OnPumpStep(nullptr);
     EXPECT_EQ(buttonInside, "Stop");
+    EXPECT_FALSE(openImageInside);
+    EXPECT_EQ(m_frontend.DiskImageDialogs(), 0);
     EXPECT_THAT(statusInside,
                 ElementsAre("Copying Movie.ts  0 B of 80.0 KB  --.- MB/s  ETA --:--"));
     EXPECT_EQ(m_frontend.ControlText(res::kCopyFileButton), "Copy File");

@@ -192,6 +192,10 @@ TEST_F(QtCopyTest, ACopyOverBadSectorsSaysSoWhileItReadsAndEndsWithAWarning) {
     ModalAnswer<QMessageBox> end([&](QMessageBox& shown) {
         box = shown.text();
         icon = shown.icon();
+        // For the documentation: MORAVEL_SCREENSHOTS=DIR keeps a picture of the box.
+        if (const QString shots = qEnvironmentVariable("MORAVEL_SCREENSHOTS"); !shots.isEmpty()) {
+            shown.grab().save(shots + QStringLiteral("/damaged-copy-warning.png"));
+        }
         shown.accept();
     });
     ClickCopyFile();
