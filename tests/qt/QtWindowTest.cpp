@@ -1011,6 +1011,13 @@ TEST_F(QtWindowTest, AScreenshotOfTheSampleDiskShowsTheWindowDrawn) {
         QProcess::execute(QStringLiteral(MORAVEL_SAMPLE_MAKER), {QString::fromStdString(sample)}),
         0);
     m_window.Open({sample});
+    // The disk's node tells its image and size; the volume's its label from
+    // the boot sector, as it is opened.
+    EXPECT_EQ(m_window.Item({kDisk1})->text(0),
+              QString::fromUtf8("Hard Disk 1 \u2014 sample.img, 40.1 GB"));
+    m_window.Walk({kDisk1, QStringLiteral("16-Bit FAT Disk")});
+    EXPECT_EQ(m_window.Item({kDisk1, QStringLiteral("16-Bit FAT Disk")})->text(0),
+              QString::fromUtf8("16-Bit FAT Disk \u2014 SETTINGS"));
     QTreeWidgetItem* records = m_window.Walk({kDisk1, kFat, kRoot, kRecords});
     ASSERT_EQ(Tree().currentItem(), records);
     ASSERT_FALSE(m_window.Rows().empty());
