@@ -176,7 +176,9 @@ std::string TreeWalker::NotFoundText(const Place& place, const Siblings& sibling
     const bool top = place.item == nullptr;
     std::string text = std::string(kProgram) + ": no " + Quote(components[at]) +
                        (top ? " among the disks" : " in " + Quote(place.path));
-    if (siblings.Size() == 0) {
+    if (!top && ReadNothing(*place.item)) {
+        text += ", which could not be read";
+    } else if (siblings.Size() == 0) {
         text += top ? ", of which there are none" : ", which holds nothing";
     } else {
         text += (top ? ", which are " : ", which holds ") + NamesText(siblings);

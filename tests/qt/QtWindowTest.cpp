@@ -77,7 +77,7 @@ TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Veltrano Harddisk Recorder Utility"));
     EXPECT_FALSE(window.windowIcon().isNull());
 
-    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1, kDisk2}));
+    EXPECT_EQ(m_window.DiskNames(), (std::vector<QString>{kDisk1, kDisk2}));
     for (int i = 0; i < 2; ++i) {
         const QTreeWidgetItem* disk = Tree().topLevelItem(i);
         EXPECT_EQ(disk->childCount(), 0);  // not read yet
@@ -814,7 +814,7 @@ TEST_F(QtWindowTest, AnImageOpenedFromTheContextMenuBecomesADiskToBrowse) {
     ChooseFromContextMenu(m_window.Window(), QPoint(10, m_window.Window().height() - 5),
                           QStringLiteral("&Open Disk Image..."));
     ASSERT_TRUE(open.Answered());
-    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1, kDisk2}));
+    EXPECT_EQ(m_window.DiskNames(), (std::vector<QString>{kDisk1, kDisk2}));
     m_window.Walk({kDisk2, kFat, kRoot, kRecords});
     EXPECT_EQ(m_window.RowNames(), kRecordNames);
     const auto sources = m_window.Dialog().Drives().SourcePaths();
@@ -848,7 +848,7 @@ TEST_F(QtWindowTest, DroppedFilesBecomeDisks) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&window, &drop);
-    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1}));
+    EXPECT_EQ(m_window.DiskNames(), (std::vector<QString>{kDisk1}));
     m_window.Walk({kDisk1, kFat, kRoot});
     EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"README.TXT"}));
 }
