@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <filesystem>
+#include <sstream>
 
 #include "CliCheck.h"
 #include "CliCopy.h"
@@ -21,13 +22,19 @@ namespace moravel::cli {
 
 namespace {
 
-void ReportNoDisk(const std::vector<OpenError>& problems, bool fromUdisks, std::ostream& err) {
+void ReportNoDisk(const std::vector<OpenError>& problems, bool fromUdisks, bool asRoot,
+                  std::ostream& err) {
     for (const OpenError& problem : problems) {
         err << kProgram << ": " << EscapeControls(OpenProblemText(problem)) << "\n";
     }
     if (fromUdisks) {
         // udisks2 asked for the rights, and they were refused: the lines above say so.
         err << kProgram << ": no disk could be opened.\n";
+        return;
+    }
+    if (asRoot) {
+        // More rights there are none: the lines above say what stood in the way.
+        err << kProgram << ": no disk could be opened. Name a disk image with --disk PATH.\n";
         return;
     }
     err << kProgram << ": no disk could be opened. Run it as root (sudo " << kProgram << " ...)";
@@ -131,6 +138,19 @@ CLI::App* AddCommand(CLI::App& app, const char* name, std::vector<std::string>& 
 // The operands of each command, counted.
 void CheckOperands(CommandLine& line, const std::vector<std::string>& operands) {
     const std::size_t count = operands.size();
+    const auto joined = [&](std::size_t words) {
+        std::string path = operands[0];
+        for (std::size_t i = 1; i < words; ++i) {
+            path += " " + operands[i];
+        }
+        return path;
+    };
+    if (count > 1 &&
+        (line.command == "list" || line.command == "info" || line.command == "check")) {
+        line.splitPath = joined(count);
+    } else if (count > 2 && line.command == "thumbnail") {
+        line.splitPath = joined(count - 1);
+    }
     if (line.command == "list") {
         if (count > 1) {
             line.error = "list takes one TREEPATH, not " + std::to_string(count);
@@ -199,6 +219,38 @@ DriveSources AbsolutePaths(DriveSources sources) {
         }
     }
     return sources;
+}
+
+DriveAccessOptions AccessOptions(const CommandLine& line, const CliEnvironment& environment) {
+    DriveAccessOptions options;
+    options.platform = line.platform;
+    options.sources = line.command == "mount" ? AbsolutePaths(line.sources) : line.sources;
+    options.codePage = line.codePage;
+    options.opener = environment.opener;
+    if (environment.findDisks) {
+        options.findDisks = environment.findDisks;
+    }
+    options.biosLibrary = environment.biosLibrary;
+    return options;
+}
+
+// What a usage error adds when the words of a TREEPATH may have been split by
+// the shell: the path to quote, when they lead somewhere joined by blanks (the
+// disks read quietly to see), else only the advice.
+std::string SplitPathAdvice(const CommandLine& line, const CliEnvironment& environment) {
+    if (!line.splitPath) {
+        return "";
+    }
+    std::ostringstream quiet;
+    TerminalFrontend frontend(quiet, false);
+    DriveTree access(frontend, AccessOptions(line, environment));
+    access.Open();
+    TreeWalker walker(access, frontend);
+    std::string unused;
+    const std::string advice = "; quote a TREEPATH that holds blanks";
+    return walker.Resolve(*line.splitPath, unused)
+               ? advice + ": " + EscapeControls(Quote(*line.splitPath))
+               : advice;
 }
 
 }  // namespace
@@ -278,6 +330,7 @@ CliEnvironment ProcessEnvironment() {
     CliEnvironment environment;
     environment.progressLine = StderrIsTerminal();
     environment.catchInterrupt = true;
+    environment.runsAsRoot = RunsAsRoot();
     auto disks = std::make_shared<SystemDisks>();
     disks->SetBeforeAsking(StartTextAgent);
     environment.opener = [disks](const std::string& path) { return disks->Open(path); };
@@ -301,22 +354,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kExitOk;
     }
     if (!line.error.empty()) {
-        err << kProgram << ": " << line.error << "\n"
+        err << kProgram << ": " << line.error << SplitPathAdvice(line, environment) << "\n"
             << "Try '" << kProgram << " --help' for more information.\n";
         return kExitUsage;
     }
 
     TerminalFrontend frontend(err, environment.progressLine);
-    DriveAccessOptions options;
-    options.platform = line.platform;
-    options.sources = line.command == "mount" ? AbsolutePaths(line.sources) : line.sources;
-    options.codePage = line.codePage;
-    options.opener = environment.opener;
-    if (environment.findDisks) {
-        options.findDisks = environment.findDisks;
-    }
-    options.biosLibrary = environment.biosLibrary;
-    DriveTree access(frontend, options);
+    DriveTree access(frontend, AccessOptions(line, environment));
     frontend.Report(access.Open());
     for (const OpenError& problem : access.OpenProblems()) {
         const std::string text = OpenProblemText(problem);
@@ -327,7 +371,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         frontend.Note(std::string(kProgram) + ": " + note);
     }
     if (access.NoFoundDiskOpened()) {
-        ReportNoDisk(access.DetectProblems(), access.DisksFromUdisks(), err);
+        ReportNoDisk(access.DetectProblems(), access.DisksFromUdisks(), environment.runsAsRoot,
+                     err);
         return kExitFailureShown;
     }
 

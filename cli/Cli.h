@@ -73,6 +73,9 @@ struct CommandLine {
     MountOptions mount;
     ThumbnailOptions thumbnail;
     std::string error;  // not empty: a usage error, said in these words
+    // A command that takes one TREEPATH given several words: them joined by
+    // blanks, the path that a shell may have split.
+    std::optional<std::string> splitPath;
 };
 
 // Parses the arguments that follow the program name. Disk options may stand
@@ -99,6 +102,8 @@ struct CliEnvironment {
     // The real program: a first Ctrl-C during a copy ends the copy that way (the
     // second one ends the program).
     bool catchInterrupt = false;
+    // The program runs as root: no disk it could not open is a matter of rights.
+    bool runsAsRoot = false;
 };
 
 // The environment of the real program: the progress line when stderr is a terminal,

@@ -42,6 +42,10 @@ MediaLines Describe(const MediaInfo& info) {
     }
     json["audio"] = std::move(audio);
     json["bytesRead"] = info.bytesRead;
+    if (info.streamsFrom > 0) {
+        json["streamsFromByte"] = info.streamsFrom;
+        json["startError"] = info.startFailure;
+    }
     return lines;
 }
 

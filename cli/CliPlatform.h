@@ -34,6 +34,10 @@ private:
 // Windows, or when it runs already.
 void StartTextAgent();
 
+// True when the program runs with root's rights (never on Windows, where
+// the disks' rights are not a user's to change from the command line).
+bool RunsAsRoot();
+
 // True when stderr is a terminal (a console window), where a progress line is drawn.
 bool StderrIsTerminal();
 

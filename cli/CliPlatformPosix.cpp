@@ -109,6 +109,10 @@ InterruptWatch::~InterruptWatch() {
     }
 }
 
+bool RunsAsRoot() {
+    return ::geteuid() == 0;
+}
+
 bool StderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }

@@ -41,6 +41,10 @@ InterruptWatch::~InterruptWatch() {
     }
 }
 
+bool RunsAsRoot() {
+    return false;
+}
+
 bool StderrIsTerminal() {
     return ::_isatty(::_fileno(stderr)) != 0;
 }

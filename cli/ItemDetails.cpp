@@ -13,28 +13,6 @@ namespace {
 
 constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
 
-// The label a formatter wrote into the boot sector (OEM code page), without its
-// padding; empty when the sector carries none or the formatter's "no label" mark.
-std::string BootLabel(ByteSpan sector, FatKind fatKind, const OemCodePage& codePage) {
-    // The extended block lies further on in a FAT32 boot sector.
-    namespace boot = layout::boot;
-    const bool fat32 = fatKind == FatKind::Fat32;
-    const std::size_t signature =
-        fat32 ? boot::fat32::kExtendedSignature : boot::fat16::kExtendedSignature;
-    if (sector[signature] != boot::kExtendedSignatureMark) {
-        return "";
-    }
-    const std::size_t at = fat32 ? boot::fat32::kLabel : boot::fat16::kLabel;
-    std::string_view label(reinterpret_cast<const char*>(sector.data() + at), boot::kLabelLength);
-    while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) {
-        label.remove_suffix(1);
-    }
-    if (label == "NO NAME") {
-        return "";
-    }
-    return codePage.Decode(label);
-}
-
 }  // namespace
 
 std::uint64_t ClusterLba(const DriveItem& item, std::uint32_t cluster) {
@@ -95,7 +73,7 @@ BootRead ReadVolumeDetails(DriveTree& access, const DriveItem& volume, VolumeDet
     details.sectors = decoded.TotalSectors();
     details.fatBits = FatBits(*fatKind);
     details.clusterBytes = static_cast<std::uint32_t>(SectorsToBytes(decoded.sectorsPerCluster));
-    details.label = BootLabel(sector, *fatKind, access.CodePage());
+    details.label = BootSectorLabel(sector, *fatKind, access.CodePage());
     return BootRead::Read;
 }
 

@@ -122,12 +122,11 @@ std::optional<TreeWalker::Place> TreeWalker::Resolve(std::string_view treePath,
     std::vector<DriveItem*> children = TopLevel();
     const std::vector<std::string> components = SplitTreePath(treePath);
     const TerminalFrontend::ScanLevels levels(m_frontend, components.size());
-    for (const std::string& component : components) {
+    for (std::size_t at = 0; at < components.size(); ++at) {
         const Siblings siblings(std::move(children));
-        const auto index = siblings.Find(component);
+        const auto index = siblings.Find(components[at]);
         if (!index) {
-            error = std::string(kProgram) + ": no " + Quote(component) +
-                    (place.item == nullptr ? " among the disks" : " in " + Quote(place.path));
+            error = NotFoundText(place, siblings, components, at);
             return std::nullopt;
         }
         place.parent = place.item;
@@ -139,6 +138,80 @@ std::optional<TreeWalker::Place> TreeWalker::Resolve(std::string_view treePath,
         children = Expand(*place.item, place.path);
     }
     return place;
+}
+
+namespace {
+
+// How many names a path that leads nowhere shows of those that are there.
+constexpr std::size_t kNamesShown = 10;
+// How many items of a level are looked into for a name given a level too high.
+constexpr std::size_t kItemsLookedInto = 8;
+
+// `"FAT 1", "FAT 2", "Root Directory"`: the names that lead to the siblings,
+// the first few of many.
+std::string NamesText(const Siblings& siblings) {
+    std::string text;
+    for (std::size_t i = 0; i < siblings.Size() && i < kNamesShown; ++i) {
+        text += (i == 0 ? "" : ", ") + Quote(siblings.PathComponent(i));
+    }
+    if (siblings.Size() > kNamesShown) {
+        text += " and " + std::to_string(siblings.Size() - kNamesShown) + " more";
+    }
+    return text;
+}
+
+// The path, with the components from `from` on after it.
+std::string WithRest(std::string path, const std::vector<std::string>& components,
+                     std::size_t from) {
+    for (std::size_t i = from; i < components.size(); ++i) {
+        path = JoinPath(path, components[i]);
+    }
+    return path;
+}
+
+}  // namespace
+
+std::string TreeWalker::NotFoundText(const Place& place, const Siblings& siblings,
+                                     const std::vector<std::string>& components, std::size_t at) {
+    const bool top = place.item == nullptr;
+    std::string text = std::string(kProgram) + ": no " + Quote(components[at]) +
+                       (top ? " among the disks" : " in " + Quote(place.path));
+    if (!top && ReadNothing(*place.item)) {
+        text += ", which could not be read";
+    } else if (siblings.Size() == 0) {
+        text += top ? ", of which there are none" : ", which holds nothing";
+    } else {
+        text += (top ? ", which are " : ", which holds ") + NamesText(siblings);
+    }
+    if (const auto meant = MeantPath(place, siblings, components, at)) {
+        text += "; did you mean " + Quote(*meant) + "?";
+    }
+    return text;
+}
+
+std::optional<std::string> TreeWalker::MeantPath(const Place& place, const Siblings& siblings,
+                                                 const std::vector<std::string>& components,
+                                                 std::size_t at) {
+    if (const auto near = siblings.Near(components[at])) {
+        return WithRest(JoinPath(place.path, siblings.PathComponent(*near)), components, at + 1);
+    }
+    // A level left out: the root directory of a volume, a volume of a disk.
+    std::size_t looked = 0;
+    for (std::size_t i = 0; i < siblings.Size() && looked < kItemsLookedInto; ++i) {
+        const std::string_view kind = KindName(siblings[i], place.item);
+        if (kind != "volume" && kind != "root" && kind != "extended") {
+            continue;
+        }
+        ++looked;
+        const std::string path = JoinPath(place.path, siblings.PathComponent(i));
+        const Siblings below(Expand(siblings[i], path));
+        auto found = below.Find(components[at]);
+        found = found ? found : below.Near(components[at]);
+        if (found) {
+            return WithRest(JoinPath(path, below.PathComponent(*found)), components, at + 1);
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<ListedItem> TreeWalker::List(const Place& place, bool recursive) {

@@ -74,7 +74,8 @@ public:
         std::vector<DirectoryKey> directories;
     };
     // The item a tree path leads to. On failure, error says which component
-    // matched nothing, and under which item (by the path a listing prints for it).
+    // matched nothing, and under which item (by the path a listing prints for it),
+    // what is there, and the path it may have meant.
     std::optional<Place> Resolve(std::string_view treePath, std::string& error);
 
     // The children of the place, each with its own subtree when recursive (which
@@ -98,6 +99,15 @@ public:
     std::optional<ListedItem> Describe(const Place& place, std::size_t keepRuns);
 
 private:
+    // Why components[at] leads nowhere from the place among its siblings: what
+    // is there, and a path it may have meant.
+    std::string NotFoundText(const Place& place, const Siblings& siblings,
+                             const std::vector<std::string>& components, std::size_t at);
+    // The path with components[at] as a near sibling's name, or found one level
+    // further down (below a volume, a root directory or an extended partition).
+    std::optional<std::string> MeantPath(const Place& place, const Siblings& siblings,
+                                         const std::vector<std::string>& components,
+                                         std::size_t at);
     void AddDetails(std::vector<ListedItem>& items, const std::string& where, bool topLevel,
                     FatCache& fats);
     // Fills the details of one item but its chain: a volume's boot sector (one

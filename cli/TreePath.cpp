@@ -1,5 +1,8 @@
 #include "TreePath.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "tree/NameText.h"
 
 namespace moravel::cli {
@@ -26,6 +29,45 @@ std::optional<std::size_t> ChildNumber(std::string_view component, std::size_t c
         return std::nullopt;
     }
     return number;
+}
+
+// A name as Near compares it: case-folded, without blanks and dots.
+std::string LooseKey(std::string_view name) {
+    std::string key = FoldCase(name);
+    std::erase_if(key, [](char ch) { return ch == ' ' || ch == '.'; });
+    return key;
+}
+
+// Its digits: names a letter apart are near, but not those numbered apart
+// ("Hard Disk 2", "NEWS0618.TS" are others than "Hard Disk 1", "NEWS0518.TS").
+std::string Digits(std::string_view key) {
+    std::string digits;
+    std::copy_if(key.begin(), key.end(), std::back_inserter(digits),
+                 [](char ch) { return ch >= '0' && ch <= '9'; });
+    return digits;
+}
+
+// Whether the two differ by at most `most` letters put in, left out or changed
+// (names are at most 255 bytes: one row of the table at a time is enough).
+bool WithinEdits(const std::string& a, const std::string& b, std::size_t most) {
+    const std::size_t apart = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();
+    if (apart > most) {
+        return false;
+    }
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()] <= most;
 }
 
 }  // namespace
@@ -96,6 +138,26 @@ std::optional<std::size_t> Siblings::Find(std::string_view component) const {
     }
     if (const auto number = ChildNumber(component, m_items.size())) {
         return *number - 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> Siblings::Near(std::string_view component) const {
+    const std::string key = LooseKey(component);
+    if (key.empty()) {
+        return std::nullopt;
+    }
+    // The same name first, then one that differs a little.
+    const auto near = [&key](const std::string& name, std::size_t most) {
+        const std::string other = LooseKey(name);
+        return Digits(other) == Digits(key) && WithinEdits(key, other, most);
+    };
+    for (const std::size_t most : {std::size_t{0}, std::size_t{key.size() > 5 ? 2u : 1u}}) {
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            if (near(m_unpadded[i], most) || near(m_texts[i], most)) {
+                return i;
+            }
+        }
     }
     return std::nullopt;
 }

@@ -41,6 +41,12 @@ public:
     // "#N", the N-th child counted from 1.
     std::optional<std::size_t> Find(std::string_view component) const;
 
+    // The child a component that Find does not know may have meant: the first
+    // whose name, without regard to case, blanks and dots, is the component's
+    // or differs from it in a letter (two, for names longer than five) but not
+    // in its digits.
+    std::optional<std::size_t> Near(std::string_view component) const;
+
     // The component that selects exactly this child: its unpadded name when that
     // finds it, else its exact name when no sibling shares it, else "#N". A name
     // that is empty or holds a '/' cannot be a component.

@@ -76,6 +76,9 @@ struct DriveItem {
     // A directory entry's short name without its padding ("FILMNI~1.TS"), also
     // when a long name is shown.
     NameField m_shortName;
+    // A volume's label as its boot sector names it (UTF-8, without padding),
+    // once the volume was opened; empty when it names none.
+    NameField m_label;
     // A directory entry's size field as stored (a file's size modulo 2^32; for a
     // folder whatever it holds, normally 0), and whether a long name stood before
     // the entry (the display name is then that long name).
@@ -99,6 +102,8 @@ struct DriveItem {
     void SetShortName(std::string_view name) { StoreName(m_shortName, name); }
     void SetDisplayName(std::string_view name) { StoreName(m_displayName, name); }
     void SetEntryName(std::string_view name) { StoreName(m_entryName, name); }
+    std::string_view Label() const { return NameText(m_label); }
+    void SetLabel(std::string_view label) { StoreName(m_label, label); }
 
     bool IsDirectory() const { return (m_attributes & layout::entry::kAttributeDirectory) != 0; }
     bool IsFile() const { return m_kind == ItemKind::Entry && !IsDirectory(); }

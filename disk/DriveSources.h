@@ -43,7 +43,8 @@ struct DiskDetails {
     std::string device;  // the path read
     std::string model;   // vendor and model, as the drive names itself
     std::string serial;
-    std::string bus;  // how it is connected: "USB", "SATA", "NVMe", "loop", ...
+    std::string bus;           // how it is connected: "USB", "SATA", "NVMe", "loop", ...
+    bool blockDevice = false;  // a device of the system, not an image file
 };
 
 // The details of a block device from what the kernel and udev tell of it; of an

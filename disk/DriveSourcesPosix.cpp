@@ -163,6 +163,7 @@ DiskDetails DescribeDisk(const std::string& path) {
     if (!error) {
         details.device = resolved.string();  // /dev/sdb for /dev/disk/by-id/usb-...
     }
+    details.blockDevice = true;
     details.bus = BusOf(folder);
     // SATA disks name their vendor "ATA": the model says who made them.
     const std::string vendor = ReadLineOf(folder / "device/vendor");

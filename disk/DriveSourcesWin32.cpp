@@ -59,6 +59,8 @@ std::vector<std::string> SystemDiskNames() {
 DiskDetails DescribeDisk(const std::string& path) {
     DiskDetails details;
     details.device = path;
+    // "\\.\PhysicalDrive1": the disks of the system are named in the device space.
+    details.blockDevice = path.starts_with("\\\\.\\");
     return details;
 }
 

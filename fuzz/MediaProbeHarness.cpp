@@ -12,7 +12,9 @@ int FuzzMediaProbe(const std::uint8_t* data, std::size_t size) {
     if (!info) {
         FUZZ_CHECK(!info.error().reason.empty(), "a probe failed without a reason");
     } else {
-        FUZZ_CHECK(info->bytesRead <= kProbeHeadBytes + kProbeTailBytes + 2 * 64 * 1024,
+        // The start, and the later places when the start showed no stream.
+        FUZZ_CHECK(info->bytesRead <=
+                       (1 + kProbeLaterPlaces) * kProbeHeadBytes + kProbeTailBytes + 2 * 64 * 1024,
                    "the probe read " + std::to_string(info->bytesRead) + " bytes");
         FUZZ_CHECK(!info->durationSeconds || *info->durationSeconds >= 0, "a negative duration");
     }

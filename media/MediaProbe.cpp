@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -46,6 +47,12 @@ constexpr int kMostFramesSearched = 500;
 constexpr int kMaxReadFailures = 1024;
 // How far past the chosen place a picture is looked for.
 constexpr std::uint64_t kFrameSearchBytes = 8 * 1024 * 1024;
+// Where the streams are looked for when the start of a recording cannot be read
+// or shows none (bad sectors where a recording begins, or a start overwritten):
+// shares of its bytes, each tried once, so that a damaged start costs a bound
+// number of looks, each ending at its first failed read.
+constexpr std::array<double, kProbeLaterPlaces> kLaterStarts = {0.01, 0.02, 0.05, 0.1,
+                                                                0.2,  0.35, 0.5,  0.75};
 
 struct CodecFree {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
@@ -89,27 +96,41 @@ std::string AvErrorText(int code) {
     return text;
 }
 
-// The source as FFmpeg's input, within a budget of bytes: past it a read ends as
-// at the end of the file, so that a look into a damaged or endless stream ends.
+// The source from `origin` on as FFmpeg's input, within a budget of bytes: past
+// it a read ends as at the end of the file, so that a look into a damaged or
+// endless stream ends.
 struct SourceIo {
     MediaSource& source;
-    std::uint64_t position = 0;
+    std::uint64_t origin = 0;    // where the input's first byte lies in the source
+    std::uint64_t position = 0;  // from origin
     std::uint64_t bytesRead = 0;
     std::uint64_t budget = 0;
-    std::string failure;  // why the source could not be read, when it could not
+    std::string failure;         // why the source could not be read, when it could not
+    std::uint64_t failedAt = 0;  // where in the source, when it could not
+
+    std::uint64_t Size() const {
+        const std::uint64_t total = source.Size();
+        return total > origin ? total - origin : 0;
+    }
 };
 
 int ReadSource(void* opaque, std::uint8_t* buffer, int size) {
     auto& io = *static_cast<SourceIo*>(opaque);
-    const std::uint64_t total = io.source.Size();
+    // The libraries ask again after a failed read; a drive would spend seconds
+    // on each ask. The next place (SeekBytes) asks afresh.
+    if (!io.failure.empty()) {
+        return AVERROR(EIO);
+    }
+    const std::uint64_t total = io.Size();
     if (size <= 0 || io.bytesRead >= io.budget || io.position >= total) {
         return AVERROR_EOF;
     }
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
         {static_cast<std::uint64_t>(size), io.budget - io.bytesRead, total - io.position}));
-    const Result<std::size_t> got = io.source.ReadAt(io.position, {buffer, wanted});
+    const Result<std::size_t> got = io.source.ReadAt(io.origin + io.position, {buffer, wanted});
     if (!got) {
         io.failure = got.error().reason;
+        io.failedAt = io.origin + io.position;
         return AVERROR(EIO);
     }
     if (*got == 0) {
@@ -122,8 +143,7 @@ int ReadSource(void* opaque, std::uint8_t* buffer, int size) {
 
 std::int64_t SeekSource(void* opaque, std::int64_t offset, int whence) {
     auto& io = *static_cast<SourceIo*>(opaque);
-    const auto size =
-        static_cast<std::int64_t>(std::min<std::uint64_t>(io.source.Size(), LLONG_MAX));
+    const auto size = static_cast<std::int64_t>(std::min<std::uint64_t>(io.Size(), LLONG_MAX));
     whence &= ~AVSEEK_FORCE;
     if (whence == AVSEEK_SIZE) {
         return size;
@@ -143,10 +163,11 @@ std::int64_t SeekSource(void* opaque, std::int64_t offset, int whence) {
     return base + offset;
 }
 
-// FFmpeg's demuxer over the source, with its streams found from the start.
+// FFmpeg's demuxer over the source from origin on, with its streams found there.
 class Demuxer {
 public:
-    Demuxer(MediaSource& source, std::uint64_t budget) : m_io{source, 0, 0, budget, {}} {}
+    Demuxer(MediaSource& source, std::uint64_t origin, std::uint64_t budget)
+        : m_io{source, origin, 0, 0, budget, {}, 0} {}
     ~Demuxer() {
         if (m_format != nullptr) {
             avformat_close_input(&m_format);
@@ -160,6 +181,10 @@ public:
     Demuxer& operator=(const Demuxer&) = delete;
 
     Failure Open();
+    // After a failed Open: whether the streams may lie further on (the bytes
+    // could not be read, or showed no stream), rather than the bytes being
+    // something else or memory being short.
+    bool MayLieFurther() const { return !m_refused; }
     AVFormatContext& Format() const { return *m_format; }
     SourceIo& Io() { return m_io; }
     // Goes to the byte position, with up to `bytes` more to read from there.
@@ -176,6 +201,7 @@ private:
     SourceIo m_io;
     AVIOContext* m_context = nullptr;
     AVFormatContext* m_format = nullptr;
+    bool m_refused = false;
 };
 
 std::string Demuxer::Why(int code) const {
@@ -189,6 +215,7 @@ Failure Demuxer::Open() {
     // The libraries' own messages would go to the terminal; the core never prints.
     av_log_set_level(AV_LOG_QUIET);
     av_max_alloc(kMostBytesAllocated);
+    m_refused = true;  // until the container is looked for
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
     if (buffer == nullptr) {
         return Error{"not enough memory to read it"};
@@ -207,6 +234,7 @@ Failure Demuxer::Open() {
     m_format->probesize = kProbeBytes;
     m_format->max_analyze_duration = 5 * AV_TIME_BASE;
     m_format->io_open = RefuseNestedInput;
+    m_refused = false;
     if (Failure failure = OpenContainer()) {
         return failure;
     }
@@ -226,6 +254,7 @@ Failure Demuxer::OpenContainer() {
                      FormatName(*container) + ")"};
     }
     if (!IsRecordingFormat(*container)) {
+        m_refused = true;
         return Error{"no stream that the libraries know (it looks like " + FormatName(*container) +
                      ", not an MPEG transport or program stream)"};
     }
@@ -337,7 +366,7 @@ bool NextPacket(Demuxer& demuxer, AVPacket& packet) {
 // The end of the last packet among the recording's last bytes, in seconds.
 std::optional<double> LastTimestamp(Demuxer& demuxer) {
     AVFormatContext& format = demuxer.Format();
-    const std::uint64_t size = demuxer.Io().source.Size();
+    const std::uint64_t size = demuxer.Io().Size();
     demuxer.SeekBytes(size > kProbeTailBytes ? size - kProbeTailBytes : 0, kProbeTailBytes);
     const Packet packet(av_packet_alloc());
     std::optional<double> last;
@@ -453,16 +482,52 @@ Result<VideoFrame> FirstKeyFrame(Demuxer& demuxer, AVCodecContext& decoder, int 
 // picture was asked for.
 class DemuxedFile final : public MediaFile {
 public:
-    explicit DemuxedFile(MediaSource& source) : m_demuxer(source, kProbeHeadBytes) {}
-    Failure Open() { return m_demuxer.Open(); }
+    explicit DemuxedFile(MediaSource& source) : m_source(source) {}
+    // The streams from the start, or else from the first later place that
+    // shows them; the failure is the start's.
+    Failure Open();
     Result<MediaInfo> Describe() override;
     Result<VideoFrame> FrameAt(double fraction) override;
 
 private:
-    Demuxer m_demuxer;
-    int m_video = -1;        // the video stream's index, once its decoder is open
-    CodecContext m_decoder;  // kept from one picture to the next
+    MediaSource& m_source;
+    std::unique_ptr<Demuxer> m_demuxer;
+    std::string m_startFailure;        // why the start gave no streams, when it did not
+    std::uint64_t m_earlierBytes = 0;  // read by the looks that found no streams
+    int m_video = -1;                  // the video stream's index, once its decoder is open
+    CodecContext m_decoder;            // kept from one picture to the next
 };
+
+Failure DemuxedFile::Open() {
+    auto demuxer = std::make_unique<Demuxer>(m_source, 0, kProbeHeadBytes);
+    const Failure atStart = demuxer->Open();
+    if (!atStart || !demuxer->MayLieFurther()) {
+        m_demuxer = std::move(demuxer);
+        return atStart;
+    }
+    m_earlierBytes = demuxer->Io().bytesRead;
+    // A place before the last failed read would only read up to it again.
+    std::uint64_t failedAt = demuxer->Io().failure.empty() ? 0 : demuxer->Io().failedAt;
+    const std::uint64_t size = m_source.Size();
+    for (const double share : kLaterStarts) {
+        const auto origin = static_cast<std::uint64_t>(share * static_cast<double>(size));
+        if (origin == 0 || origin <= failedAt) {
+            continue;
+        }
+        demuxer = std::make_unique<Demuxer>(m_source, origin, kProbeHeadBytes);
+        if (!demuxer->Open()) {
+            m_demuxer = std::move(demuxer);
+            m_startFailure = atStart->reason;
+            return std::nullopt;
+        }
+        m_earlierBytes += demuxer->Io().bytesRead;
+        if (!demuxer->MayLieFurther()) {
+            break;
+        }
+        failedAt = demuxer->Io().failure.empty() ? failedAt : demuxer->Io().failedAt;
+    }
+    return atStart;
+}
 
 }  // namespace
 
@@ -475,7 +540,7 @@ Result<std::unique_ptr<MediaFile>> MediaFile::Open(MediaSource& source) {
 }
 
 Result<MediaInfo> DemuxedFile::Describe() {
-    Demuxer& demuxer = m_demuxer;
+    Demuxer& demuxer = *m_demuxer;
     MediaInfo info;
     const AVFormatContext& format = demuxer.Format();
     info.container = format.iformat->name;
@@ -489,12 +554,14 @@ Result<MediaInfo> DemuxedFile::Describe() {
     if (info.firstSeconds && info.lastSeconds && *info.lastSeconds >= *info.firstSeconds) {
         info.durationSeconds = *info.lastSeconds - *info.firstSeconds;
     }
-    info.bytesRead = demuxer.Io().bytesRead;
+    info.streamsFrom = demuxer.Io().origin;
+    info.startFailure = m_startFailure;
+    info.bytesRead = m_earlierBytes + demuxer.Io().bytesRead;
     return info;
 }
 
 Result<VideoFrame> DemuxedFile::FrameAt(double fraction) {
-    Demuxer& demuxer = m_demuxer;
+    Demuxer& demuxer = *m_demuxer;
     AVFormatContext& format = demuxer.Format();
     if (m_decoder) {
         avcodec_flush_buffers(m_decoder.get());
@@ -511,7 +578,7 @@ Result<VideoFrame> DemuxedFile::FrameAt(double fraction) {
         m_decoder = std::move(*decoder);
     }
     const double place = std::clamp(fraction, 0.0, 1.0);
-    const std::uint64_t size = demuxer.Io().source.Size();
+    const std::uint64_t size = demuxer.Io().Size();
     demuxer.SeekBytes(static_cast<std::uint64_t>(place * static_cast<double>(size)),
                       kFrameSearchBytes);
     return FirstKeyFrame(demuxer, *m_decoder, m_video);

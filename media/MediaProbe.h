@@ -36,11 +36,19 @@ struct MediaInfo {
     };
     std::vector<Audio> audio;
     std::uint64_t bytesRead = 0;  // what the look took from the source
+    // Where the streams were found: 0, or a later place when the start could not
+    // be read or showed none (startFailure says why); the timestamps above are
+    // then those from there on.
+    std::uint64_t streamsFrom = 0;
+    std::string startFailure;
 };
 
 // How much of a recording's start and of its end a probe reads at most.
 inline constexpr std::uint64_t kProbeHeadBytes = 6 * 1024 * 1024;
 inline constexpr std::uint64_t kProbeTailBytes = 4 * 1024 * 1024;
+// How many later places are looked at for the streams when the start cannot be
+// read or shows none.
+inline constexpr std::size_t kProbeLaterPlaces = 8;
 
 // The functions of this header that read or decode live in the media module
 // (moravel-media.so, with FFmpeg's libraries behind it): the programs reach them
@@ -49,8 +57,10 @@ inline constexpr std::uint64_t kProbeTailBytes = 4 * 1024 * 1024;
 
 // Looks at the start of the recording for its streams and at its end for its
 // last timestamps; never reads more than kProbeHeadBytes + kProbeTailBytes (and
-// FFmpeg's buffer). The error says why it is no stream the libraries know, or
-// why it could not be read.
+// FFmpeg's buffer) when its start shows the streams. A start that cannot be read
+// or shows none is followed by looks at up to kProbeLaterPlaces later places
+// (kProbeHeadBytes at most each, ending at the first read that fails). The error, the start's, says
+// why it is no stream the libraries know, or why it could not be read.
 Result<MediaInfo> ProbeMedia(MediaSource& source);
 
 // The largest picture decoded: every picture broadcast carries fits (UHD,
@@ -68,7 +78,8 @@ struct VideoFrame {
 };
 
 // The first picture that decodes whole at or after `fraction` (0 to 1) of the
-// recording's bytes; reads at most a few MB from there.
+// recording's bytes from where its streams were found (its start, unless that
+// could not be read); reads at most a few MB from there.
 Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction);
 
 // A recording opened once, for a look at it and then pictures from it: its
@@ -76,8 +87,8 @@ Result<VideoFrame> DecodeFrameAt(MediaSource& source, double fraction);
 class MediaFile {
 public:
     // Reads the start for the streams (at most kProbeHeadBytes and FFmpeg's
-    // buffer); the error says why it is no stream the libraries know, or why it
-    // could not be read.
+    // buffer), or later places as ProbeMedia does; the error says why it is no
+    // stream the libraries know, or why it could not be read.
     static Result<std::unique_ptr<MediaFile>> Open(MediaSource& source);
     MediaFile() = default;
     virtual ~MediaFile() = default;

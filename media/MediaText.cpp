@@ -54,6 +54,11 @@ std::string MediaClockText(double seconds) {
 std::vector<std::pair<std::string, std::string>> MediaFields(const MediaInfo& info) {
     std::vector<std::pair<std::string, std::string>> fields;
     fields.emplace_back("Container", info.containerName);
+    if (info.streamsFrom > 0) {
+        fields.emplace_back("Start", "not read (" + info.startFailure +
+                                         "); the streams were found from byte " +
+                                         std::to_string(info.streamsFrom) + " on");
+    }
     if (info.durationSeconds) {
         fields.emplace_back("Duration", MediaClockText(*info.durationSeconds) + " (" +
                                             Decimal(*info.durationSeconds, 3) + " s)");

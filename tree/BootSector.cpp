@@ -3,6 +3,7 @@
 #include "disk/DiskLayout.h"
 #include "disk/DriveItem.h"
 #include "disk/Sector.h"
+#include "tree/NameText.h"
 
 namespace moravel {
 
@@ -93,6 +94,26 @@ bool IsWholeDiskVolume(ByteSpan sector) {
            boot.reservedSectors != 0 && (boot.fatCount == 1 || boot.fatCount == 2) &&
            (media == 0xF0 || media >= 0xF8) && boot.TotalSectors() != 0 &&
            !HasPartitionEntry(sector);
+}
+
+std::string BootSectorLabel(ByteSpan sector, FatKind fatKind, const OemCodePage& codePage) {
+    // The extended block lies further on in a FAT32 boot sector.
+    namespace boot = layout::boot;
+    const bool fat32 = fatKind == FatKind::Fat32;
+    const std::size_t signature =
+        fat32 ? boot::fat32::kExtendedSignature : boot::fat16::kExtendedSignature;
+    if (sector[signature] != boot::kExtendedSignatureMark) {
+        return "";
+    }
+    const std::size_t at = fat32 ? boot::fat32::kLabel : boot::fat16::kLabel;
+    std::string_view label(reinterpret_cast<const char*>(sector.data() + at), boot::kLabelLength);
+    while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) {
+        label.remove_suffix(1);
+    }
+    if (label == "NO NAME") {
+        return "";
+    }
+    return codePage.Decode(label);
 }
 
 }  // namespace moravel

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "disk/ByteOrder.h"
 #include "disk/ItemKinds.h"
@@ -38,6 +39,12 @@ struct BootSector {
 
 // Decodes the first 512 bytes of a volume.
 BootSector DecodeBootSector(ByteSpan sector);
+
+class OemCodePage;
+// The label a formatter wrote into the boot sector (in the OEM code page) as
+// UTF-8, without its padding; empty when the sector carries none or the
+// formatter's "no label" mark.
+std::string BootSectorLabel(ByteSpan sector, FatKind fatKind, const OemCodePage& codePage);
 
 // The clusters of the volume's data region: what the reserved sectors, the FATs and
 // a fixed root leave, in whole clusters; 0 when they leave nothing or the sector

@@ -51,6 +51,7 @@ void DriveTree::ExpandVolume(DriveItem& item, Errors& errors) {
     if (!fatKind) {
         return;  // an unformatted partition, say: nothing to show
     }
+    item.SetLabel(BootSectorLabel(buffer.Bytes(), *fatKind, CodePage()));
     const std::uint32_t sectorsPerFat = boot.SectorsPerFat(*fatKind);
     // Every sector of a volume is numbered in 32 bits from its start. FAT copies
     // (and a fixed root) that end past that cannot be addressed: counted in 32

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "AboutDialog.h"
+#include "DiskText.h"
 #include "FormatSize.h"
 #include "SourceOptions.h"
 #include "disk/PathText.h"
@@ -158,9 +159,15 @@ void MainDialog::FillTree() {
 }
 
 void MainDialog::InsertDisk(DriveItem& disk) {
-    const TreeItemHandle item =
-        m_frontend.InsertTreeItem(kTreeTop, std::string(disk.DisplayName()), 1, &disk);
+    const TreeItemHandle item = m_frontend.InsertTreeItem(kTreeTop, DiskText(disk), 1, &disk);
     m_frontend.SetTreeItemTip(item, DiskDetailsText(disk));
+}
+
+// "Hard Disk 2 — WDC WD2500, 232.9 GB": the disk's node.
+std::string MainDialog::DiskText(const DriveItem& disk) const {
+    const std::optional<std::string> path = m_driveAccess.SourcePath(disk.m_drive);
+    return DiskNodeText(disk.DisplayName(), path ? DescribeDisk(*path) : DiskDetails{},
+                        m_driveAccess.DiskBytes(disk.m_drive));
 }
 
 void MainDialog::OnRefresh() {
@@ -188,6 +195,7 @@ void MainDialog::RefreshDisks() {
     m_selected = nullptr;
     m_inTree.clear();
     m_volumeOfRoot.clear();
+    m_rootLabelShown.clear();
     m_frontend.ShowControl(m_status, false);
     FillTree();
 }
@@ -329,6 +337,17 @@ void MainDialog::AddFileRow(DriveItem& file) {
     m_frontend.SetListItemText(row, 3, ModifiedText(file));
 }
 
+// "16-Bit FAT Disk — RECORDINGS", from the boot sector as the volume is opened,
+// unless its root directory's label (which DOS and Windows show) was read before.
+void MainDialog::ShowBootLabel(const TreeNotification& volume) {
+    const DriveItem& item = *volume.data;
+    if (item.m_kind == ItemKind::Volume && !item.Label().empty() &&
+        !m_rootLabelShown.contains(&item)) {
+        m_frontend.SetTreeItemText(volume.item, std::string(item.PlainName()) + " \xE2\x80\x94 " +
+                                                    std::string(item.Label()));
+    }
+}
+
 // "32-Bit FAT Disk — RECORDINGS", once its root directory's label was read.
 void MainDialog::ShowVolumeLabel(const DriveItem& root, const std::vector<DriveItem*>& children) {
     const auto volume = m_volumeOfRoot.find(&root);
@@ -341,6 +360,7 @@ void MainDialog::ShowVolumeLabel(const DriveItem& root, const std::vector<DriveI
             m_frontend.SetTreeItemText(
                 volume->second.item,
                 std::string(volume->second.data->PlainName()) + " \xE2\x80\x94 " + label);
+            m_rootLabelShown.insert(volume->second.data);
             return;
         }
     }
@@ -396,6 +416,7 @@ void MainDialog::SelectionChanged(const TreeNotification& notification) {
     if (!InsertTreeChildren(notification, children)) {
         m_frontend.SetTreeChildCount(notification.item, 0);
     }
+    ShowBootLabel(notification);
     ShowVolumeLabel(data, children);
     if (m_selected == &data) {
         if (selection != m_selections) {

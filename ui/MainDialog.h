@@ -109,6 +109,7 @@ private:
     void EndScanning(const DriveItem& item, bool empty);
     bool InsertTreeChildren(const TreeNotification& parent,
                             const std::vector<DriveItem*>& children);
+    void ShowBootLabel(const TreeNotification& volume);
     void ShowVolumeLabel(const DriveItem& root, const std::vector<DriveItem*>& children);
     void FillList(const std::vector<DriveItem*>& children);
     void ClearList();
@@ -131,6 +132,7 @@ private:
     void FillTree();
     void RefreshDisks();
     std::string DiskDetailsText(const DriveItem& disk) const;
+    std::string DiskText(const DriveItem& disk) const;
     void AddFileRow(DriveItem& file);
     // Remembered, the images are added again by a refresh.
     void AddDiskImages(const std::vector<std::string>& paths, bool remember);
@@ -153,6 +155,7 @@ private:
     std::set<const DriveItem*> m_inTree;
     // The volume node above each root directory in the tree: it shows the label.
     std::map<const DriveItem*, TreeNotification> m_volumeOfRoot;
+    std::set<const DriveItem*> m_rootLabelShown;  // volumes named by their root's label
     // The item selected last, and how many selections there were: a handler that
     // scanned learns whether the list is still its own.
     DriveItem* m_selected = nullptr;

@@ -340,8 +340,11 @@ TEST(CliCopyTest, TreePathsThatNameNoFileAreUsageErrors) {
          "moravel-cli: \"Hard Disk 1/32-Bit FAT Disk\" is not a file or folder\n"},
         {"/", "moravel-cli: \"/\" is not a file\n"},
         {InRecords("Nothing.ts"),
-         "moravel-cli: no \"Nothing.ts\" in \"" + std::string(CopyDisk::kRecords) + "\"\n"},
-        {"Hard Disk 2/x", "moravel-cli: no \"Hard Disk 2\" among the disks\n"},
+         "moravel-cli: no \"Nothing.ts\" in \"" + std::string(CopyDisk::kRecords) +
+             "\", which holds \"Movie.ts\", \"Sparse.ts\", \"Caf\u00E9 \u20AC.ts\", \"#4\", "
+             "\"TRAILER.TS\"\n"},
+        {"Hard Disk 2/x",
+         "moravel-cli: no \"Hard Disk 2\" among the disks, which are \"Hard Disk 1\"\n"},
     };
     for (const auto& [treePath, message] : cases) {
         const CliRun run = RunList({"--disk", disk.path, "copy", treePath, dest});
@@ -366,7 +369,8 @@ TEST(CliCopyTest, PathsThroughUnreadablePlacesFailWithOne) {
     const auto errors = Lines(run.err);
     ASSERT_EQ(errors.size(), 2u) << run.err;
     EXPECT_THAT(errors[0], StartsWith("moravel-cli: cannot open " + gone + ": "));
-    EXPECT_EQ(errors[1], "moravel-cli: no \"Hard Disk 1\" among the disks");
+    EXPECT_EQ(errors[1],
+              "moravel-cli: no \"Hard Disk 1\" among the disks, of which there are none");
 
     const std::string broken = MakeDiskWithMissingDirectoryCluster(dir);
     const CliRun lost =
@@ -375,7 +379,8 @@ TEST(CliCopyTest, PathsThroughUnreadablePlacesFailWithOne) {
     EXPECT_EQ(lost.status, 1);
     EXPECT_THAT(Lines(lost.err), ElementsAre("Failed to access the sub directory",
                                              "moravel-cli: no \"LOST.TS\" in \"Hard Disk 1/32-Bit "
-                                             "FAT Disk/Root Directory/BROKEN\""));
+                                             "FAT Disk/Root Directory/BROKEN\", which could "
+                                             "not be read"));
     EXPECT_FALSE(fs::exists(dir.File("out.ts")));
 }
 

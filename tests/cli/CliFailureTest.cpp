@@ -181,7 +181,7 @@ TEST(CliFailureTest, VersionGoesToStandardOutput) {
 }
 
 // No disk named, and none of the machine's disks can be opened: each is named
-// with its reason, with the ways to get in, and the command fails.
+// with its reason, with the ways to get in (none for root), and the command fails.
 TEST(CliFailureTest, WithoutRightsToTheMachinesDisksEachIsNamedAndTheCommandFails) {
     TempDir dir;
     const std::string device = dir.File("sda");
@@ -208,6 +208,13 @@ TEST(CliFailureTest, WithoutRightsToTheMachinesDisksEachIsNamedAndTheCommandFail
         EXPECT_THAT(errors[2], HasSubstr("join the group \"" + std::string(owner->gr_name) +
                                          "\" (sudo adduser $USER " + owner->gr_name));
     }
+
+    // Root has all the rights there are: no advice to get more.
+    environment.runsAsRoot = true;
+    std::ostringstream rootErr;
+    EXPECT_EQ(cli::RunCli({"list", "-r"}, out, rootErr, environment), 1);
+    EXPECT_EQ(Lines(rootErr.str()).back(),
+              "moravel-cli: no disk could be opened. Name a disk image with --disk PATH.");
 }
 
 // The scans of the folders on a path share one line on a terminal: rewritten

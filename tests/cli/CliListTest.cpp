@@ -118,22 +118,40 @@ TEST_F(CliListTest, PathComponentsMayBeExactUnpaddedOrNumbered) {
     }
 }
 
-TEST_F(CliListTest, AComponentThatMatchesNothingIsNamed) {
+// The path that leads nowhere says where it stopped, what is there, and the
+// path it may have meant: a name a letter off, or a level left out.
+TEST_F(CliListTest, AComponentThatMatchesNothingIsNamedWithWhatIsThere) {
     const CliRun run =
         RunList(Args({"list", "Hard Disk 1/32-Bit FAT Disk/Root Directory/FOO/BAR"}));
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err,
-              "moravel-cli: no \"FOO\" in \"Hard Disk 1/32-Bit FAT Disk/Root Directory\"\n");
+              "moravel-cli: no \"FOO\" in \"Hard Disk 1/32-Bit FAT Disk/Root Directory\", which "
+              "holds \"RECORDS\", \"Long folder name\"\n");
 
     // The item is named by its printed path, whatever form the user gave.
     const CliRun numbered = RunList(Args({"list", "#1/#1/#3/RECORDS .   /FOO"}));
     EXPECT_EQ(numbered.status, 2);
-    EXPECT_EQ(numbered.err, "moravel-cli: no \"FOO\" in \"" + std::string(kRecords) + "\"\n");
+    // Each named as a path names it: a name two entries share, or one with a
+    // '/', by its number.
+    EXPECT_EQ(numbered.err, "moravel-cli: no \"FOO\" in \"" + std::string(kRecords) +
+                                "\", which holds \"Movie.ts\", \"VIDEO.MPG\", \"VIDEO   .MPG\", "
+                                "\"Same name.ts\", \"#5\", \"Caf\u00E9 \u20AC.ts\", "
+                                "\"R\u00C9SUM\u00C9.TXT\", \"#8\", \"SUB\"\n");
 
     const CliRun top = RunList(Args({"list", "Hard Disk 2"}));
     EXPECT_EQ(top.status, 2);
-    EXPECT_THAT(top.err, HasSubstr("\"Hard Disk 2\""));
+    EXPECT_EQ(top.err,
+              "moravel-cli: no \"Hard Disk 2\" among the disks, which are \"Hard Disk 1\"\n");
+
+    const CliRun leftOut = RunList(Args({"list", "Hard Disk 1/32-Bit FAT Disk/records/SUB"}));
+    EXPECT_EQ(leftOut.status, 2);
+    EXPECT_EQ(leftOut.err,
+              "moravel-cli: no \"records\" in \"Hard Disk 1/32-Bit FAT Disk\", which holds "
+              "\"FAT 1\", \"FAT 2\", \"Root Directory\"; did you mean \"Hard Disk 1/32-Bit FAT "
+              "Disk/Root Directory/RECORDS/SUB\"?\n");
+    EXPECT_THAT(RunList(Args({"list", "Hard Disk 1/32-Bit FAT Disk/Root Directory/RECORD S"})).err,
+                HasSubstr("did you mean \"" + std::string(kRecords) + "\"?"));
 
     // Names match without regard to case; the numbers count from 1 up to the last child.
     EXPECT_EQ(RunList(Args({"list", "hard disk 1"})).status, 0);
@@ -141,6 +159,23 @@ TEST_F(CliListTest, AComponentThatMatchesNothingIsNamed) {
     EXPECT_EQ(RunList(Args({"list", "#0"})).status, 2);
     EXPECT_EQ(RunList(Args({"list", "Hard Disk 1/#5"})).status, 2);
     EXPECT_EQ(RunList(Args({"list", "Hard Disk 1/#4"})).status, 0);
+}
+
+// A TREEPATH that the shell split at its blanks: the usage error names the
+// path to quote when the words joined lead somewhere, else gives the advice.
+TEST_F(CliListTest, APathSplitByTheShellIsToBeQuoted) {
+    const CliRun list = RunList(Args({"list", "Hard", "Disk", "1/32-Bit", "FAT", "Disk"}));
+    EXPECT_EQ(list.status, 2);
+    EXPECT_EQ(Lines(list.err).front(),
+              "moravel-cli: list takes one TREEPATH, not 5; quote a TREEPATH that holds blanks: "
+              "\"Hard Disk 1/32-Bit FAT Disk\"");
+    const CliRun thumbnail = RunList(Args({"thumbnail", "Hard", "Disk", "1", "out.png"}));
+    EXPECT_EQ(Lines(thumbnail.err).front(),
+              "moravel-cli: thumbnail needs TREEPATH and OUT.png; quote a TREEPATH that holds "
+              "blanks: \"Hard Disk 1\"");
+    const CliRun two = RunList(Args({"info", "Hard Disk 1", "Hard Disk 1"}));
+    EXPECT_EQ(Lines(two.err).front(),
+              "moravel-cli: info takes one TREEPATH, not 2; quote a TREEPATH that holds blanks");
 }
 
 TEST_F(CliListTest, NamesAreShownAsUtf8AndFoundByIt) {

@@ -94,6 +94,27 @@ TEST(TreePathTest, ComponentsFindExactThenUnpaddedThenWithoutCaseThenByNumber) {
     EXPECT_EQ(siblings.Find("Film Night"), std::nullopt);
 }
 
+// A component that finds nothing may have meant a name written with other
+// blanks or dots, or a letter or two off; nothing that differs more.
+TEST(TreePathTest, ANearNameIsOneThatDiffersInBlanksDotsOrALetterOrTwo) {
+    Items items;
+    items.AddShort("RECORDS .   ", "RECORDS", 0x10);                  // 0
+    items.AddEntry("Film Night.ts", "Film Night.ts", "FILMNI~1.TS");  // 1
+    items.AddShort("NEWS0518.TS ", "NEWS0518.TS");                    // 2
+    items.Add("Root Directory", ItemKind::RootDirectory);             // 3
+    const Siblings siblings = items.All();
+    EXPECT_EQ(siblings.Near("RECORDS ."), 0u);
+    EXPECT_EQ(siblings.Near("record"), 0u);
+    EXPECT_EQ(siblings.Near("filmnight.ts"), 1u);
+    EXPECT_EQ(siblings.Near("Flim Night.ts"), 1u);
+    EXPECT_EQ(siblings.Near("NEWS0518 TS"), 2u);
+    EXPECT_EQ(siblings.Near("rootdirectory"), 3u);
+    EXPECT_EQ(siblings.Near("Root Dir"), std::nullopt);
+    EXPECT_EQ(siblings.Near("NEWS0618.TS"), std::nullopt);
+    EXPECT_EQ(siblings.Near("RECS"), std::nullopt);
+    EXPECT_EQ(siblings.Near(" . "), std::nullopt);
+}
+
 // Names are UTF-8, and case goes for the letters of other alphabets too.
 TEST(TreePathTest, ComponentsMatchUtf8NamesWithoutRegardToCase) {
     Items items;

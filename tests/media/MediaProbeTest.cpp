@@ -156,5 +156,63 @@ TEST_F(MediaProbeTest, GivesUpAPictureAfterABoundNumberOfFramesWithoutAKeyFrame)
               "no picture that stands on its own in the 500 frames from there");
 }
 
+// The recording's bytes, except those before `bad`: a read that touches them
+// fails as a drive's would, and is counted.
+class BadStartSource final : public MediaSource {
+public:
+    BadStartSource(std::span<const std::uint8_t> bytes, std::uint64_t bad)
+        : m_bytes(bytes), m_bad(bad) {}
+    std::uint64_t Size() const override { return m_bytes.Size(); }
+    Result<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+        if (offset < m_bad) {
+            ++failedReads;
+            return Error{"a bad sector"};
+        }
+        return m_bytes.ReadAt(offset, out);
+    }
+    int failedReads = 0;
+
+private:
+    MemoryMediaSource m_bytes;
+    std::uint64_t m_bad;
+};
+
+// A recording whose first 64 KiB cannot be read: its streams are found further
+// on, for one failed read; its duration is that of what can be read (ffprobe on
+// the bytes from there), and the picture halfway through it decodes.
+TEST_F(MediaProbeTest, FindsTheStreamsPastAnUnreadableStart) {
+    const std::vector<std::uint8_t> bytes = Made(
+        "-f lavfi -i smptebars=d=6:s=320x240:r=25 -f lavfi -i sine=duration=6"
+        " -c:v mpeg2video -b:v 12M -minrate 12M -maxrate 12M -bufsize 1835k -c:a mp2"
+        " -f mpegts",
+        "bars.ts");
+    BadStartSource source(bytes, 64 * 1024);
+    const Result<std::unique_ptr<MediaFile>> file = MediaFile::Open(source);
+    ASSERT_TRUE(file) << file.error().reason;
+    const Result<MediaInfo> info = (*file)->Describe();
+    ASSERT_TRUE(info) << info.error().reason;
+    EXPECT_EQ(source.failedReads, 1);
+    ASSERT_TRUE(info->video && info->durationSeconds);
+    EXPECT_EQ(info->video->width, 320);
+    ASSERT_GE(info->streamsFrom, 64u * 1024);
+    EXPECT_EQ(info->startFailure, "a bad sector");
+
+    const std::string rest = m_dir.File("rest.ts");
+    std::ofstream(rest, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data() + info->streamsFrom),
+               static_cast<std::streamsize>(bytes.size() - info->streamsFrom));
+    int status = 0;
+    const double oracle = std::stod(RunCommand(
+        "ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quoted(rest), status));
+    EXPECT_NEAR(*info->durationSeconds, oracle, 0.1);
+
+    const Result<VideoFrame> picture = (*file)->FrameAt(0.5);
+    ASSERT_TRUE(picture) << picture.error().reason;
+    EXPECT_EQ(picture->width, 320);
+    ASSERT_TRUE(picture->seconds);
+    EXPECT_NEAR(*picture->seconds, *info->durationSeconds / 2, 1);
+    EXPECT_EQ(source.failedReads, 1);
+}
+
 }  // namespace
 }  // namespace moravel::testing

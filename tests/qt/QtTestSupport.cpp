@@ -179,6 +179,14 @@ std::vector<QString> WindowFixture::Children(const QTreeWidgetItem* item) {
     return texts;
 }
 
+std::vector<QString> WindowFixture::DiskNames() {
+    std::vector<QString> names = Children(nullptr);
+    for (QString& name : names) {
+        name = name.section(QString::fromUtf8(" \u2014 "), 0, 0);
+    }
+    return names;
+}
+
 std::vector<std::vector<QString>> WindowFixture::Rows() {
     std::vector<std::vector<QString>> rows;
     QTreeWidget& list = Window().List();

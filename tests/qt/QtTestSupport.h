@@ -105,6 +105,8 @@ public:
     TreeItemHandle Handle(const std::vector<QString>& path);
     // The texts of an item's children (the top level for null).
     std::vector<QString> Children(const QTreeWidgetItem* item);
+    // The disks' names, without the model and size their nodes show after them.
+    std::vector<QString> DiskNames();
     // The list's rows, each with its three columns.
     std::vector<std::vector<QString>> Rows();
     std::vector<QString> RowNames();

@@ -77,7 +77,7 @@ TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Veltrano Harddisk Recorder Utility"));
     EXPECT_FALSE(window.windowIcon().isNull());
 
-    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1, kDisk2}));
+    EXPECT_EQ(m_window.DiskNames(), (std::vector<QString>{kDisk1, kDisk2}));
     for (int i = 0; i < 2; ++i) {
         const QTreeWidgetItem* disk = Tree().topLevelItem(i);
         EXPECT_EQ(disk->childCount(), 0);  // not read yet
@@ -814,7 +814,7 @@ TEST_F(QtWindowTest, AnImageOpenedFromTheContextMenuBecomesADiskToBrowse) {
     ChooseFromContextMenu(m_window.Window(), QPoint(10, m_window.Window().height() - 5),
                           QStringLiteral("&Open Disk Image..."));
     ASSERT_TRUE(open.Answered());
-    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1, kDisk2}));
+    EXPECT_EQ(m_window.DiskNames(), (std::vector<QString>{kDisk1, kDisk2}));
     m_window.Walk({kDisk2, kFat, kRoot, kRecords});
     EXPECT_EQ(m_window.RowNames(), kRecordNames);
     const auto sources = m_window.Dialog().Drives().SourcePaths();
@@ -848,7 +848,7 @@ TEST_F(QtWindowTest, DroppedFilesBecomeDisks) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&window, &drop);
-    EXPECT_EQ(m_window.Children(nullptr), (std::vector<QString>{kDisk1}));
+    EXPECT_EQ(m_window.DiskNames(), (std::vector<QString>{kDisk1}));
     m_window.Walk({kDisk1, kFat, kRoot});
     EXPECT_EQ(m_window.RowNames(), (std::vector<QString>{"README.TXT"}));
 }
@@ -1011,6 +1011,13 @@ TEST_F(QtWindowTest, AScreenshotOfTheSampleDiskShowsTheWindowDrawn) {
         QProcess::execute(QStringLiteral(MORAVEL_SAMPLE_MAKER), {QString::fromStdString(sample)}),
         0);
     m_window.Open({sample});
+    // The disk's node tells its image and size; the volume's its label from
+    // the boot sector, as it is opened.
+    EXPECT_EQ(m_window.Item({kDisk1})->text(0),
+              QString::fromUtf8("Hard Disk 1 \u2014 sample.img, 40.1 GB"));
+    m_window.Walk({kDisk1, QStringLiteral("16-Bit FAT Disk")});
+    EXPECT_EQ(m_window.Item({kDisk1, QStringLiteral("16-Bit FAT Disk")})->text(0),
+              QString::fromUtf8("16-Bit FAT Disk \u2014 SETTINGS"));
     QTreeWidgetItem* records = m_window.Walk({kDisk1, kFat, kRoot, kRecords});
     ASSERT_EQ(Tree().currentItem(), records);
     ASSERT_FALSE(m_window.Rows().empty());

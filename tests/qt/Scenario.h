@@ -15,7 +15,9 @@ class WindowDriver {
 public:
     virtual ~WindowDriver() = default;
     virtual void Start(const std::vector<std::string>& hardDisks) = 0;
-    // The child of an item (kTreeTop: the top level) with that text; kTreeTop when none.
+    // The child of an item (kTreeTop: the top level) with that text, or that name
+    // before the details a disk's or volume's node shows after " — "; kTreeTop
+    // when none.
     virtual TreeItemHandle Find(TreeItemHandle parent, const std::string& text) = 0;
     virtual void ClickItem(TreeItemHandle item) = 0;
     virtual void ClickButton(TreeItemHandle item) = 0;
@@ -30,6 +32,12 @@ public:
     virtual std::string StatusText() = 0;
     virtual bool ProgressShown() = 0;
 };
+
+// Whether a node's text shows that name: it is the name, or the name with
+// details after " — " (a disk's model and size, a volume's label).
+inline bool NamedAs(const std::string& text, const std::string& name) {
+    return text == name || text.starts_with(name + " \xE2\x80\x94 ");
+}
 
 // The disks of the scenario: a recorder disk (MakeRecorderDisk), one whose
 // partition chain links back (MakeLinkingBackDisk) and a path that cannot be

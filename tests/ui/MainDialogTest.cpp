@@ -86,6 +86,15 @@ protected:
         m_dialog->InitializeDialog();
     }
 
+    // The disks' names, without the model and size their nodes show.
+    std::vector<std::string> DiskNames() const {
+        std::vector<std::string> names = m_frontend.TreeTexts(kTreeTop);
+        for (std::string& name : names) {
+            name = name.substr(0, name.find(" \xE2\x80\x94 "));
+        }
+        return names;
+    }
+
     TreeItemHandle Item(std::initializer_list<std::string> path) {
         TreeItemHandle item = kTreeTop;
         for (const auto& text : path) {
@@ -159,12 +168,16 @@ TEST_F(MainDialogTest, AWindowWithoutSystemMenuGetsNoAboutItem) {
     EXPECT_EQ(m_frontend.Caption(), "Veltrano Harddisk Recorder Utility");
 }
 
+// Each node shows the disk's image file and size after its name; the name
+// alone finds it.
 TEST_F(MainDialogTest, OneTreeItemPerDiskFloppiesFirst) {
     const ImageFile floppy(m_dir.File("floppy.img"), 1'474'560);
     const ImageFile second(m_dir.File("second.img"), 1 << 20);
     Start({MakeDisk(m_dir), second.Path()}, {floppy.Path()});
     EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
-                ElementsAre("Floppy Disk 1", "Hard Disk 1", "Hard Disk 2"));
+                ElementsAre("Floppy Disk 1 \u2014 floppy.img",
+                            "Hard Disk 1 \u2014 disk.img, 7.6 GB",
+                            "Hard Disk 2 \u2014 second.img, 1.0 MB"));
     const auto& node = m_frontend.Node(Item({"Hard Disk 2"}));
     EXPECT_EQ(node.childCount, 1);
     ASSERT_NE(node.data, nullptr);
@@ -272,7 +285,8 @@ TEST_F(MainDialogTest, AFolderOfFilesFillsTheSortedList) {
 }
 
 // A volume as mkfs.fat and mcopy leave it: the window shows names as a file
-// manager does, the label on the volume's node, and when each file changed.
+// manager does, the label on the volume's node (from the boot sector as soon
+// as the volume is opened, FAT16 as FAT32), and when each file changed.
 TEST_F(MainDialogTest, AFormattedVolumeShowsNamesLabelAndDatesAsAFileManagerDoes) {
     const std::string mkfs = testing::FindTool("mkfs.fat");
     const std::string mcopy = testing::FindTool("mcopy");
@@ -283,16 +297,20 @@ TEST_F(MainDialogTest, AFormattedVolumeShowsNamesLabelAndDatesAsAFileManagerDoes
     std::ofstream(folder + "TRAILER.TS") << "trailer";
     std::ofstream(folder + "readme.txt") << "text";
     int status = 0;
-    testing::RunCommand(mkfs + " -C -F 32 -s 1 -n RECORDINGS " + testing::Quoted(image) +
-                            " 40000 >/dev/null && " + "touch -d '2004-05-18 20:14' " +
-                            testing::Quoted(folder) + "* && " + mcopy + " -m -i " +
-                            testing::Quoted(image) + " " + testing::Quoted(folder + "TRAILER.TS") +
-                            " " + testing::Quoted(folder + "readme.txt") + " ::/",
-                        status);
+    testing::RunCommand(
+        mkfs + " -C -F 32 -s 1 -n RECORDINGS " + testing::Quoted(image) + " 40000 >/dev/null && " +
+            "touch -d '2004-05-18 20:14' " + testing::Quoted(folder) + "* && " + mcopy + " -m -i " +
+            testing::Quoted(image) + " " + testing::Quoted(folder + "TRAILER.TS") + " " +
+            testing::Quoted(folder + "readme.txt") + " ::/ && " + mkfs + " -C -F 16 -n SHOWS " +
+            testing::Quoted(m_dir.File("fat16.img")) + " 20000 >/dev/null",
+        status);
     ASSERT_EQ(status, 0);
 
-    Start({image});
+    Start({image, m_dir.File("fat16.img")});
+    const TreeItemHandle fat16 = SelectPath({"Hard Disk 2", "16-Bit FAT Disk"});
+    EXPECT_EQ(m_frontend.Node(fat16).text, "16-Bit FAT Disk \xE2\x80\x94 SHOWS");
     const TreeItemHandle volume = SelectPath({"Hard Disk 1", "32-Bit FAT Disk"});
+    EXPECT_EQ(m_frontend.Node(volume).text, "32-Bit FAT Disk \xE2\x80\x94 RECORDINGS");
     m_frontend.UserSelectTreeItem(m_frontend.FindTreeItem(volume, "Root Directory"));
     EXPECT_EQ(m_frontend.Node(volume).text, "32-Bit FAT Disk \xE2\x80\x94 RECORDINGS");
     ASSERT_THAT(m_frontend.RowNames(), ElementsAre("readme.txt", "TRAILER.TS"));  // no label row
@@ -499,7 +517,7 @@ TEST_F(MainDialogTest, OpenDiskImageAddsHardDisksAndFloppiesByTheirSize) {
         }
     }
     EXPECT_EQ(m_frontend.DiskImageDialogs(), 1);
-    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), ElementsAre("Hard Disk 1", "Floppy Disk 1"));
+    EXPECT_THAT(DiskNames(), ElementsAre("Hard Disk 1", "Floppy Disk 1"));
     EXPECT_TRUE(m_frontend.IsVisible(res::kStatusLine));
     EXPECT_EQ(m_frontend.StatusText(), missing + " could not be opened: No such file or directory");
 
@@ -529,8 +547,7 @@ TEST_F(MainDialogTest, ImagesFromTheCommandLineAndDroppedFilesFollowTheDisks) {
     // A disk that is open already is not added again: one disk, one item.
     const std::string again = others[0].Path().string() + "/./disk.img";
     m_dialog->OnDropFiles({third, again});
-    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
-                ElementsAre("Hard Disk 1", "Hard Disk 2", "Hard Disk 3"));
+    EXPECT_THAT(DiskNames(), ElementsAre("Hard Disk 1", "Hard Disk 2", "Hard Disk 3"));
     EXPECT_EQ(m_frontend.StatusText(), again + " could not be opened: it is the same disk as " +
                                            second + ", which is open already");
     SelectPath({"Hard Disk 3", "32-Bit FAT Disk", "Root Directory"});
@@ -599,8 +616,7 @@ TEST_F(MainDialogTest, TheTreeFollowsTheMachinesDisksAndRefreshReadsThemAgain) {
     const ImageFile plugged(m_dir.File("plugged.img"), 1 << 20);
     machine.push_back(plugged.Path());
     m_dialog->OnDisksChanged();
-    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
-                ElementsAre("Hard Disk 1", "Hard Disk 2", "Hard Disk 3"));
+    EXPECT_THAT(DiskNames(), ElementsAre("Hard Disk 1", "Hard Disk 2", "Hard Disk 3"));
     EXPECT_EQ(m_frontend.Node(Item({"Hard Disk 3"})).tip.find("Hard Disk 3: "), 0u);
     EXPECT_THAT(m_frontend.Rows(), IsEmpty());
     EXPECT_EQ(m_frontend.Selection(), kTreeTop);
@@ -609,7 +625,7 @@ TEST_F(MainDialogTest, TheTreeFollowsTheMachinesDisksAndRefreshReadsThemAgain) {
 
     machine.erase(machine.begin());
     m_dialog->OnDisksChanged();
-    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), ElementsAre("Hard Disk 1", "Hard Disk 2"));
+    EXPECT_THAT(DiskNames(), ElementsAre("Hard Disk 1", "Hard Disk 2"));
     EXPECT_THAT(m_frontend.Node(Item({"Hard Disk 1"})).tip, EndsWith(plugged.Path()));
     EXPECT_THAT(m_frontend.Node(Item({"Hard Disk 2"})).tip, EndsWith(image.Path()));
     EXPECT_FALSE(m_dialog->RefreshPending());
@@ -618,7 +634,7 @@ TEST_F(MainDialogTest, TheTreeFollowsTheMachinesDisksAndRefreshReadsThemAgain) {
     m_dialog->OnDisksChanged();  // nothing changed: nothing is read again
     EXPECT_EQ(m_frontend.Calls().size(), calls);
     m_dialog->OnRefresh();
-    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop), ElementsAre("Hard Disk 1", "Hard Disk 2"));
+    EXPECT_THAT(DiskNames(), ElementsAre("Hard Disk 1", "Hard Disk 2"));
 }
 
 TEST_F(MainDialogTest, ANotificationWithoutItemDataReadsNothing) {

@@ -379,8 +379,11 @@ protected:
     HTREEITEM FindTreeItem(HTREEITEM parent, const std::string& text) const {
         const std::vector<HTREEITEM> children = TreeChildren(parent);
         const std::vector<std::string> texts = TreeTexts(parent);
+        // A disk's node shows its model and size after its name, as the
+        // headless front end's FindTreeItem knows.
+        const std::string named = text + " \xE2\x80\x94 ";
         for (std::size_t i = 0; i < texts.size(); ++i) {
-            if (texts[i] == text) {
+            if (texts[i] == text || texts[i].starts_with(named)) {
                 return children[i];
             }
         }

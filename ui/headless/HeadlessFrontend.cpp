@@ -369,8 +369,11 @@ std::vector<std::string> HeadlessFrontend::TreeTexts(TreeItemHandle parent) cons
 
 TreeItemHandle HeadlessFrontend::FindTreeItem(TreeItemHandle parent,
                                               const std::string& text) const {
+    // A disk's node shows its model and size after its name, a volume's its
+    // label once known: "Hard Disk 1 — disk.img, 64.0 MB".
+    const std::string named = text + " \xE2\x80\x94 ";
     for (const TreeItemHandle child : m_tree.at(parent).children) {
-        if (m_tree.at(child).text == text) {
+        if (m_tree.at(child).text == text || m_tree.at(child).text.starts_with(named)) {
             return child;
         }
     }

@@ -155,7 +155,8 @@ public:
     std::vector<std::string> RowNames() const;
     const TreeNode& Node(TreeItemHandle item) const { return m_tree.at(item); }
     std::vector<std::string> TreeTexts(TreeItemHandle parent) const;
-    // The child of a tree item by its text; kTreeTop when there is none.
+    // The child of a tree item by its text, or by its name before the details
+    // a disk's or volume's node shows after " — "; kTreeTop when there is none.
     TreeItemHandle FindTreeItem(TreeItemHandle parent, const std::string& text) const;
     TreeItemHandle Selection() const { return m_selection; }
     int AboutBoxes() const { return m_aboutBoxes; }
