@@ -21,8 +21,8 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
 #include <QSplitter>
@@ -302,9 +302,9 @@ TEST_F(QtWindowTest, ALargerWindowGivesTheListTheRoomAndTheSplitterMovesItsEdge)
     }
     ASSERT_NE(title, nullptr);
     const auto places = [&] {
-        return std::vector<QRect>{m_window.Place(Tree()), m_window.Place(List()),
+        return std::vector<QRect>{m_window.Place(Tree()),         m_window.Place(List()),
                                   window.CopyButton().geometry(), window.Progress().geometry(),
-                                  window.Status().geometry(), window.MenuButton().geometry()};
+                                  window.Status().geometry(),     window.MenuButton().geometry()};
     };
     const std::vector<QRect> before = places();
     window.resize(window.size() + QSize(300, 200));
@@ -609,8 +609,9 @@ TEST_F(QtWindowTest, RowsAlignTheirSizesRightAndCarryTheirItems) {
     const int at = frontend.InsertListRow(longName, nullptr);
     const QPoint cell(10, List().visualItemRect(frontend.ListItem(at)).center().y());
     EXPECT_EQ(qt::FolderTree::CutCellText(List(), cell).toStdString(), longName);
-    EXPECT_EQ(qt::FolderTree::CutCellText(List(), QPoint(10, List().visualItemRect(row).center().y())),
-              QString());
+    EXPECT_EQ(
+        qt::FolderTree::CutCellText(List(), QPoint(10, List().visualItemRect(row).center().y())),
+        QString());
 }
 
 TEST_F(QtWindowTest, ADoubleClickOnTheListHidesTheStatusLine) {
@@ -904,9 +905,9 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
     ChooseFromContextMenu(*Tree().viewport(),
                           Tree().viewport()->rect().bottomLeft() + QPoint(20, -20),
                           QStringLiteral("&About Moravel..."), &offered);
-    EXPECT_EQ(offered, (QStringList{"&Copy File...", "&Preview...", "&Rescue Copy...",
-                                    "Copy &Folder...", "", "&Open Disk Image...", "R&efresh", "",
-                                    "&About Moravel..."}));
+    EXPECT_EQ(offered,
+              (QStringList{"&Copy File...", "&Preview...", "&Rescue Copy...", "Copy &Folder...", "",
+                           "&Open Disk Image...", "R&efresh", "", "&About Moravel..."}));
     ASSERT_TRUE(about.Answered());
     EXPECT_EQ(caption, QStringLiteral("About Moravel"));
     // The layout's texts, then the licence, the home page and the libraries.
@@ -914,8 +915,7 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
     EXPECT_EQ(texts[0], QStringLiteral("Moravel Version 1.0.3"));
     EXPECT_EQ(texts[1], QStringLiteral("Created for Veltrano Harddisk recorders."));
     const QStringList details = texts[2].split(QLatin1Char('\n'));
-    EXPECT_EQ(details.mid(0, 2),
-              (QStringList{"Licence: MIT", "Home page: https://moravel.org/"}));
+    EXPECT_EQ(details.mid(0, 2), (QStringList{"Licence: MIT", "Home page: https://moravel.org/"}));
     const QString version = QStringLiteral("\\d+\\.\\d+\\.\\d+");
     const QStringList libraries = details.mid(3);
     const QStringList patterns = {
@@ -923,7 +923,8 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
         QStringLiteral("Qt %1 \\(LGPL-3\\.0\\)").arg(QRegularExpression::escape(qVersion())),
         QStringLiteral("FFmpeg: libavformat V, libavcodec V, libswscale V, libavutil V "
                        "\\(LGPL-2\\.1\\+\\)"),
-        QStringLiteral("libfuse V \\(LGPL-2\\.1\\)"), QStringLiteral("libblkid V \\(LGPL-2\\.1\\+\\)")};
+        QStringLiteral("libfuse V \\(LGPL-2\\.1\\)"),
+        QStringLiteral("libblkid V \\(LGPL-2\\.1\\+\\)")};
     ASSERT_EQ(libraries.size(), patterns.size());
     for (qsizetype i = 0; i < patterns.size(); ++i) {
         QString pattern = patterns[i];

@@ -5,10 +5,10 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include "AboutLibraries.h"
 #include "Artwork.h"
 #include "DialogBuilder.h"
 #include "QtText.h"
-#include "AboutLibraries.h"
 
 namespace moravel::qt {
 

@@ -332,8 +332,9 @@ void FileList::AddRow(FileRow* row) {
     while (low < high) {
         const int middle = low + (high - low) / 2;
         const QTreeWidgetItem& shown = *topLevelItem(middle);
-        const bool before = ascending ? row->SortsBefore(shown, column)
-                                      : dynamic_cast<const FileRow&>(shown).SortsBefore(*row, column);
+        const bool before = ascending
+                                ? row->SortsBefore(shown, column)
+                                : dynamic_cast<const FileRow&>(shown).SortsBefore(*row, column);
         if (before) {
             high = middle;
         } else {

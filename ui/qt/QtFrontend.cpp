@@ -656,8 +656,7 @@ void QtFrontend::ItemExpanded(QTreeWidgetItem* item) {
 // The width the dialog gives is in pixels of its layout's font: it grows with
 // the window's font, and is at least what the header's text needs. Beyond that
 // the columns follow their contents.
-void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alignment,
-                                  int width) {
+void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) {
     FileList& list = m_window->List();
     const auto column = static_cast<int>(m_columns.size());
     m_columns.push_back(alignment);
