@@ -749,6 +749,8 @@ TEST_F(QtWindowTest, EscapeLeavesTheWindowOpenAndCtrlWOrCtrlQCloseIt) {
         QTest::keyClick(&window.Window().CopyButton(), Qt::Key_Escape);
         EXPECT_FALSE(window.Frontend().IsClosed());
         EXPECT_TRUE(window.Window().isVisible());
+        // The window's shortcuts work once it is active again after the menu.
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window.Window()));
         QTest::keyClick(&tree, key, Qt::ControlModifier);
         EXPECT_TRUE(window.Frontend().IsClosed()) << key;
         EXPECT_FALSE(window.Window().isVisible());
