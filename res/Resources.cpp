@@ -51,7 +51,7 @@ std::string_view LoadString(int id) {
         case kRescueCopyMenuText:
             return "&Rescue Copy...";
         case kRefreshMenuText:
-            return "Re&fresh";
+            return "R&efresh";
         case kCopyFolderMenuText:
             return "Copy &Folder...";
         default:

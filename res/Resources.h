@@ -4,6 +4,8 @@
 #include <span>
 #include <string_view>
 
+#include "ProgramVersion.h"
+
 // The window's resources: identifiers, strings and the two dialog layouts in
 // dialog units (a quarter of the font's average character width across, an
 // eighth of its height down). Front ends build their windows from these.
@@ -37,6 +39,9 @@ inline constexpr unsigned kCopyFolderCommand = 256;
 // hold (the desktop window's menu, where the media libraries are); its low four
 // bits are free too.
 inline constexpr unsigned kPreviewCommand = 512;
+// Copy File as a command of the desktop window's menu (the button's click); its
+// low four bits are free too.
+inline constexpr unsigned kCopyFileCommand = 1024;
 
 inline constexpr int kCopyFileButton = 1000;
 inline constexpr int kFolderTree = 1002;
@@ -85,8 +90,10 @@ struct DialogTemplate {
 const DialogTemplate& MainDialogTemplate();
 const DialogTemplate& AboutDialogTemplate();
 
-// The version the programs say they are (the About box says it too).
-inline constexpr std::string_view kProgramVersion = "1.0.3";
+// The version the programs say they are (the About box says it too), and where
+// the project lives: CMakeLists.txt's project() says both.
+inline constexpr std::string_view kProgramVersion = MORAVEL_VERSION;
+inline constexpr std::string_view kHomePage = MORAVEL_HOMEPAGE;
 
 // File and product version of the program.
 inline constexpr std::string_view kFileVersion = "1.0.0.1";

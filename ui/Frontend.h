@@ -68,11 +68,14 @@ public:
     // such tips shows it nowhere.
     virtual void SetTreeItemTip(TreeItemHandle /*item*/, const std::string& /*text*/) {}
 
-    // File list: rows kept in ascending order of their first column.
+    // File list: rows numbered in ascending order of their first column
+    // (ListSortsBefore); a view that lets the user sort by another column shows
+    // them in its own order, and a row's number still means the same row. The
+    // width is in pixels of the layout's font.
     virtual void InsertListColumn(const std::string& title, ColumnAlignment alignment,
                                   int width) = 0;
     virtual void DeleteAllListRows() = 0;
-    // Returns the index at which the sorted list placed the row.
+    // Returns the row's number: its index in that order.
     virtual int InsertListRow(const std::string& text, DriveItem* data) = 0;
     virtual void SetListItemText(int row, int column, const std::string& text) = 0;
 

@@ -81,6 +81,8 @@ bool MainDialog::CommandEnabled(unsigned command) {
         case res::kRescueCopyCommand:
         case res::kPreviewCommand:
             return m_runningCopy == nullptr && SelectedFiles().size() == 1;
+        case res::kCopyFileCommand:
+            return m_runningCopy == nullptr && !SelectedFiles().empty();
         case res::kCopyFolderCommand:
             return m_runningCopy == nullptr && m_selected != nullptr && IsFolder(*m_selected);
         case res::kOpenImageCommand:

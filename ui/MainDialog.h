@@ -90,9 +90,11 @@ public:
     // command ids for OnSystemCommand with their texts.
     static std::vector<std::pair<unsigned, std::string>> WindowCommands();
     // Whether the command can do anything now: Rescue Copy and Preview need one
-    // file selected, Copy Folder a folder selected in the tree, and none of them
-    // while a copy runs.
+    // file selected, Copy File one or more, Copy Folder a folder selected in the
+    // tree, and none of them while a copy runs.
     bool CommandEnabled(unsigned command);
+    // A copy runs: Copy File says Stop, and a click stops it.
+    bool CopyRunning() const { return m_runningCopy != nullptr; }
 
     DriveTree& Drives() { return m_driveAccess; }
 

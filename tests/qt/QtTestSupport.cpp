@@ -263,4 +263,8 @@ void WindowFixture::ClickRow(int row) {
                       list.visualItemRect(item).center());
 }
 
+QRect WindowFixture::Place(const QWidget& control) {
+    return {control.mapTo(&Window(), QPoint(0, 0)), control.size()};
+}
+
 }  // namespace moravel::testing

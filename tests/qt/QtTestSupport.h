@@ -119,6 +119,8 @@ public:
     // when it is closed, as a user walks down the tree; returns the last one.
     QTreeWidgetItem* Walk(const std::vector<QString>& path);
     void ClickRow(int row);
+    // A control's place in the main window (the tree and the list lie in a splitter).
+    QRect Place(const QWidget& control);
 
 private:
     qt::QtFrontend m_frontend;

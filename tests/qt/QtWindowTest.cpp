@@ -22,8 +22,10 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
+#include <QSplitter>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -36,6 +38,7 @@
 #include "ui/headless/HeadlessFrontend.h"
 #include "ui/qt/Controls.h"
 #include "ui/qt/DialogUnits.h"
+#include "ui/qt/PreviewWindow.h"
 
 namespace moravel::testing {
 namespace {
@@ -87,25 +90,28 @@ TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
     EXPECT_EQ(Tree().currentItem(), nullptr);
     EXPECT_TRUE(Tree().isHeaderHidden());
 
-    // Fixed size; minimise and close, no maximise; a window of the task bar.
+    // The layout's size is the smallest; minimise, maximise and close; a window
+    // of the task bar.
     EXPECT_EQ(window.minimumSize(), window.size());
-    EXPECT_EQ(window.maximumSize(), window.size());
+    EXPECT_GT(window.maximumSize().width(), 10000);
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Window);
     EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
-    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowMaximizeButtonHint));
 
     ASSERT_EQ(List().columnCount(), 4);
     const QTreeWidgetItem* header = List().headerItem();
-    // The others as wide as their titles, until rows come; the names take the
-    // width they leave.
+    // The others as wide as the layout's pixels in this font, and their titles,
+    // until rows come; the names take the width they leave.
     QHeaderView& sections = *List().header();
     const std::vector<QString> titles = {"File Name", "Size", "Size (bytes)", "Modified"};
+    const qt::BaseUnits units = qt::BaseUnitsOf(List().font());
     int others = 0;
     for (int i = 1; i < 4; ++i) {
-        EXPECT_EQ(sections.sectionSize(i), sections.sectionSizeHint(i));
+        const int layout = qt::LayoutPixelsX(std::vector{0, 70, 80, 105}[std::size_t(i)], units);
+        EXPECT_EQ(sections.sectionSize(i), std::max(layout, sections.sectionSizeHint(i)));
         others += sections.sectionSize(i);
     }
     EXPECT_EQ(sections.sectionSize(0), List().viewport()->width() - others);
@@ -114,8 +120,9 @@ TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
         EXPECT_EQ(header->textAlignment(i) & Qt::AlignHorizontal_Mask,
                   i == 0 || i == 3 ? Qt::AlignLeft : Qt::AlignRight);
     }
-    EXPECT_FALSE(List().header()->sectionsClickable());
-    EXPECT_FALSE(List().isSortingEnabled());
+    EXPECT_TRUE(List().header()->sectionsClickable());
+    EXPECT_EQ(List().sortColumn(), 0);
+    EXPECT_EQ(List().header()->sortIndicatorOrder(), Qt::AscendingOrder);
     EXPECT_EQ(List().selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(List().topLevelItemCount(), 0);
 
@@ -126,6 +133,7 @@ TEST_F(QtWindowTest, StartsWithCaptionOneItemPerDiskColumnsAndNoBarOrStatus) {
     EXPECT_EQ(window.Progress().value(), 0);
     QPushButton& copy = window.CopyButton();
     EXPECT_TRUE(Shown(copy));
+    EXPECT_FALSE(copy.isEnabled());  // nothing to copy yet
     EXPECT_EQ(copy.text(), QStringLiteral("Copy File"));
     EXPECT_FALSE(copy.isDefault());
     EXPECT_FALSE(copy.autoDefault());
@@ -145,27 +153,30 @@ TEST_F(QtWindowTest, TheLayoutFollowsTheDialogUnitsOfTheFontAndEveryTextFits) {
         ASSERT_NE(widget, nullptr) << control.id;
         const QRect laidOut =
             qt::DluToPixels(control.x, control.y, control.width, control.height, units);
+        const QRect place = m_window.Place(*widget);
         if (control.id == res::kStatusLine) {
             // It takes the height between the list and the bar, for two lines.
             EXPECT_EQ(widget->x(), laidOut.x());
             EXPECT_EQ(widget->width(), laidOut.width());
-            EXPECT_GT(widget->y(), List().geometry().bottom());
+            EXPECT_GT(widget->y(), m_window.Place(List()).bottom());
             EXPECT_LT(widget->geometry().bottom(), window.Progress().y());
             EXPECT_EQ(window.Status().Lines(), 2);
         } else {
-            EXPECT_EQ(widget->geometry(), laidOut) << control.id;
+            EXPECT_EQ(place, laidOut) << control.id;
         }
-        EXPECT_TRUE(inside.contains(widget->geometry())) << control.id;
+        EXPECT_TRUE(inside.contains(place)) << control.id;
     }
     // Side by side, the labels above what they name, the bar and the button below.
-    EXPECT_LT(Tree().geometry().right(), List().geometry().left());
+    const QRect tree = m_window.Place(Tree());
+    const QRect list = m_window.Place(List());
+    EXPECT_LT(tree.right(), list.left());
     EXPECT_LT(window.CopyButton().geometry().top(), inside.bottom());
-    EXPECT_GT(window.CopyButton().geometry().top(), List().geometry().bottom());
+    EXPECT_GT(window.CopyButton().geometry().top(), list.bottom());
     for (QLabel* label : window.findChildren<QLabel*>()) {
         if (!label->text().isEmpty() && label != &window.Status()) {
             EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
                 << label->text().toStdString();
-            EXPECT_LT(label->geometry().bottom(), Tree().geometry().top());
+            EXPECT_LT(label->geometry().bottom(), tree.top());
         }
     }
     QPushButton& copy = window.CopyButton();
@@ -173,8 +184,8 @@ TEST_F(QtWindowTest, TheLayoutFollowsTheDialogUnitsOfTheFontAndEveryTextFits) {
     EXPECT_GE(copy.height(), copy.fontMetrics().height());
     // The Menu button above the list's right end, beside its title.
     const QRect menu = window.MenuButton().geometry();
-    EXPECT_EQ(menu.right(), List().geometry().right());
-    EXPECT_LT(menu.bottom(), List().geometry().top());
+    EXPECT_EQ(menu.right(), list.right());
+    EXPECT_LT(menu.bottom(), list.top());
     EXPECT_GE(menu.top(), 0);
     // Tab order as laid out: Copy File, the tree, the list, the menu, and round again.
     std::vector<QWidget*> stops;
@@ -207,13 +218,18 @@ TEST(QtScreenTest, AWindowTooLargeForTheScreenIsMadeSmallerWithEveryControlOnIt)
     qt::MainWindow& window = fixture.Window();
     EXPECT_LE(window.width() + qt::kWindowFrameRoom.width(), screen.width());
     EXPECT_LE(window.height() + qt::kWindowFrameRoom.height(), screen.height());
-    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_EQ(window.minimumSize(), window.size());
     EXPECT_LT(window.font().pointSizeF(), large.pointSizeF());
     for (const res::ControlTemplate& control : res::MainDialogTemplate().controls) {
         if (control.id != res::kNoId) {
-            EXPECT_TRUE(window.rect().contains(window.Control(control.id)->geometry()))
+            EXPECT_TRUE(window.rect().contains(fixture.Place(*window.Control(control.id))))
                 << control.id;
         }
+    }
+    // Every column's title whole, the right-aligned ones above all.
+    const QHeaderView& header = *window.List().header();
+    for (int column = 1; column < header.count(); ++column) {
+        EXPECT_GE(header.sectionSize(column), header.sectionSizeHint(column)) << column;
     }
     QPushButton& copy = window.CopyButton();
     EXPECT_LT(copy.fontMetrics().horizontalAdvance(copy.text()), copy.width());
@@ -258,7 +274,11 @@ TEST(QtRememberTest, TheLastSaveFolderAndTheColumnWidthsComeBackInTheNextRun) {
     second.Walk(records);
     // The chosen width stays; a column left alone follows its contents.
     EXPECT_EQ(header.sectionSize(2), 40);
-    EXPECT_GT(header.sectionSize(1), sizeTitle);
+    EXPECT_GE(header.sectionSize(1), sizeTitle);
+    for (int row = 0; row < second.Window().List().topLevelItemCount(); ++row) {
+        const QTreeWidgetItem& item = *second.Window().List().topLevelItem(row);
+        EXPECT_LE(second.Window().List().CellWidth(item, 1), header.sectionSize(1));
+    }
     second.ClickRow(0);
     QString offered;
     ModalAnswer<QFileDialog> save([&](QFileDialog& dialog) {
@@ -268,6 +288,66 @@ TEST(QtRememberTest, TheLastSaveFolderAndTheColumnWidthsComeBackInTheNextRun) {
     QTest::mouseClick(&second.Window().CopyButton(), Qt::LeftButton);
     ASSERT_TRUE(save.Answered());
     EXPECT_EQ(offered, QDir(copies).absolutePath());
+}
+
+// A larger window gives the list the room: the tree grows in height only, the
+// buttons, the bar and the status line keep to the edges they lie at, and the
+// list's title follows the list's edge when the splitter moves.
+TEST_F(QtWindowTest, ALargerWindowGivesTheListTheRoomAndTheSplitterMovesItsEdge) {
+    m_window.Open({});
+    qt::MainWindow& window = m_window.Window();
+    QWidget* title = nullptr;
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        title = label->text() == QStringLiteral("Select file to copy") ? label : title;
+    }
+    ASSERT_NE(title, nullptr);
+    const auto places = [&] {
+        return std::vector<QRect>{m_window.Place(Tree()),         m_window.Place(List()),
+                                  window.CopyButton().geometry(), window.Progress().geometry(),
+                                  window.Status().geometry(),     window.MenuButton().geometry()};
+    };
+    const std::vector<QRect> before = places();
+    window.resize(window.size() + QSize(300, 200));
+    const std::vector<QRect> after = places();
+    EXPECT_EQ(after[0], before[0].adjusted(0, 0, 0, 200));
+    EXPECT_EQ(after[1], before[1].adjusted(0, 0, 300, 200));
+    EXPECT_EQ(after[2], before[2].translated(300, 200));
+    EXPECT_EQ(after[3], before[3].translated(0, 200).adjusted(0, 0, 300, 0));
+    EXPECT_EQ(after[4], before[4].translated(0, 200).adjusted(0, 0, 300, 0));
+    EXPECT_EQ(after[5], before[5].translated(300, 0));
+    EXPECT_EQ(title->x(), after[1].x());
+
+    QSplitter& splitter = window.Splitter();
+    splitter.setSizes({after[0].width() + 80, after[1].width() - 80});
+    emit splitter.splitterMoved(after[0].width() + 80, 1);
+    EXPECT_EQ(m_window.Place(List()).x(), after[1].x() + 80);
+    EXPECT_EQ(title->x(), after[1].x() + 80);
+    EXPECT_EQ(m_window.Place(List()).right(), after[1].right());
+}
+
+// The size and place, the splitter and the list's order are there again the
+// next time the window opens.
+TEST(QtRememberTest, TheWindowsSizeSplitterAndOrderComeBackInTheNextRun) {
+    QSize size;
+    QList<int> sizes;
+    {
+        WindowFixture first;
+        first.Open({});
+        qt::MainWindow& window = first.Window();
+        window.resize(window.size() + QSize(120, 80));
+        size = window.size();
+        sizes = {window.Splitter().sizes()[0] + 40, window.Splitter().sizes()[1] - 40};
+        window.Splitter().setSizes(sizes);
+        window.List().sortByColumn(3, Qt::DescendingOrder);
+        first.Frontend().UserClose();
+        ASSERT_TRUE(first.Frontend().IsClosed());
+    }
+    WindowFixture second;
+    second.Open({});
+    EXPECT_EQ(second.Window().size(), size);
+    EXPECT_EQ(second.Window().Splitter().sizes(), sizes);
+    EXPECT_EQ(second.Window().List().sortColumn(), 3);
+    EXPECT_EQ(second.Window().List().header()->sortIndicatorOrder(), Qt::DescendingOrder);
 }
 
 // --- The tree
@@ -407,22 +487,96 @@ TEST_F(QtWindowTest, ListRowsLandWhereTheHeadlessFrontEndPutsThem) {
             headless.UserSelectListRow(place);
         }
     }
-    const auto rows = m_window.Rows();
-    ASSERT_EQ(rows.size(), headless.Rows().size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i][0], QString::fromUtf8(headless.Rows()[i].texts[0])) << i;
-        EXPECT_EQ(rows[i][2].toStdString(), headless.Rows()[i].texts[2]) << i;
+    // The dialog's row numbers, whatever order the view shows the rows in.
+    ASSERT_EQ(List().topLevelItemCount(), static_cast<int>(headless.Rows().size()));
+    for (std::size_t i = 0; i < headless.Rows().size(); ++i) {
+        const QTreeWidgetItem* row = frontend.ListItem(static_cast<int>(i));
+        EXPECT_EQ(row->text(0), QString::fromUtf8(headless.Rows()[i].texts[0])) << i;
+        EXPECT_EQ(row->text(2).toStdString(), headless.Rows()[i].texts[2]) << i;
     }
     EXPECT_EQ(frontend.SelectedListRow(), headless.SelectedListRow());
-    EXPECT_EQ(List().topLevelItem(frontend.SelectedListRow())->text(2), QStringLiteral("200"));
+    EXPECT_EQ(frontend.ListItem(frontend.SelectedListRow())->text(2), QStringLiteral("200"));
+}
 
-    // The header sorts nothing.
-    const auto before = m_window.RowNames();
-    for (int section = 0; section < 3; ++section) {
-        QTest::mouseClick(List().header()->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          QPoint(List().header()->sectionViewportPosition(section) + 20, 5));
+// A click on a header sorts by that column, a second one the other way: names
+// in natural order, sizes by their bytes (one still measured as unknown), dates
+// by the entry's moment, never by the texts (made here to sort otherwise). The
+// dialog's row numbers keep meaning the same rows.
+TEST_F(QtWindowTest, AHeaderClickSortsNamesNaturallySizesByBytesAndDatesByMoment) {
+    m_window.Open({});
+    qt::QtFrontend& frontend = m_window.Frontend();
+    struct File {
+        std::string name;
+        std::uint64_t bytes;
+        bool pending;
+        std::uint16_t date;  // FAT: years since 1980, month, day
+        std::string dateText;
+    };
+    const std::vector<File> files = {
+        {"Folge 10.ts", 9, false, (41 << 9) | (1 << 5) | 1, "01.01.2021"},
+        {"folge 2.ts", 10'000'000'000, false, (40 << 9) | (12 << 5) | 31, "31.12.2020"},
+        {"Folge 1.ts", 0, true, (42 << 9) | (6 << 5) | 1, "01.06.2022"},
+        {"Anfang.ts", 100, false, 0, ""}};
+    std::vector<DriveItem> items(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        items[i].m_fileSize = files[i].bytes;
+        items[i].m_sizePending = files[i].pending;
+        items[i].m_writeDate = files[i].date;
+        frontend.InsertListRow(files[i].name, &items[i]);
     }
-    EXPECT_EQ(m_window.RowNames(), before);
+    const auto rowOf = [&](const std::string& name) {
+        for (int row = 0; row < 4; ++row) {
+            if (frontend.ListItem(row)->text(0).toStdString() == name) {
+                return row;
+            }
+        }
+        return -1;
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const int row = rowOf(files[i].name);
+        const std::string bytes = files[i].pending ? "" : std::to_string(files[i].bytes);
+        frontend.SetListItemText(row, 1, bytes);
+        frontend.SetListItemText(row, 2, bytes);
+        frontend.SetListItemText(row, 3, files[i].dateText);
+    }
+    const auto shown = [&] {
+        QStringList names;
+        const QAbstractItemModel& model = *List().model();
+        for (int row = 0; row < model.rowCount(); ++row) {
+            names << model.index(row, 0).data().toString();
+        }
+        return names;
+    };
+    const auto clickHeader = [&](int section) {
+        QTest::mouseClick(List().header()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(List().header()->sectionViewportPosition(section) + 5, 5));
+    };
+    EXPECT_TRUE(WaitUntil([&] {
+        return shown() == QStringList{"Anfang.ts", "Folge 1.ts", "folge 2.ts", "Folge 10.ts"};
+    })) << shown().join(", ").toStdString();
+    clickHeader(2);
+    EXPECT_EQ(shown(), (QStringList{"Folge 1.ts", "Folge 10.ts", "Anfang.ts", "folge 2.ts"}));
+    EXPECT_TRUE(List().header()->isSortIndicatorShown());
+    clickHeader(2);
+    EXPECT_EQ(shown(), (QStringList{"folge 2.ts", "Anfang.ts", "Folge 10.ts", "Folge 1.ts"}));
+    clickHeader(1);
+    clickHeader(1);  // the other size column: the same order
+    EXPECT_EQ(shown(), (QStringList{"folge 2.ts", "Anfang.ts", "Folge 10.ts", "Folge 1.ts"}));
+    clickHeader(3);
+    EXPECT_EQ(shown(), (QStringList{"Anfang.ts", "folge 2.ts", "Folge 10.ts", "Folge 1.ts"}));
+
+    // A row clicked is the dialog's row of its file; a size that comes moves it.
+    m_window.ClickRow(1);
+    ASSERT_EQ(frontend.SelectedListRows().size(), 1u);
+    EXPECT_EQ(frontend.ListRowData(frontend.SelectedListRow())->m_fileSize, 10'000'000'000u);
+    clickHeader(2);
+    items[2].m_sizePending = false;
+    items[2].m_fileSize = 50;
+    frontend.SetListItemText(rowOf("Folge 1.ts"), 2, "50");
+    EXPECT_TRUE(WaitUntil([&] {
+        return shown() == QStringList{"Folge 10.ts", "Folge 1.ts", "Anfang.ts", "folge 2.ts"};
+    })) << shown().join(", ").toStdString();
+    EXPECT_EQ(List().topLevelItem(1)->text(2), QStringLiteral("50"));
 }
 
 TEST_F(QtWindowTest, RowsAlignTheirSizesRightAndCarryTheirItems) {
@@ -453,9 +607,11 @@ TEST_F(QtWindowTest, RowsAlignTheirSizesRightAndCarryTheirItems) {
     }
     const std::string longName(200, 'n');
     const int at = frontend.InsertListRow(longName, nullptr);
-    const QPoint cell = List().visualItemRect(List().topLevelItem(at)).center();
+    const QPoint cell(10, List().visualItemRect(frontend.ListItem(at)).center().y());
     EXPECT_EQ(qt::FolderTree::CutCellText(List(), cell).toStdString(), longName);
-    EXPECT_EQ(qt::FolderTree::CutCellText(List(), List().visualItemRect(row).center()), QString());
+    EXPECT_EQ(
+        qt::FolderTree::CutCellText(List(), QPoint(10, List().visualItemRect(row).center().y())),
+        QString());
 }
 
 TEST_F(QtWindowTest, ADoubleClickOnTheListHidesTheStatusLine) {
@@ -535,7 +691,6 @@ TEST_F(QtWindowTest, ControlsAreShownAndEnabledByTheirIds) {
     frontend.EnableControl(res::kFileList, false);
     EXPECT_FALSE(Tree().isEnabled());
     EXPECT_FALSE(List().isEnabled());
-    EXPECT_TRUE(window.CopyButton().isEnabled());
     frontend.EnableControl(res::kFolderTree, true);
     EXPECT_TRUE(Tree().isEnabled());
     frontend.ShowControl(res::kCopyFileButton, false);
@@ -577,15 +732,34 @@ TEST_F(QtWindowTest, EveryStepOfTheBarIsPainted) {
 
 // --- Closing
 
-TEST_F(QtWindowTest, EscapeClosesTheWindow) {
-    m_window.Open({});
-    QTest::keyClick(&Tree(), Qt::Key_Escape);
-    EXPECT_TRUE(m_window.Frontend().IsClosed());
-    EXPECT_FALSE(m_window.Window().isVisible());
+// A desktop's main window: Escape (also one that dismisses the menu) leaves it
+// open; Ctrl+W and Ctrl+Q end it as the close box does.
+TEST_F(QtWindowTest, EscapeLeavesTheWindowOpenAndCtrlWOrCtrlQCloseIt) {
+    for (const Qt::Key key : {Qt::Key_W, Qt::Key_Q}) {
+        WindowFixture window;
+        window.Open({});
+        window.Window().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window.Window()));
+        qt::FolderTree& tree = window.Window().Tree();
+        tree.setFocus();
+        ModalAnswer<QMenu> menu([](QMenu& shown) { QTest::keyClick(&shown, Qt::Key_Escape); });
+        QTest::keyClick(&tree, Qt::Key_F10, Qt::ShiftModifier);
+        ASSERT_TRUE(menu.Answered());
+        QTest::keyClick(&tree, Qt::Key_Escape);
+        QTest::keyClick(&window.Window().CopyButton(), Qt::Key_Escape);
+        EXPECT_FALSE(window.Frontend().IsClosed());
+        EXPECT_TRUE(window.Window().isVisible());
+        // The window's shortcuts work once it is active again after the menu.
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window.Window()));
+        QTest::keyClick(&tree, key, Qt::ControlModifier);
+        EXPECT_TRUE(window.Frontend().IsClosed()) << key;
+        EXPECT_FALSE(window.Window().isVisible());
+    }
 }
 
 // Enter never ends the window: on a tree item it opens or closes the item, on
-// the list and on the focused Copy File button it is Copy File.
+// the list and on the focused Copy File button it is Copy File, which waits for
+// a selection (no box asks for one).
 TEST_F(QtWindowTest, EnterActsOnWhatHasTheFocusAndNeverCloses) {
     m_window.Open({MakeRecorderDisk(m_dir)});
     QTreeWidgetItem* disk = m_window.Item({"Hard Disk 1"});
@@ -605,7 +779,8 @@ TEST_F(QtWindowTest, EnterActsOnWhatHasTheFocusAndNeverCloses) {
         });
         focus->setFocus();
         QTest::keyClick(focus, Qt::Key_Return);
-        EXPECT_EQ(said, QString(kSelectFile)) << focus->objectName().toStdString();
+        EXPECT_EQ(said, QString()) << focus->objectName().toStdString();
+        EXPECT_FALSE(m_window.Window().CopyButton().isEnabled());
     }
     EXPECT_FALSE(m_window.Frontend().IsClosed());
     EXPECT_TRUE(m_window.Window().isVisible());
@@ -625,6 +800,60 @@ TEST(QtRunTest, RunMainDialogShowsTheWindowAndReturnsWhenTheCloseBoxIsClicked) {
     EXPECT_TRUE(shownWithCaption);
     EXPECT_TRUE(frontend.IsClosed());
     EXPECT_FALSE(window.isVisible());
+}
+
+// The keyboard as in a file manager: Tab into the list selects its first row
+// (Copy File waits for one), Shift+F10 opens the menu at it with Copy File and
+// Preview first, each entry with a key of its own, and Space opens its preview.
+TEST_F(QtWindowTest, TabIntoTheListSelectsARowWhoseMenuAndPreviewTheKeysOpen) {
+    m_window.Open({MakeRecorderDisk(m_dir)});
+    m_window.Walk({kDisk1, kFat, kRoot, kRecords});
+    QPushButton& copy = m_window.Window().CopyButton();
+    EXPECT_FALSE(copy.isEnabled());
+    Tree().setFocus();
+    QTest::keyClick(&Tree(), Qt::Key_Tab);
+    ASSERT_TRUE(List().hasFocus());
+    ASSERT_EQ(List().selectedItems().size(), 1);
+    EXPECT_EQ(List().selectedItems()[0], List().topLevelItem(0));
+    EXPECT_TRUE(copy.isEnabled());
+
+    QStringList entries;
+    QPoint menuAt;
+    ModalAnswer<QMenu> menu([&](QMenu& shown) {
+        menuAt = shown.pos();
+        for (const QAction* action : shown.actions()) {
+            entries << action->text();
+        }
+        shown.close();
+    });
+    QTest::keyClick(&List(), Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(menu.Answered());
+    const QRect row = List().visualItemRect(List().topLevelItem(0));
+    const QRect rowOnScreen(List().viewport()->mapToGlobal(row.topLeft()), row.size());
+    EXPECT_LE(std::abs(menuAt.y() - rowOnScreen.bottom()), row.height()) << menuAt.y();
+    EXPECT_TRUE(rowOnScreen.adjusted(0, -row.height(), 0, row.height()).contains(menuAt));
+    ASSERT_GE(entries.size(), 2);
+    EXPECT_EQ(entries.mid(0, 2), (QStringList{"&Copy File...", "&Preview..."}));
+    QSet<QChar> keys;
+    for (const QString& entry : entries) {
+        if (entry.isEmpty()) {
+            continue;  // a separator
+        }
+        const qsizetype mark = entry.indexOf(QLatin1Char('&'));
+        ASSERT_TRUE(mark >= 0 && mark + 1 < entry.size()) << entry.toStdString();
+        EXPECT_TRUE(!keys.contains(entry[mark + 1].toLower())) << entry.toStdString();
+        keys.insert(entry[mark + 1].toLower());
+    }
+
+    QTest::keyClick(&List(), Qt::Key_Space);
+    QList<qt::PreviewWindow*> previews;
+    EXPECT_TRUE(WaitUntil([&] {
+        previews = m_window.Window().findChildren<qt::PreviewWindow*>();
+        return previews.size() == 1;
+    }));
+    ASSERT_EQ(previews.size(), 1);
+    EXPECT_EQ(previews[0]->windowTitle(), QStringLiteral("A.ts - Preview"));
+    previews[0]->close();
 }
 
 // --- The context menu, the About box, Open Disk Image, dropped files
@@ -678,12 +907,32 @@ TEST_F(QtWindowTest, TheContextMenuOfTheTreeOpensTheAboutBoxWhichOkCloses) {
     ChooseFromContextMenu(*Tree().viewport(),
                           Tree().viewport()->rect().bottomLeft() + QPoint(20, -20),
                           QStringLiteral("&About Moravel..."), &offered);
-    EXPECT_EQ(offered, (QStringList{"&Open Disk Image...", "&Rescue Copy...", "&Preview...",
-                                    "Copy &Folder...", "Re&fresh", "&About Moravel..."}));
+    EXPECT_EQ(offered,
+              (QStringList{"&Copy File...", "&Preview...", "&Rescue Copy...", "Copy &Folder...", "",
+                           "&Open Disk Image...", "R&efresh", "", "&About Moravel..."}));
     ASSERT_TRUE(about.Answered());
     EXPECT_EQ(caption, QStringLiteral("About Moravel"));
-    EXPECT_EQ(texts, (std::vector<QString>{"Moravel Version 1.0.3",
-                                           "Created for Veltrano Harddisk recorders."}));
+    // The layout's texts, then the licence, the home page and the libraries.
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0], QStringLiteral("Moravel Version 1.0.3"));
+    EXPECT_EQ(texts[1], QStringLiteral("Created for Veltrano Harddisk recorders."));
+    const QStringList details = texts[2].split(QLatin1Char('\n'));
+    EXPECT_EQ(details.mid(0, 2), (QStringList{"Licence: MIT", "Home page: https://moravel.org/"}));
+    const QString version = QStringLiteral("\\d+\\.\\d+\\.\\d+");
+    const QStringList libraries = details.mid(3);
+    const QStringList patterns = {
+        QStringLiteral("Libraries used:"),
+        QStringLiteral("Qt %1 \\(LGPL-3\\.0\\)").arg(QRegularExpression::escape(qVersion())),
+        QStringLiteral("FFmpeg: libavformat V, libavcodec V, libswscale V, libavutil V "
+                       "\\(LGPL-2\\.1\\+\\)"),
+        QStringLiteral("libfuse V \\(LGPL-2\\.1\\)"),
+        QStringLiteral("libblkid V \\(LGPL-2\\.1\\+\\)")};
+    ASSERT_EQ(libraries.size(), patterns.size());
+    for (qsizetype i = 0; i < patterns.size(); ++i) {
+        QString pattern = patterns[i];
+        const QRegularExpression line(QStringLiteral("^") + pattern.replace("V", version) + "$");
+        EXPECT_TRUE(line.match(libraries[i]).hasMatch()) << libraries[i].toStdString();
+    }
     EXPECT_TRUE(okIsDefault);
     EXPECT_TRUE(iconShown);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -707,7 +956,7 @@ TEST_F(QtWindowTest, TheWindowsCommandsHaveShortcuts) {
     EXPECT_EQ(shortcuts[QStringLiteral("&Open Disk Image...")], QKeySequence(QKeySequence::Open));
     EXPECT_EQ(shortcuts[QStringLiteral("&About Moravel...")],
               QKeySequence(QKeySequence::HelpContents));
-    EXPECT_EQ(shortcuts[QStringLiteral("Re&fresh")], QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(shortcuts[QStringLiteral("R&efresh")], QKeySequence(Qt::Key_F5));
 }
 
 // Shift+F10 opens the window's menu, as the Menu key does.
@@ -723,7 +972,7 @@ TEST_F(QtWindowTest, ShiftF10OpensTheMenu) {
     Tree().setFocus();
     QTest::keyClick(&Tree(), Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_TRUE(menu.Answered());
-    EXPECT_TRUE(offered.contains(QStringLiteral("Re&fresh")));
+    EXPECT_TRUE(offered.contains(QStringLiteral("R&efresh")));
 }
 
 // The Menu button shows the commands; Rescue Copy and Copy Folder can be
@@ -743,14 +992,16 @@ TEST_F(QtWindowTest, TheMenuButtonOffersTheCommandsThatCanActNow) {
         return states;
     };
     auto states = enabled();
-    EXPECT_EQ(states.size(), 6u);
+    EXPECT_EQ(states.size(), 8u);  // with the separators' empty text
+    EXPECT_FALSE(states["&Copy File..."]);
     EXPECT_FALSE(states["&Rescue Copy..."]);
     EXPECT_FALSE(states["&Preview..."]);
     EXPECT_FALSE(states["Copy &Folder..."]);
-    EXPECT_TRUE(states["Re&fresh"]);
+    EXPECT_TRUE(states["R&efresh"]);
     m_window.Walk({kDisk1, kFat, kRoot, kRecords});
     m_window.ClickRow(0);
     states = enabled();
+    EXPECT_TRUE(states["&Copy File..."]);
     EXPECT_TRUE(states["&Rescue Copy..."]);
     EXPECT_TRUE(states["&Preview..."]);
     EXPECT_TRUE(states["Copy &Folder..."]);
@@ -1057,8 +1308,8 @@ TEST_F(QtWindowTest, AScreenshotOfTheSampleDiskShowsTheWindowDrawn) {
     const auto scaled = [ratio](const QRect& r) {
         return QRect((r.topLeft().toPointF() * ratio).toPoint(), r.size() * ratio);
     };
-    EXPECT_GT(dark(scaled(Tree().geometry())), 100);
-    EXPECT_GT(dark(scaled(List().geometry())), 100);
+    EXPECT_GT(dark(scaled(m_window.Place(Tree()))), 100);
+    EXPECT_GT(dark(scaled(m_window.Place(List()))), 100);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ HeadlessFrontend::HeadlessFrontend() {
 MessageAnswer HeadlessFrontend::ShowMessage(const std::string& text, const std::string& caption,
                                             MessageButtons buttons, MessageIcon icon) {
     Record("ShowMessage(" + text + ")");
-    m_messages.push_back({text, caption, buttons, icon});
+    m_messages.push_back({text, caption, buttons, icon, {}});
     if (m_answers.empty()) {
         return MessageAnswer::Ok;
     }

@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -189,6 +190,70 @@ void FolderTree::keyPressEvent(QKeyEvent* event) {
     QTreeWidget::keyPressEvent(event);
 }
 
+namespace {
+
+// The digits of a number without its leading zeros, from at on; at moves past them.
+QStringView NumberAt(const QString& text, qsizetype& at) {
+    while (at + 1 < text.size() && text[at] == QLatin1Char('0') && text[at + 1].isDigit()) {
+        ++at;
+    }
+    const qsizetype start = at;
+    while (at < text.size() && text[at].isDigit()) {
+        ++at;
+    }
+    return QStringView(text).mid(start, at - start);
+}
+
+// Negative, zero or positive as a goes before, with or after b by numbers and
+// folded letters.
+int NaturalCompare(const QString& a, const QString& b) {
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            const QStringView left = NumberAt(a, i);
+            const QStringView right = NumberAt(b, j);
+            if (left.size() != right.size()) {
+                return left.size() < right.size() ? -1 : 1;
+            }
+            if (const int order = left.compare(right); order != 0) {
+                return order;
+            }
+            continue;
+        }
+        const char32_t left = a[i].toCaseFolded().unicode();
+        const char32_t right = b[j].toCaseFolded().unicode();
+        if (left != right) {
+            return left < right ? -1 : 1;
+        }
+        ++i;
+        ++j;
+    }
+    return (i < a.size()) - (j < b.size());
+}
+
+}  // namespace
+
+bool NaturalLess(const QString& a, const QString& b) {
+    const int order = NaturalCompare(a, b);
+    return order != 0 ? order < 0 : a < b;
+}
+
+bool FileRow::operator<(const QTreeWidgetItem& other) const {
+    return SortsBefore(other, treeWidget() != nullptr ? treeWidget()->sortColumn() : 0);
+}
+
+bool FileRow::SortsBefore(const QTreeWidgetItem& other, int column) const {
+    const auto* row = dynamic_cast<const FileRow*>(&other);
+    if (row != nullptr && (column == 1 || column == 2) && m_bytes != row->m_bytes) {
+        return m_bytes < row->m_bytes;
+    }
+    if (row != nullptr && column == 3 && m_moment != row->m_moment) {
+        return m_moment < row->m_moment;
+    }
+    return NaturalLess(text(0), other.text(0));
+}
+
 FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -196,13 +261,14 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
     setAllColumnsShowFocus(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSortingEnabled(false);
-    header()->setSectionsClickable(false);
-    header()->setSortIndicatorShown(false);
+    header()->setSectionsClickable(true);
+    header()->setSortIndicatorShown(true);
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(false);
     setColumnCount(1);
     headerItem()->setText(0, QString());
+    sortByColumn(0, Qt::AscendingOrder);
+    setSortingEnabled(true);
 }
 
 int FileList::CellWidth(const QTreeWidgetItem& item, int column) const {
@@ -226,6 +292,65 @@ void FileList::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         emit doubleClickedAnywhere();
     }
+}
+
+void FileList::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        if (QTreeWidgetItem* item = currentItem(); item != nullptr && selectedItems().isEmpty()) {
+            item->setSelected(true);
+        }
+        emit previewRequested();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+// The keyboard comes with nothing to act on otherwise: Enter, Space and the
+// menu would each say first that no file is selected.
+void FileList::focusInEvent(QFocusEvent* event) {
+    QTreeWidget::focusInEvent(event);
+    const Qt::FocusReason reason = event->reason();
+    if ((reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason &&
+         reason != Qt::ShortcutFocusReason) ||
+        !selectedItems().isEmpty() || topLevelItemCount() == 0) {
+        return;
+    }
+    QTreeWidgetItem* item = currentItem() != nullptr ? currentItem() : topLevelItem(0);
+    setCurrentItem(item);
+    item->setSelected(true);
+}
+
+// At its place at once: the view's own sorting of an added row waits for the
+// event loop.
+void FileList::AddRow(FileRow* row) {
+    const int column = sortColumn();
+    const bool ascending = header()->sortIndicatorOrder() == Qt::AscendingOrder;
+    int low = 0;
+    int high = topLevelItemCount();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        const QTreeWidgetItem& shown = *topLevelItem(middle);
+        const bool before = ascending
+                                ? row->SortsBefore(shown, column)
+                                : dynamic_cast<const FileRow&>(shown).SortsBefore(*row, column);
+        if (before) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    insertTopLevelItem(low, row);
+}
+
+QPoint FileList::MenuPosition() const {
+    QTreeWidgetItem* item = currentItem();
+    const QRect row = item != nullptr && item->isSelected() ? visualItemRect(item) : QRect();
+    if (row.isValid() && viewport()->rect().intersects(row)) {
+        return viewport()->mapToGlobal(QPoint(row.left() + row.height(), row.bottom()));
+    }
+    return mapToGlobal(rect().center());
 }
 
 StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {

@@ -44,10 +44,36 @@ private:
     QTreeWidgetItem* ButtonAt(const QPoint& position) const;
 };
 
-// The file list: a report view whose header sorts nothing, rows selected as a
-// file manager selects them (Ctrl, Shift); a double click
-// anywhere in it is reported (on a row or not, as the Windows list view does).
-// A cell that cuts its text shows it whole as its tip, as the tree does.
+// Names in the order people count: digits taken as numbers ("Folge 2" before
+// "Folge 10"), letters without regard to case; names equal in that way go by
+// their characters, so that the order is total.
+bool NaturalLess(const QString& a, const QString& b);
+
+// A row of the file list, ordered by the column the list sorts by: names in
+// natural order, sizes by their bytes, dates by the entry's moment, never by
+// the text shown. A size or date not known (yet) goes before every known one;
+// rows equal in the column go by name.
+class FileRow : public QTreeWidgetItem {
+public:
+    static constexpr qint64 kUnknown = -1;
+    void SetBytes(qint64 bytes) { m_bytes = bytes; }
+    void SetMoment(qint64 moment) { m_moment = moment; }
+    // Whether this row goes before the other when the list sorts by column.
+    bool SortsBefore(const QTreeWidgetItem& other, int column) const;
+    bool operator<(const QTreeWidgetItem& other) const override;
+
+private:
+    qint64 m_bytes = kUnknown;
+    qint64 m_moment = kUnknown;
+};
+
+// The file list: a report view sorted by a click on any column's header (the
+// arrow shows which and how), rows selected as a file manager selects them
+// (Ctrl, Shift); a double click anywhere in it is reported (on a row or not, as
+// the Windows list view does). A cell that cuts its text shows it whole as its
+// tip, as the tree does. Reached with Tab while nothing is selected, the row
+// with the focus (else the first) is selected; Space asks for a preview of the
+// selection, as a file manager's quick look.
 class FileList : public QTreeWidget {
     Q_OBJECT
 public:
@@ -59,13 +85,21 @@ public:
     // measure alone: a cell that does needs no delegate's (which is dear, and a
     // list of thousands of rows would ask it for every cell).
     bool FitsWithRoom(const QTreeWidgetItem& item, int column) const;
+    // Where the menu of the selection opens: below the current row when it is
+    // selected and shown, else the middle of the view (global coordinates).
+    QPoint MenuPosition() const;
+    // Adds the row where the list's order puts it.
+    void AddRow(FileRow* row);
 
 signals:
     void doubleClickedAnywhere();
+    void previewRequested();
 
 protected:
     bool viewportEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 };
 
 // The status line: as many lines as its height holds, broken between words; a

@@ -69,4 +69,8 @@ QSize DluToPixels(int width, int height, BaseUnits units) {
     return {DluToPixelsX(width, units), DluToPixelsY(height, units)};
 }
 
+int LayoutPixelsX(int pixels, BaseUnits units) {
+    return MulDiv(pixels, units.x, kLayoutFontBaseWidth * units.parts);
+}
+
 }  // namespace moravel::qt

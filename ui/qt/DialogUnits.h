@@ -37,4 +37,10 @@ int DluToPixelsY(int dlu, BaseUnits units);
 QRect DluToPixels(int x, int y, int width, int height, BaseUnits units);
 QSize DluToPixels(int width, int height, BaseUnits units);
 
+// Pixels given for the layout's own font (MS Shell Dlg 8 at 96 dpi, whose
+// letters are 6 pixels wide on average), such as the list's column widths, in
+// pixels of a font of these units.
+inline constexpr int kLayoutFontBaseWidth = 6;
+int LayoutPixelsX(int pixels, BaseUnits units);
+
 }  // namespace moravel::qt

@@ -7,11 +7,14 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
+#include <QSplitter>
 #include <QToolButton>
 #include <QUrl>
 #include <algorithm>
@@ -57,15 +60,16 @@ MainWindow::MainWindow(const res::DialogTemplate& layout, WindowEvents& events)
     : QDialog(nullptr), m_events(events) {
     setObjectName(QStringLiteral("mainWindow"));
     // A window of its own in the task bar (a parentless dialog would be taken for
-    // a transient one): title, system menu, minimise and close, no maximise.
+    // a transient one): title, system menu, minimise, maximise and close.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setWindowIcon(ApplicationIcon());
     setWindowTitle(FromCore(layout.caption));
     setSizeGripEnabled(false);
     setAcceptDrops(true);
 
-    m_controls = BuildDialogControls(*this, layout).byId;
+    const DialogControls built = BuildDialogControls(*this, layout);
+    m_controls = built.byId;
     m_tree = Take<FolderTree>(m_controls, res::kFolderTree);
     m_list = Take<FileList>(m_controls, res::kFileList);
     m_copyButton = Take<QPushButton>(m_controls, res::kCopyFileButton);
@@ -73,6 +77,109 @@ MainWindow::MainWindow(const res::DialogTemplate& layout, WindowEvents& events)
     m_status = Take<StatusLine>(m_controls, res::kStatusLine);
     PlaceStatusLine();
     AddMenuButton();
+    AnchorControls(built.inOrder);
+    AddSplitter(built.inOrder);
+    AddCloseKeys();
+    // The layout's size is the smallest: the builder made it the only one.
+    m_layoutSize = size();
+    setMinimumSize(m_layoutSize);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+// The tree and the list side by side in a splitter where the layout has them,
+// its handle the gap between them; the list takes a wider window's width.
+void MainWindow::AddSplitter(const std::vector<QWidget*>& tabOrder) {
+    const QRect tree = m_tree->geometry();
+    const QRect list = m_list->geometry();
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("splitter"));
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setHandleWidth(std::max(1, list.left() - tree.right() - 1));
+    m_splitter->addWidget(m_tree);
+    m_splitter->addWidget(m_list);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setGeometry(tree.united(list));
+    m_splitter->setSizes({tree.width(), list.width()});
+    m_splitter->lower();
+    m_anchored.push_back({m_splitter, m_splitter->geometry(), kWidens | kHeightens});
+    connect(m_splitter, &QSplitter::splitterMoved, this, [this] { PlaceListLabel(); });
+    // Moved into the splitter, the two left the window's tab order: it is the
+    // layout's again.
+    QWidget* previous = nullptr;
+    for (QWidget* widget : tabOrder) {
+        if (widget->focusPolicy() == Qt::NoFocus) {
+            continue;
+        }
+        if (previous != nullptr) {
+            QWidget::setTabOrder(previous, widget);
+        }
+        previous = widget;
+    }
+}
+
+// The controls below the tree and the list keep to the bottom edge; those at
+// the list's right edge (Copy File, the Menu button) to the right one; the
+// progress bar and the status line, which span the bottom, widen.
+void MainWindow::AnchorControls(const std::vector<QWidget*>& controls) {
+    const QRect list = m_list->geometry();
+    for (QWidget* widget : controls) {
+        if (widget == m_tree || widget == m_list) {
+            continue;
+        }
+        const QRect place = widget->geometry();
+        unsigned anchor = 0;
+        if (place.top() > list.bottom()) {
+            anchor |= kFollowsBottom;
+        }
+        if (widget == m_progress || widget == m_status) {
+            anchor |= kWidens;
+        } else if (place.left() >= list.center().x()) {
+            anchor |= kFollowsRight;
+        }
+        if (place.bottom() < list.top() && place.left() == list.left()) {
+            m_listLabel = widget;
+        }
+        m_anchored.push_back({widget, place, anchor});
+    }
+    m_anchored.push_back({m_menuButton, m_menuButton->geometry(), kFollowsRight});
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (m_layoutSize.isEmpty()) {
+        return;  // still being built
+    }
+    const int wider = std::max(0, width() - m_layoutSize.width());
+    const int taller = std::max(0, height() - m_layoutSize.height());
+    for (const Anchored& control : m_anchored) {
+        QRect place = control.place;
+        place.translate((control.anchor & kFollowsRight) != 0 ? wider : 0,
+                        (control.anchor & kFollowsBottom) != 0 ? taller : 0);
+        place.setWidth(place.width() + ((control.anchor & kWidens) != 0 ? wider : 0));
+        place.setHeight(place.height() + ((control.anchor & kHeightens) != 0 ? taller : 0));
+        control.widget->setGeometry(place);
+    }
+    PlaceListLabel();
+}
+
+// "Select file to copy" stays over the list's left edge wherever the splitter puts it.
+void MainWindow::PlaceListLabel() {
+    if (m_listLabel == nullptr || m_splitter == nullptr) {
+        return;
+    }
+    const int left = m_list->mapTo(this, QPoint(0, 0)).x();
+    m_listLabel->move(left, m_listLabel->y());
+}
+
+// The keys that end a desktop's main window.
+void MainWindow::AddCloseKeys() {
+    auto* close = new QAction(this);
+    close->setObjectName(QStringLiteral("closeWindow"));
+    close->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence(Qt::CTRL | Qt::Key_W)});
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, this, [this] { m_events.UserClose(); });
+    addAction(close);
 }
 
 // The status line takes the height between the list and the progress bar, for
@@ -104,6 +211,10 @@ void MainWindow::AddMenuButton() {
 QWidget* MainWindow::Control(int id) const {
     const auto found = m_controls.find(id);
     return found == m_controls.end() ? nullptr : found->second;
+}
+
+void MainWindow::AddCommandSeparator() {
+    m_menu->addSeparator();
 }
 
 void MainWindow::AddCommand(QAction* action) {
@@ -147,7 +258,7 @@ void MainWindow::PlaceOnScreen() {
          available.y() + std::max(0, (available.height() - frame.height()) / 2));
 }
 
-// OK and Cancel (Enter, Escape) end the dialog as the close box does.
+// A dialog's own ending (accept, reject) ends the window as the close box does.
 void MainWindow::done(int result) {
     if (m_mayClose) {
         QDialog::done(result);
@@ -172,15 +283,34 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) {
-        // As the Menu key: the menu beside what has the focus.
         event->accept();
-        QWidget* focus = focusWidget() != nullptr ? focusWidget() : this;
-        const QPoint at = focus->mapToGlobal(focus->rect().center());
-        QContextMenuEvent menu(QContextMenuEvent::Keyboard, mapFromGlobal(at), at);
-        contextMenuEvent(&menu);
+        OpenMenuAtFocus();
         return;
     }
-    QDialog::keyPressEvent(event);  // Escape rejects, which ends in done()
+    if (event->key() == Qt::Key_Escape) {
+        // A main window stays: Escape that a dialog would take as Cancel, or
+        // one more after a menu was dismissed, must not end the program.
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// As the Menu key: the menu at the selected row of the list, at the current
+// item of the tree, else beside whatever has the focus.
+void MainWindow::OpenMenuAtFocus() {
+    QWidget* focus = focusWidget() != nullptr ? focusWidget() : this;
+    QPoint at = focus->mapToGlobal(focus->rect().center());
+    if (focus == m_list) {
+        at = m_list->MenuPosition();
+    } else if (QTreeWidgetItem* item = m_tree->currentItem(); focus == m_tree && item != nullptr) {
+        const QRect row = m_tree->visualItemRect(item);
+        if (m_tree->viewport()->rect().intersects(row)) {
+            at = m_tree->viewport()->mapToGlobal(QPoint(row.left() + row.height(), row.bottom()));
+        }
+    }
+    QContextMenuEvent menu(QContextMenuEvent::Keyboard, mapFromGlobal(at), at);
+    contextMenuEvent(&menu);
 }
 
 // Enter acts on what has the focus, and never ends the window: a folder in the

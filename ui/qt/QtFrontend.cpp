@@ -15,16 +15,21 @@
 #include <QScopedValueRollback>
 #include <QSettings>
 #include <QSocketNotifier>
+#include <QSplitter>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <new>
 #include <stdexcept>
 
 #include "AboutBox.h"
 #include "Controls.h"
+#include "DialogUnits.h"
 #include "PreviewWindow.h"
 #include "QtText.h"
+#include "disk/DriveItem.h"
+#include "tree/FatDate.h"
 #include "ui/MainDialog.h"
 
 namespace moravel::qt {
@@ -48,8 +53,9 @@ QMessageBox::Icon IconOf(MessageIcon icon) {
     return QMessageBox::NoIcon;
 }
 
-// What the window remembers from one run to the next: the folders last chosen
-// and the file list's column widths, in the user's settings
+// What the window remembers from one run to the next: the folders last chosen,
+// the window's size and place, the splitter, the file list's order and column
+// widths, in the user's settings
 // (~/.config/Moravel/moravel.conf on Linux).
 QSettings RememberedSettings() {
     return QSettings(QStringLiteral("Moravel"), QStringLiteral("moravel"));
@@ -58,6 +64,10 @@ QSettings RememberedSettings() {
 const QString kSaveFolderKey = QStringLiteral("folders/lastSave");
 const QString kImageFolderKey = QStringLiteral("folders/lastImage");
 const QString kColumnWidthsKey = QStringLiteral("fileList/columnWidths");
+const QString kSortColumnKey = QStringLiteral("fileList/sortColumn");
+const QString kSortOrderKey = QStringLiteral("fileList/sortOrder");
+const QString kGeometryKey = QStringLiteral("window/geometry");
+const QString kSplitterKey = QStringLiteral("window/splitter");
 
 // A remembered folder, when it is still there.
 QString RememberedFolder(const QSettings& settings, const QString& key) {
@@ -77,6 +87,23 @@ QKeySequence ShortcutOf(unsigned command) {
         default:
             return {};
     }
+}
+
+// The entry's moment as one number that orders moments; unknown for a date the
+// entry does not hold.
+qint64 MomentOf(const DriveItem& file) {
+    if (!DecodeFatDateTime(file.m_writeDate, file.m_writeTime)) {
+        return FileRow::kUnknown;
+    }
+    return (qint64{file.m_writeDate} << 16) | file.m_writeTime;
+}
+
+// The menu: what acts on the selection first, then the disks, then About.
+std::vector<std::vector<unsigned>> CommandGroups() {
+    return {{res::kCopyFileCommand, res::kPreviewCommand, res::kRescueCopyCommand,
+             res::kCopyFolderCommand},
+            {res::kOpenImageCommand, res::kRefreshCommand},
+            {res::kAboutCommand}};
 }
 
 }  // namespace
@@ -100,6 +127,7 @@ QtFrontend::QtFrontend()
                 m_dialog->OnFileListDoubleClick();
             }
         });
+        UpdateCommands();  // a copy, if one ran, has ended
     });
     connect(&m_window->List(), &QTreeWidget::itemSelectionChanged, this,
             [this] { UpdateCommands(); });
@@ -109,21 +137,10 @@ QtFrontend::QtFrontend()
             m_columnsChosen[index] = true;
         }
     });
-    connect(&m_window->CopyButton(), &QPushButton::clicked, this, [this] {
-        Guarded([this] {
-            if (m_dialog != nullptr) {
-                m_dialog->OnCopyFile();
-            }
-        });
-    });
-    // The window has no system menu of the program's own on Linux: its commands
-    // are offered in a context menu instead.
-    for (const auto& [command, text] : MainDialog::WindowCommands()) {
-        AppendSystemMenuItem(command, text);
-        if (command == res::kRescueCopyCommand) {
-            AppendSystemMenuItem(res::kPreviewCommand, "&Preview...");
-        }
-    }
+    connect(&m_window->List(), &FileList::previewRequested, this,
+            [this] { UserCommand(res::kPreviewCommand); });
+    connect(&m_window->CopyButton(), &QPushButton::clicked, this, [this] { CopyFileClicked(); });
+    AddCommands();
     m_pumpClock.start();
 
     const QSettings settings = RememberedSettings();
@@ -134,10 +151,66 @@ QtFrontend::QtFrontend()
         const int pixels = width.toInt(&number);
         m_savedColumnWidths.push_back(number && pixels > 0 ? pixels : 0);
     }
+    RestoreWindow(settings);
+}
+
+// The window has no system menu of the program's own on Linux: its commands
+// are offered in a context menu instead, each with an access key of its own.
+void QtFrontend::AddCommands() {
+    std::map<unsigned, std::string> texts{{res::kCopyFileCommand, "&Copy File..."},
+                                          {res::kPreviewCommand, "&Preview..."}};
+    for (const auto& [command, text] : MainDialog::WindowCommands()) {
+        texts.emplace(command, text);
+    }
+    for (const std::vector<unsigned>& group : CommandGroups()) {
+        if (!m_window->Commands().isEmpty()) {
+            m_window->AddCommandSeparator();
+        }
+        for (const unsigned command : group) {
+            if (const auto text = texts.find(command); text != texts.end()) {
+                AppendSystemMenuItem(command, text->second);
+                texts.erase(text);
+            }
+        }
+    }
+    for (const auto& [command, text] : texts) {
+        AppendSystemMenuItem(command, text);
+    }
+}
+
+void QtFrontend::CopyFileClicked() {
+    Guarded([this] {
+        if (m_dialog != nullptr) {
+            m_dialog->OnCopyFile();
+        }
+    });
+    UpdateCommands();  // the copy, if one ran, has ended
+}
+
+// A window maximised when it closed opens maximised, at the size it had before.
+void QtFrontend::RestoreWindow(const QSettings& settings) {
+    m_window->restoreGeometry(settings.value(kGeometryKey).toByteArray());
+    m_window->Splitter().restoreState(settings.value(kSplitterKey).toByteArray());
+    bool number = false;
+    const int column = settings.value(kSortColumnKey).toInt(&number);
+    m_savedSortColumn = number && column >= 0 ? column : 0;
+    m_savedSortOrder = settings.value(kSortOrderKey).toInt() == Qt::DescendingOrder
+                           ? Qt::DescendingOrder
+                           : Qt::AscendingOrder;
+}
+
+void QtFrontend::RememberWindow() {
+    QSettings settings = RememberedSettings();
+    settings.setValue(kGeometryKey, m_window->saveGeometry());
+    settings.setValue(kSplitterKey, m_window->Splitter().saveState());
+    const FileList& list = m_window->List();
+    settings.setValue(kSortColumnKey, list.sortColumn());
+    settings.setValue(kSortOrderKey, static_cast<int>(list.header()->sortIndicatorOrder()));
+    RememberColumnWidths(settings);
 }
 
 // Only the widths the user chose: 0 for a column that follows its contents.
-void QtFrontend::RememberColumnWidths() {
+void QtFrontend::RememberColumnWidths(QSettings& settings) {
     const QHeaderView& header = *m_window->List().header();
     QVariantList widths;
     for (int column = 0; column < header.count(); ++column) {
@@ -146,7 +219,7 @@ void QtFrontend::RememberColumnWidths() {
         widths.push_back(chosen ? header.sectionSize(column) : 0);
     }
     if (!widths.isEmpty()) {
-        RememberedSettings().setValue(kColumnWidthsKey, widths);
+        settings.setValue(kColumnWidthsKey, widths);
     }
 }
 
@@ -234,12 +307,16 @@ void QtFrontend::PostScanProgress() {
     QCoreApplication::postEvent(m_window.get(), new QEvent(MainWindow::ScanProgressEventType()));
 }
 
+// Copy File is there to be pressed only with rows selected (the keyboard never
+// meets the box that asks for a selection), and always while it says Stop.
 void QtFrontend::UpdateCommands() {
     Guarded([this] {
         for (QAction* action : m_window->Commands()) {
             action->setEnabled(m_dialog == nullptr ||
                                m_dialog->CommandEnabled(action->data().toUInt()));
         }
+        m_window->CopyButton().setEnabled(m_dialog == nullptr || m_dialog->CopyRunning() ||
+                                          m_dialog->CommandEnabled(res::kCopyFileCommand));
     });
 }
 
@@ -274,13 +351,28 @@ int QtFrontend::SelectedListRow() {
     return rows.empty() ? -1 : rows.front();
 }
 
+// The dialog's numbers of the selected rows, whatever order the view shows.
 std::vector<int> QtFrontend::SelectedListRows() {
+    const QList<QTreeWidgetItem*> selected = m_window->List().selectedItems();
     std::vector<int> rows;
-    for (QTreeWidgetItem* item : m_window->List().selectedItems()) {
-        rows.push_back(m_window->List().indexOfTopLevelItem(item));
+    if (selected.isEmpty()) {
+        return rows;
+    }
+    std::map<const QTreeWidgetItem*, int> rowOf;
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        rowOf.emplace(m_rows[row].item, static_cast<int>(row));
+    }
+    for (const QTreeWidgetItem* item : selected) {
+        if (const auto found = rowOf.find(item); found != rowOf.end()) {
+            rows.push_back(found->second);
+        }
     }
     std::sort(rows.begin(), rows.end());
     return rows;
+}
+
+QTreeWidgetItem* QtFrontend::ListItem(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).item;
 }
 
 DriveItem* QtFrontend::ListRowData(int row) {
@@ -561,10 +653,10 @@ void QtFrontend::ItemExpanded(QTreeWidgetItem* item) {
     });
 }
 
-// The width the dialog gives is for its template's font: here the columns
-// follow their contents.
-void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alignment,
-                                  int /*width*/) {
+// The width the dialog gives is in pixels of its layout's font: it grows with
+// the window's font, and is at least what the header's text needs. Beyond that
+// the columns follow their contents.
+void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alignment, int width) {
     FileList& list = m_window->List();
     const auto column = static_cast<int>(m_columns.size());
     m_columns.push_back(alignment);
@@ -572,18 +664,22 @@ void QtFrontend::InsertListColumn(const std::string& title, ColumnAlignment alig
     list.headerItem()->setText(column, FromCore(title));
     list.headerItem()->setTextAlignment(column, AlignmentOf(alignment));
     // The names take the width the other columns leave. The others are as wide
-    // as the user left them last time, or else as their contents need (growing
-    // as rows come).
+    // as the user left them last time, or else as wide as said (growing as rows
+    // come).
     const auto saved = static_cast<std::size_t>(column);
     const bool remembered = saved < m_savedColumnWidths.size() && m_savedColumnWidths[saved] > 0;
     if (column == 0) {
         list.header()->setSectionResizeMode(0, QHeaderView::Stretch);
     } else {
         const QScopedValueRollback<bool> quietly(m_fittingColumns, true);
-        list.header()->resizeSection(column, remembered ? m_savedColumnWidths[saved]
-                                                        : list.header()->sectionSizeHint(column));
+        const int fitting = std::max(LayoutPixelsX(width, BaseUnitsOf(list.font())),
+                                     list.header()->sectionSizeHint(column));
+        list.header()->resizeSection(column, remembered ? m_savedColumnWidths[saved] : fitting);
     }
     m_columnsChosen.push_back(remembered);
+    if (column == m_savedSortColumn) {
+        list.sortByColumn(column, m_savedSortOrder);
+    }
 }
 
 void QtFrontend::DeleteAllListRows() {
@@ -591,30 +687,48 @@ void QtFrontend::DeleteAllListRows() {
     m_rows.clear();
 }
 
+// The view places the row in its own order; the dialog numbers it in its own.
 int QtFrontend::InsertListRow(const std::string& text, DriveItem* data) {
     const auto at = std::upper_bound(m_rows.begin(), m_rows.end(), text,
                                      [](const std::string& value, const ListRow& row) {
                                          return ListSortsBefore(value, row.text);
                                      });
     const auto index = static_cast<int>(at - m_rows.begin());
-    auto* item = new QTreeWidgetItem;
+    auto* item = new FileRow;
     item->setText(0, FromCore(text));
     for (std::size_t column = 0; column < m_columns.size(); ++column) {
         item->setTextAlignment(static_cast<int>(column), AlignmentOf(m_columns[column]));
     }
-    m_rows.insert(at, ListRow{text, data});
-    m_window->List().insertTopLevelItem(index, item);
+    m_rows.insert(at, ListRow{text, data, item});
+    m_window->List().AddRow(item);
     return index;
 }
 
 void QtFrontend::SetListItemText(int row, int column, const std::string& text) {
-    QTreeWidgetItem* item = m_window->List().topLevelItem(row);
-    if (item == nullptr || column < 0 || column >= m_window->List().columnCount()) {
+    const bool known = row >= 0 && static_cast<std::size_t>(row) < m_rows.size();
+    if (!known || column < 0 || column >= m_window->List().columnCount()) {
         throw std::out_of_range("no list cell " + std::to_string(row) + ", " +
                                 std::to_string(column));
     }
-    item->setText(column, FromCore(text));
-    FitColumn(*item, column);
+    FileRow& item = *m_rows[static_cast<std::size_t>(row)].item;
+    SetSortKey(row, column);  // before the text, whose change sorts the row anew
+    item.setText(column, FromCore(text));
+    FitColumn(item, column);
+}
+
+// The sizes and dates sort by the file's own, which the row's text only shows.
+void QtFrontend::SetSortKey(int row, int column) {
+    const ListRow& shown = m_rows[static_cast<std::size_t>(row)];
+    if (shown.data == nullptr) {
+        return;
+    }
+    if (column == 1 || column == 2) {
+        shown.item->SetBytes(shown.data->m_sizePending
+                                 ? FileRow::kUnknown
+                                 : static_cast<qint64>(shown.data->m_fileSize));
+    } else if (column == 3) {
+        shown.item->SetMoment(MomentOf(*shown.data));
+    }
 }
 
 // A column other than the names' widens to a cell that needs more room, until
@@ -701,7 +815,7 @@ void QtFrontend::RunMainDialog(MainDialog& dialog) {
 
 void QtFrontend::CloseMainDialog() {
     if (!m_closed) {
-        RememberColumnWidths();
+        RememberWindow();
     }
     m_closed = true;
     m_window->AllowClose(true);
@@ -727,6 +841,10 @@ void QtFrontend::UserClose() {
 }
 
 void QtFrontend::UserCommand(unsigned command) {
+    if (command == res::kCopyFileCommand) {
+        CopyFileClicked();
+        return;
+    }
     Guarded([&] {
         if (m_dialog != nullptr && command == res::kPreviewCommand) {
             OpenPreview();
@@ -735,6 +853,7 @@ void QtFrontend::UserCommand(unsigned command) {
             RetryRefreshLater();  // Refresh, put off while a copy runs
         }
     });
+    UpdateCommands();  // a copy, if one ran, has ended
 }
 
 // The preview reads on a thread of its own: the window goes on meanwhile, and

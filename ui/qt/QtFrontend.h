@@ -13,11 +13,14 @@
 #include "ui/Frontend.h"
 
 class QEventLoop;
+class QSettings;
 class QSocketNotifier;
 class QTimer;
 class QTreeWidgetItem;
 
 namespace moravel::qt {
+
+class FileRow;
 
 // The desktop window as the main dialog's front end: every Frontend operation
 // on real Qt widgets, and the window's events turned into the dialog's
@@ -81,7 +84,7 @@ public:
     bool IsClosed() const { return m_closed; }
 
     // What the user does; each runs the dialog's handlers as the window's events do.
-    // The close box (or Enter, Escape): closes when the dialog lets it.
+    // The close box (or Ctrl+Q, Ctrl+W): closes when the dialog lets it.
     void UserClose() override;
     // A context-menu command (or its shortcut).
     void UserCommand(unsigned command);
@@ -95,6 +98,8 @@ public:
 
     // The window and its items.
     MainWindow& Window() const { return *m_window; }
+    // The list's row that the dialog numbers row, wherever the view shows it.
+    QTreeWidgetItem* ListItem(int row) const;
     QTreeWidgetItem* TreeItem(TreeItemHandle item) const;
     TreeItemHandle HandleOf(const QTreeWidgetItem* item) const;
     bool WasExpandedOnce(TreeItemHandle item) const;
@@ -116,16 +121,26 @@ private:
         DriveItem* data = nullptr;
         bool expandedOnce = false;
     };
+    // A row as the dialog numbers it (the dialog's order, by its first
+    // column), whatever order the view shows the rows in.
     struct ListRow {
         std::string text;  // the first column as the dialog gave it, for the order
         DriveItem* data = nullptr;
+        FileRow* item = nullptr;
     };
 
     void ScanProgressDue() override;
     void CommandsAboutToShow() override { UpdateCommands(); }
     // Each command enabled as the dialog says it can act now.
     void UpdateCommands();
-    void RememberColumnWidths();
+    void AddCommands();
+    void CopyFileClicked();
+    // The window's size and place, the splitter and the list's order and column
+    // widths, as the window closes.
+    void RememberWindow();
+    void RestoreWindow(const QSettings& settings);
+    void RememberColumnWidths(QSettings& settings);
+    void SetSortKey(int row, int column);
     void FitColumn(const QTreeWidgetItem& item, int column);
     // Follows udisks2's disks coming and going, where there is a system bus.
     void FollowDisks();
@@ -163,6 +178,8 @@ private:
     QString m_lastSaveFolder;
     QString m_lastImageFolder;
     std::vector<int> m_savedColumnWidths;  // 0: none remembered
+    int m_savedSortColumn = 0;
+    Qt::SortOrder m_savedSortOrder = Qt::AscendingOrder;
     // Columns whose width the user chose (now or last time): their contents no
     // longer widen them.
     std::vector<bool> m_columnsChosen;
