@@ -750,6 +750,7 @@ TEST_F(QtWindowTest, EscapeLeavesTheWindowOpenAndCtrlWOrCtrlQCloseIt) {
         EXPECT_FALSE(window.Frontend().IsClosed());
         EXPECT_TRUE(window.Window().isVisible());
         // The window's shortcuts work once it is active again after the menu.
+        window.Window().activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window.Window()));
         QTest::keyClick(&tree, key, Qt::ControlModifier);
         EXPECT_TRUE(window.Frontend().IsClosed()) << key;
