@@ -236,10 +236,15 @@ DriveAccessOptions AccessOptions(const CommandLine& line, const CliEnvironment& 
 
 // What a usage error adds when the words of a TREEPATH may have been split by
 // the shell: the path to quote, when they lead somewhere joined by blanks (the
-// disks read quietly to see), else only the advice.
+// disks named read quietly to see), else only the advice. The machine's own
+// disks are not opened for a usage error: that may ask for a password.
 std::string SplitPathAdvice(const CommandLine& line, const CliEnvironment& environment) {
     if (!line.splitPath) {
         return "";
+    }
+    const std::string advice = "; quote a TREEPATH that holds blanks";
+    if (line.sources.detect) {
+        return advice;
     }
     std::ostringstream quiet;
     TerminalFrontend frontend(quiet, false);
@@ -247,7 +252,6 @@ std::string SplitPathAdvice(const CommandLine& line, const CliEnvironment& envir
     access.Open();
     TreeWalker walker(access, frontend);
     std::string unused;
-    const std::string advice = "; quote a TREEPATH that holds blanks";
     return walker.Resolve(*line.splitPath, unused)
                ? advice + ": " + EscapeControls(Quote(*line.splitPath))
                : advice;

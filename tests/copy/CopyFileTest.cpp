@@ -25,6 +25,11 @@ using ::testing::StartsWith;
 
 constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
 constexpr char kSucceeded[] = "The file was succesfully copied";
+#ifdef _WIN32
+constexpr char kJoinMovie[] = "copy /b Movie_1.ts + Movie_2.ts Movie.ts";
+#else
+constexpr char kJoinMovie[] = "cat Movie_1.ts Movie_2.ts > Movie.ts";
+#endif
 constexpr char kInParts[] = " in 2 parts in /media/usb/: Movie_1.ts, Movie_2.ts";
 
 std::string SucceededTo(const std::string& path) {
@@ -197,8 +202,8 @@ TEST_F(CopyTest, Fat32TakesFourGiBAndMoreInParts) {
                   "The destination drive /media/usb/ uses the FAT32 file system. This limits the "
                   "maximum file size to 4GB.\nThe file will be copied in multiple parts.\n\n"
                   "It goes in 2 parts: Movie_1.ts, Movie_2.ts.\nTo play them as one, join them "
-                  "on a drive that takes large files (cat Movie_1.ts Movie_2.ts > Movie.ts), or "
-                  "open them in turn in a player.");
+                  "on a drive that takes large files (" +
+                      std::string(kJoinMovie) + "), or open them in turn in a player.");
         EXPECT_EQ(notice.buttons, MessageButtons::OkCancel);
         EXPECT_EQ(notice.icon, MessageIcon::Exclamation);
         EXPECT_EQ(notice.caption, ApplicationTitle());

@@ -122,7 +122,7 @@ std::size_t Win32Frontend::Ask(const std::string& text, const std::vector<std::s
                   : "\n\nOK: " + verbs[0] + ".  Cancel: " + verbs[1] + ".";
     }
     if (m_messageAnswer) {
-        return m_messageAnswer(text + legend) == MessageAnswer::Ok ? 0 : last;
+        return m_messageAnswer(text) == MessageAnswer::Ok ? 0 : last;
     }
     const UINT style = (three ? MB_YESNOCANCEL : MB_OKCANCEL) | IconStyleOf(icon) |
                        (Owner() == nullptr ? MB_TASKMODAL : 0u);
