@@ -103,16 +103,14 @@ TEST(TreePathTest, ANearNameIsOneThatDiffersInBlanksDotsOrALetterOrTwo) {
     items.AddShort("NEWS0518.TS ", "NEWS0518.TS");                    // 2
     items.Add("Root Directory", ItemKind::RootDirectory);             // 3
     const Siblings siblings = items.All();
-    EXPECT_EQ(siblings.Near("RECORDS ."), 0u);
-    EXPECT_EQ(siblings.Near("record"), 0u);
-    EXPECT_EQ(siblings.Near("filmnight.ts"), 1u);
-    EXPECT_EQ(siblings.Near("Flim Night.ts"), 1u);
-    EXPECT_EQ(siblings.Near("NEWS0518 TS"), 2u);
-    EXPECT_EQ(siblings.Near("rootdirectory"), 3u);
-    EXPECT_EQ(siblings.Near("Root Dir"), std::nullopt);
-    EXPECT_EQ(siblings.Near("NEWS0618.TS"), std::nullopt);
-    EXPECT_EQ(siblings.Near("RECS"), std::nullopt);
-    EXPECT_EQ(siblings.Near(" . "), std::nullopt);
+    const std::pair<const char*, std::optional<std::size_t>> cases[] = {
+        {"RECORDS .", 0},   {"record", 0},        {"filmnight.ts", 1}, {"Flim Night.ts", 1},
+        {"NEWS0518 TS", 2}, {"rootdirectory", 3}, {"Root Dir", {}},    {"NEWS0618.TS", {}},
+        {"RECS", {}},       {" . ", {}},
+    };
+    for (const auto& [asked, near] : cases) {
+        EXPECT_EQ(siblings.Near(asked), near) << asked;
+    }
 }
 
 // Names are UTF-8, and case goes for the letters of other alphabets too.

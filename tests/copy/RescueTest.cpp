@@ -256,9 +256,7 @@ TEST_F(RescueTest, BehindABridgeThatFailsWholeRequestsEveryGoodSectorIsInBeforeA
     std::optional<RescueMapFile> atScrape;
     std::optional<RescueMapFile> atRetry;
     std::size_t readsBeforeRetry = 0;
-    const auto mapNow = [&] {
-        return MapIn(mapPath);
-    };
+    const auto mapNow = [&] { return MapIn(mapPath); };
     m_frontend.OnPumpStep([&] {
         if (atRetry || !std::filesystem::exists(mapPath)) {
             return;

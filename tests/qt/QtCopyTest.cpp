@@ -46,23 +46,18 @@ void Save(QFileDialog& dialog, const std::string& path) {
 
 class QtCopyTest : public ::testing::Test {
 protected:
-    // With the disk served by the failing-disk tool when a server is given.
-    void OpenOnMovie(std::optional<FailingDiskServer>* server = nullptr,
-                     const std::vector<std::string>& serverOptions = {}) {
+    // With the disk served by the failing-disk tool when a server is given, the
+    // movie's sectors badFirst to badLast (counted from its start) bad.
+    void OpenOnMovie(std::optional<FailingDiskServer>* server = nullptr, std::uint64_t badFirst = 0,
+                     std::uint64_t badLast = 0, const std::string& delayMs = "10") {
         std::uint64_t first = 0;
         m_disk = MakeCopyDisk(m_dir, kMovieSize, m_seed, &first);
-        m_movieSector = first;
         if (server != nullptr) {
-            std::vector<std::string> options = serverOptions;
-            for (std::string& option : options) {
-                // Sectors named from the movie's start.
-                if (option.rfind("movie+", 0) == 0) {
-                    const auto dash = option.find('-');
-                    option = std::to_string(first + std::stoull(option.substr(6, dash - 6))) + "-" +
-                             std::to_string(first + std::stoull(option.substr(dash + 1)));
-                }
-            }
-            server->emplace(m_dir, MORAVEL_FAILING_DISK, m_disk, options);
+            server->emplace(m_dir, MORAVEL_FAILING_DISK, m_disk,
+                            std::vector<std::string>{"--bad",
+                                                     std::to_string(first + badFirst) + "-" +
+                                                         std::to_string(first + badLast),
+                                                     "--delay-ms", delayMs});
             ASSERT_TRUE((*server)->Mounted()) << (*server)->Failure();
             m_disk = (*server)->Disk();
         }
@@ -79,7 +74,6 @@ protected:
     std::optional<FailingDiskServer> m_server;  // it outlives the window that reads it
     std::string m_disk;
     std::uint32_t m_seed = 0;
-    std::uint64_t m_movieSector = 0;
     WindowFixture m_window;
 };
 
@@ -175,7 +169,7 @@ TEST_F(QtCopyTest, ACopyOverBadSectorsSaysSoWhileItReadsAndEndsWithAWarning) {
     if (const std::string why = WhyNoFuse(MORAVEL_FAILING_DISK); !why.empty()) {
         GTEST_SKIP() << "FUSE cannot be used here: " << why;
     }
-    OpenOnMovie(&m_server, {"--bad", "movie+4000-4099", "--delay-ms", "10"});
+    OpenOnMovie(&m_server, 4000, 4099);
     const std::string output = m_out.File("damaged.ts");
     ModalAnswer<QFileDialog> save([&](QFileDialog& dialog) { Save(dialog, output); });
     std::vector<QString> statuses;

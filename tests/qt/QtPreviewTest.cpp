@@ -110,6 +110,21 @@ protected:
         EXPECT_TRUE(at.hasMatch()) << status.toStdString();
         return at.hasMatch() ? at.captured(1).toDouble() : -1;
     }
+    // The window over the image served with sectors first to last bad (and the
+    // options), the recording's preview open; nullptr, said why, where it cannot be.
+    qt::PreviewWindow* PreviewOverBadSectors(std::uint64_t first, std::uint64_t last,
+                                             std::vector<std::string> options = {}) {
+        options.insert(options.end(), {"--bad", std::to_string(first) + "-" + std::to_string(last),
+                                       "--log", m_log});
+        const FailingDiskServer& server =
+            m_server.emplace(m_dir, MORAVEL_FAILING_DISK, m_image, options);
+        if (!server.Mounted()) {
+            ADD_FAILURE() << server.Failure();
+            return nullptr;
+        }
+        OpenWindow(server.Disk());
+        return Preview(QStringLiteral("NEWS0518.TS"));
+    }
     // The failing disk's log: one line a read.
     static std::vector<std::string> Lines(const std::string& path) {
         std::ifstream in(path);
@@ -133,6 +148,7 @@ protected:
     std::optional<FailingDiskServer> m_server;  // it outlives the window that reads it
     WindowFixture m_window;
     std::string m_stream = m_dir.File("NEWS0518.TS");
+    std::string m_log = m_dir.File("reads.log");
     std::string m_image;
     double m_duration = 0;
 };
@@ -177,19 +193,12 @@ TEST_F(QtPreviewTest, ABadAreaCostsOnlyThePictureInItAndOneFailedRead) {
     const std::uint64_t start = Where(m_image, m_stream);
     const std::uint64_t middle = start + std::filesystem::file_size(m_stream) / 2;
     const std::uint64_t bad = middle / 512;
-    const std::string log = m_dir.File("reads.log");
-    const FailingDiskServer& server = m_server.emplace(
-        m_dir, MORAVEL_FAILING_DISK, m_image,
-        std::vector<std::string>{"--bad", std::to_string(bad) + "-" + std::to_string(bad + 199),
-                                 "--delay-ms", "5", "--log", log});
-    ASSERT_TRUE(server.Mounted()) << server.Failure();
-    OpenWindow(server.Disk());
-    qt::PreviewWindow* preview = Preview(QStringLiteral("NEWS0518.TS"));
+    qt::PreviewWindow* preview = PreviewOverBadSectors(bad, bad + 199, {"--delay-ms", "5"});
     ASSERT_NE(preview, nullptr);
     QSignalSpy pictures(preview, &qt::PreviewWindow::pictureShown);
     ASSERT_TRUE(pictures.wait(20000));
     EXPECT_NEAR(PictureSeconds(*preview), 1.5, 1);
-    const auto readsSoFar = [&] { return Lines(log); };
+    const auto readsSoFar = [&] { return Lines(m_log); };
     const std::size_t before = readsSoFar().size();
     ASSERT_TRUE(MoveSlider(*preview, qt::PreviewWindow::kPlaces / 2));
     const QString missing = Text(*preview, "previewStatus");
@@ -217,14 +226,7 @@ TEST_F(QtPreviewTest, AnUnreadableStartHidesNeitherTheDetailsNorThePictures) {
         GTEST_SKIP() << "FUSE cannot be used here: " << why;
     }
     const std::uint64_t start = Where(m_image, m_stream) / 512;
-    const std::string log = m_dir.File("reads.log");
-    const FailingDiskServer& server = m_server.emplace(
-        m_dir, MORAVEL_FAILING_DISK, m_image,
-        std::vector<std::string>{"--bad", std::to_string(start) + "-" + std::to_string(start + 127),
-                                 "--log", log});
-    ASSERT_TRUE(server.Mounted()) << server.Failure();
-    OpenWindow(server.Disk());
-    qt::PreviewWindow* preview = Preview(QStringLiteral("NEWS0518.TS"));
+    qt::PreviewWindow* preview = PreviewOverBadSectors(start, start + 127);
     ASSERT_NE(preview, nullptr);
     QSignalSpy pictures(preview, &qt::PreviewWindow::pictureShown);
     ASSERT_TRUE(pictures.wait(20000));
@@ -237,7 +239,7 @@ TEST_F(QtPreviewTest, AnUnreadableStartHidesNeitherTheDetailsNorThePictures) {
     const double half = PictureSeconds(*preview);
     EXPECT_GT(half, 4);
     EXPECT_LT(half, 8);
-    const std::vector<std::string> reads = Lines(log);
+    const std::vector<std::string> reads = Lines(m_log);
     EXPECT_EQ(std::count_if(reads.begin(), reads.end(),
                             [](const std::string& read) { return read.ends_with(" EIO"); }),
               1);

@@ -174,10 +174,10 @@ TEST_F(MainDialogTest, OneTreeItemPerDiskFloppiesFirst) {
     const ImageFile floppy(m_dir.File("floppy.img"), 1'474'560);
     const ImageFile second(m_dir.File("second.img"), 1 << 20);
     Start({MakeDisk(m_dir), second.Path()}, {floppy.Path()});
-    EXPECT_THAT(m_frontend.TreeTexts(kTreeTop),
-                ElementsAre("Floppy Disk 1 \u2014 floppy.img",
-                            "Hard Disk 1 \u2014 disk.img, 7.6 GB",
-                            "Hard Disk 2 \u2014 second.img, 1.0 MB"));
+    EXPECT_THAT(
+        m_frontend.TreeTexts(kTreeTop),
+        ElementsAre("Floppy Disk 1 \u2014 floppy.img", "Hard Disk 1 \u2014 disk.img, 7.6 GB",
+                    "Hard Disk 2 \u2014 second.img, 1.0 MB"));
     const auto& node = m_frontend.Node(Item({"Hard Disk 2"}));
     EXPECT_EQ(node.childCount, 1);
     ASSERT_NE(node.data, nullptr);
